@@ -1,0 +1,46 @@
+// The buffer that holds the tag a pass is looking at, and the two searches
+// that the passes run over tag text.
+#pragma once
+#include <stdint.h>
+#include "clean/stream.h"
+
+// A tag is never held whole once it reaches this size: the append of its
+// 4096th byte writes the buffer out and empties it (see AppendTagByte).
+enum { kTagBufferSize = 4096 };
+
+extern unsigned char TagBuffer[kTagBufferSize];
+extern int32_t TagLength;
+
+// The locale of every case-blind search of tag text. Taken from the thread
+// before the program's entry runs (Windows); unused elsewhere.
+extern uint32_t ThreadLocale;
+void CaptureThreadLocale();
+
+void ResetTagBuffer();
+
+// Appends one byte. When that fills the buffer, all 4096 bytes are written
+// to `output` (the output of the running pass), the buffer is emptied and
+// the result is true: the pass then gives up the tag, goes back to copying
+// and does nothing more with this byte, so the rest of an over-long tag is
+// copied unchanged and its first 4096 bytes reach the output exactly once.
+bool AppendTagByte(unsigned char byte, ByteStream *output);
+
+// Case-blind search of `token` in the `length` bytes at `data`. Answers the
+// index just past the first match, or -1. A text shorter than the token plus
+// three bytes is never searched.
+int32_t FindToken(const unsigned char *data, int32_t length, const char *token);
+
+// Whether the value of the tag's first SRC (useSrc) or HREF begins with
+// "http:", after blanks, '=', blanks, at most one quote and blanks.
+// TagBuffer must hold one whole tag ending with its '>'.
+bool IsRemoteLink(bool useSrc);
+
+// Equality of n bytes of tag text with n bytes of a token, ignoring case.
+// On Windows the thread locale decides; elsewhere ASCII letters are folded
+// and every other byte stands for itself.
+bool TextEqualsIgnoreCase(const unsigned char *text, const char *token, int32_t n);
+
+inline unsigned char UpperAscii(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 32) : c;
+}

@@ -1,0 +1,194 @@
+#include "tests/native/support.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#include "clean/fs.h"
+#include "clean/passes.h"
+#include "clean/report.h"
+
+std::vector<std::pair<std::string, unsigned>> Messages;
+int RunStartedCount;
+
+// The test build's message sink: it records instead of printing.
+void ShowMessage(const char *text, unsigned style)
+{
+    Messages.emplace_back(text, style);
+}
+
+void NotifyRunStarted()
+{
+    RunStartedCount++;
+}
+
+void ClearMessages()
+{
+    Messages.clear();
+    RunStartedCount = 0;
+}
+
+ByteStream *MakeOutput()
+{
+    ByteStream *s = new ByteStream;
+    if (!CreateTempStream(s))
+        abort();
+    return s;
+}
+
+ByteStream *MakeInput(const std::string &content)
+{
+    ByteStream *s = MakeOutput();
+    StreamWrite(s, content.data(), content.size());
+    StreamRewind(s);
+    return s;
+}
+
+void CloseStream(ByteStream *s)
+{
+    StreamClose(s);
+    delete s;
+}
+
+std::string ReadBack(ByteStream *s)
+{
+    StreamRewind(s);
+    std::string out;
+    int c;
+    while ((c = StreamGet(s)) >= 0)
+        out.push_back((char)c);
+    return out;
+}
+
+std::string RunPass(PassProc pass, const std::string &input, uint32_t options)
+{
+    CaptureRunFlags(options);
+    DeriveElementFlags();
+    ByteStream *in = MakeInput(input);
+    ByteStream *out = MakeOutput();
+    pass(in, out);
+    std::string result = ReadBack(out);
+    CloseStream(in);
+    CloseStream(out);
+    return result;
+}
+
+static void RemoveTree(const std::string &path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0)
+        return;
+    if (S_ISDIR(st.st_mode)) {
+        chmod(path.c_str(), 0700);
+        if (DIR *d = opendir(path.c_str())) {
+            while (struct dirent *e = readdir(d)) {
+                if (strcmp(e->d_name, ".") && strcmp(e->d_name, ".."))
+                    RemoveTree(path + "/" + e->d_name);
+            }
+            closedir(d);
+        }
+        rmdir(path.c_str());
+    } else {
+        unlink(path.c_str());
+    }
+}
+
+TempDir::TempDir()
+{
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/webtrim-test-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data()))
+        abort();
+    path = buf.data();
+}
+
+TempDir::~TempDir()
+{
+    RemoveTree(path);
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::string out;
+    int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0)
+        return out;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, (size_t)n);
+    close(fd);
+    return out;
+}
+
+void WriteFile(const std::string &path, const std::string &content)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        abort();
+    if (write(fd, content.data(), content.size()) != (ssize_t)content.size())
+        abort();
+    close(fd);
+}
+
+bool Exists(const std::string &path)
+{
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> CorpusFiles()
+{
+    std::vector<std::string> files;
+    std::string dir = std::string(WEBTRIM_SOURCE_DIR) + "/../shared/corpus";
+    if (DIR *d = opendir(dir.c_str())) {
+        while (struct dirent *e = readdir(d)) {
+            std::string name = e->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".htm") == 0)
+                files.push_back(dir + "/" + name);
+        }
+        closedir(d);
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+    int errPipe[2];
+    if (pipe(errPipe) != 0)
+        abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        close(errPipe[1]);
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        for (const std::string &e : env)
+            putenv(strdup(e.c_str()));
+        std::vector<char *> argv;
+        argv.push_back((char *)WEBTRIM_EXE);
+        for (const std::string &a : args)
+            argv.push_back((char *)a.c_str());
+        argv.push_back(nullptr);
+        execv(WEBTRIM_EXE, argv.data());
+        _exit(127);
+    }
+    close(errPipe[1]);
+    ChildResult r;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(errPipe[0], buf, sizeof buf)) > 0)
+        r.err.append(buf, (size_t)n);
+    close(errPipe[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}

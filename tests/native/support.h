@@ -1,0 +1,49 @@
+// Helpers shared by the native tests.
+#pragma once
+#include <stdint.h>
+#include <string>
+#include <utility>
+#include <vector>
+#include "clean/stream.h"
+
+// Messages raised in this process, in order: text and box style.
+extern std::vector<std::pair<std::string, unsigned>> Messages;
+extern int RunStartedCount;
+void ClearMessages();
+
+// A stream over a fresh anonymous temporary file holding `content`,
+// positioned at its start. Free with CloseStream.
+ByteStream *MakeInput(const std::string &content);
+ByteStream *MakeOutput();
+void CloseStream(ByteStream *s);
+// Everything in the stream from its start.
+std::string ReadBack(ByteStream *s);
+
+typedef void (*PassProc)(ByteStream *, ByteStream *);
+// Runs a pass over `input` with the run flags of `options` and gives back
+// what it wrote.
+std::string RunPass(PassProc pass, const std::string &input, uint32_t options);
+
+// A private folder, removed with its content when the test ends.
+struct TempDir {
+    std::string path;
+    TempDir();
+    ~TempDir();
+    std::string File(const std::string &name) const { return path + "/" + name; }
+};
+
+std::string ReadFile(const std::string &path);
+void WriteFile(const std::string &path, const std::string &content);
+bool Exists(const std::string &path);
+
+// The shared corpus of real pages, or an empty list when it is not there.
+std::vector<std::string> CorpusFiles();
+
+// Runs the webtrim program with the given arguments and environment
+// additions ("NAME=value"); gives back its exit status and standard error.
+struct ChildResult {
+    int status;
+    std::string err;
+};
+ChildResult RunWebtrim(const std::vector<std::string> &args,
+                       const std::vector<std::string> &env = {});

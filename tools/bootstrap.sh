@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing Webtrim need.
+# Quick when everything is there already: it only asks dpkg.
+set -eu
+
+need=(
+  cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  wine wine32:i386 xvfb xauth x11-utils xdotool python3-xlib imagemagick
+)
+
+missing=()
+for p in "${need[@]}"; do
+  st=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  case "$st" in
+    *" installed") ;;
+    *) missing+=("$p") ;;
+  esac
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "bootstrap: installing ${missing[*]}" >&2
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+case " ${missing[*]} " in
+  *":i386 "*)
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+      $SUDO dpkg --add-architecture i386
+    fi ;;
+esac
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
