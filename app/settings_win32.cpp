@@ -1,0 +1,60 @@
+// The settings store on Windows: HKEY_CURRENT_USER\Software\Halvane\Webtrim,
+// w0 (REG_DWORD) = CleanOptions, w1 (REG_SZ) = TargetFolder.
+#include <windows.h>
+#include <string.h>
+#include "app/options.h"
+#include "app/settings.h"
+
+static const char kKeyPath[] = "Software\\Halvane\\Webtrim";
+static const char kOptionsValue[] = "w0";
+static const char kFolderValue[] = "w1";
+
+static bool ReadStored(HKEY key)
+{
+    DWORD type = 0, options = 0, size = sizeof options;
+    if (RegQueryValueExA(key, kOptionsValue, NULL, &type, (BYTE *)&options, &size) != ERROR_SUCCESS ||
+        type != REG_DWORD || size != sizeof options)
+        return false;
+    // The folder must come back zero-terminated within its 260 bytes.
+    char folder[kTargetFolderSize];
+    memset(folder, 0, sizeof folder);
+    size = sizeof folder;
+    if (RegQueryValueExA(key, kFolderValue, NULL, &type, (BYTE *)folder, &size) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size >= sizeof folder ||
+        folder[size - 1] != 0)
+        return false;
+    CleanOptions = options;
+    memcpy(TargetFolder, folder, sizeof folder);
+    return true;
+}
+
+void LoadSettings()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
+        bool ok = ReadStored(key);
+        RegCloseKey(key);
+        if (ok)
+            return;
+    }
+    CleanOptions = kDefaultOptions;
+    memset(TargetFolder, 0, sizeof TargetFolder);
+    char noClass[] = "";
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, noClass, 0, KEY_ALL_ACCESS, NULL, &key,
+                        NULL) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&CleanOptions, sizeof CleanOptions);
+    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)TargetFolder, 2);
+    RegCloseKey(key);
+}
+
+void SaveSettings()
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&CleanOptions, sizeof CleanOptions);
+    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)TargetFolder,
+                   (DWORD)strlen(TargetFolder) + 1);
+    RegCloseKey(key);
+}

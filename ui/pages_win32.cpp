@@ -1,0 +1,2 @@
+// Option pages (not built yet).
+#include "ui/window.h"

@@ -1,0 +1,11 @@
+// The main window and the values the Windows program shares with it.
+#pragma once
+#include <windows.h>
+
+extern HINSTANCE Instance;          // the program's module, for templates and icons
+extern HWND MainWindow;             // null until the window exists (and on the command line)
+enum { kHelpPathSize = MAX_PATH };
+extern char HelpFilePath[kHelpPathSize];    // Wtrim.hlp beside the program, or empty
+
+// Shows the main window as a modal dialog; gives back its result.
+INT_PTR ShowMainWindow();
