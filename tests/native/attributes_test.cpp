@@ -1,0 +1,143 @@
+// The attribute pass over small pages, long tags, random bytes and the corpus.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include "app/options.h"
+#include "clean/passes.h"
+#include "clean/tagbuf.h"
+#include "tests/native/support.h"
+
+bool IsAssignmentGap(int32_t start, int32_t count, const char *allowed);
+
+namespace {
+
+const uint32_t kS = kOptStyles, kI = kOptInternet, kB = kOptStyles | kOptInternet;
+using std::string;
+
+struct Case { const char *name; string input; uint32_t options; string expected; };
+
+const Case kCases[] = {
+    {"table bg", "<body background=\"http:b.gif\" text=red>", kB, "<body  text=red>"},
+    {"table bg apos", "<td background='http:b.gif'>", kB, "<td >"},
+    {"table bg local", "<td background=\"img/b.gif\">", kB, "<td background=\"img/b.gif\">"},
+    {"table style", "<p style=\"color:red\">", kB, "<p >"},
+    {"table unquoted", "<p style=color:red;margin:0>", kB, "<p margin:0>"},
+    {"table no semicolon", "<p style=color:red>", kB, "<p style=color:red>"},
+    {"table url", "<div style=\"background: url(http:b.gif) repeat\">", kB, "<div >"},
+    {"upper bg", "<TD BACKGROUND=\"HTTP:B.GIF\">", kI, "<TD >"},
+    {"upper url", "<I TITLE=URL(X)>", kI, "<I TITLE=>"},
+    {"upper style", "<P STYLE=\"A\">", kS, "<P >"},
+    {"mystyle", "<p class=mystyle style=\"x\">", kB, "<p class=mystyle style=\"x\">"},
+    {"first url", "<i style=\"a:url(x)\" title=\"url(y)\">", kI, "<i style=\"a:\" title=\"url(y)\">"},
+    {"url without paren", "<i style=\"url(x\" id=1>", kI, "<i style=\"url(x\" id=1>"},
+    {"inside name", "<td fontstyle=\"x\">", kB, "<td font>"},
+    {"http later", "<td background=a.gif src=\"http:x\">", kI, "<td background=a.gif src=\"http:x\">"},
+    {"empty gap", "<td backgroundhttp:xyz>", kI, "<td >"},
+    {"blank in bg value", "<td background=\"http:a b.gif\">", kI, "<td  b.gif\">"},
+    {"bg line feed gap", "<td background=\n\"http:x\">", kI, "<td >"},
+    {"bg value ends at lf", "<td background=http:x\nid=1>", kI, "<td id=1>"},
+    {"bg two equals", "<td background==http:x>", kI, "<td background==http:x>"},
+    {"style line feed gap", "<p style\n=\"x\">", kS, "<p style\n=\"x\">"},
+    {"style letters gap", "<p style x=\"y\">", kS, "<p style x=\"y\">"},
+    {"style quoted gap", "<p style\" = \"x\">", kS, "<p >"},
+    {"style apos plain", "<p style='color:red'>", kS, "<p style='color:red'>"},
+    {"style apos semicolon", "<p style='a:b; c:d'>", kS, "<p  c:d'>"},
+    {"style quoted semicolon", "<p style=\"a;b\" id=1>", kS, "<p  id=1>"},
+    {"style no equals", "<p style>", kS, "<p style>"},
+    {"gt in quoted value", "<a title=\"x>y\" style=\"c\">", kB, "<a title=\"x>y\" style=\"c\">"},
+    {"lt inside tag", "<a <b style=\"x\">", kB, "<a <b >"},
+    {"url in text", "<style>p{background:url(x)}</style>", kB, "<style>p{background:url(x)}</style>"},
+    {"unfinished tag", "a<b style=\"x\"", kB, "a"},
+    {"unfinished plain", "text<b", 0, "text"},
+    {"empty tag", "<><<>>", kB, "<><<>>"},
+    {"bits off", "<p style=\"x\" background=\"http:y\">", 0, "<p style=\"x\" background=\"http:y\">"},
+    {"styles only", "<td background=\"http:x\" style=\"y\">", kS, "<td background=\"http:x\" >"},
+    {"internet only", "<td background=\"http:x\" style=\"y\">", kI, "<td  style=\"y\">"},
+    {"nul after removal", string("<p style=\"x\"\0 id=1>", 19), kS, string("<p \0 id=1>", 10)},
+    {"nul before removal", string("<p \0 style=\"x\">", 15), kS, string("<p \0 >", 6)},
+    {"nul in gap", string("<p style\0=\"x\">", 14), kS, string("<p style\0=\"x\">", 14)},
+};
+
+TEST(AttributePass, Cases)
+{
+    for (const Case &c : kCases)
+        EXPECT_EQ(c.expected, RunPass(AttributePass, c.input, c.options)) << c.name;
+}
+
+TEST(AttributePass, TagsAtTheBufferLimit)
+{
+    // A tag of 4095 bytes is edited; one of 4096 is written as it came, and
+    // the tag after it is edited again.
+    string head = "<p style=\"x\"";
+    string t4095 = head + string(4095 - head.size() - 1, ' ') + ">";
+    string t4096 = head + string(4096 - head.size() - 1, ' ') + ">";
+    EXPECT_EQ("<p " + t4095.substr(head.size()), RunPass(AttributePass, t4095, kB));
+    EXPECT_EQ(t4096 + "<p >", RunPass(AttributePass, t4096 + "<p style=\"x\">", kB));
+    // The rest of an over-long tag is text, even where it looks like a tag.
+    string huge = "<p" + string(10000, '"') + " style=\"x\">";
+    EXPECT_EQ(huge, RunPass(AttributePass, huge, kB));
+}
+
+TEST(AttributePass, RandomBytesNeverBreakThePage)
+{
+    const char *pieces[] = {"<", ">", "\"", "'", "=", " ", "\n", ";", "(", ")", "x", "",
+                            "style", "url(", "background", "http:", "\xff"};
+    srand(4);
+    for (int round = 0; round < 3000; round++) {
+        string in;
+        int n = rand() % (round < 2900 ? 60 : 3000);
+        for (int i = 0; i < n; i++) {
+            int k = rand() % 17;
+            in += k == 11 ? string(1, '\0') : string(pieces[k]);
+        }
+        string out = RunPass(AttributePass, in, round % 2 ? kB : 0);
+        ASSERT_LE(out.size(), in.size());
+        if (round % 2 == 0) {
+            ASSERT_EQ(in.substr(0, out.size()), out);   // a copy, less any open tag at the end
+        }
+    }
+}
+
+// The page with every tag dropped, tags being '<' through the next '>'.
+string TextOutsideTags(const string &page)
+{
+    string text;
+    bool inTag = false;
+    for (char c : page) {
+        if (!inTag && c == '<')
+            inTag = true;
+        else if (inTag && c == '>')
+            inTag = false;
+        else if (!inTag)
+            text += c;
+    }
+    return text;
+}
+
+TEST(AttributePass, CorpusKeepsTextOutsideTags)
+{
+    std::vector<string> files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus";
+    for (const string &f : files) {
+        string in = ReadFile(f);
+        string out = RunPass(AttributePass, in, kB);
+        ASSERT_LE(out.size(), in.size()) << f;
+        ASSERT_EQ(TextOutsideTags(in), TextOutsideTags(out)) << f;
+    }
+}
+
+TEST(IsAssignmentGap, Rules)
+{
+    // Only this test fills the buffer directly; the gap is read from it.
+    ResetTagBuffer();
+    for (char c : string(" = x==\n\""))
+        TagBuffer[TagLength++] = (unsigned char)c;
+    EXPECT_TRUE(IsAssignmentGap(3, 0, " ="));      // empty
+    EXPECT_TRUE(IsAssignmentGap(0, 3, " ="));
+    EXPECT_FALSE(IsAssignmentGap(0, 4, " ="));     // a letter
+    EXPECT_FALSE(IsAssignmentGap(4, 2, " ="));     // two '='
+    EXPECT_FALSE(IsAssignmentGap(5, 3, " =\""));   // line feed not in the set
+    EXPECT_TRUE(IsAssignmentGap(5, 3, " =\"\n"));
+}
+
+}  // namespace
