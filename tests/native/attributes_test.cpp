@@ -3,10 +3,7 @@
 #include <stdlib.h>
 #include "app/options.h"
 #include "clean/passes.h"
-#include "clean/tagbuf.h"
 #include "tests/native/support.h"
-
-bool IsAssignmentGap(int32_t start, int32_t count, const char *allowed);
 
 namespace {
 
@@ -124,20 +121,6 @@ TEST(AttributePass, CorpusKeepsTextOutsideTags)
         ASSERT_LE(out.size(), in.size()) << f;
         ASSERT_EQ(TextOutsideTags(in), TextOutsideTags(out)) << f;
     }
-}
-
-TEST(IsAssignmentGap, Rules)
-{
-    // Only this test fills the buffer directly; the gap is read from it.
-    ResetTagBuffer();
-    for (char c : string(" = x==\n\""))
-        TagBuffer[TagLength++] = (unsigned char)c;
-    EXPECT_TRUE(IsAssignmentGap(3, 0, " ="));      // empty
-    EXPECT_TRUE(IsAssignmentGap(0, 3, " ="));
-    EXPECT_FALSE(IsAssignmentGap(0, 4, " ="));     // a letter
-    EXPECT_FALSE(IsAssignmentGap(4, 2, " ="));     // two '='
-    EXPECT_FALSE(IsAssignmentGap(5, 3, " =\""));   // line feed not in the set
-    EXPECT_TRUE(IsAssignmentGap(5, 3, " =\"\n"));
 }
 
 }  // namespace
