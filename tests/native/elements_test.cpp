@@ -1,0 +1,264 @@
+// The element removal pass, through the pass alone and through one whole
+// command-line run.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <string>
+#include "app/options.h"
+#include "clean/passes.h"
+#include "tests/native/support.h"
+
+namespace {
+
+struct PassCase {
+    const char *name;
+    std::string input;
+    uint32_t options;
+    std::string expected;
+};
+
+const uint32_t kNone = 0;
+const uint32_t kComments = kOptComments | kOptScripts;   // comments need both
+
+std::string Elements(const std::string &input, uint32_t options)
+{
+    return RunPass(ElementRemovalPass, input, options);
+}
+
+void RunCases(const std::vector<PassCase> &cases)
+{
+    for (const PassCase &c : cases)
+        EXPECT_EQ(Elements(c.input, c.options), c.expected) << c.name;
+}
+
+TEST(ElementNames, PrefixesBlanksAndCase)
+{
+    RunCases({
+        {"BASEFONT is examined as BASE and kept without HREF", "<BASEFONT SIZE=3>x", kOptInternet,
+         "<BASEFONT SIZE=3>x"},
+        {"BASEFONT with a remote HREF goes", "<basefont href=http://a>x", kOptInternet, "x"},
+        {"STYLEX counts as STYLE", "a<STYLEX>b</style>c", kOptStyles, "ac"},
+        {"FRAME without a blank is not examined", "<FRAME>x", kNone, "<FRAME>x"},
+        {"remote FRAME goes while Frames is off", "<frame src=http://a>x", kNone, "x"},
+        {"FRAMESET is never FRAME", "<FRAMESET src=http://a>x", kNone, "<FRAMESET src=http://a>x"},
+        {"mixed case", "<ScRiPt>x</sCrIpT>y", kOptScripts, "y"},
+        {"a '<' ending a name match starts no tag", "<S<script>x</script>", kOptScripts,
+         "<S<script>x</script>"},
+        {"an element whose flag is clear", "<script>x</script>", kOptComments,
+         "<script>x</script>"},
+    });
+}
+
+TEST(ElementModes, EachElementUnderItsSwitches)
+{
+    RunCases({
+        {"comments stay without Scripts", "a<!-- c -->b", kOptComments, "a<!-- c -->b"},
+        {"comments go with both", "a<!-- c -->b", kComments, "ab"},
+        {"Scripts: whole element and CR LF", "a<script src=x>1</script>\r\nb", kOptScripts, "ab"},
+        {"Internet: inline script stays", "<script>1</script>", kOptInternet, "<script>1</script>"},
+        {"Internet: remote script goes", "<script src=\"http://a\">1</script>b", kOptInternet, "b"},
+        {"STYLE", "<style>p{}</style>x", kOptStyles, "x"},
+        {"BASE remote", "<base href=http://a/>x", kOptInternet, "x"},
+        {"BASE local", "<base target=_top>x", kOptInternet, "<base target=_top>x"},
+        {"pictures: any IMG", "<img src=a.gif>x", kOptPictures, "x"},
+        {"Internet: local IMG stays", "<img src=a.gif>x", kOptInternet, "<img src=a.gif>x"},
+        {"Internet: remote IMG goes", "<img src=http://a>x", kOptInternet, "x"},
+        {"Frames and Internet: local FRAME stays", "<frame src=a>", kOptInternet | kOptFrames,
+         "<frame src=a>"},
+        {"Frames without Internet: FRAME unexamined", "<frame src=http://a>", kOptFrames,
+         "<frame src=http://a>"},
+        {"Frames: IFRAME whole", "<iframe src=a>t</iframe>x", kOptFrames, "x"},
+        {"Internet: local IFRAME stays", "<iframe src=a>t</iframe>", kOptInternet,
+         "<iframe src=a>t</iframe>"},
+        {"Internet: remote IFRAME goes", "<iframe src=http://a>t</iframe>x", kOptInternet, "x"},
+        {"Frames: NOFRAMES", "<noframes>n</noframes>x", kOptFrames, "x"},
+        {"Frames: nested FRAMESET ends at the first closer",
+         "<frameset><frameset></frameset>a</frameset>b", kOptFrames, "a</frameset>b"},
+        {"Styles: stylesheet LINK", "<LINK REL=stylesheet HREF=a.css>x", kOptStyles, "x"},
+        {"Styles: other LINK stays", "<link rel=icon href=http://a>", kOptStyles,
+         "<link rel=icon href=http://a>"},
+        {"Internet: local stylesheet stays", "<link rel=stylesheet href=a.css>", kOptInternet,
+         "<link rel=stylesheet href=a.css>"},
+        {"Internet: remote stylesheet goes", "<link rel=stylesheet href=http://a/s.css>x",
+         kOptInternet, "x"},
+        {"META charset stays", "<meta charset=utf-8>", kOptMeta, "<meta charset=utf-8>"},
+        {"META keywords go", "<meta name=keywords content=a>x", kOptMeta, "x"},
+        {"META content-style stays without Styles", "<meta http-equiv=Content-Style-Type>",
+         kOptMeta, "<meta http-equiv=Content-Style-Type>"},
+        {"META content-style goes with Styles", "<meta http-equiv=Content-Style-Type>x",
+         kOptMeta | kOptStyles, "x"},
+        {"modules: OBJECT", "<object data=a>p</object>x", kOptModules, "x"},
+        {"Internet: local OBJECT stays", "<object data=a>p</object>", kOptInternet,
+         "<object data=a>p</object>"},
+        {"Internet: HTTP: anywhere in OBJECT", "<object data=a title='see HTTP://x'>p</object>x",
+         kOptInternet, "x"},
+        {"modules: EMBED", "<embed src=a>x", kOptModules, "x"},
+        {"Internet: remote EMBED", "<embed src=http://a>x", kOptInternet, "x"},
+        {"Internet: local EMBED stays", "<embed src=a>", kOptInternet, "<embed src=a>"},
+        {"modules: APPLET", "<applet code=a>p</applet>x", kOptModules, "x"},
+        {"modules and Internet: APPLET", "<applet code=a>p</applet>x", kOptModules | kOptInternet,
+         "x"},
+        {"Internet: local APPLET stays", "<applet code=a>p</applet>", kOptInternet,
+         "<applet code=a>p</applet>"},
+        {"Internet: remote APPLET goes", "<applet codebase=http://a>p</applet>x", kOptInternet, "x"},
+        {"bad colours: BODY rewritten", "<body bgcolor=black text=white> x", kOptBadColors,
+         "<BODY> x"},
+    });
+}
+
+TEST(ElementEnds, CommentsAndClosingTexts)
+{
+    RunCases({
+        {"<!-->", "a<!-->b", kComments, "ab"},
+        {"<!--->", "a<!--->b", kComments, "ab"},
+        {"dashes inside", "a<!-- x -- y -> z -->b", kComments, "ab"},
+        {"not a comment opener", "a<!- x ->b", kComments, "a<!- x ->b"},
+        {"</SCRIPT > is not a closer", "<script>a</SCRIPT >b</script>c", kOptScripts, "c"},
+        {"</SCRIPT > alone loses the rest", "x<script>a</SCRIPT >b", kOptScripts, "x"},
+        {"<</STYLE> is not a closer", "<style>a<</STYLE>b</style>c", kOptStyles, "c"},
+        {"a broken match is not retried", "<style></st</style>c</style>d", kOptStyles, "d"},
+        {"nested OBJECT and one space", "<object a><object b>x</object>y</object>  z", kOptModules,
+         " z"},
+        {"'</ OBJECT' does not close", "<object></ OBJECT>x</object>y", kOptModules, "y"},
+        {"several slashes and a longer name", "<object>a<//objectx b>c", kOptModules, "c"},
+        {"unbalanced OBJECT", "a<object><object>x</object>", kOptModules, "a"},
+    });
+}
+
+TEST(ElementForms, KeptOrDeletedByWhatComesFirst)
+{
+    RunCases({
+        {"no table tag", "a<form action=x><input></form> b", kOptForms, "ab"},
+        {"table cell keeps it as read", "a<Form x><table><tr><td>c</td></tr></table></form>b",
+         kOptForms, "a<Form x><table><tr><td>c</td></tr></table></form>b"},
+        {"TH and TBODY do not", "a<form><th>x</th><tbody></form>b", kOptForms, "ab"},
+        {"</TR keeps it", "a<form>x</tr></form>b", kOptForms, "a<form>x</tr></form>b"},
+        {"content still cleaned", "<form><script>s</script><td></form>", kOptForms | kOptScripts,
+         "<form><td></form>"},
+        {"unterminated", "a<form>xyz", kOptForms, "a"},
+        {"'<<td' is no table tag", "<form><<td></form>x", kOptForms, "x"},
+        {"a later form scans again", "<form><td></form><form>gone</form>x", kOptForms,
+         "<form><td></form>x"},
+        {"inner form inside '</F'", "<form>a</F<form>b<td>c</form>", kOptForms,
+         "<form>a</F<form>b<td>c</form>"},
+    });
+}
+
+TEST(ElementForms, ManyNestedStartsBeforeOneCell)
+{
+    std::string page;
+    for (int i = 0; i < 100000; i++)
+        page += "<FORM";
+    page += "<TD>x</FORM>";
+    EXPECT_EQ(Elements(page, kOptForms), page);
+}
+
+TEST(ElementAfterDeletion, WhiteSpaceRule)
+{
+    const std::string del = "<script></script>";
+    RunCases({
+        {"CR LF", del + "\r\nb", kOptScripts, "b"},
+        {"lone LF", del + "\nb", kOptScripts, "\nb"},
+        {"two spaces", del + "  b", kOptScripts, " b"},
+        {"CR space", del + "\r b", kOptScripts, "b"},
+        {"two CRs", del + "\r\rb", kOptScripts, "\rb"},
+        {"tab", del + "\tb", kOptScripts, "\tb"},
+        {"two lines", del + "\r\n\r\nb", kOptScripts, "\r\nb"},
+        {"a tag right after", del + del + "\r\nb", kOptScripts, "b"},
+        {"after a deleted tag", "<img src=http://a>\r\nb", kOptInternet, "b"},
+        {"BODY drops nothing", "<body>\r\nb", kOptBadColors, "<BODY>\r\nb"},
+    });
+}
+
+TEST(ElementLimits, LongTagsAndPageEnds)
+{
+    std::string head = "<img src=http://a ";
+    std::string tag4095 = head + std::string(4095 - head.size() - 1, 'a') + ">";
+    std::string tag4096 = head + std::string(4096 - head.size() - 1, 'a') + ">";
+    std::string tagLong = head + std::string(6000, 'a') + ">";
+    RunCases({
+        {"4095 bytes: examined", tag4095 + "x", kOptInternet, "x"},
+        {"4096 bytes: written once, not examined", tag4096 + "x", kOptInternet, tag4096 + "x"},
+        {"longer: copied", tagLong + "x", kOptInternet, tagLong + "x"},
+        {"lone '<' at the end", "a<", kNone, "a"},
+        {"'<FRA' at the end", "a<FRA", kNone, "a"},
+        {"inside a collected tag", "a<img src=x", kOptInternet, "a"},
+        {"inside a script", "a<script>never", kOptScripts, "a"},
+        {"inside a comment", "a<!-- x", kComments, "a"},
+    });
+}
+
+TEST(ElementBadInput, NeverAnError)
+{
+    std::string all;
+    for (int b = 0; b < 256; b++)
+        if (b != '<')
+            all.push_back((char)b);
+    uint32_t everything = 0x1FFF;
+    EXPECT_EQ(Elements(all, everything), all);
+    RunCases({
+        {"lone < and >", "a > b < c <<d> e<", kDefaultSwitches, "a > b < c <<d> e"},
+        {"high bytes after '<'", "<\xff\x80script>", kDefaultSwitches, "<\xff\x80script>"},
+        {"NUL inside a deleted script", std::string("<SCRIPT\0>x</script>y", 20), kOptScripts, "y"},
+        {"NUL inside a name", std::string("<scr\0ipt>", 9), kOptScripts,
+         std::string("<scr\0ipt>", 9)},
+        {"unbalanced FORM ends", "<form><form></form>x</form>y", kOptForms, "x</form>y"},
+    });
+}
+
+std::string Upper(std::string text)
+{
+    for (char &c : text)
+        c = (char)toupper((unsigned char)c);
+    return text;
+}
+
+// A '<' at the very end, alone or with the first letters of FRAME, is lost.
+std::string WithoutFrameStartAtEnd(std::string page)
+{
+    size_t lt = page.rfind('<');
+    if (lt == std::string::npos)
+        return page;
+    std::string tail = Upper(page.substr(lt));
+    if (tail.size() <= 6 && std::string("<FRAME").compare(0, tail.size(), tail) == 0)
+        page.resize(lt);
+    return page;
+}
+
+// With every switch off, pages without FRAME tags come through unchanged but
+// for their very end; no page ever grows.
+TEST(ElementCorpus, RealPages)
+{
+    std::vector<std::string> files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus";
+    for (const std::string &file : files) {
+        std::string page = ReadFile(file);
+        std::string out = Elements(page, 0);
+        if (Upper(page).find("<FRAME ") == std::string::npos)
+            EXPECT_EQ(out, WithoutFrameStartAtEnd(page)) << file;
+        else
+            EXPECT_LE(out.size(), page.size()) << file;
+        for (uint32_t options : {kDefaultSwitches, 0x1FFFu})
+            EXPECT_LE(Elements(page, options).size(), page.size()) << file;
+    }
+}
+
+TEST(ElementRun, CommandLineRunRemovesChosenElements)
+{
+    TempDir dir;
+    mkdir(dir.File("config").c_str(), 0700);
+    mkdir(dir.File("config/halvane").c_str(), 0700);
+    mkdir(dir.File("old").c_str(), 0700);
+    // Comments and scripts only, originals into a folder.
+    WriteFile(dir.File("config/halvane/webtrim.ini"),
+              "[Webtrim]\nw0=0x00000003\nw1=" + dir.File("old") + "\n");
+    std::string page = "<html><body><!-- c -->\r\n<script>x</script>\r\n<p>t</p></body></html>";
+    WriteFile(dir.File("page.htm"), page);
+    ChildResult r = RunWebtrim({dir.File("page.htm")},
+                               {"XDG_CONFIG_HOME=" + dir.File("config"), "HOME=" + dir.path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(dir.File("page.htm")), "<html><body><p>t</p></body></html>");
+    EXPECT_EQ(ReadFile(dir.File("old/page.htm")), page);
+}
+
+}  // namespace
