@@ -1,9 +1,768 @@
-// Main-part extraction (not built yet: copies its input).
+// Main-part extraction: cuts a page down to the table cell that holds most
+// of its words, or to the one table that holds several such cells.
+//
+// The stage works in two phases. The scan reads the whole input once and
+// builds a light outline of the page: a TableNode for every TABLE tag and
+// one for the outermost BODY tag (the body pseudo-table, whose first cell,
+// the body cell, receives the words written directly in the body), a
+// CellNode for every TD tag, and the number of words of every cell. The
+// outcome is then chosen from the word counts, and the chosen byte ranges
+// (KeepRanges) are copied from the input, which is seeked and never held in
+// memory, followed by a few fixed closing tags.
+//
+// Scan states (each byte is folded to upper case for recognition only):
+//   100 text                  410 in a word
+//   200 after '<'             300 another tag, up to its '>'
+//   220 after "<T"            500 after "<B"
+//   221 after "<TA"           510 after "<BO"
+//   222 after "<TAB"          520 after "<BOD"
+//   223 after "<TABL"         600 after "<!"
+//   230 a name recognised,    610 after "<!-"
+//       up to the tag's '>'   620 in a comment
+//                             630 in a comment, after one '-'
+//                             640 in a comment, after two or more '-'
+//
+// What it writes: with extract off, with no main part, or when memory for
+// the outline cannot be had, the input unchanged. Otherwise the head of the
+// page up to the first table node (through the BODY tag's '>' in the usual
+// page, or up to just before the first "<TABLE" when a table comes first),
+// then for WrappedCell the 25 bytes "<table cellpadding=6><tr>", the chosen
+// cell or table (without the tables inside it when cutTables is on), then
+// for WrappedCell "</table>", and always "</body></html>".
+//
+// Invariants: positions are 64-bit offsets from the input's start and every
+// range is inclusive at both ends; the table list is in the document order
+// of the opening tags, every cell list in document order; the current table
+// is always the table whose id is the current table id (none for id 0), so
+// it can be found again through the id index; once the scan is over, every
+// cell and table has an end; the KeepRanges are disjoint and ascending, so
+// the output is made of the input's own bytes in their order plus the fixed
+// tags. Nothing recurses over the nesting depth; memory is one node per
+// table and cell, the id index and the stack of open tables, all freed
+// before the stage returns.
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 #include "clean/passes.h"
+#include "clean/tagbuf.h"
+
+enum {
+    kStateText = 100,
+    kStateAfterLt = 200,
+    kStateT = 220,
+    kStateTA = 221,
+    kStateTAB = 222,
+    kStateTABL = 223,
+    kStateNamed = 230,
+    kStateOtherTag = 300,
+    kStateWord = 410,
+    kStateB = 500,
+    kStateBO = 510,
+    kStateBOD = 520,
+    kStateBang = 600,
+    kStateBangDash = 610,
+    kStateComment = 620,
+    kStateCommentDash = 630,
+    kStateCommentDashes = 640,
+};
+
+// Tag kinds: 0 opening or 1 closing, plus the value of the name.
+enum {
+    kKindClosing = 1,
+    kKindBodyValue = 5,
+    kKindTableValue = 10,
+    kKindTrValue = 20,
+    kKindTdValue = 30,
+    kKindBody = 5,
+    kKindBodyEnd = 6,
+    kKindTable = 10,
+    kKindTableEnd = 11,
+    kKindTr = 20,
+    kKindTrEnd = 21,
+    kKindTd = 30,
+    kKindTdEnd = 31,
+};
+
+enum Outcome {
+    kOutcomeNone = 0,
+    kOutcomeBareCell = 1,
+    kOutcomeWrappedCell = 2,
+    kOutcomeWholeTable = 3,
+};
+
+// The end of a cell or table that no tag has closed yet. No closing tag can
+// put an end at position 0, so the value is free.
+const int64_t kNotClosed = 0;
+
+const char kWrapperStart[] = "<table cellpadding=6><tr>";
+const char kWrapperEnd[] = "</table>";
+const char kPageEnd[] = "</body></html>";
+
+struct CellNode {
+    CellNode *next;         // next cell of the same table
+    int64_t start;          // the '<' of "<TD", or just after the BODY tag
+    int64_t end;            // kNotClosed until closed
+    int64_t words;
+    bool isBodyCell;        // the first cell of a body pseudo-table
+};
+
+struct TableNode {
+    TableNode *next;        // next table in creation (document) order
+    CellNode *cells;
+    CellNode *lastCell;     // the kept tail of `cells`
+    int64_t start;          // the '<' of "<TABLE", or the BODY tag's '>'
+    int64_t end;            // kNotClosed until closed
+    int32_t id;             // 1, 2, 3... in creation order
+    int32_t parentId;       // the table current when this one opened; 0 none
+};
+
+// The context of an enclosing table, saved while a nested table is open.
+struct TableSaveEntry {
+    int32_t id;
+    TableNode *table;
+    CellNode *cell;
+};
+
+struct KeepRange {
+    KeepRange *next;
+    int64_t start;
+    int64_t end;
+};
+
+// Nodes come from large chunks that are freed together.
+struct PoolChunk {
+    PoolChunk *next;
+};
+enum { kPoolChunkSize = 256 * 1024, kPoolChunkHeader = 16 };
+
+// The outline of the page and the scan context, one per call.
+struct Outline {
+    PoolChunk *chunks;
+    unsigned char *poolNext;
+    size_t poolLeft;
+    size_t memoryLeft;      // what the outline may still take from the heap
+    bool outOfMemory;
+
+    TableNode *tables;
+    TableNode *lastTable;
+    TableNode **byId;       // byId[id] is the table of that id
+    size_t byIdCapacity;
+    TableSaveEntry *stack;  // newest on top
+    size_t stackDepth;
+    size_t stackCapacity;
+
+    int32_t currentId;
+    TableNode *currentTable;
+    CellNode *currentCell;
+    int32_t lastId;
+    int64_t bodyDepth;
+    bool counting;
+    CellNode *counter;
+};
+
+// ---------------------------------------------------------------------------
+// Memory
+
+static bool TakeMemory(Outline *o, size_t n)
+{
+    if (n > o->memoryLeft) {
+        o->outOfMemory = true;
+        return false;
+    }
+    o->memoryLeft -= n;
+    return true;
+}
+
+static void *PoolAlloc(Outline *o, size_t n)
+{
+    n = (n + 7) & ~(size_t)7;
+    if (n > o->poolLeft) {
+        if (o->outOfMemory || !TakeMemory(o, kPoolChunkSize))
+            return nullptr;
+        PoolChunk *chunk = (PoolChunk *)malloc(kPoolChunkSize);
+        if (!chunk) {
+            o->outOfMemory = true;
+            return nullptr;
+        }
+        chunk->next = o->chunks;
+        o->chunks = chunk;
+        o->poolNext = (unsigned char *)chunk + kPoolChunkHeader;
+        o->poolLeft = kPoolChunkSize - kPoolChunkHeader;
+    }
+    void *p = o->poolNext;
+    o->poolNext += n;
+    o->poolLeft -= n;
+    memset(p, 0, n);
+    return p;
+}
+
+// Makes room for `need` elements of `size` bytes in the array at *items.
+static bool GrowArray(Outline *o, void **items, size_t *capacity, size_t size, size_t need)
+{
+    if (need <= *capacity)
+        return true;
+    size_t grown = *capacity ? *capacity : 256;
+    while (grown < need)
+        grown *= 2;
+    if (grown > SIZE_MAX / size) {
+        o->outOfMemory = true;
+        return false;
+    }
+    if (!TakeMemory(o, (grown - *capacity) * size))
+        return false;
+    void *p = realloc(*items, grown * size);
+    if (!p) {
+        o->outOfMemory = true;
+        return false;
+    }
+    *items = p;
+    *capacity = grown;
+    return true;
+}
+
+static void InitOutline(Outline *o, size_t memoryLimit)
+{
+    memset(o, 0, sizeof *o);
+    o->memoryLeft = memoryLimit;
+}
+
+static void FreeOutline(Outline *o)
+{
+    free(o->stack);
+    free(o->byId);
+    while (o->chunks) {
+        PoolChunk *next = o->chunks->next;
+        free(o->chunks);
+        o->chunks = next;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The outline
+
+// Appends a table to the list and the index; none when memory ran out.
+static TableNode *AddTable(Outline *o, int32_t id, int64_t start, int32_t parentId)
+{
+    if (!GrowArray(o, (void **)&o->byId, &o->byIdCapacity, sizeof(TableNode *), (size_t)id + 1))
+        return nullptr;
+    TableNode *t = (TableNode *)PoolAlloc(o, sizeof(TableNode));
+    if (!t)
+        return nullptr;
+    t->start = start;
+    t->end = kNotClosed;
+    t->id = id;
+    t->parentId = parentId;
+    if (o->lastTable)
+        o->lastTable->next = t;
+    else
+        o->tables = t;
+    o->lastTable = t;
+    o->byId[id] = t;
+    return t;
+}
+
+// Appends a cell to the table; none without a table or memory.
+static CellNode *AddCell(Outline *o, TableNode *table, int64_t start)
+{
+    if (!table)
+        return nullptr;
+    CellNode *cell = (CellNode *)PoolAlloc(o, sizeof(CellNode));
+    if (!cell)
+        return nullptr;
+    cell->start = start;
+    cell->end = kNotClosed;
+    if (table->lastCell)
+        table->lastCell->next = cell;
+    else
+        table->cells = cell;
+    table->lastCell = cell;
+    return cell;
+}
+
+static TableNode *FindTable(const Outline *o, int32_t id)
+{
+    if (id <= 0 || id > o->lastId)
+        return nullptr;
+    return o->byId[id];
+}
+
+static bool IsBodyTable(const TableNode *t)
+{
+    return t->cells && t->cells->isBodyCell;
+}
+
+static void PushTableContext(Outline *o, int32_t id, TableNode *table, CellNode *cell)
+{
+    if (!GrowArray(o, (void **)&o->stack, &o->stackCapacity, sizeof(TableSaveEntry),
+                   o->stackDepth + 1))
+        return;
+    TableSaveEntry *e = &o->stack[o->stackDepth++];
+    e->id = id;
+    e->table = table;
+    e->cell = cell;
+}
+
+// Restores the newest saved context; false when the stack is empty. The
+// restored cell is open again: a "<TD" of the nested table may have set its
+// end, but its own "</TD", the next "<TD" of its table or its table's
+// "</TABLE" is what ends it.
+static bool PopTableContext(Outline *o)
+{
+    if (o->stackDepth == 0)
+        return false;
+    const TableSaveEntry *e = &o->stack[--o->stackDepth];
+    o->currentId = e->id;
+    o->currentTable = e->table;
+    o->currentCell = e->cell;
+    if (e->cell)
+        e->cell->end = kNotClosed;
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Tag events
+
+// The "<TD" action: the open cell ends just before `start`, and a new cell
+// of the current table opens there.
+static void OpenCell(Outline *o, int64_t start)
+{
+    if (o->currentCell)
+        o->currentCell->end = start - 1;
+    o->currentCell = AddCell(o, o->currentTable, start);
+    if (o->currentCell) {
+        o->counter = o->currentCell;
+        o->counting = true;
+    }
+}
+
+// The "</TD" action.
+static void CloseCell(Outline *o, int64_t end)
+{
+    if (o->currentCell)
+        o->currentCell->end = end;
+    o->currentCell = nullptr;
+    o->counting = false;
+    o->counter = nullptr;
+}
+
+static void OnBodyStart(Outline *o, int64_t b)
+{
+    if (o->bodyDepth++ != 0)
+        return;
+    if (o->lastId == INT32_MAX) {
+        o->outOfMemory = true;
+        return;
+    }
+    int32_t id = ++o->lastId;
+    TableNode *t = AddTable(o, id, b, o->currentId);
+    if (!t)
+        return;
+    o->currentTable = t;
+    o->currentId = id;
+    OpenCell(o, b + 1);
+    if (o->currentCell)
+        o->currentCell->isBodyCell = true;
+}
+
+static void OnBodyEnd(Outline *o, int64_t a)
+{
+    if (--o->bodyDepth != 0)
+        return;
+    if (o->currentTable) {
+        o->currentTable->end = a;
+        o->currentId = o->currentTable->parentId;
+        o->currentTable = FindTable(o, o->currentId);
+    }
+    CloseCell(o, a - 1);
+}
+
+static void OnTableStart(Outline *o, int64_t a)
+{
+    PushTableContext(o, o->currentId, o->currentTable, o->currentCell);
+    if (o->outOfMemory)
+        return;
+    if (o->lastId == INT32_MAX) {
+        o->outOfMemory = true;
+        return;
+    }
+    int32_t id = ++o->lastId;
+    TableNode *t = AddTable(o, id, a, o->currentId);
+    if (!t)
+        return;
+    o->currentTable = t;
+    o->currentId = id;
+    o->counting = false;
+}
+
+static void OnTableEnd(Outline *o, int64_t a, int64_t b)
+{
+    TableNode *t = o->currentTable;
+    // A stray "</TABLE" directly in the body closes nothing.
+    if (t && IsBodyTable(t))
+        return;
+    if (t) {
+        // A last cell without "</TD" ends with its table.
+        CellNode *cell = o->currentCell;
+        if (cell && cell == t->lastCell && cell->end == kNotClosed)
+            cell->end = a - 1;
+        t->end = b;
+    }
+    if (PopTableContext(o)) {
+        o->counting = o->currentId != 0;
+        o->counter = o->currentId != 0 ? o->currentCell : nullptr;
+    } else {
+        o->currentId = t ? t->parentId : 0;
+        o->currentTable = FindTable(o, o->currentId);
+    }
+}
+
+static void OnTagEvent(Outline *o, int kind, int64_t a, int64_t b)
+{
+    switch (kind) {
+    case kKindBody:
+        OnBodyStart(o, b);
+        break;
+    case kKindBodyEnd:
+        OnBodyEnd(o, a);
+        break;
+    case kKindTable:
+        OnTableStart(o, a);
+        break;
+    case kKindTableEnd:
+        OnTableEnd(o, a, b);
+        break;
+    case kKindTd:
+        OpenCell(o, a);
+        break;
+    case kKindTdEnd:
+        // A stray "</TD" in the body text does not end the body cell.
+        if (!(o->currentCell && o->currentCell->isBodyCell))
+            CloseCell(o, b);
+        break;
+    default:        // TR tags, and names that only start like ours
+        break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Scan
+
+static bool IsBlank(int c)
+{
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t';
+}
+
+// The states between '<' and the end of a tag name: 200, 220 to 223, 500
+// to 520. Answers the next state.
+static int TagNameState(int state, int c, int *kind)
+{
+    switch (state) {
+    case kStateAfterLt:
+        if (c == '/') {
+            *kind = kKindClosing;
+            return kStateAfterLt;
+        }
+        if (c == 'T')
+            return kStateT;
+        if (c == 'B')
+            return kStateB;
+        if (c == '!')
+            return kStateBang;
+        return kStateOtherTag;
+    case kStateT:
+        if (c == 'D') {
+            *kind += kKindTdValue;
+            return kStateNamed;
+        }
+        if (c == 'R') {
+            *kind += kKindTrValue;
+            return kStateNamed;
+        }
+        if (c == 'A') {
+            *kind += kKindTableValue;
+            return kStateTA;
+        }
+        return kStateOtherTag;
+    case kStateTA:
+        return c == 'B' ? kStateTAB : kStateOtherTag;
+    case kStateTAB:
+        return c == 'L' ? kStateTABL : kStateOtherTag;
+    case kStateTABL:
+        return c == 'E' ? kStateNamed : kStateOtherTag;
+    case kStateB:
+        if (c == 'O')
+            return kStateBO;
+        return c == '>' ? kStateText : kStateOtherTag;
+    case kStateBO:
+        return c == 'D' ? kStateBOD : kStateOtherTag;
+    default:        // kStateBOD
+        if (c == 'Y') {
+            *kind += kKindBodyValue;
+            return kStateNamed;
+        }
+        return kStateOtherTag;
+    }
+}
+
+// The states from "<!" to the end of a comment: 600 to 640. A comment ends
+// at two or more dashes followed by '>'; the dashes of "<!--" do not count.
+static int CommentState(int state, int c)
+{
+    switch (state) {
+    case kStateBang:
+        return c == '-' ? kStateBangDash : kStateOtherTag;
+    case kStateBangDash:
+        return c == '-' ? kStateComment : kStateOtherTag;
+    case kStateComment:
+        return c == '-' ? kStateCommentDash : kStateComment;
+    case kStateCommentDash:
+        return c == '-' ? kStateCommentDashes : kStateComment;
+    default:        // kStateCommentDashes
+        if (c == '>')
+            return kStateText;
+        return c == '-' ? kStateCommentDashes : kStateComment;
+    }
+}
+
+// Reads the whole input and builds the outline. Answers the number of bytes
+// read; stops early only when memory ran out.
+static int64_t Scan(Outline *o, ByteStream *input)
+{
+    int state = kStateText;
+    int64_t position = -1;
+    int64_t tagStart = 0;
+    int kind = 0;
+    int c;
+    while ((c = StreamGet(input)) >= 0) {
+        position++;
+        c = UpperAscii((unsigned char)c);
+        switch (state) {
+        case kStateText:
+            if (c == '<') {
+                state = kStateAfterLt;
+                tagStart = position;
+                kind = 0;
+            } else if (o->counting && !IsBlank(c)) {
+                state = kStateWord;
+            }
+            break;
+        case kStateWord:
+            if (c == '<' || IsBlank(c)) {
+                if (o->counter)
+                    o->counter->words++;
+                state = kStateText;
+                if (c == '<') {
+                    state = kStateAfterLt;
+                    tagStart = position;
+                    kind = 0;
+                }
+            }
+            break;
+        case kStateOtherTag:
+            if (c == '>')
+                state = kStateText;
+            break;
+        case kStateNamed:
+            if (c == '>') {
+                OnTagEvent(o, kind, tagStart, position);
+                if (o->outOfMemory)
+                    return position + 1;
+                state = kStateText;
+            }
+            break;
+        case kStateComment:
+            if (c == '-')
+                state = kStateCommentDash;
+            break;
+        case kStateBang:
+        case kStateBangDash:
+        case kStateCommentDash:
+        case kStateCommentDashes:
+            state = CommentState(state, c);
+            break;
+        default:
+            state = TagNameState(state, c, &kind);
+            break;
+        }
+    }
+    return position + 1;
+}
+
+// Gives an end to every cell and table that no tag closed: the input's last
+// byte. The body pseudo-table's end is the position after its part, so a
+// never-closed one ends just after the last byte and its part keeps it.
+static void EndOpenParts(Outline *o, int64_t size)
+{
+    for (TableNode *t = o->tables; t; t = t->next) {
+        if (t->end == kNotClosed)
+            t->end = IsBodyTable(t) ? size : size - 1;
+        for (CellNode *cell = t->cells; cell; cell = cell->next)
+            if (cell->end == kNotClosed)
+                cell->end = size - 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Choice
+
+struct Choice {
+    int outcome;
+    TableNode *table;
+    CellNode *cell;
+};
+
+static Choice ChooseOutcome(const Outline *o)
+{
+    Choice none = {kOutcomeNone, nullptr, nullptr};
+    int64_t most = 0;
+    for (const TableNode *t = o->tables; t; t = t->next)
+        for (const CellNode *cell = t->cells; cell; cell = cell->next)
+            if (cell->words > most)
+                most = cell->words;
+    int64_t threshold = most / 5;
+
+    Choice choice = none;
+    for (TableNode *t = o->tables; t; t = t->next) {
+        for (CellNode *cell = t->cells; cell; cell = cell->next) {
+            if (cell->words <= threshold)
+                continue;
+            if (!choice.table) {
+                choice.outcome = kOutcomeWrappedCell;
+                choice.table = t;
+                choice.cell = cell;
+            } else if (t == choice.table) {
+                choice.outcome = kOutcomeWholeTable;
+            } else {
+                return none;
+            }
+        }
+    }
+    // A cell of the body stands in the page as it is, without a wrapper.
+    if (choice.outcome == kOutcomeWrappedCell && IsBodyTable(choice.table))
+        choice.outcome = kOutcomeBareCell;
+    return choice;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+static KeepRange *AddKeepRange(Outline *o, KeepRange **last, int64_t start)
+{
+    KeepRange *r = (KeepRange *)PoolAlloc(o, sizeof(KeepRange));
+    if (!r)
+        return nullptr;
+    r->start = start;
+    if (*last)
+        (*last)->next = r;
+    *last = r;
+    return r;
+}
+
+// The ranges to write: the head, then the part less the tables cut from it.
+// None when memory ran out.
+static KeepRange *BuildKeepRanges(Outline *o, const Choice *choice, bool cutTables)
+{
+    const TableNode *first = o->tables;
+    KeepRange *last = nullptr;
+    KeepRange *head = AddKeepRange(o, &last, 0);
+    if (!head)
+        return nullptr;
+    // The head ends with the BODY tag's '>', or just before a first table.
+    head->end = IsBodyTable(first) ? first->start : first->start - 1;
+
+    int64_t c, e;
+    if (choice->outcome != kOutcomeWholeTable) {
+        c = choice->cell->start;
+        e = choice->cell->end;
+    } else if (IsBodyTable(choice->table)) {
+        // The body's bytes lie strictly between its bounds.
+        c = choice->table->start + 1;
+        e = choice->table->end - 1;
+    } else {
+        c = choice->table->start;
+        e = choice->table->end;
+    }
+    KeepRange *open = AddKeepRange(o, &last, c);
+    if (!open)
+        return nullptr;
+    if (cutTables) {
+        for (const TableNode *t = o->tables; t; t = t->next) {
+            if (t->start > c && t->end < e) {
+                open->end = t->start - 1;
+                c = t->end + 1;
+                open = AddKeepRange(o, &last, c);
+                if (!open)
+                    return nullptr;
+            }
+        }
+    }
+    open->end = e;
+    return head;
+}
+
+static void CopyRange(ByteStream *input, ByteStream *output, int64_t start, int64_t end)
+{
+    if (end < start)
+        return;
+    StreamSeek(input, start);
+    for (int64_t n = end - start + 1; n > 0; n--) {
+        int c = StreamGet(input);
+        if (c < 0)
+            return;
+        StreamPut(output, (unsigned char)c);
+    }
+}
+
+static void WriteKeepRanges(const KeepRange *ranges, int outcome, ByteStream *input,
+                            ByteStream *output)
+{
+    for (const KeepRange *r = ranges; r; r = r->next) {
+        CopyRange(input, output, r->start, r->end);
+        if (r == ranges && outcome == kOutcomeWrappedCell)
+            StreamWrite(output, kWrapperStart, sizeof kWrapperStart - 1);
+    }
+    if (outcome == kOutcomeWrappedCell)
+        StreamWrite(output, kWrapperEnd, sizeof kWrapperEnd - 1);
+    StreamWrite(output, kPageEnd, sizeof kPageEnd - 1);
+}
+
+// ---------------------------------------------------------------------------
+// The stage
+
+// MainPartExtractor with a ceiling on the heap memory the outline may take;
+// past it the stage behaves as when memory runs out.
+void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
+                     size_t memoryLimit);
+
+void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
+                     size_t memoryLimit)
+{
+    if (!extract) {
+        CopyStream(input, output);
+        return;
+    }
+    Outline outline;
+    InitOutline(&outline, memoryLimit);
+    int64_t size = Scan(&outline, input);
+
+    Choice choice = {kOutcomeNone, nullptr, nullptr};
+    KeepRange *ranges = nullptr;
+    if (!outline.outOfMemory) {
+        EndOpenParts(&outline, size);
+        choice = ChooseOutcome(&outline);
+        if (choice.outcome != kOutcomeNone)
+            ranges = BuildKeepRanges(&outline, &choice, cutTables);
+    }
+
+    StreamSeek(input, 0);
+    if (ranges)
+        WriteKeepRanges(ranges, choice.outcome, input, output);
+    else
+        CopyStream(input, output);
+    FreeOutline(&outline);
+}
 
 void MainPartExtractor(bool extract, bool cutTables, ByteStream *input, ByteStream *output)
 {
-    (void)extract;
-    (void)cutTables;
-    CopyStream(input, output);
+    ExtractMainPart(extract, cutTables, input, output, SIZE_MAX);
 }
