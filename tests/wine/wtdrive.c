@@ -19,6 +19,50 @@
 static DWORD child_pid;
 static int press_id = IDNO;
 
+/* Icon handles belong to the process that loaded them and cannot be drawn
+   here, so the icon is read off the screen: the opaque pixels of each
+   system icon, drawn here, are compared with the pixels shown in the box. */
+static void draw_icon(HICON icon, COLORREF back, COLORREF out[32][32])
+{
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, 32, 32);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    HBRUSH brush = CreateSolidBrush(back);
+    RECT r = {0, 0, 32, 32};
+    FillRect(dc, &r, brush);
+    DeleteObject(brush);
+    DrawIconEx(dc, 0, 0, icon, 32, 32, 0, NULL, DI_NORMAL);
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++)
+            out[y][x] = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+}
+
+static int shown_icon_is(HWND ctl, HICON icon)
+{
+    static COLORREF onWhite[32][32], onBlack[32][32];
+    draw_icon(icon, RGB(255, 255, 255), onWhite);
+    draw_icon(icon, RGB(0, 0, 0), onBlack);
+    RECT r;
+    GetWindowRect(ctl, &r);
+    HDC screen = GetDC(NULL);
+    int opaque = 0, same = 0;
+    for (int y = 0; y < 32; y++)
+        for (int x = 0; x < 32; x++) {
+            if (onWhite[y][x] != onBlack[y][x])
+                continue;
+            opaque++;
+            if (GetPixel(screen, r.left + x, r.top + y) == onWhite[y][x])
+                same++;
+        }
+    ReleaseDC(NULL, screen);
+    return opaque > 0 && same * 100 >= opaque * 95;
+}
+
 static const char *icon_name(HWND box)
 {
     HWND ctl = GetDlgItem(box, 0x440);       /* the message box's icon */
@@ -27,14 +71,16 @@ static const char *icon_name(HWND box)
     HICON icon = (HICON)SendMessageA(ctl, STM_GETICON, 0, 0);
     if (!icon)
         return "none";
-    if (icon == LoadIconA(NULL, (LPCSTR)IDI_HAND))
-        return "error";
-    if (icon == LoadIconA(NULL, (LPCSTR)IDI_EXCLAMATION))
-        return "warning";
-    if (icon == LoadIconA(NULL, (LPCSTR)IDI_ASTERISK))
-        return "information";
-    if (icon == LoadIconA(NULL, (LPCSTR)IDI_QUESTION))
-        return "question";
+    static const struct { LPCSTR id; const char *name; } kinds[] = {
+        {(LPCSTR)IDI_HAND, "error"},
+        {(LPCSTR)IDI_EXCLAMATION, "warning"},
+        {(LPCSTR)IDI_ASTERISK, "information"},
+        {(LPCSTR)IDI_QUESTION, "question"},
+    };
+    for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; i++) {
+        if (shown_icon_is(ctl, LoadIconA(NULL, kinds[i].id)))
+            return kinds[i].name;
+    }
     return "other";
 }
 
@@ -66,6 +112,7 @@ static BOOL CALLBACK visit(HWND w, LPARAM lp)
     HWND text = GetDlgItem(w, 0xFFFF);
     if (!text)
         return TRUE;
+    Sleep(400);                         /* let the box paint itself */
     char caption[256], body[4096];
     GetWindowTextA(w, caption, sizeof caption);
     GetWindowTextA(text, body, sizeof body);

@@ -1,0 +1,128 @@
+"""Common ground of the Wine tests: a private Wine prefix, a private X
+display, and ways to run webtrim.exe and read what it showed and stored.
+
+The tests run the real 32-bit webtrim.exe. Paths given to it are Windows
+paths on Wine's Z: drive, which maps the Linux root."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+import unittest
+
+BUILD = os.environ.get("WEBTRIM_WIN_BUILD", os.path.join(os.path.dirname(__file__), "../../build/windows"))
+BUILD = os.path.abspath(BUILD)
+EXE = os.path.join(BUILD, "webtrim.exe")
+DRIVER = os.path.join(BUILD, "tests", "wine", "wtdrive.exe")
+KEY = r"HKCU\Software\Halvane\Webtrim"
+
+
+def winpath(path):
+    """The Windows form of a Linux path, on drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Wine:
+    """A Wine prefix and an X display of this test run's own."""
+
+    def __init__(self, name):
+        self.root = os.path.join(BUILD, "winetest-" + name)
+        os.makedirs(self.root, exist_ok=True)
+        self.env = dict(os.environ)
+        self.env.update({
+            "WINEPREFIX": os.path.join(self.root, "prefix"),
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # Wine's Recycle Bin is the freedesktop trash of this home.
+            "HOME": os.path.join(self.root, "home"),
+            "XDG_DATA_HOME": os.path.join(self.root, "home", ".local", "share"),
+        })
+        os.makedirs(self.env["XDG_DATA_HOME"], exist_ok=True)
+        self.xvfb = None
+        self._start_display()
+        subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
+        self.wait()
+
+    def _start_display(self):
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        while not number.endswith(b"\n"):
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+
+    def wait(self):
+        """Waits until the wineserver of this prefix has nothing left to do."""
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+
+    @property
+    def trash(self):
+        return os.path.join(self.env["XDG_DATA_HOME"], "Trash", "files")
+
+    def run(self, program, *args, timeout=120):
+        return subprocess.run(["wine", program, *args], env=self.env, capture_output=True,
+                              timeout=timeout, text=True, errors="replace")
+
+    def drive(self, cmdline, press=None, timeout_ms=60000):
+        """Runs a raw Windows command line under the driver; gives back the
+        list of message boxes (caption, icon, text) and the exit code."""
+        env = dict(self.env)
+        env["WT_CMDLINE"] = cmdline
+        env["WT_TIMEOUT"] = str(timeout_ms)
+        if press is not None:
+            env["WT_PRESS"] = str(press)
+        out = subprocess.run(["wine", DRIVER], env=env, capture_output=True, text=True,
+                             errors="replace", timeout=timeout_ms / 1000 + 60).stdout
+        boxes, code = [], None
+        for line in out.splitlines():
+            parts = line.split("\t")
+            if parts[0] == "BOX":
+                boxes.append((parts[1], parts[2], parts[3].replace("\\n", "\n")))
+            elif parts[0] == "EXIT":
+                code = int(parts[1])
+            elif parts[0] in ("TIMEOUT", "NOSTART"):
+                raise AssertionError("driver: " + line)
+        return boxes, code
+
+    def clean(self, path_text, press=None):
+        """Runs webtrim.exe with the given command-line tail."""
+        return self.drive('"%s" %s' % (winpath(EXE), path_text), press=press)
+
+    # Registry of the prefix.
+    def reg_query(self, name):
+        """The value's type and data as reg.exe shows them, or None."""
+        r = self.run("reg", "query", KEY, "/v", name)
+        for line in r.stdout.splitlines():
+            parts = line.split(None, 2)
+            if len(parts) >= 2 and parts[0] == name:
+                return parts[1], (parts[2].strip() if len(parts) > 2 else "")
+        return None
+
+    def reg_set(self, name, kind, data):
+        self.run("reg", "add", KEY, "/v", name, "/t", kind, "/d", data, "/f")
+
+    def reg_delete_key(self):
+        self.run("reg", "delete", KEY, "/f")
+
+
+def scratch(wine, name):
+    """A fresh folder for one test's files."""
+    path = os.path.join(wine.root, "files", name)
+    shutil.rmtree(path, ignore_errors=True)
+    os.makedirs(path)
+    return path
