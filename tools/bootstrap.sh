@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing Webtrim need.
 # Quick when everything is there already: it only asks dpkg.
+#   bootstrap.sh          everything: both builds, Wine tests, fuzzing
+#   bootstrap.sh native   only what the Linux program needs to build
 set -eu
 
 need=(
@@ -8,6 +10,9 @@ need=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 xvfb xauth x11-utils xdotool python3-xlib imagemagick
 )
+
+native=(cmake ninja-build g++ pkg-config libglib2.0-dev)
+[ "${1:-all}" = native ] && need=("${native[@]}")
 
 missing=()
 for p in "${need[@]}"; do
