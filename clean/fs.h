@@ -11,6 +11,10 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset);
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset);
 bool PlatformClose(FileHandle f);
 
+// Test seam: when set, every positional read and write asks it first and
+// fails when it answers false (a disk error that cannot be made from outside).
+extern bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
+
 enum PageKind {
     kPageRegular,       // an ordinary file
     kPageMissing,       // nothing there, or its folder cannot be searched

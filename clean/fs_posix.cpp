@@ -9,8 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
+
 long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset)
 {
+    if (FileFaultHook && !FileFaultHook(f, false, offset))
+        return -1;
     for (;;) {
         ssize_t r = pread((int)f, buf, n, (off_t)offset);
         if (r >= 0)
@@ -22,6 +26,8 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset)
 
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
 {
+    if (FileFaultHook && !FileFaultHook(f, true, offset))
+        return false;
     const char *p = (const char *)buf;
     while (n > 0) {
         ssize_t r = pwrite((int)f, p, n, (off_t)offset);

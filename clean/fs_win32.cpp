@@ -8,8 +8,12 @@ static HANDLE H(FileHandle f)
     return (HANDLE)f;
 }
 
+bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
+
 long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset)
 {
+    if (FileFaultHook && !FileFaultHook(f, false, offset))
+        return -1;
     OVERLAPPED ov;
     memset(&ov, 0, sizeof ov);
     ov.Offset = (DWORD)(uint64_t)offset;
@@ -22,6 +26,8 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset)
 
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
 {
+    if (FileFaultHook && !FileFaultHook(f, true, offset))
+        return false;
     const char *p = (const char *)buf;
     while (n > 0) {
         OVERLAPPED ov;

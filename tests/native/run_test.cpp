@@ -1,16 +1,235 @@
-// Whole cleaning runs in this process: the run driver's paths, with the
-// stages as they are.
+// Whole cleaning runs: the run driver's paths, the write-back that loses
+// nothing, and the command-line program around it.
 #include <gtest/gtest.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <string>
 #include "app/options.h"
+#include "clean/fs.h"
+#include "clean/report.h"
 #include "clean/run.h"
 #include "tests/native/support.h"
 
-TEST(PageName, AcceptsTheThreeSuffixesInAnyCase)
+static const char kPage[] = "<html><body>hello</body></html>";
+
+// The texts as the user sees them.
+static const std::string kNotPermissible =
+    "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable";
+static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file", kBoxError};
+static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create temporary file",
+                                                               kBoxError};
+
+struct RunFixture : ::testing::Test {
+    TempDir dir;
+    std::string page;
+
+    void SetUp() override
+    {
+        ClearMessages();
+        CleanOptions = kDefaultOptions;
+        TargetFolder[0] = 0;
+        page = dir.File("page.htm");
+        WriteFile(page, kPage);
+        Use(page);
+    }
+    void TearDown() override { FileFaultHook = nullptr; }
+
+    void Use(const std::string &path)
+    {
+        ASSERT_LT(path.size(), sizeof CurrentFile - 1);
+        strcpy(CurrentFile, path.c_str());
+    }
+    void ExpectOriginalUntouched()
+    {
+        EXPECT_EQ(ReadFile(page), kPage);
+        EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"}) << "leftovers";
+    }
+};
+
+TEST_F(RunFixture, RejectedNameWarnsWithoutFlashOrChange)
 {
-    for (const char *ok : {"a.htm", "A.HTM", "x/page.Html", "p.PLG", ".htm", "a b.html"})
-        EXPECT_TRUE(IsPageName(ok)) << ok;
-    for (const char *bad : {"page.shtml", "page.xhtm", "page.htm.bak", "page.txt", "page.htm ",
-                            "html", "htm", "", "a.ht"})
-        EXPECT_FALSE(IsPageName(bad)) << bad;
+    Use(dir.File("page.txt"));
+    EXPECT_FALSE(CleaningRun());
+    ASSERT_EQ(Messages.size(), 1u);
+    EXPECT_EQ(Messages[0].first, kNotPermissible);
+    EXPECT_EQ(Messages[0].second, (unsigned)kBoxWarning);
+    EXPECT_EQ(RunStartedCount, 0);
+}
+
+TEST_F(RunFixture, CompletedRunLeavesCleanedPageAndTrashedOriginal)
+{
+    WriteFile(page, "<p>a<!-- note --></p>");
+    EXPECT_TRUE(CleaningRun());
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(RunStartedCount, 1);
+    EXPECT_EQ(ReadFile(page), "<p>a</p>");
+    EXPECT_EQ(ReadFile(TrashFolder() + "/page.htm"), "<p>a<!-- note --></p>");
+    EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
+}
+
+TEST_F(RunFixture, CleanedPageGetsTheModeOfANewFile)
+{
+    chmod(page.c_str(), 0600);
+    mode_t mask = umask(022);
+    EXPECT_TRUE(CleaningRun());
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat(page.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST_F(RunFixture, EmptyPageIsStillDisposedAndWritten)
+{
+    WriteFile(page, "");
+    EXPECT_TRUE(CleaningRun());
+    EXPECT_TRUE(Exists(page));
+    EXPECT_EQ(ReadFile(page), "");
+    EXPECT_TRUE(Exists(TrashFolder() + "/page.htm"));
+}
+
+TEST_F(RunFixture, PagesThatCannotBeOpened)
+{
+    std::string missing = dir.File("missing.htm");
+    std::string folder = dir.File("folder.htm");
+    std::string fifo = dir.File("fifo.htm");
+    mkdir(folder.c_str(), 0755);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string &path : {missing, folder, fifo}) {
+        ClearMessages();
+        Use(path);
+        EXPECT_FALSE(CleaningRun()) << path;
+        EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotOpen})) << path;
+        EXPECT_EQ(RunStartedCount, 1);
+    }
+    EXPECT_EQ(ReadFile(page), kPage);
+}
+
+TEST_F(RunFixture, NoTemporaryFolder)
+{
+    const char *old = getenv("TMPDIR");
+    std::string saved = old ? old : "";
+    setenv("TMPDIR", dir.File("nowhere").c_str(), 1);
+    bool ok = CleaningRun();
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotCreateTemp}));
+    ExpectOriginalUntouched();
+}
+
+// Fails reads of the page from its second buffer on: a page that breaks
+// off in the middle must not replace the original.
+static std::string FaultPath;
+static bool FailPageReads(FileHandle f, bool writing, int64_t offset)
+{
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", (int)f);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    target[n > 0 ? n : 0] = 0;
+    return writing || offset == 0 || FaultPath != target;
+}
+
+TEST_F(RunFixture, ReadErrorInTheMiddleOfThePage)
+{
+    WriteFile(page, std::string(200000, 'x'));
+    FaultPath = page;
+    FileFaultHook = FailPageReads;
+    EXPECT_FALSE(CleaningRun());
+    FileFaultHook = nullptr;
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
+                            {"Cannot read this file", kBoxError}}));
+    EXPECT_EQ(ReadFile(page), std::string(200000, 'x'));
+    EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
+}
+
+TEST_F(RunFixture, WriteErrorOnATemporaryFile)
+{
+    FileFaultHook = [](FileHandle, bool writing, int64_t) { return !writing; };
+    EXPECT_FALSE(CleaningRun());
+    FileFaultHook = nullptr;
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotCreateTemp}));
+    ExpectOriginalUntouched();
+}
+
+// Fails the writes of the cleaned page only (the file in the page's folder).
+static bool FailWritesBesidePage(FileHandle f, bool writing, int64_t)
+{
+    char link[64], target[PATH_MAX];
+    snprintf(link, sizeof link, "/proc/self/fd/%d", (int)f);
+    ssize_t n = readlink(link, target, sizeof target - 1);
+    target[n > 0 ? n : 0] = 0;
+    return !writing || strncmp(target, FaultPath.c_str(), FaultPath.size()) != 0;
+}
+
+TEST_F(RunFixture, CleanedPageCannotBeWritten)
+{
+    FaultPath = dir.path + "/";
+    FileFaultHook = FailWritesBesidePage;
+    EXPECT_FALSE(CleaningRun());
+    FileFaultHook = nullptr;
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
+                            {"Cannot write the cleaned page", kBoxError}}));
+    ExpectOriginalUntouched();
+}
+
+TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
+{
+    // The trash refuses system mounts such as /dev/shm.
+    struct stat st;
+    if (stat("/dev/shm", &st) != 0 || access("/dev/shm", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/shm";
+    char tmpl[] = "/dev/shm/webtrim-XXXXXX";
+    ASSERT_TRUE(mkdtemp(tmpl));
+    std::string shmPage = std::string(tmpl) + "/page.htm";
+    WriteFile(shmPage, kPage);
+    Use(shmPage);
+    EXPECT_FALSE(CleaningRun());
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
+                            {"Cannot remove the original file.\nThe page was not changed.",
+                             kBoxError}}));
+    EXPECT_EQ(ReadFile(shmPage), kPage);
+    EXPECT_EQ(ListFolder(tmpl), std::vector<std::string>{"page.htm"});
+    unlink(shmPage.c_str());
+    rmdir(tmpl);
+}
+
+TEST(NewPage, NeverReplacesAFileThatAppearedAtThePath)
+{
+    TempDir dir;
+    std::string path = dir.File("p.htm");
+    NewPage np;
+    ASSERT_TRUE(CreateNewPage(path.c_str(), &np));
+    StreamWriteText(&np.stream, "cleaned");
+    ASSERT_TRUE(FinishNewPage(&np));
+    WriteFile(path, "someone else's");
+    char savedAs[PATH_MAX + 32];
+    EXPECT_FALSE(PlaceNewPage(&np, path.c_str(), savedAs, sizeof savedAs));
+    DiscardNewPage(&np);
+    EXPECT_EQ(ReadFile(path), "someone else's");
+    ASSERT_NE(savedAs[0], 0);
+    EXPECT_EQ(ReadFile(savedAs), "cleaned");
+}
+
+TEST(CommandLine, ExitStatusAndMessages)
+{
+    TempDir dir;
+    WriteFile(dir.File("a b.htm"), kPage);
+    // The arguments joined with blanks name the page.
+    ChildResult ok = RunWebtrim({dir.File("a"), "b.htm"});
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.err, "");
+    EXPECT_EQ(ReadFile(dir.File("a b.htm")), kPage);
+
+    ChildResult refused = RunWebtrim({dir.File("notes.txt")});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err, "webtrim: " + kNotPermissible + "\n");
+
+    ChildResult usage = RunWebtrim({});
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_NE(usage.err.find("usage"), std::string::npos);
 }

@@ -96,6 +96,42 @@ static void RemoveTree(const std::string &path)
     }
 }
 
+// Every test process gets a private home: settings, trash and temporary
+// files of a run land there, never in the real user's folders. GLib reads
+// the XDG folders once per process, so this is set before anything runs.
+static std::string PrivateHome;
+
+static void RemovePrivateHome()
+{
+    RemoveTree(PrivateHome);
+}
+
+static bool MakePrivateHome()
+{
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/webtrim-home-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data()))
+        abort();
+    PrivateHome = buf.data();
+    mkdir((PrivateHome + "/data").c_str(), 0700);
+    mkdir((PrivateHome + "/config").c_str(), 0700);
+    setenv("HOME", PrivateHome.c_str(), 1);
+    setenv("XDG_DATA_HOME", (PrivateHome + "/data").c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (PrivateHome + "/config").c_str(), 1);
+    atexit(RemovePrivateHome);
+    return true;
+}
+
+static const bool kPrivateHomeMade = MakePrivateHome();
+
+std::string TrashFolder()
+{
+    (void)kPrivateHomeMade;
+    return PrivateHome + "/data/Trash/files";
+}
+
 TempDir::TempDir()
 {
     const char *base = getenv("TMPDIR");
@@ -140,6 +176,20 @@ bool Exists(const std::string &path)
 {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> ListFolder(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *d = opendir(path.c_str())) {
+        while (struct dirent *e = readdir(d)) {
+            if (strcmp(e->d_name, ".") && strcmp(e->d_name, ".."))
+                names.push_back(e->d_name);
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::string> CorpusFiles()

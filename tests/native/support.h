@@ -36,6 +36,12 @@ std::string ReadFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &content);
 bool Exists(const std::string &path);
 
+// Where this test process's trash keeps trashed files.
+std::string TrashFolder();
+
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> ListFolder(const std::string &path);
+
 // The shared corpus of real pages, or an empty list when it is not there.
 std::vector<std::string> CorpusFiles();
 
