@@ -2,6 +2,7 @@
 // STAGE is copy, elements, attributes or extract. Prints MB/s.
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 #include "app/options.h"
 #include "clean/fs.h"
@@ -41,7 +42,9 @@ int main(int argc, char **argv)
     StreamFlush(&Out);
     clock_gettime(CLOCK_MONOTONIC, &t1);
     double secs = (double)(t1.tv_sec - t0.tv_sec) + (double)(t1.tv_nsec - t0.tv_nsec) / 1e9;
-    double mb = (double)StreamTell(&In) / 1e6;
+    struct stat st;
+    stat(argv[2], &st);
+    double mb = (double)st.st_size / 1e6;
     printf("%s %.1f MB/s (%.1f MB in %.3f s)\n", stage, mb / secs, mb, secs);
     return 0;
 }
