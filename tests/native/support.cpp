@@ -1,6 +1,10 @@
 #include "tests/native/support.h"
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -208,7 +212,56 @@ std::vector<std::string> CorpusFiles()
     return files;
 }
 
-ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+bool NobodyIds(unsigned *uid, unsigned *gid)
+{
+    struct passwd *pw = getpwnam("nobody");
+    if (!pw || geteuid() != 0)
+        return false;
+    *uid = pw->pw_uid;
+    *gid = pw->pw_gid;
+    return true;
+}
+
+// In the child, after fork: environment, limits, user, then webtrim.
+static void ExecWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                        const ChildOptions &options)
+{
+    int devnull = open("/dev/null", O_RDONLY);
+    dup2(devnull, 0);
+    for (const std::string &e : env)
+        putenv(strdup(e.c_str()));
+    if (options.fileSizeLimit >= 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit rl = {(rlim_t)options.fileSizeLimit, (rlim_t)options.fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &rl);
+    }
+    unsigned uid, gid;
+    if (options.asNobody && NobodyIds(&uid, &gid)) {
+        if (setgroups(0, nullptr) != 0 || setgid(gid) != 0 || setuid(uid) != 0)
+            _exit(126);
+    }
+    std::vector<char *> argv;
+    argv.push_back((char *)WEBTRIM_EXE);
+    for (const std::string &a : args)
+        argv.push_back((char *)a.c_str());
+    argv.push_back(nullptr);
+    execv(WEBTRIM_EXE, argv.data());
+    _exit(127);
+}
+
+int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 2);
+        ExecWebtrim(args, env, ChildOptions());
+    }
+    return pid;
+}
+
+ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                       const ChildOptions &options)
 {
     int errPipe[2];
     if (pipe(errPipe) != 0)
@@ -218,17 +271,7 @@ ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<s
         dup2(errPipe[1], 2);
         close(errPipe[0]);
         close(errPipe[1]);
-        int devnull = open("/dev/null", O_RDONLY);
-        dup2(devnull, 0);
-        for (const std::string &e : env)
-            putenv(strdup(e.c_str()));
-        std::vector<char *> argv;
-        argv.push_back((char *)WEBTRIM_EXE);
-        for (const std::string &a : args)
-            argv.push_back((char *)a.c_str());
-        argv.push_back(nullptr);
-        execv(WEBTRIM_EXE, argv.data());
-        _exit(127);
+        ExecWebtrim(args, env, options);
     }
     close(errPipe[1]);
     ChildResult r;

@@ -51,5 +51,16 @@ struct ChildResult {
     int status;
     std::string err;
 };
+struct ChildOptions {
+    bool asNobody = false;          // run as an unprivileged user (root ignores modes)
+    long long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
+};
 ChildResult RunWebtrim(const std::vector<std::string> &args,
-                       const std::vector<std::string> &env = {});
+                       const std::vector<std::string> &env = {},
+                       const ChildOptions &options = ChildOptions());
+
+// Starts webtrim without waiting for it; gives back its process id.
+int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+
+// The unprivileged user's ids, or false when there is none to switch to.
+bool NobodyIds(unsigned *uid, unsigned *gid);
