@@ -524,68 +524,113 @@ static int CommentState(int state, int c)
     }
 }
 
+// The scan spends most of its time in text, words, tags and comments that it
+// does not look into; these loops read through such runs without going
+// back to the state switch for every byte. Each answers the byte that ends
+// the run, or -1 at the end of the input, and counts the bytes it read.
+
+static inline int SkipTo(ByteStream *input, int64_t *count, int stop)
+{
+    for (;;) {
+        int c = StreamGet(input);
+        if (c < 0)
+            return c;
+        ++*count;
+        if (c == stop)
+            return c;
+    }
+}
+
+static inline int SkipBlanks(ByteStream *input, int64_t *count)
+{
+    for (;;) {
+        int c = StreamGet(input);
+        if (c < 0)
+            return c;
+        ++*count;
+        if (!IsBlank(c))
+            return c;
+    }
+}
+
+static inline int SkipWord(ByteStream *input, int64_t *count)
+{
+    for (;;) {
+        int c = StreamGet(input);
+        if (c < 0)
+            return c;
+        ++*count;
+        if (c == '<' || IsBlank(c))
+            return c;
+    }
+}
+
 // Reads the whole input and builds the outline. Answers the number of bytes
 // read; stops early only when memory ran out.
 static int64_t Scan(Outline *o, ByteStream *input)
 {
-    int state = kStateText;
-    int64_t position = -1;
+    int64_t count = 0;          // bytes read; the last one is at count - 1
     int64_t tagStart = 0;
     int kind = 0;
+    int state = kStateText;
     int c;
-    while ((c = StreamGet(input)) >= 0) {
-        position++;
-        c = UpperAscii((unsigned char)c);
+    for (;;) {
         switch (state) {
         case kStateText:
+            c = o->counting ? SkipBlanks(input, &count) : SkipTo(input, &count, '<');
+            if (c < 0)
+                return count;
+            state = kStateWord;
             if (c == '<') {
                 state = kStateAfterLt;
-                tagStart = position;
+                tagStart = count - 1;
                 kind = 0;
-            } else if (o->counting && !IsBlank(c)) {
-                state = kStateWord;
             }
             break;
         case kStateWord:
-            if (c == '<' || IsBlank(c)) {
-                if (o->counter)
-                    o->counter->words++;
-                state = kStateText;
-                if (c == '<') {
-                    state = kStateAfterLt;
-                    tagStart = position;
-                    kind = 0;
-                }
+            c = SkipWord(input, &count);
+            if (c < 0)
+                return count;       // a word cut off by the end is not counted
+            if (o->counter)
+                o->counter->words++;
+            state = kStateText;
+            if (c == '<') {
+                state = kStateAfterLt;
+                tagStart = count - 1;
+                kind = 0;
             }
             break;
         case kStateOtherTag:
-            if (c == '>')
-                state = kStateText;
+            if (SkipTo(input, &count, '>') < 0)
+                return count;
+            state = kStateText;
             break;
         case kStateNamed:
-            if (c == '>') {
-                OnTagEvent(o, kind, tagStart, position);
-                if (o->outOfMemory)
-                    return position + 1;
-                state = kStateText;
-            }
+            if (SkipTo(input, &count, '>') < 0)
+                return count;
+            OnTagEvent(o, kind, tagStart, count - 1);
+            if (o->outOfMemory)
+                return count;
+            state = kStateText;
             break;
         case kStateComment:
-            if (c == '-')
-                state = kStateCommentDash;
-            break;
-        case kStateBang:
-        case kStateBangDash:
-        case kStateCommentDash:
-        case kStateCommentDashes:
-            state = CommentState(state, c);
+            if (SkipTo(input, &count, '-') < 0)
+                return count;
+            state = kStateCommentDash;
             break;
         default:
-            state = TagNameState(state, c, &kind);
+            c = StreamGet(input);
+            if (c < 0)
+                return count;
+            count++;
+            c = UpperAscii((unsigned char)c);
+            if (state >= kStateBang)
+                state = CommentState(state, c);
+            else
+                state = TagNameState(state, c, &kind);
             break;
         }
     }
-    return position + 1;
 }
 
 // Gives an end to every cell and table that no tag closed: the input's last
