@@ -98,6 +98,8 @@ const char kWrapperStart[] = "<table cellpadding=6><tr>";
 const char kWrapperEnd[] = "</table>";
 const char kPageEnd[] = "</body></html>";
 
+namespace {     // the outline's types are this file's own
+
 struct CellNode {
     CellNode *next;         // next cell of the same table
     int64_t start;          // the '<' of "<TD", or just after the BODY tag
@@ -159,6 +161,8 @@ struct Outline {
     bool counting;
     CellNode *counter;
 };
+
+}  // namespace
 
 // ---------------------------------------------------------------------------
 // Memory
@@ -650,11 +654,13 @@ static void EndOpenParts(Outline *o, int64_t size)
 // ---------------------------------------------------------------------------
 // Choice
 
+namespace {
 struct Choice {
     int outcome;
     TableNode *table;
     CellNode *cell;
 };
+}  // namespace
 
 static Choice ChooseOutcome(const Outline *o)
 {
