@@ -350,6 +350,9 @@ TEST(MainPartRun, BothStageOrders)
 {
     const string page = "<html><body><table><td>menu</td></table>"
                         "<table><td><p>one two three four five six</td></table></body></html>";
+    const uint32_t savedOptions = CleanOptions;
+    char savedFolder[kTargetFolderSize];
+    memcpy(savedFolder, TargetFolder, sizeof savedFolder);
     for (uint32_t first : {0u, (uint32_t)kOptExtractFirst}) {
         TempDir dir;
         string path = dir.File("page.htm");
@@ -367,7 +370,10 @@ TEST(MainPartRun, BothStageOrders)
         WriteFile(path, page);
         EXPECT_TRUE(CleaningRun());
         EXPECT_EQ(page, ReadFile(path));
+        EXPECT_TRUE(Messages.empty());
     }
+    CleanOptions = savedOptions;
+    memcpy(TargetFolder, savedFolder, sizeof savedFolder);
 }
 
 }  // namespace
