@@ -55,12 +55,37 @@ static bool ParseOptionsWord(const char *text, uint32_t *out)
     return true;
 }
 
+// The folder as the value of w1: C escapes for control bytes, quotes,
+// backslashes and bytes from 0x7F up, and for leading blanks too, which the
+// key file would otherwise drop when it reads the value back.
+static char *EscapeFolder(const char *folder)
+{
+    size_t blanks = strspn(folder, " ");
+    char *rest = g_strescape(folder + blanks, NULL);
+    GString *value = g_string_new(NULL);
+    for (size_t i = 0; i < blanks; i++)
+        g_string_append(value, "\\040");
+    g_string_append(value, rest);
+    g_free(rest);
+    return g_string_free(value, FALSE);
+}
+
+// A value that EscapeFolder can have written: it does not end in a lone
+// backslash, which would start an escape with nothing to escape.
+static bool IsWholeEscape(const char *value)
+{
+    size_t n = strlen(value), backslashes = 0;
+    while (backslashes < n && value[n - 1 - backslashes] == '\\')
+        backslashes++;
+    return backslashes % 2 == 0;
+}
+
 static bool WriteSettings(GKeyFile *kf, const char *path)
 {
     char word[16];
     g_snprintf(word, sizeof word, "0x%08X", CleanOptions);
     g_key_file_set_value(kf, kGroup, kOptionsKey, word);
-    char *escaped = g_strescape(TargetFolder, NULL);
+    char *escaped = EscapeFolder(TargetFolder);
     g_key_file_set_value(kf, kGroup, kFolderKey, escaped);
     g_free(escaped);
     gsize len = 0;
@@ -73,6 +98,9 @@ static bool WriteSettings(GKeyFile *kf, const char *path)
 
 static bool LoadStored(GKeyFile *kf, const char *path)
 {
+    // Anything but a file (a pipe would block the start-up) is a failed load.
+    if (!g_file_test(path, G_FILE_TEST_IS_REGULAR))
+        return false;
     if (!g_key_file_load_from_file(kf, path, G_KEY_FILE_KEEP_COMMENTS, NULL))
         return false;
     char *word = g_key_file_get_value(kf, kGroup, kOptionsKey, NULL);
@@ -82,8 +110,10 @@ static bool LoadStored(GKeyFile *kf, const char *path)
     if (!ok)
         return false;
     char *raw = g_key_file_get_value(kf, kGroup, kFolderKey, NULL);
-    if (!raw)
+    if (!raw || !IsWholeEscape(raw)) {
+        g_free(raw);
         return false;
+    }
     char *folder = g_strcompress(raw);
     g_free(raw);
     size_t n = strlen(folder);
