@@ -1,0 +1,322 @@
+#include "fuzz/harness.h"
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include "clean/passes.h"
+
+static const char kWrapperStart[] = "<table cellpadding=6><tr>";
+static const char kWrapperEnd[] = "</table>";
+static const char kPageEnd[] = "</body></html>";
+static const char kBodyText[] = "<BODY>";
+enum { kTagLimit = 4096 };
+
+void ExtractionStage(ByteStream *input, ByteStream *output)
+{
+    MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
+}
+
+uint32_t OptionsOf(const uint8_t *data, size_t size)
+{
+    uint32_t options = size > 0 ? data[0] : 0;
+    if (size > 1)
+        options |= (uint32_t)data[1] << 8;
+    return options;
+}
+
+std::string PageOf(const uint8_t *data, size_t size)
+{
+    return size > 2 ? std::string((const char *)data + 2, size - 2) : std::string();
+}
+
+void Require(bool holds, const char *what)
+{
+    if (holds)
+        return;
+    fprintf(stderr, "property violated: %s\n", what);
+    abort();
+}
+
+// ---------------------------------------------------------------------------
+// Stages over in-memory files. Two files live for the whole process; each
+// run empties them, so an execution costs no file system work.
+
+static int InputFile = -1;
+static int OutputFile = -1;
+static ByteStream InputStream;
+static ByteStream OutputStream;
+
+static int MemoryFile(const char *name)
+{
+    int fd = memfd_create(name, 0);
+    Require(fd >= 0, "memfd_create");
+    return fd;
+}
+
+static void Refill(int fd, const std::string &content)
+{
+    Require(ftruncate(fd, 0) == 0, "ftruncate");
+    size_t done = 0;
+    while (done < content.size()) {
+        ssize_t n = pwrite(fd, content.data() + done, content.size() - done, (off_t)done);
+        Require(n > 0, "pwrite");
+        done += (size_t)n;
+    }
+}
+
+static std::string Contents(int fd)
+{
+    struct stat st;
+    Require(fstat(fd, &st) == 0, "fstat");
+    std::string s((size_t)st.st_size, '\0');
+    size_t done = 0;
+    while (done < s.size()) {
+        ssize_t n = pread(fd, &s[done], s.size() - done, (off_t)done);
+        Require(n > 0, "pread");
+        done += (size_t)n;
+    }
+    return s;
+}
+
+std::string RunStage(StageProc stage, const std::string &input, uint32_t options)
+{
+    if (InputFile < 0) {
+        InputFile = MemoryFile("fuzz-in");
+        OutputFile = MemoryFile("fuzz-out");
+    }
+    Refill(InputFile, input);
+    Refill(OutputFile, std::string());
+    StreamAttach(&InputStream, InputFile);
+    StreamAttach(&OutputStream, OutputFile);
+    CaptureRunFlags(options);
+    DeriveElementFlags();
+    stage(&InputStream, &OutputStream);
+    Require(StreamFlush(&OutputStream), "the output file took every write");
+    Require(!StreamReadFailed(&InputStream), "the input file gave every read");
+    return Contents(OutputFile);
+}
+
+// ---------------------------------------------------------------------------
+// Properties
+
+std::string FoldUpper(const std::string &s)
+{
+    std::string r(s);
+    for (char &c : r)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 32);
+    return r;
+}
+
+bool IsSubsequence(const std::string &part, const std::string &whole)
+{
+    size_t j = 0;
+    for (size_t i = 0; i < part.size(); i++, j++) {
+        while (j < whole.size() && whole[j] != part[i])
+            j++;
+        if (j == whole.size())
+            return false;
+    }
+    return true;
+}
+
+size_t CountOf(const std::string &text, const std::string &needle)
+{
+    size_t n = 0;
+    for (size_t at = text.find(needle); at != std::string::npos;
+         at = text.find(needle, at + needle.size()))
+        n++;
+    return n;
+}
+
+struct ByteCounts {
+    size_t n[256];
+};
+
+static void Count(ByteCounts *c, const std::string &s, size_t times = 1)
+{
+    for (unsigned char b : s)
+        c->n[b] += times;
+}
+
+void CheckElementOutput(const std::string &input, const std::string &output)
+{
+    Require(IsSubsequence(FoldUpper(output), FoldUpper(input)),
+            "element removal: output folded is a subsequence of the input folded");
+    // Every "<BODY>" the pass wrote stands whole in the output, so counting
+    // the texts found there counts at least those.
+    ByteCounts have = {}, wrote = {};
+    Count(&have, input);
+    Count(&have, kBodyText, CountOf(output, kBodyText));
+    Count(&wrote, output);
+    for (int b = 0; b < 256; b++)
+        Require(wrote.n[b] <= have.n[b], "element removal: no byte value made up");
+}
+
+// The extraction's output less "</body></html>" with its wrapper: the input
+// up to some k, the wrapper, then input bytes after k in order, "</table>".
+static bool IsWrappedPart(const std::string &input, const std::string &rest)
+{
+    size_t wl = sizeof kWrapperStart - 1, el = sizeof kWrapperEnd - 1;
+    if (rest.size() < wl + el || rest.compare(rest.size() - el, el, kWrapperEnd) != 0)
+        return false;
+    std::string body = rest.substr(0, rest.size() - el);
+    size_t same = 0;
+    while (same < body.size() && same < input.size() && body[same] == input[same])
+        same++;
+    for (size_t k = body.find(kWrapperStart); k != std::string::npos && k <= same;
+         k = body.find(kWrapperStart, k + 1)) {
+        if (IsSubsequence(body.substr(k + wl), input.substr(k)))
+            return true;
+    }
+    return false;
+}
+
+void CheckExtractionOutput(const std::string &input, const std::string &output)
+{
+    if (output == input)
+        return;
+    size_t pl = sizeof kPageEnd - 1;
+    Require(output.size() >= pl && output.compare(output.size() - pl, pl, kPageEnd) == 0,
+            "extraction: a changed page ends with </body></html>");
+    std::string rest = output.substr(0, output.size() - pl);
+    Require(IsSubsequence(rest, input) || IsWrappedPart(input, rest),
+            "extraction: the input's own ranges in order, plus the fixed tags");
+}
+
+void CheckChainCounts(const std::string &input, const std::string &output)
+{
+    ByteCounts have = {}, wrote = {};
+    Count(&have, FoldUpper(input));
+    Count(&have, FoldUpper(kWrapperStart));
+    Count(&have, FoldUpper(kWrapperEnd));
+    Count(&have, FoldUpper(kPageEnd));
+    Count(&wrote, FoldUpper(output));
+    for (int b = 0; b < 256; b++)
+        Require(wrote.n[b] <= have.n[b], "chain: no byte value made up");
+}
+
+// ---------------------------------------------------------------------------
+// Models with every switch off
+
+static unsigned char Upper(unsigned char c)
+{
+    return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 32) : c;
+}
+
+static bool SameIgnoringCase(const std::string &s, size_t at, const char *token)
+{
+    size_t n = strlen(token);
+    if (at + n > s.size())
+        return false;
+    for (size_t i = 0; i < n; i++)
+        if (Upper((unsigned char)s[at + i]) != (unsigned char)token[i])
+            return false;
+    return true;
+}
+
+// A whole tag, '<' to '>': does its first SRC lead, through blanks, one
+// '=', blanks, at most one quote and blanks, to "http:"?
+static bool SrcIsRemote(const std::string &tag)
+{
+    size_t p = std::string::npos;
+    if (tag.size() >= 6) {
+        for (size_t i = 0; i + 3 <= tag.size(); i++)
+            if (SameIgnoringCase(tag, i, "SRC")) {
+                p = i + 3;
+                break;
+            }
+    }
+    if (p == std::string::npos)
+        return false;
+    bool equals = false, quote = false;
+    for (; p < tag.size(); p++) {
+        unsigned char c = Upper((unsigned char)tag[p]);
+        if (c == ' ')
+            continue;
+        if (!equals) {
+            if (c != '=')
+                return false;
+            equals = true;
+        } else if (c == 'H') {
+            return SameIgnoringCase(tag, p + 1, "TTP:");
+        } else if ((c == '\'' || c == '"') && !quote) {
+            quote = true;
+        } else {
+            return false;
+        }
+    }
+    return false;
+}
+
+std::string ElementsAllOff(const std::string &in)
+{
+    static const char kName[] = "FRAME ";
+    std::string out;
+    size_t n = in.size(), i = 0;
+    for (;;) {
+        // Copying: up to the next '<'.
+        size_t lt = in.find('<', i);
+        if (lt == std::string::npos) {
+            out.append(in, i, std::string::npos);
+            return out;
+        }
+        out.append(in, i, lt - i);
+        // The name: "FRAME " or the byte that breaks it, which goes out
+        // with the tag's start and is not looked at again.
+        size_t j = lt + 1, k = 0;
+        while (j < n && k < 6 && Upper((unsigned char)in[j]) == (unsigned char)kName[k])
+            j++, k++;
+        if (k < 6) {
+            if (j == n)
+                return out;
+            out.append(in, lt, j - lt + 1);
+            i = j + 1;
+            continue;
+        }
+        size_t gt = in.find('>', j);
+        if (gt == std::string::npos || gt - lt + 1 >= kTagLimit) {
+            if (n - lt < kTagLimit)
+                return out;
+            out.append(in, lt, kTagLimit);
+            i = lt + kTagLimit;
+            continue;
+        }
+        if (!SrcIsRemote(in.substr(lt, gt - lt + 1))) {
+            out.append(in, lt, gt - lt + 1);
+            i = gt + 1;
+            continue;
+        }
+        // After the deleted tag: a blank, a CR, or a CR and a line feed or
+        // blank are dropped. Copying goes on from there, where a '<' begins
+        // the next tag just as it would straight after the deletion.
+        i = gt + 1;
+        if (i < n && in[i] == '\r') {
+            i++;
+            if (i < n && (in[i] == '\n' || in[i] == ' '))
+                i++;
+        } else if (i < n && in[i] == ' ') {
+            i++;
+        }
+    }
+}
+
+std::string AttributesAllOff(const std::string &in)
+{
+    std::string out;
+    size_t start = std::string::npos;     // the open tag's '<'
+    for (size_t i = 0; i < in.size(); i++) {
+        if (start == std::string::npos) {
+            if (in[i] == '<')
+                start = i;
+            else
+                out.push_back(in[i]);
+        } else if (i - start + 1 == kTagLimit || in[i] == '>') {
+            out.append(in, start, i - start + 1);
+            start = std::string::npos;
+        }
+    }
+    return out;
+}

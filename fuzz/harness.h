@@ -1,0 +1,63 @@
+// Shared pieces of the fuzz targets: running a stage over bytes held in
+// memory, the options word taken from the front of a fuzz input, and the
+// properties that every stage's output must have whatever the input.
+//
+// Each property is stated so that it follows from how the stages are built,
+// not from what a page usually looks like:
+//   - the attribute pass only removes bytes from tags, so its output is a
+//     subsequence of its input;
+//   - the element removal pass only drops bytes, except that a BODY tag may
+//     become the fixed text "<BODY>" made of the same letters in upper case,
+//     so its output folded to upper case is a subsequence of its input
+//     folded the same way, and it holds no byte value more often than the
+//     input does, the letters of the "<BODY>" texts it wrote aside;
+//   - the extraction writes its input unchanged, or a prefix of it, maybe
+//     its 25-byte wrapper, more of the input's bytes in their order, maybe
+//     "</table>", and "</body></html>";
+//   - with every switch off, the two byte passes copy their input but for
+//     the few cases that ElementsAllOff and AttributesAllOff spell out.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+#include "clean/stream.h"
+
+typedef void (*StageProc)(ByteStream *, ByteStream *);
+
+// The extraction as the run calls it: RunFlags 8 and 11 as its switches.
+void ExtractionStage(ByteStream *input, ByteStream *output);
+
+// The options word of a fuzz input: its first two bytes, low byte first.
+// The page is what follows them.
+uint32_t OptionsOf(const uint8_t *data, size_t size);
+std::string PageOf(const uint8_t *data, size_t size);
+
+// Captures the run flags of `options`, derives the element flags, and runs
+// the stage over `input` held in an in-memory file. A read or write error of
+// that file is a failure of the harness.
+std::string RunStage(StageProc stage, const std::string &input, uint32_t options);
+
+// Stops the fuzzer with a message when a property does not hold.
+void Require(bool holds, const char *what);
+
+std::string FoldUpper(const std::string &s);
+bool IsSubsequence(const std::string &part, const std::string &whole);
+size_t CountOf(const std::string &text, const std::string &needle);
+
+// The element removal pass's output against its input, any options.
+void CheckElementOutput(const std::string &input, const std::string &output);
+// The extraction's output against its input, extract on.
+void CheckExtractionOutput(const std::string &input, const std::string &output);
+// No byte value, letters folded to upper case, occurs in `output` more often
+// than in `input` plus the extraction's fixed texts.
+void CheckChainCounts(const std::string &input, const std::string &output);
+
+// What the passes write with every switch off, worked out independently of
+// their state machines. Element removal: the only element still looked at
+// is FRAME (its flag is set while Frames is off), whose tag goes when its
+// SRC value begins with http:, together with a blank, a CR, or a CR and a
+// line feed or blank after it; a tag or name still open at the end of the
+// page is lost. Attribute pass: a tag still open at the end is lost.
+// Tags of 4096 bytes or more are copied unexamined by both.
+std::string ElementsAllOff(const std::string &input);
+std::string AttributesAllOff(const std::string &input);

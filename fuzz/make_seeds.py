@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Writes generated seed inputs for the fuzz targets into a folder.
+
+Each seed is a fuzz input: two bytes of options word (low byte first), then
+a small page built from fragments that reach the states of the stages:
+deleted and kept elements, comments, forms with and without table tags,
+nested objects and tables, style and background attributes, over-long tags.
+The output is the same on every run (fixed random seed).
+
+usage: make_seeds.py FOLDER [COUNT]
+"""
+import os
+import random
+import sys
+
+OPTIONS = [0x0000, 0x13BF, 0x1FFF, 0x0FFF, 0x0100, 0x0900, 0x0004, 0x0010,
+           0x0014, 0x0001 | 0x0002, 0x0040, 0x0200, 0x0400, 0x0008, 0x0080]
+
+WORDS = ["alpha", "beta", "gamma", "&nbsp;", "delta", "x", "text,", "1999"]
+
+FRAGMENTS = [
+    "<!-- a comment -->", "<!-->", "<!--->", "<!-- <td> x --->y -->",
+    "<!DOCTYPE html>", "<style>p{color:red}</style>", "<STYLE><</STYLE></STYLE>",
+    "<script>var a = '<td>';</script>\r\n", "<script src=\"http://x/a.js\"></script>",
+    "<SCRIPT >x</SCRIPT >", "<form action=a><input name=q></form> ",
+    "<form><table><tr><td>in form</td></tr></table></form>", "<form><th>h</form>",
+    "<base href=\"http://x/\">", "<BASEFONT SIZE=3>", "<img src=a.gif>",
+    "<IMG SRC='HTTP://x/b.gif'>\r\n", "<img lowsrc=a.gif src=http:b.gif>",
+    "<frame src=http:f.htm>", "<FRAME SRC=local.htm>", "<frameset><frame src=a><frameset></frameset>more</frameset>", "<noframes>no</noframes>",
+    "<iframe src=\"http:i\">x</iframe>", "<link rel=stylesheet href=a.css>",
+    "<LINK REL=STYLESHEET HREF=\"http:b.css\">", "<meta charset=utf-8>",
+    "<meta name=keywords content=x>", "<meta http-equiv=content-style-type>",
+    "<object><object>in</object></object> ", "<object data=http:o></ /object>",
+    "<embed src=http:e>", "<applet code=a>x</applet>", "<applet code=http:a></applet>",
+    "<body bgcolor=black text=white>", "</body>", "<p style=\"color:red\">",
+    "<p style=color:red;margin:0>", "<p style='a:b; c:d'>", "<p class=mystyle style=\"x\">",
+    "<td background=\"http:b.gif\">", "<td backgroundhttp:xyz>",
+    "<div style=\"background: url(http:b.gif) repeat\">", "<i style=\"a:url(x)\" title=\"url(y)\">",
+    "<td fontstyle=\"x\">", "<a <b>", "<a href=h>", "<tdx>", "<TABLEAU>", "< td>", "</ td>",
+    "<b>bold</b>", "<br>", "\r\n", "\n", "\t", " ", "\x00", "\xff\xfe",
+]
+
+
+def words(rng):
+    return " ".join(rng.choice(WORDS) for _ in range(rng.randint(0, 12)))
+
+
+def table(rng, depth):
+    out = ["<table border=1>"]
+    for _ in range(rng.randint(1, 3)):
+        out.append("<tr>")
+        for _ in range(rng.randint(1, 3)):
+            cell = words(rng)
+            if depth < 3 and rng.random() < 0.3:
+                cell += table(rng, depth + 1)
+            if rng.random() < 0.3:
+                cell += rng.choice(FRAGMENTS)
+            out.append("<td>" + cell + ("</td>" if rng.random() < 0.8 else ""))
+        out.append("</tr>")
+    if rng.random() < 0.9:
+        out.append("</table>")
+    return "".join(out)
+
+
+def page(rng):
+    head = "<html><head><title>t</title>" + "".join(
+        rng.choice(FRAGMENTS) for _ in range(rng.randint(0, 3))) + "</head>"
+    parts = []
+    for _ in range(rng.randint(1, 6)):
+        r = rng.random()
+        if r < 0.4:
+            parts.append(table(rng, 0))
+        elif r < 0.7:
+            parts.append(words(rng))
+        else:
+            parts.append(rng.choice(FRAGMENTS))
+    body = "<body>" if rng.random() < 0.8 else ""
+    tail = "</body></html>" if rng.random() < 0.7 else ""
+    text = head + body + "".join(parts) + tail
+    if rng.random() < 0.05:
+        # A tag around the 4096-byte limit of the tag buffer.
+        text += "<frame src=http:x " + "a" * rng.choice([4070, 4077, 4078, 4079, 5000]) + ">"
+    return text
+
+
+def main():
+    folder = sys.argv[1]
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
+    os.makedirs(folder, exist_ok=True)
+    rng = random.Random(20240611)
+    for i in range(count):
+        opts = OPTIONS[i % len(OPTIONS)]
+        data = bytes([opts & 0xFF, opts >> 8]) + page(rng).encode("latin-1")
+        with open(os.path.join(folder, "seed-%04d" % i), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
