@@ -101,6 +101,30 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertCleanedToTrash(page)
 
+    def test_bad_stored_settings_fall_back_to_the_defaults(self):
+        bad = [
+            ("w0", "REG_SZ", "0x13bf"),          # wrong type
+            ("w0", "REG_BINARY", "bf13"),        # two bytes only
+            ("w1", "REG_SZ", "x" * 300),         # longer than the folder buffer
+            ("w1", "REG_BINARY", "41424344"),    # no terminating zero
+            ("w1", "REG_DWORD", "5"),
+        ]
+        for name, kind, data in bad:
+            self.wine.reg_set("w0", "REG_DWORD", "0x05000001")
+            self.wine.reg_set("w1", "REG_SZ", "C:\\kept")
+            self.wine.reg_set(name, kind, data)
+            boxes, code = self.wine.clean(winpath(os.path.join(self.dir, "x.txt")))
+            self.assertEqual([b[2] for b in boxes], [NOT_PERMISSIBLE], (name, kind))
+            self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x100013bf"), (name, kind))
+            self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", ""), (name, kind))
+
+    def test_good_stored_settings_are_kept(self):
+        self.wine.reg_set("w0", "REG_DWORD", "0x05000001")
+        self.wine.reg_set("w1", "REG_SZ", "C:\\kept")
+        self.wine.clean(winpath(os.path.join(self.dir, "x.txt")))
+        self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x5000001"))
+        self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", "C:\\kept"))
+
     def test_too_long_path_is_refused_not_cut(self):
         page = os.path.join(self.dir, "p" * 300 + ".htm")
         boxes, code = self.wine.clean(winpath(page))

@@ -41,9 +41,13 @@ class Wine:
         os.makedirs(self.env["XDG_DATA_HOME"], exist_ok=True)
         self.xvfb = None
         self._start_display()
+        # A wineserver that stays between programs makes each start quick.
+        # The programs that Wine keeps running beside ours (services, the
+        # desktop) stay with it, so output is read from files, never pipes
+        # that they would hold open.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
-        self.wait()
 
     def _start_display(self):
         r, w = os.pipe()
@@ -60,10 +64,6 @@ class Wine:
         os.close(r)
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
-    def wait(self):
-        """Waits until the wineserver of this prefix has nothing left to do."""
-        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
-
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
         if self.xvfb:
@@ -74,9 +74,16 @@ class Wine:
     def trash(self):
         return os.path.join(self.env["XDG_DATA_HOME"], "Trash", "files")
 
-    def run(self, program, *args, timeout=120):
-        return subprocess.run(["wine", program, *args], env=self.env, capture_output=True,
-                              timeout=timeout, text=True, errors="replace")
+    def run(self, program, *args, timeout=120, env=None):
+        """Runs a Windows program; gives back its exit code and standard
+        output (returncode, stdout) like subprocess.run."""
+        with tempfile.TemporaryFile() as out:
+            r = subprocess.run(["wine", program, *args], env=env or self.env, stdout=out,
+                               stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
+                               timeout=timeout)
+            out.seek(0)
+            return subprocess.CompletedProcess(r.args, r.returncode,
+                                               out.read().decode("latin-1"), "")
 
     def drive(self, cmdline, press=None, timeout_ms=60000):
         """Runs a raw Windows command line under the driver; gives back the
@@ -86,8 +93,7 @@ class Wine:
         env["WT_TIMEOUT"] = str(timeout_ms)
         if press is not None:
             env["WT_PRESS"] = str(press)
-        out = subprocess.run(["wine", DRIVER], env=env, capture_output=True, text=True,
-                             errors="replace", timeout=timeout_ms / 1000 + 60).stdout
+        out = self.run(DRIVER, env=env, timeout=timeout_ms / 1000 + 60).stdout
         boxes, code = [], None
         for line in out.splitlines():
             parts = line.split("\t")
@@ -106,8 +112,7 @@ class Wine:
     # Registry of the prefix.
     def reg_query(self, name):
         """The value's type and data as reg.exe shows them, or None."""
-        r = self.run("reg", "query", KEY, "/v", name)
-        for line in r.stdout.splitlines():
+        for line in self.run("reg", "query", KEY, "/v", name).stdout.splitlines():
             parts = line.split(None, 2)
             if len(parts) >= 2 and parts[0] == name:
                 return parts[1], (parts[2].strip() if len(parts) > 2 else "")
