@@ -780,11 +780,6 @@ static void WriteKeepRanges(const KeepRange *ranges, int outcome, ByteStream *in
 // ---------------------------------------------------------------------------
 // The stage
 
-// MainPartExtractor with a ceiling on the heap memory the outline may take;
-// past it the stage behaves as when memory runs out.
-void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
-                     size_t memoryLimit);
-
 void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
                      size_t memoryLimit)
 {

@@ -3,6 +3,7 @@
 // the output's current position; none reports an error (the run driver
 // looks at the streams' error states afterwards).
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 #include "clean/stream.h"
 
@@ -21,6 +22,10 @@ void AttributePass(ByteStream *input, ByteStream *output);
 
 // Cuts the page down to its main cell or table. The input is at its start.
 void MainPartExtractor(bool extract, bool cutTables, ByteStream *input, ByteStream *output);
+// The same with a ceiling on the heap memory its outline may take; past it
+// the stage copies its input unchanged, as when memory runs out.
+void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
+                     size_t memoryLimit);
 
 // Copies the input from its current position to its end.
 void CopyStream(ByteStream *input, ByteStream *output);

@@ -9,9 +9,6 @@
 #include "clean/run.h"
 #include "tests/native/support.h"
 
-void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
-                     size_t memoryLimit);
-
 namespace {
 
 using std::string;
