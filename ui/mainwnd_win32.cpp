@@ -1,7 +1,326 @@
-// Main window (not built yet).
+// The main window: a modal dialog with the coloured drop picture on the
+// left, a tab control holding one option page on the right, and a row of
+// buttons below. A page dropped on the picture, or chosen with Open, is
+// cleaned at once, synchronously, inside the window's message handling.
+//
+// The picture flashes in its bright colour when a run starts: the run sends
+// IDC_FLASH, the next paint fills the picture with the flash colour and
+// starts the 150 ms timer, the timer clears the flash, and the paint after
+// that stops the timer and shows the dark colour with the yellow prompt.
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <string.h>
+#include "app/options.h"
+#include "app/settings.h"
+#include "clean/report.h"
+#include "clean/run.h"
+#include "ui/pages.h"
+#include "ui/resource.h"
 #include "ui/window.h"
+
+// Window state; it lives as long as the process.
+static HWND TabControl;
+static HWND CurrentPage;
+static int CurrentTab;
+static RECT DropArea;       // client pixels
+static RECT PromptRect;     // client pixels
+static int Flashing;
+static int FlashTimerActive;
+static HFONT TabFont;
+static HFONT DropFont;
+
+enum { kFlashMilliseconds = 150 };
+
+// Colours of the picture for schemes 0 (red), 1 (green) and 2 (blue).
+// Schemes 3 to 15 paint as blue, which is how the Color page shows them.
+struct SchemeColours {
+    COLORREF normal;
+    COLORREF flash;
+};
+static const SchemeColours kSchemes[] = {
+    {RGB(128, 0, 0), RGB(255, 0, 0)},
+    {RGB(0, 128, 0), RGB(0, 255, 0)},
+    {RGB(0, 0, 128), RGB(0, 0, 255)},
+};
+static const COLORREF kPromptColour = RGB(255, 255, 0);
+static const char kPrompt[] = "Drag && Drop\nYour\nWeb Page\nFile\nHERE!";
+
+static const char kCaption[] = "Webtrim";
+static const char kNotOnPicture[] = "Please place your file to the picture";
+static const char kOnlyOneFile[] = "Only one file permitted";
+
+// Context help: control id, help context id; the first thirteen follow
+// the bits of CleanOptions from 0 to 12.
+static const DWORD HelpIdTable[] = {
+    IDC_COMMENTS, 2,     IDC_SCRIPTS, 3,   IDC_STYLES, 4,         IDC_FORMS, 5,
+    IDC_INTERNET, 6,     IDC_METATAGS, 7,  IDC_PICTURES, 8,       IDC_MODULES, 9,
+    IDC_EXTRACT, 10,     IDC_FRAMES, 11,   IDC_BAD_COLORS, 12,    IDC_CUT_TABLES, 13,
+    IDC_EXTRACT_FIRST, 14, IDC_SAVE, 15,   IDC_DEFAULT, 16,       IDC_HELP_BUTTON, 17,
+    IDC_OPEN, 18,        0, 0,
+};
+enum { kHelpContextContents = 1 };
+
+// Template and procedure of each tab's page.
+struct PageKind {
+    const char *caption;
+    int templateId;
+    DLGPROC procedure;
+};
+static const PageKind kPages[kPageCount] = {
+    {"Main", IDD_PAGE_MAIN, MainPageProc},
+    {"Advanced", IDD_PAGE_ADVANCED, AdvancedPageProc},
+    {"Target", IDD_PAGE_TARGET, TargetPageProc},
+    {"Color", IDD_PAGE_COLOR, ColorPageProc},
+    {"About", IDD_PAGE_ABOUT, NULL},
+};
+
+static HWND CreatePage(int tab)
+{
+    return CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), TabControl,
+                              kPages[tab].procedure, 0);
+}
+
+static HFONT MakeFont(int height, int weight, const char *face)
+{
+    return CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                       VARIABLE_PITCH | FF_SWISS, face);
+}
+
+static HICON LoadProgramIcon(int id)
+{
+    return LoadIconA(Instance, MAKEINTRESOURCEA(id));
+}
+
+static void SetButtonIcon(HWND window, int button, int icon)
+{
+    SendDlgItemMessageA(window, button, BM_SETIMAGE, IMAGE_ICON, (LPARAM)LoadProgramIcon(icon));
+}
+
+static void InitWindow(HWND window)
+{
+    MainWindow = window;
+    SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)LoadProgramIcon(IDI_PROGRAM));
+    DragAcceptFiles(window, TRUE);
+
+    // The tab control takes the placeholder's place. Its x is the
+    // placeholder's distance from the window's outer left edge, used as a
+    // client coordinate as it is.
+    RECT outer, placeholder;
+    GetWindowRect(window, &outer);
+    GetWindowRect(GetDlgItem(window, IDC_TAB_PLACEHOLDER), &placeholder);
+    int tabX = placeholder.left - outer.left;
+    TabControl = CreateWindowExA(WS_EX_CONTROLPARENT, WC_TABCONTROLA, "",
+                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, tabX, 5,
+                                 outer.right - placeholder.left - 10,
+                                 placeholder.bottom - placeholder.top + 5, window, NULL, Instance,
+                                 NULL);
+    TabFont = MakeFont(14, FW_NORMAL, "MS Sans Serif");
+    SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
+    for (int tab = 0; tab < kPageCount; tab++) {
+        TCITEMA item;
+        memset(&item, 0, sizeof item);
+        item.mask = TCIF_TEXT;
+        item.pszText = (char *)kPages[tab].caption;
+        item.iImage = -1;
+        SendMessageA(TabControl, TCM_INSERTITEMA, tab, (LPARAM)&item);
+    }
+    SendMessageA(TabControl, TCM_SETCURSEL, 0, 0);
+    CurrentPage = CreatePage(kPageMain);
+
+    DropFont = MakeFont(15, FW_SEMIBOLD, "Arial");
+    RECT client;
+    GetClientRect(window, &client);
+    SetRect(&DropArea, 5, 5, tabX - 5, client.bottom - 5);
+    SetRect(&PromptRect, 5, (DropArea.bottom - 5) / 4 + 5, DropArea.right, DropArea.bottom);
+
+    SetButtonIcon(window, IDC_OPEN, IDI_OPEN);
+    SetButtonIcon(window, IDC_HELP_BUTTON, IDI_HELP);
+}
+
+static void PaintPicture(HWND window)
+{
+    uint32_t scheme = (CleanOptions >> kOptSchemeShift) & 0xF;
+    const SchemeColours &colours = kSchemes[scheme < 3 ? scheme : 2];
+    HBRUSH normal = CreateSolidBrush(colours.normal);
+    HBRUSH flash = CreateSolidBrush(colours.flash);
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    if (Flashing == 1) {
+        FillRect(dc, &DropArea, flash);
+        SetTimer(window, IDT_FLASH, kFlashMilliseconds, NULL);
+        FlashTimerActive = 1;
+    } else {
+        if (FlashTimerActive == 1) {
+            KillTimer(window, IDT_FLASH);
+            FlashTimerActive = 0;
+        }
+        FillRect(dc, &DropArea, normal);
+        HGDIOBJ oldFont = SelectObject(dc, DropFont);
+        SetTextColor(dc, kPromptColour);
+        SetBkColor(dc, colours.normal);
+        RECT prompt = PromptRect;
+        DrawTextA(dc, kPrompt, -1, &prompt, DT_CENTER | DT_WORDBREAK);
+        SelectObject(dc, oldFont);
+    }
+    EndPaint(window, &ps);
+    DeleteObject(normal);
+    DeleteObject(flash);
+}
+
+static void InvalidatePicture(HWND window)
+{
+    RedrawWindow(window, &DropArea, NULL, RDW_INVALIDATE);
+}
+
+static void ChangeTab(NMHDR *header)
+{
+    if (CurrentPage)
+        DestroyWindow(CurrentPage);
+    CurrentPage = NULL;
+    CurrentTab = (int)SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0);
+    if (CurrentTab >= 0 && CurrentTab < kPageCount)
+        CurrentPage = CreatePage(CurrentTab);
+}
+
+// The open-file dialog; true when the user confirmed a file, whose path
+// is then in CurrentFile.
+static bool ChooseFile()
+{
+    static const char kFilter[] =
+        "Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
+    CurrentFile[0] = 0;
+    OPENFILENAMEA ofn;
+    memset(&ofn, 0, sizeof ofn);
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = MainWindow;
+    ofn.lpstrFilter = kFilter;
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = CurrentFile;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN;
+    return GetOpenFileNameA(&ofn) != FALSE;
+}
+
+// The picture in screen pixels, for comparing with the cursor.
+static RECT PictureOnScreen(HWND window)
+{
+    RECT picture = DropArea;
+    MapWindowPoints(window, NULL, (POINT *)&picture, 2);
+    return picture;
+}
+
+// Copies the dropped file's path into CurrentFile. A path that does not fit
+// is refused as a whole, never cut into the name of another file.
+static bool TakeDroppedPath(HDROP drop)
+{
+    UINT length = DragQueryFileA(drop, 0, NULL, 0);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    if (DragQueryFileA(drop, 0, CurrentFile, MAX_PATH) != length)
+        return false;
+    CurrentFile[length + 1] = 0;    // the list end that the disposal relies on
+    return true;
+}
+
+static void DropFiles(HWND window, HDROP drop)
+{
+    POINT cursor;
+    GetCursorPos(&cursor);
+    RECT picture = PictureOnScreen(window);
+    if (!(picture.left < cursor.x && cursor.x < picture.right && picture.top < cursor.y &&
+          cursor.y < picture.bottom)) {
+        DragFinish(drop);
+        MessageBoxA(window, kNotOnPicture, kCaption, MB_OK);
+        return;
+    }
+    if (DragQueryFileA(drop, 0xFFFFFFFF, NULL, 0) != 1) {
+        DragFinish(drop);
+        MessageBoxA(window, kOnlyOneFile, kCaption, MB_OK);
+        return;
+    }
+    bool taken = TakeDroppedPath(drop);
+    DragFinish(drop);
+    if (!taken) {
+        ReportError(kErrCannotOpen);
+        return;
+    }
+    CleaningRun();
+}
+
+static void Command(HWND window, int id)
+{
+    switch (id) {
+    case IDC_REPAINT:
+        InvalidatePicture(window);
+        break;
+    case IDC_FLASH:
+        Flashing = 1;
+        InvalidatePicture(window);
+        break;
+    case IDC_OPEN:
+        if (ChooseFile())
+            CleaningRun();
+        break;
+    case IDC_DEFAULT:
+        ResetOptions();
+        SetPageChecks(CurrentPage, CurrentTab);
+        break;
+    case IDC_HELP_BUTTON:
+        WinHelpA(NULL, HelpFilePath, HELP_CONTEXT, kHelpContextContents);
+        break;
+    case IDC_SAVE:
+        SaveSettings();
+        break;
+    }
+}
+
+static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        InitWindow(window);
+        return FALSE;       // no initial focus
+    case WM_PAINT:
+        PaintPicture(window);
+        return FALSE;
+    case WM_TIMER:
+        if (wParam == IDT_FLASH) {
+            Flashing = 0;
+            InvalidatePicture(window);
+        }
+        return FALSE;
+    case WM_NOTIFY:
+        if (((NMHDR *)lParam)->code == TCN_SELCHANGE)
+            ChangeTab((NMHDR *)lParam);
+        return FALSE;
+    case WM_HELP:
+        WinHelpA((HWND)((HELPINFO *)lParam)->hItemHandle, HelpFilePath, HELP_WM_HELP,
+                 (ULONG_PTR)HelpIdTable);
+        return FALSE;
+    case WM_DROPFILES:
+        DropFiles(window, (HDROP)wParam);
+        return FALSE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_EXIT) {
+            EndDialog(window, 1);
+            return TRUE;
+        }
+        Command(window, LOWORD(wParam));
+        return FALSE;
+    case WM_SYSCOMMAND:
+        if (wParam == SC_CLOSE) {
+            EndDialog(window, 1);
+            return TRUE;
+        }
+        return FALSE;
+    }
+    return FALSE;
+}
 
 INT_PTR ShowMainWindow()
 {
-    return 1;
+    return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
 }

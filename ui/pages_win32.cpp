@@ -1,2 +1,177 @@
-// Option pages (not built yet).
+// The option pages: child dialogs inside the main window's tab control.
+// Each page is built afresh when its tab is chosen, sets its controls from
+// CleanOptions and TargetFolder, and writes every change straight back into
+// them. Nothing here touches the registry; "Save" on the main window does.
+//
+// Only the control id (the low word) of a WM_COMMAND is looked at, never the
+// notification code. The pages return FALSE for every message except
+// WM_INITDIALOG of the Main and Advanced pages.
+#include <windows.h>
+#include <shlobj.h>
+#include <string.h>
+#include "app/options.h"
+#include "ui/pages.h"
+#include "ui/resource.h"
 #include "ui/window.h"
+
+// Switches whose boxes stand on the Main page: bits 6, 8, 10 and 11.
+static const uint32_t kMainPageMask = kOptPictures | kOptExtract | kOptBadColors | kOptCutTables;
+
+static const char kRecycleBinText[] = "Recycle Bin";
+
+// The Main page's boxes in the order in which they are set.
+static const int kMainPageBoxes[] = {IDC_EXTRACT, IDC_CUT_TABLES, IDC_PICTURES, IDC_BAD_COLORS};
+
+// Mask of the switch behind check box `id`, or 0 for another control.
+static uint32_t SwitchOfBox(int id)
+{
+    for (int bit = 0; bit < kSwitchCount; bit++) {
+        if (kControlIdByBit[bit] == id)
+            return 1u << bit;
+    }
+    return 0;
+}
+
+static void ShowSwitch(HWND page, int id)
+{
+    CheckDlgButton(page, id, (CleanOptions & SwitchOfBox(id)) ? BST_CHECKED : BST_UNCHECKED);
+}
+
+void SetPageChecks(HWND page, int index)
+{
+    if (index == kPageMain) {
+        for (int id : kMainPageBoxes)
+            ShowSwitch(page, id);
+    } else if (index == kPageAdvanced) {
+        for (int bit = 0; bit < kSwitchCount; bit++) {
+            if (kAdvancedMask & (1u << bit))
+                ShowSwitch(page, kControlIdByBit[bit]);
+        }
+    }
+}
+
+// A click on one of the page's own boxes copies its state into its bit;
+// anything that is not exactly BST_CHECKED clears the bit.
+static void TakeSwitch(HWND page, int id, uint32_t pageMask)
+{
+    uint32_t mask = SwitchOfBox(id) & pageMask;
+    if (!mask)
+        return;
+    if (IsDlgButtonChecked(page, id) == BST_CHECKED)
+        CleanOptions |= mask;
+    else
+        CleanOptions &= ~mask;
+}
+
+INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        SetPageChecks(page, kPageMain);
+        return TRUE;
+    }
+    if (message == WM_COMMAND)
+        TakeSwitch(page, LOWORD(wParam), kMainPageMask);
+    return FALSE;
+}
+
+INT_PTR CALLBACK AdvancedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        SetPageChecks(page, kPageAdvanced);
+        return TRUE;
+    }
+    if (message == WM_COMMAND)
+        TakeSwitch(page, LOWORD(wParam), kAdvancedMask);
+    return FALSE;
+}
+
+// Shows the end of a long path that wraps over several lines.
+static void ScrollToLastLine(HWND edit)
+{
+    LRESULT lines = SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
+    SendMessageA(edit, EM_LINESCROLL, 0, lines);
+}
+
+static void ShowTargetFolder(HWND page)
+{
+    HWND edit = GetDlgItem(page, IDC_TARGET_TEXT);
+    SetWindowTextA(edit, TargetFolder);
+    ScrollToLastLine(edit);
+}
+
+// The shell's folder browser. The path is copied into TargetFolder only
+// when the shell could give one, so a cancel or a folder without a
+// file-system path leaves TargetFolder as it was.
+static void BrowseForTarget(HWND page)
+{
+    char displayName[MAX_PATH];
+    BROWSEINFOA info;
+    memset(&info, 0, sizeof info);
+    info.hwndOwner = page;
+    info.pidlRoot = NULL;
+    info.pszDisplayName = displayName;
+    info.lpszTitle = NULL;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
+    info.lpfn = NULL;
+    info.lParam = 0;
+    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    if (!chosen)
+        return;
+    char path[MAX_PATH];
+    bool havePath = SHGetPathFromIDListA(chosen, path) != FALSE;
+    CoTaskMemFree(chosen);
+    if (!havePath)
+        return;
+    memcpy(TargetFolder, path, sizeof TargetFolder);
+    ShowTargetFolder(page);
+}
+
+INT_PTR CALLBACK TargetPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        int chosen = (CleanOptions & kOptRecycleBin) ? IDC_TARGET_RECYCLE : IDC_TARGET_FOLDER;
+        CheckRadioButton(page, IDC_TARGET_RECYCLE, IDC_TARGET_FOLDER, chosen);
+        // The command handler below sets up the edit control and "...".
+        SendMessageA(page, WM_COMMAND, chosen, 0);
+        return FALSE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDC_TARGET_RECYCLE:
+        EnableWindow(GetDlgItem(page, IDC_BROWSE), FALSE);
+        SetDlgItemTextA(page, IDC_TARGET_TEXT, kRecycleBinText);
+        CleanOptions |= kOptRecycleBin;
+        break;
+    case IDC_TARGET_FOLDER:
+        EnableWindow(GetDlgItem(page, IDC_BROWSE), TRUE);
+        ShowTargetFolder(page);
+        CleanOptions &= 0x0FFFFFFFu;     // bit 28 and the unused bits above it
+        break;
+    case IDC_BROWSE:
+        BrowseForTarget(page);
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        // Schemes above 2 come only from an edited stored word; they show,
+        // and paint, as blue.
+        uint32_t scheme = (CleanOptions & kOptSchemeMask) >> kOptSchemeShift;
+        int id = scheme == 0 ? IDC_SCHEME_RED : scheme == 1 ? IDC_SCHEME_GREEN : IDC_SCHEME_BLUE;
+        SendDlgItemMessageA(page, id, BM_SETCHECK, BST_CHECKED, 0);
+        return FALSE;
+    }
+    if (message != WM_COMMAND)
+        return FALSE;
+    int id = LOWORD(wParam);
+    if (id < IDC_SCHEME_RED || id > IDC_SCHEME_BLUE)
+        return FALSE;
+    uint32_t scheme = (uint32_t)(id - IDC_SCHEME_RED);
+    CleanOptions = (CleanOptions & ~(uint32_t)kOptSchemeMask) | (scheme << kOptSchemeShift);
+    SendMessageA(MainWindow, WM_COMMAND, IDC_REPAINT, 0);
+    return FALSE;
+}

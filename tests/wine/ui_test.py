@@ -1,0 +1,633 @@
+"""webtrim.exe's main window under Wine, driven as a user drives it: mouse
+clicks and keys from xdotool, files dropped by an X11 drag-and-drop client,
+pixels read from screenshots, message boxes read from the real boxes.
+
+wtui.exe reports what the window shows (controls, check marks, texts, tab
+rectangles) and watches the screen pixel during a flash; wtdrive.exe starts
+webtrim.exe, reads and answers its message boxes and gives its exit code.
+Screenshots are kept under <build>/winetest-ui/screens."""
+import os
+import queue
+import shutil
+import subprocess
+import threading
+import time
+import unittest
+
+import xdnd_drop
+from winetest import BUILD, DRIVER, EXE, Wine, scratch, winpath
+
+WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
+WINE_FONTS = "/usr/share/wine/fonts"
+
+DEFAULT = 0x100013BF
+DARK = {"red": (128, 0, 0), "green": (0, 128, 0), "blue": (0, 0, 128)}
+BRIGHT = {"red": (255, 0, 0), "green": (0, 255, 0), "blue": (0, 0, 255)}
+YELLOW = (255, 255, 0)
+
+PAGE = b"<html><head><script>alert(1)</script></head><body><!-- note --><p>Kept text</p></body></html>"
+NOT_ON_PICTURE = ("Webtrim", "none", "Please place your file to the picture")
+ONLY_ONE = ("Webtrim", "none", "Only one file permitted")
+NOT_PERMISSIBLE = ("Webtrim", "warning",
+                   "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable")
+CANNOT_OPEN = ("Webtrim", "error", "Cannot open this file")
+
+# Control ids.
+EXIT, OPEN, DEFAULT_BUTTON, SAVE = 2, 1003, 1004, 1007
+EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS = 1008, 1009, 1010, 1011
+ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
+STYLES, COMMENTS = 1012, 1016
+RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
+RED, GREEN, BLUE = 1025, 1026, 1027
+TABS = ["Main", "Advanced", "Target", "Color", "About"]
+
+
+def write(path, data=PAGE):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def prepare_desktop(wine):
+    """Wine's own fonts ("MS Sans Serif", Marlett for the caption buttons)
+    go into the prefix, where Wine looks for them, and Wine draws the
+    window frames itself, as there is no window manager on the display."""
+    fonts = os.path.join(wine.env["WINEPREFIX"], "drive_c", "windows", "Fonts")
+    if os.path.isdir(WINE_FONTS) and os.path.isdir(fonts):
+        for name in os.listdir(WINE_FONTS):
+            if not os.path.exists(os.path.join(fonts, name)):
+                shutil.copy(os.path.join(WINE_FONTS, name), fonts)
+    for value in ("Decorated", "Managed"):
+        wine.run("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", value, "/t", "REG_SZ",
+                 "/d", "N", "/f")
+
+
+class Program:
+    """webtrim.exe with an empty command line, run under wtdrive: its
+    message boxes are read and answered with OK as they come."""
+
+    def __init__(self, wine):
+        env = dict(wine.env)
+        env["WT_CMDLINE"] = '"%s"' % winpath(EXE)
+        env["WT_TIMEOUT"] = "180000"
+        self.proc = subprocess.Popen(["wine", DRIVER], env=env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL, text=True, errors="replace")
+        self.lines = queue.Queue()
+        self.code = None
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.lines.put(line.rstrip("\n"))
+        self.lines.put(None)
+
+    def _next(self, timeout):
+        try:
+            line = self.lines.get(timeout=timeout)
+        except queue.Empty:
+            return "WAIT"
+        if line is None:
+            return "GONE"
+        return line
+
+    def next_box(self, timeout=20):
+        """The next message box: caption, icon, text."""
+        line = self._next(timeout)
+        if not line.startswith("BOX\t"):
+            raise AssertionError("expected a message box, got %r" % line)
+        parts = line.split("\t")
+        return parts[1], parts[2], parts[3].replace("\\n", "\n")
+
+    def assert_quiet(self, seconds=1.5):
+        """No message box comes, and the program goes on running."""
+        line = self._next(seconds)
+        if line != "WAIT":
+            raise AssertionError("unexpected %r" % line)
+
+    def exit_code(self, timeout=20):
+        line = self._next(timeout)
+        if not line.startswith("EXIT\t"):
+            raise AssertionError("expected the program's end, got %r" % line)
+        self.code = int(line.split("\t")[1])
+        self.finish()
+        return self.code
+
+    def finish(self):
+        try:
+            self.proc.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdout.close()
+
+
+class Looker:
+    """wtui.exe, asked about the window one command at a time."""
+
+    def __init__(self, wine):
+        self.proc = subprocess.Popen(["wine", WTUI], env=wine.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     text=True, errors="replace", bufsize=1)
+
+    def send(self, command):
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+
+    def read_until(self, mark):
+        lines = []
+        while True:
+            line = self.proc.stdout.readline()
+            if not line:
+                raise AssertionError("wtui ended")
+            line = line.rstrip("\r\n")
+            if line == mark:
+                return lines
+            lines.append(line)
+
+    def ask(self, command):
+        self.send(command)
+        return self.read_until("END")
+
+    def close(self):
+        try:
+            self.send("quit")
+            self.proc.wait(timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdin.close()
+        self.proc.stdout.close()
+
+
+class State:
+    """What wtui saw: the window, its controls and the tabs."""
+
+    def __init__(self, lines):
+        self.controls, self.tab_items, self.edits = [], [], {}
+        for line in lines:
+            kind = line.split(" ", 1)[0]
+            if kind == "MAIN":
+                v = [int(x) for x in line.split()[1:]]
+                self.hwnd, self.window = v[0], tuple(v[1:5])
+                self.origin, self.client = (v[5], v[6]), (v[7], v[8])
+            elif kind == "CTL":
+                p = line.split(" ", 12)
+                self.controls.append({
+                    "hwnd": int(p[1]), "parent": int(p[2]), "id": int(p[3]), "class": p[4],
+                    "rect": tuple(int(x) for x in p[5:9]), "visible": p[9] == "1",
+                    "enabled": p[10] == "1", "checked": p[11] == "1",
+                    "text": unescape(p[12]) if len(p) > 12 else ""})
+            elif kind == "TAB":
+                self.tab_count, self.current_tab = (int(x) for x in line.split()[1:3])
+            elif kind == "TABITEM":
+                p = line.split(" ", 6)
+                self.tab_items.append((tuple(int(x) for x in p[2:6]), unescape(p[6]) if len(p) > 6 else ""))
+            elif kind == "EDIT":
+                i, first, count = (int(x) for x in line.split()[1:4])
+                self.edits[i] = (first, count)
+        self.tab = next(c for c in self.controls if c["class"] == "SysTabControl32")
+        pages = [c for c in self.controls if c["class"] == "#32770" and c["parent"] == self.tab["hwnd"]]
+        self.pages = pages
+        self.page = pages[0]["hwnd"] if len(pages) == 1 else None
+
+    def main_control(self, ident):
+        return next(c for c in self.controls if c["parent"] == self.hwnd and c["id"] == ident)
+
+    def page_control(self, ident):
+        return next(c for c in self.controls if c["parent"] == self.page and c["id"] == ident)
+
+    def page_ids(self):
+        return [c["id"] for c in self.controls if c["parent"] == self.page]
+
+    def picture(self):
+        """The drop picture in screen pixels (left, top, right, bottom),
+        right and bottom excluded: 5 pixels in from the client area's
+        edges and from the tab control."""
+        ox, oy = self.origin
+        tab_x = self.tab["rect"][0] - ox
+        return ox + 5, oy + 5, ox + tab_x - 5, oy + self.client[1] - 5
+
+
+def unescape(text):
+    r"""Undoes wtui's escapes: \\, \n, \r, \t."""
+    out, i = [], 0
+    while i < len(text):
+        if text[i] == "\\" and i + 1 < len(text):
+            out.append({"n": "\n", "r": "\r", "t": "\t"}.get(text[i + 1], text[i + 1]))
+            i += 2
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+class Screenshot:
+    def __init__(self, env, path, crop):
+        subprocess.run(["import", "-window", "root", path + ".full.png"], env=env, check=True)
+        raw = subprocess.run(["convert", path + ".full.png", "-depth", "8", "rgb:-"],
+                             capture_output=True, check=True).stdout
+        size = subprocess.run(["identify", "-format", "%w %h", path + ".full.png"],
+                              capture_output=True, text=True, check=True).stdout.split()
+        self.width, self.height = int(size[0]), int(size[1])
+        self.raw = raw
+        l, t, r, b = crop
+        subprocess.run(["convert", path + ".full.png", "-crop", "%dx%d+%d+%d" % (r - l, b - t, l, t),
+                        "+repage", path + ".png"], check=True)
+        os.remove(path + ".full.png")
+
+    def pixel(self, x, y):
+        i = (y * self.width + x) * 3
+        return tuple(self.raw[i:i + 3])
+
+    def count(self, colour, rect):
+        l, t, r, b = rect
+        return sum(1 for y in range(t, b) for x in range(l, r) if self.pixel(x, y) == colour)
+
+
+class WindowTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("ui")
+        prepare_desktop(cls.wine)
+        cls.looker = Looker(cls.wine)
+        cls.screens = os.path.join(cls.wine.root, "screens")
+        os.makedirs(cls.screens, exist_ok=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.looker.close()
+        cls.wine.close()
+
+    def setUp(self):
+        self.dir = scratch(self.wine, self.id().split(".")[-1])
+        self.wine.reg_delete_key()
+        shutil.rmtree(os.path.dirname(self.wine.trash), ignore_errors=True)
+        self.program = None
+
+    def tearDown(self):
+        if self.program and self.program.code is None:
+            # Everything in the prefix ends; a fresh server and wtui follow.
+            self.program.proc.kill()
+            self.program.finish()
+            self.looker.close()
+            subprocess.run(["wineserver", "-k"], env=self.wine.env, check=False)
+            subprocess.run(["wineserver", "-p"], env=self.wine.env, check=False)
+            self.__class__.looker = Looker(self.wine)
+
+    # The program and the window.
+    def start(self):
+        self.program = Program(self.wine)
+        found = self.looker.ask("find")
+        self.assertTrue(found and found[0].startswith("MAIN"), found)
+        return self.state()
+
+    def state(self):
+        return State(self.looker.ask("state"))
+
+    def until(self, test, what, timeout=8.0):
+        """Asks for the window's state until test(state) holds."""
+        end = time.time() + timeout
+        while True:
+            st = self.state()
+            if test(st):
+                return st
+            if time.time() > end:
+                self.fail("the window never showed " + what)
+            time.sleep(0.2)
+
+    def xdo(self, *args):
+        subprocess.run(["xdotool", *[str(a) for a in args]], env=self.wine.env, check=True,
+                       stdout=subprocess.DEVNULL)
+
+    def click(self, x, y):
+        self.xdo("mousemove", x, y, "click", 1)
+
+    def click_main(self, st, ident):
+        self.click(*centre(st.main_control(ident)["rect"]))
+
+    def click_page(self, st, ident):
+        self.click(*centre(st.page_control(ident)["rect"]))
+
+    def open_tab(self, st, index):
+        self.click(*centre(st.tab_items[index][0]))
+        return self.until(lambda s: s.current_tab == index and s.page is not None
+                          and s.page != st.page, "the %s page" % TABS[index])
+
+    def toggle(self, st, ident):
+        """Clicks a check box or radio button and waits for its new mark."""
+        was = st.page_control(ident)["checked"]
+        self.click_page(st, ident)
+        want = not was if ident < RECYCLE else True
+        return self.until(lambda s: s.page_control(ident)["checked"] == want, "box %d" % ident)
+
+    def shot(self, st, name):
+        l, t, r, b = st.window
+        return Screenshot(self.wine.env, os.path.join(self.screens, name),
+                          (max(l - 8, 0), max(t - 8, 0), r + 8, b + 8))
+
+    def drop(self, point, *paths):
+        xdnd_drop.drop(self.wine.env["DISPLAY"], point[0], point[1], list(paths))
+
+    def options(self):
+        value = self.wine.reg_query("w0")
+        return int(value[1], 16) if value else None
+
+    def save_and_read(self, st):
+        self.click_main(st, SAVE)
+        time.sleep(0.5)
+        return self.options()
+
+    def end_with_escape(self):
+        self.xdo("key", "Escape")
+        self.assertEqual(self.program.exit_code(), 1)
+
+    # ------------------------------------------------------------ tests
+
+    def test_01_window_tabs_and_pages_show_the_defaults(self):
+        st = self.start()
+        self.assertEqual(self.options(), DEFAULT)           # first start wrote the defaults
+        self.assertEqual(st.tab_count, 5)
+        self.assertEqual([text for _, text in st.tab_items], TABS)
+        self.assertEqual(st.current_tab, 0)
+        self.assertFalse(st.main_control(1033)["visible"])
+        self.assertEqual(st.main_control(EXIT)["text"], "Exit")
+
+        # Main page: only "Extract the main part" checked.
+        self.assertEqual(st.page_ids(), [EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS])
+        marks = {i: st.page_control(i)["checked"] for i in st.page_ids()}
+        self.assertEqual(marks, {EXTRACT: True, CUT_TABLES: False, PICTURES: False, BAD_COLORS: False})
+        self.assertEqual(st.page_control(EXTRACT)["text"], "Extract the main part of the web page")
+
+        # The picture: dark red, exactly where it belongs, yellow prompt
+        # starting a quarter of the way down.
+        shot = self.shot(st, "page-main")
+        l, t, r, b = st.picture()
+        for x, y in ((l, t), (r - 1, t), (l, b - 1), (r - 1, b - 1), (l + 1, t + 1)):
+            self.assertEqual(shot.pixel(x, y), DARK["red"], (x, y))
+        for x, y in ((l - 1, t + 10), (r, t + 10), (l + 10, t - 1), (l + 10, b)):
+            self.assertNotEqual(shot.pixel(x, y), DARK["red"], (x, y))
+        prompt_top = t + (b - st.origin[1] - 5) // 4
+        self.assertEqual(shot.count(YELLOW, (l, t, r, prompt_top)), 0)
+        self.assertGreater(shot.count(YELLOW, (l, prompt_top, r, b)), 150)
+
+        # Advanced page: all nine boxes checked.
+        st = self.open_tab(st, 1)
+        self.assertEqual(sorted(i for i in st.page_ids() if i != -1), ADVANCED_BOXES)
+        self.assertTrue(all(st.page_control(i)["checked"] for i in ADVANCED_BOXES))
+        self.assertEqual(st.page_control(-1)["text"], " Delete ")
+        self.shot(st, "page-advanced")
+
+        # Target page: the Recycle Bin.
+        st = self.open_tab(st, 2)
+        self.assertTrue(st.page_control(RECYCLE)["checked"])
+        self.assertFalse(st.page_control(FOLDER)["checked"])
+        self.assertFalse(st.page_control(BROWSE)["enabled"])
+        self.assertEqual(st.page_control(TARGET_TEXT)["text"], "Recycle Bin")
+        self.shot(st, "page-target")
+
+        # Color page: red.
+        st = self.open_tab(st, 3)
+        self.assertEqual([st.page_control(i)["checked"] for i in (RED, GREEN, BLUE)], [True, False, False])
+        self.shot(st, "page-color")
+
+        # About page.
+        st = self.open_tab(st, 4)
+        texts = [c["text"] for c in st.controls if c["parent"] == st.page and c["class"] == "Static"]
+        self.assertIn("Webtrim Version 2.04.01", texts)
+        self.shot(st, "page-about")
+
+        # Escape ends the dialog with 1; nothing is saved.
+        self.end_with_escape()
+
+    def test_02_boxes_change_the_word_save_writes_it_default_resets_it(self):
+        self.wine.reg_set("w0", "REG_DWORD", "0x020013bf")      # blue, target folder
+        self.wine.reg_set("w1", "REG_SZ", r"C:\kept")
+        st = self.start()
+        st = self.toggle(st, PICTURES)
+        # Enter on a check box does nothing: no default button.
+        self.xdo("key", "Return")
+        self.program.assert_quiet(0.5)
+        self.assertTrue(self.state().page_control(PICTURES)["checked"])
+        self.assertEqual(self.save_and_read(st), 0x020013BF | 0x40)
+
+        st = self.open_tab(st, 1)
+        st = self.toggle(st, COMMENTS)
+        st = self.toggle(st, STYLES)
+        self.assertEqual(self.save_and_read(st), (0x020013BF | 0x40) & ~0x5)
+
+        # Coming back to a page shows the word of the moment.
+        st = self.open_tab(st, 0)
+        self.assertTrue(st.page_control(PICTURES)["checked"])
+
+        # "Default" refreshes the shown page at once and keeps the scheme
+        # and the target; the folder stays as it was.
+        self.click_main(st, DEFAULT_BUTTON)
+        st = self.until(lambda s: not s.page_control(PICTURES)["checked"], "Main page reset")
+        self.assertTrue(st.page_control(EXTRACT)["checked"])
+        self.assertEqual(self.save_and_read(st), 0x020013BF)
+        self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", r"C:\kept"))
+
+        st = self.open_tab(st, 1)
+        st = self.toggle(st, STYLES)
+        self.click_main(st, DEFAULT_BUTTON)
+        st = self.until(lambda s: s.page_control(STYLES)["checked"], "Advanced page reset")
+
+        # A change without "Save", then the Close box: result 1, the stored
+        # word is the last saved one.
+        st = self.toggle(st, COMMENTS)
+        point = self.looker.ask("close")[0].split()
+        self.assertEqual(point[0], "CLOSE")
+        self.click(int(point[1]), int(point[2]))
+        self.assertEqual(self.program.exit_code(), 1)
+        self.assertEqual(self.options(), 0x020013BF)
+
+    def test_03_target_page_folder_and_browser(self):
+        long_folder = "C:\\" + "\\".join(["a folder with a long name %02d" % i for i in range(8)])
+        self.wine.reg_set("w1", "REG_SZ", long_folder)
+        self.wine.reg_set("w0", "REG_DWORD", "0x100013bf")
+        home = self.wine.env["HOME"]
+        shutil.rmtree(os.path.join(home, "Kept originals"), ignore_errors=True)
+        os.makedirs(os.path.join(home, "Kept originals"))
+        st = self.open_tab(self.start(), 2)
+
+        # "Folder": "..." on, the stored folder shown from its last line.
+        st = self.toggle(st, FOLDER)
+        self.assertFalse(st.page_control(RECYCLE)["checked"])
+        self.assertTrue(st.page_control(BROWSE)["enabled"])
+        self.assertEqual(st.page_control(TARGET_TEXT)["text"], long_folder)
+        first, count = st.edits[TARGET_TEXT]
+        self.assertGreater(count, 2)
+        self.assertGreater(first, 0)
+        self.shot(st, "target-folder")
+        self.assertEqual(self.save_and_read(st), 0x000013BF)
+
+        # "Recycle Bin" again.
+        st = self.toggle(st, RECYCLE)
+        self.assertFalse(st.page_control(BROWSE)["enabled"])
+        self.assertEqual(st.page_control(TARGET_TEXT)["text"], "Recycle Bin")
+        self.assertEqual(self.save_and_read(st), 0x100013BF)
+
+        # The folder browser, driven by keys: cancelling changes nothing,
+        # choosing a folder stores it and shows it.
+        st = self.toggle(st, FOLDER)
+        self.browse(st, ["Escape"])
+        self.assertEqual(self.state().page_control(TARGET_TEXT)["text"], long_folder)
+        self.browse(st, ["Tab", "Tab", "type:Kept", "Return"])
+        chosen = self.until(lambda s: s.page_control(TARGET_TEXT)["text"] != long_folder,
+                            "the chosen folder").page_control(TARGET_TEXT)["text"]
+        self.assertTrue(chosen.endswith("\\Desktop\\Kept originals"), chosen)
+        self.assertEqual(self.save_and_read(st), 0x000013BF)
+        self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", chosen))
+        self.program.assert_quiet(0.2)
+        self.end_with_escape()
+
+    def browse(self, st, keys):
+        self.click_page(st, BROWSE)
+        self.xdo("search", "--sync", "--name", "^Browse for Folder$")
+        time.sleep(0.8)
+        for key in keys:
+            if key.startswith("type:"):
+                self.xdo("type", "--delay", 60, key[5:])
+            else:
+                self.xdo("key", key)
+            time.sleep(0.3)
+        self.until(lambda s: True, "the page again")
+        for _ in range(40):
+            gone = subprocess.run(["xdotool", "search", "--name", "^Browse for Folder$"],
+                                  env=self.wine.env, capture_output=True).returncode != 0
+            if gone:
+                return
+            time.sleep(0.1)
+        self.fail("the folder browser stayed open")
+
+    def test_04_color_page_repaints_the_picture_at_once(self):
+        st = self.open_tab(self.start(), 3)
+        l, t, r, b = st.picture()
+        for ident, name in ((GREEN, "green"), (BLUE, "blue"), (RED, "red")):
+            st = self.toggle(st, ident)
+            time.sleep(0.3)
+            shot = self.shot(st, "color-" + name)
+            self.assertEqual(shot.pixel(l + 3, t + 3), DARK[name])
+            self.assertEqual(shot.pixel(r - 3, b - 3), DARK[name])
+            self.assertGreater(shot.count(YELLOW, (l, t, r, b)), 150)
+        st = self.toggle(st, GREEN)
+        self.assertEqual(self.save_and_read(st), 0x110013BF)
+        self.end_with_escape()
+
+    def test_05_stored_scheme_5_shows_and_paints_blue(self):
+        self.wine.reg_set("w0", "REG_DWORD", "0x150013bf")
+        self.wine.reg_set("w1", "REG_SZ", "")
+        st = self.open_tab(self.start(), 3)
+        self.assertEqual([st.page_control(i)["checked"] for i in (RED, GREEN, BLUE)], [False, False, True])
+        l, t, r, b = st.picture()
+        self.assertEqual(self.shot(st, "color-scheme5").pixel(l + 3, t + 3), DARK["blue"])
+        self.click_page(st, BLUE)
+        time.sleep(0.3)
+        self.assertEqual(self.save_and_read(st), 0x120013BF)
+        self.end_with_escape()
+
+    def test_06_a_page_dropped_on_the_picture_is_cleaned_with_a_flash(self):
+        page = os.path.join(self.dir, "dropped page.htm")
+        write(page)
+        st = self.start()
+        l, t, r, b = st.picture()
+        watch = (l + 3, t + 3)
+        flash_bmp = os.path.join(self.screens, "flash.bmp")
+        if os.path.exists(flash_bmp):
+            os.remove(flash_bmp)
+        self.looker.send("poll %d %d 3000 %s" % (watch[0], watch[1], winpath(flash_bmp)))
+        self.looker.read_until("READY")
+        self.drop(((l + r) // 2, t + 20), page)
+        seen = [line.split() for line in self.looker.read_until("END")]
+        colours = [(int(ms), tuple(bytes.fromhex(c))) for _, ms, c in seen]
+        sequence = [c for _, c in colours]
+        self.assertEqual(sequence, [DARK["red"], BRIGHT["red"], DARK["red"]], colours)
+        flash_ms = colours[2][0] - colours[1][0]
+        self.assertTrue(100 <= flash_ms <= 1500, "flash lasted %d ms" % flash_ms)
+        subprocess.run(["convert", flash_bmp, os.path.join(self.screens, "flash.png")], check=True)
+        raw = subprocess.run(["convert", flash_bmp, "-depth", "8", "rgb:-"], capture_output=True,
+                             check=True).stdout
+        width = st.window[2] - st.window[0]
+        x, y = watch[0] - st.window[0], watch[1] - st.window[1]
+        self.assertEqual(tuple(raw[(y * width + x) * 3:(y * width + x) * 3 + 3]), BRIGHT["red"])
+
+        self.program.assert_quiet(0.5)
+        cleaned = read(page)
+        self.assertNotIn(b"<script", cleaned)
+        self.assertIn(b"Kept text", cleaned)
+        self.assertEqual(read(os.path.join(self.wine.trash, "dropped page.htm")), PAGE)
+        self.click_main(self.state(), EXIT)
+        self.assertEqual(self.program.exit_code(), 1)
+
+    def test_07_refused_drops(self):
+        page = os.path.join(self.dir, "page.htm")
+        other = os.path.join(self.dir, "other.htm")
+        text = os.path.join(self.dir, "notes.txt")
+        folder = os.path.join(self.dir, "a folder")
+        deep = os.path.join(self.dir, "d" * 120)
+        long_page = os.path.join(deep, "p" * 150 + ".htm")
+        os.makedirs(folder)
+        os.makedirs(deep)
+        for path in (page, other, long_page):
+            write(path)
+        write(text, b"plain")
+        self.assertGreater(len(winpath(long_page)), 260)
+        st = self.start()
+        l, t, r, b = st.picture()
+        inside = ((l + r) // 2, t + 20)
+        on_tabs = centre(st.tab["rect"])
+
+        # The position test comes first, so two files dropped off the
+        # picture give the position message.
+        for point, paths in ((on_tabs, [page]), (on_tabs, [page, other]),
+                             ((l, t + 20), [page]), ((r, t + 20), [page])):
+            self.drop(point, *paths)
+            self.assertEqual(self.program.next_box(), NOT_ON_PICTURE, point)
+        self.drop(inside, page, other)
+        self.assertEqual(self.program.next_box(), ONLY_ONE)
+        # Just inside the left edge the drop is on the picture.
+        self.drop((l + 1, t + 20), text)
+        self.assertEqual(self.program.next_box(), NOT_PERMISSIBLE)
+        self.drop(inside, folder)
+        self.assertEqual(self.program.next_box(), NOT_PERMISSIBLE)
+        # A path longer than the buffer is refused whole.
+        self.drop(inside, long_page)
+        self.assertEqual(self.program.next_box(), CANNOT_OPEN)
+        self.program.assert_quiet(0.5)
+        for path in (page, other, long_page):
+            self.assertEqual(read(path), PAGE)
+        self.assertFalse(os.path.exists(self.wine.trash) and os.listdir(self.wine.trash))
+        self.end_with_escape()
+
+    def test_08_open_button_cleans_the_chosen_page_cancel_does_nothing(self):
+        page = os.path.join(self.dir, "opened.htm")
+        write(page)
+        st = self.start()
+        self.click_main(st, OPEN)
+        self.xdo("search", "--sync", "--name", "^Open$")
+        time.sleep(0.8)
+        self.xdo("key", "Escape")
+        self.program.assert_quiet(1.0)
+        self.assertEqual(read(page), PAGE)
+
+        self.click_main(st, OPEN)
+        self.xdo("search", "--sync", "--name", "^Open$")
+        time.sleep(0.8)
+        self.xdo("type", "--delay", 20, winpath(page))
+        self.xdo("key", "Return")
+        self.program.assert_quiet(2.0)
+        self.assertNotIn(b"<script", read(page))
+        self.assertEqual(read(os.path.join(self.wine.trash, "opened.htm")), PAGE)
+        self.end_with_escape()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,0 +1,282 @@
+/* Looks at webtrim.exe's main window from outside, for the Wine tests of
+   the window. A console program that reads one command a line from its
+   standard input and answers with lines ending in "END":
+
+     find                 waits (up to 20 s) for the main window: MAIN line
+     state                the window, every control in it, the tabs: see below
+     pixel X Y            the screen's colour at X, Y: PIXEL rrggbb
+     poll X Y MS FILE     says READY, then reads the screen pixel at X, Y for
+                          MS milliseconds and lists each change of colour as
+                          AT ms rrggbb; the first time the colour changes it
+                          also saves the window's picture as a BMP to FILE
+                          ("-" for none)
+     close                the screen point of the main window's Close box
+     quit
+
+   state lines (rectangles in screen pixels, left top right bottom):
+     MAIN hwnd l t r b client_x client_y client_w client_h
+     CTL hwnd parent id class l t r b visible enabled check text
+     TAB count current
+     TABITEM index l t r b text
+     EDIT id first_visible_line line_count
+
+   Tab items live in the other process's memory, so their rectangles and
+   texts are read through memory allocated in that process. */
+#include <windows.h>
+#include <commctrl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static HWND main_window;
+
+/* Texts are printed on one line: backslash, line feed, carriage return and
+   tab are written as \\, \n, \r and \t. */
+static void print_text(const char *s)
+{
+    for (; *s; s++) {
+        if (*s == '\\')
+            fputs("\\\\", stdout);
+        else if (*s == '\n')
+            fputs("\\n", stdout);
+        else if (*s == '\r')
+            fputs("\\r", stdout);
+        else if (*s == '\t')
+            fputs("\\t", stdout);
+        else
+            putchar(*s);
+    }
+}
+
+static BOOL CALLBACK find_main(HWND w, LPARAM lp)
+{
+    char cls[64], title[64];
+    (void)lp;
+    if (!IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) || strcmp(cls, "#32770") != 0)
+        return TRUE;
+    GetWindowTextA(w, title, sizeof title);
+    if (strcmp(title, "Webtrim") != 0 || !FindWindowExA(w, NULL, "SysTabControl32", NULL))
+        return TRUE;
+    main_window = w;
+    return FALSE;
+}
+
+static void cmd_find(void)
+{
+    for (int waited = 0; waited < 20000; waited += 100) {
+        main_window = NULL;
+        EnumWindows(find_main, 0);
+        if (main_window) {
+            printf("MAIN %lu\n", (unsigned long)(ULONG_PTR)main_window);
+            return;
+        }
+        Sleep(100);
+    }
+    printf("NOWINDOW\n");
+}
+
+static BOOL CALLBACK print_control(HWND w, LPARAM lp)
+{
+    char cls[64], text[1024];
+    RECT r;
+    (void)lp;
+    GetClassNameA(w, cls, sizeof cls);
+    GetWindowRect(w, &r);
+    text[0] = 0;
+    SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    DWORD_PTR check = 0;
+    if (strcmp(cls, "Button") == 0)
+        SendMessageTimeoutA(w, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
+    printf("CTL %lu %lu %d %s %ld %ld %ld %ld %d %d %d ", (unsigned long)(ULONG_PTR)w,
+           (unsigned long)(ULONG_PTR)GetParent(w), (int)(short)GetDlgCtrlID(w), cls, r.left, r.top,
+           r.right, r.bottom, IsWindowVisible(w) ? 1 : 0, IsWindowEnabled(w) ? 1 : 0, (int)check);
+    print_text(text);
+    putchar('\n');
+    if (strcmp(cls, "Edit") == 0) {
+        DWORD_PTR first = 0, count = 0;
+        SendMessageTimeoutA(w, EM_GETFIRSTVISIBLELINE, 0, 0, SMTO_ABORTIFHUNG, 2000, &first);
+        SendMessageTimeoutA(w, EM_GETLINECOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+        printf("EDIT %d %d %d\n", (int)(short)GetDlgCtrlID(w), (int)first, (int)count);
+    }
+    return TRUE;
+}
+
+static void print_tabs(HWND tab)
+{
+    DWORD pid = 0;
+    int count = (int)SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0);
+    printf("TAB %d %d\n", count, (int)SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+    GetWindowThreadProcessId(tab, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (!process)
+        return;
+    char *remote = (char *)VirtualAllocEx(process, NULL, 4096, MEM_COMMIT, PAGE_READWRITE);
+    for (int i = 0; remote && i < count; i++) {
+        RECT r;
+        char text[128];
+        TCITEMA item;
+        SIZE_T done;
+        memset(&item, 0, sizeof item);
+        item.mask = TCIF_TEXT;
+        item.pszText = remote + 1024;
+        item.cchTextMax = sizeof text;
+        WriteProcessMemory(process, remote, &item, sizeof item, &done);
+        SendMessageA(tab, TCM_GETITEMA, i, (LPARAM)remote);
+        memset(text, 0, sizeof text);
+        ReadProcessMemory(process, remote + 1024, text, sizeof text - 1, &done);
+        SendMessageA(tab, TCM_GETITEMRECT, i, (LPARAM)(remote + 2048));
+        ReadProcessMemory(process, remote + 2048, &r, sizeof r, &done);
+        MapWindowPoints(tab, NULL, (POINT *)&r, 2);
+        printf("TABITEM %d %ld %ld %ld %ld ", i, r.left, r.top, r.right, r.bottom);
+        print_text(text);
+        putchar('\n');
+    }
+    if (remote)
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+}
+
+static void cmd_state(void)
+{
+    RECT r, c;
+    POINT origin = {0, 0};
+    if (!main_window || !IsWindow(main_window)) {
+        printf("NOWINDOW\n");
+        return;
+    }
+    GetWindowRect(main_window, &r);
+    GetClientRect(main_window, &c);
+    ClientToScreen(main_window, &origin);
+    printf("MAIN %lu %ld %ld %ld %ld %ld %ld %ld %ld\n", (unsigned long)(ULONG_PTR)main_window,
+           r.left, r.top, r.right, r.bottom, origin.x, origin.y, c.right, c.bottom);
+    EnumChildWindows(main_window, print_control, 0);
+    HWND tab = FindWindowExA(main_window, NULL, "SysTabControl32", NULL);
+    if (tab)
+        print_tabs(tab);
+}
+
+static unsigned long rgb_text(COLORREF c)
+{
+    return ((unsigned long)GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+}
+
+static void cmd_pixel(int x, int y)
+{
+    HDC screen = GetDC(NULL);
+    printf("PIXEL %06lx\n", rgb_text(GetPixel(screen, x, y)));
+    ReleaseDC(NULL, screen);
+}
+
+/* Saves the main window's area of the screen as a 24-bit BMP file. */
+static void capture(const char *path)
+{
+    RECT r;
+    if (!main_window || !GetWindowRect(main_window, &r))
+        return;
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(NULL);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO bi;
+    memset(&bi, 0, sizeof bi);
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 24;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void *bits = NULL;
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, NULL, 0);
+    HGDIOBJ old = SelectObject(dc, bmp);
+    BitBlt(dc, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    DWORD stride = ((DWORD)w * 3 + 3) & ~3u;
+    BITMAPFILEHEADER fh;
+    memset(&fh, 0, sizeof fh);
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+    fh.bfSize = fh.bfOffBits + stride * h;
+    FILE *f = fopen(path, "wb");
+    if (f) {
+        fwrite(&fh, sizeof fh, 1, f);
+        fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f);
+        fwrite(bits, stride, h, f);
+        fclose(f);
+    }
+    SelectObject(dc, old);
+    DeleteObject(bmp);
+    DeleteDC(dc);
+    ReleaseDC(NULL, screen);
+}
+
+static void cmd_poll(int x, int y, int ms, const char *file)
+{
+    HDC screen = GetDC(NULL);
+    COLORREF last = GetPixel(screen, x, y);
+    DWORD start = GetTickCount();
+    int captured = strcmp(file, "-") == 0;
+    printf("READY\n");
+    fflush(stdout);
+    printf("AT 0 %06lx\n", rgb_text(last));
+    for (;;) {
+        DWORD now = GetTickCount() - start;
+        if ((int)now > ms)
+            break;
+        COLORREF c = GetPixel(screen, x, y);
+        if (c != last) {
+            printf("AT %lu %06lx\n", (unsigned long)now, rgb_text(c));
+            last = c;
+            if (!captured) {
+                capture(file);
+                captured = 1;
+            }
+        }
+        Sleep(1);
+    }
+    ReleaseDC(NULL, screen);
+}
+
+/* The Close box: the point of the caption that the window itself calls
+   HTCLOSE, searched from the right along the caption's middle. */
+static void cmd_close(void)
+{
+    RECT r;
+    GetWindowRect(main_window, &r);
+    int y = r.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+    for (int x = r.right - 1; x > r.left; x--) {
+        DWORD_PTR hit = 0;
+        SendMessageTimeoutA(main_window, WM_NCHITTEST, 0, MAKELPARAM(x, y), SMTO_ABORTIFHUNG, 2000, &hit);
+        if (hit == HTCLOSE) {
+            printf("CLOSE %d %d\n", x - GetSystemMetrics(SM_CXSIZE) / 3, y);
+            return;
+        }
+    }
+    printf("NOCLOSE\n");
+}
+
+int main(void)
+{
+    char line[1024];
+    while (fgets(line, sizeof line, stdin)) {
+        char cmd[32], file[900];
+        int x = 0, y = 0, ms = 0;
+        cmd[0] = 0;
+        sscanf(line, "%31s", cmd);
+        if (strcmp(cmd, "quit") == 0)
+            break;
+        if (strcmp(cmd, "find") == 0)
+            cmd_find();
+        else if (strcmp(cmd, "state") == 0)
+            cmd_state();
+        else if (strcmp(cmd, "pixel") == 0 && sscanf(line, "%*s %d %d", &x, &y) == 2)
+            cmd_pixel(x, y);
+        else if (strcmp(cmd, "poll") == 0 && sscanf(line, "%*s %d %d %d %899[^\r\n]", &x, &y, &ms, file) == 4)
+            cmd_poll(x, y, ms, file);
+        else if (strcmp(cmd, "close") == 0)
+            cmd_close();
+        else
+            printf("BAD %s", line);
+        printf("END\n");
+        fflush(stdout);
+    }
+    return 0;
+}
