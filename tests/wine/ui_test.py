@@ -68,31 +68,45 @@ def prepare_desktop(wine):
 
 class Program:
     """webtrim.exe with an empty command line, run under wtdrive: its
-    message boxes are read and answered with OK as they come."""
+    message boxes are read and answered with OK as they come.
+
+    wtdrive writes into a file, read here as it grows: processes that Wine
+    starts beside ours could keep a pipe open past the end."""
 
     def __init__(self, wine):
         env = dict(wine.env)
         env["WT_CMDLINE"] = '"%s"' % winpath(EXE)
         env["WT_TIMEOUT"] = "180000"
-        self.proc = subprocess.Popen(["wine", DRIVER], env=env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, errors="replace")
+        self.path = os.path.join(wine.root, "wtdrive.out")
+        self.out = open(self.path, "w")
+        self.proc = subprocess.Popen(["wine", DRIVER], env=env, stdin=subprocess.DEVNULL,
+                                     stdout=self.out, stderr=subprocess.DEVNULL)
         self.lines = queue.Queue()
         self.code = None
-        threading.Thread(target=self._read, daemon=True).start()
+        self.stop = threading.Event()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\n"))
-        self.lines.put(None)
+        with open(self.path, errors="replace") as f:
+            part = ""
+            while not self.stop.is_set():
+                chunk = f.readline()
+                if not chunk:
+                    time.sleep(0.05)
+                    continue
+                part += chunk
+                if part.endswith("\n"):
+                    self.lines.put(part.rstrip("\n"))
+                    if part.startswith("EXIT\t"):
+                        return
+                    part = ""
 
     def _next(self, timeout):
         try:
-            line = self.lines.get(timeout=timeout)
+            return self.lines.get(timeout=timeout)
         except queue.Empty:
             return "WAIT"
-        if line is None:
-            return "GONE"
-        return line
 
     def next_box(self, timeout=20):
         """The next message box: caption, icon, text."""
@@ -122,7 +136,9 @@ class Program:
         except subprocess.TimeoutExpired:
             self.proc.kill()
             self.proc.wait()
-        self.proc.stdout.close()
+        self.stop.set()
+        self.reader.join()
+        self.out.close()
 
 
 class Looker:
@@ -174,6 +190,7 @@ class State:
                 v = [int(x) for x in line.split()[1:]]
                 self.hwnd, self.window = v[0], tuple(v[1:5])
                 self.origin, self.client = (v[5], v[6]), (v[7], v[8])
+                self.enabled = v[9] == 1        # false while a message box is open
             elif kind == "CTL":
                 p = line.split(" ", 12)
                 self.controls.append({
@@ -307,6 +324,19 @@ class WindowTest(unittest.TestCase):
         subprocess.run(["xdotool", *[str(a) for a in args]], env=self.wine.env, check=True,
                        stdout=subprocess.DEVNULL)
 
+    def window_exists(self, title, visible=True):
+        shown = ["--onlyvisible"] if visible else []
+        return subprocess.run(["xdotool", "search", *shown, "--name", "^%s$" % title],
+                              env=self.wine.env, capture_output=True).returncode == 0
+
+    def wait_window(self, title, present=True, visible=True, timeout=15.0):
+        """Waits until a top-level window of that title is there (or gone)."""
+        end = time.time() + timeout
+        while self.window_exists(title, visible) != present:
+            if time.time() > end:
+                self.fail("window %r never %s" % (title, "came" if present else "went"))
+            time.sleep(0.1)
+
     def click(self, x, y):
         self.xdo("mousemove", x, y, "click", 1)
 
@@ -333,6 +363,12 @@ class WindowTest(unittest.TestCase):
         return Screenshot(self.wine.env, os.path.join(self.screens, name),
                           (max(l - 8, 0), max(t - 8, 0), r + 8, b + 8))
 
+    def box(self):
+        """The next message box; waits until it is answered and gone."""
+        seen = self.program.next_box()
+        self.until(lambda s: s.enabled, "the window enabled again")
+        return seen
+
     def drop(self, point, *paths):
         xdnd_drop.drop(self.wine.env["DISPLAY"], point[0], point[1], list(paths))
 
@@ -340,10 +376,13 @@ class WindowTest(unittest.TestCase):
         value = self.wine.reg_query("w0")
         return int(value[1], 16) if value else None
 
-    def save_and_read(self, st):
+    def save(self, st, expected):
+        """Presses "Save" and waits for the registry to hold `expected`."""
         self.click_main(st, SAVE)
-        time.sleep(0.5)
-        return self.options()
+        end = time.time() + 8
+        while self.options() != expected and time.time() < end:
+            time.sleep(0.2)
+        self.assertEqual("%08x" % self.options(), "%08x" % expected)
 
     def end_with_escape(self):
         self.xdo("key", "Escape")
@@ -408,7 +447,8 @@ class WindowTest(unittest.TestCase):
         self.end_with_escape()
 
     def test_02_boxes_change_the_word_save_writes_it_default_resets_it(self):
-        self.wine.reg_set("w0", "REG_DWORD", "0x020013bf")      # blue, target folder
+        # Blue, target folder, and bit 22, which no control shows.
+        self.wine.reg_set("w0", "REG_DWORD", "0x024013bf")
         self.wine.reg_set("w1", "REG_SZ", r"C:\kept")
         st = self.start()
         st = self.toggle(st, PICTURES)
@@ -416,23 +456,23 @@ class WindowTest(unittest.TestCase):
         self.xdo("key", "Return")
         self.program.assert_quiet(0.5)
         self.assertTrue(self.state().page_control(PICTURES)["checked"])
-        self.assertEqual(self.save_and_read(st), 0x020013BF | 0x40)
+        self.save(st, 0x024013BF | 0x40)
 
         st = self.open_tab(st, 1)
         st = self.toggle(st, COMMENTS)
         st = self.toggle(st, STYLES)
-        self.assertEqual(self.save_and_read(st), (0x020013BF | 0x40) & ~0x5)
+        self.save(st, (0x024013BF | 0x40) & ~0x5)
 
         # Coming back to a page shows the word of the moment.
         st = self.open_tab(st, 0)
         self.assertTrue(st.page_control(PICTURES)["checked"])
 
-        # "Default" refreshes the shown page at once and keeps the scheme
-        # and the target; the folder stays as it was.
+        # "Default" refreshes the shown page at once and keeps bits 16 to
+        # 31 (scheme, target, bit 22); the folder stays as it was.
         self.click_main(st, DEFAULT_BUTTON)
         st = self.until(lambda s: not s.page_control(PICTURES)["checked"], "Main page reset")
         self.assertTrue(st.page_control(EXTRACT)["checked"])
-        self.assertEqual(self.save_and_read(st), 0x020013BF)
+        self.save(st, 0x024013BF)
         self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", r"C:\kept"))
 
         st = self.open_tab(st, 1)
@@ -447,12 +487,12 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(point[0], "CLOSE")
         self.click(int(point[1]), int(point[2]))
         self.assertEqual(self.program.exit_code(), 1)
-        self.assertEqual(self.options(), 0x020013BF)
+        self.assertEqual(self.options(), 0x024013BF)
 
     def test_03_target_page_folder_and_browser(self):
         long_folder = "C:\\" + "\\".join(["a folder with a long name %02d" % i for i in range(8)])
         self.wine.reg_set("w1", "REG_SZ", long_folder)
-        self.wine.reg_set("w0", "REG_DWORD", "0x100013bf")
+        self.wine.reg_set("w0", "REG_DWORD", "0xf00013bf")     # "Folder" clears bits 28 to 31
         home = self.wine.env["HOME"]
         shutil.rmtree(os.path.join(home, "Kept originals"), ignore_errors=True)
         os.makedirs(os.path.join(home, "Kept originals"))
@@ -467,13 +507,13 @@ class WindowTest(unittest.TestCase):
         self.assertGreater(count, 2)
         self.assertGreater(first, 0)
         self.shot(st, "target-folder")
-        self.assertEqual(self.save_and_read(st), 0x000013BF)
+        self.save(st, 0x000013BF)
 
         # "Recycle Bin" again.
         st = self.toggle(st, RECYCLE)
         self.assertFalse(st.page_control(BROWSE)["enabled"])
         self.assertEqual(st.page_control(TARGET_TEXT)["text"], "Recycle Bin")
-        self.assertEqual(self.save_and_read(st), 0x100013BF)
+        self.save(st, 0x100013BF)
 
         # The folder browser, driven by keys: cancelling changes nothing,
         # choosing a folder stores it and shows it.
@@ -484,14 +524,14 @@ class WindowTest(unittest.TestCase):
         chosen = self.until(lambda s: s.page_control(TARGET_TEXT)["text"] != long_folder,
                             "the chosen folder").page_control(TARGET_TEXT)["text"]
         self.assertTrue(chosen.endswith("\\Desktop\\Kept originals"), chosen)
-        self.assertEqual(self.save_and_read(st), 0x000013BF)
+        self.save(st, 0x000013BF)
         self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", chosen))
         self.program.assert_quiet(0.2)
         self.end_with_escape()
 
     def browse(self, st, keys):
         self.click_page(st, BROWSE)
-        self.xdo("search", "--sync", "--name", "^Browse for Folder$")
+        self.wait_window("Browse for Folder")
         time.sleep(0.8)
         for key in keys:
             if key.startswith("type:"):
@@ -499,14 +539,7 @@ class WindowTest(unittest.TestCase):
             else:
                 self.xdo("key", key)
             time.sleep(0.3)
-        self.until(lambda s: True, "the page again")
-        for _ in range(40):
-            gone = subprocess.run(["xdotool", "search", "--name", "^Browse for Folder$"],
-                                  env=self.wine.env, capture_output=True).returncode != 0
-            if gone:
-                return
-            time.sleep(0.1)
-        self.fail("the folder browser stayed open")
+        self.wait_window("Browse for Folder", present=False)
 
     def test_04_color_page_repaints_the_picture_at_once(self):
         st = self.open_tab(self.start(), 3)
@@ -519,8 +552,11 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(shot.pixel(r - 3, b - 3), DARK[name])
             self.assertGreater(shot.count(YELLOW, (l, t, r, b)), 150)
         st = self.toggle(st, GREEN)
-        self.assertEqual(self.save_and_read(st), 0x110013BF)
+        self.save(st, 0x110013BF)
+        # Escape saves nothing.
+        self.toggle(st, BLUE)
         self.end_with_escape()
+        self.assertEqual(self.options(), 0x110013BF)
 
     def test_05_stored_scheme_5_shows_and_paints_blue(self):
         self.wine.reg_set("w0", "REG_DWORD", "0x150013bf")
@@ -530,8 +566,7 @@ class WindowTest(unittest.TestCase):
         l, t, r, b = st.picture()
         self.assertEqual(self.shot(st, "color-scheme5").pixel(l + 3, t + 3), DARK["blue"])
         self.click_page(st, BLUE)
-        time.sleep(0.3)
-        self.assertEqual(self.save_and_read(st), 0x120013BF)
+        self.save(st, 0x120013BF)
         self.end_with_escape()
 
     def test_06_a_page_dropped_on_the_picture_is_cleaned_with_a_flash(self):
@@ -543,7 +578,7 @@ class WindowTest(unittest.TestCase):
         flash_bmp = os.path.join(self.screens, "flash.bmp")
         if os.path.exists(flash_bmp):
             os.remove(flash_bmp)
-        self.looker.send("poll %d %d 3000 %s" % (watch[0], watch[1], winpath(flash_bmp)))
+        self.looker.send("poll %d %d 5000 %s" % (watch[0], watch[1], winpath(flash_bmp)))
         self.looker.read_until("READY")
         self.drop(((l + r) // 2, t + 20), page)
         seen = [line.split() for line in self.looker.read_until("END")]
@@ -590,17 +625,17 @@ class WindowTest(unittest.TestCase):
         for point, paths in ((on_tabs, [page]), (on_tabs, [page, other]),
                              ((l, t + 20), [page]), ((r, t + 20), [page])):
             self.drop(point, *paths)
-            self.assertEqual(self.program.next_box(), NOT_ON_PICTURE, point)
+            self.assertEqual(self.box(), NOT_ON_PICTURE, point)
         self.drop(inside, page, other)
-        self.assertEqual(self.program.next_box(), ONLY_ONE)
+        self.assertEqual(self.box(), ONLY_ONE)
         # Just inside the left edge the drop is on the picture.
         self.drop((l + 1, t + 20), text)
-        self.assertEqual(self.program.next_box(), NOT_PERMISSIBLE)
+        self.assertEqual(self.box(), NOT_PERMISSIBLE)
         self.drop(inside, folder)
-        self.assertEqual(self.program.next_box(), NOT_PERMISSIBLE)
+        self.assertEqual(self.box(), NOT_PERMISSIBLE)
         # A path longer than the buffer is refused whole.
         self.drop(inside, long_page)
-        self.assertEqual(self.program.next_box(), CANNOT_OPEN)
+        self.assertEqual(self.box(), CANNOT_OPEN)
         self.program.assert_quiet(0.5)
         for path in (page, other, long_page):
             self.assertEqual(read(path), PAGE)
@@ -612,21 +647,35 @@ class WindowTest(unittest.TestCase):
         write(page)
         st = self.start()
         self.click_main(st, OPEN)
-        self.xdo("search", "--sync", "--name", "^Open$")
+        self.wait_window("Open")
         time.sleep(0.8)
         self.xdo("key", "Escape")
         self.program.assert_quiet(1.0)
         self.assertEqual(read(page), PAGE)
 
         self.click_main(st, OPEN)
-        self.xdo("search", "--sync", "--name", "^Open$")
+        self.wait_window("Open")
         time.sleep(0.8)
         self.xdo("type", "--delay", 20, winpath(page))
         self.xdo("key", "Return")
-        self.program.assert_quiet(2.0)
+        trashed = os.path.join(self.wine.trash, "opened.htm")
+        end = time.time() + 15
+        while not os.path.exists(trashed) and time.time() < end:
+            time.sleep(0.1)
+        self.program.assert_quiet(0.5)
         self.assertNotIn(b"<script", read(page))
-        self.assertEqual(read(os.path.join(self.wine.trash, "opened.htm")), PAGE)
+        self.assertEqual(read(trashed), PAGE)
         self.end_with_escape()
+
+    def test_09_help_for_a_page_control_reaches_the_help_viewer(self):
+        st = self.open_tab(self.start(), 1)
+        st = self.toggle(st, 1017)          # "Frames" has the focus now
+        self.xdo("key", "F1")
+        # The help viewer starts; with no help file it shows nothing.
+        self.wait_window("Wine Help", visible=False)
+        self.program.assert_quiet(0.5)
+        self.click_main(st, EXIT)
+        self.assertEqual(self.program.exit_code(), 1)
 
 
 if __name__ == "__main__":

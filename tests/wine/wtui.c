@@ -14,7 +14,7 @@
      quit
 
    state lines (rectangles in screen pixels, left top right bottom):
-     MAIN hwnd l t r b client_x client_y client_w client_h
+     MAIN hwnd l t r b client_x client_y client_w client_h enabled
      CTL hwnd parent id class l t r b visible enabled check text
      TAB count current
      TABITEM index l t r b text
@@ -147,8 +147,9 @@ static void cmd_state(void)
     GetWindowRect(main_window, &r);
     GetClientRect(main_window, &c);
     ClientToScreen(main_window, &origin);
-    printf("MAIN %lu %ld %ld %ld %ld %ld %ld %ld %ld\n", (unsigned long)(ULONG_PTR)main_window,
-           r.left, r.top, r.right, r.bottom, origin.x, origin.y, c.right, c.bottom);
+    printf("MAIN %lu %ld %ld %ld %ld %ld %ld %ld %ld %d\n", (unsigned long)(ULONG_PTR)main_window,
+           r.left, r.top, r.right, r.bottom, origin.x, origin.y, c.right, c.bottom,
+           IsWindowEnabled(main_window) ? 1 : 0);
     EnumChildWindows(main_window, print_control, 0);
     HWND tab = FindWindowExA(main_window, NULL, "SysTabControl32", NULL);
     if (tab)

@@ -14,8 +14,9 @@ copies enlarged eight times go into DIR for a look at the pixels.
     open.ico         116  an open folder with a curved arrow (Open button)
     help.ico         117  a red question mark (Help button)
 
-The Open and Help buttons are only about 18 pixels high inside, so those
-two images keep to rows 8 to 23 of their 32 by 32 squares.
+The Open and Help buttons are only 20 pixels high inside, so those
+two images are drawn in rows 8 to 23 and then moved up a row, into the
+middle of the 20 rows that such a button shows (rows 5 to 24).
 Only the Python standard library is used."""
 import math
 import os
@@ -165,7 +166,7 @@ def sheet_with_eraser(size):
     for x, y in ((15, 17), (11, 20), (17, 15), (9, 23)):
         c.put(x, y, SILVER)                  # crumbs of the wiped lines
     c.outline(BLACK)
-    c.paste(eraser(32, (9.0, 24.5), 19.0, 5.0, 3.0))
+    c.paste(eraser(32, (9.0, 23.0), 19.0, 5.0, 3.0))
     return c
 
 
@@ -255,7 +256,7 @@ def closed_folder():
 
 def open_folder():
     """116: an open yellow folder with a blue arrow curving up out of it and
-    over to the right; kept to rows 8 to 23, the part the Open button shows."""
+    over to the right; in the rows that the Open button shows."""
     c = Canvas(32)
     c.polygon([(3, 14), (8, 14), (10, 16), (19, 16), (19, 23.5), (3, 23.5)], OLIVE)
     c.rect(4, 15, 7, 15, YELLOW)
@@ -273,12 +274,12 @@ def open_folder():
             if y >= 18 and arrow.pixels[y][x] is not CLEAR and c.pixels[y][x] is not CLEAR:
                 arrow.pixels[y][x] = CLEAR
     c.paste(arrow)
-    crop_rows(c, 8, 23)
+    button_rows(c)
     return c
 
 
 def question_mark():
-    """117: a red question mark, in rows 8 to 23."""
+    """117: a red question mark, in the rows that the Help button shows."""
     c = Canvas(32)
     cx, cy = 16.0, 12.6
     c.ring(cx, cy, 2.0, 5.1, 180, 90, RED)        # the hook, open to the lower left
@@ -286,14 +287,14 @@ def question_mark():
     c.disc(16.0, 22.0, 1.9, RED)
     c.edge_of(RED, MAROON)
     c.outline(BLACK)
-    crop_rows(c, 8, 23)
+    button_rows(c)
     return c
 
 
-def crop_rows(c, top, bottom):
-    for y in range(c.size):
-        if y < top or y > bottom:
-            c.pixels[y] = [CLEAR] * c.size
+def button_rows(c, top=8, bottom=23, lift=1):
+    """Keeps rows top to bottom only, moved up by `lift` rows."""
+    kept = [row if top <= y <= bottom else [CLEAR] * c.size for y, row in enumerate(c.pixels)]
+    c.pixels = kept[lift:] + [[CLEAR] * c.size for _ in range(lift)]
 
 
 # ---------------------------------------------------------------- files
