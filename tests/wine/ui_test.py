@@ -363,6 +363,10 @@ class WindowTest(unittest.TestCase):
         return Screenshot(self.wine.env, os.path.join(self.screens, name),
                           (max(l - 8, 0), max(t - 8, 0), r + 8, b + 8))
 
+    def screen_shot(self, name):
+        """The whole screen, for dialogs that lie outside the window."""
+        return Screenshot(self.wine.env, os.path.join(self.screens, name), (0, 0, 1024, 768))
+
     def box(self):
         """The next message box; waits until it is answered and gone."""
         seen = self.program.next_box()
@@ -520,7 +524,7 @@ class WindowTest(unittest.TestCase):
         st = self.toggle(st, FOLDER)
         self.browse(st, ["Escape"])
         self.assertEqual(self.state().page_control(TARGET_TEXT)["text"], long_folder)
-        self.browse(st, ["Tab", "Tab", "type:Kept", "Return"])
+        self.browse(st, ["Tab", "Tab", "type:Kept", "shot:folder-browser", "Return"])
         chosen = self.until(lambda s: s.page_control(TARGET_TEXT)["text"] != long_folder,
                             "the chosen folder").page_control(TARGET_TEXT)["text"]
         self.assertTrue(chosen.endswith("\\Desktop\\Kept originals"), chosen)
@@ -536,6 +540,8 @@ class WindowTest(unittest.TestCase):
         for key in keys:
             if key.startswith("type:"):
                 self.xdo("type", "--delay", 60, key[5:])
+            elif key.startswith("shot:"):
+                self.screen_shot(key[5:])
             else:
                 self.xdo("key", key)
             time.sleep(0.3)
@@ -649,6 +655,7 @@ class WindowTest(unittest.TestCase):
         self.click_main(st, OPEN)
         self.wait_window("Open")
         time.sleep(0.8)
+        self.screen_shot("open-dialog")
         self.xdo("key", "Escape")
         self.program.assert_quiet(1.0)
         self.assertEqual(read(page), PAGE)
