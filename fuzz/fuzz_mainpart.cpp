@@ -7,9 +7,6 @@
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 
-void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
-                     size_t memoryLimit);
-
 static size_t MemoryLimit = SIZE_MAX;
 
 static void LimitedExtraction(ByteStream *input, ByteStream *output)
