@@ -158,6 +158,7 @@ void AttributePass(ByteStream *input, ByteStream *output)
                 state = kStateTag;
             } else {
                 StreamPut(output, (unsigned char)c);
+                StreamCopyUntil(input, output, '<');
             }
             continue;
         }

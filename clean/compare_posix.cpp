@@ -5,6 +5,7 @@
 #include "clean/tagbuf.h"
 
 uint32_t ThreadLocale;
+const bool kTextCompareIsAscii = true;
 
 void CaptureThreadLocale()
 {

@@ -4,6 +4,8 @@
 #include "clean/tagbuf.h"
 
 uint32_t ThreadLocale;
+// The locale decides what equals what: every position is compared.
+const bool kTextCompareIsAscii = false;
 
 void CaptureThreadLocale()
 {

@@ -144,7 +144,9 @@ bool CreateNewPage(const char *pagePath, NewPage *np)
     if (fd < 0) {
         // A short hidden name in the same folder, with the mode a new file
         // gets: 0666 less the umask.
-        snprintf(np->tempPath, sizeof np->tempPath, "%s/.wtXXXXXX", folder);
+        size_t n = strlen(folder);          // checked above: room for the name
+        memcpy(np->tempPath, folder, n);
+        memcpy(np->tempPath + n, "/.wtXXXXXX", 11);
         fd = mkostemp(np->tempPath, O_CLOEXEC);
         if (fd < 0) {
             np->tempPath[0] = 0;
@@ -218,8 +220,9 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
             char name[sizeof np->tempPath + 32];
             snprintf(name, sizeof name, "%s/wt%06ld.htm", folder,
                      (long)((getpid() * 7919L + i * 104729L) % 1000000));
-            if (strlen(name) < sizeof np->tempPath && LinkAnonymous(fd, name))
-                snprintf(np->tempPath, sizeof np->tempPath, "%s", name);
+            size_t n = strlen(name);
+            if (n < sizeof np->tempPath && LinkAnonymous(fd, name))
+                memcpy(np->tempPath, name, n + 1);
         }
     }
     if (np->tempPath[0]) {

@@ -103,6 +103,26 @@ void StreamWrite(ByteStream *s, const void *data, size_t n)
     }
 }
 
+void StreamCopyUntil(ByteStream *in, ByteStream *out, unsigned char stop)
+{
+    for (;;) {
+        if (in->mode == kStreamReading && in->pos < in->len) {
+            const unsigned char *from = in->buf + in->pos;
+            size_t avail = in->len - in->pos;
+            const unsigned char *hit = (const unsigned char *)memchr(from, stop, avail);
+            size_t n = hit ? (size_t)(hit - from) : avail;
+            StreamWrite(out, from, n);
+            in->pos += n;
+            if (hit)
+                return;
+        }
+        int c = StreamFill(in);
+        if (c < 0)
+            return;
+        in->pos--;                  // StreamFill consumed it; leave it unread
+    }
+}
+
 void StreamWriteText(ByteStream *s, const char *text)
 {
     StreamWrite(s, text, strlen(text));

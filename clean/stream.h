@@ -61,6 +61,11 @@ inline void StreamPut(ByteStream *s, unsigned char c)
 }
 
 void StreamWrite(ByteStream *s, const void *data, size_t n);
+
+// Copies bytes from `in` to `out` up to the first `stop` byte or the end of
+// the input, a buffer at a time; the stop byte stays unread. Equivalent to
+// a StreamGet/StreamPut loop that stops in front of `stop`.
+void StreamCopyUntil(ByteStream *in, ByteStream *out, unsigned char stop);
 void StreamWriteText(ByteStream *s, const char *text);
 
 int64_t StreamTell(const ByteStream *s);

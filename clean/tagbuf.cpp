@@ -10,11 +10,9 @@ void ResetTagBuffer()
     TagBuffer[0] = 0;
 }
 
-bool AppendTagByte(unsigned char byte, ByteStream *output)
+// The slow path of AppendTagByte: the buffer has just filled up.
+bool TagBufferOverflow(ByteStream *output)
 {
-    TagBuffer[TagLength++] = byte;
-    if (TagLength < kTagBufferSize)
-        return false;
     StreamWrite(output, TagBuffer, kTagBufferSize);
     ResetTagBuffer();
     return true;
@@ -25,7 +23,13 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     int32_t n = (int32_t)strlen(token);
     if (length < n + 3)
         return -1;
+    // With ASCII folding, a position can only match when its first byte
+    // equals the token's first byte with bit 5 ignored; the few others that
+    // pass this test are decided by the full comparison.
+    unsigned char first = (unsigned char)(token[0] | 0x20);
     for (int32_t i = 0; i <= length - n; i++) {
+        if (kTextCompareIsAscii && (data[i] | 0x20) != first)
+            continue;
         if (TextEqualsIgnoreCase(data + i, token, n))
             return i + n;
     }

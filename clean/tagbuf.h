@@ -23,7 +23,12 @@ void ResetTagBuffer();
 // the result is true: the pass then gives up the tag, goes back to copying
 // and does nothing more with this byte, so the rest of an over-long tag is
 // copied unchanged and its first 4096 bytes reach the output exactly once.
-bool AppendTagByte(unsigned char byte, ByteStream *output);
+bool TagBufferOverflow(ByteStream *output);
+inline bool AppendTagByte(unsigned char byte, ByteStream *output)
+{
+    TagBuffer[TagLength++] = byte;
+    return TagLength == kTagBufferSize && TagBufferOverflow(output);
+}
 
 // Case-blind search of `token` in the `length` bytes at `data`. Answers the
 // index just past the first match, or -1. A text shorter than the token plus
@@ -39,6 +44,9 @@ bool IsRemoteLink(bool useSrc);
 // On Windows the thread locale decides; elsewhere ASCII letters are folded
 // and every other byte stands for itself.
 bool TextEqualsIgnoreCase(const unsigned char *text, const char *token, int32_t n);
+// True where that comparison is plain ASCII folding, so that a position
+// whose first byte differs from the token's can be passed over at once.
+extern const bool kTextCompareIsAscii;
 
 inline unsigned char UpperAscii(unsigned char c)
 {
