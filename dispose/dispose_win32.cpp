@@ -36,34 +36,31 @@ static bool ToShellList(const char *path, char *list, size_t size)
     return true;
 }
 
-bool MoveOriginal(const char *from, const char *to)
+// One shell file operation on one file, without an owner window.
+static bool ShellOperation(UINT func, const char *from, const char *to, FILEOP_FLAGS flags)
 {
     char src[MAX_PATH + 2], dst[MAX_PATH + 2];
-    if (!ToShellList(from, src, sizeof src) || !ToShellList(to, dst, sizeof dst))
+    if (!ToShellList(from, src, sizeof src) || (to && !ToShellList(to, dst, sizeof dst)))
         return false;
     SHFILEOPSTRUCTA op;
     memset(&op, 0, sizeof op);
     op.hwnd = NULL;
-    op.wFunc = FO_MOVE;
+    op.wFunc = func;
     op.pFrom = src;
-    op.pTo = dst;
-    op.fFlags = kShellFlags;
-    return SHFileOperationA(&op) == 0;
+    op.pTo = to ? dst : NULL;
+    op.fFlags = flags;
+    return SHFileOperationA(&op) == 0 && !op.fAnyOperationsAborted;
+}
+
+bool MoveOriginal(const char *from, const char *to)
+{
+    return ShellOperation(FO_MOVE, from, to, kShellFlags);
 }
 
 bool RecycleOriginal(const char *path)
 {
-    char src[MAX_PATH + 2];
-    if (!ToShellList(path, src, sizeof src))
-        return false;
-    SHFILEOPSTRUCTA op;
-    memset(&op, 0, sizeof op);
-    op.hwnd = NULL;
-    op.wFunc = FO_DELETE;
-    op.pFrom = src;
     // Where there is no Recycle Bin the shell would delete the file for good
     // without a word: with FOF_WANTNUKEWARNING it asks first, and a "No"
     // leaves the original in place.
-    op.fFlags = kShellFlags | FOF_WANTNUKEWARNING;
-    return SHFileOperationA(&op) == 0 && !op.fAnyOperationsAborted;
+    return ShellOperation(FO_DELETE, path, NULL, kShellFlags | FOF_WANTNUKEWARNING);
 }

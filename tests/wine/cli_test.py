@@ -5,20 +5,15 @@ import os
 import shutil
 import unittest
 
-from winetest import Wine, scratch, winpath
+from winetest import Wine, read, scratch, winpath
+import winetest
 
 PAGE = b"<html><body>hello</body></html>"
 NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
 
 
 def write(path, data=PAGE):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    winetest.write(path, data)
 
 
 class CommandLine(unittest.TestCase):

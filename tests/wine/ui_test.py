@@ -15,7 +15,8 @@ import time
 import unittest
 
 import xdnd_drop
-from winetest import BUILD, DRIVER, EXE, Wine, scratch, winpath
+from winetest import BUILD, DRIVER, EXE, Wine, read, scratch, winpath
+import winetest
 
 WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
 WINE_FONTS = "/usr/share/wine/fonts"
@@ -43,13 +44,7 @@ TABS = ["Main", "Advanced", "Target", "Color", "About"]
 
 
 def write(path, data=PAGE):
-    with open(path, "wb") as f:
-        f.write(data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+    winetest.write(path, data)
 
 
 def prepare_desktop(wine):

@@ -125,6 +125,16 @@ class Wine:
         self.run("reg", "delete", KEY, "/f")
 
 
+def write(path, data):
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
 def scratch(wine, name):
     """A fresh folder for one test's files."""
     path = os.path.join(wine.root, "files", name)
