@@ -105,6 +105,18 @@ static void RemoveTree(const std::string &path)
 // the XDG folders once per process, so this is set before anything runs.
 static std::string PrivateHome;
 
+// A new private folder in the temporary folder, named from `prefix`.
+static std::string MakeTempFolder(const char *prefix)
+{
+    const char *base = getenv("TMPDIR");
+    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back(0);
+    if (!mkdtemp(buf.data()))
+        abort();
+    return buf.data();
+}
+
 static void RemovePrivateHome()
 {
     RemoveTree(PrivateHome);
@@ -112,13 +124,7 @@ static void RemovePrivateHome()
 
 static bool MakePrivateHome()
 {
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/webtrim-home-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data()))
-        abort();
-    PrivateHome = buf.data();
+    PrivateHome = MakeTempFolder("webtrim-home");
     mkdir((PrivateHome + "/data").c_str(), 0700);
     mkdir((PrivateHome + "/config").c_str(), 0700);
     setenv("HOME", PrivateHome.c_str(), 1);
@@ -136,15 +142,8 @@ std::string TrashFolder()
     return PrivateHome + "/data/Trash/files";
 }
 
-TempDir::TempDir()
+TempDir::TempDir() : path(MakeTempFolder("webtrim-test"))
 {
-    const char *base = getenv("TMPDIR");
-    std::string tmpl = std::string(base && *base ? base : "/tmp") + "/webtrim-test-XXXXXX";
-    std::vector<char> buf(tmpl.begin(), tmpl.end());
-    buf.push_back(0);
-    if (!mkdtemp(buf.data()))
-        abort();
-    path = buf.data();
 }
 
 TempDir::~TempDir()
