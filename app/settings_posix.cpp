@@ -371,7 +371,7 @@ static CreateResult CreateWithDefaults(const char *path)
                 result = kCreateLost;
             } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
                 // Nor hard links: the name is claimed and written in place,
-                // in one write that a parallel run is unlikely to see half done.
+                // in one write: a parallel run sees it empty or whole.
                 int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
                 if (fd >= 0) {
                     bool ok = WriteAll(fd, data, len) && fsync(fd) == 0;
@@ -404,7 +404,10 @@ void LoadSettings()
     for (int pass = 0; pass < 2; pass++) {
         StoredFile f = {g_key_file_new(), {}, false};
         ReadResult r = ReadStoredFile(path, &f, why);
-        bool ok = r == kReadDone && TakeStoredValues(f.kf, why);
+        // An empty file holds no choice to lose: it may be one that a
+        // parallel first run has claimed and not yet written (see
+        // CreateWithDefaults), so it takes the defaults without a word.
+        bool ok = r == kReadDone && (f.st.st_size == 0 || TakeStoredValues(f.kf, why));
         g_key_file_free(f.kf);
         if (r == kReadAbsent) {
             // Where the file cannot be made the run keeps the defaults, as

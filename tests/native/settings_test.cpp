@@ -1,6 +1,6 @@
 // The settings file of POSIX desktops: what a first start writes, which
 // stored values load, what counts as a failed load (both values back to
-// their defaults and written again), and Save.
+// their defaults, the file left as it is, one line saying why), and Save.
 #include <gtest/gtest.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -11,9 +11,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <string>
+#include <vector>
 #include "app/options.h"
 #include "app/settings.h"
 #include "tests/native/support.h"
+
+// What `proc` writes to standard error.
+static std::string StderrOf(void (*proc)())
+{
+    testing::internal::CaptureStderr();
+    proc();
+    return testing::internal::GetCapturedStderr();
+}
 
 struct SettingsFile : ::testing::Test {
     TempDir dir;
@@ -41,25 +50,25 @@ struct SettingsFile : ::testing::Test {
         mkdir(folder.c_str(), 0700);
         WriteFile(file, content);
     }
-    void ExpectDefaultsWritten(const std::string &why)
-    {
-        EXPECT_EQ(CleanOptions, kDefaultOptions) << why;
-        EXPECT_STREQ(TargetFolder, "") << why;
-        ExpectDefaultsStored(why);
-    }
-    void ExpectDefaultsStored(const std::string &why)
-    {
-        std::string text = ReadFile(file);
-        EXPECT_NE(text.find("[Webtrim]\n"), std::string::npos) << why << "\n" << text;
-        EXPECT_NE(text.find("\nw0=0x100013BF\n"), std::string::npos) << why << "\n" << text;
-        EXPECT_NE(text.find("\nw1=\n"), std::string::npos) << why << "\n" << text;
-    }
+    void ExpectOnlyTheFile() { EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"}); }
 };
+
+static const char kDefaultsText[] = "[Webtrim]\nw0=0x100013BF\nw1=\n";
 
 TEST_F(SettingsFile, FirstStartWritesTheDefaults)
 {
-    LoadSettings();
-    ExpectDefaultsWritten("no file");
+    EXPECT_EQ(StderrOf(LoadSettings), "");
+    EXPECT_EQ(CleanOptions, kDefaultOptions);
+    EXPECT_STREQ(TargetFolder, "");
+    EXPECT_EQ(ReadFile(file), kDefaultsText);
+    ExpectOnlyTheFile();
+    // Empty, as a parallel first run may have just claimed it: left for
+    // that run to fill, without a word.
+    Store("");
+    Scribble();
+    EXPECT_EQ(StderrOf(LoadSettings), "");
+    EXPECT_EQ(CleanOptions, kDefaultOptions);
+    EXPECT_EQ(ReadFile(file), "");
 }
 
 TEST_F(SettingsFile, StoredValuesLoad)
@@ -84,52 +93,73 @@ TEST_F(SettingsFile, StoredValuesLoad)
         EXPECT_EQ(CleanOptions, c.options) << c.w0;
         EXPECT_EQ(std::string(TargetFolder), c.folder) << c.w1;
     }
+    // As an editor on Windows may save it: a byte order mark, CR LF.
+    Store("\xEF\xBB\xBF[Webtrim]\r\nw0=7\r\nw1=/a\r\n");
+    EXPECT_EQ(StderrOf(LoadSettings), "");
+    EXPECT_EQ(CleanOptions, 7u);
+    EXPECT_STREQ(TargetFolder, "/a");
 }
 
-TEST_F(SettingsFile, FailedLoadsFallBackToTheDefaults)
+TEST_F(SettingsFile, AFileThatFailsToLoadIsLeftAsItIsAndSaysWhy)
 {
+    enum Kind { kText, kFolder, kPipe, kDanglingLink, kLinkLoop };
     const std::string tooLong(260, 'L');
-    const std::string files[] = {
-        "[Webtrim]\nw0=0x00000100\n",                       // w1 missing
-        "[Webtrim]\nw1=/srv\n",                              // w0 missing
-        "[Other]\nw0=1\nw1=\n",
-        "[Webtrim]\nw0=red\nw1=\n",
-        "[Webtrim]\nw0=-1\nw1=\n",
-        "[Webtrim]\nw0=+1\nw1=\n",
-        "[Webtrim]\nw0=\nw1=\n",
-        "[Webtrim]\nw0=08\nw1=\n",
-        "[Webtrim]\nw0=0x100000000\nw1=\n",
-        "[Webtrim]\nw0=99999999999999999999999\nw1=\n",
-        "[Webtrim]\nw0=1\nw1=" + tooLong + "\n",
-        "[Webtrim]\nw0=1\nw1=" + std::string(100000, 'L') + "\n",
-        "[Webtrim]\nw0=1\nw1=/srv\\\n",                     // a lone backslash at the end
-        "",
-        std::string("\0\xff[[\n=\x80\n", 9),
+    const char *notKeyFile = "not a key file: line 3 is not a [group], key=value or # comment";
+    const struct {
+        Kind kind;
+        std::string content;
+        std::string why;
+    } cases[] = {
+        {kText, "[Webtrim]\nw0=0x00000100\n", "w1 is missing"},
+        {kText, "[Webtrim]\nw1=/srv\n", "w0 is missing"},
+        {kText, "[Other]\nw0=1\nw1=\n", "no [Webtrim] group"},
+        {kText, "[Webtrim]\nw0=0x1G\nw1=\n", "w0 is not a 32-bit number: \"0x1G\""},
+        {kText, "[Webtrim]\nw0=-1\nw1=\n", "w0 is not a 32-bit number: \"-1\""},
+        {kText, "[Webtrim]\nw0=+1\nw1=\n", "w0 is not a 32-bit number: \"+1\""},
+        {kText, "[Webtrim]\nw0=\nw1=\n", "w0 is not a 32-bit number: \"\""},
+        {kText, "[Webtrim]\nw0=08\nw1=\n", "w0 is not a 32-bit number: \"08\""},
+        {kText, "[Webtrim]\nw0=0x100000000\nw1=\n", "w0 is not a 32-bit number: \"0x100000000\""},
+        {kText, "[Webtrim]\nw0=" + std::string(50, '9') + "\n",
+         "w0 is not a 32-bit number: \"" + std::string(40, '9') + "...\""},
+        {kText, "[Webtrim]\nw0=1\nw1=" + tooLong + "\n", "w1 is too long: 260 bytes, at most 259"},
+        {kText, "[Webtrim]\nw0=1\nw1=" + std::string(100000, 'L') + "\n",
+         "w1 is too long: 100000 bytes, at most 259"},
+        {kText, "[Webtrim]\nw0=1\nw1=/srv\\\n", "w1 ends in a lone backslash"},
+        {kText, "[Webtrim]\nw0=1\nw1=/srv\\400x\n", "w1 holds an escaped zero byte"},
+        {kText, "# mine\n[Webtrim]\nw0 1\nw1=\n", notKeyFile},
+        {kText, "# mine\n\n\xEF\xBB\xBF[Webtrim]\nw0=1\nw1=\n", notKeyFile},
+        {kText, "[Webtrim]\nw0=1\n# c\n[Webtrim", "not a key file: line 4 is not a [group], key=value or # comment"},
+        {kText, std::string("\0\xff[[\n=\x80\n", 9), "not a key file: line 1 holds a zero byte"},
+        {kText, "# mine\n" + std::string(1 << 20, '#'), "larger than 1048576 bytes"},
+        {kFolder, "", "a folder, not a file"},
+        {kPipe, "", "not a regular file"},        // and the start-up does not block on it
+        {kDanglingLink, "", "a symbolic link to a file that is not there"},
+        {kLinkLoop, "", "cannot be read: Too many levels of symbolic links"},
     };
-    for (const std::string &content : files) {
-        Store(content);
-        Scribble();
-        LoadSettings();
-        ExpectDefaultsWritten(content.substr(0, 60));
-    }
-}
-
-TEST_F(SettingsFile, NoFileAtThePathIsAFailedLoad)
-{
     mkdir(folder.c_str(), 0700);
-    mkdir(file.c_str(), 0700);
-    LoadSettings();
-    EXPECT_EQ(CleanOptions, kDefaultOptions);
-    EXPECT_STREQ(TargetFolder, "");
-    rmdir(file.c_str());
-
-    // A pipe must not block the start-up.
-    ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
-    Scribble();
-    alarm(20);
-    LoadSettings();
-    alarm(0);
-    ExpectDefaultsWritten("a pipe");
+    for (const auto &c : cases) {
+        remove(file.c_str());
+        int made = c.kind == kText     ? (WriteFile(file, c.content), chmod(file.c_str(), 0604))
+                   : c.kind == kFolder ? mkdir(file.c_str(), 0700)
+                   : c.kind == kPipe   ? mkfifo(file.c_str(), 0600)
+                                       : symlink(c.kind == kLinkLoop ? "webtrim.ini" : "gone", file.c_str());
+        ASSERT_EQ(made, 0) << c.why;
+        struct stat before, after;
+        lstat(file.c_str(), &before);
+        Scribble();
+        alarm(20);
+        std::string said = StderrOf(LoadSettings);
+        alarm(0);
+        EXPECT_EQ(CleanOptions, kDefaultOptions) << c.why;
+        EXPECT_STREQ(TargetFolder, "") << c.why;
+        EXPECT_EQ(said, "webtrim: " + file + ": not used (" + c.why + "); using the default settings\n");
+        ASSERT_EQ(lstat(file.c_str(), &after), 0) << c.why;
+        EXPECT_EQ(after.st_ino, before.st_ino) << c.why;
+        EXPECT_EQ(after.st_mode, before.st_mode) << c.why;
+        EXPECT_EQ(c.kind == kText ? ReadFile(file) : "", c.content) << c.why;
+        ExpectOnlyTheFile();
+    }
+    remove(file.c_str());
 }
 
 TEST_F(SettingsFile, AnyFolderBytesSurviveSaveAndLoad)
@@ -149,13 +179,52 @@ TEST_F(SettingsFile, AnyFolderBytesSurviveSaveAndLoad)
     EXPECT_EQ(std::string(TargetFolder), folderText);
 }
 
-TEST_F(SettingsFile, SaveWithoutTheFileSavesNothing)
+TEST_F(SettingsFile, SaveWithoutAKeyFileSavesNothing)
 {
     SaveSettings();
     EXPECT_FALSE(Exists(folder));
     mkdir(folder.c_str(), 0700);
     SaveSettings();
     EXPECT_FALSE(Exists(file));
+    Store("w0=1\n");
+    EXPECT_EQ(StderrOf(SaveSettings), "webtrim: " + file + ": settings not saved (not a key file: "
+                                      "line 1 is not a [group], key=value or # comment)\n");
+    EXPECT_EQ(ReadFile(file), "w0=1\n");
+    ExpectOnlyTheFile();
+}
+
+// Save writes a new file and renames it over the link's target: the link,
+// the user's comments and other keys, a wrong w0, owner and mode.
+TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
+{
+    const std::string real = dir.File("dotfiles"), target = real + "/webtrim.ini";
+    mkdir(real.c_str(), 0700);
+    mkdir(folder.c_str(), 0700);
+    WriteFile(target, "\xEF\xBB\xBF# mine\n[Other]\nName[de]=x\n[Webtrim]\n# where\nw0=typo\nw1=/old\n");
+    chmod(target.c_str(), 0604);
+    unsigned uid = geteuid(), gid = getegid();
+    NobodyIds(&uid, &gid);
+    ASSERT_EQ(chown(target.c_str(), uid, gid), 0);
+    ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
+    struct stat before, after;
+    stat(target.c_str(), &before);
+    CleanOptions = 0x1234;
+    strcpy(TargetFolder, "/new");
+    for (int save = 0; save < 2; save++) {      // a second save changes nothing
+        EXPECT_EQ(StderrOf(SaveSettings), "");
+        EXPECT_EQ(ReadFile(target), "\xEF\xBB\xBF# mine\n\n[Other]\nName[de]=x\n\n"
+                                    "[Webtrim]\n# where\nw0=0x00001234\nw1=/new\n");
+        ASSERT_EQ(stat(target.c_str(), &after), 0);
+        EXPECT_TRUE(save || after.st_ino != before.st_ino);    // a new file, not rewritten in place
+    }
+    ASSERT_EQ(lstat(file.c_str(), &after), 0);
+    EXPECT_TRUE(S_ISLNK(after.st_mode));
+    ASSERT_EQ(stat(target.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_uid, uid);
+    EXPECT_EQ(after.st_gid, gid);
+    EXPECT_EQ(ListFolder(real), std::vector<std::string>{"webtrim.ini"});
+    ExpectOnlyTheFile();
 }
 
 // chmod 000 stops only an unprivileged user: as root, the load runs in a
@@ -179,17 +248,66 @@ TEST_F(SettingsFile, UnreadableFileIsAFailedLoad)
         int fd = open(file.c_str(), O_RDONLY);
         if (fd >= 0 || errno != EACCES)
             _exit(77);
-        LoadSettings();
-        _exit(CleanOptions == kDefaultOptions && TargetFolder[0] == 0 ? 0 : 1);
+        std::string said = StderrOf(LoadSettings);
+        _exit(CleanOptions == kDefaultOptions && TargetFolder[0] == 0 &&
+                      said == "webtrim: " + file + ": not used (cannot be read: Permission denied); "
+                                                   "using the default settings\n"
+                  ? 0
+                  : 1);
     }
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77)
         GTEST_SKIP() << "cannot load as an unprivileged user";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child did not fall back to the defaults";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the child did not fall back to the defaults and say why";
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0u);
     chmod(file.c_str(), 0600);
-    ExpectDefaultsStored("unreadable file, rewritten by its owner");
+    EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=0x1\nw1=/srv\n");
+}
+
+// 20 first runs of the real program at once (each loads the settings, then
+// prints its usage), also where the file system refuses a rename that does
+// not replace, then hard links too (strace fails those calls): one whole
+// file, and no run found it half made. Then one run is held at the call
+// that takes the name until the user's own file has appeared there.
+TEST(SettingsCreation, FirstRunsNeverReplaceAFile)
+{
+    if (system("strace -V >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "strace is missing";
+    const std::string rename = " -e inject=renameat2:error=EINVAL";
+    const struct {
+        std::string refused;
+        const char *claim;
+    } cases[] = {
+        {"", "renameat2"},
+        {rename, "linkat"},
+        {rename + " -e inject=linkat:error=EPERM", nullptr},
+    };
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string folder = dir.File("halvane"), file = folder + "/webtrim.ini";
+        auto run = [&](const std::string &inject) {
+            return "XDG_CONFIG_HOME=" + dir.path + " strace -f -qq -o /dev/null" + c.refused + inject +
+                   " " WEBTRIM_EXE " 2>>" + dir.File("stderr") + " &";
+        };
+        ASSERT_EQ(system(("for i in $(seq 20); do " + run("") + " done; wait").c_str()), 0);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"});
+        EXPECT_EQ(ReadFile(file), kDefaultsText);
+        EXPECT_EQ(ReadFile(dir.File("stderr")).find("not used"), std::string::npos);
+        if (!c.claim)
+            continue;
+        remove(file.c_str());
+        const std::string held = run(std::string(" -e inject=") + c.claim + ":delay_enter=2000000") +
+                                 " for t in $(seq 1000); do [ -s " + folder + "/.webtrim.ini.* ] && break;"
+                                 " sleep 0.01; done; printf '[Webtrim]\\nw0=1\\n' >" + file + "; wait";
+        ASSERT_EQ(system(held.c_str()), 0);
+        EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=1\n");
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"});
+        EXPECT_NE(ReadFile(dir.File("stderr")).find(file + ": not used (w1 is missing)"), std::string::npos);
+    }
 }
 
 TEST(SettingsDefault, KeepsSchemeTargetAndHighBits)
