@@ -166,39 +166,42 @@ static bool ReadWhole(int fd, GString *out, GString *why)
     }
 }
 
+static ReadResult Unreadable(GString *why, int err)
+{
+    g_string_printf(why, "cannot be read: %s", g_strerror(err));
+    return kReadRefused;
+}
+
+static ReadResult NotAFile(GString *why, const struct stat *st)
+{
+    g_string_assign(why, S_ISDIR(st->st_mode) ? "a folder, not a file" : "not a regular file");
+    return kReadRefused;
+}
+
 // Reads the file at `path` into f->kf. A symbolic link is followed; a path
 // where nothing is, not even a link, is absent. Otherwise on failure `why`
 // says what was refused.
 static ReadResult ReadStoredFile(const char *path, StoredFile *f, GString *why)
 {
     struct stat st;
-    if (lstat(path, &st) != 0) {
-        if (errno == ENOENT)
-            return kReadAbsent;
-        g_string_printf(why, "cannot be read: %s", g_strerror(errno));
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT ? kReadAbsent : Unreadable(why, errno);
+    if (stat(path, &st) != 0) {
+        if (errno != ENOENT)
+            return Unreadable(why, errno);
+        g_string_assign(why, "a symbolic link to a file that is not there");
         return kReadRefused;
     }
     // Anything but a file is refused before it is opened: a pipe would
     // block the start-up, a device might do something when opened.
-    if (stat(path, &st) != 0) {
-        if (errno == ENOENT)
-            g_string_assign(why, "a symbolic link to a file that is not there");
-        else
-            g_string_printf(why, "cannot be read: %s", g_strerror(errno));
-        return kReadRefused;
-    }
-    int fd = S_ISREG(st.st_mode) ? open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC) : -1;
-    if (fd < 0 && S_ISREG(st.st_mode)) {
-        g_string_printf(why, "cannot be read: %s", g_strerror(errno));
-        return kReadRefused;
-    }
-    if (fd >= 0 && fstat(fd, &st) != 0)
-        st.st_mode = 0;
-    if (!S_ISREG(st.st_mode)) {
-        g_string_assign(why, S_ISDIR(st.st_mode) ? "a folder, not a file" : "not a regular file");
-        if (fd >= 0)
-            close(fd);
-        return kReadRefused;
+    if (!S_ISREG(st.st_mode))
+        return NotAFile(why, &st);
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return Unreadable(why, errno);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {    // swapped meanwhile
+        close(fd);
+        return NotAFile(why, &st);
     }
     f->st = st;
     GString *data = g_string_new(NULL);
