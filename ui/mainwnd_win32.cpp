@@ -111,9 +111,10 @@ static int Scale(int pixels)
     return MulDiv(pixels, WindowDpi, 96);
 }
 
+// `height` in pixels at the window's DPI.
 static HFONT MakeFont(int height, int weight, const char *face)
 {
-    return CreateFontA(Scale(height), 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
+    return CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
                        VARIABLE_PITCH | FF_SWISS, face);
 }
@@ -126,6 +127,28 @@ static HICON LoadProgramIcon(int id)
 static void SetButtonIcon(HWND window, int button, int icon)
 {
     SendDlgItemMessageA(window, button, BM_SETIMAGE, IMAGE_ICON, (LPARAM)LoadProgramIcon(icon));
+}
+
+// The prompt's font grows with the DPI, but no further than lets its widest
+// line fit the picture: the dialog's own font need not grow in step, and a
+// wrapped "Drag & Drop" would break the prompt's shape.
+static HFONT MakePromptFont(HWND window)
+{
+    enum { kPromptHeight = 15 };
+    HDC dc = GetDC(window);
+    HFONT font = NULL;
+    for (int height = Scale(kPromptHeight);; height--) {
+        font = MakeFont(height, FW_SEMIBOLD, "Arial");
+        HGDIOBJ old = SelectObject(dc, font);
+        RECT lines = {0, 0, 0, 0};
+        DrawTextA(dc, kPrompt, -1, &lines, DT_CALCRECT);
+        SelectObject(dc, old);
+        if (lines.right <= PromptRect.right - PromptRect.left || height <= kPromptHeight)
+            break;
+        DeleteObject(font);
+    }
+    ReleaseDC(window, dc);
+    return font;
 }
 
 // Tooltips for the two buttons that show only an icon.
@@ -177,7 +200,7 @@ static void InitWindow(HWND window)
                                  outer.right - placeholder.left - 2 * margin,
                                  placeholder.bottom - placeholder.top + margin, window, NULL,
                                  Instance, NULL);
-    TabFont = MakeFont(14, FW_NORMAL, "MS Sans Serif");
+    TabFont = MakeFont(Scale(14), FW_NORMAL, "MS Sans Serif");
     SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
     for (int tab = 0; tab < kPageCount; tab++) {
         TCITEMA item;
@@ -190,12 +213,12 @@ static void InitWindow(HWND window)
     SendMessageA(TabControl, TCM_SETCURSEL, 0, 0);
     CurrentPage = CreatePage(kPageMain);
 
-    DropFont = MakeFont(15, FW_SEMIBOLD, "Arial");
     RECT client;
     GetClientRect(window, &client);
     SetRect(&DropArea, margin, margin, tabX - margin, client.bottom - margin);
     SetRect(&PromptRect, margin, (DropArea.bottom - margin) / 4 + margin, DropArea.right,
             DropArea.bottom);
+    DropFont = MakePromptFont(window);
 
     SetButtonIcon(window, IDC_OPEN, IDI_OPEN);
     SetButtonIcon(window, IDC_HELP_BUTTON, IDI_HELP);
