@@ -101,6 +101,7 @@ SectionEnd
 
 Section "Uninstall"
   SetShellVarContext current
+  SetAutoClose true
   ; Asked first, so that an answer comes before anything is gone. The
   ; silent uninstaller keeps the settings.
   MessageBox MB_YESNO|MB_ICONQUESTION \
@@ -136,6 +137,6 @@ Section "Uninstall"
   ${If} "$EXEDIR" == "$INSTDIR"
   ${OrIf} $1 == "$TEMP\~nsu"
     SetOutPath "$TEMP"      ; the shell's working folder, which it cannot remove
-    ExecShell "open" "$SYSDIR\cmd.exe" `/d /c for /l %i in (1,1,30) do @(ping -n 2 127.0.0.1 >nul & del /f /q "$EXEPATH" 2>nul & rmdir "$EXEDIR" 2>nul & rmdir "$LOCALAPPDATA\Programs" 2>nul & if not exist "$EXEDIR" exit)` SW_HIDE
+    ExecShell "open" "$SYSDIR\cmd.exe" `/d /q /c for /l %i in (1,1,30) do (ping -n 2 127.0.0.1 >nul & del /f /q "$EXEPATH" 2>nul & rmdir "$EXEDIR" 2>nul & rmdir "$LOCALAPPDATA\Programs" 2>nul & if not exist "$EXEDIR" exit)` SW_HIDE
   ${EndIf}
 SectionEnd

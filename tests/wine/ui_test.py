@@ -15,10 +15,11 @@ import time
 import unittest
 
 import xdnd_drop
-from winetest import BUILD, DRIVER, EXE, RECORDER, Wine, read, scratch, winpath
+from winetest import BUILD, DRIVER, EXE, Wine, read, scratch, winpath
 import winetest
 
 WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
+RECORDER = os.path.join(BUILD, "tests", "wine", "wtrecord.exe")      # stands in for the browser
 WINE_FONTS = "/usr/share/wine/fonts"
 
 DEFAULT = 0x100013BF

@@ -15,7 +15,6 @@ BUILD = os.environ.get("WEBTRIM_WIN_BUILD", os.path.join(os.path.dirname(__file_
 BUILD = os.path.abspath(BUILD)
 EXE = os.path.join(BUILD, "webtrim.exe")
 DRIVER = os.path.join(BUILD, "tests", "wine", "wtdrive.exe")
-RECORDER = os.path.join(BUILD, "tests", "wine", "wtrecord.exe")
 KEY = r"HKCU\Software\Halvane\Webtrim"
 
 
