@@ -14,8 +14,6 @@
      tip                  the text of each tooltip on show: TIP text
      ideal ID             BCM_GETIDEALSIZE of the main window's button ID,
                           which only common controls 6 answer: IDEAL ok w h
-     resources FILE       FILE's manifest, MANIFEST and one line of it per
-                          line, and its version texts: VERSION name value
      quit
 
    state lines (rectangles in screen pixels, left top right bottom):
@@ -296,41 +294,6 @@ static void cmd_ideal(int id)
     CloseHandle(process);
 }
 
-static void cmd_resources(const char *path)
-{
-    static const char *const names[] = {"CompanyName", "FileDescription", "FileVersion", "LegalCopyright",
-                                        "ProductName", "ProductVersion"};
-    HMODULE module = LoadLibraryExA(path, NULL, LOAD_LIBRARY_AS_DATAFILE);
-    HRSRC found = module ? FindResourceA(module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24)) : NULL;
-    if (found) {
-        const char *text = (const char *)LockResource(LoadResource(module, found));
-        DWORD size = SizeofResource(module, found);
-        printf("MANIFEST ");
-        for (DWORD i = 0; i < size; i++) {
-            if (text[i] == '\n')
-                printf("\nMANIFEST ");
-            else if (text[i] != '\r')
-                putchar(text[i]);
-        }
-        putchar('\n');
-    }
-    if (module)
-        FreeLibrary(module);
-    DWORD handle = 0, size = GetFileVersionInfoSizeA(path, &handle);
-    char *info = size ? (char *)malloc(size) : NULL;
-    if (info && GetFileVersionInfoA(path, 0, size, info)) {
-        for (size_t i = 0; i < sizeof names / sizeof names[0]; i++) {
-            char query[128];
-            char *value = NULL;
-            UINT length = 0;
-            snprintf(query, sizeof query, "\\StringFileInfo\\040904E4\\%s", names[i]);
-            if (VerQueryValueA(info, query, (void **)&value, &length) && value)
-                printf("VERSION %s %s\n", names[i], value);
-        }
-    }
-    free(info);
-}
-
 int main(void)
 {
     char line[1024];
@@ -355,8 +318,6 @@ int main(void)
             EnumWindows(print_tip, 0);
         else if (strcmp(cmd, "ideal") == 0 && sscanf(line, "%*s %d", &x) == 1)
             cmd_ideal(x);
-        else if (strcmp(cmd, "resources") == 0 && sscanf(line, "%*s %899[^\r\n]", file) == 1)
-            cmd_resources(file);
         else
             printf("BAD %s", line);
         printf("END\n");
