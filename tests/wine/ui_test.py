@@ -35,12 +35,13 @@ NOT_PERMISSIBLE = ("Webtrim", "warning",
 CANNOT_OPEN = ("Webtrim", "error", "Cannot open this file")
 
 # Control ids.
-EXIT, OPEN, DEFAULT_BUTTON, HELP, SAVE = 2, 1003, 1004, 1005, 1007
+EXIT, OPEN, DEFAULT_BUTTON, SAVE = 2, 1003, 1004, 1007
 EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS = 1008, 1009, 1010, 1011
 ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
 STYLES, COMMENTS = 1012, 1016
 RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
 RED, GREEN, BLUE = 1025, 1026, 1027
+HELP = 1005
 TABS = ["Main", "Advanced", "Target", "Color", "About"]
 
 
@@ -673,49 +674,7 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(read(trashed), PAGE)
         self.end_with_escape()
 
-    def test_09_help_and_f1_open_the_page_at_the_topic_tooltips_name_the_buttons(self):
-        # Beside a copy of the program in a folder whose name a URL must
-        # encode; a recording program stands in for the browser.
-        folder = os.path.join(self.dir, "Help test #1 100%")
-        os.makedirs(folder)
-        for name in ("webtrim.exe", "Webtrim.html"):
-            shutil.copy(os.path.join(BUILD, name), folder)
-        record = os.path.join(self.dir, "browser.txt")
-        self.wine.set_browser('"%s" --url "%%1"' % winpath(RECORDER))
-        env = dict(self.wine.env, WT_RECORD=winpath(record))
-        st = self.start(exe=os.path.join(folder, "webtrim.exe"), env=env)
-        page = "file:///" + (winpath(folder) + "\\Webtrim.html").replace("\\", "/").replace(
-            "%", "%25").replace(" ", "%20").replace("#", "%23")
-
-        def advanced_frames(st):
-            return self.toggle(self.open_tab(st, 1), 1017)
-        cases = [
-            ("Help button", lambda st: self.click_main(st, HELP) or st, ""),
-            ("F1 on Remove pictures", lambda st: self.toggle(st, PICTURES), "#8"),
-            ("F1 on Frames", advanced_frames, "#11"),
-        ]
-        for n, (what, act, anchor) in enumerate(cases, 1):
-            st = act(st)
-            if what.startswith("F1"):
-                self.xdo("key", "F1")
-            end = time.time() + 10
-            while time.time() < end and (not os.path.exists(record) or len(read(record).splitlines()) < n):
-                time.sleep(0.1)
-            lines = read(record).decode().splitlines() if os.path.exists(record) else []
-            self.assertEqual(lines[n - 1:], ['"%s" --url "%s%s"' % (winpath(RECORDER), page, anchor)], what)
-
-        # The two buttons that show only an icon have tooltips.
-        for ident, text in ((OPEN, "Open a page to clean"), (HELP, "Help")):
-            self.xdo("mousemove", *centre(st.main_control(ident)["rect"]))
-            end = time.time() + 8
-            while ("TIP " + text) not in self.looker.ask("tip") and time.time() < end:
-                time.sleep(0.2)
-            self.assertIn("TIP " + text, self.looker.ask("tip"))
-        self.shot(st, "tooltip")
-        self.program.assert_quiet(0.2)
-        self.end_with_escape()
-
-    def test_10_manifest_in_effect_and_the_window_at_144_dpi(self):
+    def test_11_manifest_in_effect_and_the_window_at_144_dpi(self):
         # The manifest is stored as it is written.
         program = read(EXE)
         for part in (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
@@ -761,6 +720,50 @@ class WindowTest(unittest.TestCase):
     def tab_height(self, st):
         l, t, r, b = st.tab_items[0][0]
         return b - t
+
+    def test_09_help_and_f1_open_the_page_at_the_topic_tooltips_name_the_buttons(self):
+        # Beside a copy of the program in a folder whose name a URL must
+        # encode; a recording program stands in for the browser.
+        folder = os.path.join(self.dir, "Help test #1 100%")
+        os.makedirs(folder)
+        for name in ("webtrim.exe", "Webtrim.html"):
+            shutil.copy(os.path.join(BUILD, name), folder)
+        record = os.path.join(self.dir, "browser.txt")
+        self.wine.set_browser('"%s" --url "%%1"' % winpath(RECORDER))
+        env = dict(self.wine.env, WT_RECORD=winpath(record))
+        st = self.start(exe=os.path.join(folder, "webtrim.exe"), env=env)
+        page = "file:///" + (winpath(folder) + "\\Webtrim.html").replace("\\", "/").replace(
+            "%", "%25").replace(" ", "%20").replace("#", "%23")
+
+        def advanced_frames(st):
+            return self.toggle(self.open_tab(st, 1), 1017)
+        cases = [
+            ("Help button", lambda st: self.click_main(st, HELP) or st, ""),
+            ("F1 on Remove pictures", lambda st: self.toggle(st, PICTURES), "#8"),
+            ("F1 on Frames", advanced_frames, "#11"),
+        ]
+        for n, (what, act, anchor) in enumerate(cases, 1):
+            st = act(st)
+            if what.startswith("F1"):
+                self.xdo("key", "F1")
+            end = time.time() + 10
+            while time.time() < end and (not os.path.exists(record) or len(read(record).splitlines()) < n):
+                time.sleep(0.1)
+            lines = read(record).decode().splitlines() if os.path.exists(record) else []
+            self.assertEqual(lines[n - 1:], ['"%s" --url "%s%s"' % (winpath(RECORDER), page, anchor)], what)
+
+        # The two buttons that show only an icon have tooltips.
+        for ident, text in ((OPEN, "Open a page to clean"), (HELP, "Help")):
+            self.xdo("mousemove", *centre(st.main_control(ident)["rect"]))
+            end = time.time() + 8
+            while ("TIP " + text) not in self.looker.ask("tip") and time.time() < end:
+                time.sleep(0.2)
+            self.assertIn("TIP " + text, self.looker.ask("tip"))
+        self.shot(st, "tooltip")
+        self.program.assert_quiet(0.5)
+        self.click_main(st, EXIT)
+        self.assertEqual(self.program.exit_code(), 1)
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
