@@ -8,6 +8,7 @@ webtrim.exe, reads and answers its message boxes and gives its exit code.
 Screenshots are kept under <build>/winetest-ui/screens."""
 import os
 import queue
+import re
 import shutil
 import subprocess
 import threading
@@ -751,6 +752,14 @@ class WindowTest(unittest.TestCase):
                 time.sleep(0.1)
             lines = read(record).decode().splitlines() if os.path.exists(record) else []
             self.assertEqual(lines[n - 1:], ['"%s" --url "%s%s"' % (winpath(RECORDER), page, anchor)], what)
+
+        # Every help context of the window has its section in the page.
+        source = read(os.path.join(os.path.dirname(__file__), "..", "..", "ui", "mainwnd_win32.cpp")).decode()
+        table = source[source.index("HelpIdTable[] = {"):].split("};")[0]
+        contexts = re.findall(r"IDC_\w+, (\d+)", table)
+        self.assertGreaterEqual(len(contexts), 17)
+        for context in contexts:
+            self.assertIn(b'id="%s"' % context.encode(), read(os.path.join(folder, "Webtrim.html")))
 
         # The two buttons that show only an icon have tooltips.
         for ident, text in ((OPEN, "Open a page to clean"), (HELP, "Help")):
