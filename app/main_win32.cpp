@@ -11,26 +11,27 @@
 #include "ui/window.h"
 
 HINSTANCE Instance;
+char HelpPagePath[kHelpPathSize];
 char HelpFilePath[kHelpPathSize];
 
-static const char kHelpFileName[] = "Wtrim.hlp";
-
-// The help file lies beside the program. A program path too long for the
-// buffer leaves the help path empty rather than cut.
-static void BuildHelpPath()
+// The help lies beside the program: the HTML page, and the WinHelp file
+// of older versions. A program path too long for the buffers leaves a
+// path empty rather than cut.
+static void BesideProgram(const char *name, char *path)
 {
     char exe[MAX_PATH + 1];
-    HelpFilePath[0] = 0;
+    path[0] = 0;
     DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return;
     exe[n] = 0;
     char *slash = strrchr(exe, '\\');
     size_t keep = slash ? (size_t)(slash - exe) + 1 : 0;
-    if (keep + sizeof kHelpFileName > sizeof HelpFilePath)
+    size_t length = strlen(name);
+    if (keep + length + 1 > kHelpPathSize)
         return;
-    memcpy(HelpFilePath, exe, keep);
-    memcpy(HelpFilePath + keep, kHelpFileName, sizeof kHelpFileName);
+    memcpy(path, exe, keep);
+    memcpy(path + keep, name, length + 1);
 }
 
 // Puts the command-line tail into CurrentFile. The Windows 95 family gets
@@ -48,7 +49,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
 {
     Instance = instance;
     LoadSettings();
-    BuildHelpPath();
+    BesideProgram("Webtrim.html", HelpPagePath);
+    BesideProgram("Wtrim.hlp", HelpFilePath);
     if (!cmdLine || !*cmdLine) {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TAB_CLASSES};
         InitCommonControlsEx(&icc);

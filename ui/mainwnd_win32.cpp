@@ -7,6 +7,9 @@
 // IDC_FLASH, the next paint fills the picture with the flash colour and
 // starts the 150 ms timer, the timer clears the flash, and the paint after
 // that stops the timer and shows the dark colour with the yellow prompt.
+//
+// Pixel sizes (margins, fonts) are given for 96 dpi and scaled to the DPI
+// the dialog was laid out at, as the dialog manager scales the template.
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
@@ -16,6 +19,7 @@
 #include "app/settings.h"
 #include "clean/report.h"
 #include "clean/run.h"
+#include "ui/help.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
 #include "ui/window.h"
@@ -30,6 +34,7 @@ static int Flashing;
 static int FlashTimerActive;
 static HFONT TabFont;
 static HFONT DropFont;
+static int WindowDpi = 96;
 
 enum { kFlashMilliseconds = 150 };
 
@@ -60,7 +65,6 @@ static const DWORD HelpIdTable[] = {
     IDC_EXTRACT_FIRST, 14, IDC_SAVE, 15,   IDC_DEFAULT, 16,       IDC_HELP_BUTTON, 17,
     IDC_OPEN, 18,        0, 0,
 };
-enum { kHelpContextContents = 1 };
 
 // Template and procedure of each tab's page.
 struct PageKind {
@@ -76,12 +80,38 @@ static const PageKind kPages[kPageCount] = {
     {"About", IDD_PAGE_ABOUT, NULL},
 };
 
-static HWND CreatePage(int tab)
+// Under visual styles a page takes the tab control's background.
+// uxtheme is looked up at run time: older systems have none.
+static void UseTabBackground(HWND page)
 {
-    return CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), TabControl,
-                              kPages[tab].procedure, 0);
+    typedef HRESULT(WINAPI * EnableTexture)(HWND, DWORD);
+    static EnableTexture enable;
+    static bool looked;
+    if (!looked) {
+        looked = true;
+        HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+        if (uxtheme)
+            enable = (EnableTexture)(void (*)())GetProcAddress(uxtheme, "EnableThemeDialogTexture");
+    }
+    if (enable && page)
+        enable(page, 6);        // ETDT_ENABLETAB
 }
 
+static HWND CreatePage(int tab)
+{
+    HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), TabControl,
+                                   kPages[tab].procedure, 0);
+    UseTabBackground(page);
+    return page;
+}
+
+// A length in pixels at 96 dpi, at the window's DPI.
+static int Scale(int pixels)
+{
+    return MulDiv(pixels, WindowDpi, 96);
+}
+
+// `height` in pixels at the window's DPI.
 static HFONT MakeFont(int height, int weight, const char *face)
 {
     return CreateFontA(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
@@ -99,9 +129,61 @@ static void SetButtonIcon(HWND window, int button, int icon)
     SendDlgItemMessageA(window, button, BM_SETIMAGE, IMAGE_ICON, (LPARAM)LoadProgramIcon(icon));
 }
 
+// The prompt's font grows with the DPI, but no further than lets its widest
+// line fit the picture: the dialog's own font need not grow in step, and a
+// wrapped "Drag & Drop" would break the prompt's shape.
+static HFONT MakePromptFont(HWND window)
+{
+    enum { kPromptHeight = 15 };
+    HDC dc = GetDC(window);
+    HFONT font = NULL;
+    for (int height = Scale(kPromptHeight);; height--) {
+        font = MakeFont(height, FW_SEMIBOLD, "Arial");
+        HGDIOBJ old = SelectObject(dc, font);
+        RECT lines = {0, 0, 0, 0};
+        DrawTextA(dc, kPrompt, -1, &lines, DT_CALCRECT);
+        SelectObject(dc, old);
+        if (lines.right <= PromptRect.right - PromptRect.left || height <= kPromptHeight)
+            break;
+        DeleteObject(font);
+    }
+    ReleaseDC(window, dc);
+    return font;
+}
+
+// Tooltips for the two buttons that show only an icon.
+static void AddTooltips(HWND window)
+{
+    static const struct {
+        int button;
+        const char *text;
+    } kTips[] = {
+        {IDC_OPEN, "Open a page to clean"},
+        {IDC_HELP_BUTTON, "Help"},
+    };
+    HWND tips = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, NULL, WS_POPUP | TTS_ALWAYSTIP,
+                                CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, window,
+                                NULL, Instance, NULL);
+    if (!tips)
+        return;
+    for (const auto &tip : kTips) {
+        TOOLINFOA info;
+        memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        info.hwnd = window;
+        info.uId = (UINT_PTR)GetDlgItem(window, tip.button);
+        info.lpszText = (char *)tip.text;
+        SendMessageA(tips, TTM_ADDTOOLA, 0, (LPARAM)&info);
+    }
+}
+
 static void InitWindow(HWND window)
 {
     MainWindow = window;
+    HDC screen = GetDC(window);
+    WindowDpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(window, screen);
     SendMessageA(window, WM_SETICON, ICON_BIG, (LPARAM)LoadProgramIcon(IDI_PROGRAM));
     DragAcceptFiles(window, TRUE);
 
@@ -112,12 +194,13 @@ static void InitWindow(HWND window)
     GetWindowRect(window, &outer);
     GetWindowRect(GetDlgItem(window, IDC_TAB_PLACEHOLDER), &placeholder);
     int tabX = placeholder.left - outer.left;
+    int margin = Scale(5);
     TabControl = CreateWindowExA(WS_EX_CONTROLPARENT, WC_TABCONTROLA, "",
-                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, tabX, 5,
-                                 outer.right - placeholder.left - 10,
-                                 placeholder.bottom - placeholder.top + 5, window, NULL, Instance,
-                                 NULL);
-    TabFont = MakeFont(14, FW_NORMAL, "MS Sans Serif");
+                                 WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, tabX, margin,
+                                 outer.right - placeholder.left - 2 * margin,
+                                 placeholder.bottom - placeholder.top + margin, window, NULL,
+                                 Instance, NULL);
+    TabFont = MakeFont(Scale(14), FW_NORMAL, "MS Sans Serif");
     SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
     for (int tab = 0; tab < kPageCount; tab++) {
         TCITEMA item;
@@ -130,14 +213,16 @@ static void InitWindow(HWND window)
     SendMessageA(TabControl, TCM_SETCURSEL, 0, 0);
     CurrentPage = CreatePage(kPageMain);
 
-    DropFont = MakeFont(15, FW_SEMIBOLD, "Arial");
     RECT client;
     GetClientRect(window, &client);
-    SetRect(&DropArea, 5, 5, tabX - 5, client.bottom - 5);
-    SetRect(&PromptRect, 5, (DropArea.bottom - 5) / 4 + 5, DropArea.right, DropArea.bottom);
+    SetRect(&DropArea, margin, margin, tabX - margin, client.bottom - margin);
+    SetRect(&PromptRect, margin, (DropArea.bottom - margin) / 4 + margin, DropArea.right,
+            DropArea.bottom);
+    DropFont = MakePromptFont(window);
 
     SetButtonIcon(window, IDC_OPEN, IDI_OPEN);
     SetButtonIcon(window, IDC_HELP_BUTTON, IDI_HELP);
+    AddTooltips(window);
 }
 
 static void PaintPicture(HWND window)
@@ -269,7 +354,7 @@ static void Command(HWND window, int id)
         SetPageChecks(CurrentPage, CurrentTab);
         break;
     case IDC_HELP_BUTTON:
-        WinHelpA(NULL, HelpFilePath, HELP_CONTEXT, kHelpContextContents);
+        OpenHelp(kHelpContents);
         break;
     case IDC_SAVE:
         SaveSettings();
@@ -297,8 +382,7 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
             ChangeTab((NMHDR *)lParam);
         return FALSE;
     case WM_HELP:
-        WinHelpA((HWND)((HELPINFO *)lParam)->hItemHandle, HelpFilePath, HELP_WM_HELP,
-                 (ULONG_PTR)HelpIdTable);
+        OpenControlHelp((HWND)((HELPINFO *)lParam)->hItemHandle, HelpIdTable);
         return FALSE;
     case WM_DROPFILES:
         DropFiles(window, (HDROP)wParam);

@@ -5,6 +5,7 @@
 extern HINSTANCE Instance;          // the program's module, for templates and icons
 extern HWND MainWindow;             // null until the window exists (and on the command line)
 enum { kHelpPathSize = MAX_PATH };
+extern char HelpPagePath[kHelpPathSize];    // Webtrim.html beside the program, or empty
 extern char HelpFilePath[kHelpPathSize];    // Wtrim.hlp beside the program, or empty
 
 // Shows the main window as a modal dialog; gives back its result.

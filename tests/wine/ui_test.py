@@ -8,6 +8,7 @@ webtrim.exe, reads and answers its message boxes and gives its exit code.
 Screenshots are kept under <build>/winetest-ui/screens."""
 import os
 import queue
+import re
 import shutil
 import subprocess
 import threading
@@ -19,6 +20,7 @@ from winetest import BUILD, DRIVER, EXE, Wine, read, scratch, winpath
 import winetest
 
 WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
+RECORDER = os.path.join(BUILD, "tests", "wine", "wtrecord.exe")      # stands in for the browser
 WINE_FONTS = "/usr/share/wine/fonts"
 
 DEFAULT = 0x100013BF
@@ -40,6 +42,7 @@ ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
 STYLES, COMMENTS = 1012, 1016
 RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
 RED, GREEN, BLUE = 1025, 1026, 1027
+HELP = 1005
 TABS = ["Main", "Advanced", "Target", "Color", "About"]
 
 
@@ -68,9 +71,9 @@ class Program:
     wtdrive writes into a file, read here as it grows: processes that Wine
     starts beside ours could keep a pipe open past the end."""
 
-    def __init__(self, wine):
-        env = dict(wine.env)
-        env["WT_CMDLINE"] = '"%s"' % winpath(EXE)
+    def __init__(self, wine, exe=EXE, env=None):
+        env = dict(env or wine.env)
+        env["WT_CMDLINE"] = '"%s"' % winpath(exe)
         env["WT_TIMEOUT"] = "180000"
         self.path = os.path.join(wine.root, "wtdrive.out")
         self.out = open(self.path, "w")
@@ -289,14 +292,17 @@ class WindowTest(unittest.TestCase):
             # Everything in the prefix ends; a fresh server and wtui follow.
             self.program.proc.kill()
             self.program.finish()
-            self.looker.close()
-            subprocess.run(["wineserver", "-k"], env=self.wine.env, check=False)
-            subprocess.run(["wineserver", "-p"], env=self.wine.env, check=False)
-            self.__class__.looker = Looker(self.wine)
+            self.restart_wine()
+
+    def restart_wine(self):
+        self.looker.close()
+        subprocess.run(["wineserver", "-k"], env=self.wine.env, check=False)
+        subprocess.run(["wineserver", "-p"], env=self.wine.env, check=False)
+        self.__class__.looker = Looker(self.wine)
 
     # The program and the window.
-    def start(self):
-        self.program = Program(self.wine)
+    def start(self, **program):
+        self.program = Program(self.wine, **program)
         found = self.looker.ask("find")
         self.assertTrue(found and found[0].startswith("MAIN"), found)
         return self.state()
@@ -669,12 +675,100 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(read(trashed), PAGE)
         self.end_with_escape()
 
-    def test_09_help_for_a_page_control_reaches_the_help_viewer(self):
-        st = self.open_tab(self.start(), 1)
-        st = self.toggle(st, 1017)          # "Frames" has the focus now
-        self.xdo("key", "F1")
-        # The help viewer starts; with no help file it shows nothing.
-        self.wait_window("Wine Help", visible=False)
+    def test_11_manifest_in_effect_and_the_window_at_144_dpi(self):
+        # The manifest is stored as it is written.
+        program = read(EXE)
+        for part in (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+                     b'level="asInvoker"', b">true</dpiAware>", b">system</dpiAwareness>",
+                     b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", b"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                     b"{1f676c76-80e1-4239-95bb-83d0f6d0da78}", b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
+            self.assertIn(part, program)
+
+        # 96 dpi. Only common controls 6, which the manifest asks for,
+        # answer BCM_GETIDEALSIZE.
+        st = self.start()
+        self.assertEqual(self.looker.ask("ideal %d" % EXIT)[0].split()[1], "1")
+        yellow, tab_height, width = self.prompt_pixels(st, "dpi-96"), self.tab_height(st), st.client[0]
+        self.end_with_escape()
+
+        # 144 dpi: everything grows; the prompt and the tab captions with it.
+        self.wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                      "/d", "144", "/f")
+        self.restart_wine()
+        try:
+            st = self.start()
+            ox, oy = st.origin
+            client = (ox, oy, ox + st.client[0], oy + st.client[1])
+            self.assertGreater(st.client[0], 1.3 * width)
+            for c in st.controls:
+                outer = client if c["parent"] == st.hwnd else st.tab["rect"] if c["parent"] == st.page else None
+                if outer and c["visible"]:
+                    l, t, r, b = c["rect"]
+                    self.assertTrue(outer[0] <= l and outer[1] <= t and r <= outer[2] and b <= outer[3],
+                                    (c["id"], c["class"], c["rect"], outer))
+            self.assertGreater(self.prompt_pixels(st, "dpi-144"), 1.8 * yellow)
+            self.assertGreater(self.tab_height(st), 1.3 * tab_height)
+            self.end_with_escape()
+        finally:
+            self.wine.run("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")
+            self.restart_wine()
+
+    def prompt_pixels(self, st, name):
+        """The yellow pixels of the prompt: left of the tab control."""
+        ox, oy = st.origin
+        return self.shot(st, name).count(YELLOW, (ox, oy, st.tab["rect"][0], oy + st.client[1]))
+
+    def tab_height(self, st):
+        l, t, r, b = st.tab_items[0][0]
+        return b - t
+
+    def test_09_help_and_f1_open_the_page_at_the_topic_tooltips_name_the_buttons(self):
+        # Beside a copy of the program in a folder whose name a URL must
+        # encode; a recording program stands in for the browser.
+        folder = os.path.join(self.dir, "Help test #1 100%")
+        os.makedirs(folder)
+        for name in ("webtrim.exe", "Webtrim.html"):
+            shutil.copy(os.path.join(BUILD, name), folder)
+        record = os.path.join(self.dir, "browser.txt")
+        self.wine.set_browser('"%s" --url "%%1"' % winpath(RECORDER))
+        env = dict(self.wine.env, WT_RECORD=winpath(record))
+        st = self.start(exe=os.path.join(folder, "webtrim.exe"), env=env)
+        page = "file:///" + (winpath(folder) + "\\Webtrim.html").replace("\\", "/").replace(
+            "%", "%25").replace(" ", "%20").replace("#", "%23")
+
+        def advanced_frames(st):
+            return self.toggle(self.open_tab(st, 1), 1017)
+        cases = [
+            ("Help button", lambda st: self.click_main(st, HELP) or st, ""),
+            ("F1 on Remove pictures", lambda st: self.toggle(st, PICTURES), "#8"),
+            ("F1 on Frames", advanced_frames, "#11"),
+        ]
+        for n, (what, act, anchor) in enumerate(cases, 1):
+            st = act(st)
+            if what.startswith("F1"):
+                self.xdo("key", "F1")
+            end = time.time() + 10
+            while time.time() < end and (not os.path.exists(record) or len(read(record).splitlines()) < n):
+                time.sleep(0.1)
+            lines = read(record).decode().splitlines() if os.path.exists(record) else []
+            self.assertEqual(lines[n - 1:], ['"%s" --url "%s%s"' % (winpath(RECORDER), page, anchor)], what)
+
+        # Every help context of the window has its section in the page.
+        source = read(os.path.join(os.path.dirname(__file__), "..", "..", "ui", "mainwnd_win32.cpp")).decode()
+        table = source[source.index("HelpIdTable[] = {"):].split("};")[0]
+        contexts = re.findall(r"IDC_\w+, (\d+)", table)
+        self.assertGreaterEqual(len(contexts), 17)
+        for context in contexts:
+            self.assertIn(b'id="%s"' % context.encode(), read(os.path.join(folder, "Webtrim.html")))
+
+        # The two buttons that show only an icon have tooltips.
+        for ident, text in ((OPEN, "Open a page to clean"), (HELP, "Help")):
+            self.xdo("mousemove", *centre(st.main_control(ident)["rect"]))
+            end = time.time() + 8
+            while ("TIP " + text) not in self.looker.ask("tip") and time.time() < end:
+                time.sleep(0.2)
+            self.assertIn("TIP " + text, self.looker.ask("tip"))
+        self.shot(st, "tooltip")
         self.program.assert_quiet(0.5)
         self.click_main(st, EXIT)
         self.assertEqual(self.program.exit_code(), 1)

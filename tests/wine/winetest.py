@@ -26,14 +26,18 @@ def winpath(path):
 class Wine:
     """A Wine prefix and an X display of this test run's own."""
 
-    def __init__(self, name):
+    def __init__(self, name, fresh=False):
         self.root = os.path.join(BUILD, "winetest-" + name)
+        if fresh:
+            shutil.rmtree(self.root, ignore_errors=True)
         os.makedirs(self.root, exist_ok=True)
         self.env = dict(os.environ)
         self.env.update({
             "WINEPREFIX": os.path.join(self.root, "prefix"),
             "WINEDEBUG": "-all",
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono, no Gecko; winemenubuilder would copy shortcuts and
+            # file types into the desktop's menus.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             # Wine's Recycle Bin is the freedesktop trash of this home.
             "HOME": os.path.join(self.root, "home"),
             "XDG_DATA_HOME": os.path.join(self.root, "home", ".local", "share"),
@@ -110,13 +114,37 @@ class Wine:
         return self.drive('"%s" %s' % (winpath(EXE), path_text), press=press)
 
     # Registry of the prefix.
-    def reg_query(self, name):
+    def reg_query(self, name, key=KEY):
         """The value's type and data as reg.exe shows them, or None."""
-        for line in self.run("reg", "query", KEY, "/v", name).stdout.splitlines():
-            parts = line.split(None, 2)
-            if len(parts) >= 2 and parts[0] == name:
-                return parts[1], (parts[2].strip() if len(parts) > 2 else "")
-        return None
+        return self.reg_values(key).get(name)
+
+    def reg_values(self, key):
+        """Every value of the key: {name: (type, data)}, the default value
+        under ""; None when the key does not exist."""
+        r = self.run("reg", "query", key)
+        if r.returncode != 0:
+            return None
+        values = {}
+        for line in r.stdout.splitlines():
+            if not line.startswith("    "):
+                continue
+            parts = line.strip().split("    ", 2)
+            name = "" if parts[0] == "(Default)" else parts[0]
+            values[name] = (parts[1], parts[2] if len(parts) > 2 else "")
+        return values
+
+    def set_browser(self, command):
+        """Makes `command` the program that opens .html files. Wine reads
+        file types from HKEY_CLASSES_ROOT alone."""
+        self.run("reg", "add", r"HKCR\.html", "/ve", "/d", "WebtrimTest.html", "/f")
+        self.run("reg", "add", r"HKCR\WebtrimTest.html\shell\open\command", "/ve", "/d", command, "/f")
+
+    def unix(self, path):
+        """The Linux path of a Windows path on drive C: or Z:."""
+        drive, rest = path[0].upper(), path[3:].replace("\\", "/")
+        if drive == "Z":
+            return "/" + rest
+        return os.path.join(self.env["WINEPREFIX"], "drive_" + drive.lower(), rest)
 
     def reg_set(self, name, kind, data):
         self.run("reg", "add", KEY, "/v", name, "/t", kind, "/d", data, "/f")

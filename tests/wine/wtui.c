@@ -11,6 +11,9 @@
                           also saves the window's picture as a BMP to FILE
                           ("-" for none)
      close                the screen point of the main window's Close box
+     tip                  the text of each tooltip on show: TIP text
+     ideal ID             BCM_GETIDEALSIZE of the main window's button ID,
+                          which only common controls 6 answer: IDEAL ok w h
      quit
 
    state lines (rectangles in screen pixels, left top right bottom):
@@ -254,6 +257,43 @@ static void cmd_close(void)
     printf("NOCLOSE\n");
 }
 
+static BOOL CALLBACK print_tip(HWND w, LPARAM lp)
+{
+    char cls[64], text[512];
+    (void)lp;
+    if (!IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) || strcmp(cls, "tooltips_class32") != 0)
+        return TRUE;
+    text[0] = 0;
+    SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    printf("TIP ");
+    print_text(text);
+    putchar('\n');
+    return TRUE;
+}
+
+/* The size argument lives in the other process, as for the tab items. */
+static void cmd_ideal(int id)
+{
+    DWORD pid = 0;
+    SIZE size = {0, 0};
+    SIZE_T done;
+    HWND button = GetDlgItem(main_window, id);
+    GetWindowThreadProcessId(button, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    char *remote = process ? (char *)VirtualAllocEx(process, NULL, 4096, MEM_COMMIT, PAGE_READWRITE) : NULL;
+    if (!remote) {
+        printf("IDEAL 0 0 0\n");
+        return;
+    }
+    WriteProcessMemory(process, remote, &size, sizeof size, &done);
+    DWORD_PTR ok = 0;
+    SendMessageTimeoutA(button, BCM_GETIDEALSIZE, 0, (LPARAM)remote, SMTO_ABORTIFHUNG, 2000, &ok);
+    ReadProcessMemory(process, remote, &size, sizeof size, &done);
+    printf("IDEAL %d %ld %ld\n", ok ? 1 : 0, size.cx, size.cy);
+    VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    CloseHandle(process);
+}
+
 int main(void)
 {
     char line[1024];
@@ -274,6 +314,10 @@ int main(void)
             cmd_poll(x, y, ms, file);
         else if (strcmp(cmd, "close") == 0)
             cmd_close();
+        else if (strcmp(cmd, "tip") == 0)
+            EnumWindows(print_tip, 0);
+        else if (strcmp(cmd, "ideal") == 0 && sscanf(line, "%*s %d", &x) == 1)
+            cmd_ideal(x);
         else
             printf("BAD %s", line);
         printf("END\n");
