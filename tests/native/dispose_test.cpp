@@ -12,6 +12,7 @@
 struct DisposeFixture : ::testing::Test {
     TempDir dir;
     std::string target;
+    DisposalOutcome out;
 
     void SetUp() override
     {
@@ -32,8 +33,7 @@ struct DisposeFixture : ::testing::Test {
         std::string page = dir.File(name);
         std::string content = "original " + name;
         WriteFile(page, content);
-        strcpy(CurrentFile, page.c_str());
-        DisposeOriginal();
+        DisposeOriginal(page.c_str(), (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &out);
         return content;
     }
     std::string OnlyWarning()
@@ -41,7 +41,7 @@ struct DisposeFixture : ::testing::Test {
         EXPECT_EQ(Messages.size(), 1u);
         if (Messages.empty())
             return "";
-        EXPECT_EQ(Messages[0].second, (unsigned)kBoxWarning);
+        EXPECT_EQ(Messages[0].second, (unsigned)kMessageWarning);
         return Messages[0].first.substr(0, Messages[0].first.find('\n'));
     }
 };

@@ -18,9 +18,9 @@ static const char kPage[] = "<html><body>hello</body></html>";
 // The texts as the user sees them.
 static const std::string kNotPermissible =
     "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable";
-static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file", kBoxError};
+static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file", kMessageError};
 static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create temporary file",
-                                                               kBoxError};
+                                                               kMessageError};
 
 struct RunFixture : ::testing::Test {
     TempDir dir;
@@ -55,7 +55,7 @@ TEST_F(RunFixture, RejectedNameWarnsWithoutFlashOrChange)
     EXPECT_FALSE(CleaningRun());
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].first, kNotPermissible);
-    EXPECT_EQ(Messages[0].second, (unsigned)kBoxWarning);
+    EXPECT_EQ(Messages[0].second, (unsigned)kMessageWarning);
     EXPECT_EQ(RunStartedCount, 0);
 }
 
@@ -142,7 +142,7 @@ TEST_F(RunFixture, ReadErrorInTheMiddleOfThePage)
     EXPECT_FALSE(CleaningRun());
     FileFaultHook = nullptr;
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
-                            {"Cannot read this file", kBoxError}}));
+                            {"Cannot read this file", kMessageError}}));
     EXPECT_EQ(ReadFile(page), std::string(200000, 'x'));
     EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
 }
@@ -173,7 +173,7 @@ TEST_F(RunFixture, CleanedPageCannotBeWritten)
     EXPECT_FALSE(CleaningRun());
     FileFaultHook = nullptr;
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
-                            {"Cannot write the cleaned page", kBoxError}}));
+                            {"Cannot write the cleaned page", kMessageError}}));
     ExpectOriginalUntouched();
 }
 
@@ -191,7 +191,7 @@ TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
     EXPECT_FALSE(CleaningRun());
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
                             {"Cannot remove the original file.\nThe page was not changed.",
-                             kBoxError}}));
+                             kMessageError}}));
     EXPECT_EQ(ReadFile(shmPage), kPage);
     EXPECT_EQ(ListFolder(tmpl), std::vector<std::string>{"page.htm"});
     unlink(shmPage.c_str());

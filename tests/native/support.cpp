@@ -16,12 +16,15 @@
 #include "clean/report.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
+std::vector<int> MessageErrors;
 int RunStartedCount;
 
 // The test build's message sink: it records instead of printing.
-void ShowMessage(const char *text, unsigned style)
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
 {
-    Messages.emplace_back(text, style);
+    std::string text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
+    Messages.emplace_back(text + (detail ? detail : ""), kind);
+    MessageErrors.push_back(sysError);
 }
 
 void NotifyRunStarted()
@@ -32,6 +35,7 @@ void NotifyRunStarted()
 void ClearMessages()
 {
     Messages.clear();
+    MessageErrors.clear();
     RunStartedCount = 0;
 }
 

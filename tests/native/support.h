@@ -6,8 +6,10 @@
 #include <vector>
 #include "clean/stream.h"
 
-// Messages raised in this process, in order: text and box style.
+// Messages raised in this process, in order: text and MessageKind, and
+// the system's error code that came with each.
 extern std::vector<std::pair<std::string, unsigned>> Messages;
+extern std::vector<int> MessageErrors;
 extern int RunStartedCount;
 void ClearMessages();
 
