@@ -182,8 +182,8 @@ static const Race kRaces[] = {
          SavedBesideIt(t, r, "The original was moved to:\n" + t.d.dir.File("old/page.htm"));
          EXPECT_TRUE(ReadFile(t.d.dir.File("old/page.htm")) == t.original);
      }},
-    {"SIGTERM while the original is away", {"-e", "inject=linkat:" + kHeld}, SYS_linkat, false,
-     false, [](SafetyTest &, int pid) { kill(pid, SIGTERM); },
+    {"SIGTERM while the original goes to the trash", {"-e", "inject=rename:" + kHeld}, SYS_rename,
+     false, false, [](SafetyTest &, int pid) { kill(pid, SIGTERM); },
      [](SafetyTest &t, const ChildResult &r) {
          EXPECT_EQ(r.status, 128 + SIGTERM);
          EXPECT_TRUE(ReadFile(t.page) == t.cleaned);
@@ -369,8 +369,9 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
             EXPECT_TRUE(stat(moved.c_str(), &st) == 0 && st.st_mtime == 1000000000);
             EXPECT_EQ(ListFolder(small), std::vector<std::string>{"page.htm"});
         }
-        if (c.stickyFolder)
+        if (c.stickyFolder) {
             EXPECT_TRUE(ReadFile(page) == original);
+        }
         umount(small.c_str());
     }
 }

@@ -247,10 +247,14 @@ static void ExecWebtrim(const std::vector<std::string> &args, const std::vector<
             _exit(126);
     }
     std::vector<char *> argv;
-    // A preloaded shim comes before the sanitizer's runtime, and
-    // LeakSanitizer cannot stop the world under a tracer.
-    putenv((char *)(options.strace.empty() ? "ASAN_OPTIONS=verify_asan_link_order=0"
-                                           : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"));
+    // A preloaded shim comes before the sanitizer's runtime; LeakSanitizer
+    // cannot stop the world under a tracer, and needs whole stacks for its
+    // suppressions.
+    putenv((char *)(options.strace.empty()
+                        ? "ASAN_OPTIONS=verify_asan_link_order=0:fast_unwind_on_malloc=0"
+                        : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"));
+    putenv((char *)"LSAN_OPTIONS=print_suppressions=0:suppressions=" WEBTRIM_SOURCE_DIR
+                    "/tests/native/lsan.supp");
     if (!options.strace.empty()) {
         for (const char *a : {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null"})
             argv.push_back((char *)a);
