@@ -1,6 +1,7 @@
 // Whole cleaning runs: the run driver's paths, the write-back that loses
 // nothing, and the command-line program around it.
 #include <gtest/gtest.h>
+#include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -92,6 +93,9 @@ TEST_F(RunFixture, PagesThatCannotBeOpened)
         EXPECT_FALSE(CleaningRun()) << path;
         EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotOpen})) << path;
         EXPECT_EQ(RunStartedCount, 1);
+        if (path == missing) {
+            EXPECT_EQ(MessageErrors, std::vector<int>{ENOENT});
+        }
     }
     EXPECT_EQ(ReadFile(page), kPage);
 }
