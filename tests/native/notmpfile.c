@@ -1,6 +1,5 @@
 /* LD_PRELOAD shim for the tests: a file system without anonymous files
-   (O_TMPFILE refused, as on NFS, CIFS, FAT or FUSE); every other open goes
-   through unchanged. */
+   (O_TMPFILE refused, as on NFS, CIFS, FAT or FUSE); other opens go through. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -8,9 +7,12 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-static int OpenRefusingTmpfile(const char *path, int flags, va_list ap)
+int open(const char *path, int flags, ...)
 {
+    va_list ap;
+    va_start(ap, flags);
     mode_t mode = (flags & (O_CREAT | __O_TMPFILE)) ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
     if ((flags & O_TMPFILE) == O_TMPFILE) {
         errno = EOPNOTSUPP;
         return -1;
@@ -18,20 +20,4 @@ static int OpenRefusingTmpfile(const char *path, int flags, va_list ap)
     return (int)syscall(SYS_openat, AT_FDCWD, path, flags, mode);
 }
 
-int open(const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    int fd = OpenRefusingTmpfile(path, flags, ap);
-    va_end(ap);
-    return fd;
-}
-
-int open64(const char *path, int flags, ...)
-{
-    va_list ap;
-    va_start(ap, flags);
-    int fd = OpenRefusingTmpfile(path, flags, ap);
-    va_end(ap);
-    return fd;
-}
+int open64(const char *path, int flags, ...) __attribute__((alias("open")));

@@ -286,6 +286,36 @@ static int StatusOf(int status)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Starts webtrim with its standard error on a pipe; *errFd reads it.
+static pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                   const ChildOptions &options, int *errFd)
+{
+    int errPipe[2];
+    if (pipe(errPipe) != 0)
+        abort();
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(errPipe[1], 2);
+        close(errPipe[0]);
+        close(errPipe[1]);
+        ExecWebtrim(args, env, options);
+    }
+    close(errPipe[1]);
+    *errFd = errPipe[0];
+    return pid;
+}
+
+static std::string ReadAll(int fd)
+{
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, (size_t)n);
+    close(fd);
+    return out;
+}
+
 bool Traced::Start(const std::vector<std::string> &args, const std::vector<std::string> &env,
                    const ChildOptions &options)
 {
@@ -293,18 +323,7 @@ bool Traced::Start(const std::vector<std::string> &args, const std::vector<std::
         return false;
     // The program outlives strace when it lets go: it comes back to us.
     prctl(PR_SET_CHILD_SUBREAPER, 1);
-    int errPipe[2];
-    if (pipe(errPipe) != 0)
-        abort();
-    tracer = fork();
-    if (tracer == 0) {
-        dup2(errPipe[1], 2);
-        close(errPipe[0]);
-        close(errPipe[1]);
-        ExecWebtrim(args, env, options);
-    }
-    close(errPipe[1]);
-    errFd = errPipe[0];
+    tracer = Spawn(args, env, options, &errFd);
     std::string children = "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) +
                            "/children";
     // strace forks short-lived probes of its own first: the program is the
@@ -337,20 +356,13 @@ bool Traced::HeldAt(long nr)
 
 ChildResult Traced::Finish()
 {
-    ChildResult r;
     int status = 0, traced = 0;
     // strace takes no signal while it delays, but its end lets the program go.
     kill(tracer, SIGKILL);
     waitpid(tracer, &status, 0);
     if (waitpid(pid, &traced, 0) == pid)
         status = traced;
-    r.status = StatusOf(status);
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(errFd, buf, sizeof buf)) > 0)
-        r.err.append(buf, (size_t)n);
-    close(errFd);
-    return r;
+    return {StatusOf(status), ReadAll(errFd)};
 }
 
 std::string Page(size_t n)
@@ -392,23 +404,10 @@ void SharedDir::SetTarget(const std::string &folder)
 ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
                        const ChildOptions &options)
 {
-    int errPipe[2];
-    if (pipe(errPipe) != 0)
-        abort();
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(errPipe[1], 2);
-        close(errPipe[0]);
-        close(errPipe[1]);
-        ExecWebtrim(args, env, options);
-    }
-    close(errPipe[1]);
+    int errFd;
+    pid_t pid = Spawn(args, env, options, &errFd);
     ChildResult r;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(errPipe[0], buf, sizeof buf)) > 0)
-        r.err.append(buf, (size_t)n);
-    close(errPipe[0]);
+    r.err = ReadAll(errFd);
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = StatusOf(status);
