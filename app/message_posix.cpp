@@ -1,12 +1,13 @@
-// Message boxes of the command-line program: one line on standard error per
-// box, with the text's own line breaks kept.
+// Messages of the command-line program: one line on standard error per
+// message, with the text's own line breaks kept.
 #include <stdio.h>
 #include "clean/report.h"
 
-void ShowMessage(const char *text, unsigned style)
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
 {
-    (void)style;
-    fprintf(stderr, "webtrim: %s\n", text);
+    (void)sysError;
+    const char *text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
+    fprintf(stderr, "webtrim: %s%s\n", text, detail ? detail : "");
 }
 
 void NotifyRunStarted()

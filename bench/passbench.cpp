@@ -9,7 +9,7 @@
 #include "clean/passes.h"
 #include "clean/report.h"
 
-void ShowMessage(const char *, unsigned) {}
+void ShowMessage(MessageKind, int, const char *, int) {}
 void NotifyRunStarted() {}
 
 static ByteStream In, Out;
@@ -20,7 +20,7 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: passbench copy|elements|attributes|extract FILE\n");
         return 2;
     }
-    if (!OpenPageForReading(argv[2], &In) || !CreateTempStream(&Out)) {
+    if (!OpenPageForReading(argv[2], &In, nullptr) || !CreateTempStream(&Out)) {
         fprintf(stderr, "passbench: cannot open %s\n", argv[2]);
         return 1;
     }

@@ -77,6 +77,19 @@ echo "$results" | awk -v mb="$mb" '
       printf "webtrim takes %.2f times the byte copy and %.2f times cp\n", s[1] / s[2], s[1] / s[3]
   }'
 
+# The durability flush on its own: the wall-clock time one run spends in
+# fdatasync (the cleaned page) and fsync (its folder), against the run's median.
+if command -v strace >/dev/null; then
+  cp "$big" "$work/page.htm"; rm -rf "$XDG_DATA_HOME/Trash"
+  strace -f -w -c --seccomp-bpf -e trace=fdatasync,fsync -o "$work/sync" \
+    "$build/webtrim" "$work/page.htm" >/dev/null
+  flush=$(awk '$NF == "total" { print $2 }' "$work/sync")
+  echo "$results" | awk -v f="${flush:-0}" '$1 == "webtrim" && $2 > 0 {
+    printf "durability flush (fdatasync + folder fsync): %.2f s, %.1f%% of the webtrim run\n", f, 100 * f / $2 }'
+else
+  echo "durability flush: not measured (no strace)"
+fi
+
 echo
 echo "stages alone (default options, median of 3):"
 for stage in copy elements attributes extract; do

@@ -24,8 +24,27 @@ enum PageKind {
 // Looks at the path without opening it, so a pipe cannot block the run.
 PageKind ProbePage(const char *path);
 
-// Opens the page for reading as raw bytes.
-bool OpenPageForReading(const char *path, ByteStream *s);
+// What identifies the page that was read.
+struct PageIdentity {
+    uint64_t volume;            // st_dev / volume serial number
+    uint64_t file;              // st_ino / file index (high:low)
+    uint64_t size;
+    int64_t modified;           // st_mtim in ns / last-write FILETIME
+    int64_t changed;            // st_ctim in ns / 0 where the platform has none
+};
+
+// Opens the page for reading as raw bytes and fills its identity (when `id`
+// is given) from the open handle.
+bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id);
+
+// True when `path` still names the same file, with the same size and times.
+bool IsSamePage(const char *path, const PageIdentity *id);
+
+// The path a page is cleaned at. A page named through a symbolic link is
+// cleaned at the link's target when the link belongs to the runner or to the
+// target's owner (the rule of fs.protected_symlinks); a dangling link or one
+// that fails that test gives false. Any other path is copied as it is.
+bool ResolvePagePath(const char *path, char *out, size_t outSize);
 
 // An anonymous temporary file, read and write, private to this process and
 // gone when closed or when the process dies.
@@ -43,20 +62,35 @@ struct NewPage {
     char tempPath[4096 + 16];   // empty while the file has no name
 };
 
-// Creates the new file beside the page, with the permissions of a newly
-// created file.
+// Creates the new file beside the page, readable by its creator only until
+// KeepPageAttributes runs.
 bool CreateNewPage(const char *pagePath, NewPage *np);
 
-// Flushes the content and makes sure everything reached the file.
+// Gives the new page what the original at pagePath has: owner and group
+// where the runner may set them, extended attributes and the ACL, and the
+// mode bits (Windows: file attributes, DACL, Zone.Identifier stream). What
+// the runner may not set is skipped; false only when the original's
+// attributes cannot be read at all.
+bool KeepPageAttributes(const char *pagePath, NewPage *np);
+
+// Flushes the content and syncs it to the disk.
 bool FinishNewPage(NewPage *np);
 
 // Puts the new file at the page's path; never replaces a file that is there.
-// On failure the new file is kept under a name of its own, given back in
-// savedAs (empty when even that failed).
+// The folder is synced after. On failure the new file is kept under a name
+// of its own, given back in savedAs (empty when even that failed).
 bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t savedAsSize);
 
 // Removes the new file and closes it, whatever state it is in.
 void DiscardNewPage(NewPage *np);
+
+// Blocks SIGINT, SIGTERM and SIGHUP while the original is away and the new
+// page not yet placed; at any other moment they remove the run's named
+// temporaries and end the program as they would have. No-op on Windows.
+void HoldTerminationSignals(bool hold);
+
+// The platform's code of the last failure: errno / GetLastError.
+int LastSystemError();
 
 // Whole-string comparison of two names ignoring letter case, as the
 // platform compares file names (lstrcmpiA on Windows, ASCII folding here).

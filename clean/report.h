@@ -1,5 +1,5 @@
-// The run's message boxes: fixed texts, one list of errors and one of
-// warnings. Only the run driver and the disposal report; the passes never do.
+// The run's messages: fixed texts, one list of errors and one of warnings.
+// Only the run driver and the disposal report; the passes never do.
 #pragma once
 
 enum ErrorId {
@@ -9,6 +9,7 @@ enum ErrorId {
     kErrCannotWritePage,
     kErrCannotRemoveOriginal,
     kErrCannotReplace,
+    kErrPageChanged,
     kErrorCount
 };
 
@@ -20,23 +21,25 @@ enum WarningId {
     kWarningCount
 };
 
-// Message box styles, as the Windows message box takes them.
-enum {
-    kBoxPlain = 0x00,
-    kBoxError = 0x10,      // MB_ICONERROR
-    kBoxWarning = 0x30,    // MB_ICONWARNING
-};
+enum MessageKind { kMessageError, kMessageWarning };
 
 extern const char *const kErrorTexts[kErrorCount];
 extern const char *const kWarningTexts[kWarningCount];
 
-// Shows the error text, followed by `detail` when given.
-void ReportError(ErrorId id, const char *detail = 0);
+// Second part of a message given after the original left its path: where it
+// is now. The folder text is followed by the original's new path.
+extern const char kOriginalInTrashText[];
+extern const char kOriginalMovedToText[];
+
+// Shows the error text, followed by `detail` when given. sysError: errno
+// (Linux) / GetLastError (Windows) of the failure, 0 when there is none.
+void ReportError(ErrorId id, const char *detail = 0, int sysError = 0);
 void ReportWarning(WarningId id);
 
-// The platform's message sink: a modal box captioned "Webtrim" owned by the
-// main window on Windows, a line on standard error elsewhere.
-void ShowMessage(const char *text, unsigned style);
+// The platform's message sink. Windows: a modal box captioned "Webtrim" with
+// kErrorTexts[id] (+ detail) or kWarningTexts[id]. Elsewhere: one line on
+// standard error.
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError);
 
 // Tells the main window that a run has started (it flashes the picture).
 // Does nothing when there is no window.

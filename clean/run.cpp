@@ -2,11 +2,14 @@
 // original, write-back.
 //
 // The page is never edited in place. Its bytes are read once, by the first
-// stage; the cleaned result goes into a new file beside the page before the
-// original is touched, the original is then moved away (folder or trash),
-// and only then is the new file put at the page's path, with a call that
-// fails rather than overwrite. So at every moment either the original or the
-// cleaned page is intact, at the path or where the disposal put it.
+// stage; the cleaned result goes into a new file beside the page, with the
+// original's owner, mode and attributes, and is synced to the disk before
+// the original is touched. Just before the original moves, the path must
+// still name the file that was read. The original is then moved away (folder
+// or trash), and only then is the new file put at the page's path, with a
+// call that fails rather than overwrite. So at every moment either the
+// original or the cleaned page is intact, at the path or where the disposal
+// put it, and every message given after the original left says where.
 #include "clean/run.h"
 #include <string.h>
 #include "app/options.h"
@@ -16,12 +19,15 @@
 #include "clean/tagbuf.h"
 #include "dispose/dispose.h"
 
-// Streams of a run, one slot each: only one run is ever active.
+// State of a run, one slot each: only one run is ever active.
 static ByteStream PageFile;
 static ByteStream Temp1;
 static ByteStream Temp2;
 static ByteStream Temp3;
 static NewPage CleanedPage;
+static char PagePath[kPathMax];         // CurrentFile, through its links
+static PageIdentity PageId;
+static DisposalOutcome Disposal;
 
 bool IsPageName(const char *path)
 {
@@ -48,16 +54,49 @@ static void CloseAll()
 static bool StageFailed(ByteStream *input, ByteStream *output)
 {
     if (input == &PageFile && StreamReadFailed(input)) {
+        int err = LastSystemError();
         CloseAll();
-        ReportError(kErrCannotRead);
+        ReportError(kErrCannotRead, 0, err);
         return true;
     }
     if (StreamReadFailed(input) || !StreamFlush(output)) {
+        int err = LastSystemError();
         CloseAll();
-        ReportError(kErrCannotCreateTemp);
+        ReportError(kErrCannotCreateTemp, 0, err);
         return true;
     }
     return false;
+}
+
+// Stops the run before anything was disposed of.
+static bool Stop(ErrorId id, int err)
+{
+    CloseAll();
+    ReportError(id, 0, err);
+    return false;
+}
+
+// Reports a failure that came after the original left its path: `detail`,
+// then where the original is now.
+static void ReportAfterDisposal(ErrorId id, const char *detail, int err)
+{
+    enum { kDetailSize = kPathMax + 32 + kDisposalWhereSize + 64 };
+    static char text[kDetailSize];
+    size_t n = strlen(detail);
+    if (n > kPathMax + 32)
+        n = kPathMax + 32;
+    memcpy(text, detail, n);
+    text[n++] = '\n';
+    const char *where = kOriginalInTrashText;
+    if (Disposal.kind == kDisposedToFolder) {
+        size_t m = strlen(kOriginalMovedToText);
+        memcpy(text + n, kOriginalMovedToText, m);
+        n += m;
+        where = Disposal.where;
+    }
+    size_t m = strlen(where);
+    memcpy(text + n, where, m + 1);
+    ReportError(id, text, err);
 }
 
 static void RunExtraction(ByteStream *input, ByteStream *output)
@@ -67,26 +106,22 @@ static void RunExtraction(ByteStream *input, ByteStream *output)
 
 bool CleaningRun()
 {
-    if (!IsPageName(CurrentFile)) {
+    // A page named through a link is cleaned at the link's target, and the
+    // target's name is the one that must be a page's name.
+    bool resolved = ResolvePagePath(CurrentFile, PagePath, sizeof PagePath);
+    int err = LastSystemError();
+    if (!IsPageName(resolved ? PagePath : CurrentFile)) {
         ReportWarning(kWarnNotPermissible);
         return false;
     }
     NotifyRunStarted();
 
-    if (ProbePage(CurrentFile) != kPageRegular || !OpenPageForReading(CurrentFile, &PageFile)) {
-        ReportError(kErrCannotOpen);
-        return false;
-    }
-    if (!CreateTempStream(&Temp1)) {
-        CloseAll();
-        ReportError(kErrCannotCreateTemp);
-        return false;
-    }
-    if (!CreateTempStream(&Temp2)) {
-        CloseAll();
-        ReportError(kErrCannotCreateTemp);
-        return false;
-    }
+    if (!resolved)
+        return Stop(kErrCannotOpen, err);
+    if (ProbePage(PagePath) != kPageRegular || !OpenPageForReading(PagePath, &PageFile, &PageId))
+        return Stop(kErrCannotOpen, LastSystemError());
+    if (!CreateTempStream(&Temp1) || !CreateTempStream(&Temp2))
+        return Stop(kErrCannotCreateTemp, LastSystemError());
 
     CaptureRunFlags(CleanOptions);
     DeriveElementFlags();
@@ -111,45 +146,52 @@ bool CleaningRun()
         return false;
 
     StreamClose(&Temp1);
-    if (!CreateTempStream(&Temp3)) {
-        CloseAll();
-        ReportError(kErrCannotCreateTemp);
-        return false;
-    }
+    if (!CreateTempStream(&Temp3))
+        return Stop(kErrCannotCreateTemp, LastSystemError());
     StreamRewind(&Temp2);
     AttributePass(&Temp2, &Temp3);
     if (StageFailed(&Temp2, &Temp3))
         return false;
     StreamClose(&Temp2);
 
-    // The cleaned page goes beside the original before the original moves.
+    // The cleaned page goes beside the original, whole and on the disk,
+    // before the original moves.
     StreamRewind(&Temp3);
-    if (!CreateNewPage(CurrentFile, &CleanedPage)) {
-        CloseAll();
-        ReportError(kErrCannotWritePage);
-        return false;
-    }
+    if (!CreateNewPage(PagePath, &CleanedPage))
+        return Stop(kErrCannotWritePage, LastSystemError());
     CopyStream(&Temp3, &CleanedPage.stream);
-    if (StreamReadFailed(&Temp3) || !FinishNewPage(&CleanedPage)) {
+    if (StreamReadFailed(&Temp3) || !KeepPageAttributes(PagePath, &CleanedPage) ||
+        !FinishNewPage(&CleanedPage)) {
+        err = LastSystemError();
         DiscardNewPage(&CleanedPage);
-        CloseAll();
-        ReportError(kErrCannotWritePage);
-        return false;
+        return Stop(kErrCannotWritePage, err);
     }
     StreamClose(&Temp3);
 
-    DisposeOriginal();
-    if (PathExists(CurrentFile)) {
+    // What goes away must be the page that was read: one replaced or
+    // written to meanwhile stays, and so does the other program's work.
+    if (!IsSamePage(PagePath, &PageId)) {
         DiscardNewPage(&CleanedPage);
-        ReportError(kErrCannotRemoveOriginal);
+        ReportError(kErrPageChanged);
+        return false;
+    }
+
+    HoldTerminationSignals(true);
+    DisposeOriginal(PagePath, (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &Disposal);
+    if (Disposal.kind == kDisposalFailed) {
+        DiscardNewPage(&CleanedPage);
+        HoldTerminationSignals(false);
+        ReportError(kErrCannotRemoveOriginal, 0, Disposal.error);
         return false;
     }
 
     char savedAs[kPathMax + 32];
-    if (!PlaceNewPage(&CleanedPage, CurrentFile, savedAs, sizeof savedAs)) {
+    bool placed = PlaceNewPage(&CleanedPage, PagePath, savedAs, sizeof savedAs);
+    if (!placed) {
+        err = LastSystemError();
         DiscardNewPage(&CleanedPage);
-        ReportError(kErrCannotReplace, savedAs[0] ? savedAs : "(nowhere)");
-        return false;
+        ReportAfterDisposal(kErrCannotReplace, savedAs[0] ? savedAs : "(nowhere)", err);
     }
-    return true;
+    HoldTerminationSignals(false);
+    return placed;
 }

@@ -2,40 +2,33 @@
 // the fall-back to the Recycle Bin.
 #include "dispose/dispose.h"
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
-#include "app/options.h"
 #include "clean/fs.h"
 #include "clean/report.h"
 
 enum { kMaxNameNumber = 999 };  // names tried: name, ~1_name ... ~998_name
 
-// Tries the free names in TargetFolder; false when the original must go to
-// the Recycle Bin instead (a warning has then been shown).
-static bool MoveToTargetFolder()
+// Tries the free names in the target folder; false when the original must
+// go to the Recycle Bin instead (a warning has then been shown).
+static bool MoveToTargetFolder(const char *pagePath, const char *folder, DisposalOutcome *out)
 {
-    if (!IsExistingFolder(TargetFolder)) {
+    if (!IsExistingFolder(folder)) {
         ReportWarning(kWarnFolderMissing);
         return false;
     }
-    const char *name = FindFileName(CurrentFile);
-    size_t folderLen = strlen(TargetFolder);
-    bool needSeparator = folderLen == 0 || TargetFolder[folderLen - 1] != kPathSeparator;
+    const char *name = FindFileName(pagePath);
+    size_t folderLen = strlen(folder);
+    bool needSeparator = folderLen == 0 || folder[folderLen - 1] != kPathSeparator;
     size_t nameLen = strlen(name);
-    // Destination, its zero and the second zero of a shell file list.
-    char *dest = (char *)malloc(kDestinationMax + 2);
-    if (!dest) {
-        ReportWarning(kWarnCannotMove);
-        return false;
-    }
-    bool moved = false;
+    char *dest = out->where;
     for (int n = 0;; n++) {
         char prefix[16] = "";
         if (n > 0)
             snprintf(prefix, sizeof prefix, "~%d_", n);
         size_t prefixLen = strlen(prefix);
         size_t destLen = folderLen + (needSeparator ? 1 : 0);
-        if (prefixLen + destLen + nameLen > kDestinationMax || prefixLen + nameLen > kNameMax) {
+        if (prefixLen + destLen + nameLen > kDestinationMax || prefixLen + nameLen > kNameMax ||
+            prefixLen + destLen + nameLen >= kDisposalWhereSize) {
             ReportWarning(kWarnNameTooLong);
             break;
         }
@@ -43,32 +36,43 @@ static bool MoveToTargetFolder()
             ReportWarning(kWarnCannotMove);
             break;
         }
-        memcpy(dest, TargetFolder, folderLen);
+        memcpy(dest, folder, folderLen);
         if (needSeparator)
             dest[folderLen] = kPathSeparator;
         memcpy(dest + destLen, prefix, prefixLen);
         memcpy(dest + destLen + prefixLen, name, nameLen);
         dest[destLen + prefixLen + nameLen] = 0;
-        dest[destLen + prefixLen + nameLen + 1] = 0;
+        // A name seen taken is skipped at once; the move itself decides for
+        // the others, since another run may take a name after this look.
         if (PathExists(dest))
             continue;
-        if (MoveOriginal(CurrentFile, dest))
-            moved = true;
-        else
-            ReportWarning(kWarnCannotMove);
+        MoveResult r = MoveOriginal(pagePath, dest);
+        if (r == kMoved) {
+            out->kind = kDisposedToFolder;
+            return true;
+        }
+        if (r == kMoveNameTaken)
+            continue;
+        out->error = LastSystemError();
+        ReportWarning(kWarnCannotMove);
         break;
     }
-    free(dest);
-    return moved;
+    dest[0] = 0;
+    return false;
 }
 
-void DisposeOriginal()
+void DisposeOriginal(const char *pagePath, bool toRecycleBin, const char *targetFolder,
+                     DisposalOutcome *out)
 {
-    // The shell takes a list of paths ended by an empty one.
-    size_t n = strlen(CurrentFile);
-    if (n + 1 < sizeof CurrentFile)
-        CurrentFile[n + 1] = 0;
-    if (!(CleanOptions & kOptRecycleBin) && MoveToTargetFolder())
+    out->kind = kDisposalFailed;
+    out->where[0] = 0;
+    out->error = 0;
+    if (!toRecycleBin && MoveToTargetFolder(pagePath, targetFolder, out))
         return;
-    RecycleOriginal(CurrentFile);
+    if (RecycleOriginal(pagePath)) {
+        out->kind = kDisposedToTrash;
+        out->error = 0;
+        return;
+    }
+    out->error = LastSystemError();
 }

@@ -6,7 +6,8 @@
 set -eu
 
 need=(
-  cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev clang libclang-rt-14-dev strace
+  cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev clang libclang-rt-14-dev
+  strace acl
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine fonts-liberation xvfb xauth x11-utils xdotool python3-xlib imagemagick
   nsis

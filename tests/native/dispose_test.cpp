@@ -12,6 +12,7 @@
 struct DisposeFixture : ::testing::Test {
     TempDir dir;
     std::string target;
+    DisposalOutcome out;
 
     void SetUp() override
     {
@@ -32,8 +33,7 @@ struct DisposeFixture : ::testing::Test {
         std::string page = dir.File(name);
         std::string content = "original " + name;
         WriteFile(page, content);
-        strcpy(CurrentFile, page.c_str());
-        DisposeOriginal();
+        DisposeOriginal(page.c_str(), (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &out);
         return content;
     }
     std::string OnlyWarning()
@@ -41,7 +41,7 @@ struct DisposeFixture : ::testing::Test {
         EXPECT_EQ(Messages.size(), 1u);
         if (Messages.empty())
             return "";
-        EXPECT_EQ(Messages[0].second, (unsigned)kBoxWarning);
+        EXPECT_EQ(Messages[0].second, (unsigned)kMessageWarning);
         return Messages[0].first.substr(0, Messages[0].first.find('\n'));
     }
 };
@@ -58,6 +58,8 @@ TEST_F(DisposeFixture, FirstFreeNameRestartingFromTheBareName)
     EXPECT_EQ(ReadFile(target + "/~2_page.htm"), c);
     EXPECT_EQ(ReadFile(target + "/~4_page.htm"), d);
     EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(out.kind, kDisposedToFolder);
+    EXPECT_EQ(std::string(out.where), target + "/~4_page.htm");
 }
 
 TEST_F(DisposeFixture, TrailingSeparatorIsNotDoubled)
@@ -80,6 +82,8 @@ TEST_F(DisposeFixture, RecycleBinBitIgnoresTheFolder)
     CleanOptions |= kOptRecycleBin;
     std::string a = Dispose("bin.htm");
     EXPECT_EQ(ReadFile(TrashFolder() + "/bin.htm"), a);
+    EXPECT_EQ(out.kind, kDisposedToTrash);
+    EXPECT_EQ(out.where[0], 0);
     EXPECT_TRUE(ListFolder(target).empty());
     EXPECT_TRUE(Messages.empty());
 }
@@ -116,6 +120,8 @@ TEST_F(DisposeFixture, NameTooLongOnceItGetsItsPrefix)
     // The trash cannot take it either (its info file's name would be too
     // long), so it stays where it was and the run will say so.
     EXPECT_TRUE(Exists(dir.File(name)));
+    EXPECT_EQ(out.kind, kDisposalFailed);
+    EXPECT_NE(out.error, 0);
 
     ClearMessages();
     std::string shorter = std::string(248, 'n') + ".htm";   // "~1_" makes 255

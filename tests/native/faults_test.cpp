@@ -13,35 +13,6 @@
 #include <string>
 #include "tests/native/support.h"
 
-static std::string Page(size_t n)
-{
-    std::string s = "<html><head><style>x{}</style></head><body><table><tr><td>";
-    while (s.size() < n)
-        s += "word <b style=\"c:d\">more</b> <!-- c --> text ";
-    return s + "</td></tr></table></body></html>";
-}
-
-// A folder that an unprivileged user can use, with a home of its own.
-struct SharedDir {
-    TempDir dir;
-    std::vector<std::string> env;
-    SharedDir()
-    {
-        chmod(dir.path.c_str(), 0777);
-        std::string home = dir.File("home");
-        mkdir(home.c_str(), 0777);
-        env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
-               "XDG_DATA_HOME=" + home + "/data", "TMPDIR=" + dir.path};
-    }
-    std::string Make(const std::string &name, mode_t mode)
-    {
-        std::string path = dir.File(name);
-        mkdir(path.c_str(), mode);
-        chmod(path.c_str(), mode);
-        return path;
-    }
-};
-
 static bool CanDropPrivileges()
 {
     unsigned uid, gid;
@@ -135,9 +106,10 @@ TEST(Faults, DiskFillsWhileTheCleanedPageIsWritten)
 TEST(Faults, TargetFolderOnAnotherFileSystem)
 {
     TempDir dir;
-    char tmpl[] = "/dev/shm/webtrim-target-XXXXXX";
-    if (access("/dev/shm", W_OK) != 0 || !mkdtemp(tmpl))
+    if (access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no /dev/shm";
+    TempDir shm("/dev/shm");
+    const char *tmpl = shm.path.c_str();
     std::string config = dir.File("config");
     mkdir(config.c_str(), 0700);
     mkdir((config + "/halvane").c_str(), 0700);
@@ -149,8 +121,6 @@ TEST(Faults, TargetFolderOnAnotherFileSystem)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(std::string(tmpl) + "/page.htm"), page);
     EXPECT_TRUE(Exists(dir.File("page.htm")));
-    unlink((std::string(tmpl) + "/page.htm").c_str());
-    rmdir(tmpl);
 }
 
 // Kills runs at random moments. Afterwards the path holds the original or

@@ -1,9 +1,11 @@
 #include "tests/native/support.h"
+#include <ctype.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,12 +18,15 @@
 #include "clean/report.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
+std::vector<int> MessageErrors;
 int RunStartedCount;
 
 // The test build's message sink: it records instead of printing.
-void ShowMessage(const char *text, unsigned style)
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
 {
-    Messages.emplace_back(text, style);
+    std::string text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
+    Messages.emplace_back(text + (detail ? detail : ""), kind);
+    MessageErrors.push_back(sysError);
 }
 
 void NotifyRunStarted()
@@ -32,6 +37,7 @@ void NotifyRunStarted()
 void ClearMessages()
 {
     Messages.clear();
+    MessageErrors.clear();
     RunStartedCount = 0;
 }
 
@@ -106,9 +112,10 @@ static void RemoveTree(const std::string &path)
 static std::string PrivateHome;
 
 // A new private folder in the temporary folder, named from `prefix`.
-static std::string MakeTempFolder(const char *prefix)
+static std::string MakeTempFolder(const char *prefix, const char *base = nullptr)
 {
-    const char *base = getenv("TMPDIR");
+    if (!base)
+        base = getenv("TMPDIR");
     std::string tmpl = std::string(base && *base ? base : "/tmp") + "/" + prefix + "-XXXXXX";
     std::vector<char> buf(tmpl.begin(), tmpl.end());
     buf.push_back(0);
@@ -142,7 +149,7 @@ std::string TrashFolder()
     return PrivateHome + "/data/Trash/files";
 }
 
-TempDir::TempDir() : path(MakeTempFolder("webtrim-test"))
+TempDir::TempDir(const char *base) : path(MakeTempFolder("webtrim-test", base))
 {
 }
 
@@ -240,27 +247,48 @@ static void ExecWebtrim(const std::vector<std::string> &args, const std::vector<
             _exit(126);
     }
     std::vector<char *> argv;
+    // A preloaded shim comes before the sanitizer's runtime; LeakSanitizer
+    // cannot stop the world under a tracer, and needs whole stacks for its
+    // suppressions.
+    putenv((char *)(options.strace.empty()
+                        ? "ASAN_OPTIONS=verify_asan_link_order=0:fast_unwind_on_malloc=0"
+                        : "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"));
+    putenv((char *)"LSAN_OPTIONS=print_suppressions=0:suppressions=" WEBTRIM_SOURCE_DIR
+                    "/tests/native/lsan.supp");
+    if (!options.strace.empty()) {
+        for (const char *a : {"/usr/bin/strace", "-f", "-qq", "-o", "/dev/null"})
+            argv.push_back((char *)a);
+        for (const std::string &a : options.strace)
+            argv.push_back((char *)a.c_str());
+    }
     argv.push_back((char *)WEBTRIM_EXE);
     for (const std::string &a : args)
         argv.push_back((char *)a.c_str());
     argv.push_back(nullptr);
-    execv(WEBTRIM_EXE, argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
 }
 
-int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env)
+int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                 const ChildOptions &options)
 {
     pid_t pid = fork();
     if (pid == 0) {
         int devnull = open("/dev/null", O_WRONLY);
         dup2(devnull, 2);
-        ExecWebtrim(args, env, ChildOptions());
+        ExecWebtrim(args, env, options);
     }
     return pid;
 }
 
-ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
-                       const ChildOptions &options)
+static int StatusOf(int status)
+{
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts webtrim with its standard error on a pipe; *errFd reads it.
+static pid_t Spawn(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                   const ChildOptions &options, int *errFd)
 {
     int errPipe[2];
     if (pipe(errPipe) != 0)
@@ -273,14 +301,115 @@ ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<s
         ExecWebtrim(args, env, options);
     }
     close(errPipe[1]);
-    ChildResult r;
+    *errFd = errPipe[0];
+    return pid;
+}
+
+static std::string ReadAll(int fd)
+{
+    std::string out;
     char buf[4096];
     ssize_t n;
-    while ((n = read(errPipe[0], buf, sizeof buf)) > 0)
-        r.err.append(buf, (size_t)n);
-    close(errPipe[0]);
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, (size_t)n);
+    close(fd);
+    return out;
+}
+
+bool Traced::Start(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                   const ChildOptions &options)
+{
+    if (access("/usr/bin/strace", X_OK) != 0)
+        return false;
+    // The program outlives strace when it lets go: it comes back to us.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    tracer = Spawn(args, env, options, &errFd);
+    std::string children = "/proc/" + std::to_string(tracer) + "/task/" + std::to_string(tracer) +
+                           "/children";
+    // strace forks short-lived probes of its own first: the program is the
+    // child that runs webtrim.
+    for (int i = 0; i < 10000 && pid <= 0; i++) {
+        int child = atoi(ReadFile(children).c_str());
+        if (child > 0 && ReadFile("/proc/" + std::to_string(child) + "/comm") == "webtrim\n")
+            pid = child;
+        else
+            usleep(1000);
+    }
+    return pid > 0;
+}
+
+bool Traced::HeldAt(long nr)
+{
+    std::string proc = "/proc/" + std::to_string(pid);
+    for (int i = 0; i < 30000; i++) {
+        std::string stat = ReadFile(proc + "/stat");
+        size_t paren = stat.rfind(')');
+        if (paren == std::string::npos || stat.compare(paren, 4, ") Z ") == 0)
+            return false;                   // gone without reaching it
+        std::string call = ReadFile(proc + "/syscall");
+        if (!call.empty() && isdigit((unsigned char)call[0]) && atol(call.c_str()) == nr)
+            return true;
+        usleep(1000);
+    }
+    return false;
+}
+
+ChildResult Traced::Finish()
+{
+    int status = 0, traced = 0;
+    // strace takes no signal while it delays, but its end lets the program go.
+    kill(tracer, SIGKILL);
+    waitpid(tracer, &status, 0);
+    if (waitpid(pid, &traced, 0) == pid)
+        status = traced;
+    return {StatusOf(status), ReadAll(errFd)};
+}
+
+std::string Page(size_t n)
+{
+    std::string s = "<html><head><style>x{}</style></head><body><table><tr><td>";
+    while (s.size() < n)
+        s += "word <b style=\"c:d\">more</b> <!-- c --> text ";
+    return s + "</td></tr></table></body></html>";
+}
+
+SharedDir::SharedDir()
+{
+    chmod(dir.path.c_str(), 0777);
+    std::string home = dir.File("home");
+    for (const char *sub : {"", "/config", "/config/halvane", "/data"}) {
+        mkdir((home + sub).c_str(), 0777);
+        chmod((home + sub).c_str(), 0777);
+    }
+    env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
+           "XDG_DATA_HOME=" + home + "/data", "TMPDIR=" + dir.path};
+}
+
+std::string SharedDir::Make(const std::string &name, mode_t mode)
+{
+    std::string path = dir.File(name);
+    mkdir(path.c_str(), mode);
+    chmod(path.c_str(), mode);
+    return path;
+}
+
+void SharedDir::SetTarget(const std::string &folder)
+{
+    std::string ini = dir.File("home/config/halvane/webtrim.ini");
+    std::string word = folder.empty() ? "0x100013BF" : "0x000013BF";
+    WriteFile(ini, "[Webtrim]\nw0=" + word + "\nw1=" + folder + "\n");
+    chmod(ini.c_str(), 0666);
+}
+
+ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env,
+                       const ChildOptions &options)
+{
+    int errFd;
+    pid_t pid = Spawn(args, env, options, &errFd);
+    ChildResult r;
+    r.err = ReadAll(errFd);
     int status = 0;
     waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.status = StatusOf(status);
     return r;
 }

@@ -1,13 +1,17 @@
 // Helpers shared by the native tests.
 #pragma once
 #include <stdint.h>
+#include <stdlib.h>
+#include <sys/types.h>
 #include <string>
 #include <utility>
 #include <vector>
 #include "clean/stream.h"
 
-// Messages raised in this process, in order: text and box style.
+// Messages raised in this process, in order: text and MessageKind, and
+// the system's error code that came with each.
 extern std::vector<std::pair<std::string, unsigned>> Messages;
+extern std::vector<int> MessageErrors;
 extern int RunStartedCount;
 void ClearMessages();
 
@@ -24,10 +28,11 @@ typedef void (*PassProc)(ByteStream *, ByteStream *);
 // what it wrote.
 std::string RunPass(PassProc pass, const std::string &input, uint32_t options);
 
-// A private folder, removed with its content when the test ends.
+// A private folder, removed with its content when the test ends; in `base`
+// (another file system, such as /dev/shm) when given.
 struct TempDir {
     std::string path;
-    TempDir();
+    explicit TempDir(const char *base = nullptr);
     ~TempDir();
     std::string File(const std::string &name) const { return path + "/" + name; }
 };
@@ -54,13 +59,44 @@ struct ChildResult {
 struct ChildOptions {
     bool asNobody = false;          // run as an unprivileged user (root ignores modes)
     long long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes; SIGXFSZ is ignored
+    std::vector<std::string> strace;    // when given: run under strace with these options
 };
 ChildResult RunWebtrim(const std::vector<std::string> &args,
                        const std::vector<std::string> &env = {},
                        const ChildOptions &options = ChildOptions());
 
 // Starts webtrim without waiting for it; gives back its process id.
-int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env = {});
+int StartWebtrim(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+                 const ChildOptions &options = ChildOptions());
+
+// A run under strace, held at the entry of a system call by a delay
+// injection, for the interleavings that must be exact. Start is false when
+// there is no strace.
+struct Traced {
+    int tracer = -1, pid = -1, errFd = -1;
+    bool Start(const std::vector<std::string> &args, const std::vector<std::string> &env,
+               const ChildOptions &options);
+    // Waits until the program stands at the entry of system call `nr`.
+    bool HeldAt(long nr);
+    // Lets strace go (the held call goes on) and waits for the program.
+    ChildResult Finish();
+};
+
+// A page with something for every pass, of about n bytes.
+std::string Page(size_t n);
+
+// A folder that an unprivileged user can use, with a home of its own
+// (settings, trash) named by env.
+struct SharedDir {
+    TempDir dir;
+    std::vector<std::string> env;
+    SharedDir();
+    std::string Make(const std::string &name, mode_t mode);
+    // Folder mode: the originals go to `folder`; to the trash when empty.
+    void SetTarget(const std::string &folder);
+    std::string Trash() const { return dir.File("home/data/Trash/files"); }
+    void EmptyTrash() const { system(("rm -rf '" + dir.File("home/data/Trash") + "'").c_str()); }
+};
 
 // The unprivileged user's ids, or false when there is none to switch to.
 bool NobodyIds(unsigned *uid, unsigned *gid);

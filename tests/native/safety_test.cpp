@@ -1,0 +1,332 @@
+// Runs among other programs and other users: no original is ever replaced,
+// the page keeps its owner, mode and attributes, links are followed only
+// when safe, a page changed during the run is left alone, signals leave
+// nothing behind, and moves to other file systems leave no partial copy.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+#include <algorithm>
+#include "tests/native/support.h"
+
+#define HELD "delay_enter=60000000"     // until Traced::Finish lets go
+static const std::string kNoTmpfile = std::string("LD_PRELOAD=") + NOTMPFILE_LIB;
+static const char kMoveWarning[] = "webtrim: Cannot move the original file.\nIt will be sent to Recycle Bin.\n";
+
+static std::vector<std::string> Contents(const std::string &folder)   // sorted
+{
+    std::vector<std::string> all;
+    for (const std::string &name : ListFolder(folder))
+        all.push_back(ReadFile(folder + "/" + name));
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+// Owner, mode and every extended attribute (the ACL among them).
+static std::string Attributes(const std::string &path)
+{
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        return "missing";
+    std::string s = std::to_string(st.st_uid) + ":" + std::to_string(st.st_gid) + " " +
+                    std::to_string(st.st_mode & 07777);
+    char names[4096], value[4096];
+    ssize_t n = listxattr(path.c_str(), names, sizeof names);
+    for (ssize_t at = 0; at < n; at += (ssize_t)strlen(names + at) + 1) {
+        ssize_t v = getxattr(path.c_str(), names + at, value, sizeof value);
+        s += std::string(" ") + (names + at) + "=" + std::string(value, v > 0 ? (size_t)v : 0);
+    }
+    return s;
+}
+
+static void GiveTo(const std::string &path, bool nobody)   // else to root
+{
+    unsigned uid = 0, gid = 0;
+    if (nobody)
+        NobodyIds(&uid, &gid);
+    lchown(path.c_str(), uid, gid);
+}
+
+struct SafetyTest : ::testing::Test {
+    SharedDir d;
+    std::string folder = d.dir.File("pages"), page = folder + "/page.htm", old = d.dir.File("old");
+    std::string original = Page(20000), cleaned;
+    void SetUp() override
+    {
+        unsigned uid, gid;
+        if (!NobodyIds(&uid, &gid))
+            GTEST_SKIP() << "needs root and an unprivileged user";
+        Reset();
+        ASSERT_EQ(RunWebtrim({page}, d.env).status, 0);
+        cleaned = ReadFile(page);
+        Reset();
+    }
+    void Reset()   // only the original page, in its folder
+    {
+        system(("rm -rf '" + folder + "' '" + old + "' '" + d.dir.File("second") + "'").c_str());
+        d.EmptyTrash();
+        d.Make("pages", 0777);
+        WriteFile(page, original);
+    }
+    ChildResult Run(bool asNobody, const std::vector<std::string> &more = {})
+    {
+        ChildOptions as;
+        as.asNobody = asNobody;
+        std::vector<std::string> env = d.env;
+        env.insert(env.end(), more.begin(), more.end());
+        return RunWebtrim({page}, env, as);
+    }
+};
+
+// Twenty runs at once with the same page name into one target folder.
+TEST_F(SafetyTest, ParallelRunsIntoOneFolderLoseNoOriginal)
+{
+    d.SetTarget(d.Make("old", 0777));
+    std::vector<std::string> originals;
+    std::vector<int> pids;
+    for (int i = 0; i < 20; i++) {
+        originals.push_back(Page(300000) + std::to_string(i));
+        WriteFile(d.Make("p" + std::to_string(i), 0777) + "/index.htm", originals.back());
+        pids.push_back(StartWebtrim({d.dir.File("p" + std::to_string(i) + "/index.htm")}, d.env));
+    }
+    for (int pid : pids) {
+        int status = -1;
+        waitpid(pid, &status, 0);
+        EXPECT_EQ(status, 0);
+    }
+    std::sort(originals.begin(), originals.end());
+    EXPECT_TRUE(Contents(old) == originals) << ListFolder(old).size() << " files in the folder";
+}
+
+// A run held by strace at a system call while something else happens.
+enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal };
+enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed };
+struct Race {
+    const char *name;
+    std::vector<const char *> inject;
+    long heldAt;
+    bool folderMode, noTmpfile;
+    Meanwhile act;
+    int sig, status;
+    Outcome outcome;
+    const char *err;
+};
+static const char kChanged[] =
+    "webtrim: The page changed while it was being cleaned.\nThe page was not changed.\n";
+static const Race kRaces[] = {
+    {"a second run takes the free name", {"renameat2:" HELD}, SYS_renameat2, true, false,
+     kSecondRun, 0, 0, kBothInFolder, ""},
+    {"the same where the file system refuses RENAME_NOREPLACE",
+     {"renameat2:error=EINVAL", "rename:" HELD}, SYS_rename, true, false, kSecondRun, 0, 0,
+     kBothInFolder, ""},
+    {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, false, false, kReplace, 0, 1, kUntouched, kChanged},
+    {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, false, false, kAppend, 0, 1, kUntouched, kChanged},
+    {"path taken, original in the trash", {"linkat:" HELD}, SYS_linkat, false, false, kTakePath, 0, 1,
+     kSavedBeside, "The original is in the trash."},
+    {"path taken, original in the folder", {"linkat:" HELD}, SYS_linkat, true, false, kTakePath, 0, 1,
+     kSavedBeside, "The original was moved to:"},
+    {"SIGTERM held while the original goes", {"rename:" HELD}, SYS_rename, false, false, kSignal,
+     SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+    {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGINT,
+     128 + SIGINT, kUntouched, ""},
+    {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGTERM,
+     128 + SIGTERM, kUntouched, ""},
+    {"SIGHUP, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGHUP,
+     128 + SIGHUP, kUntouched, ""},
+};
+
+TEST_F(SafetyTest, RacesHeldByStrace)
+{
+    for (const Race &race : kRaces) {
+        SCOPED_TRACE(race.name);
+        Reset();
+        d.SetTarget(race.folderMode ? d.Make("old", 0777) : "");
+        std::vector<std::string> env = d.env;
+        if (race.noTmpfile)
+            env.push_back(kNoTmpfile);
+        ChildOptions traced;
+        for (const char *inject : race.inject)
+            traced.strace.insert(traced.strace.end(), {"-e", std::string("inject=") + inject});
+        Traced run;
+        if (!run.Start({page}, env, traced))
+            GTEST_SKIP() << "no strace";
+        bool held = run.HeldAt(race.heldAt);
+        std::string now = original;     // what the path holds after the other program
+        if (held && race.act == kSecondRun) {
+            WriteFile(d.Make("second", 0777) + "/page.htm", "second");
+            EXPECT_EQ(RunWebtrim({d.dir.File("second/page.htm")}, d.env).status, 0);
+        } else if (held && race.act == kReplace) {
+            WriteFile(folder + "/new", now = "replacement");
+            rename((folder + "/new").c_str(), page.c_str());
+        } else if (held && race.act == kAppend) {
+            FILE *f = fopen(page.c_str(), "a");
+            fputs("more", f);
+            fclose(f);
+            now += "more";
+        } else if (held && race.act == kTakePath) {
+            WriteFile(page, now = "someone else's");
+        } else if (held) {
+            EXPECT_EQ(ListFolder(folder).size(), race.noTmpfile ? 2u : 1u) << "named temporary";
+            kill(run.pid, race.sig);
+        }
+        ChildResult r = run.Finish();
+        ASSERT_TRUE(held) << r.err;
+        EXPECT_EQ(r.status, race.status) << r.err;
+        std::string original_is = race.folderMode ? old + "/page.htm" : d.Trash() + "/page.htm";
+        if (race.outcome == kSavedBeside) {
+            const std::string head = "webtrim: Cannot replace the original file.\nThe cleaned page was saved as:\n";
+            size_t end = r.err.find('\n', head.size());
+            std::string saved = r.err.substr(head.size(), end - head.size());
+            std::string where = race.err + std::string(race.folderMode ? "\n" + original_is : "");
+            EXPECT_EQ(r.err, head + saved + "\n" + where + "\n");
+            EXPECT_TRUE(ReadFile(saved) == cleaned);
+        } else {
+            EXPECT_EQ(r.err, race.err);
+        }
+        if (race.outcome == kBothInFolder) {
+            EXPECT_EQ(ListFolder(old), (std::vector<std::string>{"page.htm", "~1_page.htm"}));
+            EXPECT_TRUE(Contents(old) == (std::vector<std::string>{original, "second"}));
+        } else if (race.outcome == kUntouched) {
+            EXPECT_TRUE(ReadFile(page) == now);
+            EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"}) << "leftovers";
+            EXPECT_TRUE(ListFolder(d.Trash()).empty());
+        } else {
+            EXPECT_TRUE(ReadFile(page) == (race.outcome == kSavedBeside ? "someone else's" : cleaned));
+            EXPECT_TRUE(ReadFile(original_is) == original);
+        }
+    }
+}
+
+TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
+{
+    TempDir logDir;
+    ChildOptions traced;
+    traced.strace = {"-o", logDir.File("log"), "-e", "trace=fdatasync,linkat,fsync"};
+    ASSERT_EQ(RunWebtrim({page}, d.env, traced).status, 0);
+    std::string log = ReadFile(logDir.File("log"));
+    size_t synced = log.find("fdatasync("), placed = log.find("linkat("), folderSynced = log.rfind("fsync(");
+    EXPECT_TRUE(synced < placed && placed < folderSynced && folderSynced != std::string::npos) << log;
+}
+
+TEST_F(SafetyTest, CleanedPageKeepsOwnerModeAclAndAttributes)
+{
+    struct {
+        const char *name;
+        mode_t mode;
+        bool nobodyOwns, nobodyRuns, note;
+        std::string acl;            // setfacl -m on the page; d:... on its folder
+    } cases[] = {
+        {"private", 0600, false, false, false, ""},
+        {"group-readable, another user's", 0640, true, false, false, ""},
+        {"read-only", 0444, false, false, false, ""},
+        {"read-only with an attribute, cleaned by its owner", 0444, true, true, true, ""},
+        {"ACL and an attribute", 0640, false, false, true, "u:nobody:r"},
+        {"the folder's default ACL is not taken", 0644, false, false, false, "d:u:nobody:rwx"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        std::string on = c.acl[0] == 'd' ? folder : page;
+        if (!c.acl.empty() && system(("setfacl -m " + c.acl + " '" + on + "' 2>/dev/null").c_str()))
+            GTEST_SKIP() << "no setfacl, or no ACLs here";
+        if (c.note && setxattr(page.c_str(), "user.note", "kept", 4, 0) != 0)
+            GTEST_SKIP() << "no user attributes here";
+        GiveTo(page, c.nobodyOwns);
+        chmod(page.c_str(), c.mode);
+        std::string before = Attributes(page);
+        ChildResult r = Run(c.nobodyRuns);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(ReadFile(page) == cleaned);
+        EXPECT_EQ(Attributes(page), before);
+    }
+}
+
+// A page named through a link: cleaned at the target when the link belongs
+// to the runner or to the target's owner, else refused.
+TEST_F(SafetyTest, SymbolicLinks)
+{
+    struct {
+        const char *name;
+        bool nobodyRuns, nobodyOwnsLink, nobodyOwnsTarget, dangling, followed;
+    } cases[] = {
+        {"root's own link", false, false, false, false, true},
+        {"another user's link to root's file", false, true, false, false, false},
+        {"a user's link to the user's file", false, true, true, false, true},
+        {"the runner's own link", true, true, true, false, true},
+        {"root's link to the runner's file", true, false, true, false, false},
+        {"dangling link", false, false, false, true, false},
+    };
+    std::string target = folder + "/real.htm";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        rename(page.c_str(), target.c_str());
+        if (c.dangling)
+            unlink(target.c_str());
+        GiveTo(target, c.nobodyOwnsTarget);
+        chmod(target.c_str(), 0600);
+        ASSERT_EQ(symlink("real.htm", page.c_str()), 0);
+        GiveTo(page, c.nobodyOwnsLink);
+        ChildResult r = Run(c.nobodyRuns);
+        struct stat st;
+        EXPECT_TRUE(lstat(page.c_str(), &st) == 0 && S_ISLNK(st.st_mode));
+        if (c.followed) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(ReadFile(target) == cleaned);
+            EXPECT_TRUE(ReadFile(d.Trash() + "/real.htm") == original);
+        } else {
+            EXPECT_EQ(r.err, "webtrim: Cannot open this file\n");
+            EXPECT_TRUE(ReadFile(target) == (c.dangling ? "" : original));
+            EXPECT_EQ(ListFolder(folder).size(), c.dangling ? 1u : 2u);
+        }
+    }
+}
+
+// Folder mode into a small file system of its own: the copy there is whole,
+// with the original's owner, mode, times and attributes, or there is none.
+TEST_F(SafetyTest, MovesToAnotherFileSystem)
+{
+    struct {
+        const char *name, *size;
+        bool noTmpfile, stickyFolder;   // sticky: nobody may not remove root's page
+        std::string err;
+    } cases[] = {
+        {"whole copy", "size=4m", false, false, ""},
+        {"disk full", "size=64k", false, false, kMoveWarning},
+        {"disk full, no anonymous files", "size=64k", true, false, kMoveWarning},
+        {"original cannot be removed", "size=4m", false, true,
+         kMoveWarning + std::string("webtrim: Cannot remove the original file.\nThe page was not changed.\n")},
+    };
+    std::string small = d.Make("small", 0777);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        original = Page(c.size[5] == '6' ? 200000 : 20000);
+        Reset();
+        if (mount("tmpfs", small.c_str(), "tmpfs", 0, (std::string(c.size) + ",mode=0777").c_str()))
+            GTEST_SKIP() << "cannot mount a file system here";
+        d.SetTarget(small);
+        chmod(folder.c_str(), c.stickyFolder ? 01777 : 0777);
+        chmod(page.c_str(), c.stickyFolder ? 0666 : 0640);
+        GiveTo(page, !c.stickyFolder);
+        struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+        utimensat(AT_FDCWD, page.c_str(), times, 0);
+        setxattr(page.c_str(), "user.note", "kept", 4, 0);
+        std::string before = Attributes(page), moved = small + "/page.htm";
+        ChildResult r = Run(c.stickyFolder, c.noTmpfile ? std::vector<std::string>{kNoTmpfile}
+                                                        : std::vector<std::string>{});
+        EXPECT_EQ(r.err, c.err);
+        struct stat st;
+        if (c.err.empty()) {
+            EXPECT_TRUE(ReadFile(moved) == original);
+            EXPECT_EQ(Attributes(moved), before);
+            EXPECT_TRUE(stat(moved.c_str(), &st) == 0 && st.st_mtime == 1000000000);
+        }
+        EXPECT_EQ(ListFolder(small).size(), c.err.empty() ? 1u : 0u) << "partial or leftover copy";
+        EXPECT_TRUE(!c.stickyFolder || ReadFile(page) == original);
+        umount(small.c_str());
+    }
+}
