@@ -24,8 +24,21 @@ enum PageKind {
 // Looks at the path without opening it, so a pipe cannot block the run.
 PageKind ProbePage(const char *path);
 
-// Opens the page for reading as raw bytes.
-bool OpenPageForReading(const char *path, ByteStream *s);
+struct PageIdentity {           // what identifies the page that was read
+    uint64_t volume;            // st_dev / volume serial number
+    uint64_t file;              // st_ino / file index (high:low)
+    uint64_t size;
+    int64_t modified;           // st_mtim in ns / last-write FILETIME
+    int64_t changed;            // st_ctim in ns / 0 where the platform has none
+};
+// Opens the page and fills its identity from the open handle.
+bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id);
+// True when `path` still names the same file, with the same size and times.
+bool IsSamePage(const char *path, const PageIdentity *id);
+// Linux: a page named through a symbolic link is cleaned at the link's target when the link's owner is
+// the runner or owns the target (as fs.protected_symlinks judges); writes the resolved path to `out`.
+// A dangling link, or one that fails that test: false ("Cannot open this file"). Windows: copies path.
+bool ResolvePagePath(const char *path, char *out, size_t outSize);
 
 // An anonymous temporary file, read and write, private to this process and
 // gone when closed or when the process dies.
@@ -47,9 +60,17 @@ struct NewPage {
 // created file.
 bool CreateNewPage(const char *pagePath, NewPage *np);
 
-// Flushes the content and makes sure everything reached the file.
+// Gives the new page what the original at pagePath has: Linux owner and group where the runner may
+// set them (first), then mode bits, then xattrs and the ACL (system.posix_acl_access; an O_TMPFILE
+// inherits the folder's default ACL: remove it when the original had none). Windows: the original's
+// file attributes, its DACL where the user may set it, and its Zone.Identifier stream.
+// What the runner may not set is skipped, not an error.
+bool KeepPageAttributes(const char *pagePath, NewPage *np);
+
+// FinishNewPage: flushes the content AND syncs it to the disk (fdatasync / FlushFileBuffers).
 bool FinishNewPage(NewPage *np);
 
+// PlaceNewPage: after linking into place, syncs the folder (Linux fsync of the folder).
 // Puts the new file at the page's path; never replaces a file that is there.
 // On failure the new file is kept under a name of its own, given back in
 // savedAs (empty when even that failed).
@@ -57,6 +78,9 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
 
 // Removes the new file and closes it, whatever state it is in.
 void DiscardNewPage(NewPage *np);
+
+// Linux: SIGINT/SIGTERM/SIGHUP blocked while the original is away and the new page not yet placed:
+void HoldTerminationSignals(bool hold);   // no-op on Windows
 
 // Whole-string comparison of two names ignoring letter case, as the
 // platform compares file names (lstrcmpiA on Windows, ASCII folding here).

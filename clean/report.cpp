@@ -1,6 +1,4 @@
 #include "clean/report.h"
-#include <stdlib.h>
-#include <string.h>
 
 const char *const kErrorTexts[kErrorCount] = {
     "Cannot open this file",
@@ -9,6 +7,7 @@ const char *const kErrorTexts[kErrorCount] = {
     "Cannot write the cleaned page",
     "Cannot remove the original file.\nThe page was not changed.",
     "Cannot replace the original file.\nThe cleaned page was saved as:\n",
+    "The page changed while it was being cleaned.\nThe page was not changed.",
 };
 
 const char *const kWarningTexts[kWarningCount] = {
@@ -18,25 +17,12 @@ const char *const kWarningTexts[kWarningCount] = {
     "Cannot move the original file.\nIt will be sent to Recycle Bin.",
 };
 
-void ReportError(ErrorId id, const char *detail)
+void ReportError(ErrorId id, const char *detail, int sysError)
 {
-    if (!detail) {
-        ShowMessage(kErrorTexts[id], kBoxError);
-        return;
-    }
-    size_t a = strlen(kErrorTexts[id]), b = strlen(detail);
-    char *text = (char *)malloc(a + b + 1);
-    if (!text) {
-        ShowMessage(kErrorTexts[id], kBoxError);
-        return;
-    }
-    memcpy(text, kErrorTexts[id], a);
-    memcpy(text + a, detail, b + 1);
-    ShowMessage(text, kBoxError);
-    free(text);
+    ShowMessage(kMessageError, id, detail, sysError);
 }
 
 void ReportWarning(WarningId id)
 {
-    ShowMessage(kWarningTexts[id], kBoxWarning);
+    ShowMessage(kMessageWarning, id, 0, 0);
 }

@@ -9,6 +9,7 @@ enum ErrorId {
     kErrCannotWritePage,
     kErrCannotRemoveOriginal,
     kErrCannotReplace,
+    kErrPageChanged,
     kErrorCount
 };
 
@@ -30,13 +31,16 @@ enum {
 extern const char *const kErrorTexts[kErrorCount];
 extern const char *const kWarningTexts[kWarningCount];
 
+enum MessageKind { kMessageError, kMessageWarning };
 // Shows the error text, followed by `detail` when given.
-void ReportError(ErrorId id, const char *detail = 0);
+// sysError: errno (Linux) / GetLastError (Windows) of the failure, 0 when there is none.
+void ReportError(ErrorId id, const char *detail = 0, int sysError = 0);
 void ReportWarning(WarningId id);
-
-// The platform's message sink: a modal box captioned "Webtrim" owned by the
-// main window on Windows, a line on standard error elsewhere.
-void ShowMessage(const char *text, unsigned style);
+// The platform's sink. Windows: a message box with kErrorTexts[id] (+ detail) / kWarningTexts[id], the
+// exact texts as today (sysError unused). Linux: one line on standard error (the command-line helper
+// will give it its own wording and the page name; until then, the same texts as today).
+// Windows: a modal box captioned "Webtrim", owned by the main window.
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError);
 
 // Tells the main window that a run has started (it flashes the picture).
 // Does nothing when there is no window.

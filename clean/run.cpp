@@ -8,6 +8,7 @@
 // fails rather than overwrite. So at every moment either the original or the
 // cleaned page is intact, at the path or where the disposal put it.
 #include "clean/run.h"
+#include <stdio.h>
 #include <string.h>
 #include "app/options.h"
 #include "clean/fs.h"
@@ -22,6 +23,9 @@ static ByteStream Temp1;
 static ByteStream Temp2;
 static ByteStream Temp3;
 static NewPage CleanedPage;
+static PageIdentity PageRead;
+static DisposalOutcome Disposal;
+static char PagePath[kCurrentFileSize];
 
 bool IsPageName(const char *path)
 {
@@ -60,6 +64,19 @@ static bool StageFailed(ByteStream *input, ByteStream *output)
     return false;
 }
 
+// The original has left its path and the cleaned page could not take it:
+// the message says where both are.
+static void ReportReplaceFailed(const char *savedAs)
+{
+    static const char kInTrash[] = "\nThe original is in the Recycle Bin.";
+    static const char kMovedTo[] = "\nThe original was moved to:\n";
+    static char detail[kPathMax + 32 + sizeof kMovedTo + kDisposalWhereSize];
+    snprintf(detail, sizeof detail, "%s%s%s", savedAs[0] ? savedAs : "(nowhere)",
+             Disposal.kind == kDisposedToTrash ? kInTrash : kMovedTo,
+             Disposal.kind == kDisposedToTrash ? "" : Disposal.where);
+    ReportError(kErrCannotReplace, detail);
+}
+
 static void RunExtraction(ByteStream *input, ByteStream *output)
 {
     MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
@@ -73,7 +90,9 @@ bool CleaningRun()
     }
     NotifyRunStarted();
 
-    if (ProbePage(CurrentFile) != kPageRegular || !OpenPageForReading(CurrentFile, &PageFile)) {
+    const char *page = PagePath;
+    if (!ResolvePagePath(CurrentFile, PagePath, sizeof PagePath) || ProbePage(page) != kPageRegular ||
+        !OpenPageForReading(page, &PageFile, &PageRead)) {
         ReportError(kErrCannotOpen);
         return false;
     }
@@ -124,13 +143,14 @@ bool CleaningRun()
 
     // The cleaned page goes beside the original before the original moves.
     StreamRewind(&Temp3);
-    if (!CreateNewPage(CurrentFile, &CleanedPage)) {
+    if (!CreateNewPage(page, &CleanedPage)) {
         CloseAll();
         ReportError(kErrCannotWritePage);
         return false;
     }
     CopyStream(&Temp3, &CleanedPage.stream);
-    if (StreamReadFailed(&Temp3) || !FinishNewPage(&CleanedPage)) {
+    if (StreamReadFailed(&Temp3) || !KeepPageAttributes(page, &CleanedPage) ||
+        !FinishNewPage(&CleanedPage)) {
         DiscardNewPage(&CleanedPage);
         CloseAll();
         ReportError(kErrCannotWritePage);
@@ -138,17 +158,29 @@ bool CleaningRun()
     }
     StreamClose(&Temp3);
 
-    DisposeOriginal();
-    if (PathExists(CurrentFile)) {
+    // Only the page that was read may go: one replaced or changed meanwhile
+    // stays as it is.
+    if (!IsSamePage(page, &PageRead)) {
         DiscardNewPage(&CleanedPage);
-        ReportError(kErrCannotRemoveOriginal);
+        ReportError(kErrPageChanged);
+        return false;
+    }
+
+    HoldTerminationSignals(true);
+    DisposeOriginal(page, (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &Disposal);
+    if (Disposal.kind == kDisposalFailed) {
+        DiscardNewPage(&CleanedPage);
+        HoldTerminationSignals(false);
+        ReportError(kErrCannotRemoveOriginal, 0, Disposal.error);
         return false;
     }
 
     char savedAs[kPathMax + 32];
-    if (!PlaceNewPage(&CleanedPage, CurrentFile, savedAs, sizeof savedAs)) {
+    bool placed = PlaceNewPage(&CleanedPage, page, savedAs, sizeof savedAs);
+    HoldTerminationSignals(false);
+    if (!placed) {
         DiscardNewPage(&CleanedPage);
-        ReportError(kErrCannotReplace, savedAs[0] ? savedAs : "(nowhere)");
+        ReportReplaceFailed(savedAs);
         return false;
     }
     return true;
