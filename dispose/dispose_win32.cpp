@@ -7,6 +7,7 @@
 #include <errno.h>
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include "dispose/dispose.h"
@@ -51,25 +52,44 @@ static void RemoveOwnFile(const char *path)
     DeleteFileA(path);
 }
 
+// The volume and file index of what the path names, 0 when nothing.
+static uint64_t FileAt(const char *path)
+{
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    BY_HANDLE_FILE_INFORMATION info;
+    uint64_t id = 0;
+    if (GetFileInformationByHandle(h, &info))
+        id = ((uint64_t)(info.dwVolumeSerialNumber ^ info.nFileIndexHigh) << 32 | info.nFileIndexLow) | 1;
+    CloseHandle(h);
+    return id;
+}
+
 // Deletes the original; a read-only one loses that attribute first, as a
 // move on one volume would not have asked for it either. The attribute comes
-// back when the file stays.
+// back when the file stays. A deletion that reports success while the same
+// file is still there (Wine on an immutable file) is a failure too.
 static bool RemoveOriginal(const char *path, DWORD attributes)
 {
-    if (DeleteFileA(path))
-        return true;
-    DWORD error = GetLastError();
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY) ||
-        !SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
-        SetLastError(error);
-        return false;
+    uint64_t before = FileAt(path);
+    bool gone = DeleteFileA(path) != 0;
+    DWORD error = gone ? 0 : GetLastError();
+    if (!gone && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+        SetFileAttributesA(path, attributes & ~FILE_ATTRIBUTE_READONLY)) {
+        gone = DeleteFileA(path) != 0;
+        error = gone ? 0 : GetLastError();
     }
-    if (DeleteFileA(path))
-        return true;
-    error = GetLastError();
-    SetFileAttributesA(path, attributes);
+    if (gone && before && FileAt(path) == before) {
+        gone = false;
+        error = ERROR_ACCESS_DENIED;
+    }
+    if (!gone && attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(path, attributes);
     SetLastError(error);
-    return false;
+    return gone;
 }
 
 // Makes the content of a finished copy reach the disk.
