@@ -52,7 +52,8 @@ static void RemoveOwnFile(const char *path)
     DeleteFileA(path);
 }
 
-// The volume and file index of what the path names, 0 when nothing.
+// The volume and file index of what the path names folded into one
+// nonzero number, 0 when nothing is there.
 static uint64_t FileAt(const char *path)
 {
     HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
@@ -112,7 +113,7 @@ static bool TempNameBeside(const char *to, int n, char *out, size_t size)
     size_t folderLen = (size_t)(name - to);
     int len = snprintf(out, size, "%.*s~wt%lx.%x.tmp", (int)folderLen, to,
                        (unsigned long)GetCurrentProcessId(), (unsigned)n);
-    return len > 0 && (size_t)len < size && (size_t)len <= MAX_PATH;
+    return len > 0 && (size_t)len < size && (size_t)len < MAX_PATH;
 }
 
 // Another volume: the copy is made under a hidden name in the target folder,

@@ -67,6 +67,7 @@ class Wine:
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        shutil.rmtree(os.path.join(self.root, "files"), ignore_errors=True)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()

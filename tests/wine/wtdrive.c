@@ -8,9 +8,11 @@
        BOX <tab> caption <tab> icon <tab> text      (line breaks as \n)
        EXIT <tab> code
 
-   icon is error, warning, information, question or none. Boxes with an OK
-   button get OK; others get the button whose id is in WT_PRESS (default:
-   IDNO, then IDCANCEL). WT_TIMEOUT (ms, default 60000) ends a hung child. */
+   icon is error, warning, information, question or none. The shell's own
+   confirmations (Yes and No buttons, a text they draw themselves) are
+   listed with an empty text. Boxes with an OK button get OK; others get
+   the button whose id is in WT_PRESS (default: IDNO, then IDCANCEL).
+   WT_TIMEOUT (ms, default 60000) ends a hung child. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
