@@ -1,5 +1,6 @@
 // File services of a cleaning run on Windows.
 #include <windows.h>
+#include <aclapi.h>
 #include <string.h>
 #include "clean/fs.h"
 
@@ -57,17 +58,55 @@ PageKind ProbePage(const char *path)
     return (attr & FILE_ATTRIBUTE_DIRECTORY) ? kPageNotRegular : kPageRegular;
 }
 
-bool OpenPageForReading(const char *path, ByteStream *s)
+static bool ReadIdentity(HANDLE h, PageIdentity *id)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info))
+        return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    id->size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    id->modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
+    id->changed = 0;
+    return true;
+}
+
+bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id)
 {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (h == INVALID_HANDLE_VALUE)
         return false;
-    if (GetFileType(h) != FILE_TYPE_DISK) {     // a device such as NUL or COM1
+    // Not a device such as NUL or COM1, and a file that tells who it is.
+    if (GetFileType(h) != FILE_TYPE_DISK || !ReadIdentity(h, id)) {
         CloseHandle(h);
         return false;
     }
     StreamAttach(s, (FileHandle)h);
+    return true;
+}
+
+bool IsSamePage(const char *path, const PageIdentity *id)
+{
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    PageIdentity now;
+    bool known = ReadIdentity(h, &now);
+    CloseHandle(h);
+    return known && now.volume == id->volume && now.file == id->file && now.size == id->size &&
+           now.modified == id->modified;
+}
+
+bool ResolvePagePath(const char *path, char *out, size_t outSize)
+{
+    size_t n = strlen(path);
+    if (n >= outSize)
+        return false;
+    memcpy(out, path, n + 1);
     return true;
 }
 
@@ -130,8 +169,10 @@ bool CreateNewPage(const char *pagePath, NewPage *np)
         return false;
     }
     np->created = true;
-    HANDLE h = CreateFileA(np->tempPath, GENERIC_WRITE, 0, NULL, TRUNCATE_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+    // Nobody else opens it while it is written; READ_CONTROL and WRITE_DAC
+    // let it take the original's DACL (its owner may always set that).
+    HANDLE h = CreateFileA(np->tempPath, GENERIC_WRITE | READ_CONTROL | WRITE_DAC, 0, NULL,
+                           TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (h == INVALID_HANDLE_VALUE) {
         DeleteFileA(np->tempPath);
         np->tempPath[0] = 0;
@@ -142,9 +183,135 @@ bool CreateNewPage(const char *pagePath, NewPage *np)
     return true;
 }
 
+// The mark of the web: the alternate stream that tells where a file came from.
+static const char kZoneStream[] = ":Zone.Identifier";
+
+static bool StreamName(const char *path, char *out, size_t size)
+{
+    size_t n = strlen(path);
+    if (n + sizeof kZoneStream > size)
+        return false;
+    memcpy(out, path, n);
+    memcpy(out + n, kZoneStream, sizeof kZoneStream);
+    return true;
+}
+
+// Copies the original's Zone.Identifier stream, when it has one, to the new
+// page. False only when the copy was begun and could not be written; a
+// volume without streams (FAT) is skipped.
+static bool CopyZoneStream(const char *pagePath, const char *newPath)
+{
+    char from[MAX_PATH + sizeof kZoneStream], to[MAX_PATH + sizeof kZoneStream];
+    if (!StreamName(pagePath, from, sizeof from) || !StreamName(newPath, to, sizeof to))
+        return true;
+    HANDLE in = CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            NULL, OPEN_EXISTING, 0, NULL);
+    if (in == INVALID_HANDLE_VALUE)
+        return true;
+    HANDLE out = CreateFileA(to, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (out == INVALID_HANDLE_VALUE) {
+        CloseHandle(in);
+        return true;
+    }
+    char buf[4096];
+    DWORD got = 0, put = 0;
+    bool ok = true;
+    while (ok && ReadFile(in, buf, sizeof buf, &got, NULL) && got > 0)
+        ok = WriteFile(out, buf, got, &put, NULL) && put == got;
+    ok = ok && FlushFileBuffers(out);
+    CloseHandle(out);
+    CloseHandle(in);
+    if (!ok)
+        DeleteFileA(to);
+    return ok;
+}
+
+static bool SameAcl(PACL a, PACL b)
+{
+    ACL_SIZE_INFORMATION sa, sb;
+    if (!GetAclInformation(a, &sa, sizeof sa, AclSizeInformation) ||
+        !GetAclInformation(b, &sb, sizeof sb, AclSizeInformation))
+        return false;
+    return sa.AceCount == sb.AceCount && sa.AclBytesInUse == sb.AclBytesInUse &&
+           memcmp(a + 1, b + 1, sa.AclBytesInUse - sizeof(ACL)) == 0;
+}
+
+// Gives the new page the original's DACL, protected from inheritance when
+// the original's was. The new page usually inherited the same one already
+// from the same folder: then it is left alone.
+static void CopyDacl(const char *pagePath, HANDLE h)
+{
+    PACL dacl = NULL, mine = NULL;
+    PSECURITY_DESCRIPTOR sd = NULL, mySd = NULL;
+    if (GetNamedSecurityInfoA((LPSTR)pagePath, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL,
+                              &dacl, NULL, &sd) != ERROR_SUCCESS)
+        return;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    // A file without a DACL (open to all) or on a volume without security
+    // keeps what the folder gave the new page.
+    if (dacl && GetSecurityDescriptorControl(sd, &control, &revision)) {
+        bool protect = (control & SE_DACL_PROTECTED) != 0;
+        bool same = false;
+        if (GetSecurityInfo(h, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, NULL, NULL, &mine, NULL,
+                            &mySd) == ERROR_SUCCESS) {
+            SECURITY_DESCRIPTOR_CONTROL myControl = 0;
+            same = mine && GetSecurityDescriptorControl(mySd, &myControl, &revision) &&
+                   ((myControl & SE_DACL_PROTECTED) != 0) == protect && SameAcl(dacl, mine);
+            LocalFree(mySd);
+        }
+        if (!same) {
+            SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION |
+                (protect ? PROTECTED_DACL_SECURITY_INFORMATION : UNPROTECTED_DACL_SECURITY_INFORMATION);
+            SetSecurityInfo(h, SE_FILE_OBJECT, what, NULL, NULL, dacl, NULL);
+        }
+    }
+    LocalFree(sd);
+}
+
+// Attributes a file can be given. The cleaned page is a written file, so it
+// is always marked for the next backup.
+enum {
+    kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED,
+};
+
+bool KeepPageAttributes(const char *pagePath, NewPage *np)
+{
+    if (!np->tempPath[0])
+        return true;
+    // The stream first, while the new page is not yet read-only.
+    if (!CopyZoneStream(pagePath, np->tempPath))
+        return false;
+    CopyDacl(pagePath, H(np->stream.file));
+    DWORD attributes = GetFileAttributesA(pagePath);
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesA(np->tempPath, (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
+    return true;
+}
+
 bool FinishNewPage(NewPage *np)
 {
-    return StreamFlush(&np->stream) && !StreamWriteFailed(&np->stream);
+    return StreamFlush(&np->stream) && !StreamWriteFailed(&np->stream) &&
+           FlushFileBuffers(H(np->stream.file));
+}
+
+void HoldTerminationSignals(bool)
+{
+}
+
+// Where a file system keeps streams under names of their own (Wine on a Unix
+// file system), the new page's stream must follow it or go with it; on
+// Windows it already did and its name no longer resolves.
+static void SettleZoneStream(const char *tempPath, const char *pagePath)
+{
+    char from[MAX_PATH + sizeof kZoneStream], to[MAX_PATH + sizeof kZoneStream];
+    if (!StreamName(tempPath, from, sizeof from) ||
+        GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (!pagePath || !StreamName(pagePath, to, sizeof to) ||
+        !MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileA(from);
 }
 
 bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t savedAsSize)
@@ -154,7 +321,8 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
     // A file cannot be renamed while it is open without shared delete.
     if (!StreamClose(&np->stream))
         return false;
-    if (MoveFileExA(np->tempPath, pagePath, 0)) {
+    if (MoveFileExA(np->tempPath, pagePath, MOVEFILE_WRITE_THROUGH)) {
+        SettleZoneStream(np->tempPath, pagePath);
         np->placed = true;
         np->tempPath[0] = 0;
         return true;
@@ -174,7 +342,16 @@ void DiscardNewPage(NewPage *np)
         np->stream.pos = 0;
         StreamClose(&np->stream);
     }
-    if (!np->placed && np->tempPath[0])
+    if (!np->placed && np->tempPath[0]) {
+        SettleZoneStream(np->tempPath, NULL);
+        // It may have taken a read-only original's attributes already.
+        SetFileAttributesA(np->tempPath, FILE_ATTRIBUTE_NORMAL);
         DeleteFileA(np->tempPath);
+    }
     np->created = false;
+}
+
+int LastSystemError()
+{
+    return (int)GetLastError();
 }

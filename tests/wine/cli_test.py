@@ -1,8 +1,12 @@
 """webtrim.exe in command-line mode under Wine: paths, settings in the
 registry, disposal into a folder or the Recycle Bin, and the exact texts
 of its message boxes."""
+import concurrent.futures
+import hashlib
 import os
 import shutil
+import subprocess
+import tempfile
 import unittest
 
 from winetest import Wine, read, scratch, winpath
@@ -10,6 +14,13 @@ import winetest
 
 PAGE = b"<html><body>hello</body></html>"
 NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
+CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
+CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
+# The shell asks before it deletes for good what the Recycle Bin refused;
+# the driver answers No.
+DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
+ZONE = "[ZoneTransfer]\\nZoneId=3\\nHostUrl=http://example.org/page.htm\\n"
+READONLY, HIDDEN, SYSTEM, ARCHIVE = 0x1, 0x2, 0x4, 0x20
 
 
 def write(path, data=PAGE):
@@ -29,6 +40,9 @@ class CommandLine(unittest.TestCase):
         self.dir = scratch(self.wine, self.id().split(".")[-1])
         self.wine.reg_delete_key()
         shutil.rmtree(os.path.dirname(self.wine.trash), ignore_errors=True)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
 
     def trashed(self, name):
         return os.path.join(self.wine.trash, name)
@@ -125,6 +139,141 @@ class CommandLine(unittest.TestCase):
         boxes, code = self.wine.clean(winpath(page))
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
+
+
+def digest(path):
+    return hashlib.sha256(read(path)).hexdigest()
+
+
+class Disposal(unittest.TestCase):
+    """Where the original goes and what the cleaned page keeps of it."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("disposal")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def setUp(self):
+        self.dir = scratch(self.wine, self.id().split(".")[-1])
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
+        self.wine.reg_delete_key()
+        self.addCleanup(shutil.rmtree, os.path.dirname(self.wine.trash), ignore_errors=True)
+
+    def to_folder(self, winfolder):
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winfolder)
+
+    def other_volume(self):
+        """A folder on another file system (tmpfs), as Wine's drive T:."""
+        folder = tempfile.mkdtemp(prefix="webtrim-wine-", dir="/dev/shm")
+        self.addCleanup(shutil.rmtree, folder, ignore_errors=True)
+        drive = os.path.join(self.wine.env["WINEPREFIX"], "dosdevices", "t:")
+        if os.path.lexists(drive):
+            os.remove(drive)
+        os.symlink(folder, drive)
+        self.addCleanup(os.remove, drive)
+        return folder, "T:\\"
+
+    def test_parallel_runs_into_one_folder_lose_no_original(self):
+        kept = os.path.join(self.dir, "kept")
+        os.makedirs(kept)
+        write(os.path.join(kept, "page.htm"), b"older")
+        self.to_folder(winpath(kept))
+        pages = []
+        for i in range(12):
+            os.makedirs(os.path.join(self.dir, "p%02d" % i))
+            page = os.path.join(self.dir, "p%02d" % i, "page.htm")
+            write(page, b"<html><body>page %d</body></html>" % i)
+            pages.append(page)
+        originals = sorted(digest(p) for p in pages) + [digest(os.path.join(kept, "page.htm"))]
+        with concurrent.futures.ThreadPoolExecutor(len(pages)) as pool:
+            results = list(pool.map(lambda p: self.wine.clean(winpath(p)), pages))
+        self.assertEqual(results, [([], 0)] * len(pages))
+        names = sorted(os.listdir(kept))
+        self.assertEqual(names, sorted(["page.htm"] + ["~%d_page.htm" % n for n in range(1, 13)]))
+        self.assertEqual(sorted(digest(os.path.join(kept, n)) for n in names), sorted(originals))
+        for page in pages:
+            self.assertEqual(os.listdir(os.path.dirname(page)), ["page.htm"])
+
+    def test_cleaned_page_keeps_attributes_dacl_and_zone_stream(self):
+        other, other_win = self.other_volume()
+        # (disposal, Windows attributes, Linux mode behind the DACL)
+        cases = [
+            ("recycle bin", HIDDEN | ARCHIVE, 0o644),
+            ("same volume", READONLY | HIDDEN, 0o600),
+            ("other volume", READONLY | SYSTEM | ARCHIVE, 0o600),
+            ("other volume", HIDDEN, 0o644),
+        ]
+        for where, attributes, mode in cases:
+            with self.subTest(where=where, attributes=attributes, mode=oct(mode)):
+                folder = tempfile.mkdtemp(dir=self.dir)
+                page = os.path.join(folder, "page.htm")
+                stream = winpath(page) + ":Zone.Identifier"
+                write(page)
+                os.chmod(page, mode)
+                if where == "recycle bin":
+                    self.wine.reg_delete_key()
+                    kept, kept_win = self.wine.trash, None
+                elif where == "same volume":
+                    kept = os.path.join(folder, "kept")
+                    os.makedirs(kept)
+                    kept_win = winpath(kept)
+                else:
+                    kept, kept_win = other, other_win
+                if kept_win:
+                    self.to_folder(kept_win)
+                before = self.wine.files("write", stream, ZONE, "setattr", winpath(page),
+                                         "%x" % attributes, "dacl", winpath(page), "attr", winpath(page))
+                self.assertEqual(before[:2], [["OK"], ["OK"]])
+                # Wine shows every file with the archive attribute.
+                self.assertEqual(before[3], ["ATTR", "%x" % (attributes | ARCHIVE)])
+                # Wine keeps a stream as a file of its own beside the page,
+                # which stays when the page moves: the cleaned page's stream
+                # must be a new file, written for it.
+                stream_file = os.stat(page + ":Zone.Identifier").st_ino
+
+                boxes, code = self.wine.clean(winpath(page))
+                self.assertEqual((boxes, code), ([], 0))
+
+                after = self.wine.files("attr", winpath(page), "read", stream, "dacl", winpath(page))
+                self.assertEqual(after[0], ["ATTR", "%x" % (attributes | ARCHIVE)])
+                self.assertEqual(after[1], ["DATA", ZONE])
+                self.assertEqual(after[2], before[2])
+                self.assertNotEqual(os.stat(page + ":Zone.Identifier").st_ino, stream_file)
+                self.assertEqual(os.stat(page).st_mode & 0o7, mode & 0o7, "others' access changed")
+                self.assertEqual(read(page), PAGE)
+                self.assertEqual(sorted(os.listdir(folder)),
+                                 sorted(["page.htm", "page.htm:Zone.Identifier"] +
+                                        (["kept"] if where == "same volume" else [])))
+                # The original, whole and with its attributes, and nothing else.
+                self.assertEqual(os.listdir(kept), ["page.htm"])
+                self.assertEqual(read(os.path.join(kept, "page.htm")), PAGE)
+                if kept_win:
+                    moved = kept_win.rstrip("\\") + "\\page.htm"
+                    self.assertEqual(self.wine.files("attr", moved), [before[3]])
+                for name in os.listdir(kept):
+                    os.chmod(os.path.join(kept, name), 0o644)
+                    os.remove(os.path.join(kept, name))
+
+    def test_original_that_cannot_leave_another_volume_leaves_no_copy(self):
+        other, other_win = self.other_volume()
+        self.to_folder(other_win)
+        page = os.path.join(self.dir, "page.htm")
+        original = b"<html><!-- note --><body>stays</body></html>"
+        write(page, original)
+        # An immutable file may be read and copied, but neither renamed nor
+        # deleted: the copy in the target folder must go again.
+        if subprocess.run(["chattr", "+i", page], stderr=subprocess.DEVNULL).returncode:
+            self.skipTest("chattr +i is not available here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", page])
+        boxes, code = self.wine.clean(winpath(page))
+        self.assertEqual((boxes, code), ([CANNOT_MOVE, DELETE_FOR_GOOD, CANNOT_REMOVE], 1))
+        self.assertEqual(read(page), original)
+        self.assertEqual(os.listdir(self.dir), ["page.htm"])
+        self.assertEqual(os.listdir(other), [])
 
 
 if __name__ == "__main__":

@@ -15,6 +15,7 @@ BUILD = os.environ.get("WEBTRIM_WIN_BUILD", os.path.join(os.path.dirname(__file_
 BUILD = os.path.abspath(BUILD)
 EXE = os.path.join(BUILD, "webtrim.exe")
 DRIVER = os.path.join(BUILD, "tests", "wine", "wtdrive.exe")
+FILES = os.path.join(BUILD, "tests", "wine", "wtfile.exe")
 KEY = r"HKCU\Software\Halvane\Webtrim"
 
 
@@ -70,6 +71,7 @@ class Wine:
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        shutil.rmtree(os.path.join(self.root, "files"), ignore_errors=True)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -112,6 +114,12 @@ class Wine:
     def clean(self, path_text, press=None):
         """Runs webtrim.exe with the given command-line tail."""
         return self.drive('"%s" %s' % (winpath(EXE), path_text), press=press)
+
+    def files(self, *ops):
+        """Runs wtfile.exe's operations (op, path[, value], ...); gives back
+        one list of fields per operation, e.g. ["ATTR", "22"]."""
+        out = self.run(FILES, *ops).stdout
+        return [line.split("\t") for line in out.splitlines()]
 
     # Registry of the prefix.
     def reg_query(self, name, key=KEY):

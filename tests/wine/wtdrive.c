@@ -8,9 +8,11 @@
        BOX <tab> caption <tab> icon <tab> text      (line breaks as \n)
        EXIT <tab> code
 
-   icon is error, warning, information, question or none. Boxes with an OK
-   button get OK; others get the button whose id is in WT_PRESS (default:
-   IDNO, then IDCANCEL). WT_TIMEOUT (ms, default 60000) ends a hung child. */
+   icon is error, warning, information, question or none. The shell's own
+   confirmations (Yes and No buttons, a text they draw themselves) are
+   listed with an empty text. Boxes with an OK button get OK; others get
+   the button whose id is in WT_PRESS (default: IDNO, then IDCANCEL).
+   WT_TIMEOUT (ms, default 60000) ends a hung child. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -108,14 +110,16 @@ static BOOL CALLBACK visit(HWND w, LPARAM lp)
         strcmp(cls, "#32770") != 0)
         return TRUE;
     /* A message box has its text in a static control with id 0xFFFF; the
-       main window of webtrim has none. */
+       main window of webtrim has none. The shell's confirmations draw their
+       text themselves (it reads as empty): they are known by Yes and No. */
     HWND text = GetDlgItem(w, 0xFFFF);
-    if (!text)
+    if (!text && !(GetDlgItem(w, IDYES) && GetDlgItem(w, IDNO)))
         return TRUE;
     Sleep(400);                         /* let the box paint itself */
-    char caption[256], body[4096];
+    char caption[256], body[4096] = "";
     GetWindowTextA(w, caption, sizeof caption);
-    GetWindowTextA(text, body, sizeof body);
+    if (text)
+        GetWindowTextA(text, body, sizeof body);
     printf("BOX\t%s\t%s\t", caption, icon_name(w));
     print_escaped(body);
     putchar('\n');
