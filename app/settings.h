@@ -9,3 +9,12 @@ void LoadSettings();
 
 // Writes both values. Does nothing when the store does not exist yet.
 void SaveSettings();
+
+#ifndef _WIN32
+// The settings file's path (a new string: free it with free()).
+char *SettingsFilePath();
+
+// Like LoadSettings, but never creates or writes the file: a missing or
+// unreadable file leaves the defaults in memory only.
+void LoadSettingsWithoutWriting();
+#endif

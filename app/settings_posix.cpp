@@ -157,3 +157,23 @@ void SaveSettings()
     }
     g_free(path);
 }
+
+char *SettingsFilePath()
+{
+    char *path = SettingsPath();
+    char *copy = strdup(path);
+    g_free(path);
+    return copy;
+}
+
+void LoadSettingsWithoutWriting()
+{
+    char *path = SettingsPath();
+    GKeyFile *kf = g_key_file_new();
+    if (!LoadStored(kf, path)) {
+        CleanOptions = kDefaultOptions;
+        memset(TargetFolder, 0, sizeof TargetFolder);
+    }
+    g_key_file_free(kf);
+    g_free(path);
+}

@@ -9,7 +9,7 @@
 #include "clean/passes.h"
 #include "clean/report.h"
 
-void ShowMessage(const char *, unsigned) {}
+void ShowMessage(MessageKind, int, const char *, int) {}
 void NotifyRunStarted() {}
 
 static ByteStream In, Out;

@@ -1,6 +1,4 @@
 #include "clean/report.h"
-#include <stdlib.h>
-#include <string.h>
 
 const char *const kErrorTexts[kErrorCount] = {
     "Cannot open this file",
@@ -18,25 +16,12 @@ const char *const kWarningTexts[kWarningCount] = {
     "Cannot move the original file.\nIt will be sent to Recycle Bin.",
 };
 
-void ReportError(ErrorId id, const char *detail)
+void ReportError(ErrorId id, const char *detail, int sysError)
 {
-    if (!detail) {
-        ShowMessage(kErrorTexts[id], kBoxError);
-        return;
-    }
-    size_t a = strlen(kErrorTexts[id]), b = strlen(detail);
-    char *text = (char *)malloc(a + b + 1);
-    if (!text) {
-        ShowMessage(kErrorTexts[id], kBoxError);
-        return;
-    }
-    memcpy(text, kErrorTexts[id], a);
-    memcpy(text + a, detail, b + 1);
-    ShowMessage(text, kBoxError);
-    free(text);
+    ShowMessage(kMessageError, id, detail, sysError);
 }
 
 void ReportWarning(WarningId id)
 {
-    ShowMessage(kWarningTexts[id], kBoxWarning);
+    ShowMessage(kMessageWarning, id, 0, 0);
 }

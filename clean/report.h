@@ -30,13 +30,17 @@ enum {
 extern const char *const kErrorTexts[kErrorCount];
 extern const char *const kWarningTexts[kWarningCount];
 
-// Shows the error text, followed by `detail` when given.
-void ReportError(ErrorId id, const char *detail = 0);
+enum MessageKind { kMessageError, kMessageWarning };
+
+// sysError: errno (Linux) / GetLastError (Windows) of the failure, 0 when
+// there is none. The error text is followed by `detail` when given.
+void ReportError(ErrorId id, const char *detail = 0, int sysError = 0);
 void ReportWarning(WarningId id);
 
-// The platform's message sink: a modal box captioned "Webtrim" owned by the
-// main window on Windows, a line on standard error elsewhere.
-void ShowMessage(const char *text, unsigned style);
+// The platform's sink. Windows: a message box with kErrorTexts[id] (+ detail)
+// / kWarningTexts[id] (sysError unused). Linux: one line on standard error,
+// in the command line's own wording, naming the page and the reason.
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError);
 
 // Tells the main window that a run has started (it flashes the picture).
 // Does nothing when there is no window.

@@ -18,10 +18,15 @@
 std::vector<std::pair<std::string, unsigned>> Messages;
 int RunStartedCount;
 
-// The test build's message sink: it records instead of printing.
-void ShowMessage(const char *text, unsigned style)
+// The test build's message sink: it records the portable text instead of
+// printing.
+void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
 {
-    Messages.emplace_back(text, style);
+    (void)sysError;
+    std::string text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
+    if (detail)
+        text += detail;
+    Messages.emplace_back(text, kind == kMessageError ? kBoxError : kBoxWarning);
 }
 
 void NotifyRunStarted()
