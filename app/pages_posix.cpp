@@ -90,6 +90,9 @@ bool CleanPageToStream(ByteStream *page, uint32_t options, ByteStream *out, Page
         MainPartExtractor(extract, cutTables, a.s.get(), b.s.get());
     if (!StageWent(a.s.get(), false, b.s.get()))
         return false;
+    // A temporary file closed as soon as it is read is dropped before its
+    // pages need writing to the disk.
+    StreamClose(a.s.get());
     int64_t second = StreamTell(b.s.get());
     StreamRewind(b.s.get());
     int64_t outStart = StreamTell(out);
@@ -98,6 +101,7 @@ bool CleanPageToStream(ByteStream *page, uint32_t options, ByteStream *out, Page
         ReportError(kErrCannotCreateTemp);
         return false;
     }
+    StreamClose(b.s.get());
     if (!StreamFlush(out)) {
         ReportError(kErrCannotWritePage, 0, errno);
         return false;
@@ -372,6 +376,25 @@ static bool CleanToOutput(const PageEntry &e, const CallOptions &call, PageResul
     if (!OpenPageSource(e.name.c_str(), page.s.get()))
         return false;
     bool toStdout = call.dryRun || !call.output || strcmp(call.output, "-") == 0;
+    struct stat st;
+    if (toStdout && !call.dryRun && fstat(1, &st) == 0 && S_ISREG(st.st_mode)) {
+        // Standard output is a file: the last stage writes into it from its
+        // current offset, and the offset is left after the page.
+        off_t at = lseek(1, 0, SEEK_CUR);
+        ByteStream *out = new ByteStream;
+        StreamAttach(out, 1);
+        out->bufStart = at < 0 ? 0 : at;
+        bool ok;
+        {
+            std::lock_guard<std::mutex> core(CoreLock);
+            ok = CleanPageToStream(page.s.get(), CleanOptions, out, &r->figures);
+        }
+        if (ok && at >= 0)
+            lseek(1, (off_t)StreamTell(out), SEEK_SET);
+        delete out;             // standard output stays open
+        r->cleaned = ok;
+        return ok;
+    }
     if (toStdout) {
         TempStream out;
         if (!out.Create()) {
