@@ -12,6 +12,7 @@ PAGE = (b'<html><head><title>t</title><style>p{color:red}</style>\r\n'
         b'<img src="http://x/p.gif"> and more words.</p><form><input></form></body></html>\n')
 
 DEFAULT_W0 = 0x100013BF
+JOBS = '2'
 CASES = []
 
 
@@ -237,6 +238,30 @@ def parallel_jobs_give_the_same_pages(env):
     for i, data in enumerate(pages):
         eq(env.read('j4/%02d.htm' % i), env.read('j1/%02d.htm' % i), i)
         eq(env.read('orig4/%02d.htm' % i), data, i)
+
+
+@case
+def signal_during_parallel_pages_loses_nothing(env):
+    """SIGTERM just as a page's original has gone to the trash, its cleaned
+    page not yet placed (the move's return is held back): the pages under
+    way are finished, no new one starts, then the signal ends the program."""
+    for i in range(12):
+        env.write('p/%02d.htm' % i)
+    cmd = ['strace', '-f', '-qq', '-o', '/dev/stderr', '-e', 'trace=execve,rename',
+           '-e', 'inject=rename:delay_exit=300000', WEBTRIM, '-j', JOBS, '-r', 'p']
+    proc = subprocess.Popen(cmd, stderr=subprocess.PIPE, env=env.env, cwd=env.root)
+    pid = None
+    for line in proc.stderr:
+        pid = pid or int(line.split()[0])
+        if b'Trash/files/' in line:
+            os.kill(pid, 15)
+            break
+    proc.stderr.read()
+    proc.wait()
+    cleaned = [i for i in range(12) if env.read('p/%02d.htm' % i) != PAGE]
+    assert 1 <= len(cleaned) <= 4, cleaned
+    eq(len(env.trashed()), len(cleaned))
+    eq(sorted(os.listdir(env.path('p'))), ['%02d.htm' % i for i in range(12)])
 
 
 @case
