@@ -60,6 +60,23 @@ for r in $(seq 1 "$rounds"); do
 done
 
 echo
+echo "pages of one name in one call, trash emptied first (the k-th one probes k names):"
+small=${pages[0]}
+for n in 100 200 400 800; do
+  for kind in same distinct; do
+    rm -rf "$work/many" "$XDG_DATA_HOME/Trash"; mkdir "$work/many"
+    for i in $(seq 1 "$n"); do
+      mkdir "$work/many/$i"
+      if [ "$kind" = same ]; then cp "$small" "$work/many/$i/page.htm"; else cp "$small" "$work/many/$i/page$i.htm"; fi
+    done
+    t0=$(now); "$webtrim" -j 1 -r "$work/many"; t1=$(now)
+    secs=$(echo "$t1 - $t0" | bc)
+    printf '  %4d pages, %-8s names: %7.3f s  %6.2f ms a page
+' "$n" "$kind" "$secs" "$(echo "$secs * 1000 / $n" | bc -l)"
+  done
+done
+
+echo
 big="$work/big.htm"
 for i in 1 2 3 4 5 6 7; do cat "${pages[@]}"; done > "$big"
 mb=$(awk -v b="$(stat -c %s "$big")" 'BEGIN { printf "%.1f", b / 1e6 }')
