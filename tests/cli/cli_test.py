@@ -141,11 +141,13 @@ def output_elsewhere_equals_in_place(env):
     eq((st, env.read('p.htm')), (0, PAGE), err)
     st, _, err = env.run('-o', 'out/c.htm', 'p.htm')
     eq(st, 1)                                # no folder "out"
-    os.umask(0o027)
-    st, _, err = env.run('-o', 'c.htm', 'p.htm')
+    old = os.umask(0o027)
+    try:
+        st, _, err = env.run('-o', 'c.htm', 'p.htm')
+    finally:
+        os.umask(old)
     eq((st, env.read('c.htm'), os.stat(env.path('c.htm')).st_mode & 0o777),
        (0, to_stdout, 0o640), err)
-    os.umask(0o022)
     eq(env.run('-o', './p.htm', 'p.htm')[0], 2)
     eq(env.run('-o', 'x.htm', 'p.htm', 'c.htm')[0], 2)
     eq(env.trashed(), [])
