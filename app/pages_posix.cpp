@@ -331,7 +331,9 @@ static bool PlaceOutput(OutputFile *o)
         fsync(dir);
         close(dir);
     }
-    return close(o->fd) == 0 ? (o->fd = -1, true) : (o->fd = -1, false);
+    int fd = o->fd;
+    o->fd = -1;
+    return close(fd) == 0;
 }
 
 // Copies a whole temporary stream to standard output.

@@ -283,6 +283,10 @@ def recursive_skips_target_folder_and_trash(env):
         eq(env.read(untouched), PAGE, untouched)
     eq(sorted(os.listdir(env.path('site/orig'))), ['a.htm', 'b.HTML', 'old.htm'])
     assert b'original: moved to %s/site/orig/a.htm' % env.root.encode() in out, out
+    env.write('p.htm')
+    eq(env.run('p.htm')[0], 0)              # its original goes to the home trash
+    eq(env.run('-r', '-v', 'home'), (0, b'', ''))
+    eq(open(os.path.join(env.trash, 'p.htm'), 'rb').read(), PAGE)
 
 
 @case
