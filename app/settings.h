@@ -14,3 +14,12 @@ void LoadSettings();
 // kept (through a symbolic link, the link's target); one that is not a key
 // file is kept and not saved to, which standard error says.
 void SaveSettings();
+
+#ifndef _WIN32
+// The settings file's path (a new string: free it with free()).
+char *SettingsFilePath();
+
+// Like LoadSettings, but never creates or writes the file: a missing or
+// unreadable file leaves the defaults in memory only.
+void LoadSettingsWithoutWriting();
+#endif

@@ -396,7 +396,9 @@ static CreateResult CreateWithDefaults(const char *path)
     return result;
 }
 
-void LoadSettings()
+// The load, creating the file with the defaults when it is absent and
+// `create` allows.
+static void Load(bool create)
 {
     CleanOptions = kDefaultOptions;
     memset(TargetFolder, 0, sizeof TargetFolder);
@@ -413,6 +415,8 @@ void LoadSettings()
         bool ok = r == kReadDone && (f.st.st_size == 0 || TakeStoredValues(f.kf, why));
         g_key_file_free(f.kf);
         if (r == kReadAbsent) {
+            if (!create)
+                break;
             // Where the file cannot be made the run keeps the defaults, as
             // it does where the file was made.
             if (g_mkdir_with_parents(folder, 0700) == 0 && CreateWithDefaults(path) == kCreateLost)
@@ -428,6 +432,11 @@ void LoadSettings()
     g_string_free(why, TRUE);
     g_free(path);
     g_free(folder);
+}
+
+void LoadSettings()
+{
+    Load(true);
 }
 
 void SaveSettings()
@@ -473,4 +482,19 @@ void SaveSettings()
     free(target);
     g_free(path);
     g_free(folder);
+}
+
+char *SettingsFilePath()
+{
+    char *folder = SettingsFolder();
+    char *path = g_build_filename(folder, kFileName, NULL);
+    char *copy = strdup(path);
+    g_free(path);
+    g_free(folder);
+    return copy;
+}
+
+void LoadSettingsWithoutWriting()
+{
+    Load(false);
 }

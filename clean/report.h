@@ -36,9 +36,10 @@ extern const char kOriginalMovedToText[];
 void ReportError(ErrorId id, const char *detail = 0, int sysError = 0);
 void ReportWarning(WarningId id);
 
-// The platform's message sink. Windows: a modal box captioned "Webtrim" with
-// kErrorTexts[id] (+ detail) or kWarningTexts[id]. Elsewhere: one line on
-// standard error.
+// The platform's sink. Windows: a modal box captioned "Webtrim" with
+// kErrorTexts[id] (+ detail) or kWarningTexts[id] (sysError unused). Linux:
+// one line on standard error, in the command line's own wording, naming the
+// page and the reason.
 void ShowMessage(MessageKind kind, int id, const char *detail, int sysError);
 
 // Tells the main window that a run has started (it flashes the picture).

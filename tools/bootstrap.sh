@@ -2,19 +2,24 @@
 # Installs the Debian packages that building and testing Webtrim need.
 # Quick when everything is there already: it only asks dpkg.
 #   bootstrap.sh          everything: both builds, Wine tests, fuzzing
-#   bootstrap.sh native   only what the Linux program needs to build
+#   bootstrap.sh native   only what the Linux program needs to build (no test
+#                         framework: the tests that need one are left out)
+#   bootstrap.sh package  that, and what `cpack -G DEB` needs
 set -eu
 
 need=(
   cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev clang libclang-rt-14-dev
-  strace acl
+  python3 man-db groff-base dpkg-dev file strace acl
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine fonts-liberation xvfb xauth x11-utils xdotool python3-xlib imagemagick
   nsis
 )
 
 native=(cmake ninja-build g++ pkg-config libglib2.0-dev)
-[ "${1:-all}" = native ] && need=("${native[@]}")
+case "${1:-all}" in
+  native) need=("${native[@]}") ;;
+  package) need=("${native[@]}" dpkg-dev file) ;;
+esac
 
 missing=()
 for p in "${need[@]}"; do

@@ -34,7 +34,7 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     chmod((open + "/secret.htm").c_str(), 0);
     ChildResult r = RunWebtrim({open + "/secret.htm"}, shared.env, nobody);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "webtrim: Cannot open this file\n");
+    EXPECT_EQ(r.err, "webtrim: " + open + "/secret.htm: Cannot open this file: Permission denied\n");
 
     // A read-only folder: the cleaned page cannot be made beside the page.
     std::string ro = shared.Make("readonly", 0777);
@@ -43,7 +43,7 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     chmod(ro.c_str(), 0555);
     r = RunWebtrim({ro + "/page.htm"}, shared.env, nobody);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "webtrim: Cannot write the cleaned page\n");
+    EXPECT_EQ(r.err, "webtrim: " + ro + "/page.htm: Cannot write the cleaned page: Permission denied\n");
     EXPECT_EQ(ReadFile(ro + "/page.htm"), page);
     EXPECT_EQ(ListFolder(ro), std::vector<std::string>{"page.htm"});
 
@@ -53,7 +53,7 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     WriteFile(open + "/page.htm", page);
     chmod((open + "/page.htm").c_str(), 0666);
     r = RunWebtrim({open + "/page.htm"}, env, nobody);
-    EXPECT_EQ(r.err, "webtrim: Cannot create temporary file\n");
+    EXPECT_EQ(r.err, "webtrim: " + open + "/page.htm: Cannot create a temporary file: Permission denied\n");
     EXPECT_EQ(ReadFile(open + "/page.htm"), page);
 
     // A read-only target folder: the move fails, the trash takes it.
@@ -65,7 +65,8 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     chmod((config + "/webtrim.ini").c_str(), 0666);
     r = RunWebtrim({open + "/page.htm"}, shared.env, nobody);
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "webtrim: Cannot move the original file.\nIt will be sent to Recycle Bin.\n");
+    EXPECT_EQ(r.err, "webtrim: " + open +
+                         "/page.htm: Cannot move the original into the chosen folder; it goes to the trash.\n");
     EXPECT_EQ(ReadFile(shared.dir.File("home/data/Trash/files/page.htm")), page);
     EXPECT_TRUE(ListFolder(target).empty());
     EXPECT_EQ(ListFolder(open), (std::vector<std::string>{"page.htm", "secret.htm"}));
@@ -80,7 +81,7 @@ TEST(Faults, TemporaryFilesOverTheFileSizeLimit)
     limited.fileSizeLimit = 100000;
     ChildResult r = RunWebtrim({dir.File("page.htm")}, {}, limited);
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "webtrim: Cannot create temporary file\n");
+    EXPECT_EQ(r.err, "webtrim: " + dir.File("page.htm") + ": Cannot create a temporary file: File too large\n");
     EXPECT_EQ(ReadFile(dir.File("page.htm")), page);
     EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
 }
@@ -97,7 +98,7 @@ TEST(Faults, DiskFillsWhileTheCleanedPageIsWritten)
     WriteFile(small + "/page.htm", page);
     ChildResult r = RunWebtrim({small + "/page.htm"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "webtrim: Cannot write the cleaned page\n");
+    EXPECT_EQ(r.err, "webtrim: " + small + "/page.htm: Cannot write the cleaned page: No space left on device\n");
     EXPECT_EQ(ReadFile(small + "/page.htm"), page);
     EXPECT_EQ(ListFolder(small), std::vector<std::string>{"page.htm"});
     umount(small.c_str());

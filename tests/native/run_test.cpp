@@ -204,22 +204,3 @@ TEST(NewPage, NeverReplacesAFileThatAppearedAtThePath)
     ASSERT_NE(savedAs[0], 0);
     EXPECT_EQ(ReadFile(savedAs), "cleaned");
 }
-
-TEST(CommandLine, ExitStatusAndMessages)
-{
-    TempDir dir;
-    WriteFile(dir.File("a b.htm"), kPage);
-    // The arguments joined with blanks name the page.
-    ChildResult ok = RunWebtrim({dir.File("a"), "b.htm"});
-    EXPECT_EQ(ok.status, 0) << ok.err;
-    EXPECT_EQ(ok.err, "");
-    EXPECT_EQ(ReadFile(dir.File("a b.htm")), kPage);
-
-    ChildResult refused = RunWebtrim({dir.File("notes.txt")});
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_EQ(refused.err, "webtrim: " + kNotPermissible + "\n");
-
-    ChildResult usage = RunWebtrim({});
-    EXPECT_EQ(usage.status, 2);
-    EXPECT_NE(usage.err.find("usage"), std::string::npos);
-}

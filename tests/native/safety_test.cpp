@@ -15,7 +15,7 @@
 
 #define HELD "delay_enter=60000000"     // until Traced::Finish lets go
 static const std::string kNoTmpfile = std::string("LD_PRELOAD=") + NOTMPFILE_LIB;
-static const char kMoveWarning[] = "webtrim: Cannot move the original file.\nIt will be sent to Recycle Bin.\n";
+static const char kMoveWarning[] = "Cannot move the original into the chosen folder; it goes to the trash.\n";
 
 static std::vector<std::string> Contents(const std::string &folder)   // sorted
 {
@@ -115,8 +115,7 @@ struct Race {
     Outcome outcome;
     const char *err;
 };
-static const char kChanged[] =
-    "webtrim: The page changed while it was being cleaned.\nThe page was not changed.\n";
+static const char kChanged[] = "The page changed while it was being cleaned. The page was not changed.";
 static const Race kRaces[] = {
     {"a second run takes the free name", {"renameat2:" HELD}, SYS_renameat2, true, false,
      kSecondRun, 0, 0, kBothInFolder, ""},
@@ -177,15 +176,17 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         ASSERT_TRUE(held) << r.err;
         EXPECT_EQ(r.status, race.status) << r.err;
         std::string original_is = race.folderMode ? old + "/page.htm" : d.Trash() + "/page.htm";
+        const std::string said = "webtrim: " + page + ": ";
         if (race.outcome == kSavedBeside) {
-            const std::string head = "webtrim: Cannot replace the original file.\nThe cleaned page was saved as:\n";
-            size_t end = r.err.find('\n', head.size());
+            const std::string head =
+                said + "Cannot replace the original file: File exists. The cleaned page was saved as: ";
+            size_t end = r.err.find(' ', head.size());
             std::string saved = r.err.substr(head.size(), end - head.size());
-            std::string where = race.err + std::string(race.folderMode ? "\n" + original_is : "");
-            EXPECT_EQ(r.err, head + saved + "\n" + where + "\n");
+            std::string where = race.err + std::string(race.folderMode ? " " + original_is : "");
+            EXPECT_EQ(r.err, head + saved + " " + where + "\n");
             EXPECT_TRUE(ReadFile(saved) == cleaned);
         } else {
-            EXPECT_EQ(r.err, race.err);
+            EXPECT_EQ(r.err, *race.err ? said + race.err + "\n" : "");
         }
         if (race.outcome == kBothInFolder) {
             EXPECT_EQ(ListFolder(old), (std::vector<std::string>{"page.htm", "~1_page.htm"}));
@@ -279,7 +280,7 @@ TEST_F(SafetyTest, SymbolicLinks)
             EXPECT_TRUE(ReadFile(target) == cleaned);
             EXPECT_TRUE(ReadFile(d.Trash() + "/real.htm") == original);
         } else {
-            EXPECT_EQ(r.err, "webtrim: Cannot open this file\n");
+            EXPECT_EQ(r.err.rfind("webtrim: " + page + ": Cannot open this file", 0), 0u) << r.err;
             EXPECT_TRUE(ReadFile(target) == (c.dangling ? "" : original));
             EXPECT_EQ(ListFolder(folder).size(), c.dangling ? 1u : 2u);
         }
@@ -299,7 +300,7 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         {"disk full", "size=64k", false, false, kMoveWarning},
         {"disk full, no anonymous files", "size=64k", true, false, kMoveWarning},
         {"original cannot be removed", "size=4m", false, true,
-         kMoveWarning + std::string("webtrim: Cannot remove the original file.\nThe page was not changed.\n")},
+         kMoveWarning + std::string("Cannot remove the original file: Permission denied. The page was not changed.\n")},
     };
     std::string small = d.Make("small", 0777);
     for (const auto &c : cases) {
@@ -318,7 +319,13 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         std::string before = Attributes(page), moved = small + "/page.htm";
         ChildResult r = Run(c.stickyFolder, c.noTmpfile ? std::vector<std::string>{kNoTmpfile}
                                                         : std::vector<std::string>{});
-        EXPECT_EQ(r.err, c.err);
+        // Each line the program says names the page.
+        std::string said;
+        for (size_t at = 0, end; at < c.err.size(); at = end + 1) {
+            end = c.err.find('\n', at);
+            said += "webtrim: " + page + ": " + c.err.substr(at, end + 1 - at);
+        }
+        EXPECT_EQ(r.err, said);
         struct stat st;
         if (c.err.empty()) {
             EXPECT_TRUE(ReadFile(moved) == original);

@@ -1,0 +1,130 @@
+// The Linux program's --help and --version texts.
+#include <stdio.h>
+#include "app/cli_posix.h"
+
+#ifndef WEBTRIM_VERSION
+#define WEBTRIM_VERSION "unknown"
+#endif
+
+static const char kHelp[] = R"(Usage: webtrim [OPTION]... PAGE...
+Clean saved web pages (.htm, .html, .plg) in place: cut each PAGE down to its
+main part, remove the kinds of element chosen below, and write the cleaned
+page at the page's own path. The untouched original goes to the trash, or
+into a folder chosen with --move-to. A PAGE of - is read from standard input
+and cleaned to standard output.
+
+Pages:
+  -r, --recursive         clean every .htm, .html and .plg file below each
+                            folder named; the list is made before any page
+                            is cleaned, symbolic links to folders found there
+                            are not followed, and the folder that originals
+                            go to and the trash are skipped
+      --files-from=FILE   also clean the pages named in FILE, one a line
+                            (- reads the names from standard input)
+  -0, --null              the names in --files-from end with a NUL byte
+                            (as find -print0 writes them)
+  -j, --jobs=N            clean up to N pages at once (default: the number
+                            of processors; 0 means that number too)
+  -o, --output=FILE       write the cleaned page to FILE (- for standard
+                            output) instead of in place: the original stays
+                            as it is; one PAGE only
+  -n, --dry-run           change nothing and create nothing; say what would
+                            be done (with -v, what would be removed)
+  -q, --quiet             report errors only
+  -v, --verbose           for each page: the bytes before and after, what
+                            each stage removed, the main part found, and
+                            where the original went
+
+What to remove (for this call; --save keeps it for later calls):
+      --remove=LIST       remove these kinds of element (names below, comma-
+                            separated; all names every kind)
+      --keep=LIST         keep these kinds of element
+      --extract           cut the page down to its main part
+      --no-extract        keep the whole page
+      --cut-tables        remove the tables inside the main part
+      --no-cut-tables     keep them
+      --extract-first     look for the main part in the page as saved
+      --extract-last      look for it after the removals
+      --any-layout        find the main part in any layout (DIV, ARTICLE,
+                            SECTION and tables alike)
+      --table-layout      find it among table cells only
+      --avoid-bad-colors  drop the page's own colours (the attributes of
+                            its BODY tag)
+      --no-avoid-bad-colors  keep them
+      --defaults          all of the above take their default states
+Where originals go:
+      --trash             to the trash
+      --move-to=FOLDER    into FOLDER (at most 259 bytes), under the first
+                            free name of NAME, ~1_NAME, ... ~998_NAME; when
+                            FOLDER is missing or the move fails, to the trash
+Settings:
+      --save              keep this call's choices as the saved settings
+      --settings          print the settings file's path and the state of
+                            every option (saved settings and this call's)
+  -h, --help              print this help and exit
+      --version           print the version and exit
+Options are taken in the order given; a later one overrides an earlier one.
+--save and --settings work without a PAGE.
+
+Kinds of element for --remove and --keep (default state in brackets):
+  comments  [on]   <!-- comments --> (only when scripts is on as well)
+  scripts   [on]   SCRIPT elements, through </SCRIPT>
+  styles    [on]   STYLE elements, LINK tags to style sheets, style="..."
+                   attributes
+  forms     [on]   FORM elements with their content, except a form that
+                   holds a table tag (TD, TR, TABLE) before </FORM>: it stays
+  internet  [on]   what the page would load from an http: address: SCRIPT,
+                   IFRAME elements and IMG, EMBED, FRAME, BASE tags whose
+                   src (href for BASE) is http:, LINK tags to http: style
+                   sheets, OBJECT and APPLET elements whose tag names http:
+                   anywhere; in every tag, a background attribute with an
+                   http: value and the first url(...) reference, whatever
+                   its address
+  meta      [on]   META tags, except those naming a charset
+  pictures  [off]  every IMG tag
+  modules   [on]   OBJECT elements (nested ones with them), APPLET elements
+                   and EMBED tags
+  frames    [on]   FRAMESET and NOFRAMES elements, through their first
+                   closing tag, and IFRAME elements
+
+How the switches act together, as webtrim applies them:
+  - Three stages run on every page: the main part (--extract), the element
+    removals, then the attribute clean-up. --extract-first (the default)
+    runs the main part first, on the page as saved; --extract-last runs it
+    on the page after the removals. Without --extract the order makes no
+    difference.
+  - The main part is the table cell that holds the most words, or the table
+    that holds several such cells (with --any-layout, the element of any
+    kind whose text reads most like an article), kept with the page's head;
+    a page where no part stands out is kept whole. --cut-tables and
+    --any-layout act only with --extract.
+  - comments take effect only together with scripts.
+  - scripts removes every SCRIPT; with scripts kept, internet still removes
+    those loaded from http:. pictures removes every IMG; with pictures kept,
+    internet still removes IMG tags loading from http:. modules removes
+    every OBJECT, APPLET and EMBED; with modules kept, internet removes those
+    that load from http:. frames removes every IFRAME; with frames kept,
+    internet removes IFRAMEs loading from http:.
+  - A FRAME tag loading from http: is removed when internet is on or frames
+    is off (FRAME tags are looked at only then).
+  - With meta on, a META tag naming Content-Style stays while styles is off.
+  - styles and internet are also the two switches of the attribute stage:
+    with both off it leaves every tag as it is.
+  - Only addresses written http: count as from the Internet; https: and
+    protocol-relative (//host) addresses are not recognised.
+  - --avoid-bad-colors turns the BODY start tag into a bare <BODY>.
+
+Exit status: 0 when every page was cleaned, 1 when any page was not (its
+message says why), 2 for a wrong use of the options.
+Settings: ${XDG_CONFIG_HOME:-~/.config}/halvane/webtrim.ini (see webtrim(1)).
+)";
+
+void PrintHelp()
+{
+    fputs(kHelp, stdout);
+}
+
+void PrintVersion()
+{
+    printf("webtrim %s\n", WEBTRIM_VERSION);
+}
