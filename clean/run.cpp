@@ -10,6 +10,7 @@
 #include "clean/run.h"
 #include <string.h>
 #include "app/options.h"
+#include "clean/anylayout.h"
 #include "clean/fs.h"
 #include "clean/passes.h"
 #include "clean/report.h"
@@ -62,7 +63,10 @@ static bool StageFailed(ByteStream *input, ByteStream *output)
 
 static void RunExtraction(ByteStream *input, ByteStream *output)
 {
-    MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
+    if (RunFlags[8] && RunFlags[13])
+        AnyLayoutExtract(RunFlags[11] != 0, input, output);
+    else
+        MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
 }
 
 bool CleaningRun()
