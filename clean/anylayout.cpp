@@ -604,6 +604,17 @@ void EndBlock(State *st)
     st->blockLinkWords = 0;
 }
 
+// Whether a goes before b when a kept record must make room: records that
+// start after the first </BODY>, then the smaller TP.
+bool KeptBefore(const State *st, const Record *a, const Record *b)
+{
+    bool aOut = st->bodyClose >= 0 && a->start > st->bodyClose;
+    bool bOut = st->bodyClose >= 0 && b->start > st->bodyClose;
+    if (aOut != bOut)
+        return aOut;
+    return a->weighted < b->weighted;
+}
+
 // Keeps a closed record for the choice, in place of the weakest kept one
 // when all places are taken.
 void Keep(State *st, const Record *r)
@@ -618,9 +629,9 @@ void Keep(State *st, const Record *r)
     }
     int weakest = 0;
     for (int i = 1; i < kMaxKept; i++)
-        if (st->kept[i].weighted < st->kept[weakest].weighted)
+        if (KeptBefore(st, &st->kept[i], &st->kept[weakest]))
             weakest = i;
-    if (r->weighted > st->kept[weakest].weighted)
+    if (KeptBefore(st, &st->kept[weakest], r))
         st->kept[weakest] = *r;
 }
 
