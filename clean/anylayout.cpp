@@ -314,9 +314,9 @@ unsigned ValueHints(const HintIndex *x, const unsigned char *v, size_t n)
 // The chance that a block is main text
 
 enum BlockFlag {
-    kBlockP = 1,
-    kBlockLi = 2,
-    kBlockHeading = 4,
+    kBlockP = kAnyLayoutBlockP,
+    kBlockLi = kAnyLayoutBlockLi,
+    kBlockHeading = kAnyLayoutBlockHeading,
 };
 
 // 65536 ln(1 + i/64) for i = 0..64.
@@ -1301,6 +1301,7 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     int64_t from = isRoot ? root->contentStart : chosen->start;
     res->tag = kTags[chosen->tag].name;
     res->isRoot = isRoot;
+    res->headEnd = st->headEnd;
     res->start = from;
     res->end = chosen->end;
     res->cutCount = cutCount;
@@ -1387,6 +1388,14 @@ void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *outp
     if (result)
         *result = st->result;
     free(st);
+}
+
+int AnyLayoutBlockWeight(int64_t words, int64_t linkWords, unsigned bits)
+{
+    unsigned hints = ((bits & kAnyLayoutBlockComment) ? kHintComment : 0) |
+                     ((bits & kAnyLayoutBlockBoiler) ? kHintBoiler : 0) |
+                     ((bits & kAnyLayoutBlockPositive) ? kHintArticle : 0);
+    return BlockWeight(words, linkWords, bits & (kBlockP | kBlockLi | kBlockHeading), hints);
 }
 
 void AnyLayoutExtract(bool cutTables, ByteStream *input, ByteStream *output)

@@ -19,6 +19,7 @@ struct AnyLayoutResult {
     int outcome;                // AnyLayoutOutcome
     const char *tag;            // the chosen element's name, "BODY" for the root
     bool isRoot;
+    int64_t headEnd;            // the head is the page's bytes before this
     int64_t start, end;         // its bytes (the root: its content), inclusive
     int cutCount;
     int64_t cutStart[kAnyLayoutMaxCuts], cutEnd[kAnyLayoutMaxCuts];
@@ -35,6 +36,18 @@ struct AnyLayoutResult {
 // position, which must be seekable; with cutTables every table inside the
 // chosen part is left out too.
 void AnyLayoutExtract(bool cutTables, ByteStream *input, ByteStream *output);
+
+// The chance that a block is main text, in 256ths, from its words, its
+// words in links and the kAnyLayoutBlock bits that describe it.
+enum AnyLayoutBlockBit {
+    kAnyLayoutBlockP = 1,           // after <P>
+    kAnyLayoutBlockLi = 2,          // after <LI>
+    kAnyLayoutBlockHeading = 4,     // inside H1-H6
+    kAnyLayoutBlockComment = 8,     // its container's hints: comments
+    kAnyLayoutBlockBoiler = 16,     // navigation, side column, adverts...
+    kAnyLayoutBlockPositive = 32,   // article or content
+};
+int AnyLayoutBlockWeight(int64_t words, int64_t linkWords, unsigned bits);
 
 // The same with a ceiling on the heap the stage may take (past it the page
 // is copied unchanged) and an optional account of what it did.
