@@ -552,6 +552,8 @@ bool Refill(Reader *r)
     if (StreamTell(s) >= r->limit)
         return false;
     if (!(s->mode == kStreamReading && s->pos < s->len)) {
+        // The fill moves the buffer: the old window is gone either way.
+        r->p = r->end = nullptr;
         if (StreamFill(s) < 0)
             return false;
         s->pos--;

@@ -215,6 +215,7 @@ void ExpectMadeOfThePage(const string &page, const Outcome &o, bool cutTables)
     string part;
     int64_t at = r.start;
     ASSERT_LE(r.headEnd, r.start);
+    ASSERT_LT(r.end, (int64_t)page.size());
     for (int i = 0; i <= r.cutCount; i++) {
         int64_t to = i < r.cutCount ? r.cutStart[i] - 1 : r.end;
         ASSERT_LE(at - 1, to);
