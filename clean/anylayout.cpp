@@ -511,6 +511,7 @@ struct State {
     int openOfKind[kTagCount];
     Record kept[kMaxKept];
     int keptCount;
+    int weakest;                // the kept record to make room first; -1: not known
     int64_t blockWords, blockLinkWords;
     unsigned nextBlockFlags;    // P or LI, for the next block with words
     int headingDepth;
@@ -629,12 +630,16 @@ void Keep(State *st, const Record *r)
             st->result.keptHigh = st->keptCount;
         return;
     }
-    int weakest = 0;
-    for (int i = 1; i < kMaxKept; i++)
-        if (KeptBefore(st, &st->kept[i], &st->kept[weakest]))
-            weakest = i;
-    if (KeptBefore(st, &st->kept[weakest], r))
-        st->kept[weakest] = *r;
+    if (st->weakest < 0) {
+        st->weakest = 0;
+        for (int i = 1; i < kMaxKept; i++)
+            if (KeptBefore(st, &st->kept[i], &st->kept[st->weakest]))
+                st->weakest = i;
+    }
+    if (KeptBefore(st, &st->kept[st->weakest], r)) {
+        st->kept[st->weakest] = *r;
+        st->weakest = -1;
+    }
 }
 
 // Closes the open records from the top down to index `to`, all ending at `end`.
@@ -747,8 +752,10 @@ void OnEndTag(State *st, int tag, int64_t a, int64_t b)
         st->linkDepth = 0;
         break;
     case kTagBody:
-        if (st->bodyClose < 0)
+        if (st->bodyClose < 0) {
             st->bodyClose = a;
+            st->weakest = -1;   // what comes after it makes room first now
+        }
         break;
     case kTagHead:
         if (st->headCloseEnd < 0)
@@ -1381,6 +1388,7 @@ void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *outp
     st->open[0].start = origin;
     st->headEnd = origin;
     st->htmlEnd = st->headCloseEnd = st->bodyClose = -1;
+    st->weakest = -1;
 
     Reader r = {input, nullptr, nullptr, INT64_MAX, &st->result.bytesScanned};
     Lex(st, &r);
