@@ -13,9 +13,10 @@
 //
 // Memory does not grow with the page: a record holds positions, sums and
 // hints, never text; at most kMaxOpen containers are open and kMaxKept
-// closed ones are kept (the weakest go first). The table cut of "Remove
-// tables in the main part" runs the same lexer over the chosen part again
-// and drops every table by nesting depth while copying.
+// closed ones are kept (those after the first </BODY>, which no cut of the
+// body can need, make room first, then those of least TP). The table cut
+// of "Remove tables in the main part" runs the same lexer over the chosen
+// part again and drops every table by nesting depth while copying.
 //
 // Everything after p is integer arithmetic: p itself comes from integer
 // tables rounded to 1/256, so every build chooses the same bytes.
@@ -40,7 +41,6 @@ enum {
     kValueMax = 64,         // bytes of a class or id value looked at
     kNameMax = 10,          // longest tag name told apart (BLOCKQUOTE, FIGCAPTION)
     kAttrNameMax = 6,       // longest attribute name told apart (hidden)
-    kWeightOne = 256,       // p is held in 256ths
 };
 
 // ---------------------------------------------------------------------------
@@ -443,7 +443,7 @@ Wide Subtract(Wide x, Wide y)      // x >= y
 // The state of one call
 
 struct Record {
-    int64_t start;          // the '<' of its start tag (the root: see Finish)
+    int64_t start;          // the '<' of its start tag (the root's: of BODY, or the head end)
     int64_t contentStart;   // just after the start tag's '>'
     int64_t end;            // its last byte, once closed
     int64_t words;          // W: words of its blocks and its descendants'
@@ -460,7 +460,8 @@ enum LexState {
     kLexCommentDashes, kLexRaw, kLexRawLt, kLexRawName, kLexTitle,
 };
 
-enum AttrKind { kAttrNone, kAttrClass, kAttrId, kAttrStyle, kAttrHidden, kAttrHref };
+// Attributes whose values are read; HIDDEN and HREF count by their names.
+enum AttrKind { kAttrNone, kAttrClass, kAttrId, kAttrStyle };
 
 // The lexer's place in the page: inside a word, a tag, a comment...
 struct Lexer {
@@ -518,7 +519,7 @@ struct State {
     int quietDepth;             // open elements whose text is not counted
     int linkDepth;              // the open records when a link opened; 0: no link
     bool bodySeen;
-    int64_t headEnd;            // just after <BODY ...>
+    int64_t headEnd;            // just after <BODY ...>; without BODY, set at the end
     int64_t htmlEnd;            // just after the first <HTML ...>, or -1
     int64_t headCloseEnd;       // just after the first </HEAD ...>, or -1
     int64_t bodyClose;          // the '<' of the first </BODY, or -1
