@@ -34,6 +34,7 @@ enum {
     kOptBadColors     = 0x0400,
     kOptCutTables     = 0x0800,
     kOptExtractFirst  = 0x1000,
+    kOptAnyLayout     = 0x2000,
     kOptSchemeMask    = 0x0F000000,
     kOptSchemeShift   = 24,
     kOptRecycleBin    = 0x10000000,
@@ -42,7 +43,7 @@ enum {
 const uint32_t kDefaultOptions = 0x100013BF;
 const uint32_t kDefaultSwitches = 0x13BF;      // low 16 bits after "Default"
 const uint32_t kAdvancedMask = 0x12BF;         // switches on the Advanced page
-enum { kSwitchCount = 13 };                    // bits 0 to 12
+enum { kSwitchCount = 14 };                    // bits 0 to 13
 
 // Control id of each switch's check box, indexed by bit number.
 extern const int kControlIdByBit[kSwitchCount];

@@ -1,10 +1,11 @@
 // Times one stage of the cleaning run alone over a file: passbench STAGE FILE
-// STAGE is copy, elements, attributes or extract. Prints MB/s.
+// STAGE is copy, elements, attributes, extract or anylayout. Prints MB/s.
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
 #include "app/options.h"
+#include "clean/anylayout.h"
 #include "clean/fs.h"
 #include "clean/passes.h"
 #include "clean/report.h"
@@ -17,7 +18,7 @@ static ByteStream In, Out;
 int main(int argc, char **argv)
 {
     if (argc != 3) {
-        fprintf(stderr, "usage: passbench copy|elements|attributes|extract FILE\n");
+        fprintf(stderr, "usage: passbench copy|elements|attributes|extract|anylayout FILE\n");
         return 2;
     }
     if (!OpenPageForReading(argv[2], &In, nullptr) || !CreateTempStream(&Out)) {
@@ -37,6 +38,8 @@ int main(int argc, char **argv)
         AttributePass(&In, &Out);
     else if (!strcmp(stage, "extract"))
         MainPartExtractor(true, false, &In, &Out);
+    else if (!strcmp(stage, "anylayout"))
+        AnyLayoutExtract(false, &In, &Out);
     else
         return 2;
     StreamFlush(&Out);

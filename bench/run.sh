@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The benchmark: a whole command-line clean of a large page against a
-# byte-at-a-time copy and cp, then each stage of the run alone, then the
-# extraction over a page of a million small cells.
+# The benchmark: a whole command-line clean of a large page (default options,
+# then with "Find the main part in any layout") against a byte-at-a-time copy
+# and cp, then each stage of the run alone, then the extractions over a page
+# of a million small cells.
 #   bench/run.sh [SIZE_MB] [RUNS]     defaults: 300 MB, 5 runs (median)
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
@@ -13,7 +14,8 @@ cmake --build "$build" --target webtrim bytecopy passbench >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/webtrim-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/home/config" "$work/home/data"
+mkdir -p "$work/home/config" "$work/home/data" "$work/any/halvane"
+printf '[Webtrim]\nw0=0x100033BF\nw1=\n' > "$work/any/halvane/webtrim.ini"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 
 # The large page: the shared corpus of real pages over and over, or a
@@ -64,17 +66,20 @@ measure() {   # name, then the command; prints "name seconds peakKiB"
 
 results=$(
   measure webtrim "$build/webtrim" "$work/page.htm"
+  measure any-layout env XDG_CONFIG_HOME="$work/any" "$build/webtrim" "$work/page.htm"
   measure bytecopy sh -c "$build/bench/bytecopy < '$big' > '$work/out'"
   measure cp cp "$big" "$work/out"
 )
 echo "$results" | awk -v mb="$mb" '
-  { name[NR] = $1; s[NR] = $2; peak[NR] = $3 }
+  { name[NR] = $1; s[NR] = $2; peak[NR] = $3; at[$1] = NR }
   END {
     printf "%-10s %8s %10s %12s\n", "command", "seconds", "MB/s", "peak memory"
     for (i = 1; i <= NR; i++)
       printf "%-10s %8.2f %10.1f %9d KiB\n", name[i], s[i], (s[i] > 0 ? mb / s[i] : 0), peak[i]
-    if (s[2] > 0 && s[3] > 0)
-      printf "webtrim takes %.2f times the byte copy and %.2f times cp\n", s[1] / s[2], s[1] / s[3]
+    b = s[at["bytecopy"]]; c = s[at["cp"]]
+    for (i = 1; i <= 2; i++)
+      if (b > 0 && c > 0)
+        printf "%s takes %.2f times the byte copy and %.2f times cp\n", name[i], s[i] / b, s[i] / c
   }'
 
 # The durability flush on its own: the wall-clock time one run spends in
@@ -92,7 +97,7 @@ fi
 
 echo
 echo "stages alone (default options, median of 3):"
-for stage in copy elements attributes extract; do
+for stage in copy elements attributes extract anylayout; do
   for i in 1 2 3; do "$build/bench/passbench" "$stage" "$big"; done |
     awk '{ print $2 }' | median | awk -v s="$stage" '{ printf "  %-11s %8.1f MB/s\n", s, $1 }'
 done
@@ -108,9 +113,11 @@ with open(sys.argv[1], "w") as f:
 PY
 cells_mb=$(awk -v b="$(stat -c %s "$work/cells.htm")" 'BEGIN { printf "%.1f", b / 1e6 }')
 echo "a page of 1,000,000 small cells ($cells_mb MB):"
-for stage in copy extract; do
+for stage in copy extract anylayout; do
   for i in 1 2 3; do "$build/bench/passbench" "$stage" "$work/cells.htm"; done |
     awk '{ print $2 }' | median | awk -v s="$stage" '{ printf "  %-11s %8.1f MB/s\n", s, $1 }'
 done
-read -r s m < <(timed "$build/bench/passbench" extract "$work/cells.htm")
-echo "  extract peak memory: $m KiB"
+for stage in extract anylayout; do
+  read -r s m < <(timed "$build/bench/passbench" "$stage" "$work/cells.htm")
+  echo "  $stage peak memory: $m KiB"
+done

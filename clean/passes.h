@@ -7,9 +7,9 @@
 #include <stdint.h>
 #include "clean/stream.h"
 
-// The run's copy of CleanOptions bits 0 to 12: RunFlags[k] is
+// The run's copy of CleanOptions bits 0 to 13: RunFlags[k] is
 // CleanOptions & (1 << k), captured once at the start of a run.
-enum { kRunFlagCount = 13 };
+enum { kRunFlagCount = 14 };
 extern uint32_t RunFlags[kRunFlagCount];
 void CaptureRunFlags(uint32_t options);
 

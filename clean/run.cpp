@@ -13,6 +13,7 @@
 #include "clean/run.h"
 #include <string.h>
 #include "app/options.h"
+#include "clean/anylayout.h"
 #include "clean/fs.h"
 #include "clean/passes.h"
 #include "clean/report.h"
@@ -101,7 +102,10 @@ static void ReportAfterDisposal(ErrorId id, const char *detail, int err)
 
 static void RunExtraction(ByteStream *input, ByteStream *output)
 {
-    MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
+    if (RunFlags[8] && RunFlags[13])
+        AnyLayoutExtract(RunFlags[11] != 0, input, output);
+    else
+        MainPartExtractor(RunFlags[8] != 0, RunFlags[11] != 0, input, output);
 }
 
 bool CleaningRun()

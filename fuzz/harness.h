@@ -24,7 +24,8 @@
 
 typedef void (*StageProc)(ByteStream *, ByteStream *);
 
-// The extraction as the run calls it: RunFlags 8 and 11 as its switches.
+// The table-rule extraction as the run calls it without bit 13: RunFlags 8
+// and 11 as its switches. The any-layout rule has its own target.
 void ExtractionStage(ByteStream *input, ByteStream *output);
 
 // The options word of a fuzz input: its first two bytes, low byte first.

@@ -57,13 +57,13 @@ static const char kNotOnPicture[] = "Please place your file to the picture";
 static const char kOnlyOneFile[] = "Only one file permitted";
 
 // Context help: control id, help context id; the first thirteen follow
-// the bits of CleanOptions from 0 to 12.
+// the bits of CleanOptions from 0 to 12, bit 13 comes last.
 static const DWORD HelpIdTable[] = {
     IDC_COMMENTS, 2,     IDC_SCRIPTS, 3,   IDC_STYLES, 4,         IDC_FORMS, 5,
     IDC_INTERNET, 6,     IDC_METATAGS, 7,  IDC_PICTURES, 8,       IDC_MODULES, 9,
     IDC_EXTRACT, 10,     IDC_FRAMES, 11,   IDC_BAD_COLORS, 12,    IDC_CUT_TABLES, 13,
     IDC_EXTRACT_FIRST, 14, IDC_SAVE, 15,   IDC_DEFAULT, 16,       IDC_HELP_BUTTON, 17,
-    IDC_OPEN, 18,        0, 0,
+    IDC_OPEN, 18,        IDC_ANY_LAYOUT, 19,  0, 0,
 };
 
 // Template and procedure of each tab's page.

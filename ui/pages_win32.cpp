@@ -14,13 +14,15 @@
 #include "ui/resource.h"
 #include "ui/window.h"
 
-// Switches whose boxes stand on the Main page: bits 6, 8, 10 and 11.
-static const uint32_t kMainPageMask = kOptPictures | kOptExtract | kOptBadColors | kOptCutTables;
+// Switches whose boxes stand on the Main page: bits 6, 8, 10, 11 and 13.
+static const uint32_t kMainPageMask =
+    kOptPictures | kOptExtract | kOptBadColors | kOptCutTables | kOptAnyLayout;
 
 static const char kRecycleBinText[] = "Recycle Bin";
 
 // The Main page's boxes in the order in which they are set.
-static const int kMainPageBoxes[] = {IDC_EXTRACT, IDC_CUT_TABLES, IDC_PICTURES, IDC_BAD_COLORS};
+static const int kMainPageBoxes[] = {IDC_EXTRACT, IDC_CUT_TABLES, IDC_PICTURES, IDC_BAD_COLORS,
+                                     IDC_ANY_LAYOUT};
 
 // Mask of the switch behind check box `id`, or 0 for another control.
 static uint32_t SwitchOfBox(int id)
@@ -37,11 +39,19 @@ static void ShowSwitch(HWND page, int id)
     CheckDlgButton(page, id, (CleanOptions & SwitchOfBox(id)) ? BST_CHECKED : BST_UNCHECKED);
 }
 
+// "Find the main part in any layout" means something only while the main
+// part is extracted.
+static void EnableAnyLayout(HWND page)
+{
+    EnableWindow(GetDlgItem(page, IDC_ANY_LAYOUT), (CleanOptions & kOptExtract) != 0);
+}
+
 void SetPageChecks(HWND page, int index)
 {
     if (index == kPageMain) {
         for (int id : kMainPageBoxes)
             ShowSwitch(page, id);
+        EnableAnyLayout(page);
     } else if (index == kPageAdvanced) {
         for (int bit = 0; bit < kSwitchCount; bit++) {
             if (kAdvancedMask & (1u << bit))
@@ -69,8 +79,11 @@ INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
         SetPageChecks(page, kPageMain);
         return TRUE;
     }
-    if (message == WM_COMMAND)
+    if (message == WM_COMMAND) {
         TakeSwitch(page, LOWORD(wParam), kMainPageMask);
+        if (LOWORD(wParam) == IDC_EXTRACT)
+            EnableAnyLayout(page);
+    }
     return FALSE;
 }
 

@@ -39,6 +39,7 @@
 #define IDC_CUT_TABLES       1009
 #define IDC_PICTURES         1010
 #define IDC_BAD_COLORS       1011
+#define IDC_ANY_LAYOUT       1028
 
 /* Advanced page. */
 #define IDC_STYLES           1012

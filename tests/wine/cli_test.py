@@ -13,6 +13,24 @@ from winetest import Wine, read, scratch, winpath
 import winetest
 
 PAGE = b"<html><body>hello</body></html>"
+HERE = os.path.dirname(os.path.abspath(__file__))
+LINUX_EXE = os.environ.get("WEBTRIM_LINUX_EXE", os.path.join(HERE, "../../build/linux/webtrim"))
+CORPUS = os.path.join(HERE, "../../../shared/corpus")
+
+
+def linux_clean(data, w0):
+    """The page as the Linux program cleans it under the options word w0."""
+    with tempfile.TemporaryDirectory() as home:
+        os.makedirs(os.path.join(home, "cfg", "halvane"))
+        with open(os.path.join(home, "cfg", "halvane", "webtrim.ini"), "w") as f:
+            f.write("[Webtrim]\nw0=0x%08X\nw1=\n" % w0)
+        page = os.path.join(home, "page.htm")
+        write(page, data)
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, "cfg"),
+                   XDG_DATA_HOME=os.path.join(home, "data"))
+        subprocess.run([LINUX_EXE, page], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        return read(page)
 NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
 CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
 CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
@@ -139,6 +157,23 @@ class CommandLine(unittest.TestCase):
         boxes, code = self.wine.clean(winpath(page))
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
+
+    @unittest.skipUnless(os.path.exists(LINUX_EXE) and os.path.isdir(CORPUS),
+                         "needs the Linux build and the shared corpus")
+    def test_any_layout_extraction_writes_what_linux_writes(self):
+        # The choice is integer arithmetic after a table-rounded p, so both
+        # forms must cut the same bytes.
+        names = sorted(n for n in os.listdir(CORPUS) if n.endswith(".htm"))[::29]
+        for w0 in (0x100033BF, 0x10003BBF):
+            self.wine.reg_set("w0", "REG_DWORD", "0x%08x" % w0)
+            self.wine.reg_set("w1", "REG_SZ", "")
+            for name in names:
+                original = read(os.path.join(CORPUS, name))
+                page = os.path.join(self.dir, "page.htm")
+                write(page, original)
+                self.assertEqual(self.wine.clean(winpath(page)), ([], 0), name)
+                self.assertEqual(read(page), linux_clean(original, w0), (name, hex(w0)))
+                self.assertLess(len(read(page)), len(original), name)
 
 
 def digest(path):

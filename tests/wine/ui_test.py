@@ -37,7 +37,7 @@ CANNOT_OPEN = ("Webtrim", "error", "Cannot open this file")
 
 # Control ids.
 EXIT, OPEN, DEFAULT_BUTTON, SAVE = 2, 1003, 1004, 1007
-EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS = 1008, 1009, 1010, 1011
+EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT = 1008, 1009, 1010, 1011, 1028
 ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
 STYLES, COMMENTS = 1012, 1016
 RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
@@ -356,7 +356,7 @@ class WindowTest(unittest.TestCase):
         """Clicks a check box or radio button and waits for its new mark."""
         was = st.page_control(ident)["checked"]
         self.click_page(st, ident)
-        want = not was if ident < RECYCLE else True
+        want = not was if ident < RECYCLE or ident == ANY_LAYOUT else True
         return self.until(lambda s: s.page_control(ident)["checked"] == want, "box %d" % ident)
 
     def shot(self, st, name):
@@ -405,9 +405,10 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(st.main_control(EXIT)["text"], "Exit")
 
         # Main page: only "Extract the main part" checked.
-        self.assertEqual(st.page_ids(), [EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS])
+        self.assertEqual(st.page_ids(), [EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT])
         marks = {i: st.page_control(i)["checked"] for i in st.page_ids()}
-        self.assertEqual(marks, {EXTRACT: True, CUT_TABLES: False, PICTURES: False, BAD_COLORS: False})
+        self.assertEqual(marks, {EXTRACT: True, CUT_TABLES: False, PICTURES: False, BAD_COLORS: False,
+                                 ANY_LAYOUT: False})
         self.assertEqual(st.page_control(EXTRACT)["text"], "Extract the main part of the web page")
 
         # The picture: dark red, exactly where it belongs, yellow prompt
@@ -772,6 +773,43 @@ class WindowTest(unittest.TestCase):
         self.program.assert_quiet(0.5)
         self.click_main(st, EXIT)
         self.assertEqual(self.program.exit_code(), 1)
+
+    def test_10_any_layout_box_follows_extract_and_default(self):
+        st = self.start()
+        box = st.page_control(ANY_LAYOUT)
+        self.assertEqual(box["text"], "Find the main part in any layout")
+        self.assertTrue(box["enabled"])
+        # Below the four boxes, on the page and inside the tab's frame.
+        above = st.page_control(BAD_COLORS)["rect"]
+        page = next(c for c in st.controls if c["hwnd"] == st.page)["rect"]
+        self.assertGreaterEqual(box["rect"][1], above[3])
+        self.assertEqual(box["rect"][0], above[0])
+        self.assertLessEqual(box["rect"][3], page[3])
+        self.assertLess(page[3], st.tab["rect"][3])
+        st = self.toggle(st, ANY_LAYOUT)
+        self.shot(st, "page-main-any-layout")
+        self.save(st, DEFAULT | 0x2000)
+
+        # Without "Extract" the box is greyed, keeps its mark and its bit,
+        # and ignores clicks; so it is when the page is built afresh.
+        st = self.toggle(st, EXTRACT)
+        st = self.until(lambda s: not s.page_control(ANY_LAYOUT)["enabled"], "the box greyed")
+        self.assertTrue(st.page_control(ANY_LAYOUT)["checked"])
+        self.click_page(st, ANY_LAYOUT)
+        self.program.assert_quiet(0.5)
+        self.assertTrue(self.state().page_control(ANY_LAYOUT)["checked"])
+        self.save(st, (DEFAULT | 0x2000) & ~0x100)
+        st = self.open_tab(self.open_tab(st, 1), 0)
+        self.assertFalse(st.page_control(ANY_LAYOUT)["enabled"])
+        self.shot(st, "page-main-any-layout-greyed")
+
+        # "Default" clears bit 13 and, with "Extract" back on, enables the box.
+        self.click_main(st, DEFAULT_BUTTON)
+        st = self.until(lambda s: s.page_control(ANY_LAYOUT)["enabled"], "the box enabled again")
+        self.assertFalse(st.page_control(ANY_LAYOUT)["checked"])
+        self.assertTrue(st.page_control(EXTRACT)["checked"])
+        self.save(st, DEFAULT)
+        self.end_with_escape()
 
 
 if __name__ == "__main__":

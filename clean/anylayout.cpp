@@ -1,0 +1,1415 @@
+// Main-part extraction for pages of any layout.
+//
+// One forward scan reads the page and keeps a record for every open
+// container element (DIV, ARTICLE, TD, UL...) and a few closed ones. The
+// text between block breaks forms blocks; each block is given the chance
+// that it is main text, p, from its length, its share of link words, the
+// tag that starts it and the class/id hints of its container, and adds its
+// w words and p*w to the innermost open record (W and TP). A closed record
+// passes its sums on to its parent. After the scan the record with the best
+// TP / (W + G/4) wins (G is the whole page's TP), a few weak descendants of
+// it are cut away, and the chosen bytes are copied from the page in a
+// second read, between the head of the page and fixed closing tags.
+//
+// Memory does not grow with the page: a record holds positions, sums and
+// hints, never text; at most kMaxOpen containers are open and kMaxKept
+// closed ones are kept (those after the first </BODY>, which no cut of the
+// body can need, make room first, then those of least TP). The table cut
+// of "Remove tables in the main part" runs the same lexer over the chosen
+// part again and drops every table by nesting depth while copying.
+//
+// Everything after p is integer arithmetic: p itself comes from integer
+// tables rounded to 1/256, so every build chooses the same bytes.
+//
+// The lexer is tolerant of broken markup. White space is 0x09-0x0D and
+// 0x20. "<!--" opens a comment up to "-->" ("<!-->" and "<!--->" close at
+// once); "<!", "<?" and "</" + non-letter are skipped to '>'; "<" + letter
+// opens a start tag and "</" + letter an end tag; any other '<' is text.
+// In a tag a quote opens a value only right after '=' and may hold '>'.
+// SCRIPT and STYLE run to "</script" / "</style" + blank, '/' or '>';
+// TITLE text is skipped to the next '<'.
+#include "clean/anylayout.h"
+#include <stdlib.h>
+#include <string.h>
+#include "clean/passes.h"
+
+namespace {
+
+enum {
+    kMaxOpen = 512,         // containers open at once; deeper ones are not recorded
+    kMaxKept = 64,          // closed records kept for the choice
+    kValueMax = 64,         // bytes of a class or id value looked at
+    kNameMax = 10,          // longest tag name told apart (BLOCKQUOTE, FIGCAPTION)
+    kAttrNameMax = 6,       // longest attribute name told apart (hidden)
+};
+
+// ---------------------------------------------------------------------------
+// Bytes and tags
+
+enum ByteClass {
+    kClassWordy = 1,        // an ASCII letter or digit, or a byte from 0x80 up
+    kClassSpace = 2,
+    kClassLt = 4,
+    kClassGt = 8,
+    kClassSlash = 16,
+    kClassEq = 32,
+};
+
+struct ByteClasses {
+    unsigned char of[256];
+    constexpr ByteClasses() : of()
+    {
+        for (int c = 0; c < 256; c++) {
+            bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+            of[c] = (unsigned char)((alnum || c >= 0x80) ? kClassWordy
+                                    : (c >= 0x09 && c <= 0x0D) || c == ' ' ? kClassSpace
+                                    : c == '<' ? kClassLt
+                                    : c == '>' ? kClassGt
+                                    : c == '/' ? kClassSlash
+                                    : c == '=' ? kClassEq : 0);
+        }
+    }
+};
+constexpr ByteClasses kBytes;
+
+inline bool IsLetter(int c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+inline unsigned char Upper(unsigned char c)
+{
+    return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c;
+}
+
+inline unsigned char Lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? (unsigned char)(c + 32) : c;
+}
+
+enum TagId {
+    kTagOther = 0,
+    // Containers: the elements that get records.
+    kTagDiv, kTagArticle, kTagMain, kTagSection, kTagTd, kTagTh, kTagTr, kTagTable,
+    kTagTbody, kTagThead, kTagTfoot, kTagUl, kTagOl, kTagDl, kTagBlockquote, kTagCenter,
+    kTagAside, kTagNav, kTagHeader, kTagFooter,
+    // Other block breaks.
+    kTagP, kTagLi, kTagDt, kTagDd, kTagHeading, kTagHr, kTagPre, kTagAddress, kTagFigure,
+    kTagFigcaption, kTagCaption, kTagForm, kTagFieldset, kTagLegend, kTagOption, kTagSelect,
+    kTagTextarea, kTagIframe,
+    // Text not counted.
+    kTagNoscript, kTagButton, kTagNoembed, kTagTemplate,
+    // The rest that the scan looks at.
+    kTagA, kTagBody, kTagHead, kTagHtml, kTagScript, kTagStyle, kTagTitle,
+    kTagCount
+};
+
+enum TagFlag {
+    kFlagContainer = 1,
+    kFlagBreak = 2,         // ends the current text block
+    kFlagNoCount = 4,       // its text is not counted
+    kFlagTablePart = 8,     // TD TH TR TBODY THEAD TFOOT: closed within their table
+};
+
+struct TagInfo {
+    const char *name;
+    unsigned char flags;
+    unsigned char kind;     // the tag it pairs with: TH with TD, THEAD and TFOOT with TBODY
+};
+
+const unsigned char kBox = kFlagContainer | kFlagBreak;
+const unsigned char kCell = kBox | kFlagTablePart;
+
+const TagInfo kTags[kTagCount] = {
+    {"", 0, kTagOther},
+    {"DIV", kBox, kTagDiv}, {"ARTICLE", kBox, kTagArticle}, {"MAIN", kBox, kTagMain},
+    {"SECTION", kBox, kTagSection}, {"TD", kCell, kTagTd}, {"TH", kCell, kTagTd},
+    {"TR", kCell, kTagTr}, {"TABLE", kBox, kTagTable}, {"TBODY", kCell, kTagTbody},
+    {"THEAD", kCell, kTagTbody}, {"TFOOT", kCell, kTagTbody}, {"UL", kBox, kTagUl},
+    {"OL", kBox, kTagOl}, {"DL", kBox, kTagDl}, {"BLOCKQUOTE", kBox, kTagBlockquote},
+    {"CENTER", kBox, kTagCenter}, {"ASIDE", kBox, kTagAside}, {"NAV", kBox, kTagNav},
+    {"HEADER", kBox, kTagHeader}, {"FOOTER", kBox, kTagFooter},
+    {"P", kFlagBreak, kTagP}, {"LI", kFlagBreak, kTagLi}, {"DT", kFlagBreak, kTagDt},
+    {"DD", kFlagBreak, kTagDd}, {"H1", kFlagBreak, kTagHeading}, {"HR", kFlagBreak, kTagHr},
+    {"PRE", kFlagBreak, kTagPre}, {"ADDRESS", kFlagBreak, kTagAddress},
+    {"FIGURE", kFlagBreak, kTagFigure}, {"FIGCAPTION", kFlagBreak, kTagFigcaption},
+    {"CAPTION", kFlagBreak, kTagCaption}, {"FORM", kFlagBreak, kTagForm},
+    {"FIELDSET", kFlagBreak, kTagFieldset}, {"LEGEND", kFlagBreak, kTagLegend},
+    {"OPTION", kFlagBreak, kTagOption}, {"SELECT", kFlagBreak | kFlagNoCount, kTagSelect},
+    {"TEXTAREA", kFlagBreak | kFlagNoCount, kTagTextarea},
+    {"IFRAME", kFlagBreak | kFlagNoCount, kTagIframe},
+    {"NOSCRIPT", kFlagNoCount, kTagNoscript}, {"BUTTON", kFlagNoCount, kTagButton},
+    {"NOEMBED", kFlagNoCount, kTagNoembed}, {"TEMPLATE", kFlagNoCount, kTagTemplate},
+    {"A", 0, kTagA}, {"BODY", 0, kTagBody}, {"HEAD", 0, kTagHead}, {"HTML", 0, kTagHtml},
+    {"SCRIPT", 0, kTagScript}, {"STYLE", 0, kTagStyle}, {"TITLE", 0, kTagTitle},
+};
+
+// The tags grouped by the first letter of their names, built once per call.
+struct TagIndex {
+    unsigned char first[27];            // tags of letter L: order[first[L] .. first[L+1])
+    unsigned char order[kTagCount];
+    unsigned char length[kTagCount];
+};
+
+void BuildTagIndex(TagIndex *x)
+{
+    unsigned char count[27] = {0};
+    for (int t = 1; t < kTagCount; t++) {
+        count[kTags[t].name[0] - 'A' + 1]++;
+        x->length[t] = (unsigned char)strlen(kTags[t].name);
+    }
+    x->first[0] = 0;
+    for (int l = 1; l <= 26; l++)
+        x->first[l] = (unsigned char)(x->first[l - 1] + count[l]);
+    unsigned char next[26];
+    memcpy(next, x->first, sizeof next);
+    for (int t = 1; t < kTagCount; t++)
+        x->order[next[kTags[t].name[0] - 'A']++] = (unsigned char)t;
+}
+
+// The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax).
+TagId LookUpTag(const TagIndex *x, const unsigned char *name, size_t n)
+{
+    if (name[0] < 'A' || name[0] > 'Z')
+        return kTagOther;
+    if (n == 2 && name[0] == 'H' && name[1] >= '1' && name[1] <= '6')
+        return kTagHeading;
+    int letter = name[0] - 'A';
+    for (int j = x->first[letter]; j < x->first[letter + 1]; j++) {
+        int t = x->order[j];
+        if (x->length[t] == n && memcmp(kTags[t].name, name, n) == 0)
+            return (TagId)t;
+    }
+    return kTagOther;
+}
+
+// ---------------------------------------------------------------------------
+// Hints from class and id values
+
+enum Hint {
+    kHintArticle = 1,
+    kHintContent = 2,
+    kHintComment = 4,
+    kHintBoiler = 8,
+    kHintPositive = kHintArticle | kHintContent,
+};
+
+// A token matches a word when it holds it anywhere, or, for a prefix word,
+// when it starts with it.
+struct HintWord {
+    const char *text;
+    unsigned char hint;
+    bool prefix;
+};
+
+const HintWord kHintWords[] = {
+    {"article", kHintArticle, false}, {"hentry", kHintArticle, false},
+    {"story", kHintArticle, false}, {"post", kHintArticle, true}, {"entry", kHintArticle, true},
+    {"blog", kHintArticle, true},
+    {"content", kHintContent, false}, {"main", kHintContent, true}, {"body", kHintContent, true},
+    {"text", kHintContent, true}, {"detail", kHintContent, true},
+    {"permalink", kHintContent, true},
+    {"comment", kHintComment, false}, {"disqus", kHintComment, false},
+    {"respond", kHintComment, false}, {"replies", kHintComment, false},
+    {"reply", kHintComment, true}, {"discuss", kHintComment, true},
+    {"reaction", kHintComment, true}, {"talkback", kHintComment, true},
+    // Navigation.
+    {"breadcrumb", kHintBoiler, false}, {"pagination", kHintBoiler, false},
+    {"navigation", kHintBoiler, false}, {"navbar", kHintBoiler, false},
+    {"menu", kHintBoiler, false}, {"nav", kHintBoiler, true}, {"pager", kHintBoiler, true},
+    {"paging", kHintBoiler, true}, {"skip", kHintBoiler, true}, {"tab", kHintBoiler, true},
+    // Side columns.
+    {"sidebar", kHintBoiler, false}, {"widget", kHintBoiler, false},
+    {"side", kHintBoiler, true}, {"aside", kHintBoiler, true}, {"rail", kHintBoiler, true},
+    // Page foot and head.
+    {"footer", kHintBoiler, false}, {"copyright", kHintBoiler, false},
+    {"foot", kHintBoiler, true}, {"bottom", kHintBoiler, true}, {"legal", kHintBoiler, true},
+    {"disclaimer", kHintBoiler, true},
+    {"header", kHintBoiler, false}, {"masthead", kHintBoiler, false},
+    {"banner", kHintBoiler, false}, {"head", kHintBoiler, true}, {"top", kHintBoiler, true},
+    {"logo", kHintBoiler, true}, {"brand", kHintBoiler, true},
+    // Sharing.
+    {"social", kHintBoiler, false}, {"share", kHintBoiler, false},
+    {"sharing", kHintBoiler, false}, {"addthis", kHintBoiler, false},
+    {"bookmark", kHintBoiler, false}, {"tool", kHintBoiler, true}, {"print", kHintBoiler, true},
+    {"email", kHintBoiler, true}, {"facebook", kHintBoiler, true},
+    {"twitter", kHintBoiler, true}, {"tweet", kHintBoiler, true},
+    // Advertising.
+    {"advert", kHintBoiler, false}, {"sponsor", kHintBoiler, false},
+    {"promo", kHintBoiler, false}, {"outbrain", kHintBoiler, false},
+    {"taboola", kHintBoiler, false}, {"adsense", kHintBoiler, false},
+    {"ad", kHintBoiler, true}, {"ads", kHintBoiler, true}, {"adv", kHintBoiler, true},
+    {"dfp", kHintBoiler, true},
+    // Links to elsewhere.
+    {"related", kHintBoiler, false}, {"recommend", kHintBoiler, false},
+    {"popular", kHintBoiler, false}, {"trending", kHintBoiler, false},
+    {"more", kHintBoiler, true}, {"also", kHintBoiler, true}, {"tag", kHintBoiler, true},
+    {"categor", kHintBoiler, true}, {"archive", kHintBoiler, true},
+    // Hidden.
+    {"hidden", kHintBoiler, false}, {"invisible", kHintBoiler, false},
+    {"hide", kHintBoiler, true},
+};
+enum { kHintWordCount = sizeof kHintWords / sizeof kHintWords[0] };
+
+// The words grouped by first letter, built once per call.
+struct HintIndex {
+    unsigned char first[27];            // words of letter L: order[first[L] .. first[L+1])
+    unsigned char order[kHintWordCount];
+    unsigned char length[kHintWordCount];
+};
+
+void BuildHintIndex(HintIndex *x)
+{
+    unsigned char count[27] = {0};
+    for (int i = 0; i < kHintWordCount; i++) {
+        count[kHintWords[i].text[0] - 'a' + 1]++;
+        x->length[i] = (unsigned char)strlen(kHintWords[i].text);
+    }
+    x->first[0] = 0;
+    for (int l = 1; l <= 26; l++)
+        x->first[l] = (unsigned char)(x->first[l - 1] + count[l]);
+    unsigned char next[26];
+    memcpy(next, x->first, sizeof next);
+    for (int i = 0; i < kHintWordCount; i++)
+        x->order[next[kHintWords[i].text[0] - 'a']++] = (unsigned char)i;
+}
+
+unsigned TokenHints(const HintIndex *x, const unsigned char *t, size_t n)
+{
+    unsigned hints = 0;
+    for (size_t i = 0; i < n; i++) {
+        if (t[i] < 'a' || t[i] > 'z')
+            continue;
+        int letter = t[i] - 'a';
+        for (int j = x->first[letter]; j < x->first[letter + 1]; j++) {
+            int w = x->order[j];
+            if ((kHintWords[w].prefix && i != 0) || x->length[w] > n - i)
+                continue;
+            if (memcmp(t + i, kHintWords[w].text, x->length[w]) == 0)
+                hints |= kHintWords[w].hint;
+        }
+    }
+    return hints;
+}
+
+// The hints of a lower-cased value, cut into tokens at every byte that is
+// not a letter or digit.
+unsigned ValueHints(const HintIndex *x, const unsigned char *v, size_t n)
+{
+    unsigned hints = 0;
+    size_t i = 0;
+    while (i < n) {
+        while (i < n && !((v[i] >= 'a' && v[i] <= 'z') || (v[i] >= '0' && v[i] <= '9')))
+            i++;
+        size_t from = i;
+        while (i < n && ((v[i] >= 'a' && v[i] <= 'z') || (v[i] >= '0' && v[i] <= '9')))
+            i++;
+        if (i > from)
+            hints |= TokenHints(x, v + from, i - from);
+    }
+    return hints;
+}
+
+// ---------------------------------------------------------------------------
+// The chance that a block is main text
+
+enum BlockFlag {
+    kBlockP = kAnyLayoutBlockP,
+    kBlockLi = kAnyLayoutBlockLi,
+    kBlockHeading = kAnyLayoutBlockHeading,
+};
+
+// 65536 ln(1 + i/64) for i = 0..64.
+const int32_t kLnTable[65] = {
+    0, 1016, 2017, 3002, 3973, 4930, 5873, 6802, 7719, 8623, 9515, 10394, 11262, 12119, 12965,
+    13800, 14624, 15438, 16242, 17037, 17821, 18597, 19364, 20121, 20870, 21611, 22343, 23067,
+    23783, 24492, 25193, 25886, 26573, 27252, 27924, 28589, 29248, 29900, 30546, 31185, 31818,
+    32445, 33067, 33682, 34292, 34896, 35494, 36087, 36675, 37258, 37835, 38407, 38975, 39537,
+    40095, 40648, 41196, 41740, 42280, 42815, 43345, 43872, 44394, 44912, 45426,
+};
+const int64_t kLn2 = 45426;     // 65536 ln 2
+
+// 6553600 ln((k + 0.5) / (255.5 - k)) for k = 128..255: the values of z
+// (scaled like BlockZ) from which p rounds up to (k + 1)/256. The
+// thresholds below 128 are these negated: T(k) = -T(255 - k).
+const int32_t kRoundUp[128] = {
+    51200, 153607, 256033, 358489, 460990, 563547, 666173, 768881, 871683, 974592, 1077622,
+    1180784, 1284092, 1387560, 1491201, 1595027, 1699053, 1803292, 1907759, 2012466, 2117430,
+    2222663, 2328180, 2433998, 2540129, 2646591, 2753399, 2860568, 2968115, 3076056, 3184409,
+    3293190, 3402417, 3512109, 3622283, 3732959, 3844156, 3955893, 4068191, 4181071, 4294554,
+    4408663, 4523419, 4638846, 4754968, 4871811, 4989398, 5107757, 5226914, 5346899, 5467738,
+    5589464, 5712105, 5835696, 5960268, 6085857, 6212498, 6340229, 6469088, 6599115, 6730353,
+    6862845, 6996637, 7131776, 7268311, 7406295, 7545782, 7686829, 7829495, 7973843, 8119938,
+    8267849, 8417648, 8569413, 8723223, 8879164, 9037324, 9197799, 9360689, 9526100, 9694146,
+    9864947, 10038630, 10215331, 10395196, 10578380, 10765050, 10955384, 11149573, 11347825,
+    11550360, 11757420, 11969266, 12186178, 12408466, 12636464, 12870537, 13111089, 13358561,
+    13613440, 13876266, 14147638, 14428225, 14718775, 15020129, 15333240, 15659189, 15999212,
+    16354730, 16727388, 17119107, 17532145, 17969185, 18433447, 18928842, 19460183, 20033492,
+    20656434, 21338982, 22094443, 22941138, 23905283, 25026303, 26367529, 28040549, 30271557,
+    33645106, 40870672,
+};
+
+const int64_t kZScale = 100 * 65536;
+
+// 65536 ln(1 + w), within 1/10000.
+int64_t Ln1p(int64_t w)
+{
+    uint64_t n = (uint64_t)w + 1;
+    int k = 0;
+    while (k < 63 && (n >> (k + 1)) != 0)
+        k++;
+    uint64_t rest = n - ((uint64_t)1 << k);     // n = 2^k (1 + rest / 2^k)
+    uint64_t f = k >= 16 ? rest >> (k - 16) : rest << (16 - k);
+    int i = (int)(f >> 10);
+    int64_t part = f & 1023;
+    int64_t v = kLnTable[i] + (((int64_t)kLnTable[i + 1] - kLnTable[i]) * part >> 10);
+    return k * kLn2 + v;
+}
+
+// z of a block of w words, l of them in links, times kZScale.
+int64_t BlockZ(int64_t w, int64_t l, unsigned flags, unsigned hints)
+{
+    int64_t d = (l << 16) / w;                  // link density, 65536ths
+    int64_t z = -122 * 65536 + 62 * Ln1p(w) - 433 * d + ((253 * d * d) >> 16);
+    int64_t b = 0;
+    if (flags & kBlockP)
+        b += 83;
+    if (flags & kBlockLi)
+        b += 68;
+    if (flags & kBlockHeading)
+        b += 58;
+    if (hints & kHintComment)
+        b -= 261;
+    if (hints & kHintBoiler)
+        b -= 98;
+    if (hints & kHintPositive)
+        b -= 15;
+    return z + b * 65536;
+}
+
+// p = 1 / (1 + e^-z) rounded to 256ths: the number of thresholds z reaches.
+int BlockWeight(int64_t w, int64_t l, unsigned flags, unsigned hints)
+{
+    int64_t z = BlockZ(w, l, flags, hints);
+    int64_t a = z < 0 ? -z : z;
+    // Thresholds of kRoundUp below |z| (for z < 0: below or at it).
+    int lo = 0, hi = 128;
+    while (lo < hi) {
+        int mid = (lo + hi) / 2;
+        if (z >= 0 ? kRoundUp[mid] <= a : kRoundUp[mid] < a)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return z >= 0 ? 128 + lo : 128 - lo;
+}
+
+// ---------------------------------------------------------------------------
+// Exact comparison of products
+
+struct Wide {
+    uint64_t hi, lo;
+};
+
+Wide Multiply(uint64_t a, uint64_t b)
+{
+    uint64_t a0 = a & 0xFFFFFFFFu, a1 = a >> 32, b0 = b & 0xFFFFFFFFu, b1 = b >> 32;
+    uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    uint64_t mid = (p00 >> 32) + (p01 & 0xFFFFFFFFu) + (p10 & 0xFFFFFFFFu);
+    Wide r;
+    r.lo = (mid << 32) | (p00 & 0xFFFFFFFFu);
+    r.hi = p11 + (p01 >> 32) + (p10 >> 32) + (mid >> 32);
+    return r;
+}
+
+int Compare(Wide x, Wide y)
+{
+    if (x.hi != y.hi)
+        return x.hi < y.hi ? -1 : 1;
+    if (x.lo != y.lo)
+        return x.lo < y.lo ? -1 : 1;
+    return 0;
+}
+
+Wide Subtract(Wide x, Wide y)      // x >= y
+{
+    Wide r;
+    r.lo = x.lo - y.lo;
+    r.hi = x.hi - y.hi - (x.lo < y.lo ? 1 : 0);
+    return r;
+}
+
+// ---------------------------------------------------------------------------
+// The state of one call
+
+struct Record {
+    int64_t start;          // the '<' of its start tag (the root's: of BODY, or the head end)
+    int64_t contentStart;   // just after the start tag's '>'
+    int64_t end;            // its last byte, once closed
+    int64_t words;          // W: words of its blocks and its descendants'
+    int64_t weighted;       // TP: the same words weighted by p, in 256ths
+    unsigned char tag;      // TagId; kTagBody for the root
+    unsigned char hints;    // its own class/id/style hints
+    unsigned char inherited;// its hints and all its ancestors'
+};
+
+enum LexState {
+    kLexText, kLexWord, kLexLt, kLexLtSlash, kLexName, kLexAttrSpace, kLexAttrName,
+    kLexAfterAttrName, kLexAfterEq, kLexQuoted, kLexUnquoted, kLexSkipGt, kLexBang,
+    kLexBangDash, kLexCommentStart, kLexCommentStartDash, kLexComment, kLexCommentDash,
+    kLexCommentDashes, kLexRaw, kLexRawLt, kLexRawName, kLexTitle,
+};
+
+// Attributes whose values are read; HIDDEN and HREF count by their names.
+enum AttrKind { kAttrNone, kAttrClass, kAttrId, kAttrStyle };
+
+// The lexer's place in the page: inside a word, a tag, a comment...
+struct Lexer {
+    int state;
+    bool wordOpen;
+    bool wordWordy;         // the open word holds a letter, digit or high byte
+    int64_t tagStart;       // the '<' of the tag being read
+    bool endTag;
+    size_t nameLength;
+    unsigned char name[kNameMax];
+    int tag;                // TagId of the tag being read
+    bool collecting;        // its attributes matter
+    int attr;               // AttrKind of the attribute being read
+    size_t attrLength;
+    unsigned char attrName[kAttrNameMax];
+    unsigned char quote;
+    size_t valueLength;
+    unsigned char value[kValueMax];
+    int styleMatch[2];      // bytes of "display:none", "visibility:hidden" matched
+    unsigned tagHints;
+    bool hasHref;
+    int rawTag;             // kTagScript or kTagStyle
+    size_t rawMatched;
+};
+
+// A window onto the input's buffer, read without a call per byte.
+struct Reader {
+    ByteStream *s;
+    const unsigned char *p;
+    const unsigned char *end;
+    int64_t limit;          // one past the last byte to read
+    int64_t *count;         // bytes taken into the window
+};
+
+struct Cut {
+    int64_t start, end;
+};
+
+struct State {
+    bool copying;           // the lexer runs over the chosen part to cut tables
+    Lexer lex;
+    TagIndex tagIndex;
+    HintIndex hintIndex;
+
+    // The scan.
+    Record open[kMaxOpen + 1];  // open[0] is the root
+    int depth;                  // open records, the root included
+    int openOfKind[kTagCount];
+    Record kept[kMaxKept];
+    int keptCount;
+    int weakest;                // the kept record to make room first; -1: not known
+    int64_t blockWords, blockLinkWords;
+    unsigned nextBlockFlags;    // P or LI, for the next block with words
+    int headingDepth;
+    int quietDepth;             // open elements whose text is not counted
+    int linkDepth;              // the open records when a link opened; 0: no link
+    bool bodySeen;
+    int64_t headEnd;            // just after <BODY ...>; without BODY, set at the end
+    int64_t htmlEnd;            // just after the first <HTML ...>, or -1
+    int64_t headCloseEnd;       // just after the first </HEAD ...>, or -1
+    int64_t bodyClose;          // the '<' of the first </BODY, or -1
+
+    // The table cut while copying.
+    int64_t partStart;
+    int tableDepth;
+    int64_t emitFrom;
+    const Cut *pieces;
+    int pieceCount;
+    ByteStream *output;
+    ByteStream copier;          // reads the bytes to write, beside the lexer
+
+    AnyLayoutResult result;
+};
+
+// ---------------------------------------------------------------------------
+// Reading
+
+int64_t PositionOf(const Reader *r, const unsigned char *p)
+{
+    return r->s->bufStart + (int64_t)(p - r->s->buf);
+}
+
+// Moves the window to the stream's next unread bytes; false at the end of
+// the input or the limit.
+bool Refill(Reader *r)
+{
+    ByteStream *s = r->s;
+    if (r->p)
+        s->pos = (size_t)(r->p - s->buf);
+    if (StreamTell(s) >= r->limit)
+        return false;
+    if (!(s->mode == kStreamReading && s->pos < s->len)) {
+        // The fill moves the buffer: the old window is gone either way.
+        r->p = r->end = nullptr;
+        if (StreamFill(s) < 0)
+            return false;
+        s->pos--;
+    }
+    size_t n = s->len - s->pos;
+    int64_t left = r->limit - StreamTell(s);
+    if ((int64_t)n > left)
+        n = (size_t)left;
+    r->p = s->buf + s->pos;
+    r->end = r->p + n;
+    *r->count += (int64_t)n;
+    return true;
+}
+
+// Gives the unread rest of the window back to the stream.
+void Release(Reader *r)
+{
+    if (r->p)
+        r->s->pos = (size_t)(r->p - r->s->buf);
+}
+
+// Copies bytes from..to (inclusive) of `in` to `out`.
+void CopyBytes(ByteStream *in, ByteStream *out, int64_t from, int64_t to, int64_t *count)
+{
+    if (to < from)
+        return;
+    StreamSeek(in, from);
+    Reader r = {in, nullptr, nullptr, to + 1, count};
+    while (Refill(&r)) {
+        StreamWrite(out, r.p, (size_t)(r.end - r.p));
+        r.p = r.end;
+    }
+    Release(&r);
+}
+
+// ---------------------------------------------------------------------------
+// Records
+
+void EndBlock(State *st)
+{
+    if (st->blockWords > 0) {
+        Record *top = &st->open[st->depth - 1];
+        unsigned flags = st->nextBlockFlags | (st->headingDepth > 0 ? kBlockHeading : 0);
+        int p = BlockWeight(st->blockWords, st->blockLinkWords, flags, top->inherited);
+        top->words += st->blockWords;
+        top->weighted += p * st->blockWords;
+        st->nextBlockFlags = 0;
+    }
+    st->blockWords = 0;
+    st->blockLinkWords = 0;
+}
+
+// Whether a goes before b when a kept record must make room: records that
+// start after the first </BODY>, then the smaller TP.
+bool KeptBefore(const State *st, const Record *a, const Record *b)
+{
+    bool aOut = st->bodyClose >= 0 && a->start > st->bodyClose;
+    bool bOut = st->bodyClose >= 0 && b->start > st->bodyClose;
+    if (aOut != bOut)
+        return aOut;
+    return a->weighted < b->weighted;
+}
+
+// Keeps a closed record for the choice, in place of the weakest kept one
+// when all places are taken.
+void Keep(State *st, const Record *r)
+{
+    if (r->words == 0)
+        return;             // it can neither win nor be cut
+    if (st->keptCount < kMaxKept) {
+        st->kept[st->keptCount++] = *r;
+        if (st->keptCount > st->result.keptHigh)
+            st->result.keptHigh = st->keptCount;
+        return;
+    }
+    if (st->weakest < 0) {
+        st->weakest = 0;
+        for (int i = 1; i < kMaxKept; i++)
+            if (KeptBefore(st, &st->kept[i], &st->kept[st->weakest]))
+                st->weakest = i;
+    }
+    if (KeptBefore(st, &st->kept[st->weakest], r)) {
+        st->kept[st->weakest] = *r;
+        st->weakest = -1;
+    }
+}
+
+// Closes the open records from the top down to index `to`, all ending at `end`.
+void PopTo(State *st, int to, int64_t end)
+{
+    while (st->depth > to) {
+        Record *r = &st->open[--st->depth];
+        Record *parent = &st->open[st->depth - 1];
+        r->end = end;
+        parent->words += r->words;
+        parent->weighted += r->weighted;
+        st->openOfKind[kTags[r->tag].kind]--;
+        st->result.recordsClosed++;
+        Keep(st, r);
+    }
+    if (st->linkDepth > st->depth)
+        st->linkDepth = 0;      // a link ends with its container
+}
+
+// The index of the open record of `kind` that a tag closes, searching down
+// from the top and no further than a record of a `stop` kind; 0 for none.
+int FindOpen(State *st, int kind, bool stopAtCells)
+{
+    if (st->openOfKind[kind] == 0)
+        return 0;
+    for (int i = st->depth - 1; i > 0; i--) {
+        st->result.stackSteps++;
+        int k = kTags[st->open[i].tag].kind;
+        if (k == kind)
+            return i;
+        if (k == kTagTable || (stopAtCells && k == kTagTd))
+            return 0;
+    }
+    return 0;
+}
+
+void OnStartTag(State *st, int tag, int64_t a, int64_t b)
+{
+    const TagInfo &info = kTags[tag];
+    if (info.flags & kFlagBreak)
+        EndBlock(st);
+    if (info.flags & kFlagContainer) {
+        if (st->depth > kMaxOpen)
+            return;
+        if (info.flags & kFlagTablePart) {
+            int i = FindOpen(st, info.kind, false);
+            if (i > 0)
+                PopTo(st, i, a - 1);
+        }
+        Record *parent = &st->open[st->depth - 1];
+        Record *r = &st->open[st->depth++];
+        r->start = a;
+        r->contentStart = b + 1;
+        r->end = -1;
+        r->words = 0;
+        r->weighted = 0;
+        r->tag = (unsigned char)tag;
+        r->hints = (unsigned char)st->lex.tagHints;
+        r->inherited = (unsigned char)(parent->inherited | st->lex.tagHints);
+        st->openOfKind[info.kind]++;
+        return;
+    }
+    switch (tag) {
+    case kTagP:
+        st->nextBlockFlags = kBlockP;
+        break;
+    case kTagLi:
+        st->nextBlockFlags = kBlockLi;
+        break;
+    case kTagHeading:
+        st->headingDepth++;
+        break;
+    case kTagA:
+        st->linkDepth = st->lex.hasHref ? st->depth : 0;
+        break;
+    case kTagBody:
+        if (!st->bodySeen) {
+            st->bodySeen = true;
+            st->open[0].start = a;
+            st->headEnd = b + 1;
+        }
+        break;
+    case kTagHtml:
+        if (st->htmlEnd < 0)
+            st->htmlEnd = b + 1;
+        break;
+    }
+    if (info.flags & kFlagNoCount)
+        st->quietDepth++;
+}
+
+void OnEndTag(State *st, int tag, int64_t a, int64_t b)
+{
+    const TagInfo &info = kTags[tag];
+    if (info.flags & kFlagBreak)
+        EndBlock(st);
+    if (info.flags & kFlagContainer) {
+        int i = tag == kTagTable ? FindOpen(st, kTagTable, false)
+                                 : FindOpen(st, info.kind, !(info.flags & kFlagTablePart));
+        if (i > 0)
+            PopTo(st, i, b);
+        return;
+    }
+    switch (tag) {
+    case kTagHeading:
+        if (st->headingDepth > 0)
+            st->headingDepth--;
+        break;
+    case kTagA:
+        st->linkDepth = 0;
+        break;
+    case kTagBody:
+        if (st->bodyClose < 0) {
+            st->bodyClose = a;
+            st->weakest = -1;   // what comes after it makes room first now
+        }
+        break;
+    case kTagHead:
+        if (st->headCloseEnd < 0)
+            st->headCloseEnd = b + 1;
+        break;
+    }
+    if ((info.flags & kFlagNoCount) && st->quietDepth > 0)
+        st->quietDepth--;
+}
+
+// The table cut: drops every table that opens inside the part, up to its
+// matching end tag (or the part's end), and writes what stays.
+void Emit(State *st, int64_t from, int64_t to)
+{
+    for (int i = 0; i < st->pieceCount; i++) {
+        int64_t a = from > st->pieces[i].start ? from : st->pieces[i].start;
+        int64_t b = to < st->pieces[i].end ? to : st->pieces[i].end;
+        CopyBytes(&st->copier, st->output, a, b, &st->result.bytesCopied);
+    }
+}
+
+void OnCopiedTag(State *st, int tag, bool endTag, int64_t a, int64_t b)
+{
+    if (tag != kTagTable)
+        return;
+    if (!endTag) {
+        if (a == st->partStart)
+            return;             // the part is this table
+        if (st->tableDepth++ == 0)
+            Emit(st, st->emitFrom, a - 1);
+    } else if (st->tableDepth > 0 && --st->tableDepth == 0) {
+        st->emitFrom = b + 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The lexer
+
+void EndWord(State *st)
+{
+    if (!st->lex.wordOpen)
+        return;
+    st->lex.wordOpen = false;
+    if (!st->lex.wordWordy || st->copying || st->quietDepth > 0)
+        return;
+    st->blockWords++;
+    if (st->linkDepth > 0)
+        st->blockLinkWords++;
+}
+
+void BeginName(State *st, bool endTag, int64_t tagStart)
+{
+    Lexer *x = &st->lex;
+    x->endTag = endTag;
+    x->tagStart = tagStart;
+    x->nameLength = 0;
+    x->state = kLexName;
+}
+
+void NameDone(State *st)
+{
+    Lexer *x = &st->lex;
+    x->tag = x->nameLength <= kNameMax ? LookUpTag(&st->tagIndex, x->name, x->nameLength) : kTagOther;
+    x->collecting = !st->copying && !x->endTag &&
+                    ((kTags[x->tag].flags & kFlagContainer) || x->tag == kTagA);
+    x->attr = kAttrNone;
+    x->tagHints = 0;
+    x->hasHref = false;
+}
+
+void AttrNameDone(State *st)
+{
+    Lexer *x = &st->lex;
+    x->attr = kAttrNone;
+    if (!x->collecting)
+        return;
+    const unsigned char *n = x->attrName;
+    size_t len = x->attrLength;
+    if (len == 5 && memcmp(n, "class", 5) == 0)
+        x->attr = kAttrClass;
+    else if (len == 2 && memcmp(n, "id", 2) == 0)
+        x->attr = kAttrId;
+    else if (len == 5 && memcmp(n, "style", 5) == 0)
+        x->attr = kAttrStyle;
+    else if (len == 6 && memcmp(n, "hidden", 6) == 0)
+        x->tagHints |= kHintBoiler;
+    else if (len == 4 && memcmp(n, "href", 4) == 0)
+        x->hasHref = true;
+    x->valueLength = 0;
+    x->styleMatch[0] = x->styleMatch[1] = 0;
+}
+
+void ValueBytes(Lexer *x, const unsigned char *p, size_t n)
+{
+    if (x->attr == kAttrClass || x->attr == kAttrId) {
+        size_t room = kValueMax - x->valueLength;
+        if (n > room)
+            n = room;
+        for (size_t i = 0; i < n; i++)
+            x->value[x->valueLength++] = Lower(p[i]);
+    } else if (x->attr == kAttrStyle) {
+        static const char *const kHidden[2] = {"display:none", "visibility:hidden"};
+        static const int kHiddenLength[2] = {12, 17};
+        for (size_t i = 0; i < n; i++) {
+            if (kBytes.of[p[i]] & kClassSpace)
+                continue;
+            unsigned char c = Lower(p[i]);
+            for (int k = 0; k < 2; k++) {
+                int &m = x->styleMatch[k];
+                if (m == kHiddenLength[k])
+                    continue;
+                m = c == (unsigned char)kHidden[k][m] ? m + 1 : c == (unsigned char)kHidden[k][0];
+                if (m == kHiddenLength[k])
+                    x->tagHints |= kHintBoiler;
+            }
+        }
+    }
+}
+
+void ValueDone(State *st)
+{
+    Lexer *x = &st->lex;
+    if (x->attr == kAttrClass || x->attr == kAttrId)
+        x->tagHints |= ValueHints(&st->hintIndex, x->value, x->valueLength);
+    x->attr = kAttrNone;
+}
+
+// The tag ends at `gt`: its event, then what follows it.
+void TagDone(State *st, int64_t gt)
+{
+    Lexer *x = &st->lex;
+    if (st->copying)
+        OnCopiedTag(st, x->tag, x->endTag, x->tagStart, gt);
+    else if (x->endTag)
+        OnEndTag(st, x->tag, x->tagStart, gt);
+    else
+        OnStartTag(st, x->tag, x->tagStart, gt);
+    x->state = kLexText;
+    if (!x->endTag) {
+        if (x->tag == kTagScript || x->tag == kTagStyle) {
+            x->state = kLexRaw;
+            x->rawTag = x->tag;
+        } else if (x->tag == kTagTitle) {
+            x->state = kLexTitle;
+        }
+    }
+}
+
+// Reads the input up to the reader's limit or end.
+void Lex(State *st, Reader *r)
+{
+    Lexer *x = &st->lex;
+    const unsigned char *const of = kBytes.of;
+    for (;;) {
+        if (r->p == r->end && !Refill(r))
+            break;
+        const unsigned char *p = r->p;
+        const unsigned char *const end = r->end;
+        switch (x->state) {
+        case kLexText:
+            while (p < end && of[*p] == kClassSpace)
+                p++;
+            if (p == end)
+                break;
+            if (*p == '<') {
+                x->tagStart = PositionOf(r, p++);
+                x->state = kLexLt;
+                break;
+            }
+            x->wordOpen = true;
+            x->wordWordy = false;
+            x->state = kLexWord;
+            break;
+        case kLexWord: {
+            unsigned seen = 0;
+            while (p < end && !(of[*p] & (kClassSpace | kClassLt)))
+                seen |= of[*p++];
+            if (seen & kClassWordy)
+                x->wordWordy = true;
+            if (p == end)
+                break;
+            if (*p == '<') {
+                x->tagStart = PositionOf(r, p++);
+                x->state = kLexLt;
+            } else {
+                EndWord(st);
+                p++;
+                x->state = kLexText;
+            }
+            break;
+        }
+        case kLexLt:
+            // The '<' is markup when a letter, '/', '!' or '?' follows.
+            if (IsLetter(*p)) {
+                EndWord(st);
+                BeginName(st, false, x->tagStart);
+            } else if (*p == '/' || *p == '!' || *p == '?') {
+                EndWord(st);
+                x->state = *p == '/' ? kLexLtSlash : *p == '!' ? kLexBang : kLexSkipGt;
+                p++;
+            } else {
+                if (!x->wordOpen) {
+                    x->wordOpen = true;
+                    x->wordWordy = false;
+                }
+                x->state = kLexWord;
+            }
+            break;
+        case kLexLtSlash:
+            if (IsLetter(*p))
+                BeginName(st, true, x->tagStart);
+            else
+                x->state = kLexSkipGt;
+            break;
+        case kLexName:
+            while (p < end && !(of[*p] & (kClassSpace | kClassGt | kClassSlash))) {
+                if (x->nameLength < kNameMax)
+                    x->name[x->nameLength] = Upper(*p);
+                x->nameLength++;
+                p++;
+            }
+            if (p == end)
+                break;
+            NameDone(st);
+            if (*p == '>')
+                TagDone(st, PositionOf(r, p));
+            else
+                x->state = kLexAttrSpace;
+            p++;
+            break;
+        case kLexAttrSpace:
+        case kLexAfterAttrName:
+            while (p < end && (of[*p] & (kClassSpace | kClassSlash)))
+                p++;
+            if (p == end)
+                break;
+            if (*p == '>') {
+                TagDone(st, PositionOf(r, p++));
+            } else if (*p == '=') {
+                if (x->state == kLexAttrSpace)
+                    x->attr = kAttrNone;        // a value without a name
+                x->state = kLexAfterEq;
+                p++;
+            } else {
+                x->attrLength = 0;
+                x->state = kLexAttrName;
+            }
+            break;
+        case kLexAttrName:
+            while (p < end && !(of[*p] & (kClassSpace | kClassGt | kClassSlash | kClassEq))) {
+                if (x->attrLength < kAttrNameMax)
+                    x->attrName[x->attrLength] = Lower(*p);
+                x->attrLength++;
+                p++;
+            }
+            if (p == end)
+                break;
+            if (x->attrLength > kAttrNameMax)
+                x->attrLength = kAttrNameMax + 1;
+            AttrNameDone(st);
+            x->state = kLexAfterAttrName;
+            break;
+        case kLexAfterEq:
+            while (p < end && of[*p] == kClassSpace)
+                p++;
+            if (p == end)
+                break;
+            if (*p == '"' || *p == '\'') {
+                x->quote = *p++;
+                x->state = kLexQuoted;
+            } else if (*p == '>') {
+                ValueDone(st);
+                TagDone(st, PositionOf(r, p++));
+            } else {
+                x->state = kLexUnquoted;
+            }
+            break;
+        case kLexQuoted: {
+            const unsigned char *q =
+                (const unsigned char *)memchr(p, x->quote, (size_t)(end - p));
+            const unsigned char *stop = q ? q : end;
+            if (x->attr != kAttrNone)
+                ValueBytes(x, p, (size_t)(stop - p));
+            p = stop;
+            if (q) {
+                p++;
+                ValueDone(st);
+                x->state = kLexAttrSpace;
+            }
+            break;
+        }
+        case kLexUnquoted: {
+            const unsigned char *from = p;
+            while (p < end && !(of[*p] & (kClassSpace | kClassGt)))
+                p++;
+            if (x->attr != kAttrNone)
+                ValueBytes(x, from, (size_t)(p - from));
+            if (p == end)
+                break;
+            ValueDone(st);
+            if (*p == '>')
+                TagDone(st, PositionOf(r, p));
+            else
+                x->state = kLexAttrSpace;
+            p++;
+            break;
+        }
+        case kLexSkipGt: {
+            const unsigned char *q = (const unsigned char *)memchr(p, '>', (size_t)(end - p));
+            if (!q) {
+                p = end;
+                break;
+            }
+            p = q + 1;
+            x->state = kLexText;
+            break;
+        }
+        case kLexBang:
+        case kLexBangDash:
+            if (*p == '-') {
+                p++;
+                x->state = x->state == kLexBang ? kLexBangDash : kLexCommentStart;
+            } else {
+                x->state = kLexSkipGt;
+            }
+            break;
+        case kLexCommentStart:
+        case kLexCommentStartDash:
+            // "<!-->" and "<!--->" close at once.
+            if (*p == '>') {
+                p++;
+                x->state = kLexText;
+            } else if (*p == '-') {
+                p++;
+                x->state = x->state == kLexCommentStart ? kLexCommentStartDash : kLexCommentDashes;
+            } else {
+                x->state = kLexComment;
+            }
+            break;
+        case kLexComment: {
+            const unsigned char *q = (const unsigned char *)memchr(p, '-', (size_t)(end - p));
+            if (!q) {
+                p = end;
+                break;
+            }
+            p = q + 1;
+            x->state = kLexCommentDash;
+            break;
+        }
+        case kLexCommentDash:
+            if (*p == '-') {
+                p++;
+                x->state = kLexCommentDashes;
+            } else {
+                x->state = kLexComment;
+            }
+            break;
+        case kLexCommentDashes:
+            if (*p == '>') {
+                p++;
+                x->state = kLexText;
+            } else if (*p == '-') {
+                p++;
+            } else {
+                x->state = kLexComment;
+            }
+            break;
+        case kLexRaw: {
+            const unsigned char *q = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+            if (!q) {
+                p = end;
+                break;
+            }
+            p = q + 1;
+            x->state = kLexRawLt;
+            break;
+        }
+        case kLexRawLt:
+            if (*p == '/') {
+                p++;
+                x->rawMatched = 0;
+                x->state = kLexRawName;
+            } else {
+                x->state = kLexRaw;
+            }
+            break;
+        case kLexRawName: {
+            const char *want = x->rawTag == kTagScript ? "SCRIPT" : "STYLE";
+            size_t length = x->rawTag == kTagScript ? 6 : 5;
+            while (p < end && x->rawMatched < length && Upper(*p) == (unsigned char)want[x->rawMatched]) {
+                p++;
+                x->rawMatched++;
+            }
+            if (p == end)
+                break;
+            if (x->rawMatched == length && (of[*p] & (kClassSpace | kClassSlash | kClassGt)))
+                x->state = kLexSkipGt;  // the end tag, skipped to its '>'
+            else
+                x->state = kLexRaw;
+            break;
+        }
+        case kLexTitle: {
+            const unsigned char *q = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+            if (!q) {
+                p = end;
+                break;
+            }
+            p = q;
+            x->state = kLexText;
+            break;
+        }
+        }
+        r->p = p;
+    }
+    Release(r);
+    EndWord(st);
+}
+
+// ---------------------------------------------------------------------------
+// Choice
+
+// Whether record a scores at least as high as b: TP / (W + G/4), times 1.22
+// for a record whose own hints call it an article or content.
+bool ScoresAtLeast(const Record *a, const Record *b, int64_t g)
+{
+    uint64_t fa = (a->hints & kHintPositive) ? 122 : 100;
+    uint64_t fb = (b->hints & kHintPositive) ? 122 : 100;
+    uint64_t da = 1024 * (uint64_t)a->words + (uint64_t)g;     // 1024 W + G, G in 256ths
+    uint64_t db = 1024 * (uint64_t)b->words + (uint64_t)g;
+    return Compare(Multiply(fa * (uint64_t)a->weighted, db),
+                   Multiply(fb * (uint64_t)b->weighted, da)) >= 0;
+}
+
+void SortKept(State *st)
+{
+    for (int i = 1; i < st->keptCount; i++) {
+        Record r = st->kept[i];
+        int j = i;
+        for (; j > 0 && st->kept[j - 1].start > r.start; j--)
+            st->kept[j] = st->kept[j - 1];
+        st->kept[j] = r;
+    }
+}
+
+// The weak descendants of r to cut: W >= 10 and TP below half of r's
+// average rate; at most kAnyLayoutMaxCuts, those that lose most, in
+// document order.
+int FindCuts(const State *st, const Record *r, Cut *cuts)
+{
+    struct Candidate {
+        Wide loss;              // TP(r) W - W(r) TP, W(r) times lambda W - TP
+        const Record *record;
+    } best[kAnyLayoutMaxCuts];
+    int n = 0;
+    int64_t skipThrough = -1;
+    uint64_t rw = (uint64_t)r->words, rtp = (uint64_t)r->weighted;
+    for (int i = 0; i < st->keptCount; i++) {
+        const Record *d = &st->kept[i];
+        if (d == r || d->start < r->contentStart || d->end > r->end || d->start <= skipThrough)
+            continue;
+        uint64_t dw = (uint64_t)d->words, dtp = (uint64_t)d->weighted;
+        Wide expected = Multiply(rtp, dw);
+        if (d->words < 10 || Compare(Multiply(2 * dtp, rw), expected) >= 0)
+            continue;
+        skipThrough = d->end;
+        Candidate c = {Subtract(expected, Multiply(rw, dtp)), d};
+        int at = n < kAnyLayoutMaxCuts ? n++ : kAnyLayoutMaxCuts;
+        while (at > 0 && Compare(c.loss, best[at - 1].loss) > 0) {
+            if (at < kAnyLayoutMaxCuts)
+                best[at] = best[at - 1];
+            at--;
+        }
+        if (at < kAnyLayoutMaxCuts)
+            best[at] = c;
+    }
+    for (int i = 0; i < n; i++) {
+        cuts[i].start = best[i].record->start;
+        cuts[i].end = best[i].record->end;
+    }
+    for (int i = 1; i < n; i++)         // document order
+        for (int j = i; j > 0 && cuts[j - 1].start > cuts[j].start; j--) {
+            Cut t = cuts[j];
+            cuts[j] = cuts[j - 1];
+            cuts[j - 1] = t;
+        }
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+
+const char kPageEnd[] = "</body></html>";
+
+// Copies from..to, less the tables inside when `cutTables`, less the cuts
+// outside the pieces.
+void CopyPart(State *st, ByteStream *input, int64_t from, int64_t to, const Cut *pieces,
+              int pieceCount, bool cutTables)
+{
+    if (!cutTables) {
+        for (int i = 0; i < pieceCount; i++)
+            CopyBytes(input, st->output, pieces[i].start, pieces[i].end, &st->result.bytesCopied);
+        return;
+    }
+    StreamAttach(&st->copier, input->file);
+    st->copying = true;
+    memset(&st->lex, 0, sizeof st->lex);
+    st->lex.state = kLexText;
+    st->partStart = from;
+    st->tableDepth = 0;
+    st->emitFrom = from;
+    st->pieces = pieces;
+    st->pieceCount = pieceCount;
+    StreamSeek(input, from);
+    Reader r = {input, nullptr, nullptr, to + 1, &st->result.bytesCopied};
+    Lex(st, &r);
+    if (st->tableDepth == 0)
+        Emit(st, st->emitFrom, to);
+    if (StreamReadFailed(&st->copier))
+        input->readError = true;
+}
+
+void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cutTables)
+{
+    AnyLayoutResult *res = &st->result;
+    Record *root = &st->open[0];
+    // The last block, and every record still open.
+    EndBlock(st);
+    while (st->depth > 1) {
+        const Record *top = &st->open[st->depth - 1];
+        PopTo(st, st->depth - 1, st->bodyClose > top->start ? st->bodyClose - 1 : size - 1);
+    }
+    if (!st->bodySeen) {
+        st->headEnd = st->headCloseEnd >= 0 ? st->headCloseEnd
+                      : st->htmlEnd >= 0    ? st->htmlEnd
+                                            : origin;
+        root->start = st->headEnd;
+    }
+    root->contentStart = st->headEnd;
+    root->end = st->bodyClose > root->start ? st->bodyClose - 1 : size - 1;
+
+    const Record *chosen = root;
+    SortKept(st);
+    int64_t g = root->weighted;
+    for (int i = 0; i < st->keptCount; i++) {
+        const Record *k = &st->kept[i];
+        if (k->start >= st->headEnd && ScoresAtLeast(k, chosen, g))
+            chosen = k;
+    }
+    Cut cuts[kAnyLayoutMaxCuts];
+    int cutCount = root->words > 0 ? FindCuts(st, chosen, cuts) : 0;
+    bool isRoot = chosen == root;
+    int64_t from = isRoot ? root->contentStart : chosen->start;
+    res->tag = kTags[chosen->tag].name;
+    res->isRoot = isRoot;
+    res->headEnd = st->headEnd;
+    res->start = from;
+    res->end = chosen->end;
+    res->cutCount = cutCount;
+    for (int i = 0; i < cutCount; i++) {
+        res->cutStart[i] = cuts[i].start;
+        res->cutEnd[i] = cuts[i].end;
+    }
+
+    // The part less its cuts.
+    Cut pieces[kAnyLayoutMaxCuts + 1];
+    int pieceCount = 0;
+    int64_t at = from;
+    for (int i = 0; i < cutCount; i++) {
+        pieces[pieceCount++] = {at, cuts[i].start - 1};
+        at = cuts[i].end + 1;
+    }
+    pieces[pieceCount++] = {at, chosen->end};
+
+    if (root->words == 0 || (isRoot && cutCount == 0)) {
+        // A page without words, or all of it main text: unchanged, but for
+        // the tables of the body when they go.
+        res->outcome = kAnyLayoutCopied;
+        if (root->words == 0 || !cutTables || chosen->end < from) {
+            CopyBytes(input, st->output, origin, size - 1, &res->bytesCopied);
+            return;
+        }
+        CopyBytes(input, st->output, origin, from - 1, &res->bytesCopied);
+        CopyPart(st, input, from, chosen->end, pieces, 1, true);
+        CopyBytes(input, st->output, chosen->end + 1, size - 1, &res->bytesCopied);
+        return;
+    }
+
+    res->outcome = kAnyLayoutPart;
+    const char *wrapper = "", *wrapperEnd = "";
+    if (chosen->tag == kTagTd || chosen->tag == kTagTh) {
+        wrapper = "<table><tr>";
+        wrapperEnd = "</tr></table>";
+    } else if (chosen->tag == kTagTr || kTags[chosen->tag].kind == kTagTbody) {
+        wrapper = "<table>";
+        wrapperEnd = "</table>";
+    }
+    CopyBytes(input, st->output, origin, st->headEnd - 1, &res->bytesCopied);
+    StreamWriteText(st->output, wrapper);
+    CopyPart(st, input, from, chosen->end, pieces, pieceCount, cutTables);
+    StreamWriteText(st->output, wrapperEnd);
+    StreamWriteText(st->output, kPageEnd);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The stage
+
+void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *output,
+                             size_t memoryLimit, AnyLayoutResult *result)
+{
+    int64_t origin = StreamTell(input);
+    State *st = sizeof(State) <= memoryLimit ? (State *)malloc(sizeof(State)) : nullptr;
+    if (!st) {
+        CopyStream(input, output);
+        if (result) {
+            memset(result, 0, sizeof *result);
+            result->outcome = kAnyLayoutNoMemory;
+        }
+        return;
+    }
+    memset(st, 0, sizeof *st);
+    st->result.memory = sizeof(State);
+    st->output = output;
+    BuildTagIndex(&st->tagIndex);
+    BuildHintIndex(&st->hintIndex);
+    st->lex.state = kLexText;
+    st->depth = 1;
+    st->open[0].tag = kTagBody;
+    st->open[0].start = origin;
+    st->headEnd = origin;
+    st->htmlEnd = st->headCloseEnd = st->bodyClose = -1;
+    st->weakest = -1;
+
+    Reader r = {input, nullptr, nullptr, INT64_MAX, &st->result.bytesScanned};
+    Lex(st, &r);
+    int64_t size = StreamTell(input);
+    if (!StreamReadFailed(input))
+        Choose(st, input, origin, size, cutTables);
+    if (result)
+        *result = st->result;
+    free(st);
+}
+
+int AnyLayoutBlockWeight(int64_t words, int64_t linkWords, unsigned bits)
+{
+    unsigned hints = ((bits & kAnyLayoutBlockComment) ? kHintComment : 0) |
+                     ((bits & kAnyLayoutBlockBoiler) ? kHintBoiler : 0) |
+                     ((bits & kAnyLayoutBlockPositive) ? kHintArticle : 0);
+    return BlockWeight(words, linkWords, bits & (kBlockP | kBlockLi | kBlockHeading), hints);
+}
+
+void AnyLayoutExtract(bool cutTables, ByteStream *input, ByteStream *output)
+{
+    AnyLayoutExtractLimited(cutTables, input, output, SIZE_MAX, nullptr);
+}

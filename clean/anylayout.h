@@ -1,0 +1,55 @@
+// Main-part extraction for pages of any layout: the article is found among
+// DIV, ARTICLE, table and list containers alike by how much of its text
+// reads like running prose. See anylayout.cpp.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "clean/stream.h"
+
+enum { kAnyLayoutMaxCuts = 4 };
+
+// What the stage did, for a verbose report and for tests.
+enum AnyLayoutOutcome {
+    kAnyLayoutCopied = 0,       // the page unchanged (no word, or the root and no cut)
+    kAnyLayoutPart = 1,         // the head, the chosen part less its cuts, the fixed ends
+    kAnyLayoutNoMemory = 2,     // the state did not fit the memory limit: copied
+};
+
+struct AnyLayoutResult {
+    int outcome;                // AnyLayoutOutcome
+    const char *tag;            // the chosen element's name, "BODY" for the root
+    bool isRoot;
+    int64_t headEnd;            // the head is the page's bytes before this
+    int64_t start, end;         // its bytes (the root: its content), inclusive
+    int cutCount;
+    int64_t cutStart[kAnyLayoutMaxCuts], cutEnd[kAnyLayoutMaxCuts];
+    // Work counters, which bound time and memory without timing anything.
+    int64_t bytesScanned;       // bytes the scan read (the page from where it stood)
+    int64_t bytesCopied;        // bytes read again to write the output
+    int64_t stackSteps;         // open records visited by closing searches
+    int64_t recordsClosed;      // containers recorded and closed
+    int keptHigh;               // most closed records held at once
+    size_t memory;              // heap the stage held
+};
+
+// Cuts the page down to its main part. The input is read from its current
+// position, which must be seekable; with cutTables every table inside the
+// chosen part is left out too.
+void AnyLayoutExtract(bool cutTables, ByteStream *input, ByteStream *output);
+
+// The chance that a block is main text, in 256ths, from its words, its
+// words in links and the kAnyLayoutBlock bits that describe it.
+enum AnyLayoutBlockBit {
+    kAnyLayoutBlockP = 1,           // after <P>
+    kAnyLayoutBlockLi = 2,          // after <LI>
+    kAnyLayoutBlockHeading = 4,     // inside H1-H6
+    kAnyLayoutBlockComment = 8,     // its container's hints: comments
+    kAnyLayoutBlockBoiler = 16,     // navigation, side column, adverts...
+    kAnyLayoutBlockPositive = 32,   // article or content
+};
+int AnyLayoutBlockWeight(int64_t words, int64_t linkWords, unsigned bits);
+
+// The same with a ceiling on the heap the stage may take (past it the page
+// is copied unchanged) and an optional account of what it did.
+void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *output,
+                             size_t memoryLimit, AnyLayoutResult *result);
