@@ -21,9 +21,6 @@ struct NamedSwitch {
 extern const NamedSwitch kNamedSwitches[];
 extern const int kNamedSwitchCount;
 
-// Bit 13, "Find the main part in any layout": off in the defaults.
-enum { kOptAnyLayout = 0x2000 };
-
 // Parses a comma-separated list of element kinds into their masks. False,
 // with the first unknown name in *bad, when a name is not a kind; "all"
 // names every kind.
