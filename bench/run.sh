@@ -19,7 +19,7 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$wor
 # The large page: the shared corpus of real pages over and over, or a
 # generated page of tables, cells, tags and text when the corpus is absent.
 big="$work/big.htm"
-corpus=../shared/corpus
+corpus=${WEBTRIM_SHARED_CORPUS:-../shared/corpus}
 if ls "$corpus"/*.htm >/dev/null 2>&1; then
   cat "$corpus"/*.htm > "$work/one.htm"
 else

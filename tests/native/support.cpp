@@ -198,7 +198,9 @@ std::vector<std::string> ListFolder(const std::string &path)
 std::vector<std::string> CorpusFiles()
 {
     std::vector<std::string> files;
-    std::string dir = std::string(WEBTRIM_SOURCE_DIR) + "/../shared/corpus";
+    // A work tree elsewhere names the corpus as fuzz/run.sh takes it.
+    const char *shared = getenv("WEBTRIM_SHARED_CORPUS");
+    std::string dir = shared && *shared ? shared : std::string(WEBTRIM_SOURCE_DIR) + "/../shared/corpus";
     if (DIR *d = opendir(dir.c_str())) {
         while (struct dirent *e = readdir(d)) {
             std::string name = e->d_name;

@@ -42,7 +42,8 @@ std::string TrashFolder();
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string &path);
 
-// The shared corpus of real pages, or an empty list when it is not there.
+// The shared corpus of real pages (WEBTRIM_SHARED_CORPUS, or ../shared/corpus
+// beside the source), or an empty list when it is not there.
 std::vector<std::string> CorpusFiles();
 
 // Runs the webtrim program with the given arguments and environment
