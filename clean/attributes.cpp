@@ -12,7 +12,7 @@
 // Writes: text bytes as they come; each complete tag, edited, when its '>'
 // arrives; the first 4096 bytes of an over-long tag unedited (AppendTagByte),
 // after which the rest of that tag is copied as text. A tag still open when
-// the input ends is not written.
+// the input ends is written as it stands, unedited.
 //
 // Invariants: every edit happens inside TagBuffer on a complete tag whose
 // last byte is its '>', and every scan stops at that '>', so nothing is read
@@ -173,4 +173,7 @@ void AttributePass(ByteStream *input, ByteStream *output)
             state = kStateText;
         }
     }
+    // The text after the page's last '<' is never lost.
+    if (state == kStateTag)
+        StreamWrite(output, TagBuffer, (size_t)TagLength);
 }

@@ -27,8 +27,9 @@
 // in order; a kept tag from TagBuffer when its '>' arrives (or when its name
 // matches no element); "<BODY>" for a BODY tag when bad colours are avoided;
 // the first 4096 bytes of an over-long tag (AppendTagByte), after which the
-// rest of that tag is copied as text. A tag or element still open when the
-// input ends is not written.
+// rest of that tag is copied as text. A tag still unfinished when the input
+// ends is decided as if its '>' followed, and written as it stands when it
+// would be kept (see FinishAtEnd); an element still open is not written.
 //
 // Invariants: TagBuffer holds the current tag from its '<' while in 100 and
 // 300, and "<FORM" as read while in 600..653. Name matching never reads past
@@ -281,51 +282,63 @@ static void MatchName(ElementScanner *s, unsigned char c)
     }
 }
 
+// What a collected tag comes to, decided at its '>'.
+enum TagVerdict {
+    kKeepTag,
+    kDropTag,
+    kDropElement,       // the tag and its element up to the closing text
+    kDropObject,        // the tag and its OBJECT element, nested ones counted
+};
+
+// TagBuffer holds the whole tag, ending with its '>'.
+static TagVerdict JudgeTag(const ElementScanner *s)
+{
+    switch (s->ElementIndex) {
+    case kElementScript:
+    case kElementIframe:
+        return IsRemoteLink(true) ? kDropElement : kKeepTag;
+    case kElementBase:
+        return IsRemoteLink(false) ? kDropTag : kKeepTag;
+    case kElementImg:
+    case kElementFrame:
+    case kElementEmbed:
+        return IsRemoteLink(true) ? kDropTag : kKeepTag;
+    case kElementLink:
+        if (Contains("STYLESHEET") && (Flag(2) || (Flag(4) && IsRemoteLink(false))))
+            return kDropTag;
+        return kKeepTag;
+    case kElementMeta:
+        if (!Contains("CHARSET") && (Flag(2) || !Contains("CONTENT-STYLE")))
+            return kDropTag;
+        return kKeepTag;
+    case kElementObject:
+        return Flag(7) || (Flag(4) && Contains("HTTP:")) ? kDropObject : kKeepTag;
+    case kElementApplet:
+        return Flag(7) || (Flag(4) && Contains("HTTP:")) ? kDropElement : kKeepTag;
+    }
+    return kKeepTag;
+}
+
 // State 300 at the tag's '>': keep the tag, delete it, or delete the
 // element that it starts.
 static void DecideTag(ElementScanner *s)
 {
-    bool remove = false;
-    bool element = false;
-    switch (s->ElementIndex) {
-    case kElementScript:
-    case kElementIframe:
-        remove = element = IsRemoteLink(true);
-        break;
-    case kElementBase:
-        remove = IsRemoteLink(false);
-        break;
-    case kElementImg:
-    case kElementFrame:
-    case kElementEmbed:
-        remove = IsRemoteLink(true);
-        break;
-    case kElementLink:
-        if (Contains("STYLESHEET"))
-            remove = Flag(2) || (Flag(4) && IsRemoteLink(false));
-        break;
-    case kElementMeta:
-        remove = !Contains("CHARSET") && (Flag(2) || !Contains("CONTENT-STYLE"));
-        break;
-    case kElementObject:
-        if (Flag(7) || (Flag(4) && Contains("HTTP:"))) {
-            s->ObjectDepth = 1;
-            s->ScanState = kStateObject;
-            return;
-        }
-        break;
-    case kElementApplet:
-        remove = element = Flag(7) || (Flag(4) && Contains("HTTP:"));
-        break;
-    }
-    if (!remove) {
+    switch (JudgeTag(s)) {
+    case kKeepTag:
         WriteTagBuffer(s);
         s->ScanState = kStateCopy;
-    } else if (element) {
+        break;
+    case kDropTag:
+        s->ScanState = kStateAfterDeletion;
+        break;
+    case kDropElement:
         s->CloserPos = 0;
         s->ScanState = kStateSkipToCloser;
-    } else {
-        s->ScanState = kStateAfterDeletion;
+        break;
+    case kDropObject:
+        s->ObjectDepth = 1;
+        s->ScanState = kStateObject;
+        break;
     }
 }
 
@@ -472,6 +485,30 @@ static void StepAfterDeletion(ElementScanner *s, unsigned char c)
     }
 }
 
+// The input ended. A tag whose name or attributes were still being read is
+// decided as if its '>' came next, so the text after the page's last '<' is
+// never lost when the tag would stay; an element being deleted stays deleted.
+static void FinishAtEnd(ElementScanner *s)
+{
+    if (s->ScanState == kStateTagName) {
+        // No name holds a '>', so it would end the match: the tag stays.
+        WriteTagBuffer(s);
+    } else if (s->ScanState == kStateCollectTag) {
+        // A '>' that would fill the buffer leaves the tag unexamined.
+        if (TagLength == kTagBufferSize - 1) {
+            WriteTagBuffer(s);
+            return;
+        }
+        TagBuffer[TagLength++] = '>';
+        bool keep = JudgeTag(s) == kKeepTag;
+        TagLength--;
+        if (keep)
+            WriteTagBuffer(s);
+    } else if (s->ScanState == kStateDropTag && s->ElementIndex == kElementBody) {
+        StreamWriteText(s->output, "<BODY>");
+    }
+}
+
 void ElementRemovalPass(ByteStream *input, ByteStream *output)
 {
     ElementScanner s = {};
@@ -489,7 +526,7 @@ void ElementRemovalPass(ByteStream *input, ByteStream *output)
                 StreamPut(output, (unsigned char)c);
                 c = StreamGet(input);
                 if (c < 0)
-                    return;
+                    return;     // nothing held back
             }
             BeginTag(&s);
             break;
@@ -525,4 +562,5 @@ void ElementRemovalPass(ByteStream *input, ByteStream *output)
             break;
         }
     }
+    FinishAtEnd(&s);
 }

@@ -270,16 +270,25 @@ std::string ElementsAllOff(const std::string &in)
         while (j < n && k < 6 && Upper((unsigned char)in[j]) == (unsigned char)kName[k])
             j++, k++;
         if (k < 6) {
-            if (j == n)
+            // A name cut off by the end would be ended by a '>': kept.
+            if (j == n) {
+                out.append(in, lt, std::string::npos);
                 return out;
+            }
             out.append(in, lt, j - lt + 1);
             i = j + 1;
             continue;
         }
         size_t gt = in.find('>', j);
+        if (gt == std::string::npos && n - lt < kTagLimit) {
+            // Unfinished at the end: judged as if its '>' followed, which
+            // at the 4096th byte leaves it unexamined.
+            std::string tag = in.substr(lt) + ">";
+            if (tag.size() == kTagLimit || !SrcIsRemote(tag))
+                out.append(in, lt, std::string::npos);
+            return out;
+        }
         if (gt == std::string::npos || gt - lt + 1 >= kTagLimit) {
-            if (n - lt < kTagLimit)
-                return out;
             out.append(in, lt, kTagLimit);
             i = lt + kTagLimit;
             continue;
@@ -301,22 +310,4 @@ std::string ElementsAllOff(const std::string &in)
             i++;
         }
     }
-}
-
-std::string AttributesAllOff(const std::string &in)
-{
-    std::string out;
-    size_t start = std::string::npos;     // the open tag's '<'
-    for (size_t i = 0; i < in.size(); i++) {
-        if (start == std::string::npos) {
-            if (in[i] == '<')
-                start = i;
-            else
-                out.push_back(in[i]);
-        } else if (i - start + 1 == kTagLimit || in[i] == '>') {
-            out.append(in, start, i - start + 1);
-            start = std::string::npos;
-        }
-    }
-    return out;
 }

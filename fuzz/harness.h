@@ -14,8 +14,9 @@
 //   - the extraction writes its input unchanged, or a prefix of it, maybe
 //     its 25-byte wrapper, more of the input's bytes in their order, maybe
 //     "</table>", and "</body></html>";
-//   - with every switch off, the two byte passes copy their input but for
-//     the few cases that ElementsAllOff and AttributesAllOff spell out.
+//   - with every switch off, the attribute pass copies its input and the
+//     element removal pass copies it but for the few cases that
+//     ElementsAllOff spells out.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -52,12 +53,10 @@ void CheckExtractionOutput(const std::string &input, const std::string &output);
 // than in `input` plus the extraction's fixed texts.
 void CheckChainCounts(const std::string &input, const std::string &output);
 
-// What the passes write with every switch off, worked out independently of
-// their state machines. Element removal: the only element still looked at
-// is FRAME (its flag is set while Frames is off), whose tag goes when its
-// SRC value begins with http:, together with a blank, a CR, or a CR and a
-// line feed or blank after it; a tag or name still open at the end of the
-// page is lost. Attribute pass: a tag still open at the end is lost.
-// Tags of 4096 bytes or more are copied unexamined by both.
+// What the element removal pass writes with every switch off, worked out
+// independently of its state machine: the only element still looked at is
+// FRAME (its flag is set while Frames is off), whose tag goes when its SRC
+// value begins with http:, together with a blank, a CR, or a CR and a line
+// feed or blank after it. A tag unfinished at the end of the page is judged
+// as if its '>' followed. Tags of 4096 bytes or more are copied unexamined.
 std::string ElementsAllOff(const std::string &input);
-std::string AttributesAllOff(const std::string &input);
