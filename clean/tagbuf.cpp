@@ -1,21 +1,36 @@
 #include "clean/tagbuf.h"
 #include <string.h>
 
-unsigned char TagBuffer[kTagBufferSize];
-int32_t TagLength;
-
-void ResetTagBuffer()
+// The slow path of AppendTagByte: the buffer has just filled up.
+bool TagBufferOverflow(TagBuffer *t, ByteStream *output)
 {
-    TagLength = 0;
-    TagBuffer[0] = 0;
+    WriteTagBuffer(t, output);
+    ResetTagBuffer(t);
+    return true;
 }
 
-// The slow path of AppendTagByte: the buffer has just filled up.
-bool TagBufferOverflow(ByteStream *output)
+TagCollect CollectTag(TagBuffer *t, ByteStream *input, ByteStream *output)
 {
-    StreamWrite(output, TagBuffer, kTagBufferSize);
-    ResetTagBuffer();
-    return true;
+    for (;;) {
+        const unsigned char *p;
+        size_t avail = StreamPeek(input, &p);
+        if (avail == 0)
+            return kTagInputEnded;
+        size_t room = (size_t)(kTagBufferSize - t->length);
+        size_t span = avail < room ? avail : room;
+        const unsigned char *gt = (const unsigned char *)memchr(p, '>', span);
+        size_t take = gt ? (size_t)(gt - p) + 1 : span;
+        memcpy(t->bytes + t->length, p, take);
+        t->length += (int32_t)take;
+        StreamSkip(input, take);
+        // The byte that fills the buffer overflows it, even a '>'.
+        if (t->length == kTagBufferSize) {
+            TagBufferOverflow(t, output);
+            return kTagOverflowed;
+        }
+        if (gt)
+            return kTagComplete;
+    }
 }
 
 int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
@@ -36,18 +51,20 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     return -1;
 }
 
-bool IsRemoteLink(bool useSrc)
+bool IsRemoteLink(const TagBuffer *t, bool useSrc)
 {
-    int32_t p = FindToken(TagBuffer, TagLength, useSrc ? "SRC" : "HREF");
+    const unsigned char *tag = t->bytes;
+    int32_t length = t->length;
+    int32_t p = FindToken(tag, length, useSrc ? "SRC" : "HREF");
     if (p < 0)
         return false;
     // 0: expecting '='; 1: after '=', a quote may come; 2: after the quote.
     int phase = 0;
     for (;;) {
         // The tag ends with '>', so the scan stops inside the tag text.
-        if (p >= TagLength)
+        if (p >= length)
             return false;
-        unsigned char c = UpperAscii(TagBuffer[p++]);
+        unsigned char c = UpperAscii(tag[p++]);
         if (c == '>')
             return false;
         if (c == ' ')
@@ -66,7 +83,7 @@ bool IsRemoteLink(bool useSrc)
     }
     // The four bytes after the 'H'. When fewer are left in the tag, the
     // window takes in its '>' and cannot match.
-    if (p + 4 > TagLength)
+    if (p + 4 > length)
         return false;
-    return TextEqualsIgnoreCase(TagBuffer + p, "TTP:", 4);
+    return TextEqualsIgnoreCase(tag + p, "TTP:", 4);
 }
