@@ -158,9 +158,9 @@ struct KeywordAnchors {
 static constexpr KeywordAnchors BuildKeywordAnchors()
 {
     KeywordAnchors anchors = {};
-    anchors.of['k'] = anchors.of['K'] = 1;
-    anchors.of['('] = 2;
-    anchors.of['y'] = anchors.of['Y'] = 4;
+    anchors.of[(unsigned char)'k'] = anchors.of[(unsigned char)'K'] = 1;
+    anchors.of[(unsigned char)'('] = 2;
+    anchors.of[(unsigned char)'y'] = anchors.of[(unsigned char)'Y'] = 4;
     return anchors;
 }
 

@@ -1,9 +1,11 @@
-// Fuzz target: the three stages chained as a cleaning run chains them, in
-// both orders (extraction first and element removal first) under the
-// options word in the input's first two bytes. Every stage's output is
-// checked against its own input, and the results against each other where
-// the options make them equal.
-#include "app/options.h"
+// Fuzz target: the three stages chained one after the other, each over
+// the whole output of the one before, in both orders (extraction first and
+// element removal first) under the options word in the input's first two
+// bytes. Every stage's output is checked against its own input, the results
+// against each other where the options make them equal, and the whole clean
+// (CleanStream, whose stages pass the page on as it is written and read the
+// extraction's output in place) against the chain in the order the options
+// choose.
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 
@@ -35,6 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     std::string extractFirst = Chain(page, options, true);
     std::string deleteFirst = Chain(page, options, false);
+    Require(RunStage(WholeClean, page, options) ==
+                (options & kOptExtractFirst ? extractFirst : deleteFirst),
+            "chain: the whole clean writes what the stages write one after the other");
 
     if (!(options & kOptExtract)) {
         Require(extractFirst == deleteFirst, "chain, extraction off: the order does not matter");

@@ -7,7 +7,8 @@
 //   - the attribute pass only removes bytes from tags, so its output is a
 //     subsequence of its input;
 //   - the element removal pass only drops bytes, except that a BODY tag may
-//     become the fixed text "<BODY>" made of the same letters in upper case,
+//     become the fixed text "<BODY>" made of the same letters in upper case
+//     (with a '>' of its own when the tag is unfinished at the page's end),
 //     so its output folded to upper case is a subsequence of its input
 //     folded the same way, and it holds no byte value more often than the
 //     input does, the letters of the "<BODY>" texts it wrote aside;
@@ -22,20 +23,22 @@
 #include <stdint.h>
 #include <string>
 #include "clean/stream.h"
+#include "clean/switches.h"
 
-typedef void (*StageProc)(ByteStream *, ByteStream *);
+typedef void (*StageProc)(const CleanSwitches *, ByteStream *, ByteStream *);
 
-// The extraction as the run calls it: RunFlags 8 and 11 as its switches.
-void ExtractionStage(ByteStream *input, ByteStream *output);
+// The extraction with the switches' extract and cutTables, no memory ceiling.
+void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+// The whole clean, the stages chained as CleanStream chains them.
+void WholeClean(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
 
 // The options word of a fuzz input: its first two bytes, low byte first.
 // The page is what follows them.
 uint32_t OptionsOf(const uint8_t *data, size_t size);
 std::string PageOf(const uint8_t *data, size_t size);
 
-// Captures the run flags of `options`, derives the element flags, and runs
-// the stage over `input` held in an in-memory file. A read or write error of
-// that file is a failure of the harness.
+// Runs the stage over `input` in memory under the switches of `options`. A
+// read or write error is a failure of the harness.
 std::string RunStage(StageProc stage, const std::string &input, uint32_t options);
 
 // Stops the fuzzer with a message when a property does not hold.

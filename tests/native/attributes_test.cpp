@@ -1,7 +1,6 @@
 // The attribute pass over small pages, long tags, random bytes and the corpus.
 #include <gtest/gtest.h>
 #include <stdlib.h>
-#include "app/options.h"
 #include "clean/passes.h"
 #include "tests/native/support.h"
 
@@ -10,9 +9,7 @@ namespace {
 const uint32_t kS = kOptStyles, kI = kOptInternet, kB = kOptStyles | kOptInternet;
 using std::string;
 
-struct Case { const char *name; string input; uint32_t options; string expected; };
-
-const Case kCases[] = {
+const std::vector<PageCase> kCases = {
     {"table bg", "<body background=\"http:b.gif\" text=red>", kB, "<body  text=red>"},
     {"table bg apos", "<td background='http:b.gif'>", kB, "<td >"},
     {"table bg local", "<td background=\"img/b.gif\">", kB, "<td background=\"img/b.gif\">"},
@@ -57,8 +54,7 @@ const Case kCases[] = {
 
 TEST(AttributePass, Cases)
 {
-    for (const Case &c : kCases)
-        EXPECT_EQ(c.expected, RunPass(AttributePass, c.input, c.options)) << c.name;
+    RunPageCases(AttributePass, kCases);
 }
 
 TEST(AttributePass, TagsAtTheBufferLimit)

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 #include "clean/stream.h"
+#include "clean/switches.h"
 
 // Messages raised in this process, in order: text and box style.
 extern std::vector<std::pair<std::string, unsigned>> Messages;
@@ -13,16 +14,29 @@ void ClearMessages();
 
 // A stream over a fresh anonymous temporary file holding `content`,
 // positioned at its start. Free with CloseStream.
-ByteStream *MakeInput(const std::string &content);
-ByteStream *MakeOutput();
+ByteStream *MakeTempFile(const std::string &content = std::string());
 void CloseStream(ByteStream *s);
 // Everything in the stream from its start.
 std::string ReadBack(ByteStream *s);
 
-typedef void (*PassProc)(ByteStream *, ByteStream *);
-// Runs a pass over `input` with the run flags of `options` and gives back
-// what it wrote.
+// A stage as the tests run it: switches, input, output.
+typedef void (*PassProc)(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void WholeClean(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+
+// Runs a stage over `input` in memory under the switches of the options
+// word and gives back what it wrote.
 std::string RunPass(PassProc pass, const std::string &input, uint32_t options);
+
+// One case of a table: the page, the options word, and what the stage
+// writes (for the extraction, empty means the page unchanged).
+struct PageCase {
+    const char *name;
+    std::string input;
+    uint32_t options;
+    std::string expected;
+};
+void RunPageCases(PassProc pass, const std::vector<PageCase> &cases);
 
 // A private folder, removed with its content when the test ends.
 struct TempDir {
