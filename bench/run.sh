@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # The benchmark: a whole command-line clean of a large page against a
-# byte-at-a-time copy and cp, then each stage of the run alone, then the
+# byte-at-a-time copy and cp, then each stage alone and the whole chain of
+# stages (CleanStream, file to file), each against the byte copy, then the
 # extraction over a page of a million small cells.
 #   bench/run.sh [SIZE_MB] [RUNS]     defaults: 300 MB, 5 runs (median)
+# The page is the shared corpus (WEBTRIM_SHARED_CORPUS, or ../shared/corpus)
+# repeated up to SIZE_MB; 216 is the corpus seven times.
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -74,14 +77,16 @@ echo "$results" | awk -v mb="$mb" '
     for (i = 1; i <= NR; i++)
       printf "%-10s %8.2f %10.1f %9d KiB\n", name[i], s[i], (s[i] > 0 ? mb / s[i] : 0), peak[i]
     if (s[2] > 0 && s[3] > 0)
-      printf "webtrim takes %.2f times the byte copy and %.2f times cp\n", s[1] / s[2], s[1] / s[3]
+      printf "webtrim takes %.2f times the byte copy and %.2f times cp (speed %.2fx the byte copy)\n", s[1] / s[2], s[1] / s[3], s[2] / s[1]
   }'
 
 echo
-echo "stages alone (default options, median of 3):"
-for stage in copy elements attributes extract; do
+copy_mbs=$(echo "$results" | awk -v mb="$mb" '$1 == "bytecopy" && $2 > 0 { printf "%.1f", mb / $2 }')
+echo "stages alone and the chain, file to file (default options, median of 3; x: times the byte copy):"
+for stage in copy elements attributes extract clean; do
   for i in 1 2 3; do "$build/bench/passbench" "$stage" "$big"; done |
-    awk '{ print $2 }' | median | awk -v s="$stage" '{ printf "  %-11s %8.1f MB/s\n", s, $1 }'
+    awk '{ print $2 }' | median |
+    awk -v s="$stage" -v c="$copy_mbs" '{ printf "  %-11s %8.1f MB/s %6.2fx\n", s, $1, (c > 0 ? $1 / c : 0) }'
 done
 
 echo

@@ -27,7 +27,6 @@
 // editing it. Removals move bytes by length, so a zero byte in the tag is
 // kept like any other byte.
 #include <string.h>
-#include "clean/bytescan.h"
 #include "clean/passes.h"
 
 // The characters that may stand between a keyword and its value.
@@ -230,6 +229,9 @@ void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStrea
     f->internet = sw->internet;
     f->inTag = false;
     f->output = output;
+    // Two bytes in a row of each keyword, rare in tags, folded to lower
+    // case: "kg" of background, "l(" of url(, "yl" of style.
+    SetBytePairs(&f->keywordPairs, f->internet ? (f->styles ? "kgl(yl" : "kgl(") : "yl");
     ResetTagBuffer(&f->tag);
 }
 
@@ -268,9 +270,6 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
         StreamWrite(f->output, p, (size_t)(end - p));
         return;
     }
-    // The rare bytes of the keywords (see kAnchors), folded to lower case:
-    // a tag without any of them needs no edit.
-    const char *marks = f->internet ? (f->styles ? "k(y" : "k(") : "y";
     const unsigned char *unwritten = p;
     while (p < end) {
         const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
@@ -279,7 +278,7 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
         size_t avail = (size_t)(end - lt);
         size_t span = avail < (size_t)kTagBufferSize ? avail : (size_t)kTagBufferSize;
         bool marked;
-        size_t k = FindTagEnd(lt + 1, span - 1, marks, &marked);
+        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &marked);
         if (k < span - 1) {
             const unsigned char *gt = lt + 1 + k;
             int32_t length = (int32_t)(gt - lt) + 1;

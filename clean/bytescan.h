@@ -14,7 +14,19 @@
 // is.
 size_t CountWordsUntilTag(const unsigned char *p, size_t n, bool *inWord, int64_t *words);
 
-// The index of the first '>' in p[0, n), or n. Sets *marked when one of
-// the bytes before it, with bit 5 set (a letter in lower case), is in
-// `marks`, a zero-terminated list of one to four such bytes.
-size_t FindTagEnd(const unsigned char *p, size_t n, const char *marks, bool *marked);
+// Pairs of bytes to look for within a tag: up to three pairs, each byte
+// with bit 5 set (letters folded to lower case), each byte repeated 16 times
+// for the comparisons.
+struct BytePairs {
+    int count;
+    unsigned char first[3][16];
+    unsigned char second[3][16];
+};
+// `pairs`: a zero-terminated string of one to three pairs, e.g. "kgl(".
+void SetBytePairs(BytePairs *set, const char *pairs);
+
+// The index of the first '>' in p[0, n), or n. Sets *marked when two bytes
+// in a row before it, folded with bit 5, are one of the pairs. p[-1] must
+// be readable (a tag's '<'): it is the first byte of the first pair looked
+// at.
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked);

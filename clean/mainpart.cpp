@@ -524,103 +524,125 @@ static int CommentState(int state, int c)
 }
 
 // The scan spends most of its time in text, words, tags and comments that it
-// does not look into; these loops read through such runs a buffer at a time
-// without going back to the state switch for every byte. Each answers the
-// byte that ends the run, or -1 at the end of the input, and counts the
-// bytes it read.
+// does not look into. It reads the input in place, a buffer at a time,
+// through a window, and passes over such runs with memchr and the word
+// count over a buffer, going back to the state switch only at the bytes that
+// end them.
 
-// Reads up to and including the next `stop` byte.
-static int SkipTo(ByteStream *input, int64_t *count, int stop)
-{
+namespace {
+// The bytes [p, end) of the input's buffer are read but not yet looked at;
+// `start` is where the buffer began, at input position `base`.
+struct Window {
+    ByteStream *input;
+    const unsigned char *start;
     const unsigned char *p;
-    size_t avail;
-    while ((avail = StreamPeek(input, &p)) > 0) {
-        const unsigned char *hit = (const unsigned char *)memchr(p, stop, avail);
-        size_t n = hit ? (size_t)(hit - p) + 1 : avail;
-        StreamSkip(input, n);
-        *count += (int64_t)n;
-        if (hit)
-            return stop;
-    }
-    return -1;
+    const unsigned char *end;
+    int64_t base;
+};
+}  // namespace
+
+// Consumes the window and takes the next buffer; false at the end.
+static bool Refill(Window *w)
+{
+    StreamSkip(w->input, (size_t)(w->end - w->start));
+    w->base = StreamTell(w->input);
+    size_t n = StreamPeek(w->input, &w->start);
+    w->p = w->start;
+    w->end = w->start + n;
+    return n > 0;
 }
 
-// Text while words are counted: reads up to and including the next '<' and
-// adds the words before it to *words. A word is a run of bytes other than
-// blanks and '<', counted at the byte that ends it; one cut off by the end
-// of the input is not counted.
-static int CountWords(ByteStream *input, int64_t *count, int64_t *words)
+// The input position of the next byte to look at.
+static inline int64_t Position(const Window *w)
 {
-    const unsigned char *p;
-    size_t avail;
-    bool inWord = false;
-    while ((avail = StreamPeek(input, &p)) > 0) {
-        size_t at = CountWordsUntilTag(p, avail, &inWord, words);
-        if (at < avail) {
-            StreamSkip(input, at + 1);
-            *count += (int64_t)(at + 1);
-            return '<';
+    return w->base + (w->p - w->start);
+}
+
+// Moves the window to the next `stop` byte, past it; false at the end.
+static bool PassTo(Window *w, unsigned char stop)
+{
+    for (;;) {
+        const unsigned char *hit = (const unsigned char *)memchr(w->p, stop, (size_t)(w->end - w->p));
+        if (hit) {
+            w->p = hit + 1;
+            return true;
         }
-        StreamSkip(input, avail);
-        *count += (int64_t)avail;
+        w->p = w->end;
+        if (!Refill(w))
+            return false;
     }
-    return -1;
+}
+
+// Text up to the next '<', past it, adding the words that end in it to
+// *words when given: a word is a run of bytes other than blanks and '<',
+// counted at the byte that ends it, so one cut off by the end of the input
+// is not counted. False at the end.
+static bool PassText(Window *w, int64_t *words)
+{
+    if (!words)
+        return PassTo(w, '<');
+    bool inWord = false;
+    for (;;) {
+        size_t n = (size_t)(w->end - w->p);
+        size_t at = CountWordsUntilTag(w->p, n, &inWord, words);
+        if (at < n) {
+            w->p += at + 1;
+            return true;
+        }
+        w->p = w->end;
+        if (!Refill(w))
+            return false;
+    }
 }
 
 // Reads the whole input and builds the outline. Answers the number of bytes
 // read; stops early only when memory ran out.
 static int64_t Scan(Outline *o, ByteStream *input)
 {
-    int64_t count = 0;          // bytes read; the last one is at count - 1
+    Window w = {input, nullptr, nullptr, nullptr, 0};
     int64_t uncounted = 0;
     int64_t tagStart = 0;
     int kind = 0;
     int state = kStateText;
-    int c;
     for (;;) {
         switch (state) {
         case kStateText:
             // The words go to the counting cell; with the counter gone (a
             // table closed inside a cell) they are read but not kept.
-            if (o->counting)
-                c = CountWords(input, &count, o->counter ? &o->counter->words : &uncounted);
-            else
-                c = SkipTo(input, &count, '<');
-            if (c < 0)
-                return count;
+            if (!PassText(&w, o->counting ? (o->counter ? &o->counter->words : &uncounted) : nullptr))
+                return Position(&w);
             state = kStateAfterLt;
-            tagStart = count - 1;
+            tagStart = Position(&w) - 1;
             kind = 0;
             break;
         case kStateOtherTag:
-            if (SkipTo(input, &count, '>') < 0)
-                return count;
+            if (!PassTo(&w, '>'))
+                return Position(&w);
             state = kStateText;
             break;
         case kStateNamed:
-            if (SkipTo(input, &count, '>') < 0)
-                return count;
-            OnTagEvent(o, kind, tagStart, count - 1);
+            if (!PassTo(&w, '>'))
+                return Position(&w);
+            OnTagEvent(o, kind, tagStart, Position(&w) - 1);
             if (o->outOfMemory)
-                return count;
+                return Position(&w);
             state = kStateText;
             break;
         case kStateComment:
-            if (SkipTo(input, &count, '-') < 0)
-                return count;
+            if (!PassTo(&w, '-'))
+                return Position(&w);
             state = kStateCommentDash;
             break;
-        default:
-            c = StreamGet(input);
-            if (c < 0)
-                return count;
-            count++;
-            c = UpperAscii((unsigned char)c);
+        default: {
+            if (w.p == w.end && !Refill(&w))
+                return Position(&w);
+            int c = UpperAscii(*w.p++);
             if (state >= kStateBang)
                 state = CommentState(state, c);
             else
                 state = TagNameState(state, c, &kind);
             break;
+        }
         }
     }
 }

@@ -6,6 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "clean/bytescan.h"
 #include "clean/stream.h"
 #include "clean/switches.h"
 #include "clean/tagbuf.h"
@@ -24,6 +25,7 @@ struct AttributeFilter {
     bool internet;
     bool inTag;                 // a tag goes on past the last run
     ByteStream *output;
+    BytePairs keywordPairs;     // a tag holding none of them needs no edit
     TagBuffer tag;
 };
 void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output);

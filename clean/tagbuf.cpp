@@ -38,14 +38,23 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     int32_t n = (int32_t)strlen(token);
     if (length < n + 3)
         return -1;
-    // With ASCII folding, a position can only match when its first byte
-    // equals the token's first byte with bit 5 ignored; the few others that
-    // pass this test are decided by the full comparison.
-    unsigned char first = (unsigned char)(token[0] | 0x20);
+    const unsigned char *t = (const unsigned char *)token;
+    if (!kTextCompareIsAscii) {
+        for (int32_t i = 0; i <= length - n; i++)
+            if (TextEqualsIgnoreCase(data + i, token, n))
+                return i + n;
+        return -1;
+    }
+    // ASCII folding, compared here: a position can only match when its
+    // first byte equals the token's first byte with bit 5 ignored.
+    unsigned char first = (unsigned char)(t[0] | 0x20);
     for (int32_t i = 0; i <= length - n; i++) {
-        if (kTextCompareIsAscii && (data[i] | 0x20) != first)
+        if ((data[i] | 0x20) != first)
             continue;
-        if (TextEqualsIgnoreCase(data + i, token, n))
+        int32_t k = 0;
+        while (k < n && UpperAscii(data[i + k]) == UpperAscii(t[k]))
+            k++;
+        if (k == n)
             return i + n;
     }
     return -1;
