@@ -92,6 +92,7 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *
 {
     size_t i = 0;
     bool seen = false;
+    const unsigned char *before = p - 1;    // before[i] is the byte ahead of p[i]
 #ifdef __SSE2__
     const __m128i gt = _mm_set1_epi8('>'), bit5 = _mm_set1_epi8(0x20);
     const __m128i f0 = _mm_loadu_si128((const __m128i *)set->first[0]);
@@ -104,7 +105,7 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *
         __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
         unsigned ends = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, gt));
         __m128i f = _mm_or_si128(v, bit5);
-        __m128i b = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i - 1)), bit5);
+        __m128i b = _mm_or_si128(_mm_loadu_si128((const __m128i *)(before + i)), bit5);
         __m128i m = _mm_and_si128(_mm_cmpeq_epi8(b, f0), _mm_cmpeq_epi8(f, s0));
         m = _mm_or_si128(m, _mm_and_si128(_mm_cmpeq_epi8(b, f1), _mm_cmpeq_epi8(f, s1)));
         m = _mm_or_si128(m, _mm_and_si128(_mm_cmpeq_epi8(b, f2), _mm_cmpeq_epi8(f, s2)));
@@ -120,9 +121,9 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *
     for (; i < n; i++) {
         if (p[i] == '>')
             break;
-        unsigned char before = p[i - 1] | 0x20, here = p[i] | 0x20;
+        unsigned char a = before[i] | 0x20, b = p[i] | 0x20;
         for (int k = 0; k < set->count; k++)
-            if (before == set->first[k][0] && here == set->second[k][0])
+            if (a == set->first[k][0] && b == set->second[k][0])
                 seen = true;
     }
     *marked = seen;

@@ -562,7 +562,9 @@ static inline int64_t Position(const Window *w)
 static bool PassTo(Window *w, unsigned char stop)
 {
     for (;;) {
-        const unsigned char *hit = (const unsigned char *)memchr(w->p, stop, (size_t)(w->end - w->p));
+        const unsigned char *hit =
+            w->p < w->end ? (const unsigned char *)memchr(w->p, stop, (size_t)(w->end - w->p))
+                          : nullptr;
         if (hit) {
             w->p = hit + 1;
             return true;
