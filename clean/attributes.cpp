@@ -284,7 +284,10 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             int32_t length = (int32_t)(gt - lt) + 1;
             p = gt + 1;
             // A tag of 4096 bytes overflows the buffer: it goes out unedited.
-            if (length < kTagBufferSize && marked && MayEdit(f, lt, length)) {
+            // Under a locale's comparison other bytes may match a keyword's
+            // letters: there every tag is looked at.
+            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii) &&
+                MayEdit(f, lt, length)) {
                 StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
                 memcpy(f->tag.bytes, lt, (size_t)length);
                 f->tag.length = length;
