@@ -965,13 +965,15 @@ MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_
     v->current = 0;
     MakePlan(&v->plan, sw, input, memoryLimit);
     *outcome = v->plan.outcome;
-    if (v->plan.ranges && !BuildPieces(v)) {
-        FreeOutline(&v->plan.outline);
+    bool pieces = v->plan.ranges && BuildPieces(v);
+    // The pieces are all the view needs of the outline.
+    FreeOutline(&v->plan.outline);
+    if (v->plan.ranges && !pieces) {
         free(v);
         StreamSeek(input, 0);
         return nullptr;
     }
-    if (v->plan.ranges)
+    if (pieces)
         StreamOpenReader(&v->stream, ReadView, v);
     else
         StreamSeek(input, 0);
@@ -980,16 +982,15 @@ MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_
 
 ByteStream *MainPartViewStream(MainPartView *v)
 {
-    // Without ranges the output is the input itself, read where it lies.
-    return v->plan.ranges ? &v->stream : v->input;
+    // Without pieces the output is the input itself, read where it lies.
+    return v->pieces ? &v->stream : v->input;
 }
 
 void CloseMainPartView(MainPartView *v)
 {
-    if (v->plan.ranges)
+    if (v->pieces)
         StreamClose(&v->stream);
     StreamSeek(v->input, v->plan.size);     // the input read to its end
-    FreeOutline(&v->plan.outline);
     free(v->pieces);
     free(v);
 }
