@@ -174,50 +174,65 @@ static inline bool TokenAround(const unsigned char *tag, int32_t length, int32_t
     return i >= 0 && i + n <= length && EqualsUpperAscii(tag + i, token, n);
 }
 
-// Whether an edit can change the `length` bytes of a whole tag at `tag`:
-// each edit starts from a match of its keyword, found by FindToken's rules.
+// The keywords, as bits of a set.
+enum {
+    kHasBackground = 1,
+    kHasUrl = 2,
+    kHasStyle = 4,
+    kHasAny = kHasBackground | kHasUrl | kHasStyle,
+};
+
+// Which keywords the switches look for occur in the `length` bytes of a
+// whole tag at `tag`, by FindToken's rules; none: no edit can change it.
 // With ASCII folding, one pass over the tag looks for all three.
-static bool MayEdit(const AttributeFilter *f, const unsigned char *tag, int32_t length)
+static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length)
 {
+    unsigned found = 0;
     if (!kTextCompareIsAscii) {
-        if (f->internet && (FindToken(tag, length, "background") >= 0 ||
-                            FindToken(tag, length, "url(") >= 0))
-            return true;
-        return f->styles && FindToken(tag, length, "style") >= 0;
+        if (f->internet && FindToken(tag, length, "background") >= 0)
+            found |= kHasBackground;
+        if (f->internet && FindToken(tag, length, "url(") >= 0)
+            found |= kHasUrl;
+        if (f->styles && FindToken(tag, length, "style") >= 0)
+            found |= kHasStyle;
+        return found;
     }
     // A keyword is looked for only in a tag at least 3 bytes longer than it.
     unsigned wanted = 0;
     if (f->internet && length >= 10 + 3)
-        wanted |= 1;
+        wanted |= kHasBackground;
     if (f->internet && length >= 4 + 3)
-        wanted |= 2;
+        wanted |= kHasUrl;
     if (f->styles && length >= 5 + 3)
-        wanted |= 4;
-    if (!wanted)
-        return false;
-    for (int32_t j = 0; j < length; j++) {
-        unsigned k = kAnchors.of[tag[j]] & wanted;
+        wanted |= kHasStyle;
+    for (int32_t j = 0; j < length && found != wanted; j++) {
+        unsigned k = kAnchors.of[tag[j]] & wanted & ~found;
         if (!k)
             continue;
-        if ((k & 1) && TokenAround(tag, length, j, "BACKGROUND", 3, 10))
-            return true;
-        if ((k & 2) && TokenAround(tag, length, j, "URL(", 3, 4))
-            return true;
-        if ((k & 4) && TokenAround(tag, length, j, "STYLE", 2, 5))
-            return true;
+        if ((k & kHasBackground) && TokenAround(tag, length, j, "BACKGROUND", 3, 10))
+            found |= kHasBackground;
+        if ((k & kHasUrl) && TokenAround(tag, length, j, "URL(", 3, 4))
+            found |= kHasUrl;
+        if ((k & kHasStyle) && TokenAround(tag, length, j, "STYLE", 2, 5))
+            found |= kHasStyle;
     }
-    return false;
+    return found;
 }
 
 // The tag buffer holds a whole tag: edit it, write it, empty the buffer.
-static void WriteEditedTag(AttributeFilter *f)
+// An edit whose keyword the tag lacks does nothing, unless an edit before
+// it joined bytes that now spell it.
+static void WriteEditedTag(AttributeFilter *f, unsigned found)
 {
     TagBuffer *t = &f->tag;
+    int32_t length = t->length;
     if (f->internet) {
-        RemoveRemoteBackground(t);
-        RemoveUrlReference(t);
+        if (found & kHasBackground)
+            RemoveRemoteBackground(t);
+        if ((found & kHasUrl) || t->length != length)
+            RemoveUrlReference(t);
     }
-    if (f->styles)
+    if (f->styles && ((found & kHasStyle) || t->length != length))
         RemoveStyle(t);
     WriteTagBuffer(t, f->output);
     ResetTagBuffer(t);
@@ -252,7 +267,7 @@ static const unsigned char *ContinueTag(AttributeFilter *f, const unsigned char 
         TagBufferOverflow(t, f->output);
         f->inTag = false;
     } else if (gt) {
-        WriteEditedTag(f);
+        WriteEditedTag(f, kHasAny);
         f->inTag = false;
     }
     return p + take;
@@ -286,12 +301,14 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             // A tag of 4096 bytes overflows the buffer: it goes out unedited.
             // Under a locale's comparison other bytes may match a keyword's
             // letters: there every tag is looked at.
-            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii) &&
-                MayEdit(f, lt, length)) {
+            unsigned found = 0;
+            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii))
+                found = KeywordsIn(f, lt, length);
+            if (found) {
                 StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
                 memcpy(f->tag.bytes, lt, (size_t)length);
                 f->tag.length = length;
-                WriteEditedTag(f);
+                WriteEditedTag(f, found);
                 unwritten = p;
             }
         } else if (avail >= kTagBufferSize) {
