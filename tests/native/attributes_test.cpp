@@ -44,6 +44,8 @@ const std::vector<PageCase> kCases = {
     {"unfinished plain", "text<b", 0, "text<b"},
     {"lone '<' at the end", "a > b <", kB, "a > b <"},
     {"empty tag", "<><<>>", kB, "<><<>>"},
+    {"removal spells url(", "<p urbackground=http:x\nl(a)>", kB, "<p >"},
+    {"removal spells style", "<p stbackground=http:x\nyle=\"a\">", kB, "<p >"},
     {"bits off", "<p style=\"x\" background=\"http:y\">", 0, "<p style=\"x\" background=\"http:y\">"},
     {"styles only", "<td background=\"http:x\" style=\"y\">", kS, "<td background=\"http:x\" >"},
     {"internet only", "<td background=\"http:x\" style=\"y\">", kI, "<td  style=\"y\">"},
