@@ -17,5 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     Require(RunStage(AttributePass, page, options & ~(kOptStyles | kOptInternet)) == page,
             "attribute pass, Styles and Internet off: a copy of the input");
+    size_t piece = 1 + ((options >> 13) & 7) * 3;
+    Require(RunStageTrickled(AttributePass, page, options, piece) == out,
+            "the same output whatever the read sizes");
     return 0;
 }

@@ -29,6 +29,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string again = RunStage(ExtractionStage, out, options);
     CheckExtractionOutput(out, again);
 
+    size_t piece = 1 + ((options >> 13) & 7) * 3;
+    Require(RunStageTrickled(ExtractionStage, page, options, piece) == out,
+            "extraction: the same output whatever the read sizes");
+
     Require(RunStage(ExtractionStage, page, options & ~kOptExtract) == page,
             "extraction off: a copy of the input");
 

@@ -60,6 +60,45 @@ std::string RunStage(StageProc stage, const std::string &input, uint32_t options
     return result;
 }
 
+namespace {
+struct Trickle {
+    const std::string *page;
+    size_t piece;
+};
+}  // namespace
+
+static long ReadTrickle(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const Trickle *t = (const Trickle *)context;
+    size_t size = t->page->size();
+    if ((uint64_t)offset >= size)
+        return 0;
+    size_t k = size - (size_t)offset;
+    if (k > n)
+        k = n;
+    if (k > t->piece)
+        k = t->piece;
+    memcpy(buf, t->page->data() + offset, k);
+    return (long)k;
+}
+
+std::string RunStageTrickled(StageProc stage, const std::string &input, uint32_t options,
+                             size_t piece)
+{
+    Trickle t = {&input, piece};
+    ByteStream in, out;
+    StreamOpenReader(&in, ReadTrickle, &t);
+    StreamOpenBuffer(&out);
+    CleanSwitches sw = SwitchesFromWord(options);
+    stage(&sw, &in, &out);
+    Require(!StreamWriteFailed(&out) && !StreamReadFailed(&in), "trickled streams");
+    std::string result;
+    if (StreamMemorySize(&out) > 0)
+        result.assign((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+    StreamClose(&out);
+    return result;
+}
+
 // ---------------------------------------------------------------------------
 // Properties
 

@@ -41,6 +41,12 @@ std::string PageOf(const uint8_t *data, size_t size);
 // read or write error is a failure of the harness.
 std::string RunStage(StageProc stage, const std::string &input, uint32_t options);
 
+// The same with the input read through a reader that gives at most `piece`
+// bytes at a time, so that every run-at-a-time path of the stages meets
+// buffer ends at every place.
+std::string RunStageTrickled(StageProc stage, const std::string &input, uint32_t options,
+                             size_t piece);
+
 // Stops the fuzzer with a message when a property does not hold.
 void Require(bool holds, const char *what);
 
