@@ -31,9 +31,9 @@ struct CleanReport {
     ExtractOutcome extraction;
 };
 
-// Cleans `input` from its current position into `output` at its current
-// position; flushes the output but leaves both open. The input must be
-// seekable (a file or memory): the extraction reads it twice and the
+// Cleans `input`, which is at its start, into `output` from the output's
+// current position; flushes the output but leaves both open. The input must
+// be seekable (a file or memory): the extraction reads it twice and the
 // element pass goes back in it to restore a form. The stages pass the page
 // to each other as it is written, except into the extraction, which reads
 // a temporary file (so memory stays bounded by the page's tables and tags,
