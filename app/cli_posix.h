@@ -41,8 +41,7 @@ extern bool ReportToStderr;
 
 enum ExtractionOutcome { kExtractionOff, kExtractionWhole, kExtractionCut };
 
-// What -v tells about a page. The in-place run of today's core says nothing
-// of its stages, so the figures come from a run to a stream; -1 where a
+// What -v tells about a page, from what the clean reported; -1 where a
 // figure is not known.
 struct PageFigures {
     int64_t bytesBefore = -1;
@@ -53,6 +52,7 @@ struct PageFigures {
     int64_t extractionRemoved = 0;
     int64_t attributesRemoved = 0;
     ExtractionOutcome extraction = kExtractionOff;
+    std::string chosen;         // any layout: the element kept and its cuts
 };
 
 enum OriginalPlace { kOriginalStays, kOriginalInTrash, kOriginalInFolder };

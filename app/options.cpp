@@ -10,5 +10,5 @@ const int kControlIdByBit[kSwitchCount] = {
 
 void ResetOptions()
 {
-    CleanOptions = (CleanOptions & 0xFFFF13BFu) | kDefaultSwitches;
+    CleanOptions = (CleanOptions & ~kResetMask) | kDefaultSwitches;
 }

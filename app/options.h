@@ -2,6 +2,7 @@
 // values that the window, the command line and a cleaning run share.
 #pragma once
 #include <stdint.h>
+#include "clean/switches.h"     // the bits of the word and its defaults
 
 #ifdef _WIN32
 enum { kPathMax = 260 };
@@ -19,31 +20,12 @@ extern uint32_t CleanOptions;
 extern char TargetFolder[kTargetFolderSize];
 extern char CurrentFile[kCurrentFileSize];
 
-// Bits of CleanOptions.
-enum {
-    kOptComments      = 0x0001,
-    kOptScripts       = 0x0002,
-    kOptStyles        = 0x0004,
-    kOptForms         = 0x0008,
-    kOptInternet      = 0x0010,
-    kOptMeta          = 0x0020,
-    kOptPictures      = 0x0040,
-    kOptModules       = 0x0080,
-    kOptExtract       = 0x0100,
-    kOptFrames        = 0x0200,
-    kOptBadColors     = 0x0400,
-    kOptCutTables     = 0x0800,
-    kOptExtractFirst  = 0x1000,
-    kOptAnyLayout     = 0x2000,
-    kOptSchemeMask    = 0x0F000000,
-    kOptSchemeShift   = 24,
-    kOptRecycleBin    = 0x10000000,
-};
-
-const uint32_t kDefaultOptions = 0x100013BF;
-const uint32_t kDefaultSwitches = 0x13BF;      // low 16 bits after "Default"
-const uint32_t kAdvancedMask = 0x12BF;         // switches on the Advanced page
-enum { kSwitchCount = 14 };                    // bits 0 to 13
+// The switches on the Advanced page.
+const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
+                               kOptMeta | kOptModules | kOptFrames | kOptExtractFirst;
+// The low half of the word, which "Default" resets: the switches and the
+// unused bits above them.
+const uint32_t kResetMask = 0xFFFFu;
 
 // Control id of each switch's check box, indexed by bit number.
 extern const int kControlIdByBit[kSwitchCount];

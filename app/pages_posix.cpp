@@ -1,12 +1,10 @@
 // Cleaning the pages of one call: in place, to another file or to standard
 // output, or only as a preview (-n); one at a time or several at once.
 //
-// Today's cleaning core keeps its state in process-wide variables
-// (CurrentFile, RunFlags, the tag buffer, the run's streams), so every use
-// of it holds CoreLock: -j runs pages on several threads, but only one of
-// them is inside the core at any moment, and the pages come out exactly as
-// one at a time. Everything else (reading standard input, reports, the
-// output file's placement) happens outside the lock.
+// The cleaning core keeps all of a page's state in the call that cleans it,
+// so -j runs pages on several threads at once; each writes exactly what it
+// would write alone. Only the messages and reports are shared, and each goes
+// out whole (WriteReport).
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -20,19 +18,16 @@
 #include <unistd.h>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <thread>
 #include "app/cli_posix.h"
 #include "app/options.h"
+#include "clean/clean.h"
 #include "clean/fs.h"
-#include "clean/passes.h"
 #include "clean/report.h"
 #include "clean/run.h"
 #include "dispose/dispose.h"
 
-static std::mutex CoreLock;
-
-// A run's temporary stream, closed when it goes out of scope.
+// A temporary stream, closed when it goes out of scope.
 struct TempStream {
     std::unique_ptr<ByteStream> s{new ByteStream};
     TempStream() { s->isOpen = false; }
@@ -46,79 +41,58 @@ static int64_t FileSize(ByteStream *s)
     return fstat((int)s->file, &st) == 0 ? (int64_t)st.st_size : -1;
 }
 
-// A stage's streams after it ran: a page that could not be read to its end,
-// or a temporary file that lost a write, ends the clean.
-static bool StageWent(ByteStream *input, bool inputIsPage, ByteStream *output)
+// The figures of -v from what the clean reported.
+static void TakeFigures(const CleanReport &c, uint32_t options, PageFigures *fig)
 {
-    if (StreamReadFailed(input)) {
-        ReportError(inputIsPage ? kErrCannotRead : kErrCannotCreateTemp);
-        return false;
+    fig->bytesBefore = c.bytesIn;
+    fig->bytesAfter = c.bytesOut;
+    fig->haveStages = true;
+    fig->extractFirst = (options & kOptExtractFirst) != 0;
+    fig->elementsRemoved = c.removed[kStageElements];
+    fig->extractionRemoved = c.removed[kStageExtraction];
+    fig->attributesRemoved = c.removed[kStageAttributes];
+    switch (c.extraction) {
+    case kExtractOff:
+        fig->extraction = kExtractionOff;
+        break;
+    case kExtractNoMainPart:
+    case kExtractOutOfMemory:
+        fig->extraction = kExtractionWhole;
+        break;
+    default:
+        fig->extraction = kExtractionCut;
+        break;
     }
-    if (!StreamFlush(output)) {
-        ReportError(kErrCannotCreateTemp, 0, errno);
-        return false;
+    fig->chosen.clear();
+    if (c.extraction == kExtractAnyLayoutPart && c.part.tag) {
+        const AnyLayoutResult &p = c.part;
+        fig->chosen = std::string(p.tag) + " at bytes " + std::to_string((long long)p.start) + "-" +
+                      std::to_string((long long)p.end);
+        for (int i = 0; i < p.cutCount; i++)
+            fig->chosen += std::string(i ? ", " : "; cut ") + std::to_string((long long)p.cutStart[i]) +
+                           "-" + std::to_string((long long)p.cutEnd[i]);
     }
-    return true;
 }
 
 bool CleanPageToStream(ByteStream *page, uint32_t options, ByteStream *out, PageFigures *fig)
 {
-    TempStream a, b;
-    if (!a.Create() || !b.Create()) {
-        ReportError(kErrCannotCreateTemp, 0, errno);
+    CleanSwitches sw = SwitchesFromWord(options);
+    CleanReport report;
+    CleanStatus status = CleanStream(&sw, page, out, &report);
+    int err = errno;
+    if (status == kCleanReadFailed) {
+        ReportError(kErrCannotRead, 0, err);
         return false;
     }
-    CaptureRunFlags(options);
-    DeriveElementFlags();
-    bool extractFirst = (options & kOptExtractFirst) != 0;
-    bool extract = (options & kOptExtract) != 0;
-    bool cutTables = (options & kOptCutTables) != 0;
-    int64_t before = FileSize(page);
-
-    // The extraction comes first or second; the attribute pass always last.
-    if (extractFirst)
-        MainPartExtractor(extract, cutTables, page, a.s.get());
-    else
-        ElementRemovalPass(page, a.s.get());
-    if (!StageWent(page, true, a.s.get()))
-        return false;
-    int64_t first = StreamTell(a.s.get());
-    StreamRewind(a.s.get());
-    if (extractFirst)
-        ElementRemovalPass(a.s.get(), b.s.get());
-    else
-        MainPartExtractor(extract, cutTables, a.s.get(), b.s.get());
-    if (!StageWent(a.s.get(), false, b.s.get()))
-        return false;
-    // A temporary file closed as soon as it is read is dropped before its
-    // pages need writing to the disk.
-    StreamClose(a.s.get());
-    int64_t second = StreamTell(b.s.get());
-    StreamRewind(b.s.get());
-    int64_t outStart = StreamTell(out);
-    AttributePass(b.s.get(), out);
-    if (StreamReadFailed(b.s.get())) {
-        ReportError(kErrCannotCreateTemp);
+    if (status == kCleanTempFailed) {
+        ReportError(kErrCannotCreateTemp, 0, err);
         return false;
     }
-    StreamClose(b.s.get());
-    if (!StreamFlush(out)) {
-        ReportError(kErrCannotWritePage, 0, errno);
+    if (status != kCleanDone) {
+        ReportError(kErrCannotWritePage, 0, err);
         return false;
     }
-    int64_t after = StreamTell(out) - outStart;
-
-    fig->bytesBefore = before;
-    fig->bytesAfter = after;
-    fig->haveStages = true;
-    fig->extractFirst = extractFirst;
-    int64_t extractIn = extractFirst ? before : first;
-    int64_t extractOut = extractFirst ? first : second;
-    fig->extractionRemoved = extractIn - extractOut;
-    fig->elementsRemoved = extractFirst ? first - second : before - first;
-    fig->attributesRemoved = second - after;
-    fig->extraction = !extract ? kExtractionOff
-                      : extractIn == extractOut ? kExtractionWhole : kExtractionCut;
+    TakeFigures(report, options, fig);
     return true;
 }
 
@@ -173,42 +147,16 @@ static bool OpenPageSource(const char *name, ByteStream *page)
     return true;
 }
 
-// Where the disposal put the original: the name in TargetFolder that holds
-// the same file (a move within one file system keeps it), else one with the
-// same size and time (a copy across file systems keeps those).
-static std::string FindMovedOriginal(const char *path, const struct stat &was)
-{
-    std::string folder = TargetFolder;
-    if (!folder.empty() && folder.back() != '/')
-        folder += '/';
-    std::string name = FindFileName(path);
-    char real[PATH_MAX];
-    if (realpath(path, real))
-        name = FindFileName(real);
-    std::string sameTimes;
-    for (int n = 0; n < 999; n++) {
-        std::string candidate = folder + (n ? "~" + std::to_string(n) + "_" : "") + name;
-        struct stat st;
-        if (lstat(candidate.c_str(), &st) != 0)
-            continue;
-        if (st.st_dev == was.st_dev && st.st_ino == was.st_ino)
-            return candidate;
-        if (sameTimes.empty() && st.st_size == was.st_size && st.st_mtime == was.st_mtime)
-            sameTimes = candidate;
-    }
-    return sameTimes.empty() ? TargetFolder : sameTimes;
-}
-
 bool CleanOnePage(const char *path, bool wantStages, PageResult *r)
 {
-    size_t n = strlen(path);
-    if (n >= kPathMax) {
+    (void)wantStages;           // the run reports its figures anyway
+    if (strlen(path) >= kPathMax) {
         ReportError(kErrCannotOpen, 0, ENAMETOOLONG);
         return false;
     }
-    // The run names no reason when it cannot open the page: find it first.
+    // The run names no reason for a folder or an unreadable page: find it
+    // first.
     struct stat was;
-    bool known = false;
     if (IsPageName(path)) {
         if (stat(path, &was) != 0) {
             ReportError(kErrCannotOpen, 0, errno);
@@ -222,37 +170,18 @@ bool CleanOnePage(const char *path, bool wantStages, PageResult *r)
             ReportError(kErrCannotOpen, 0, errno);
             return false;
         }
-        known = S_ISREG(was.st_mode);
-        r->figures.bytesBefore = (int64_t)was.st_size;
     }
-    if (known && wantStages) {
-        TempStream page, out;
-        if (!OpenPageForReading(path, page.s.get(), 0)) {
-            ReportError(kErrCannotOpen, 0, errno);
-            return false;
-        }
-        if (!out.Create()) {
-            ReportError(kErrCannotCreateTemp, 0, errno);
-            return false;
-        }
-        if (!CleanPageToStream(page.s.get(), CleanOptions, out.s.get(), &r->figures))
-            return false;
-    }
-
-    memcpy(CurrentFile, path, n + 1);
-    CurrentFile[n + 1] = 0;
-    if (!CleaningRun())
+    InPlaceResult res;
+    if (!CleanPageInPlace(path, CleanOptions, TargetFolder, &res))
         return false;
     r->cleaned = true;
-    struct stat now;
-    if (stat(path, &now) == 0)
-        r->figures.bytesAfter = (int64_t)now.st_size;
-    bool toTrash = (CleanOptions & kOptRecycleBin) || (CurrentPage && CurrentPage->originalToTrash);
-    r->place = toTrash ? kOriginalInTrash : kOriginalInFolder;
-    if (!toTrash && known)
-        r->where = FindMovedOriginal(path, was);
-    else if (!toTrash)
-        r->where = TargetFolder;
+    TakeFigures(res.clean, CleanOptions, &r->figures);
+    if (res.disposal.kind == kDisposedToFolder) {
+        r->place = kOriginalInFolder;
+        r->where = res.disposal.where;
+    } else {
+        r->place = kOriginalInTrash;
+    }
     return true;
 }
 
@@ -386,11 +315,7 @@ static bool CleanToOutput(const PageEntry &e, const CallOptions &call, PageResul
         ByteStream *out = new ByteStream;
         StreamAttach(out, 1);
         out->bufStart = at < 0 ? 0 : at;
-        bool ok;
-        {
-            std::lock_guard<std::mutex> core(CoreLock);
-            ok = CleanPageToStream(page.s.get(), CleanOptions, out, &r->figures);
-        }
+        bool ok = CleanPageToStream(page.s.get(), CleanOptions, out, &r->figures);
         if (ok && at >= 0)
             lseek(1, (off_t)StreamTell(out), SEEK_SET);
         delete out;             // standard output stays open
@@ -403,11 +328,8 @@ static bool CleanToOutput(const PageEntry &e, const CallOptions &call, PageResul
             ReportError(kErrCannotCreateTemp, 0, errno);
             return false;
         }
-        {
-            std::lock_guard<std::mutex> core(CoreLock);
-            if (!CleanPageToStream(page.s.get(), CleanOptions, out.s.get(), &r->figures))
-                return false;
-        }
+        if (!CleanPageToStream(page.s.get(), CleanOptions, out.s.get(), &r->figures))
+            return false;
         if (!call.dryRun && !CopyToStdout(out.s.get())) {
             ReportError(kErrCannotWritePage, 0, errno);
             return false;
@@ -422,11 +344,7 @@ static bool CleanToOutput(const PageEntry &e, const CallOptions &call, PageResul
     }
     ByteStream *out = new ByteStream;
     StreamAttach(out, o.fd);
-    bool ok;
-    {
-        std::lock_guard<std::mutex> core(CoreLock);
-        ok = CleanPageToStream(page.s.get(), CleanOptions, out, &r->figures);
-    }
+    bool ok = CleanPageToStream(page.s.get(), CleanOptions, out, &r->figures);
     delete out;                 // the descriptor stays with o
     if (!ok) {
         DropOutput(&o);
@@ -509,7 +427,9 @@ static std::string Describe(const PageEntry &e, const PageResult &r, const CallO
         else if (f.extraction == kExtractionWhole)
             extraction += "none stood out; the page was kept whole";
         else
-            extraction += "the page was cut to its main part, " + Removed(f.extractionRemoved);
+            extraction += "the page was cut to its main part" +
+                          (f.chosen.empty() ? std::string() : " (" + f.chosen + ")") + ", " +
+                          Removed(f.extractionRemoved);
         extraction += "\n";
         std::string elements = "  elements: " + Removed(f.elementsRemoved) + "\n";
         s += f.extractFirst ? extraction + elements : elements + extraction;
@@ -540,10 +460,8 @@ static bool CleanEntry(const PageEntry &e, const CallOptions &call)
         ok = PreviewInPlace(e, &r);
     else if (!inPlace || call.dryRun)
         ok = CleanToOutput(e, call, &r);
-    else {
-        std::lock_guard<std::mutex> core(CoreLock);
+    else
         ok = CleanOnePage(e.name.c_str(), verbose, &r);
-    }
     ok = ok && page.stops == 0;
     if (ok && (verbose || (call.dryRun && MessageLevel != kLevelQuiet)))
         WriteReport(Describe(e, r, call, verbose));

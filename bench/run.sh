@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The benchmark: a whole command-line clean of a large page (default options,
 # then with "Find the main part in any layout") against a byte-at-a-time copy
-# and cp, then each stage of the run alone, then the extractions over a page
+# and cp, then each stage alone and the whole chain of stages (CleanStream,
+# file to file), each against the byte copy, then the extractions over a page
 # of a million small cells.
 #   bench/run.sh [SIZE_MB] [RUNS]     defaults: 300 MB, 5 runs (median)
+# The page is the shared corpus (WEBTRIM_SHARED_CORPUS, or ../shared/corpus)
+# repeated up to SIZE_MB; 216 is the corpus seven times.
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,7 +24,7 @@ export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$wor
 # The large page: the shared corpus of real pages over and over, or a
 # generated page of tables, cells, tags and text when the corpus is absent.
 big="$work/big.htm"
-corpus=../shared/corpus
+corpus=${WEBTRIM_SHARED_CORPUS:-../shared/corpus}
 if ls "$corpus"/*.htm >/dev/null 2>&1; then
   cat "$corpus"/*.htm > "$work/one.htm"
 else
@@ -79,7 +82,7 @@ echo "$results" | awk -v mb="$mb" '
     b = s[at["bytecopy"]]; c = s[at["cp"]]
     for (i = 1; i <= 2; i++)
       if (b > 0 && c > 0)
-        printf "%s takes %.2f times the byte copy and %.2f times cp\n", name[i], s[i] / b, s[i] / c
+        printf "%s takes %.2f times the byte copy and %.2f times cp (speed %.2fx the byte copy)\n", name[i], s[i] / b, s[i] / c, b / s[i]
   }'
 
 # The durability flush on its own: the wall-clock time one run spends in
@@ -96,10 +99,12 @@ else
 fi
 
 echo
-echo "stages alone (default options, median of 3):"
-for stage in copy elements attributes extract anylayout; do
+copy_mbs=$(echo "$results" | awk -v mb="$mb" '$1 == "bytecopy" && $2 > 0 { printf "%.1f", mb / $2 }')
+echo "stages alone and the chain, file to file (default options, median of 3; x: times the byte copy):"
+for stage in copy elements attributes extract anylayout clean; do
   for i in 1 2 3; do "$build/bench/passbench" "$stage" "$big"; done |
-    awk '{ print $2 }' | median | awk -v s="$stage" '{ printf "  %-11s %8.1f MB/s\n", s, $1 }'
+    awk '{ print $2 }' | median |
+    awk -v s="$stage" -v c="$copy_mbs" '{ printf "  %-11s %8.1f MB/s %6.2fx\n", s, $1, (c > 0 ? $1 / c : 0) }'
 done
 
 echo

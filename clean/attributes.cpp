@@ -1,48 +1,49 @@
 // Attribute cleaning pass: the last stage of a cleaning run. Copies the page
 // unchanged except inside tags, where it removes, once per tag and at the
 // first occurrence of each keyword:
-//   - with RunFlags[4] (Internet): a `background` attribute whose value is an
-//     http: reference, then the first url(...) reference;
-//   - with RunFlags[2] (Styles): the `style` attribute.
+//   - with Internet: a `background` attribute whose value is an http:
+//     reference, then the first url(...) reference;
+//   - with Styles: the `style` attribute.
 //
-// States:
-//   kStateText (100)  bytes go straight to the output; TagBuffer is empty.
-//   kStateTag  (200)  bytes are appended to TagBuffer until a '>'.
+// The pass is a filter over runs of bytes (AttributeFilterBytes), so that it
+// can take the previous stage's output as it is written, and its states
+// carry over from one run to the next:
+//   text (inTag false)  bytes go to the output; the tag buffer is empty.
+//   tag  (inTag true)   a tag that began in an earlier run: its bytes so far
+//                       are in the tag buffer, more are appended to its '>'.
+// Within a run, a tag whose '>' is in the same run is looked at where it
+// lies; only a tag that one of the keywords occurs in is copied into the
+// buffer and edited. Unchanged bytes are written a stretch at a time.
 //
 // Writes: text bytes as they come; each complete tag, edited, when its '>'
-// arrives; the first 4096 bytes of an over-long tag unedited (AppendTagByte),
-// after which the rest of that tag is copied as text. A tag still open when
-// the input ends is not written.
+// arrives; the first 4096 bytes of an over-long tag unedited (the append of
+// its 4096th byte overflows the tag buffer), after which the rest of that tag is copied as text. A tag still open when
+// the input ends is written as it stands, unedited.
 //
-// Invariants: every edit happens inside TagBuffer on a complete tag whose
-// last byte is its '>', and every scan stops at that '>', so nothing is read
-// or written beyond TagLength. Removals move bytes by length, so a zero byte
-// in the tag is kept like any other byte.
+// Invariants: every edit happens inside the tag buffer on a complete tag
+// whose last byte is its '>', and every scan stops at that '>', so nothing
+// is read or written beyond its length. A tag in which no keyword occurs is
+// never changed by the edits, so passing it over unexamined is the same as
+// editing it. Removals move bytes by length, so a zero byte in the tag is
+// kept like any other byte.
 #include <string.h>
 #include "clean/passes.h"
-#include "clean/tagbuf.h"
-
-enum {
-    kStateText = 100,
-    kStateTag = 200,
-};
 
 // The characters that may stand between a keyword and its value.
 static const char kBackgroundGap[] = " '=\"\n";
 static const char kStyleGap[] = " =\"";
 
-bool IsAssignmentGap(int32_t start, int32_t count, const char *allowed);
-
-// True when `count` is 0, or when each of the `count` bytes of TagBuffer at
+// True when `count` is 0, or when each of the `count` bytes of the tag at
 // `start` is one of the characters of `allowed` and exactly one is '='.
 // A zero byte in the tag never counts as a character of the set.
-bool IsAssignmentGap(int32_t start, int32_t count, const char *allowed)
+static bool IsAssignmentGap(const TagBuffer *t, int32_t start, int32_t count,
+                            const char *allowed)
 {
     if (count == 0)
         return true;
     int equals = 0;
     for (int32_t i = start; i < start + count; i++) {
-        unsigned char c = TagBuffer[i];
+        unsigned char c = t->bytes[i];
         if (c == 0 || !strchr(allowed, c))
             return false;
         if (c == '=')
@@ -52,125 +53,301 @@ bool IsAssignmentGap(int32_t start, int32_t count, const char *allowed)
 }
 
 // Removes the bytes [from, to) of the tag, moving the rest of it down.
-static void RemoveTagRange(int32_t from, int32_t to)
+static void RemoveTagRange(TagBuffer *t, int32_t from, int32_t to)
 {
-    memmove(TagBuffer + from, TagBuffer + to, (size_t)(TagLength - to));
-    TagLength -= to - from;
+    memmove(t->bytes + from, t->bytes + to, (size_t)(t->length - to));
+    t->length -= to - from;
 }
 
 // `background`, a gap of blanks, quotes, line feeds and one '=', then an
 // http: value that ends before a blank or the '>', or with a line feed.
-static void RemoveRemoteBackground()
+static void RemoveRemoteBackground(TagBuffer *t)
 {
-    int32_t x = FindToken(TagBuffer, TagLength, "background");
+    unsigned char *tag = t->bytes;
+    int32_t x = FindToken(tag, t->length, "background");
     if (x < 0)
         return;
     // The value search leaves out the tag's '>'.
-    int32_t a = FindToken(TagBuffer + x, TagLength - x - 1, "http:");
+    int32_t a = FindToken(tag + x, t->length - x - 1, "http:");
     if (a < 0)
         return;
-    if (!IsAssignmentGap(x, a - 5, kBackgroundGap))
+    if (!IsAssignmentGap(t, x, a - 5, kBackgroundGap))
         return;
     int32_t end = x + a;
-    while (end < TagLength - 1) {
-        unsigned char c = TagBuffer[end];
+    while (end < t->length - 1) {
+        unsigned char c = tag[end];
         if (c == ' ' || c == '>')
             break;
         end++;
         if (c == '\n')
             break;
     }
-    RemoveTagRange(x - 10, end);
+    RemoveTagRange(t, x - 10, end);
 }
 
 // The first "url(" through the next ')'. Without a ')' in the tag, nothing.
-static void RemoveUrlReference()
+static void RemoveUrlReference(TagBuffer *t)
 {
-    int32_t b = FindToken(TagBuffer, TagLength, "url(");
+    unsigned char *tag = t->bytes;
+    int32_t b = FindToken(tag, t->length, "url(");
     if (b < 0)
         return;
-    const void *close = memchr(TagBuffer + b, ')', (size_t)(TagLength - b));
+    const void *close = memchr(tag + b, ')', (size_t)(t->length - b));
     if (!close)
         return;
-    int32_t end = (int32_t)((const unsigned char *)close - TagBuffer) + 1;
-    RemoveTagRange(b - 4, end);
+    int32_t end = (int32_t)((const unsigned char *)close - tag) + 1;
+    RemoveTagRange(t, b - 4, end);
 }
 
 // `style`, blanks and double quotes around one '=', then either a value in
 // double quotes (removed through the closing quote) or any other value
 // (removed through its first ';', or kept when it has none).
-static void RemoveStyle()
+static void RemoveStyle(TagBuffer *t)
 {
-    int32_t d = FindToken(TagBuffer, TagLength, "style");
+    unsigned char *tag = t->bytes;
+    int32_t d = FindToken(tag, t->length, "style");
     if (d < 0)
         return;
     int32_t e = d;
-    while (TagBuffer[e] != '=') {
-        if (TagBuffer[e] == '>' || e >= TagLength - 1)
+    while (tag[e] != '=') {
+        if (tag[e] == '>' || e >= t->length - 1)
             return;
         e++;
     }
-    if (!IsAssignmentGap(d, e - d + 1, kStyleGap))
+    if (!IsAssignmentGap(t, d, e - d + 1, kStyleGap))
         return;
 
     int32_t stop = e;
     int quotes = 0;
-    while (TagBuffer[stop] != '>' && stop < TagLength - 1) {
-        if (TagBuffer[stop++] == '"' && ++quotes == 2)
+    while (tag[stop] != '>' && stop < t->length - 1) {
+        if (tag[stop++] == '"' && ++quotes == 2)
             break;
     }
-    if (TagBuffer[stop - 1] == '"') {
-        RemoveTagRange(d - 5, stop);
+    if (tag[stop - 1] == '"') {
+        RemoveTagRange(t, d - 5, stop);
         return;
     }
 
-    for (int32_t i = e + 1; i < TagLength; i++) {
-        if (TagBuffer[i] == '>')
+    for (int32_t i = e + 1; i < t->length; i++) {
+        if (tag[i] == '>')
             return;
-        if (TagBuffer[i] == ';') {
-            RemoveTagRange(d - 5, i + 1);
+        if (tag[i] == ';') {
+            RemoveTagRange(t, d - 5, i + 1);
             return;
         }
     }
 }
 
-static void WriteEditedTag(ByteStream *output)
+// Whether the first `n` bytes at p equal the upper-case ASCII token.
+static inline bool EqualsUpperAscii(const unsigned char *p, const char *token, int32_t n)
 {
-    if (RunFlags[4]) {
-        RemoveRemoteBackground();
-        RemoveUrlReference();
-    }
-    if (RunFlags[2])
-        RemoveStyle();
-    StreamWrite(output, TagBuffer, (size_t)TagLength);
-    ResetTagBuffer();
+    for (int32_t k = 0; k < n; k++)
+        if (UpperAscii(p[k]) != (unsigned char)token[k])
+            return false;
+    return true;
 }
 
-void AttributePass(ByteStream *input, ByteStream *output)
+// The keywords by a byte of theirs that is rare in tags, either case: the
+// 'K' of "background" (bit 0), the '(' of "url(" (bit 1) and the 'Y' of
+// "style" (bit 2). Most tags hold none of them.
+struct KeywordAnchors {
+    unsigned char of[256];
+};
+
+static constexpr KeywordAnchors BuildKeywordAnchors()
 {
-    ResetTagBuffer();
-    int state = kStateText;
-    int c;
-    while ((c = StreamGet(input)) >= 0) {
-        if (state == kStateText) {
-            if (c == '<') {
-                AppendTagByte('<', output);
-                state = kStateTag;
-            } else {
-                StreamPut(output, (unsigned char)c);
-                StreamCopyUntil(input, output, '<');
+    KeywordAnchors anchors = {};
+    anchors.of[(unsigned char)'k'] = anchors.of[(unsigned char)'K'] = 1;
+    anchors.of[(unsigned char)'('] = 2;
+    anchors.of[(unsigned char)'y'] = anchors.of[(unsigned char)'Y'] = 4;
+    return anchors;
+}
+
+static constexpr KeywordAnchors kAnchors = BuildKeywordAnchors();
+
+// Whether the token of `n` bytes, whose anchor byte is its byte `at`, lies
+// in the tag around the anchor found at j.
+static inline bool TokenAround(const unsigned char *tag, int32_t length, int32_t j,
+                               const char *token, int32_t at, int32_t n)
+{
+    int32_t i = j - at;
+    return i >= 0 && i + n <= length && EqualsUpperAscii(tag + i, token, n);
+}
+
+// The keywords, as bits of a set.
+enum {
+    kHasBackground = 1,
+    kHasUrl = 2,
+    kHasStyle = 4,
+    kHasAny = kHasBackground | kHasUrl | kHasStyle,
+};
+
+// Which keywords the switches look for occur in the `length` bytes of a
+// whole tag at `tag`, by FindToken's rules; none: no edit can change it.
+// With ASCII folding, one pass over the tag looks for all three.
+static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length)
+{
+    unsigned found = 0;
+    if (!kTextCompareIsAscii) {
+        if (f->internet && FindToken(tag, length, "background") >= 0)
+            found |= kHasBackground;
+        if (f->internet && FindToken(tag, length, "url(") >= 0)
+            found |= kHasUrl;
+        if (f->styles && FindToken(tag, length, "style") >= 0)
+            found |= kHasStyle;
+        return found;
+    }
+    // A keyword is looked for only in a tag at least 3 bytes longer than it.
+    unsigned wanted = 0;
+    if (f->internet && length >= 10 + 3)
+        wanted |= kHasBackground;
+    if (f->internet && length >= 4 + 3)
+        wanted |= kHasUrl;
+    if (f->styles && length >= 5 + 3)
+        wanted |= kHasStyle;
+    for (int32_t j = 0; j < length && found != wanted; j++) {
+        unsigned k = kAnchors.of[tag[j]] & wanted & ~found;
+        if (!k)
+            continue;
+        if ((k & kHasBackground) && TokenAround(tag, length, j, "BACKGROUND", 3, 10))
+            found |= kHasBackground;
+        if ((k & kHasUrl) && TokenAround(tag, length, j, "URL(", 3, 4))
+            found |= kHasUrl;
+        if ((k & kHasStyle) && TokenAround(tag, length, j, "STYLE", 2, 5))
+            found |= kHasStyle;
+    }
+    return found;
+}
+
+// The tag buffer holds a whole tag: edit it, write it, empty the buffer.
+// An edit whose keyword the tag lacks does nothing, unless an edit before
+// it joined bytes that now spell it.
+static void WriteEditedTag(AttributeFilter *f, unsigned found)
+{
+    TagBuffer *t = &f->tag;
+    int32_t length = t->length;
+    if (f->internet) {
+        if (found & kHasBackground)
+            RemoveRemoteBackground(t);
+        if ((found & kHasUrl) || t->length != length)
+            RemoveUrlReference(t);
+    }
+    if (f->styles && ((found & kHasStyle) || t->length != length))
+        RemoveStyle(t);
+    WriteTagBuffer(t, f->output);
+    ResetTagBuffer(t);
+}
+
+void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output)
+{
+    f->styles = sw->styles;
+    f->internet = sw->internet;
+    f->inTag = false;
+    f->output = output;
+    // Two bytes in a row of each keyword, rare in tags, folded to lower
+    // case: "kg" of background, "l(" of url(, "yl" of style.
+    SetBytePairs(&f->keywordPairs, f->internet ? (f->styles ? "kgl(yl" : "kgl(") : "yl");
+    ResetTagBuffer(&f->tag);
+}
+
+// A tag begun in an earlier run: takes its bytes from [p, end) up to its
+// '>', or until the buffer fills. Answers where the text goes on.
+static const unsigned char *ContinueTag(AttributeFilter *f, const unsigned char *p,
+                                        const unsigned char *end)
+{
+    TagBuffer *t = &f->tag;
+    size_t room = (size_t)(kTagBufferSize - t->length);
+    size_t span = (size_t)(end - p) < room ? (size_t)(end - p) : room;
+    const unsigned char *gt = (const unsigned char *)memchr(p, '>', span);
+    size_t take = gt ? (size_t)(gt - p) + 1 : span;
+    memcpy(t->bytes + t->length, p, take);
+    t->length += (int32_t)take;
+    if (t->length == kTagBufferSize) {
+        // On an overflow the tag went out unedited; the rest of it is text.
+        TagBufferOverflow(t, f->output);
+        f->inTag = false;
+    } else if (gt) {
+        WriteEditedTag(f, kHasAny);
+        f->inTag = false;
+    }
+    return p + take;
+}
+
+void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
+{
+    const unsigned char *end = p + n;
+    if (f->inTag) {
+        p = ContinueTag(f, p, end);
+        if (f->inTag)
+            return;
+    }
+    if (!f->styles && !f->internet) {
+        StreamWrite(f->output, p, (size_t)(end - p));
+        return;
+    }
+    const unsigned char *unwritten = p;
+    while (p < end) {
+        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+        if (!lt)
+            break;
+        size_t avail = (size_t)(end - lt);
+        size_t span = avail < (size_t)kTagBufferSize ? avail : (size_t)kTagBufferSize;
+        bool marked;
+        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &marked);
+        if (k < span - 1) {
+            const unsigned char *gt = lt + 1 + k;
+            int32_t length = (int32_t)(gt - lt) + 1;
+            p = gt + 1;
+            // A tag of 4096 bytes overflows the buffer: it goes out unedited.
+            // Under a locale's comparison other bytes may match a keyword's
+            // letters: there every tag is looked at.
+            unsigned found = 0;
+            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii))
+                found = KeywordsIn(f, lt, length);
+            if (found) {
+                StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
+                memcpy(f->tag.bytes, lt, (size_t)length);
+                f->tag.length = length;
+                WriteEditedTag(f, found);
+                unwritten = p;
             }
-            continue;
-        }
-        // kStateTag. On an overflow this byte went out with the full buffer
-        // and the rest of the tag is copied as text.
-        if (AppendTagByte((unsigned char)c, output)) {
-            state = kStateText;
-            continue;
-        }
-        if (c == '>') {
-            WriteEditedTag(output);
-            state = kStateText;
+        } else if (avail >= kTagBufferSize) {
+            p = lt + kTagBufferSize;        // overflowed unedited; the rest is text
+        } else {
+            // The tag goes on in the next run.
+            StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
+            memcpy(f->tag.bytes, lt, avail);
+            f->tag.length = (int32_t)avail;
+            f->inTag = true;
+            return;
         }
     }
+    StreamWrite(f->output, unwritten, (size_t)(end - unwritten));
+}
+
+void AttributeFilterSink(void *filter, const unsigned char *data, size_t n)
+{
+    AttributeFilterBytes((AttributeFilter *)filter, data, n);
+}
+
+void FinishAttributeFilter(AttributeFilter *f)
+{
+    // The text after the page's last '<' is never lost.
+    if (f->inTag)
+        WriteTagBuffer(&f->tag, f->output);
+    f->inTag = false;
+    ResetTagBuffer(&f->tag);
+}
+
+void AttributePass(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
+{
+    AttributeFilter f;
+    StartAttributeFilter(&f, sw, output);
+    const unsigned char *data;
+    size_t n;
+    while ((n = StreamPeek(input, &data)) > 0) {
+        AttributeFilterBytes(&f, data, n);
+        StreamSkip(input, n);
+    }
+    FinishAttributeFilter(&f);
 }

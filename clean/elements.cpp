@@ -1,17 +1,17 @@
 // Element removal pass: copies the page and leaves out the elements and tags
-// that the run's flags choose (comments, STYLE, SCRIPT, FORM, BASE, IMG,
+// that the switches choose (comments, STYLE, SCRIPT, FORM, BASE, IMG,
 // FRAME, IFRAME, LINK, META, OBJECT, EMBED, APPLET, FRAMESET, NOFRAMES), and
 // rewrites the BODY start tag without its attributes.
 //
 // States (ScanState):
 //   0    copy: bytes go straight to the output until a '<' begins a tag.
-//   100  tag name: the '<' and the name bytes so far are in TagBuffer and
-//        are matched against the names of ElementTable still in
-//        CandidateFlags.
+//   100  tag name: the '<' and the name bytes so far are in the tag buffer
+//        and are matched against the names of ElementTable still among the
+//        Candidates.
 //   200  drop a tag up to its '>' (IMG, EMBED, BODY), or a comment up to
-//        "-->" (TagBuffer[0] and [1] hold the last two bytes read).
+//        "-->" (CommentTail holds the last two bytes read).
 //   210  skip an element up to its closing text, e.g. "</SCRIPT>".
-//   300  collect a tag in TagBuffer up to its '>', then decide on it.
+//   300  collect a tag in the tag buffer up to its '>', then decide on it.
 //   400  after a deletion: one space, or a CR, is dropped.
 //   410  after a deletion and a CR: one line feed or space is dropped.
 //   500  inside a deleted OBJECT, waiting for a '<'.
@@ -24,21 +24,26 @@
 //   650..652 after "</F", "</FO", "</FOR"; 653 "</FORM" up to its '>'.
 //
 // Writes: every byte outside a deleted element or tag, unchanged, once and
-// in order; a kept tag from TagBuffer when its '>' arrives (or when its name
+// in order; a kept tag from the tag buffer when its '>' arrives (or when its name
 // matches no element); "<BODY>" for a BODY tag when bad colours are avoided;
 // the first 4096 bytes of an over-long tag (AppendTagByte), after which the
-// rest of that tag is copied as text. A tag or element still open when the
-// input ends is not written.
+// rest of that tag is copied as text. A tag still unfinished when the input
+// ends is decided as if its '>' followed, and written as it stands when it
+// would be kept (see FinishAtEnd); an element still open is not written.
 //
-// Invariants: TagBuffer holds the current tag from its '<' while in 100 and
+// States 0, 200, 210, 300, 500 and 600 pass over or copy whole runs of bytes
+// up to the next byte that can change the state ('<', '>'), exactly as byte
+// after byte would.
+//
+// Invariants: the tag buffer holds the current tag from its '<' while in 100 and
 // 300, and "<FORM" as read while in 600..653. Name matching never reads past
 // a name: a candidate whose name is complete is recognised at once. The
 // input goes back only in the FORM restore, to the position just after the
 // FORM's name, and never to a stretch that an earlier restore scan has
 // already examined (see RestoreForm), so the pass reads each byte at most
 // twice.
+#include <string.h>
 #include "clean/passes.h"
-#include "clean/tagbuf.h"
 
 enum {
     kStateCopy = 0,
@@ -98,7 +103,7 @@ struct ElementEntry {
 
 // FORM and OBJECT end through states of their own; their closing texts are
 // listed but never matched.
-static const ElementEntry ElementTable[kElementCount] = {
+static constexpr ElementEntry ElementTable[kElementCount] = {
     {"!--", 3, "", 0},
     {"STYLE", 5, "</STYLE>", 8},
     {"SCRIPT", 6, "</SCRIPT>", 9},
@@ -117,77 +122,105 @@ static const ElementEntry ElementTable[kElementCount] = {
     {"NOFRAMES", 8, "</NOFRAMES>", 11},
 };
 
-// Which elements this run recognises; an element whose flag is clear passes
-// through untouched. Set by DeriveElementFlags at the start of each run.
-static uint8_t ElementFlags[kElementCount];
+enum { kNameMax = 8 };
+
+// Name matching as sets of elements, bit i for ElementTable[i]: at[k][c] are
+// the elements whose name has byte c, folded to upper case, at position k;
+// endsAt[k] those whose name ends there.
+struct NameSets {
+    uint32_t at[kNameMax][256];
+    uint32_t endsAt[kNameMax];
+};
+
+static constexpr NameSets BuildNameSets()
+{
+    NameSets sets = {};
+    for (int i = 0; i < kElementCount; i++) {
+        const ElementEntry &e = ElementTable[i];
+        sets.endsAt[e.nameLength - 1] |= 1u << i;
+        for (int k = 0; k < e.nameLength; k++) {
+            for (int c = 0; c < 256; c++) {
+                int upper = c >= 'a' && c <= 'z' ? c - 32 : c;
+                if (upper == (unsigned char)e.name[k])
+                    sets.at[k][c] |= 1u << i;
+            }
+        }
+    }
+    return sets;
+}
+
+static constexpr NameSets kNameSets = BuildNameSets();
 
 // The state of one pass over one input.
 struct ElementScanner {
     ByteStream *input;
     ByteStream *output;
+    CleanSwitches sw;
+    uint32_t ElementFlags;      // the elements this pass looks at
     int32_t ScanState;
     int32_t ElementIndex;       // the element recognised at the current tag
+    uint32_t Candidates;        // elements whose names still match (100)
     int32_t CloserPos;          // bytes of the closing text matched (210)
+    unsigned char CommentTail[2];   // the last two bytes of a comment (200)
     bool ObjectClosing;         // a '/' followed the '<' (510)
     int32_t ObjectDepth;        // open OBJECT elements being deleted
     int64_t FormStart;          // input position just after "<FORM"
     // Input position just past the table tag at which the last FORM restore
     // scan stopped; -1 before the first restore.
     int64_t RestoreScanEnd;
-    uint8_t CandidateFlags[kElementCount];
-    int32_t CandidateCount;     // entries of CandidateFlags still set
+    TagBuffer tag;
 };
 
-static inline bool Flag(int bit)
+// Which elements a pass recognises; an element whose flag is clear passes
+// through untouched.
+static uint32_t ElementFlagsOf(const CleanSwitches *sw)
 {
-    return RunFlags[bit] != 0;
+    bool internet = sw->internet, modules = sw->modules, frames = sw->frames;
+    struct {
+        int element;
+        bool on;
+    } const flags[] = {
+        {kElementComment, sw->comments && sw->scripts},
+        {kElementStyle, sw->styles},
+        {kElementScript, sw->scripts || internet},
+        {kElementForm, sw->forms},
+        {kElementBase, internet},
+        {kElementImg, sw->pictures || internet},
+        {kElementFrame, internet || !frames},
+        {kElementIframe, internet || frames},
+        {kElementLink, sw->styles || internet},
+        {kElementMeta, sw->meta},
+        {kElementObject, modules || internet},
+        {kElementEmbed, modules || internet},
+        {kElementApplet, modules || internet},
+        {kElementBody, sw->badColors},
+        {kElementFrameset, frames},
+        {kElementNoframes, frames},
+    };
+    uint32_t set = 0;
+    for (const auto &f : flags)
+        if (f.on)
+            set |= 1u << f.element;
+    return set;
 }
 
-void DeriveElementFlags()
+static void WriteTag(ElementScanner *s)
 {
-    bool comments = Flag(0), scripts = Flag(1), styles = Flag(2), forms = Flag(3);
-    bool internet = Flag(4), meta = Flag(5), pictures = Flag(6), modules = Flag(7);
-    bool frames = Flag(9), badColors = Flag(10);
-    ElementFlags[kElementComment] = comments && scripts;
-    ElementFlags[kElementStyle] = styles;
-    ElementFlags[kElementScript] = scripts || internet;
-    ElementFlags[kElementForm] = forms;
-    ElementFlags[kElementBase] = internet;
-    ElementFlags[kElementImg] = pictures || internet;
-    ElementFlags[kElementFrame] = internet || !frames;
-    ElementFlags[kElementIframe] = internet || frames;
-    ElementFlags[kElementLink] = styles || internet;
-    ElementFlags[kElementMeta] = meta;
-    ElementFlags[kElementObject] = modules || internet;
-    ElementFlags[kElementEmbed] = modules || internet;
-    ElementFlags[kElementApplet] = modules || internet;
-    ElementFlags[kElementBody] = badColors;
-    ElementFlags[kElementFrameset] = frames;
-    ElementFlags[kElementNoframes] = frames;
-}
-
-static void WriteTagBuffer(ElementScanner *s)
-{
-    StreamWrite(s->output, TagBuffer, (size_t)TagLength);
+    WriteTagBuffer(&s->tag, s->output);
 }
 
 // A '<' in states 0, 400 and 410.
 static void BeginTag(ElementScanner *s)
 {
-    ResetTagBuffer();
-    AppendTagByte('<', s->output);
-    s->CandidateCount = 0;
-    for (int i = 0; i < kElementCount; i++) {
-        s->CandidateFlags[i] = ElementFlags[i];
-        if (ElementFlags[i])
-            s->CandidateCount++;
-    }
+    ResetTagBuffer(&s->tag);
+    AppendTagByte(&s->tag, '<', s->output);
+    s->Candidates = s->ElementFlags;
     s->ScanState = kStateTagName;
 }
 
-static bool Contains(const char *token)
+static bool Contains(const ElementScanner *s, const char *token)
 {
-    return FindToken(TagBuffer, TagLength, token) >= 0;
+    return FindToken(s->tag.bytes, s->tag.length, token) >= 0;
 }
 
 // Reads the form again as text from just after its name: "<FORM" is
@@ -196,10 +229,10 @@ static void RestoreForm(ElementScanner *s)
 {
     s->RestoreScanEnd = StreamTell(s->input);
     // An input that cannot go back counts as unreadable: the pass stops and
-    // the run driver sees the read error.
+    // the caller sees the read error.
     if (!StreamSeek(s->input, s->FormStart))
         s->input->readError = true;
-    WriteTagBuffer(s);
+    WriteTag(s);
     s->ScanState = kStateCopy;
 }
 
@@ -210,8 +243,8 @@ static void StartElement(ElementScanner *s, int index)
     s->CloserPos = 0;
     switch (index) {
     case kElementComment:
-        TagBuffer[0] = '-';
-        TagBuffer[1] = '-';
+        s->CommentTail[0] = '-';
+        s->CommentTail[1] = '-';
         s->ScanState = kStateDropTag;
         break;
     case kElementStyle:
@@ -220,7 +253,7 @@ static void StartElement(ElementScanner *s, int index)
         s->ScanState = kStateSkipToCloser;
         break;
     case kElementScript:
-        s->ScanState = Flag(1) ? kStateSkipToCloser : kStateCollectTag;
+        s->ScanState = s->sw.scripts ? kStateSkipToCloser : kStateCollectTag;
         break;
     case kElementForm:
         s->FormStart = StreamTell(s->input);
@@ -228,23 +261,23 @@ static void StartElement(ElementScanner *s, int index)
         // 600, just as this form's own scan would start, so this scan would
         // stop at the same table tag: restore without scanning again.
         if (s->FormStart <= s->RestoreScanEnd) {
-            WriteTagBuffer(s);
+            WriteTag(s);
             s->ScanState = kStateCopy;
         } else {
             s->ScanState = kStateForm;
         }
         break;
     case kElementImg:
-        s->ScanState = Flag(6) ? kStateDropTag : kStateCollectTag;
+        s->ScanState = s->sw.pictures ? kStateDropTag : kStateCollectTag;
         break;
     case kElementIframe:
-        s->ScanState = Flag(9) ? kStateSkipToCloser : kStateCollectTag;
+        s->ScanState = s->sw.frames ? kStateSkipToCloser : kStateCollectTag;
         break;
     case kElementEmbed:
-        s->ScanState = Flag(7) ? kStateDropTag : kStateCollectTag;
+        s->ScanState = s->sw.modules ? kStateDropTag : kStateCollectTag;
         break;
     case kElementApplet:
-        s->ScanState = Flag(4) ? kStateCollectTag : kStateSkipToCloser;
+        s->ScanState = s->sw.internet ? kStateCollectTag : kStateSkipToCloser;
         break;
     case kElementBody:
         s->ScanState = kStateDropTag;
@@ -255,81 +288,90 @@ static void StartElement(ElementScanner *s, int index)
     }
 }
 
-// State 100: the byte has been appended, so TagLength counts the '<' and
-// the name bytes read so far.
+// State 100: the byte has been appended, so the tag's length counts the '<'
+// and the name bytes read so far. Of the names that end at this byte, the
+// first in ElementTable's order is the one recognised.
 static void MatchName(ElementScanner *s, unsigned char c)
 {
-    unsigned char upper = UpperAscii(c);
-    int32_t at = TagLength - 2;
-    for (int i = 0; i < kElementCount; i++) {
-        if (!s->CandidateFlags[i])
-            continue;
-        const ElementEntry &e = ElementTable[i];
-        if ((unsigned char)e.name[at] != upper) {
-            s->CandidateFlags[i] = 0;
-            s->CandidateCount--;
-        } else if (at + 1 == e.nameLength) {
-            StartElement(s, i);
-            return;
-        }
+    int at = s->tag.length - 2;
+    uint32_t left = s->Candidates & kNameSets.at[at][c];
+    uint32_t ended = left & kNameSets.endsAt[at];
+    if (ended) {
+        StartElement(s, __builtin_ctz(ended));
+        return;
     }
-    if (s->CandidateCount == 0) {
-        // Not an element of this run; the byte that ended the match is
+    s->Candidates = left;
+    if (!left) {
+        // Not an element of this pass; the byte that ended the match is
         // written with the tag and not looked at again.
-        WriteTagBuffer(s);
+        WriteTag(s);
         s->ScanState = kStateCopy;
     }
+}
+
+// What a collected tag comes to, decided at its '>'.
+enum TagVerdict {
+    kKeepTag,
+    kDropTag,
+    kDropElement,       // the tag and its element up to the closing text
+    kDropObject,        // the tag and its OBJECT element, nested ones counted
+};
+
+// The tag buffer holds the whole tag, ending with its '>'.
+static TagVerdict JudgeTag(const ElementScanner *s)
+{
+    const CleanSwitches &sw = s->sw;
+    const TagBuffer *t = &s->tag;
+    switch (s->ElementIndex) {
+    case kElementScript:
+    case kElementIframe:
+        return IsRemoteLink(t, true) ? kDropElement : kKeepTag;
+    case kElementBase:
+        return IsRemoteLink(t, false) ? kDropTag : kKeepTag;
+    case kElementImg:
+    case kElementFrame:
+    case kElementEmbed:
+        return IsRemoteLink(t, true) ? kDropTag : kKeepTag;
+    case kElementLink:
+        if (Contains(s, "STYLESHEET") && (sw.styles || (sw.internet && IsRemoteLink(t, false))))
+            return kDropTag;
+        return kKeepTag;
+    case kElementMeta:
+        if (!Contains(s, "CHARSET") && (sw.styles || !Contains(s, "CONTENT-STYLE")))
+            return kDropTag;
+        return kKeepTag;
+    case kElementObject:
+        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropObject : kKeepTag;
+    case kElementApplet:
+        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropElement : kKeepTag;
+    }
+    return kKeepTag;
 }
 
 // State 300 at the tag's '>': keep the tag, delete it, or delete the
 // element that it starts.
 static void DecideTag(ElementScanner *s)
 {
-    bool remove = false;
-    bool element = false;
-    switch (s->ElementIndex) {
-    case kElementScript:
-    case kElementIframe:
-        remove = element = IsRemoteLink(true);
-        break;
-    case kElementBase:
-        remove = IsRemoteLink(false);
-        break;
-    case kElementImg:
-    case kElementFrame:
-    case kElementEmbed:
-        remove = IsRemoteLink(true);
-        break;
-    case kElementLink:
-        if (Contains("STYLESHEET"))
-            remove = Flag(2) || (Flag(4) && IsRemoteLink(false));
-        break;
-    case kElementMeta:
-        remove = !Contains("CHARSET") && (Flag(2) || !Contains("CONTENT-STYLE"));
-        break;
-    case kElementObject:
-        if (Flag(7) || (Flag(4) && Contains("HTTP:"))) {
-            s->ObjectDepth = 1;
-            s->ScanState = kStateObject;
-            return;
-        }
-        break;
-    case kElementApplet:
-        remove = element = Flag(7) || (Flag(4) && Contains("HTTP:"));
-        break;
-    }
-    if (!remove) {
-        WriteTagBuffer(s);
+    switch (JudgeTag(s)) {
+    case kKeepTag:
+        WriteTag(s);
         s->ScanState = kStateCopy;
-    } else if (element) {
+        break;
+    case kDropTag:
+        s->ScanState = kStateAfterDeletion;
+        break;
+    case kDropElement:
         s->CloserPos = 0;
         s->ScanState = kStateSkipToCloser;
-    } else {
-        s->ScanState = kStateAfterDeletion;
+        break;
+    case kDropObject:
+        s->ObjectDepth = 1;
+        s->ScanState = kStateObject;
+        break;
     }
 }
 
-// States 500 to 516.
+// States 510 to 516 (500 waits for its '<' in ElementStep).
 static void StepObject(ElementScanner *s, unsigned char c)
 {
     unsigned char u = UpperAscii(c);
@@ -423,37 +465,75 @@ static void StepForm(ElementScanner *s, unsigned char c)
     }
 }
 
-// State 200: a comment ends at "-->", counting the dashes of its "<!--";
-// any other dropped tag ends at its '>'.
-static void StepDropTag(ElementScanner *s, unsigned char c)
+// State 200 for a comment: it ends at a '>' whose two bytes before it,
+// counting the dashes of its "<!--", are "--". Passes a run at a time over
+// the bytes up to each '>'. False when the input ended first.
+static bool SkipComment(ElementScanner *s)
 {
-    if (s->ElementIndex == kElementComment) {
-        if (c == '>' && TagBuffer[0] == '-' && TagBuffer[1] == '-') {
-            s->ScanState = kStateAfterDeletion;
-        } else {
-            TagBuffer[0] = TagBuffer[1];
-            TagBuffer[1] = c;
+    unsigned char *tail = s->CommentTail;
+    for (;;) {
+        const unsigned char *p;
+        size_t avail = StreamPeek(s->input, &p);
+        if (avail == 0)
+            return false;
+        const unsigned char *gt = (const unsigned char *)memchr(p, '>', avail);
+        size_t k = gt ? (size_t)(gt - p) : avail;
+        if (k >= 2) {
+            tail[0] = p[k - 2];
+            tail[1] = p[k - 1];
+        } else if (k == 1) {
+            tail[0] = tail[1];
+            tail[1] = p[0];
         }
-    } else if (c == '>') {
-        if (s->ElementIndex == kElementBody) {
-            StreamWriteText(s->output, "<BODY>");
-            s->ScanState = kStateCopy;
-        } else {
-            s->ScanState = kStateAfterDeletion;
+        if (!gt) {
+            StreamSkip(s->input, avail);
+            continue;
         }
+        StreamSkip(s->input, k + 1);
+        if (tail[0] == '-' && tail[1] == '-') {
+            s->ScanState = kStateAfterDeletion;
+            return true;
+        }
+        tail[0] = tail[1];
+        tail[1] = '>';
     }
 }
 
+// State 200 for a tag: dropped up to its '>'; a BODY tag becomes "<BODY>".
+static bool SkipDroppedTag(ElementScanner *s)
+{
+    if (!StreamSkipUntil(s->input, '>'))
+        return false;
+    StreamSkip(s->input, 1);
+    if (s->ElementIndex == kElementBody) {
+        StreamWriteText(s->output, "<BODY>");
+        s->ScanState = kStateCopy;
+    } else {
+        s->ScanState = kStateAfterDeletion;
+    }
+    return true;
+}
+
 // State 210. A byte that breaks a partial match is not tried as the start
-// of the closing text again.
-static void StepCloser(ElementScanner *s, unsigned char c)
+// of the closing text again; every closing text starts with '<', so with
+// nothing matched the bytes up to the next '<' are passed over at once.
+static bool SkipToCloser(ElementScanner *s)
 {
     const ElementEntry &e = ElementTable[s->ElementIndex];
-    if (UpperAscii(c) == (unsigned char)e.closer[s->CloserPos]) {
-        if (++s->CloserPos == e.closerLength)
-            s->ScanState = kStateAfterDeletion;
-    } else {
-        s->CloserPos = 0;
+    for (;;) {
+        if (s->CloserPos == 0 && !StreamSkipUntil(s->input, '<'))
+            return false;
+        int c = StreamGet(s->input);
+        if (c < 0)
+            return false;
+        if (UpperAscii((unsigned char)c) == (unsigned char)e.closer[s->CloserPos]) {
+            if (++s->CloserPos == e.closerLength) {
+                s->ScanState = kStateAfterDeletion;
+                return true;
+            }
+        } else {
+            s->CloserPos = 0;
+        }
     }
 }
 
@@ -472,57 +552,110 @@ static void StepAfterDeletion(ElementScanner *s, unsigned char c)
     }
 }
 
-void ElementRemovalPass(ByteStream *input, ByteStream *output)
+// Moves the pass on by at least one byte; false at the end of the input.
+static bool ElementStep(ElementScanner *s)
 {
-    ElementScanner s = {};
+    ByteStream *input = s->input;
+    int c;
+    switch (s->ScanState) {
+    case kStateCopy:
+        // Plain text is the bulk of a page: copied a run at a time.
+        StreamCopyUntil(input, s->output, '<');
+        if (StreamGet(input) < 0)
+            return false;
+        BeginTag(s);
+        return true;
+    case kStateTagName:
+        c = StreamGet(input);
+        if (c < 0)
+            return false;
+        // A name is at most 8 bytes, so the buffer cannot fill here.
+        AppendTagByte(&s->tag, (unsigned char)c, s->output);
+        MatchName(s, (unsigned char)c);
+        return true;
+    case kStateDropTag:
+        return s->ElementIndex == kElementComment ? SkipComment(s) : SkipDroppedTag(s);
+    case kStateSkipToCloser:
+        return SkipToCloser(s);
+    case kStateCollectTag:
+        switch (CollectTag(&s->tag, input, s->output)) {
+        case kTagInputEnded:
+            return false;
+        case kTagOverflowed:
+            s->ScanState = kStateCopy;
+            return true;
+        case kTagComplete:
+            DecideTag(s);
+            return true;
+        }
+        return true;
+    case kStateAfterDeletion:
+    case kStateAfterDeletionCr:
+        c = StreamGet(input);
+        if (c < 0)
+            return false;
+        StepAfterDeletion(s, (unsigned char)c);
+        return true;
+    }
+    // Inside a deleted OBJECT or FORM: nothing happens before a '<'.
+    if ((s->ScanState == kStateObject || s->ScanState == kStateForm) &&
+        !StreamSkipUntil(input, '<'))
+        return false;
+    c = StreamGet(input);
+    if (c < 0)
+        return false;
+    if (s->ScanState < kStateForm)
+        StepObject(s, (unsigned char)c);
+    else
+        StepForm(s, (unsigned char)c);
+    return true;
+}
+
+// The input ended. A tag whose name or attributes were still being read is
+// decided as if its '>' came next, so the text after the page's last '<' is
+// never lost when the tag would stay; an element being deleted stays deleted.
+static void FinishAtEnd(ElementScanner *s)
+{
+    TagBuffer *t = &s->tag;
+    if (s->ScanState == kStateTagName) {
+        // No name holds a '>', so it would end the match: the tag stays.
+        WriteTag(s);
+    } else if (s->ScanState == kStateCollectTag) {
+        // A '>' that would fill the buffer leaves the tag unexamined.
+        if (t->length == kTagBufferSize - 1) {
+            WriteTag(s);
+            return;
+        }
+        t->bytes[t->length++] = '>';
+        bool keep = JudgeTag(s) == kKeepTag;
+        t->length--;
+        if (keep)
+            WriteTag(s);
+    } else if (s->ScanState == kStateDropTag && s->ElementIndex == kElementBody) {
+        StreamWriteText(s->output, "<BODY>");
+    }
+}
+
+void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
+{
+    ElementScanner s;
     s.input = input;
     s.output = output;
+    s.sw = *sw;
+    s.ElementFlags = ElementFlagsOf(sw);
     s.ScanState = kStateCopy;
+    s.ElementIndex = 0;
+    s.Candidates = 0;
+    s.CloserPos = 0;
+    s.CommentTail[0] = s.CommentTail[1] = 0;
+    s.ObjectClosing = false;
+    s.ObjectDepth = 0;
+    s.FormStart = 0;
     s.RestoreScanEnd = -1;
+    ResetTagBuffer(&s.tag);
 
-    int c;
-    while ((c = StreamGet(input)) >= 0) {
-        switch (s.ScanState) {
-        case kStateCopy:
-            // Plain text is the bulk of a page: copy it without leaving here.
-            while (c != '<') {
-                StreamPut(output, (unsigned char)c);
-                c = StreamGet(input);
-                if (c < 0)
-                    return;
-            }
-            BeginTag(&s);
-            break;
-        case kStateTagName:
-            // A name is at most 8 bytes, so the buffer cannot fill here.
-            AppendTagByte((unsigned char)c, output);
-            MatchName(&s, (unsigned char)c);
-            break;
-        case kStateDropTag:
-            StepDropTag(&s, (unsigned char)c);
-            break;
-        case kStateSkipToCloser:
-            StepCloser(&s, (unsigned char)c);
-            break;
-        case kStateCollectTag:
-            if (AppendTagByte((unsigned char)c, output))
-                s.ScanState = kStateCopy;
-            else if (c == '>')
-                DecideTag(&s);
-            break;
-        case kStateAfterDeletion:
-        case kStateAfterDeletionCr:
-            StepAfterDeletion(&s, (unsigned char)c);
-            break;
-        default:
-            if (s.ScanState < kStateForm) {
-                StepObject(&s, (unsigned char)c);
-                break;
-            }
-            StepForm(&s, (unsigned char)c);
-            if (StreamReadFailed(input))
-                return;
-            break;
-        }
+    while (ElementStep(&s)) {
     }
+    if (!StreamReadFailed(input))
+        FinishAtEnd(&s);
 }

@@ -11,8 +11,9 @@
 // memory, followed by a few fixed closing tags.
 //
 // Scan states (each byte is folded to upper case for recognition only):
-//   100 text                  410 in a word
-//   200 after '<'             300 another tag, up to its '>'
+//   100 text, words counted   300 another tag, up to its '>'
+//       in a counting cell
+//   200 after '<'
 //   220 after "<T"            500 after "<B"
 //   221 after "<TA"           510 after "<BO"
 //   222 after "<TAB"          520 after "<BOD"
@@ -43,8 +44,8 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include "clean/bytescan.h"
 #include "clean/passes.h"
-#include "clean/tagbuf.h"
 
 enum {
     kStateText = 100,
@@ -55,7 +56,6 @@ enum {
     kStateTABL = 223,
     kStateNamed = 230,
     kStateOtherTag = 300,
-    kStateWord = 410,
     kStateB = 500,
     kStateBO = 510,
     kStateBOD = 520,
@@ -451,11 +451,6 @@ static void OnTagEvent(Outline *o, int kind, int64_t a, int64_t b)
 // ---------------------------------------------------------------------------
 // Scan
 
-static bool IsBlank(int c)
-{
-    return c == ' ' || c == '\r' || c == '\n' || c == '\t';
-}
-
 // The states between '<' and the end of a tag name: 200, 220 to 223, 500
 // to 520. Answers the next state.
 static int TagNameState(int state, int c, int *kind)
@@ -529,43 +524,76 @@ static int CommentState(int state, int c)
 }
 
 // The scan spends most of its time in text, words, tags and comments that it
-// does not look into; these loops read through such runs without going
-// back to the state switch for every byte. Each answers the byte that ends
-// the run, or -1 at the end of the input, and counts the bytes it read.
+// does not look into. It reads the input in place, a buffer at a time,
+// through a window, and passes over such runs with memchr and the word
+// count over a buffer, going back to the state switch only at the bytes that
+// end them.
 
-static inline int SkipTo(ByteStream *input, int64_t *count, int stop)
+namespace {
+// The bytes [p, end) of the input's buffer are read but not yet looked at;
+// `start` is where the buffer began, at input position `base`.
+struct Window {
+    ByteStream *input;
+    const unsigned char *start;
+    const unsigned char *p;
+    const unsigned char *end;
+    int64_t base;
+};
+}  // namespace
+
+// Consumes the window and takes the next buffer; false at the end.
+static bool Refill(Window *w)
+{
+    StreamSkip(w->input, (size_t)(w->end - w->start));
+    w->base = StreamTell(w->input);
+    size_t n = StreamPeek(w->input, &w->start);
+    w->p = w->start;
+    w->end = w->start + n;
+    return n > 0;
+}
+
+// The input position of the next byte to look at.
+static inline int64_t Position(const Window *w)
+{
+    return w->base + (w->p - w->start);
+}
+
+// Moves the window to the next `stop` byte, past it; false at the end.
+static bool PassTo(Window *w, unsigned char stop)
 {
     for (;;) {
-        int c = StreamGet(input);
-        if (c < 0)
-            return c;
-        ++*count;
-        if (c == stop)
-            return c;
+        const unsigned char *hit =
+            w->p < w->end ? (const unsigned char *)memchr(w->p, stop, (size_t)(w->end - w->p))
+                          : nullptr;
+        if (hit) {
+            w->p = hit + 1;
+            return true;
+        }
+        w->p = w->end;
+        if (!Refill(w))
+            return false;
     }
 }
 
-static inline int SkipBlanks(ByteStream *input, int64_t *count)
+// Text up to the next '<', past it, adding the words that end in it to
+// *words when given: a word is a run of bytes other than blanks and '<',
+// counted at the byte that ends it, so one cut off by the end of the input
+// is not counted. False at the end.
+static bool PassText(Window *w, int64_t *words)
 {
+    if (!words)
+        return PassTo(w, '<');
+    bool inWord = false;
     for (;;) {
-        int c = StreamGet(input);
-        if (c < 0)
-            return c;
-        ++*count;
-        if (!IsBlank(c))
-            return c;
-    }
-}
-
-static inline int SkipWord(ByteStream *input, int64_t *count)
-{
-    for (;;) {
-        int c = StreamGet(input);
-        if (c < 0)
-            return c;
-        ++*count;
-        if (c == '<' || IsBlank(c))
-            return c;
+        size_t n = (size_t)(w->end - w->p);
+        size_t at = CountWordsUntilTag(w->p, n, &inWord, words);
+        if (at < n) {
+            w->p += at + 1;
+            return true;
+        }
+        w->p = w->end;
+        if (!Refill(w))
+            return false;
     }
 }
 
@@ -573,66 +601,50 @@ static inline int SkipWord(ByteStream *input, int64_t *count)
 // read; stops early only when memory ran out.
 static int64_t Scan(Outline *o, ByteStream *input)
 {
-    int64_t count = 0;          // bytes read; the last one is at count - 1
+    Window w = {input, nullptr, nullptr, nullptr, 0};
+    int64_t uncounted = 0;
     int64_t tagStart = 0;
     int kind = 0;
     int state = kStateText;
-    int c;
     for (;;) {
         switch (state) {
         case kStateText:
-            c = o->counting ? SkipBlanks(input, &count) : SkipTo(input, &count, '<');
-            if (c < 0)
-                return count;
-            state = kStateWord;
-            if (c == '<') {
-                state = kStateAfterLt;
-                tagStart = count - 1;
-                kind = 0;
-            }
-            break;
-        case kStateWord:
-            c = SkipWord(input, &count);
-            if (c < 0)
-                return count;       // a word cut off by the end is not counted
-            if (o->counter)
-                o->counter->words++;
-            state = kStateText;
-            if (c == '<') {
-                state = kStateAfterLt;
-                tagStart = count - 1;
-                kind = 0;
-            }
+            // The words go to the counting cell; with the counter gone (a
+            // table closed inside a cell) they are read but not kept.
+            if (!PassText(&w, o->counting ? (o->counter ? &o->counter->words : &uncounted) : nullptr))
+                return Position(&w);
+            state = kStateAfterLt;
+            tagStart = Position(&w) - 1;
+            kind = 0;
             break;
         case kStateOtherTag:
-            if (SkipTo(input, &count, '>') < 0)
-                return count;
+            if (!PassTo(&w, '>'))
+                return Position(&w);
             state = kStateText;
             break;
         case kStateNamed:
-            if (SkipTo(input, &count, '>') < 0)
-                return count;
-            OnTagEvent(o, kind, tagStart, count - 1);
+            if (!PassTo(&w, '>'))
+                return Position(&w);
+            OnTagEvent(o, kind, tagStart, Position(&w) - 1);
             if (o->outOfMemory)
-                return count;
+                return Position(&w);
             state = kStateText;
             break;
         case kStateComment:
-            if (SkipTo(input, &count, '-') < 0)
-                return count;
+            if (!PassTo(&w, '-'))
+                return Position(&w);
             state = kStateCommentDash;
             break;
-        default:
-            c = StreamGet(input);
-            if (c < 0)
-                return count;
-            count++;
-            c = UpperAscii((unsigned char)c);
+        default: {
+            if (w.p == w.end && !Refill(&w))
+                return Position(&w);
+            int c = UpperAscii(*w.p++);
             if (state >= kStateBang)
                 state = CommentState(state, c);
             else
                 state = TagNameState(state, c, &kind);
             break;
+        }
         }
     }
 }
@@ -756,12 +768,7 @@ static void CopyRange(ByteStream *input, ByteStream *output, int64_t start, int6
     if (end < start)
         return;
     StreamSeek(input, start);
-    for (int64_t n = end - start + 1; n > 0; n--) {
-        int c = StreamGet(input);
-        if (c < 0)
-            return;
-        StreamPut(output, (unsigned char)c);
-    }
+    StreamCopyBytes(input, output, end - start + 1);
 }
 
 static void WriteKeepRanges(const KeepRange *ranges, int outcome, ByteStream *input,
@@ -778,37 +785,212 @@ static void WriteKeepRanges(const KeepRange *ranges, int outcome, ByteStream *in
 }
 
 // ---------------------------------------------------------------------------
-// The stage
+// The plan: the scan and the choice, shared by the stage and the view
 
-void ExtractMainPart(bool extract, bool cutTables, ByteStream *input, ByteStream *output,
-                     size_t memoryLimit)
-{
-    if (!extract) {
-        CopyStream(input, output);
-        return;
-    }
+namespace {
+struct Plan {
     Outline outline;
-    InitOutline(&outline, memoryLimit);
-    int64_t size = Scan(&outline, input);
+    int64_t size;           // the input's size
+    Choice choice;
+    KeepRange *ranges;      // none: the input is the output
+    ExtractOutcome outcome;
+};
+}  // namespace
 
-    Choice choice = {kOutcomeNone, nullptr, nullptr};
-    KeepRange *ranges = nullptr;
-    if (!outline.outOfMemory) {
-        EndOpenParts(&outline, size);
-        choice = ChooseOutcome(&outline);
-        if (choice.outcome != kOutcomeNone)
-            ranges = BuildKeepRanges(&outline, &choice, cutTables);
+// Reads the whole input from its start and decides what to keep.
+static void MakePlan(Plan *p, const CleanSwitches *sw, ByteStream *input, size_t memoryLimit)
+{
+    InitOutline(&p->outline, memoryLimit);
+    p->size = Scan(&p->outline, input);
+    p->choice = {kOutcomeNone, nullptr, nullptr};
+    p->ranges = nullptr;
+    if (!p->outline.outOfMemory) {
+        EndOpenParts(&p->outline, p->size);
+        p->choice = ChooseOutcome(&p->outline);
+        if (p->choice.outcome != kOutcomeNone)
+            p->ranges = BuildKeepRanges(&p->outline, &p->choice, sw->cutTables);
     }
-
-    StreamSeek(input, 0);
-    if (ranges)
-        WriteKeepRanges(ranges, choice.outcome, input, output);
+    if (p->ranges)
+        p->outcome = p->choice.outcome == kOutcomeBareCell      ? kExtractBareCell
+                     : p->choice.outcome == kOutcomeWrappedCell ? kExtractWrappedCell
+                                                                : kExtractWholeTable;
     else
-        CopyStream(input, output);
-    FreeOutline(&outline);
+        p->outcome = p->outline.outOfMemory ? kExtractOutOfMemory : kExtractNoMainPart;
 }
 
-void MainPartExtractor(bool extract, bool cutTables, ByteStream *input, ByteStream *output)
+// ---------------------------------------------------------------------------
+// The stage
+
+ExtractOutcome ExtractMainPart(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                               size_t memoryLimit)
 {
-    ExtractMainPart(extract, cutTables, input, output, SIZE_MAX);
+    if (!sw->extract) {
+        CopyStream(input, output);
+        return kExtractOff;
+    }
+    Plan plan;
+    MakePlan(&plan, sw, input, memoryLimit);
+    StreamSeek(input, 0);
+    if (plan.ranges) {
+        WriteKeepRanges(plan.ranges, plan.choice.outcome, input, output);
+        StreamSeek(input, plan.size);   // leaves the input at its end, as a copy does
+    } else {
+        CopyStream(input, output);
+    }
+    FreeOutline(&plan.outline);
+    return plan.outcome;
+}
+
+// ---------------------------------------------------------------------------
+// The view: the stage's output read in place, piece by piece, as
+// WriteKeepRanges would write it
+
+namespace {
+// A stretch of the output: `length` bytes from `text`, or from the input at
+// `from` when text is none. `at` is where it starts in the output.
+struct Piece {
+    int64_t at;
+    int64_t length;
+    int64_t from;
+    const char *text;
+};
+}  // namespace
+
+struct MainPartView {
+    Plan plan;
+    ByteStream *input;
+    Piece *pieces;
+    size_t count;
+    size_t current;         // the piece the last read ended in
+    ByteStream stream;
+};
+
+static void AddPiece(MainPartView *v, int64_t *at, int64_t from, int64_t length, const char *text)
+{
+    if (length <= 0)
+        return;
+    Piece &p = v->pieces[v->count++];
+    p.at = *at;
+    p.length = length;
+    p.from = from;
+    p.text = text;
+    *at += length;
+}
+
+// The pieces of the output, in the order WriteKeepRanges writes them; a
+// range is cut at the input's end, as CopyRange stops there. False when
+// there is no memory for them.
+static bool BuildPieces(MainPartView *v)
+{
+    const Plan &plan = v->plan;
+    size_t ranges = 0;
+    for (const KeepRange *r = plan.ranges; r; r = r->next)
+        ranges++;
+    v->pieces = (Piece *)malloc((ranges + 3) * sizeof(Piece));
+    if (!v->pieces)
+        return false;
+    bool wrapped = plan.choice.outcome == kOutcomeWrappedCell;
+    int64_t at = 0;
+    for (const KeepRange *r = plan.ranges; r; r = r->next) {
+        int64_t end = r->end < plan.size - 1 ? r->end : plan.size - 1;
+        AddPiece(v, &at, r->start, end - r->start + 1, nullptr);
+        if (r == plan.ranges && wrapped)
+            AddPiece(v, &at, 0, sizeof kWrapperStart - 1, kWrapperStart);
+    }
+    if (wrapped)
+        AddPiece(v, &at, 0, sizeof kWrapperEnd - 1, kWrapperEnd);
+    AddPiece(v, &at, 0, sizeof kPageEnd - 1, kPageEnd);
+    return true;
+}
+
+// Copies up to n bytes of the input from `from` into buf; how many there
+// were, or -1 on a read error.
+static long ReadInputAt(ByteStream *input, int64_t from, unsigned char *buf, size_t n)
+{
+    StreamSeek(input, from);
+    size_t done = 0;
+    const unsigned char *data;
+    size_t avail;
+    while (done < n && (avail = StreamPeek(input, &data)) > 0) {
+        if (avail > n - done)
+            avail = n - done;
+        memcpy(buf + done, data, avail);
+        StreamSkip(input, avail);
+        done += avail;
+    }
+    return StreamReadFailed(input) ? -1 : (long)done;
+}
+
+// The view's StreamReadProc.
+static long ReadView(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    MainPartView *v = (MainPartView *)context;
+    // Reads go forward but for a form restore: look from the last piece on,
+    // or search from the start when the offset lies before it.
+    size_t i = v->current < v->count && v->pieces[v->current].at <= offset ? v->current : 0;
+    while (i < v->count && offset >= v->pieces[i].at + v->pieces[i].length)
+        i++;
+    size_t done = 0;
+    for (; i < v->count && done < n; i++) {
+        const Piece &p = v->pieces[i];
+        int64_t skip = offset - p.at;
+        size_t k = (size_t)(p.length - skip) < n - done ? (size_t)(p.length - skip) : n - done;
+        if (p.text) {
+            memcpy(buf + done, p.text + skip, k);
+        } else {
+            long got = ReadInputAt(v->input, p.from + skip, buf + done, k);
+            if (got < 0)
+                return -1;
+            if ((size_t)got < k) {      // the input became shorter than it was
+                done += (size_t)got;
+                break;
+            }
+        }
+        v->current = i;
+        done += k;
+        offset += (int64_t)k;
+    }
+    return (long)done;
+}
+
+MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_t memoryLimit,
+                               ExtractOutcome *outcome)
+{
+    MainPartView *v = (MainPartView *)malloc(sizeof(MainPartView));
+    if (!v)
+        return nullptr;
+    v->input = input;
+    v->pieces = nullptr;
+    v->count = 0;
+    v->current = 0;
+    MakePlan(&v->plan, sw, input, memoryLimit);
+    *outcome = v->plan.outcome;
+    bool pieces = v->plan.ranges && BuildPieces(v);
+    // The pieces are all the view needs of the outline.
+    FreeOutline(&v->plan.outline);
+    if (v->plan.ranges && !pieces) {
+        free(v);
+        StreamSeek(input, 0);
+        return nullptr;
+    }
+    if (pieces)
+        StreamOpenReader(&v->stream, ReadView, v);
+    else
+        StreamSeek(input, 0);
+    return v;
+}
+
+ByteStream *MainPartViewStream(MainPartView *v)
+{
+    // Without pieces the output is the input itself, read where it lies.
+    return v->pieces ? &v->stream : v->input;
+}
+
+void CloseMainPartView(MainPartView *v)
+{
+    if (v->pieces)
+        StreamClose(&v->stream);
+    StreamSeek(v->input, v->plan.size);     // the input read to its end
+    free(v->pieces);
+    free(v);
 }

@@ -1,11 +1,23 @@
-// Buffered byte streams over files.
+// Buffered byte streams over files, over memory, or into a sink.
 //
-// The passes move one byte per call, so reading and writing must cost no
-// more than a load or a store in the common case: StreamGet and StreamPut are
-// inline and touch the file only when the buffer runs dry or fills up. A
-// stream reads and writes at explicit offsets, so a reader can save its
-// position (StreamTell) and come back to it (StreamSeek), and one temporary
-// file can be written, rewound and read again through the same stream.
+// The passes move one byte per call in their rare states, so reading and
+// writing must cost no more than a load or a store in the common case:
+// StreamGet and StreamPut are inline and leave the window (buf, pos, len,
+// room) only when it runs dry or fills up. Their fast paths copy or skip
+// whole runs through StreamPeek and the copy calls below.
+//
+// Four backends share that window:
+//   - a file (StreamAttach): reads and writes at explicit offsets through a
+//     64 KiB buffer, so a reader can save its position (StreamTell), come
+//     back to it (StreamSeek), and one temporary file can be written,
+//     rewound and read again through the same stream;
+//   - memory (StreamOpenMemory, StreamOpenBuffer): the window is the memory
+//     itself, a caller's bytes to read or a buffer that grows as it is
+//     written and can be read back;
+//   - a sink (StreamOpenSink): write only; every full buffer, and the rest
+//     at a flush, goes to a procedure (the next stage of a chain);
+//   - a reader (StreamOpenReader): read only, seekable; a procedure fills
+//     the buffer from any offset (a view made of another stream's parts).
 //
 // Errors are remembered, never thrown away: a failed read looks like the end
 // of the input to the pass that reads, but StreamReadFailed tells the run
@@ -24,21 +36,58 @@ enum StreamMode {
     kStreamWriting = 2,
 };
 
+enum StreamKind {
+    kStreamFile = 0,
+    kStreamMemory = 1,
+    kStreamSink = 2,
+    kStreamReader = 3,
+};
+
+typedef void (*StreamSinkProc)(void *context, const unsigned char *data, size_t n);
+// Fills buf with up to n bytes from `offset`: how many (0 at the end), or
+// -1 on a read error.
+typedef long (*StreamReadProc)(void *context, unsigned char *buf, size_t n, int64_t offset);
+
 struct ByteStream {
-    FileHandle file;
-    bool isOpen;
+    // The window. Reading: buf[pos, len) are the next bytes and room is 0.
+    // Writing: buf[pos, room) is free and len is 0. Idle: both are 0.
+    unsigned char *buf;
+    size_t pos;
+    size_t len;
+    size_t room;
     int mode;                   // StreamMode
-    int64_t bufStart;           // file offset of buf[0]
-    size_t pos;                 // next byte of buf to read or write
-    size_t len;                 // bytes of buf that hold file data (reading)
-    bool atEnd;                 // the last fill found the end of the file
+    int kind;                   // StreamKind
+    bool isOpen;
+    bool atEnd;                 // the last fill found the end of the input
     bool readError;
     bool writeError;
-    unsigned char buf[kStreamBufferSize];
+    int64_t bufStart;           // offset of buf[0]; 0 for memory
+    FileHandle file;
+    // Memory: the bytes held (buf is the memory), its capacity, and whether
+    // the stream owns it (a buffer it grows) or reads a caller's bytes.
+    size_t memSize;
+    size_t memCapacity;
+    bool memOwned;
+    StreamSinkProc sink;
+    StreamReadProc reader;
+    void *context;              // of the sink or the reader
+    unsigned char store[kStreamBufferSize];     // files, sinks and readers
 };
 
 // Starts using an open file, positioned at offset 0.
 void StreamAttach(ByteStream *s, FileHandle file);
+// Reads the n bytes at data, which must outlive the stream; not writable.
+void StreamOpenMemory(ByteStream *s, const void *data, size_t n);
+// An empty buffer in memory that grows as it is written; readable back.
+void StreamOpenBuffer(ByteStream *s);
+// Hands every written byte, in order, to sink(context, ...).
+void StreamOpenSink(ByteStream *s, StreamSinkProc sink, void *context);
+// Reads what reader(context, ...) gives at each offset; not writable.
+void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context);
+
+// The bytes a memory stream holds (written or given), and how many.
+const unsigned char *StreamMemoryData(const ByteStream *s);
+size_t StreamMemorySize(const ByteStream *s);
 
 int StreamFill(ByteStream *s);              // slow path of StreamGet
 void StreamPutSlow(ByteStream *s, unsigned char c);
@@ -46,14 +95,14 @@ void StreamPutSlow(ByteStream *s, unsigned char c);
 // The next byte, or -1 at the end of the input or after a read error.
 inline int StreamGet(ByteStream *s)
 {
-    if (s->mode == kStreamReading && s->pos < s->len)
+    if (s->pos < s->len)
         return s->buf[s->pos++];
     return StreamFill(s);
 }
 
 inline void StreamPut(ByteStream *s, unsigned char c)
 {
-    if (s->mode == kStreamWriting && s->pos < kStreamBufferSize) {
+    if (s->pos < s->room) {
         s->buf[s->pos++] = c;
         return;
     }
@@ -61,12 +110,25 @@ inline void StreamPut(ByteStream *s, unsigned char c)
 }
 
 void StreamWrite(ByteStream *s, const void *data, size_t n);
+void StreamWriteText(ByteStream *s, const char *text);
+
+// The bytes ready to be read without another fill: sets *data and answers
+// how many (at least one), filling the buffer first when it is empty; 0 at
+// the end of the input. StreamSkip then consumes n of them.
+size_t StreamPeek(ByteStream *s, const unsigned char **data);
+inline void StreamSkip(ByteStream *s, size_t n) { s->pos += n; }
 
 // Copies bytes from `in` to `out` up to the first `stop` byte or the end of
 // the input, a buffer at a time; the stop byte stays unread. Equivalent to
 // a StreamGet/StreamPut loop that stops in front of `stop`.
 void StreamCopyUntil(ByteStream *in, ByteStream *out, unsigned char stop);
-void StreamWriteText(ByteStream *s, const char *text);
+// Reads past bytes up to the first `stop` byte, which stays unread. False
+// when the input ended first.
+bool StreamSkipUntil(ByteStream *in, unsigned char stop);
+// Copies up to n bytes; answers how many there were.
+int64_t StreamCopyBytes(ByteStream *in, ByteStream *out, int64_t n);
+// Copies the input from its current position to its end.
+void CopyStream(ByteStream *input, ByteStream *output);
 
 int64_t StreamTell(const ByteStream *s);
 // Moves the read/write position; clears the end-of-input state.
@@ -75,7 +137,8 @@ inline bool StreamRewind(ByteStream *s) { return StreamSeek(s, 0); }
 
 // Writes out buffered bytes. False (and StreamWriteFailed) on failure.
 bool StreamFlush(ByteStream *s);
-// Flushes and closes. False when any write, flush or the close failed.
+// Flushes and closes; frees a memory stream's own buffer. False when any
+// write, flush or the close failed.
 bool StreamClose(ByteStream *s);
 
 inline bool StreamReadFailed(const ByteStream *s) { return s->readError; }

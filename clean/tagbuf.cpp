@@ -1,21 +1,36 @@
 #include "clean/tagbuf.h"
 #include <string.h>
 
-unsigned char TagBuffer[kTagBufferSize];
-int32_t TagLength;
-
-void ResetTagBuffer()
+// The slow path of AppendTagByte: the buffer has just filled up.
+bool TagBufferOverflow(TagBuffer *t, ByteStream *output)
 {
-    TagLength = 0;
-    TagBuffer[0] = 0;
+    WriteTagBuffer(t, output);
+    ResetTagBuffer(t);
+    return true;
 }
 
-// The slow path of AppendTagByte: the buffer has just filled up.
-bool TagBufferOverflow(ByteStream *output)
+TagCollect CollectTag(TagBuffer *t, ByteStream *input, ByteStream *output)
 {
-    StreamWrite(output, TagBuffer, kTagBufferSize);
-    ResetTagBuffer();
-    return true;
+    for (;;) {
+        const unsigned char *p;
+        size_t avail = StreamPeek(input, &p);
+        if (avail == 0)
+            return kTagInputEnded;
+        size_t room = (size_t)(kTagBufferSize - t->length);
+        size_t span = avail < room ? avail : room;
+        const unsigned char *gt = (const unsigned char *)memchr(p, '>', span);
+        size_t take = gt ? (size_t)(gt - p) + 1 : span;
+        memcpy(t->bytes + t->length, p, take);
+        t->length += (int32_t)take;
+        StreamSkip(input, take);
+        // The byte that fills the buffer overflows it, even a '>'.
+        if (t->length == kTagBufferSize) {
+            TagBufferOverflow(t, output);
+            return kTagOverflowed;
+        }
+        if (gt)
+            return kTagComplete;
+    }
 }
 
 int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
@@ -23,31 +38,42 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     int32_t n = (int32_t)strlen(token);
     if (length < n + 3)
         return -1;
-    // With ASCII folding, a position can only match when its first byte
-    // equals the token's first byte with bit 5 ignored; the few others that
-    // pass this test are decided by the full comparison.
-    unsigned char first = (unsigned char)(token[0] | 0x20);
+    const unsigned char *t = (const unsigned char *)token;
+    if (!kTextCompareIsAscii) {
+        for (int32_t i = 0; i <= length - n; i++)
+            if (TextEqualsIgnoreCase(data + i, token, n))
+                return i + n;
+        return -1;
+    }
+    // ASCII folding, compared here: a position can only match when its
+    // first byte equals the token's first byte with bit 5 ignored.
+    unsigned char first = (unsigned char)(t[0] | 0x20);
     for (int32_t i = 0; i <= length - n; i++) {
-        if (kTextCompareIsAscii && (data[i] | 0x20) != first)
+        if ((data[i] | 0x20) != first)
             continue;
-        if (TextEqualsIgnoreCase(data + i, token, n))
+        int32_t k = 0;
+        while (k < n && UpperAscii(data[i + k]) == UpperAscii(t[k]))
+            k++;
+        if (k == n)
             return i + n;
     }
     return -1;
 }
 
-bool IsRemoteLink(bool useSrc)
+bool IsRemoteLink(const TagBuffer *t, bool useSrc)
 {
-    int32_t p = FindToken(TagBuffer, TagLength, useSrc ? "SRC" : "HREF");
+    const unsigned char *tag = t->bytes;
+    int32_t length = t->length;
+    int32_t p = FindToken(tag, length, useSrc ? "SRC" : "HREF");
     if (p < 0)
         return false;
     // 0: expecting '='; 1: after '=', a quote may come; 2: after the quote.
     int phase = 0;
     for (;;) {
         // The tag ends with '>', so the scan stops inside the tag text.
-        if (p >= TagLength)
+        if (p >= length)
             return false;
-        unsigned char c = UpperAscii(TagBuffer[p++]);
+        unsigned char c = UpperAscii(tag[p++]);
         if (c == '>')
             return false;
         if (c == ' ')
@@ -66,7 +92,7 @@ bool IsRemoteLink(bool useSrc)
     }
     // The four bytes after the 'H'. When fewer are left in the tag, the
     // window takes in its '>' and cannot match.
-    if (p + 4 > TagLength)
+    if (p + 4 > length)
         return false;
-    return TextEqualsIgnoreCase(TagBuffer + p, "TTP:", 4);
+    return TextEqualsIgnoreCase(tag + p, "TTP:", 4);
 }

@@ -1,6 +1,7 @@
 // The buffer that holds the tag a pass is looking at, and the two searches
-// that the passes run over tag text.
+// that the passes run over tag text. Every pass owns its buffer.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 #include "clean/stream.h"
 
@@ -8,26 +9,48 @@
 // 4096th byte writes the buffer out and empties it (see AppendTagByte).
 enum { kTagBufferSize = 4096 };
 
-extern unsigned char TagBuffer[kTagBufferSize];
-extern int32_t TagLength;
+struct TagBuffer {
+    int32_t length;
+    unsigned char bytes[kTagBufferSize];
+};
 
 // The locale of every case-blind search of tag text. Taken from the thread
-// before the program's entry runs (Windows); unused elsewhere.
+// before the program's entry runs (Windows); unused elsewhere. The one
+// process-wide value of a clean, set once and only read afterwards.
 extern uint32_t ThreadLocale;
 void CaptureThreadLocale();
 
-void ResetTagBuffer();
+inline void ResetTagBuffer(TagBuffer *t)
+{
+    t->length = 0;
+}
 
 // Appends one byte. When that fills the buffer, all 4096 bytes are written
 // to `output` (the output of the running pass), the buffer is emptied and
 // the result is true: the pass then gives up the tag, goes back to copying
 // and does nothing more with this byte, so the rest of an over-long tag is
 // copied unchanged and its first 4096 bytes reach the output exactly once.
-bool TagBufferOverflow(ByteStream *output);
-inline bool AppendTagByte(unsigned char byte, ByteStream *output)
+bool TagBufferOverflow(TagBuffer *t, ByteStream *output);
+inline bool AppendTagByte(TagBuffer *t, unsigned char byte, ByteStream *output)
 {
-    TagBuffer[TagLength++] = byte;
-    return TagLength == kTagBufferSize && TagBufferOverflow(output);
+    t->bytes[t->length++] = byte;
+    return t->length == kTagBufferSize && TagBufferOverflow(t, output);
+}
+
+// What taking in more of a tag came to.
+enum TagCollect {
+    kTagComplete,       // its '>' is the buffer's last byte
+    kTagOverflowed,     // the buffer filled, was written out and emptied
+    kTagInputEnded,     // the input ended first
+};
+
+// Appends the bytes of `input` up to and including the next '>', a run at
+// a time, with the same overflow as byte after byte through AppendTagByte.
+TagCollect CollectTag(TagBuffer *t, ByteStream *input, ByteStream *output);
+
+inline void WriteTagBuffer(const TagBuffer *t, ByteStream *output)
+{
+    StreamWrite(output, t->bytes, (size_t)t->length);
 }
 
 // Case-blind search of `token` in the `length` bytes at `data`. Answers the
@@ -37,8 +60,8 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token);
 
 // Whether the value of the tag's first SRC (useSrc) or HREF begins with
 // "http:", after blanks, '=', blanks, at most one quote and blanks.
-// TagBuffer must hold one whole tag ending with its '>'.
-bool IsRemoteLink(bool useSrc);
+// The buffer must hold one whole tag ending with its '>'.
+bool IsRemoteLink(const TagBuffer *t, bool useSrc);
 
 // Equality of n bytes of tag text with n bytes of a token, ignoring case.
 // On Windows the thread locale decides; elsewhere ASCII letters are folded

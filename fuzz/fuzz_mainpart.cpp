@@ -3,15 +3,14 @@
 // and, in bits 13 to 15, a ceiling on the outline's memory; the extraction
 // itself is always on, and also run off, where it must copy.
 #include <stdint.h>
-#include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 
 static size_t MemoryLimit = SIZE_MAX;
 
-static void LimitedExtraction(ByteStream *input, ByteStream *output)
+static void LimitedExtraction(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
 {
-    ExtractMainPart(true, RunFlags[11] != 0, input, output, MemoryLimit);
+    ExtractMainPart(sw, input, output, MemoryLimit);
 }
 
 // Small enough to fail at the first table, inside the first chunk of nodes,
@@ -29,6 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     std::string again = RunStage(ExtractionStage, out, options);
     CheckExtractionOutput(out, again);
+
+    size_t piece = 1 + ((options >> 13) & 7) * 3;
+    Require(RunStageTrickled(ExtractionStage, page, options, piece) == out,
+            "extraction: the same output whatever the read sizes");
 
     Require(RunStage(ExtractionStage, page, options & ~kOptExtract) == page,
             "extraction off: a copy of the input");

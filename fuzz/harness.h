@@ -7,36 +7,46 @@
 //   - the attribute pass only removes bytes from tags, so its output is a
 //     subsequence of its input;
 //   - the element removal pass only drops bytes, except that a BODY tag may
-//     become the fixed text "<BODY>" made of the same letters in upper case,
+//     become the fixed text "<BODY>" made of the same letters in upper case
+//     (with a '>' of its own when the tag is unfinished at the page's end),
 //     so its output folded to upper case is a subsequence of its input
 //     folded the same way, and it holds no byte value more often than the
 //     input does, the letters of the "<BODY>" texts it wrote aside;
 //   - the extraction writes its input unchanged, or a prefix of it, maybe
 //     its 25-byte wrapper, more of the input's bytes in their order, maybe
 //     "</table>", and "</body></html>";
-//   - with every switch off, the two byte passes copy their input but for
-//     the few cases that ElementsAllOff and AttributesAllOff spell out.
+//   - with every switch off, the attribute pass copies its input and the
+//     element removal pass copies it but for the few cases that
+//     ElementsAllOff spells out.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
 #include "clean/stream.h"
+#include "clean/switches.h"
 
-typedef void (*StageProc)(ByteStream *, ByteStream *);
+typedef void (*StageProc)(const CleanSwitches *, ByteStream *, ByteStream *);
 
-// The table-rule extraction as the run calls it without bit 13: RunFlags 8
-// and 11 as its switches. The any-layout rule has its own target.
-void ExtractionStage(ByteStream *input, ByteStream *output);
+// The table-rule extraction with the switches' extract and cutTables, no
+// memory ceiling. The any-layout rule has its own target.
+void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+// The whole clean, the stages chained as CleanStream chains them.
+void WholeClean(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
 
 // The options word of a fuzz input: its first two bytes, low byte first.
 // The page is what follows them.
 uint32_t OptionsOf(const uint8_t *data, size_t size);
 std::string PageOf(const uint8_t *data, size_t size);
 
-// Captures the run flags of `options`, derives the element flags, and runs
-// the stage over `input` held in an in-memory file. A read or write error of
-// that file is a failure of the harness.
+// Runs the stage over `input` in memory under the switches of `options`. A
+// read or write error is a failure of the harness.
 std::string RunStage(StageProc stage, const std::string &input, uint32_t options);
+
+// The same with the input read through a reader that gives at most `piece`
+// bytes at a time, so that every run-at-a-time path of the stages meets
+// buffer ends at every place.
+std::string RunStageTrickled(StageProc stage, const std::string &input, uint32_t options,
+                             size_t piece);
 
 // Stops the fuzzer with a message when a property does not hold.
 void Require(bool holds, const char *what);
@@ -53,12 +63,10 @@ void CheckExtractionOutput(const std::string &input, const std::string &output);
 // than in `input` plus the extraction's fixed texts.
 void CheckChainCounts(const std::string &input, const std::string &output);
 
-// What the passes write with every switch off, worked out independently of
-// their state machines. Element removal: the only element still looked at
-// is FRAME (its flag is set while Frames is off), whose tag goes when its
-// SRC value begins with http:, together with a blank, a CR, or a CR and a
-// line feed or blank after it; a tag or name still open at the end of the
-// page is lost. Attribute pass: a tag still open at the end is lost.
-// Tags of 4096 bytes or more are copied unexamined by both.
+// What the element removal pass writes with every switch off, worked out
+// independently of its state machine: the only element still looked at is
+// FRAME (its flag is set while Frames is off), whose tag goes when its SRC
+// value begins with http:, together with a blank, a CR, or a CR and a line
+// feed or blank after it. A tag unfinished at the end of the page is judged
+// as if its '>' followed. Tags of 4096 bytes or more are copied unexamined.
 std::string ElementsAllOff(const std::string &input);
-std::string AttributesAllOff(const std::string &input);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds both forms of Webtrim and runs every test: the native suite, the
-# same suite under AddressSanitizer and UBSan, the Wine tests of the real
-# webtrim.exe, and a short run of each fuzz target.
+# same suite under AddressSanitizer and UBSan, the threads test under
+# ThreadSanitizer, the Wine tests of the real webtrim.exe, and a short run
+# of each fuzz target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 start=$(date +%s)
@@ -19,6 +20,11 @@ step "Native tests under AddressSanitizer and UBSan"
 cmake --preset linux-asan >/dev/null
 cmake --build --preset linux-asan
 ctest --preset linux-asan -j2
+
+step "Two threads cleaning at once under ThreadSanitizer"
+cmake --preset linux-tsan >/dev/null
+cmake --build --preset linux-tsan
+ctest --preset linux-tsan
 
 step "Windows build and Wine tests"
 cmake --preset windows >/dev/null

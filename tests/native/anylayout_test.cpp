@@ -22,8 +22,8 @@ struct Outcome {
 
 Outcome Extract(const string &page, bool cutTables = false, size_t limit = SIZE_MAX)
 {
-    ByteStream *in = MakeInput(page);
-    ByteStream *out = MakeOutput();
+    ByteStream *in = MakeTempFile(page);
+    ByteStream *out = MakeTempFile();
     Outcome o;
     AnyLayoutExtractLimited(cutTables, in, out, limit, &o.r);
     o.out = ReadBack(out);

@@ -47,7 +47,13 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     EXPECT_EQ(ReadFile(ro + "/page.htm"), page);
     EXPECT_EQ(ListFolder(ro), std::vector<std::string>{"page.htm"});
 
-    // An unwritable temporary folder.
+    // An unwritable temporary folder, with the extraction after the element
+    // removal: the default order needs no temporary file.
+    std::string config = shared.dir.File("home/config/halvane");
+    ASSERT_EQ(system(("mkdir -p '" + config + "' && chmod -R 0777 '" +
+                      shared.dir.File("home") + "'").c_str()), 0);
+    WriteFile(config + "/webtrim.ini", "[Webtrim]\nw0=0x100003BF\nw1=\n");
+    chmod((config + "/webtrim.ini").c_str(), 0666);
     std::vector<std::string> env = shared.env;
     env.back() = "TMPDIR=" + ro;
     WriteFile(open + "/page.htm", page);
@@ -58,9 +64,6 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
 
     // A read-only target folder: the move fails, the trash takes it.
     std::string target = shared.Make("target", 0555);
-    std::string config = shared.dir.File("home/config/halvane");
-    ASSERT_EQ(system(("mkdir -p '" + config + "' && chmod -R 0777 '" +
-                      shared.dir.File("home") + "'").c_str()), 0);
     WriteFile(config + "/webtrim.ini", "[Webtrim]\nw0=0x000013BF\nw1=" + target + "\n");
     chmod((config + "/webtrim.ini").c_str(), 0666);
     r = RunWebtrim({open + "/page.htm"}, shared.env, nobody);
@@ -72,18 +75,29 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     EXPECT_EQ(ListFolder(open), (std::vector<std::string>{"page.htm", "secret.htm"}));
 }
 
-TEST(Faults, TemporaryFilesOverTheFileSizeLimit)
+TEST(Faults, FilesOverTheFileSizeLimit)
 {
-    TempDir dir;
-    const std::string page = Page(300000);
-    WriteFile(dir.File("page.htm"), page);
-    ChildOptions limited;
-    limited.fileSizeLimit = 100000;
-    ChildResult r = RunWebtrim({dir.File("page.htm")}, {}, limited);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "webtrim: " + dir.File("page.htm") + ": Cannot create a temporary file: File too large\n");
-    EXPECT_EQ(ReadFile(dir.File("page.htm")), page);
-    EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
+    // The default order writes only the cleaned page; the extraction after
+    // the element removal writes a temporary file first.
+    const struct {
+        const char *word;
+        const char *err;
+    } cases[] = {{"0x100013BF", "Cannot write the cleaned page: File too large"},
+                 {"0x100003BF", "Cannot create a temporary file: File too large"}};
+    for (const auto &c : cases) {
+        TempDir dir;
+        const std::string page = Page(300000);
+        WriteFile(dir.File("page.htm"), page);
+        mkdir(dir.File("halvane").c_str(), 0700);
+        WriteFile(dir.File("halvane/webtrim.ini"), std::string("[Webtrim]\nw0=") + c.word + "\nw1=\n");
+        ChildOptions limited;
+        limited.fileSizeLimit = 100000;
+        ChildResult r = RunWebtrim({dir.File("page.htm")}, {"XDG_CONFIG_HOME=" + dir.path}, limited);
+        EXPECT_EQ(r.status, 1) << c.word;
+        EXPECT_EQ(r.err, "webtrim: " + dir.File("page.htm") + ": " + c.err + "\n");
+        EXPECT_EQ(ReadFile(dir.File("page.htm")), page);
+        EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"halvane", "page.htm"}));
+    }
 }
 
 TEST(Faults, DiskFillsWhileTheCleanedPageIsWritten)

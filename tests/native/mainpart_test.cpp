@@ -17,14 +17,17 @@ const string W = "<table cellpadding=6><tr>";   // wrapper of a lone cell
 const string P = "</body></html>";
 const string E = "</table>" + P;
 
-string Extract(const string &page, bool cut = false, size_t memoryLimit = SIZE_MAX)
+const uint32_t kX = kOptExtract, kXC = kOptExtract | kOptCutTables;
+
+string Extract(const string &page, bool cut = false, size_t memoryLimit = kNoMemoryLimit)
 {
-    ByteStream *in = MakeInput(page);
-    ByteStream *out = MakeOutput();
-    ExtractMainPart(true, cut, in, out, memoryLimit);
-    string result = ReadBack(out);
-    CloseStream(in);
-    CloseStream(out);
+    CleanSwitches sw = SwitchesFromWord(cut ? kXC : kX);
+    ByteStream in, out;
+    StreamOpenMemory(&in, page.data(), page.size());
+    StreamOpenBuffer(&out);
+    ExtractMainPart(&sw, &in, &out, memoryLimit);
+    string result = ReadBack(&out);
+    StreamClose(&out);
     return result;
 }
 
@@ -37,53 +40,37 @@ string Repeat(const string &s, int n)
     return r;
 }
 
-struct Case {
-    const char *name;
-    string page;
-    bool cut;
-    string expected;    // empty: the page comes back unchanged
-};
-
-void RunCases(const Case *cases, size_t n)
-{
-    for (size_t i = 0; i < n; i++) {
-        const Case &c = cases[i];
-        string expected = c.expected.empty() ? c.page : c.expected;
-        EXPECT_EQ(expected, Extract(c.page, c.cut)) << c.name;
-    }
-}
-
-const Case kRecognition[] = {
-    {"mixed case", "<HTML><Body><TaBlE><tR><Td>one two</tD></TABLE></BODY>", false,
+const std::vector<PageCase> kRecognition = {
+    {"mixed case", "<HTML><Body><TaBlE><tR><Td>one two</tD></TABLE></BODY>", kX,
      "<HTML><Body>" + W + "<Td>one two</tD>" + E},
-    {"TDX is a TD", "<body><table><tdx>one two</tdx></table></body>", false,
+    {"TDX is a TD", "<body><table><tdx>one two</tdx></table></body>", kX,
      "<body>" + W + "<tdx>one two</tdx>" + E},
-    {"TABLEAU is a TABLE", "<body><tableau><td>one</td></tableau></body>", false,
+    {"TABLEAU is a TABLE", "<body><tableau><td>one</td></tableau></body>", kX,
      "<body>" + W + "<td>one</td>" + E},
-    {"space after <", "<body><table><td>a</td>< td>b c d</td></table></body>", false,
+    {"space after <", "<body><table><td>a</td>< td>b c d</td></table></body>", kX,
      "<body>" + W + "<td>a</td>" + E},
-    {"space after </", "<body><table><td>a b</ td>c d<td></td></table></body>", false,
+    {"space after </", "<body><table><td>a b</ td>c d<td></td></table></body>", kX,
      "<body>" + W + "<td>a b</ td>c d" + E},
     {"> after partial name swallows the next tag",
-     "<body><table><td>a</td><tabl>x<td>b c</td></table></body>", false,
+     "<body><table><td>a</td><tabl>x<td>b c</td></table></body>", kX,
      "<body>" + W + "<td>a</td>" + E},
     {"B tag ends at its own >", "<body><table><td>a<b>b</b> c d e</td></table>"
-     "<table><td>z</td></table></body>", false,
+     "<table><td>z</td></table></body>", kX,
      "<body>" + W + "<td>a<b>b</b> c d e</td>" + E},
     {"> in a quoted TD attribute ends it", "<body><table><td title=\"x>p q r\">a b c</td></table>"
-     "<table><td>z</td></table></body>", false,
+     "<table><td>z</td></table></body>", kX,
      "<body>" + W + "<td title=\"x>p q r\">a b c</td>" + E},
-    {"DOCTYPE is skipped", "<!DOCTYPE html><body><table><td>one</td></table></body>", false,
+    {"DOCTYPE is skipped", "<!DOCTYPE html><body><table><td>one</td></table></body>", kX,
      "<!DOCTYPE html><body>" + W + "<td>one</td>" + E},
     {"TD tags in a comment", "<body><table><td>a</td><!-- <td>b c d</td> --></table></body>",
-     false, "<body>" + W + "<td>a</td>" + E},
-    {"<!--> opens a comment", "<body><table><td>a</td><!--><td>b c</td>--></table></body>", false,
+     kX, "<body>" + W + "<td>a</td>" + E},
+    {"<!--> opens a comment", "<body><table><td>a</td><!--><td>b c</td>--></table></body>", kX,
      "<body>" + W + "<td>a</td>" + E},
 };
 
 TEST(MainPartScan, TagRecognition)
 {
-    RunCases(kRecognition, sizeof kRecognition / sizeof *kRecognition);
+    RunPageCases(ExtractionStage, kRecognition);
 }
 
 // The words counted in a cell holding `content`, up to 5: the cell stands
@@ -128,35 +115,35 @@ TEST(MainPartScan, WordsOutsideCells)
     EXPECT_EQ("<body>" + bare + P, Extract("<body>" + bare));
 }
 
-const Case kOutcomes[] = {
+const std::vector<PageCase> kOutcomes = {
     {"M = 4 selects every cell with a word", "<body><table><td>a b c d</td><td>e</td></table></body>",
-     false, "<body><table><td>a b c d</td><td>e</td></table>" + P},
+     kX, "<body><table><td>a b c d</td><td>e</td></table>" + P},
     {"M = 5 leaves a one-word cell out", "<body><table><td>a b c d e</td><td>f</td></table></body>",
-     false, "<body>" + W + "<td>a b c d e</td>" + E},
-    {"tie in one table", "<body><table><td>a b</td><td>c d</td></table></body>", false,
+     kX, "<body>" + W + "<td>a b c d e</td>" + E},
+    {"tie in one table", "<body><table><td>a b</td><td>c d</td></table></body>", kX,
      "<body><table><td>a b</td><td>c d</td></table>" + P},
     {"tie across tables", "<body><table><td>a b</td></table><table><td>c d</td></table></body>",
-     false, ""},
-    {"body cell beside a table cell", "<body>a b c<table><td>d e f</td></table></body>", false, ""},
-    {"body cell wins", "<body>a b c d e f<table><td>x</td></table> g</body>", false,
+     kX, ""},
+    {"body cell beside a table cell", "<body>a b c<table><td>d e f</td></table></body>", kX, ""},
+    {"body cell wins", "<body>a b c d e f<table><td>x</td></table> g</body>", kX,
      "<body>a b c d e f<table><td>x</td></table> g" + P},
-    {"body cell wins, tables cut", "<body>a b c d e f<table><td>x</td></table> g</body>", true,
+    {"body cell wins, tables cut", "<body>a b c d e f<table><td>x</td></table> g</body>", kXC,
      "<body>a b c d e f g" + P},
-    {"all cells empty", "<body><table><td> </td></table></body>", false, ""},
-    {"neither BODY nor TABLE", "<p>just some text</p>", false, ""},
-    {"</BODY before <BODY", "</body><body>one two</body>", false, ""},
+    {"all cells empty", "<body><table><td> </td></table></body>", kX, ""},
+    {"neither BODY nor TABLE", "<p>just some text</p>", kX, ""},
+    {"</BODY before <BODY", "</body><body>one two</body>", kX, ""},
     // A table before BODY: its lone cell is wrapped, the head stops before
     // the table's '<', and a lone body cell stands bare.
     {"first TABLE before BODY, table cell",
-     "<html><table><td>a b c</td></table><body></body></html>", false,
+     "<html><table><td>a b c</td></table><body></body></html>", kX,
      "<html>" + W + "<td>a b c</td>" + E},
     {"first TABLE before BODY, body cell",
-     "<html><table><td></td></table><body>a b</body></html>", false, "<html>a b" + P},
+     "<html><table><td></td></table><body>a b</body></html>", kX, "<html>a b" + P},
 };
 
 TEST(MainPartOutcome, Rules)
 {
-    RunCases(kOutcomes, sizeof kOutcomes / sizeof *kOutcomes);
+    RunPageCases(ExtractionStage, kOutcomes);
 }
 
 const string kNested = "<body><table><td>a b c<table><td>x</td></table> d e</td></table></body>";
@@ -164,62 +151,62 @@ const string kAdjacent = "<body><table><td>a b c d e<table><td>x</td></table>"
                          "<table><td>y</td></table> f</td></table></body>";
 const string kWhole = "<body><table><td>a b</td><td>c d<table><td></td></table></td></table></body>";
 
-const Case kWriting[] = {
-    {"wrapped cell", kNested, false,
+const std::vector<PageCase> kWriting = {
+    {"wrapped cell", kNested, kX,
      "<body>" + W + "<td>a b c<table><td>x</td></table> d e</td>" + E},
-    {"wrapped cell, cut", kNested, true, "<body>" + W + "<td>a b c d e</td>" + E},
-    {"adjacent nested tables are cut once", kAdjacent, true,
+    {"wrapped cell, cut", kNested, kXC, "<body>" + W + "<td>a b c d e</td>" + E},
+    {"adjacent nested tables are cut once", kAdjacent, kXC,
      "<body>" + W + "<td>a b c d e<table><td>y</td></table> f</td>" + E},
-    {"whole table", kWhole, false,
+    {"whole table", kWhole, kX,
      "<body><table><td>a b</td><td>c d<table><td></td></table></td></table>" + P},
-    {"whole table, cut", kWhole, true, "<body><table><td>a b</td><td>c d</td></table>" + P},
+    {"whole table, cut", kWhole, kXC, "<body><table><td>a b</td><td>c d</td></table>" + P},
     {"nested table ending at the part's last byte stays",
-     "<body><table><td>a b c d e<table><td>x</td></table></table></body>", true,
+     "<body><table><td>a b c d e<table><td>x</td></table></table></body>", kXC,
      "<body>" + W + "<td>a b c d e<table><td>x</td></table>" + E},
-    {"body as whole table", "<body><td>a b</td><td>c d</td></body>", false,
+    {"body as whole table", "<body><td>a b</td><td>c d</td></body>", kX,
      "<body><td>a b</td><td>c d</td>" + P},
-    {"body as whole table, never closed", "<body><td>a b</td><td>c d</td>", false,
+    {"body as whole table, never closed", "<body><td>a b</td><td>c d</td>", kX,
      "<body><td>a b</td><td>c d</td>" + P},
 };
 
 TEST(MainPartWriting, EachOutcome)
 {
-    RunCases(kWriting, sizeof kWriting / sizeof *kWriting);
+    RunPageCases(ExtractionStage, kWriting);
 }
 
 // Pages on which an extractor easily loses text or repeats bytes: open
 // ends, cells without "</TD", stray closing tags, long comment dashes.
-const Case kMends[] = {
-    {"cell never closed ends at the last byte", "<body><table><td>a b c", false,
+const std::vector<PageCase> kMends = {
+    {"cell never closed ends at the last byte", "<body><table><td>a b c", kX,
      "<body>" + W + "<td>a b c" + E},
-    {"body never closed keeps the last byte", "<html><body>one two", false,
+    {"body never closed keeps the last byte", "<html><body>one two", kX,
      "<html><body>one two" + P},
-    {"never-closed nested table is not cut", "<body><table><td>a b c d e f<table><td>x", true,
+    {"never-closed nested table is not cut", "<body><table><td>a b c d e f<table><td>x", kXC,
      "<body>" + W + "<td>a b c d e f<table>" + E},
     {"last cell without </TD ends with its table",
      "<body><table><tr><td><table><tr><td>menu</table>one two three four five six</table></body>",
-     false, "<body>" + W + "<td><table><tr><td>menu</table>one two three four five six" + E},
+     kX, "<body>" + W + "<td><table><tr><td>menu</table>one two three four five six" + E},
     {"last cell without </TD, nested table cut",
      "<body><table><tr><td><table><tr><td>menu</table>one two three four five six</table></body>",
-     true, "<body>" + W + "<td>one two three four five six" + E},
+     kXC, "<body>" + W + "<td>one two three four five six" + E},
     {"body text after a table, no </BODY", "<body><table><td>x</td></table>one two three four five six",
-     false, "<body><table><td>x</td></table>one two three four five six" + P},
-    {"stray </TD in the body", "<body>one two</td> three four five six</body>", false,
+     kX, "<body><table><td>x</td></table>one two three four five six" + P},
+    {"stray </TD in the body", "<body>one two</td> three four five six</body>", kX,
      "<body>one two</td> three four five six" + P},
     {"stray </TABLE in the body",
-     "<body>one</table><table><td>a b</td></table> c d e f g h i j k</body>", false,
+     "<body>one</table><table><td>a b</td></table> c d e f g h i j k</body>", kX,
      "<body>one</table><table><td>a b</td></table> c d e f g h i j k" + P},
     {"comment closed by --->",
      "<body><table><td>menu<!-- nav ---></td></table><table><td>one two three four five six</td>"
-     "</table></body>", false, "<body>" + W + "<td>one two three four five six</td>" + E},
+     "</table></body>", kX, "<body>" + W + "<td>one two three four five six</td>" + E},
     {"comment closed by <!------>",
      "<body><table><td>menu<!------></td></table><table><td>one two three four five six</td>"
-     "</table></body>", false, "<body>" + W + "<td>one two three four five six</td>" + E},
+     "</table></body>", kX, "<body>" + W + "<td>one two three four five six</td>" + E},
 };
 
 TEST(MainPartMends, Pages)
 {
-    RunCases(kMends, sizeof kMends / sizeof *kMends);
+    RunPageCases(ExtractionStage, kMends);
 }
 
 TEST(MainPartMends, NoMemoryForTheOutlineCopiesThePage)
@@ -234,16 +221,16 @@ TEST(MainPartMends, NoMemoryForTheOutlineCopiesThePage)
 TEST(MainPartMends, PositionsPast2GiB)
 {
     // "<body>", a hole of zero bytes (one long word of the body), then the
-    // main cell beyond 2 GiB.
+    // main cell beyond 2 GiB: a file, not memory.
     const int64_t far = (int64_t)1 << 31 | 12345;
     const string tail = "<table><td>one two three four five six</td></table></body>";
-    ByteStream *in = MakeOutput();
-    StreamWriteText(in, "<body>");
+    ByteStream *in = MakeTempFile("<body>");
     StreamSeek(in, far);
     StreamWriteText(in, tail.c_str());
     StreamRewind(in);
-    ByteStream *out = MakeOutput();
-    MainPartExtractor(true, false, in, out);
+    ByteStream *out = MakeTempFile();
+    CleanSwitches sw = SwitchesFromWord(kX);
+    EXPECT_EQ(ExtractMainPart(&sw, in, out, kNoMemoryLimit), kExtractWrappedCell);
     EXPECT_EQ("<body>" + W + "<td>one two three four five six</td>" + E, ReadBack(out));
     CloseStream(in);
     CloseStream(out);
@@ -253,15 +240,15 @@ TEST(MainPartStage, ExtractOffCopiesFromWhereTheInputStands)
 {
     const char raw[] = "<body><table><td>a\0\xff b</td></table></body>";
     string page(raw, sizeof raw - 1);
-    EXPECT_EQ(page, RunPass([](ByteStream *i, ByteStream *o) { MainPartExtractor(false, true, i, o); },
-                            page, 0));
-    ByteStream *in = MakeInput(page);
-    ByteStream *out = MakeOutput();
-    StreamGet(in);
-    MainPartExtractor(false, false, in, out);
-    EXPECT_EQ(page.substr(1), ReadBack(out));
-    CloseStream(in);
-    CloseStream(out);
+    EXPECT_EQ(page, RunPass(ExtractionStage, page, kOptCutTables));
+    ByteStream in, out;
+    StreamOpenMemory(&in, page.data(), page.size());
+    StreamOpenBuffer(&out);
+    StreamGet(&in);
+    CleanSwitches sw = SwitchesFromWord(0);
+    EXPECT_EQ(ExtractMainPart(&sw, &in, &out, kNoMemoryLimit), kExtractOff);
+    EXPECT_EQ(page.substr(1), ReadBack(&out));
+    StreamClose(&out);
 }
 
 TEST(MainPartStage, EmptyInput)

@@ -100,18 +100,29 @@ TEST_F(RunFixture, PagesThatCannotBeOpened)
     EXPECT_EQ(ReadFile(page), kPage);
 }
 
+// Only the extraction after the element removal reads a temporary file;
+// the default order reads the page in place.
+static const uint32_t kExtractAfterDeleting = kDefaultOptions & ~kOptExtractFirst;
+
 TEST_F(RunFixture, NoTemporaryFolder)
 {
     const char *old = getenv("TMPDIR");
     std::string saved = old ? old : "";
     setenv("TMPDIR", dir.File("nowhere").c_str(), 1);
+    CleanOptions = kExtractAfterDeleting;
     bool ok = CleaningRun();
+    CleanOptions = kDefaultOptions;
+    WriteFile(dir.File("other.htm"), kPage);
+    Use(dir.File("other.htm"));
+    bool defaultOk = CleaningRun();
     if (old)
         setenv("TMPDIR", saved.c_str(), 1);
     else
         unsetenv("TMPDIR");
     EXPECT_FALSE(ok);
+    EXPECT_TRUE(defaultOk);
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotCreateTemp}));
+    unlink(dir.File("other.htm").c_str());
     ExpectOriginalUntouched();
 }
 
@@ -142,6 +153,7 @@ TEST_F(RunFixture, ReadErrorInTheMiddleOfThePage)
 
 TEST_F(RunFixture, WriteErrorOnATemporaryFile)
 {
+    CleanOptions = kExtractAfterDeleting;
     FileFaultHook = [](FileHandle, bool writing, int64_t) { return !writing; };
     EXPECT_FALSE(CleaningRun());
     FileFaultHook = nullptr;

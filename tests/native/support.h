@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 #include "clean/stream.h"
+#include "clean/switches.h"
 
 // Messages raised in this process, in order: text and MessageKind, and
 // the system's error code that came with each.
@@ -17,16 +18,29 @@ void ClearMessages();
 
 // A stream over a fresh anonymous temporary file holding `content`,
 // positioned at its start. Free with CloseStream.
-ByteStream *MakeInput(const std::string &content);
-ByteStream *MakeOutput();
+ByteStream *MakeTempFile(const std::string &content = std::string());
 void CloseStream(ByteStream *s);
 // Everything in the stream from its start.
 std::string ReadBack(ByteStream *s);
 
-typedef void (*PassProc)(ByteStream *, ByteStream *);
-// Runs a pass over `input` with the run flags of `options` and gives back
-// what it wrote.
+// A stage as the tests run it: switches, input, output.
+typedef void (*PassProc)(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void WholeClean(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+
+// Runs a stage over `input` in memory under the switches of the options
+// word and gives back what it wrote.
 std::string RunPass(PassProc pass, const std::string &input, uint32_t options);
+
+// One case of a table: the page, the options word, and what the stage
+// writes (for the extraction, empty means the page unchanged).
+struct PageCase {
+    const char *name;
+    std::string input;
+    uint32_t options;
+    std::string expected;
+};
+void RunPageCases(PassProc pass, const std::vector<PageCase> &cases);
 
 // A private folder, removed with its content when the test ends; in `base`
 // (another file system, such as /dev/shm) when given.
@@ -47,7 +61,8 @@ std::string TrashFolder();
 // The names in a folder, sorted, without "." and "..".
 std::vector<std::string> ListFolder(const std::string &path);
 
-// The shared corpus of real pages, or an empty list when it is not there.
+// The shared corpus of real pages (WEBTRIM_SHARED_CORPUS, or ../shared/corpus
+// beside the source), or an empty list when it is not there.
 std::vector<std::string> CorpusFiles();
 
 // Runs the webtrim program with the given arguments and environment

@@ -5,12 +5,14 @@
 #include "clean/tagbuf.h"
 #include "tests/native/support.h"
 
-static void Load(const char *tag)
+static TagBuffer Tag;
+
+static const TagBuffer *Load(const char *tag)
 {
-    ResetTagBuffer();
     size_t n = strlen(tag);
-    memcpy(TagBuffer, tag, n);
-    TagLength = (int32_t)n;
+    memcpy(Tag.bytes, tag, n);
+    Tag.length = (int32_t)n;
+    return &Tag;
 }
 
 static int32_t Find(const char *text, const char *token)
@@ -36,11 +38,9 @@ TEST(IsRemoteLink, AcceptedForms)
 {
     for (const char *tag : {"<img src=\"http:a\">", "<IMG SRC = 'HTTP:A'>", "<img src=   http:a>",
                             "<img src=  \" http:a\">", "<img SRC=hTtP:x>"}) {
-        Load(tag);
-        EXPECT_TRUE(IsRemoteLink(true)) << tag;
+        EXPECT_TRUE(IsRemoteLink(Load(tag), true)) << tag;
     }
-    Load("<base href=\"http://x/\">");
-    EXPECT_TRUE(IsRemoteLink(false));
+    EXPECT_TRUE(IsRemoteLink(Load("<base href=\"http://x/\">"), false));
 }
 
 TEST(IsRemoteLink, RefusedForms)
@@ -49,28 +49,62 @@ TEST(IsRemoteLink, RefusedForms)
                             "<img src=\"\" \"http:a\">", "<img src\n=http:a>",
                             "<img src=\thttp:a>", "<img lowsrc=a.gif src=http:b>",
                             "<img src=h>", "<img src=>", "<img src", "<img alt=x>"}) {
-        Load(tag);
-        EXPECT_FALSE(IsRemoteLink(true)) << tag;
+        EXPECT_FALSE(IsRemoteLink(Load(tag), true)) << tag;
     }
-    Load("<base target=x>");
-    EXPECT_FALSE(IsRemoteLink(false));
-    Load("<A HREF=H>");
-    EXPECT_FALSE(IsRemoteLink(false));
+    EXPECT_FALSE(IsRemoteLink(Load("<base target=x>"), false));
+    EXPECT_FALSE(IsRemoteLink(Load("<A HREF=H>"), false));
+}
+
+// CollectTag takes runs but must end where AppendTagByte, byte by byte,
+// would: at the '>', or at the 4096th byte even when that is the '>'.
+TEST(TagBuffer, CollectTagEndsWhereByteByByteAppendsWould)
+{
+    const std::vector<std::string> tails = {
+        "a b>rest", std::string(4093, 'a') + ">x", std::string(4094, 'a') + ">x", std::string(4095, 'a') + ">x",
+        std::string(5000, 'a') + ">x", std::string(kStreamBufferSize + 3, 'b'), "no end"};
+    for (const std::string &tail : tails) {
+        std::string page = "<" + tail;
+        TagBuffer byByte, byRun;
+        ByteStream in, outByte, outRun;
+        StreamOpenBuffer(&outByte);
+        StreamOpenBuffer(&outRun);
+        ResetTagBuffer(&byByte);
+        TagCollect expected = kTagInputEnded;
+        size_t i = 0;
+        while (i < page.size() && expected == kTagInputEnded) {
+            unsigned char c = (unsigned char)page[i++];
+            if (AppendTagByte(&byByte, c, &outByte))
+                expected = kTagOverflowed;
+            else if (c == '>')
+                expected = kTagComplete;
+        }
+        ResetTagBuffer(&byRun);
+        StreamOpenMemory(&in, page.data(), page.size());
+        EXPECT_EQ(CollectTag(&byRun, &in, &outRun), expected) << tail.size();
+        EXPECT_EQ(StreamTell(&in), (int64_t)i) << tail.size();
+        EXPECT_EQ(ReadBack(&outRun), ReadBack(&outByte)) << tail.size();
+        EXPECT_EQ(std::string((char *)byRun.bytes, byRun.length),
+                  std::string((char *)byByte.bytes, byByte.length));
+        StreamClose(&outByte);
+        StreamClose(&outRun);
+    }
 }
 
 TEST(AppendTagByte, OverflowWritesTheFullBufferOnce)
 {
-    ByteStream *out = MakeOutput();
-    ResetTagBuffer();
+    ByteStream out;
+    StreamOpenBuffer(&out);
+    TagBuffer t;
+    ResetTagBuffer(&t);
     for (int i = 0; i < kTagBufferSize - 1; i++)
-        ASSERT_FALSE(AppendTagByte((unsigned char)('a' + i % 26), out));
-    EXPECT_EQ(TagLength, kTagBufferSize - 1);
-    EXPECT_EQ(ReadBack(out), "");
-    EXPECT_TRUE(AppendTagByte('>', out));
-    EXPECT_EQ(TagLength, 0);
-    std::string written = ReadBack(out);
+        ASSERT_FALSE(AppendTagByte(&t, (unsigned char)('a' + i % 26), &out));
+    EXPECT_EQ(t.length, kTagBufferSize - 1);
+    EXPECT_EQ(StreamMemorySize(&out), 0u);
+    EXPECT_TRUE(AppendTagByte(&t, '>', &out));
+    EXPECT_EQ(t.length, 0);
+    std::string written = ReadBack(&out);
     ASSERT_EQ(written.size(), (size_t)kTagBufferSize);
     EXPECT_EQ(written[0], 'a');
     EXPECT_EQ(written.back(), '>');
-    CloseStream(out);
+    StreamClose(&out);
 }

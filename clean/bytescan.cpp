@@ -1,0 +1,131 @@
+// See bytescan.h. The SSE2 paths compare sixteen bytes at once and turn the
+// comparisons into bit masks, bit i for byte i.
+#include "clean/bytescan.h"
+#include <string.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+// Set bits of each byte value: a table, since __builtin_popcount becomes a
+// library call where the processor has no instruction for it.
+struct BitCounts {
+    unsigned char of[256];
+};
+
+static constexpr BitCounts BuildBitCounts()
+{
+    BitCounts counts = {};
+    for (int i = 1; i < 256; i++)
+        counts.of[i] = (unsigned char)(counts.of[i >> 1] + (i & 1));
+    return counts;
+}
+
+static constexpr BitCounts kBitCounts = BuildBitCounts();
+
+static inline int CountBits16(unsigned x)
+{
+    return kBitCounts.of[x & 0xFF] + kBitCounts.of[(x >> 8) & 0xFF];
+}
+
+static inline bool IsBlankByte(unsigned char c)
+{
+    return c == ' ' || c == '\r' || c == '\n' || c == '\t';
+}
+
+size_t CountWordsUntilTag(const unsigned char *p, size_t n, bool *inWord, int64_t *words)
+{
+    size_t i = 0;
+    unsigned previous = *inWord ? 1 : 0;
+    int64_t count = 0;
+#ifdef __SSE2__
+    const __m128i lt = _mm_set1_epi8('<'), space = _mm_set1_epi8(' ');
+    const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n'), tab = _mm_set1_epi8('\t');
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        unsigned tags = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
+        __m128i blank = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(v, cr)),
+                                     _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, tab)));
+        unsigned word = ~((unsigned)_mm_movemask_epi8(blank) | tags) & 0xFFFF;
+        // A word ends at each byte that is not a word byte and follows one.
+        unsigned ends = ~word & ((word << 1) | previous) & 0xFFFF;
+        if (tags) {
+            unsigned first = (unsigned)__builtin_ctz(tags);
+            count += CountBits16(ends & ((2u << first) - 1));
+            *words += count;
+            *inWord = false;
+            return i + first;
+        }
+        count += CountBits16(ends);
+        previous = word >> 15;
+    }
+#endif
+    bool in = previous != 0;
+    for (; i < n; i++) {
+        unsigned char c = p[i];
+        bool word = c != '<' && !IsBlankByte(c);
+        count += in && !word;
+        in = word;
+        if (c == '<') {
+            *words += count;
+            *inWord = false;
+            return i;
+        }
+    }
+    *words += count;
+    *inWord = in;
+    return n;
+}
+
+void SetBytePairs(BytePairs *set, const char *pairs)
+{
+    size_t n = strlen(pairs) / 2;
+    set->count = n < 3 ? (int)n : 3;
+    for (int k = 0; k < 3; k++) {
+        // Unused slots repeat the first pair, so comparing with them adds nothing.
+        int j = k < set->count ? k : 0;
+        memset(set->first[k], pairs[2 * j], 16);
+        memset(set->second[k], pairs[2 * j + 1], 16);
+    }
+}
+
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked)
+{
+    size_t i = 0;
+    bool seen = false;
+    const unsigned char *before = p - 1;    // before[i] is the byte ahead of p[i]
+#ifdef __SSE2__
+    const __m128i gt = _mm_set1_epi8('>'), bit5 = _mm_set1_epi8(0x20);
+    const __m128i f0 = _mm_loadu_si128((const __m128i *)set->first[0]);
+    const __m128i f1 = _mm_loadu_si128((const __m128i *)set->first[1]);
+    const __m128i f2 = _mm_loadu_si128((const __m128i *)set->first[2]);
+    const __m128i s0 = _mm_loadu_si128((const __m128i *)set->second[0]);
+    const __m128i s1 = _mm_loadu_si128((const __m128i *)set->second[1]);
+    const __m128i s2 = _mm_loadu_si128((const __m128i *)set->second[2]);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        unsigned ends = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, gt));
+        __m128i f = _mm_or_si128(v, bit5);
+        __m128i b = _mm_or_si128(_mm_loadu_si128((const __m128i *)(before + i)), bit5);
+        __m128i m = _mm_and_si128(_mm_cmpeq_epi8(b, f0), _mm_cmpeq_epi8(f, s0));
+        m = _mm_or_si128(m, _mm_and_si128(_mm_cmpeq_epi8(b, f1), _mm_cmpeq_epi8(f, s1)));
+        m = _mm_or_si128(m, _mm_and_si128(_mm_cmpeq_epi8(b, f2), _mm_cmpeq_epi8(f, s2)));
+        unsigned pairsHere = (unsigned)_mm_movemask_epi8(m);
+        if (ends) {
+            unsigned at = (unsigned)__builtin_ctz(ends);
+            *marked = seen || (pairsHere & ((1u << at) - 1)) != 0;
+            return i + at;
+        }
+        seen = seen || pairsHere != 0;
+    }
+#endif
+    for (; i < n; i++) {
+        if (p[i] == '>')
+            break;
+        unsigned char a = before[i] | 0x20, b = p[i] | 0x20;
+        for (int k = 0; k < set->count; k++)
+            if (a == set->first[k][0] && b == set->second[k][0])
+                seen = true;
+    }
+    *marked = seen;
+    return i;
+}

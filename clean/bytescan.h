@@ -1,0 +1,32 @@
+// Scans over runs of bytes that the passes would otherwise make byte by
+// byte: the words of a cell's text, and the end of a tag. Sixteen bytes at a
+// time where the processor has SSE2, one at a time elsewhere; the answers
+// are the same.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+
+// Word counting in text: a word is a run of bytes other than blanks (space,
+// CR, LF, tab) and '<', counted at the byte that ends it. Reads p[0, n) up to
+// the first '<'; answers its index, or n when there is none. Adds the words
+// that end before it or at it to *words; *inWord says whether the byte
+// before p[0] was a word byte and, when the answer is n, whether p[n - 1]
+// is.
+size_t CountWordsUntilTag(const unsigned char *p, size_t n, bool *inWord, int64_t *words);
+
+// Pairs of bytes to look for within a tag: up to three pairs, each byte
+// with bit 5 set (letters folded to lower case), each byte repeated 16 times
+// for the comparisons.
+struct BytePairs {
+    int count;
+    unsigned char first[3][16];
+    unsigned char second[3][16];
+};
+// `pairs`: a zero-terminated string of one to three pairs, e.g. "kgl(".
+void SetBytePairs(BytePairs *set, const char *pairs);
+
+// The index of the first '>' in p[0, n), or n. Sets *marked when two bytes
+// in a row before it, folded with bit 5, are one of the pairs. p[-1] must
+// be readable (a tag's '<'): it is the first byte of the first pair looked
+// at.
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked);

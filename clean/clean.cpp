@@ -1,0 +1,162 @@
+// The stage chain: see clean.h.
+//
+// The extraction, when on, comes first or second (extractFirst) and always
+// reads a seekable stream. First, it only scans the page: the element pass
+// then reads the extraction's output in place, through a view made of the
+// page's kept ranges and the fixed tags. Second, it reads a temporary file
+// that the element pass wrote. The stage before the attribute pass writes
+// into it through a sink, and the attribute pass into the output, so the
+// page is written once into a temporary file at most. A stage that would
+// only copy (the extraction when off, the attribute pass with Styles and
+// Internet off) is left out of the chain.
+#include "clean/clean.h"
+#include "clean/anylayout.h"
+#include "clean/fs.h"
+
+namespace {
+
+// The chain's streams and what is known of its outcome so far.
+struct Chain {
+    const CleanSwitches *sw;
+    ByteStream *input;
+    ByteStream *output;
+    ByteStream *last;           // where the stage before the attribute pass writes
+    AttributeFilter filter;
+    ByteStream toFilter;
+    ByteStream temp;
+    bool tempOpen;
+    CleanReport report;
+};
+
+}  // namespace
+
+// The first of the chain's problems, in the order a run reports them.
+static CleanStatus Failure(Chain *c)
+{
+    if (StreamReadFailed(c->input))
+        return kCleanReadFailed;
+    if (c->tempOpen && (StreamReadFailed(&c->temp) || StreamWriteFailed(&c->temp)))
+        return kCleanTempFailed;
+    if (StreamWriteFailed(c->output))
+        return kCleanWriteFailed;
+    return kCleanDone;
+}
+
+// The extraction stage writing its output: the rule for any layout when
+// chosen, else the table rule.
+static ExtractOutcome Extract(Chain *c, ByteStream *input, ByteStream *output)
+{
+    if (!c->sw->anyLayout)
+        return ExtractMainPart(c->sw, input, output, kNoMemoryLimit);
+    AnyLayoutResult *part = &c->report.part;
+    AnyLayoutExtractLimited(c->sw->cutTables, input, output, kNoMemoryLimit, part);
+    switch (part->outcome) {
+    case kAnyLayoutPart:
+        return kExtractAnyLayoutPart;
+    case kAnyLayoutNoMemory:
+        return kExtractOutOfMemory;
+    default:
+        return kExtractNoMainPart;
+    }
+}
+
+// The two stages through the temporary file, the extraction first or second.
+static void RunThroughTemp(Chain *c, int64_t *middle)
+{
+    const CleanSwitches *sw = c->sw;
+    if (!CreateTempStream(&c->temp)) {
+        c->report.status = kCleanTempFailed;
+        return;
+    }
+    c->tempOpen = true;
+    if (sw->extractFirst)
+        c->report.extraction = Extract(c, c->input, &c->temp);
+    else
+        ElementRemovalPass(sw, c->input, &c->temp);
+    StreamFlush(&c->temp);
+    c->report.status = Failure(c);
+    if (c->report.status != kCleanDone)
+        return;
+    *middle = StreamTell(&c->temp);
+    StreamRewind(&c->temp);
+    if (sw->extractFirst)
+        ElementRemovalPass(sw, &c->temp, c->last);
+    else
+        c->report.extraction = Extract(c, &c->temp, c->last);
+}
+
+// The extraction first, as a view that the element pass reads.
+static void RunThroughView(Chain *c, int64_t *middle)
+{
+    MainPartView *view = OpenMainPartView(c->sw, c->input, kNoMemoryLimit, &c->report.extraction);
+    if (!view) {
+        StreamSeek(c->input, 0);
+        RunThroughTemp(c, middle);
+        return;
+    }
+    c->report.status = Failure(c);
+    if (c->report.status == kCleanDone) {
+        ByteStream *page = MainPartViewStream(view);
+        ElementRemovalPass(c->sw, page, c->last);
+        *middle = StreamTell(page);
+    }
+    CloseMainPartView(view);
+}
+
+CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        CleanReport *report)
+{
+    Chain c;
+    c.sw = sw;
+    c.input = input;
+    c.output = output;
+    c.last = output;
+    c.tempOpen = false;
+    c.report = CleanReport();
+    c.report.extraction = kExtractOff;
+
+    int64_t inStart = StreamTell(input);
+    int64_t outStart = StreamTell(output);
+    bool attributes = sw->styles || sw->internet;
+    if (attributes) {
+        StartAttributeFilter(&c.filter, sw, output);
+        StreamOpenSink(&c.toFilter, AttributeFilterSink, &c.filter);
+        c.last = &c.toFilter;
+    }
+
+    int64_t middle = -1;        // the size of the temporary file's page
+    // The view reads the table rule's output in place; the rule for any
+    // layout writes its output through the temporary file.
+    if (sw->extract && sw->extractFirst && !sw->anyLayout)
+        RunThroughView(&c, &middle);
+    else if (sw->extract)
+        RunThroughTemp(&c, &middle);
+    else
+        ElementRemovalPass(sw, input, c.last);
+
+    int64_t beforeAttributes = StreamTell(c.last) - (attributes ? 0 : outStart);
+    if (attributes) {
+        StreamClose(&c.toFilter);
+        FinishAttributeFilter(&c.filter);
+    }
+    StreamFlush(output);
+    if (c.report.status == kCleanDone)
+        c.report.status = Failure(&c);
+    if (c.tempOpen)
+        StreamClose(&c.temp);
+
+    CleanReport &r = c.report;
+    r.bytesIn = StreamTell(input) - inStart;
+    r.bytesOut = StreamTell(output) - outStart;
+    if (r.status == kCleanDone) {
+        int64_t afterFirst = middle >= 0 ? middle : beforeAttributes;
+        bool extractFirst = sw->extract && sw->extractFirst;
+        r.removed[extractFirst ? kStageExtraction : kStageElements] = r.bytesIn - afterFirst;
+        if (middle >= 0)
+            r.removed[extractFirst ? kStageElements : kStageExtraction] = middle - beforeAttributes;
+        r.removed[kStageAttributes] = beforeAttributes - r.bytesOut;
+    }
+    if (report)
+        *report = r;
+    return r.status;
+}

@@ -1,0 +1,45 @@
+// One clean of one page: the stages chained from an input stream to an
+// output stream under the given switches, and what came of it.
+#pragma once
+#include <stdint.h>
+#include "clean/anylayout.h"
+#include "clean/passes.h"
+#include "clean/stream.h"
+#include "clean/switches.h"
+
+enum CleanStatus {
+    kCleanDone = 0,
+    kCleanReadFailed,       // the input could not be read to its end
+    kCleanTempFailed,       // a temporary file could not be made, written or read
+    kCleanWriteFailed,      // the output lost a write
+};
+
+enum CleanStage {
+    kStageElements = 0,
+    kStageExtraction,
+    kStageAttributes,
+    kStageCount,
+};
+
+struct CleanReport {
+    CleanStatus status;
+    int64_t bytesIn;
+    int64_t bytesOut;
+    // What each stage took out: its input's size less its output's. The
+    // extraction's can be negative (its fixed tags on a small page); a stage
+    // that did not run took out 0.
+    int64_t removed[kStageCount];
+    ExtractOutcome extraction;
+    AnyLayoutResult part;       // the rule for any layout: what it chose
+};
+
+// Cleans `input`, which is at its start, into `output` from the output's
+// current position; flushes the output but leaves both open. The input must
+// be seekable (a file or memory): the extraction reads it twice and the
+// element pass goes back in it to restore a form. The stages pass the page
+// to each other as it is written, except into the extraction, which reads
+// a temporary file (so memory stays bounded by the page's tables and tags,
+// not its size). Fills *report when given. Safe to run on several threads
+// at once with different streams.
+CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        CleanReport *report);

@@ -1,0 +1,122 @@
+// The whole clean through its one entry: what it reports, how it fails, and
+// the options word read into named switches.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
+#include <algorithm>
+#include <string>
+#include "clean/clean.h"
+#include "tests/native/support.h"
+
+namespace {
+
+using std::string;
+
+TEST(Switches, WordBitsByName)
+{
+    // Words stored by earlier versions keep their meaning.
+    EXPECT_EQ(kDefaultOptions, 0x100013BFu);
+    CleanSwitches sw = SwitchesFromWord(kOptScripts | kOptPictures | kOptCutTables);
+    EXPECT_TRUE(sw.scripts && sw.pictures && sw.cutTables);
+    EXPECT_FALSE(sw.comments || sw.styles || sw.forms || sw.internet || sw.meta || sw.modules ||
+                 sw.extract || sw.frames || sw.badColors || sw.extractFirst);
+    CleanSwitches all = SwitchesFromWord(kSwitchMask);
+    EXPECT_TRUE(all.comments && all.styles && all.forms && all.internet && all.meta &&
+                all.modules && all.extract && all.frames && all.badColors && all.extractFirst);
+}
+
+const string kPage = "<html><head><script>x</script></head><body><table><td>menu</td></table>"
+                     "<table><td><p style=\"a\">one two three four five six</td></table></body>";
+
+struct ReportCase {
+    const char *name;
+    uint32_t word;
+    int64_t removedElements, removedExtraction, removedAttributes;
+    ExtractOutcome extraction;
+};
+
+TEST(CleanStream, ReportsWhatEachStageTookOut)
+{
+    const int64_t script = 18;      // "<script>x</script>"
+    const int64_t style = 9;        // "style=\"a\""
+    // "<table><td>menu</td></table><table>" and "</table></body>" less
+    // "<table cellpadding=6><tr>", "</table>" and "</body></html>".
+    const int64_t cut = 35 + 15 - 25 - 8 - 14;
+    const ReportCase cases[] = {
+        {"nothing on", 0, 0, 0, 0, kExtractOff},
+        {"scripts", kOptScripts, script, 0, 0, kExtractOff},
+        {"styles", kOptStyles, 0, 0, style, kExtractOff},
+        // The head stays whole; the menu's table and the page's own table
+        // go, the wrapper and closing tags come.
+        {"extract first", kOptExtract | kOptExtractFirst | kOptScripts, script, cut, 0,
+         kExtractWrappedCell},
+        {"extract after", kOptExtract | kOptScripts, script, cut, 0, kExtractWrappedCell},
+    };
+    for (const ReportCase &c : cases) {
+        CleanSwitches sw = SwitchesFromWord(c.word);
+        ByteStream in, out;
+        StreamOpenMemory(&in, kPage.data(), kPage.size());
+        StreamOpenBuffer(&out);
+        StreamWriteText(&out, "kept");      // the output is written from where it stands
+        CleanReport r;
+        EXPECT_EQ(CleanStream(&sw, &in, &out, &r), kCleanDone) << c.name;
+        EXPECT_EQ(r.status, kCleanDone);
+        EXPECT_EQ(r.bytesIn, (int64_t)kPage.size()) << c.name;
+        EXPECT_EQ(r.bytesOut, (int64_t)StreamMemorySize(&out) - 4) << c.name;
+        EXPECT_EQ(r.bytesIn - r.bytesOut, r.removed[kStageElements] + r.removed[kStageExtraction] +
+                                              r.removed[kStageAttributes]) << c.name;
+        EXPECT_EQ(r.removed[kStageAttributes], c.removedAttributes) << c.name;
+        EXPECT_EQ(r.extraction, c.extraction) << c.name;
+        EXPECT_EQ(r.removed[kStageElements], c.removedElements) << c.name;
+        EXPECT_EQ(r.removed[kStageExtraction], c.removedExtraction) << c.name;
+        EXPECT_EQ(ReadBack(&out).substr(0, 4), "kept");
+        StreamClose(&out);
+    }
+}
+
+long FailAfterFirstBuffer(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const string *page = (const string *)context;
+    if (offset > 0)
+        return -1;
+    size_t k = std::min(n, page->size());
+    memcpy(buf, page->data(), k);
+    return (long)k;
+}
+
+TEST(CleanStream, FailuresInTheOrderARunReportsThem)
+{
+    string big = kPage + string(200000, 'x');
+    // The input breaks off: whatever else fails, that is what counts.
+    for (uint32_t word : {kDefaultSwitches, kDefaultSwitches & ~kOptExtractFirst, 0u}) {
+        CleanSwitches sw = SwitchesFromWord(word);
+        ByteStream in, out;
+        StreamOpenReader(&in, FailAfterFirstBuffer, &big);
+        StreamOpenMemory(&out, "", 0);      // refuses every write
+        EXPECT_EQ(CleanStream(&sw, &in, &out, nullptr), kCleanReadFailed) << std::hex << word;
+    }
+    // An output that refuses writes.
+    CleanSwitches sw = SwitchesFromWord(kDefaultSwitches);
+    ByteStream in, out;
+    StreamOpenMemory(&in, big.data(), big.size());
+    StreamOpenMemory(&out, "", 0);
+    EXPECT_EQ(CleanStream(&sw, &in, &out, nullptr), kCleanWriteFailed);
+    // No temporary file where the extraction needs one.
+    TempDir dir;
+    const char *old = getenv("TMPDIR");
+    string saved = old ? old : "";
+    setenv("TMPDIR", dir.File("nowhere").c_str(), 1);
+    sw = SwitchesFromWord(kDefaultSwitches & ~kOptExtractFirst);
+    StreamOpenMemory(&in, big.data(), big.size());
+    StreamOpenBuffer(&out);
+    CleanReport r;
+    EXPECT_EQ(CleanStream(&sw, &in, &out, &r), kCleanTempFailed);
+    EXPECT_EQ(r.status, kCleanTempFailed);
+    StreamClose(&out);
+    if (old)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
+}
+
+}  // namespace
