@@ -21,7 +21,7 @@
 #include "app/options.h"
 #include "app/settings.h"
 #include "app/switches.h"
-#include "clean/run.h"
+#include "app/run.h"
 
 enum ExitStatus { kExitCleaned = 0, kExitStopped = 1, kExitUsage = 2 };
 

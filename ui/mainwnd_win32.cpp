@@ -17,8 +17,8 @@
 #include <string.h>
 #include "app/options.h"
 #include "app/settings.h"
-#include "clean/report.h"
-#include "clean/run.h"
+#include "app/report.h"
+#include "app/run.h"
 #include "ui/help.h"
 #include "ui/pages.h"
 #include "ui/resource.h"

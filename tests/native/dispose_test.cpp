@@ -5,8 +5,8 @@
 #include <string.h>
 #include <string>
 #include "app/options.h"
-#include "clean/report.h"
-#include "dispose/dispose.h"
+#include "app/report.h"
+#include "app/dispose.h"
 #include "tests/native/support.h"
 
 struct DisposeFixture : ::testing::Test {

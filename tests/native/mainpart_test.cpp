@@ -6,7 +6,7 @@
 #include <sys/stat.h>
 #include "app/options.h"
 #include "clean/passes.h"
-#include "clean/run.h"
+#include "app/run.h"
 #include "tests/native/support.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include "app/cmdline.h"
 #include "app/options.h"
 #include "app/settings.h"
-#include "clean/report.h"
-#include "clean/run.h"
+#include "app/report.h"
+#include "app/run.h"
 #include "ui/window.h"
 
 HINSTANCE Instance;
