@@ -3,9 +3,9 @@
 #include "app/dispose.h"
 #include <stdio.h>
 #include <string.h>
+#include "app/report.h"
 #include "platform/fs.h"
 #include "platform/move.h"
-#include "app/report.h"
 
 enum { kMaxNameNumber = 999 };  // names tried: name, ~1_name ... ~998_name
 

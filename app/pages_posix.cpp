@@ -20,12 +20,12 @@
 #include <memory>
 #include <thread>
 #include "app/cli_posix.h"
+#include "app/dispose.h"
 #include "app/options.h"
-#include "clean/clean.h"
-#include "platform/fs.h"
 #include "app/report.h"
 #include "app/run.h"
-#include "app/dispose.h"
+#include "clean/clean.h"
+#include "platform/fs.h"
 #include "platform/move.h"
 
 // A temporary stream, closed when it goes out of scope.

@@ -14,9 +14,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include "app/options.h"
+#include "app/report.h"
 #include "platform/compare.h"
 #include "platform/fs.h"
-#include "app/report.h"
 
 // The state of one run: a page, its new file and what became of them.
 struct PageRun {

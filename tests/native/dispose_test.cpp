@@ -4,9 +4,9 @@
 #include <limits.h>
 #include <string.h>
 #include <string>
+#include "app/dispose.h"
 #include "app/options.h"
 #include "app/report.h"
-#include "app/dispose.h"
 #include "tests/native/support.h"
 
 struct DisposeFixture : ::testing::Test {

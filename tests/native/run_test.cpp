@@ -9,9 +9,9 @@
 #include <unistd.h>
 #include <string>
 #include "app/options.h"
-#include "platform/fs.h"
 #include "app/report.h"
 #include "app/run.h"
+#include "platform/fs.h"
 #include "tests/native/support.h"
 
 static const char kPage[] = "<html><body>hello</body></html>";

@@ -14,9 +14,9 @@
 #include <unistd.h>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include "app/report.h"
 #include "clean/clean.h"
 #include "platform/fs.h"
-#include "app/report.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
 std::vector<int> MessageErrors;
