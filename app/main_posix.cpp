@@ -19,9 +19,9 @@
 #include <vector>
 #include "app/cli_posix.h"
 #include "app/options.h"
+#include "app/run.h"
 #include "app/settings.h"
 #include "app/switches.h"
-#include "clean/run.h"
 
 enum ExitStatus { kExitCleaned = 0, kExitStopped = 1, kExitUsage = 2 };
 

@@ -5,7 +5,7 @@
 #include <unistd.h>
 #include <mutex>
 #include "app/cli_posix.h"
-#include "clean/report.h"
+#include "app/report.h"
 
 int MessageLevel = kLevelNormal;
 thread_local PageContext *CurrentPage;

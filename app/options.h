@@ -27,8 +27,5 @@ const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptFor
 // unused bits above them.
 const uint32_t kResetMask = 0xFFFFu;
 
-// Control id of each switch's check box, indexed by bit number.
-extern const int kControlIdByBit[kSwitchCount];
-
 // "Default": the low 16 bits take their defaults; scheme and target stay.
 void ResetOptions();

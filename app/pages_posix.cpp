@@ -20,19 +20,20 @@
 #include <memory>
 #include <thread>
 #include "app/cli_posix.h"
+#include "app/dispose.h"
 #include "app/options.h"
+#include "app/report.h"
+#include "app/run.h"
 #include "clean/clean.h"
-#include "clean/fs.h"
-#include "clean/report.h"
-#include "clean/run.h"
-#include "dispose/dispose.h"
+#include "platform/fs.h"
+#include "platform/move.h"
 
 // A temporary stream, closed when it goes out of scope.
 struct TempStream {
     std::unique_ptr<ByteStream> s{new ByteStream};
     TempStream() { s->isOpen = false; }
     ~TempStream() { StreamClose(s.get()); }
-    bool Create() { return CreateTempStream(s.get()); }
+    bool Create() { return StreamCreateTemp(s.get()); }
 };
 
 static int64_t FileSize(ByteStream *s)
@@ -103,7 +104,7 @@ static bool OpenPageSource(const char *name, ByteStream *page)
 {
     page->isOpen = false;
     if (strcmp(name, "-") == 0) {
-        if (!CreateTempStream(page)) {
+        if (!StreamCreateTemp(page)) {
             ReportError(kErrCannotCreateTemp, 0, errno);
             return false;
         }
@@ -140,10 +141,12 @@ static bool OpenPageSource(const char *name, ByteStream *page)
         ReportError(kErrCannotOpen, 0, S_ISDIR(st.st_mode) ? EISDIR : 0);
         return false;
     }
-    if (!OpenPageForReading(name, page, 0)) {
+    FileHandle file;
+    if (!OpenPageForReading(name, &file, 0)) {
         ReportError(kErrCannotOpen, 0, errno);
         return false;
     }
+    StreamAttach(page, file);
     return true;
 }
 

@@ -8,7 +8,7 @@
 #include <time.h>
 #include "clean/anylayout.h"
 #include "clean/clean.h"
-#include "clean/fs.h"
+#include "platform/fs.h"
 
 static ByteStream In, Out;
 
@@ -18,10 +18,12 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: passbench copy|elements|attributes|extract|anylayout|clean FILE\n");
         return 2;
     }
-    if (!OpenPageForReading(argv[2], &In, nullptr) || !CreateTempStream(&Out)) {
+    FileHandle page;
+    if (!OpenPageForReading(argv[2], &page, nullptr) || !StreamCreateTemp(&Out)) {
         fprintf(stderr, "passbench: cannot open %s\n", argv[2]);
         return 1;
     }
+    StreamAttach(&In, page);
     CleanSwitches sw = SwitchesFromWord(kDefaultOptions);
     struct timespec t0, t1;
     clock_gettime(CLOCK_MONOTONIC, &t0);

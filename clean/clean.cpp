@@ -11,7 +11,6 @@
 // Internet off) is left out of the chain.
 #include "clean/clean.h"
 #include "clean/anylayout.h"
-#include "clean/fs.h"
 
 namespace {
 
@@ -64,7 +63,7 @@ static ExtractOutcome Extract(Chain *c, ByteStream *input, ByteStream *output)
 static void RunThroughTemp(Chain *c, int64_t *middle)
 {
     const CleanSwitches *sw = c->sw;
-    if (!CreateTempStream(&c->temp)) {
+    if (!StreamCreateTemp(&c->temp)) {
         c->report.status = kCleanTempFailed;
         return;
     }

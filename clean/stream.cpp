@@ -7,7 +7,7 @@
 #include "clean/stream.h"
 #include <stdlib.h>
 #include <string.h>
-#include "clean/fs.h"
+#include "platform/file.h"
 
 static void StartStream(ByteStream *s, int kind)
 {
@@ -35,6 +35,15 @@ void StreamAttach(ByteStream *s, FileHandle file)
 {
     StartStream(s, kStreamFile);
     s->file = file;
+}
+
+bool StreamCreateTemp(ByteStream *s)
+{
+    FileHandle file;
+    if (!CreateTempFile(&file))
+        return false;
+    StreamAttach(s, file);
+    return true;
 }
 
 void StreamOpenMemory(ByteStream *s, const void *data, size_t n)

@@ -25,8 +25,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-
-typedef intptr_t FileHandle;        // a descriptor on POSIX, a HANDLE on Windows
+#include "platform/file.h"         // FileHandle
 
 enum { kStreamBufferSize = 64 * 1024 };
 
@@ -76,6 +75,9 @@ struct ByteStream {
 
 // Starts using an open file, positioned at offset 0.
 void StreamAttach(ByteStream *s, FileHandle file);
+// A stream over a new anonymous temporary file (the platform's
+// CreateTempFile), read and write; false when none could be made.
+bool StreamCreateTemp(ByteStream *s);
 // Reads the n bytes at data, which must outlive the stream; not writable.
 void StreamOpenMemory(ByteStream *s, const void *data, size_t n);
 // An empty buffer in memory that grows as it is written; readable back.

@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "clean/stream.h"
+#include "platform/compare.h"
 
 // A tag is never held whole once it reaches this size: the append of its
 // 4096th byte writes the buffer out and empties it (see AppendTagByte).
@@ -13,12 +14,6 @@ struct TagBuffer {
     int32_t length;
     unsigned char bytes[kTagBufferSize];
 };
-
-// The locale of every case-blind search of tag text. Taken from the thread
-// before the program's entry runs (Windows); unused elsewhere. The one
-// process-wide value of a clean, set once and only read afterwards.
-extern uint32_t ThreadLocale;
-void CaptureThreadLocale();
 
 inline void ResetTagBuffer(TagBuffer *t)
 {
@@ -62,16 +57,3 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token);
 // "http:", after blanks, '=', blanks, at most one quote and blanks.
 // The buffer must hold one whole tag ending with its '>'.
 bool IsRemoteLink(const TagBuffer *t, bool useSrc);
-
-// Equality of n bytes of tag text with n bytes of a token, ignoring case.
-// On Windows the thread locale decides; elsewhere ASCII letters are folded
-// and every other byte stands for itself.
-bool TextEqualsIgnoreCase(const unsigned char *text, const char *token, int32_t n);
-// True where that comparison is plain ASCII folding, so that a position
-// whose first byte differs from the token's can be passed over at once.
-extern const bool kTextCompareIsAscii;
-
-inline unsigned char UpperAscii(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') ? (unsigned char)(c - 32) : c;
-}

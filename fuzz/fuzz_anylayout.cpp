@@ -13,9 +13,9 @@
 static AnyLayoutResult Result;
 static size_t Limit;
 
-static void Stage(ByteStream *input, ByteStream *output)
+static void Stage(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
 {
-    AnyLayoutExtractLimited(RunFlags[11] != 0, input, output, Limit, &Result);
+    AnyLayoutExtractLimited(sw->cutTables, input, output, Limit, &Result);
 }
 
 static bool StartsWith(const std::string &s, const std::string &head)

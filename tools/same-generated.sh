@@ -67,6 +67,10 @@ build() {  # SRC OUT DRIVER
   for f in "$1"/clean/*.cpp; do
     case $(basename "$f") in run.cpp|report.cpp|*_win32.cpp) ;; *) sources+=("$f") ;; esac
   done
+  # Since the platform's services left clean/ for a folder of their own.
+  if [ -d "$1/platform" ]; then
+    sources+=("$1/platform/fs_posix.cpp" "$1/platform/compare_posix.cpp")
+  fi
   g++ -std=c++17 -O2 -fno-exceptions -I"$1" "${sources[@]}" "$3" -o "$2"
 }
 if [ -f "$work/old/clean/clean.h" ]; then

@@ -16,9 +16,9 @@
 #include <shellapi.h>
 #include <string.h>
 #include "app/options.h"
+#include "app/report.h"
+#include "app/run.h"
 #include "app/settings.h"
-#include "clean/report.h"
-#include "clean/run.h"
 #include "ui/help.h"
 #include "ui/pages.h"
 #include "ui/resource.h"

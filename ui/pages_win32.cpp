@@ -24,6 +24,11 @@ static const char kRecycleBinText[] = "Recycle Bin";
 static const int kMainPageBoxes[] = {IDC_EXTRACT, IDC_CUT_TABLES, IDC_PICTURES, IDC_BAD_COLORS,
                                      IDC_ANY_LAYOUT};
 
+// Control id of each switch's check box, indexed by bit number.
+static const int kControlIdByBit[kSwitchCount] = {
+    1016, 1013, 1012, 1015, 1019, 1018, 1010, 1014, 1008, 1017, 1011, 1009, 1020, 1028,
+};
+
 // Mask of the switch behind check box `id`, or 0 for another control.
 static uint32_t SwitchOfBox(int id)
 {

@@ -5,8 +5,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include "app/options.h"
+#include "app/run.h"
 #include "clean/anylayout.h"
-#include "clean/run.h"
 #include "tests/native/support.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <limits.h>
 #include <string.h>
 #include <string>
+#include "app/dispose.h"
 #include "app/options.h"
-#include "clean/report.h"
-#include "dispose/dispose.h"
+#include "app/report.h"
 #include "tests/native/support.h"
 
 struct DisposeFixture : ::testing::Test {

@@ -9,9 +9,9 @@
 #include <unistd.h>
 #include <string>
 #include "app/options.h"
-#include "clean/fs.h"
-#include "clean/report.h"
-#include "clean/run.h"
+#include "app/report.h"
+#include "app/run.h"
+#include "platform/fs.h"
 #include "tests/native/support.h"
 
 static const char kPage[] = "<html><body>hello</body></html>";
@@ -206,7 +206,10 @@ TEST(NewPage, NeverReplacesAFileThatAppearedAtThePath)
     std::string path = dir.File("p.htm");
     NewPage np;
     ASSERT_TRUE(CreateNewPage(path.c_str(), &np));
-    StreamWriteText(&np.stream, "cleaned");
+    ByteStream out;
+    StreamAttach(&out, np.file);
+    StreamWriteText(&out, "cleaned");
+    ASSERT_TRUE(StreamFlush(&out));
     ASSERT_TRUE(FinishNewPage(&np));
     WriteFile(path, "someone else's");
     char savedAs[PATH_MAX + 32];

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
-#include "clean/fs.h"
+#include "platform/fs.h"
 #include "clean/stream.h"
 #include "tests/native/support.h"
 

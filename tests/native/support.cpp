@@ -14,9 +14,9 @@
 #include <unistd.h>
 #include <algorithm>
 #include <gtest/gtest.h>
+#include "app/report.h"
 #include "clean/clean.h"
-#include "clean/fs.h"
-#include "clean/report.h"
+#include "platform/fs.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
 std::vector<int> MessageErrors;
@@ -45,7 +45,7 @@ void ClearMessages()
 ByteStream *MakeTempFile(const std::string &content)
 {
     ByteStream *s = new ByteStream;
-    if (!CreateTempStream(s))
+    if (!StreamCreateTemp(s))
         abort();
     StreamWrite(s, content.data(), content.size());
     StreamRewind(s);

@@ -1,7 +1,6 @@
 // Case-blind comparison of tag text under the thread's locale.
 #include <windows.h>
-#include "clean/fs.h"
-#include "clean/tagbuf.h"
+#include "platform/compare.h"
 
 uint32_t ThreadLocale;
 // The locale decides what equals what: every position is compared.

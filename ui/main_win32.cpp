@@ -5,9 +5,9 @@
 #include <string.h>
 #include "app/cmdline.h"
 #include "app/options.h"
+#include "app/report.h"
+#include "app/run.h"
 #include "app/settings.h"
-#include "clean/report.h"
-#include "clean/run.h"
 #include "ui/window.h"
 
 HINSTANCE Instance;

@@ -1,7 +1,7 @@
 // Disposal services on POSIX desktops: moves that never replace anything,
 // across file systems by a copy that is complete before it gets its name,
 // and the freedesktop trash through GIO.
-#include "dispose/dispose.h"
+#include "platform/move.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <gio/gio.h>
@@ -10,8 +10,8 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include "clean/fs.h"
-#include "clean/fs_posix.h"
+#include "platform/fs.h"
+#include "platform/fs_posix.h"
 
 const char kPathSeparator = '/';
 const size_t kDestinationMax = PATH_MAX - 1;

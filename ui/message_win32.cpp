@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <stdlib.h>
 #include <string.h>
-#include "clean/report.h"
+#include "app/report.h"
 #include "ui/window.h"
 
 HWND MainWindow;

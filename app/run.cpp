@@ -10,12 +10,13 @@
 // call that fails rather than overwrite. So at every moment either the
 // original or the cleaned page is intact, at the path or where the disposal
 // put it, and every message given after the original left says where.
-#include "clean/run.h"
+#include "app/run.h"
 #include <stdlib.h>
 #include <string.h>
 #include "app/options.h"
-#include "clean/fs.h"
-#include "clean/report.h"
+#include "app/report.h"
+#include "platform/compare.h"
+#include "platform/fs.h"
 
 // The state of one run: a page, its new file and what became of them.
 struct PageRun {
@@ -23,6 +24,7 @@ struct PageRun {
     char pagePath[kPathMax];            // the path through its links
     ByteStream page;
     NewPage cleaned;
+    ByteStream out;                     // into cleaned.file, which it does not close
     PageIdentity id;
     InPlaceResult result;
 };
@@ -94,15 +96,18 @@ static bool Run(PageRun *r, uint32_t options, const char *targetFolder)
     if (!resolved)
         return Stop(r, kErrCannotOpen, err);
     const char *path = r->pagePath;
-    if (ProbePage(path) != kPageRegular || !OpenPageForReading(path, &r->page, &r->id))
+    FileHandle file;
+    if (ProbePage(path) != kPageRegular || !OpenPageForReading(path, &file, &r->id))
         return Stop(r, kErrCannotOpen, LastSystemError());
+    StreamAttach(&r->page, file);
 
     // The cleaned page goes beside the original, whole and on the disk,
     // before the original moves.
     if (!CreateNewPage(path, &r->cleaned))
         return Stop(r, kErrCannotWritePage, LastSystemError());
+    StreamAttach(&r->out, r->cleaned.file);
     CleanSwitches switches = SwitchesFromWord(options);
-    CleanStatus status = CleanStream(&switches, &r->page, &r->cleaned.stream, &r->result.clean);
+    CleanStatus status = CleanStream(&switches, &r->page, &r->out, &r->result.clean);
     err = LastSystemError();
     StreamClose(&r->page);
     if (status != kCleanDone) {
@@ -110,7 +115,9 @@ static bool Run(PageRun *r, uint32_t options, const char *targetFolder)
         ReportError(CleanFailure(status), 0, err);
         return false;
     }
-    if (!KeepPageAttributes(path, &r->cleaned) || !FinishNewPage(&r->cleaned)) {
+    // What is left in the buffer goes to the file before the sync.
+    if (!KeepPageAttributes(path, &r->cleaned) || !StreamFlush(&r->out) ||
+        !FinishNewPage(&r->cleaned)) {
         err = LastSystemError();
         DiscardNewPage(&r->cleaned);
         ReportError(kErrCannotWritePage, 0, err);
@@ -149,7 +156,7 @@ static bool Run(PageRun *r, uint32_t options, const char *targetFolder)
 bool CleanPageInPlace(const char *path, uint32_t options, const char *targetFolder,
                       InPlaceResult *result)
 {
-    // Two stream buffers: too large for a thread's stack.
+    // Its stream buffers: too large for a thread's stack.
     PageRun *r = (PageRun *)calloc(1, sizeof *r);
     if (!r) {
         ReportError(kErrCannotCreateTemp);

@@ -1,8 +1,7 @@
 // Case-blind comparison of tag text without a locale service: ASCII letters
 // fold, every other byte stands for itself. Every token the passes search for
 // is ASCII, so the answers match those of a locale comparison on ASCII text.
-#include "clean/fs.h"
-#include "clean/tagbuf.h"
+#include "platform/compare.h"
 
 uint32_t ThreadLocale;
 const bool kTextCompareIsAscii = true;

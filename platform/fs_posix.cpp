@@ -1,5 +1,5 @@
 // File services of a cleaning run on POSIX systems.
-#include "clean/fs.h"
+#include "platform/fs.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include "clean/fs_posix.h"
+#include "platform/fs_posix.h"
 
 bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
 
@@ -199,7 +199,7 @@ static void IdentityOf(const struct stat &st, PageIdentity *id)
     id->changed = Nanoseconds(st.st_ctim);
 }
 
-bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id)
+bool OpenPageForReading(const char *path, FileHandle *file, PageIdentity *id)
 {
     // O_NONBLOCK: should a pipe have taken the page's place since the probe,
     // opening it does not wait for a writer.
@@ -214,7 +214,7 @@ bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id)
     }
     if (id)
         IdentityOf(st, id);
-    StreamAttach(s, fd);
+    *file = fd;
     return true;
 }
 
@@ -276,13 +276,13 @@ static const char *TempFolder()
     return (dir && *dir) ? dir : "/tmp";
 }
 
-bool CreateTempStream(ByteStream *s)
+bool CreateTempFile(FileHandle *file)
 {
     const char *dir = TempFolder();
 #ifdef O_TMPFILE
     int fd = open(dir, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0) {
-        StreamAttach(s, fd);
+        *file = fd;
         return true;
     }
 #endif
@@ -307,7 +307,7 @@ bool CreateTempStream(ByteStream *s)
         errno = err;
         return false;
     }
-    StreamAttach(s, fd);
+    *file = fd;
     return true;
 }
 
@@ -422,6 +422,7 @@ void CopyFileAttributes(int from, const struct stat *st, int to, bool withTimes)
 
 bool CreateNewPage(const char *pagePath, NewPage *np)
 {
+    np->open = false;
     np->created = false;
     np->placed = false;
     np->tempPath[0] = 0;
@@ -435,7 +436,8 @@ bool CreateNewPage(const char *pagePath, NewPage *np)
         np->tempPath[0] = 0;
         return false;
     }
-    StreamAttach(&np->stream, fd);
+    np->file = fd;
+    np->open = true;
     np->created = true;
     return true;
 }
@@ -448,18 +450,16 @@ bool KeepPageAttributes(const char *pagePath, NewPage *np)
     struct stat st;
     bool ok = fstat(from, &st) == 0;
     if (ok)
-        CopyFileAttributes(from, &st, (int)np->stream.file, false);
+        CopyFileAttributes(from, &st, (int)np->file, false);
     close(from);
     return ok;
 }
 
 bool FinishNewPage(NewPage *np)
 {
-    if (!StreamFlush(&np->stream) || StreamWriteFailed(&np->stream))
-        return false;
     // On the disk before it takes the page's name: after a power cut the
     // path holds the original or the whole cleaned page, never an empty file.
-    return fdatasync((int)np->stream.file) == 0;
+    return fdatasync((int)np->file) == 0;
 }
 
 int LinkNoReplace(int fd, const char *to)
@@ -503,7 +503,7 @@ static int ClaimName(NewPage *np, const char *to)
 {
     if (np->tempPath[0])
         return RenameNoReplace(np->tempPath, to);
-    return LinkNoReplace((int)np->stream.file, to);
+    return LinkNoReplace((int)np->file, to);
 }
 
 bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t savedAsSize)
@@ -516,7 +516,8 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
         np->tempPath[0] = 0;
         np->placed = true;
         SyncFolderOf(pagePath);
-        StreamClose(&np->stream);       // flushed and synced already
+        np->open = false;
+        PlatformClose(np->file);        // flushed and synced already
         return true;
     }
     // Something took the page's path meanwhile: keep the cleaned page under
@@ -543,7 +544,8 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
         snprintf(savedAs, savedAsSize, "%s", np->tempPath);
         np->placed = true;
     }
-    StreamClose(&np->stream);
+    np->open = false;
+    PlatformClose(np->file);
     errno = err;
     return false;
 }
@@ -556,10 +558,9 @@ void DiscardNewPage(NewPage *np)
         unlink(np->tempPath);
         ForgetNamedTemp(np->tempPath);
     }
-    if (np->stream.isOpen) {
-        // Nothing of it is wanted any more: drop the buffer before closing.
-        np->stream.pos = 0;
-        StreamClose(&np->stream);
+    if (np->open) {
+        np->open = false;
+        PlatformClose(np->file);
     }
     np->created = false;
 }

@@ -3,17 +3,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
-#include "clean/stream.h"
-
-// Positional reads and writes: -1 on error, else the number of bytes moved
-// (a read of 0 is the end of the file). Writes move everything or fail.
-long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset);
-bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset);
-bool PlatformClose(FileHandle f);
-
-// Test seam: when set, every positional read and write asks it first and
-// fails when it answers false (a disk error that cannot be made from outside).
-extern bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
+#include "platform/file.h"
 
 enum PageKind {
     kPageRegular,       // an ordinary file
@@ -35,7 +25,7 @@ struct PageIdentity {
 
 // Opens the page for reading as raw bytes and fills its identity (when `id`
 // is given) from the open handle.
-bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id);
+bool OpenPageForReading(const char *path, FileHandle *file, PageIdentity *id);
 
 // True when `path` still names the same file, with the same size and times.
 bool IsSamePage(const char *path, const PageIdentity *id);
@@ -46,17 +36,16 @@ bool IsSamePage(const char *path, const PageIdentity *id);
 // that fails that test gives false. Any other path is copied as it is.
 bool ResolvePagePath(const char *path, char *out, size_t outSize);
 
-// An anonymous temporary file, read and write, private to this process and
-// gone when closed or when the process dies.
-bool CreateTempStream(ByteStream *s);
-
 // True when anything at all (even a dangling link) lies at the path.
 bool PathExists(const char *path);
 
 // The cleaned page on its way to the page's path: a new file in the page's
 // own folder that has no visible name yet, or a short temporary one.
+// Its content goes through a stream the caller attaches to `file` and
+// flushes before FinishNewPage; PlaceNewPage and DiscardNewPage close it.
 struct NewPage {
-    ByteStream stream;
+    FileHandle file;
+    bool open;                  // `file` is still open
     bool created;
     bool placed;
     char tempPath[4096 + 16];   // empty while the file has no name
@@ -73,7 +62,7 @@ bool CreateNewPage(const char *pagePath, NewPage *np);
 // attributes cannot be read at all.
 bool KeepPageAttributes(const char *pagePath, NewPage *np);
 
-// Flushes the content and syncs it to the disk.
+// Syncs the content, written and flushed by the caller, to the disk.
 bool FinishNewPage(NewPage *np);
 
 // Puts the new file at the page's path; never replaces a file that is there.
@@ -91,7 +80,3 @@ void HoldTerminationSignals(bool hold);
 
 // The platform's code of the last failure: errno / GetLastError.
 int LastSystemError();
-
-// Whole-string comparison of two names ignoring letter case, as the
-// platform compares file names (lstrcmpiA on Windows, ASCII folding here).
-bool NamesEqualIgnoreCase(const char *a, const char *b);

@@ -1,4 +1,4 @@
-#include "clean/report.h"
+#include "app/report.h"
 
 const char *const kErrorTexts[kErrorCount] = {
     "Cannot open this file",

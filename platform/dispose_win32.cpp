@@ -9,7 +9,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
-#include "dispose/dispose.h"
+#include "platform/move.h"
 
 const char kPathSeparator = '\\';
 const size_t kDestinationMax = MAX_PATH;

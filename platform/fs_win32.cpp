@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <aclapi.h>
 #include <string.h>
-#include "clean/fs.h"
+#include "platform/fs.h"
 
 static HANDLE H(FileHandle f)
 {
@@ -72,7 +72,7 @@ static bool ReadIdentity(HANDLE h, PageIdentity *id)
     return true;
 }
 
-bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id)
+bool OpenPageForReading(const char *path, FileHandle *file, PageIdentity *id)
 {
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
@@ -83,7 +83,7 @@ bool OpenPageForReading(const char *path, ByteStream *s, PageIdentity *id)
         CloseHandle(h);
         return false;
     }
-    StreamAttach(s, (FileHandle)h);
+    *file = (FileHandle)h;
     return true;
 }
 
@@ -110,7 +110,7 @@ bool ResolvePagePath(const char *path, char *out, size_t outSize)
     return true;
 }
 
-bool CreateTempStream(ByteStream *s)
+bool CreateTempFile(FileHandle *file)
 {
     char folder[MAX_PATH + 1];
     char name[MAX_PATH + 1];
@@ -127,7 +127,7 @@ bool CreateTempStream(ByteStream *s)
         DeleteFileA(name);
         return false;
     }
-    StreamAttach(s, (FileHandle)h);
+    *file = (FileHandle)h;
     return true;
 }
 
@@ -158,6 +158,7 @@ static bool FolderOf(const char *path, char *out, size_t size)
 
 bool CreateNewPage(const char *pagePath, NewPage *np)
 {
+    np->open = false;
     np->created = false;
     np->placed = false;
     np->tempPath[0] = 0;
@@ -179,7 +180,8 @@ bool CreateNewPage(const char *pagePath, NewPage *np)
         np->created = false;
         return false;
     }
-    StreamAttach(&np->stream, (FileHandle)h);
+    np->file = (FileHandle)h;
+    np->open = true;
     return true;
 }
 
@@ -283,7 +285,7 @@ bool KeepPageAttributes(const char *pagePath, NewPage *np)
     // The stream first, while the new page is not yet read-only.
     if (!CopyZoneStream(pagePath, np->tempPath))
         return false;
-    CopyDacl(pagePath, H(np->stream.file));
+    CopyDacl(pagePath, H(np->file));
     DWORD attributes = GetFileAttributesA(pagePath);
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(np->tempPath, (attributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE);
@@ -292,8 +294,7 @@ bool KeepPageAttributes(const char *pagePath, NewPage *np)
 
 bool FinishNewPage(NewPage *np)
 {
-    return StreamFlush(&np->stream) && !StreamWriteFailed(&np->stream) &&
-           FlushFileBuffers(H(np->stream.file));
+    return FlushFileBuffers(H(np->file)) != 0;
 }
 
 void HoldTerminationSignals(bool)
@@ -319,7 +320,8 @@ bool PlaceNewPage(NewPage *np, const char *pagePath, char *savedAs, size_t saved
     if (savedAsSize)
         savedAs[0] = 0;
     // A file cannot be renamed while it is open without shared delete.
-    if (!StreamClose(&np->stream))
+    np->open = false;
+    if (!PlatformClose(np->file))
         return false;
     if (MoveFileExA(np->tempPath, pagePath, MOVEFILE_WRITE_THROUGH)) {
         SettleZoneStream(np->tempPath, pagePath);
@@ -338,9 +340,9 @@ void DiscardNewPage(NewPage *np)
 {
     if (!np->created)
         return;
-    if (np->stream.isOpen) {
-        np->stream.pos = 0;
-        StreamClose(&np->stream);
+    if (np->open) {
+        np->open = false;
+        PlatformClose(np->file);
     }
     if (!np->placed && np->tempPath[0]) {
         SettleZoneStream(np->tempPath, NULL);

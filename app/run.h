@@ -2,7 +2,7 @@
 #pragma once
 #include <stdint.h>
 #include "clean/clean.h"
-#include "dispose/dispose.h"
+#include "app/dispose.h"
 
 // Accepts names ending in .htm, .html or .plg, in any case.
 bool IsPageName(const char *path);

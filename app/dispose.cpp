@@ -1,10 +1,11 @@
 // Disposal of the original: the free-name search in the target folder and
 // the fall-back to the Recycle Bin.
-#include "dispose/dispose.h"
+#include "app/dispose.h"
 #include <stdio.h>
 #include <string.h>
-#include "clean/fs.h"
-#include "clean/report.h"
+#include "app/report.h"
+#include "platform/fs.h"
+#include "platform/move.h"
 
 enum { kMaxNameNumber = 999 };  // names tried: name, ~1_name ... ~998_name
 
