@@ -1260,7 +1260,7 @@ void CopyPart(State *st, ByteStream *input, int64_t from, int64_t to, const Cut 
             CopyBytes(input, st->output, pieces[i].start, pieces[i].end, &st->result.bytesCopied);
         return;
     }
-    StreamAttach(&st->copier, input->file);
+    StreamOpenTwin(&st->copier, input);
     st->copying = true;
     memset(&st->lex, 0, sizeof st->lex);
     st->lex.state = kLexText;

@@ -77,6 +77,16 @@ void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context)
     s->context = context;
 }
 
+void StreamOpenTwin(ByteStream *twin, const ByteStream *of)
+{
+    if (of->kind == kStreamMemory)
+        StreamOpenMemory(twin, of->buf, StreamMemorySize(of));
+    else if (of->kind == kStreamReader)
+        StreamOpenReader(twin, of->reader, of->context);
+    else
+        StreamAttach(twin, of->file);
+}
+
 size_t StreamMemorySize(const ByteStream *s)
 {
     if (s->mode == kStreamWriting && s->pos > s->memSize)

@@ -86,6 +86,10 @@ void StreamOpenBuffer(ByteStream *s);
 void StreamOpenSink(ByteStream *s, StreamSinkProc sink, void *context);
 // Reads what reader(context, ...) gives at each offset; not writable.
 void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context);
+// A second reader of what `of` reads (a file, memory or a reader), for a
+// stage that reads its input at two places at once. It owns nothing: it
+// needs no close, and must not outlive `of`.
+void StreamOpenTwin(ByteStream *twin, const ByteStream *of);
 
 // The bytes a memory stream holds (written or given), and how many.
 const unsigned char *StreamMemoryData(const ByteStream *s);
