@@ -99,14 +99,23 @@ TEST_F(DisposeFixture, MissingOrEmptyFolderGoesToTheTrash)
     }
 }
 
-TEST_F(DisposeFixture, AllNineHundredNinetyNineNamesTaken)
+// The last name, ~998_, is still used when every name below it is taken;
+// with it taken too the original goes to the trash.
+TEST_F(DisposeFixture, TheLastNamesOfTheSequence)
 {
     WriteFile(target + "/full.htm", "x");
-    for (int n = 1; n <= 998; n++)
+    for (int n = 1; n <= 997; n++)
         WriteFile(target + "/~" + std::to_string(n) + "_full.htm", "x");
     std::string a = Dispose("full.htm");
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(out.kind, kDisposedToFolder);
+    EXPECT_EQ(std::string(out.where), target + "/~998_full.htm");
+    EXPECT_EQ(ReadFile(target + "/~998_full.htm"), a);
+
+    std::string b = Dispose("full.htm");
     EXPECT_EQ(OnlyWarning(), "Cannot move the original file.");
-    EXPECT_EQ(ReadFile(TrashFolder() + "/full.htm"), a);
+    EXPECT_EQ(out.kind, kDisposedToTrash);
+    EXPECT_EQ(ReadFile(TrashFolder() + "/full.htm"), b);
 }
 
 TEST_F(DisposeFixture, NameTooLongOnceItGetsItsPrefix)
