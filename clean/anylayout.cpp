@@ -151,20 +151,33 @@ struct TagIndex {
     unsigned char length[kTagCount];
 };
 
-void BuildTagIndex(TagIndex *x)
+// Groups the names `from` .. `to` - 1 by their first letter (`base`: 'A'
+// or 'a'): those of letter L are order[first[L] .. first[L+1]).
+void BuildLetterIndex(int from, int to, char base, const char *(*nameOf)(int),
+                      unsigned char *first, unsigned char *order, unsigned char *length)
 {
     unsigned char count[27] = {0};
-    for (int t = 1; t < kTagCount; t++) {
-        count[kTags[t].name[0] - 'A' + 1]++;
-        x->length[t] = (unsigned char)strlen(kTags[t].name);
+    for (int i = from; i < to; i++) {
+        count[nameOf(i)[0] - base + 1]++;
+        length[i] = (unsigned char)strlen(nameOf(i));
     }
-    x->first[0] = 0;
+    first[0] = 0;
     for (int l = 1; l <= 26; l++)
-        x->first[l] = (unsigned char)(x->first[l - 1] + count[l]);
+        first[l] = (unsigned char)(first[l - 1] + count[l]);
     unsigned char next[26];
-    memcpy(next, x->first, sizeof next);
-    for (int t = 1; t < kTagCount; t++)
-        x->order[next[kTags[t].name[0] - 'A']++] = (unsigned char)t;
+    memcpy(next, first, sizeof next);
+    for (int i = from; i < to; i++)
+        order[next[nameOf(i)[0] - base]++] = (unsigned char)i;
+}
+
+const char *TagName(int t)
+{
+    return kTags[t].name;
+}
+
+void BuildTagIndex(TagIndex *x)
+{
+    BuildLetterIndex(1, kTagCount, 'A', TagName, x->first, x->order, x->length);
 }
 
 // The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax).
@@ -258,20 +271,14 @@ struct HintIndex {
     unsigned char length[kHintWordCount];
 };
 
+const char *HintWordText(int i)
+{
+    return kHintWords[i].text;
+}
+
 void BuildHintIndex(HintIndex *x)
 {
-    unsigned char count[27] = {0};
-    for (int i = 0; i < kHintWordCount; i++) {
-        count[kHintWords[i].text[0] - 'a' + 1]++;
-        x->length[i] = (unsigned char)strlen(kHintWords[i].text);
-    }
-    x->first[0] = 0;
-    for (int l = 1; l <= 26; l++)
-        x->first[l] = (unsigned char)(x->first[l - 1] + count[l]);
-    unsigned char next[26];
-    memcpy(next, x->first, sizeof next);
-    for (int i = 0; i < kHintWordCount; i++)
-        x->order[next[kHintWords[i].text[0] - 'a']++] = (unsigned char)i;
+    BuildLetterIndex(0, kHintWordCount, 'a', HintWordText, x->first, x->order, x->length);
 }
 
 unsigned TokenHints(const HintIndex *x, const unsigned char *t, size_t n)
