@@ -105,7 +105,6 @@ struct CellNode {
     int64_t start;          // the '<' of "<TD", or just after the BODY tag
     int64_t end;            // kNotClosed until closed
     int64_t words;
-    bool isBodyCell;        // the first cell of a body pseudo-table
 };
 
 struct TableNode {
@@ -116,11 +115,13 @@ struct TableNode {
     int64_t end;            // kNotClosed until closed
     int32_t id;             // 1, 2, 3... in creation order
     int32_t parentId;       // the table current when this one opened; 0 none
+    bool isBody;            // a body pseudo-table: its first cell is the body
 };
 
 // The context of an enclosing table, saved while a nested table is open.
 struct TableSaveEntry {
     int32_t id;
+    bool cellIsBody;
     TableNode *table;
     CellNode *cell;
 };
@@ -156,6 +157,7 @@ struct Outline {
     int32_t currentId;
     TableNode *currentTable;
     CellNode *currentCell;
+    bool currentIsBody;     // currentCell is the cell of a body pseudo-table
     int32_t lastId;
     int64_t bodyDepth;
     bool counting;
@@ -292,7 +294,7 @@ static TableNode *FindTable(const Outline *o, int32_t id)
 
 static bool IsBodyTable(const TableNode *t)
 {
-    return t->cells && t->cells->isBodyCell;
+    return t->isBody;
 }
 
 static void PushTableContext(Outline *o, int32_t id, TableNode *table, CellNode *cell)
@@ -302,6 +304,7 @@ static void PushTableContext(Outline *o, int32_t id, TableNode *table, CellNode 
         return;
     TableSaveEntry *e = &o->stack[o->stackDepth++];
     e->id = id;
+    e->cellIsBody = o->currentIsBody;
     e->table = table;
     e->cell = cell;
 }
@@ -318,6 +321,7 @@ static bool PopTableContext(Outline *o)
     o->currentId = e->id;
     o->currentTable = e->table;
     o->currentCell = e->cell;
+    o->currentIsBody = e->cellIsBody;
     if (e->cell)
         e->cell->end = kNotClosed;
     return true;
@@ -333,6 +337,7 @@ static void OpenCell(Outline *o, int64_t start)
     if (o->currentCell)
         o->currentCell->end = start - 1;
     o->currentCell = AddCell(o, o->currentTable, start);
+    o->currentIsBody = false;
     if (o->currentCell) {
         o->counter = o->currentCell;
         o->counting = true;
@@ -345,6 +350,7 @@ static void CloseCell(Outline *o, int64_t end)
     if (o->currentCell)
         o->currentCell->end = end;
     o->currentCell = nullptr;
+    o->currentIsBody = false;
     o->counting = false;
     o->counter = nullptr;
 }
@@ -364,8 +370,7 @@ static void OnBodyStart(Outline *o, int64_t b)
     o->currentTable = t;
     o->currentId = id;
     OpenCell(o, b + 1);
-    if (o->currentCell)
-        o->currentCell->isBodyCell = true;
+    t->isBody = o->currentIsBody = o->currentCell != nullptr;
 }
 
 static void OnBodyEnd(Outline *o, int64_t a)
@@ -440,7 +445,7 @@ static void OnTagEvent(Outline *o, int kind, int64_t a, int64_t b)
         break;
     case kKindTdEnd:
         // A stray "</TD" in the body text does not end the body cell.
-        if (!(o->currentCell && o->currentCell->isBodyCell))
+        if (!(o->currentCell && o->currentIsBody))
             CloseCell(o, b);
         break;
     default:        // TR tags, and names that only start like ours

@@ -295,12 +295,44 @@ bool StreamSkipUntil(ByteStream *in, unsigned char stop)
     return false;
 }
 
+// Between two files the bytes past the input's window move inside the
+// system (PlatformCopyRange) rather than through the two buffers; where it
+// will not, they go through the buffers. Answers how many moved: 0 while
+// the input's window still holds bytes, -1 when the system declined.
+static int64_t CopyFileToFile(ByteStream *in, ByteStream *out, int64_t n)
+{
+    if (in->kind != kStreamFile || out->kind != kStreamFile || !in->isOpen || !out->isOpen ||
+        in->readError || out->writeError || n < kStreamBufferSize)
+        return -1;
+    if (in->pos < in->len)
+        return 0;
+    StreamGoIdle(in);
+    StreamGoIdle(out);          // writes out what it holds
+    if (out->writeError)
+        return -1;
+    int64_t done = PlatformCopyRange(in->file, in->bufStart, out->file, out->bufStart, n);
+    if (done <= 0)
+        return -1;
+    in->bufStart += done;
+    out->bufStart += done;
+    return done;
+}
+
 int64_t StreamCopyBytes(ByteStream *in, ByteStream *out, int64_t n)
 {
     int64_t done = 0;
     const unsigned char *from;
     size_t avail;
-    while (done < n && (avail = StreamPeek(in, &from)) > 0) {
+    bool inSystem = true;
+    while (done < n) {
+        int64_t moved = inSystem ? CopyFileToFile(in, out, n - done) : 0;
+        if (moved > 0) {
+            done += moved;
+            continue;
+        }
+        inSystem = moved == 0;
+        if ((avail = StreamPeek(in, &from)) == 0)
+            break;
         if ((int64_t)avail > n - done)
             avail = (size_t)(n - done);
         StreamWrite(out, from, avail);
@@ -312,12 +344,7 @@ int64_t StreamCopyBytes(ByteStream *in, ByteStream *out, int64_t n)
 
 void CopyStream(ByteStream *input, ByteStream *output)
 {
-    const unsigned char *from;
-    size_t avail;
-    while ((avail = StreamPeek(input, &from)) > 0) {
-        StreamWrite(output, from, avail);
-        input->pos += avail;
-    }
+    StreamCopyBytes(input, output, INT64_MAX);
 }
 
 bool StreamSeek(ByteStream *s, int64_t offset)

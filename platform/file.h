@@ -13,6 +13,15 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset);
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset);
 bool PlatformClose(FileHandle f);
 
+// Copies up to n bytes of `from` at fromOffset to `to` at toOffset inside
+// the system, never through a buffer of ours: how many (at least one), or
+// -1 where the system will not (another file system, a platform without
+// it, a fault hook set, the end of `from`, an error). On -1 the caller
+// copies what is left through its own reads and writes, which find the end
+// or report the error as they would have.
+int64_t PlatformCopyRange(FileHandle from, int64_t fromOffset, FileHandle to,
+                          int64_t toOffset, int64_t n);
+
 // Test seam: when set, every positional read and write asks it first and
 // fails when it answers false (a disk error that cannot be made from outside).
 extern bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);

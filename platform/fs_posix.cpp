@@ -50,6 +50,27 @@ bool PlatformClose(FileHandle f)
     return close((int)f) == 0;
 }
 
+int64_t PlatformCopyRange(FileHandle from, int64_t fromOffset, FileHandle to,
+                          int64_t toOffset, int64_t n)
+{
+    if (FileFaultHook)
+        return -1;
+    // A file of a pseudo file system may answer 0 before its end: 0 is left
+    // to the reads to confirm.
+    int64_t done = 0;
+    while (done < n) {
+        loff_t in = (loff_t)(fromOffset + done), out = (loff_t)(toOffset + done);
+        size_t chunk = n - done > (int64_t)(1 << 30) ? (size_t)1 << 30 : (size_t)(n - done);
+        ssize_t r = copy_file_range((int)from, &in, (int)to, &out, chunk, 0);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            break;
+        done += r;
+    }
+    return done > 0 ? done : -1;
+}
+
 int LastSystemError()
 {
     return errno;

@@ -50,6 +50,12 @@ bool PlatformClose(FileHandle f)
     return CloseHandle(H(f)) != 0;
 }
 
+// Windows has no positional copy between two open handles.
+int64_t PlatformCopyRange(FileHandle, int64_t, FileHandle, int64_t, int64_t)
+{
+    return -1;
+}
+
 PageKind ProbePage(const char *path)
 {
     DWORD attr = GetFileAttributesA(path);

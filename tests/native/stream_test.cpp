@@ -156,6 +156,36 @@ TEST(StreamReader, ReadsAndSeeksThroughItsProcedure)
     EXPECT_TRUE(StreamWriteFailed(&s));
 }
 
+// Between two files the copy calls move whole stretches inside the system;
+// with a fault hook set the system declines and every byte goes through
+// the buffers. Both leave the same bytes and the same positions.
+TEST(StreamFile, CopiesBetweenFilesInTheSystemAsThroughTheBuffers)
+{
+    const size_t b = kStreamBufferSize;
+    std::string data = Pattern(5 * b + 77);
+    for (bool hooked : {false, true}) {
+        if (hooked)
+            FileFaultHook = [](FileHandle, bool, int64_t) { return true; };
+        ByteStream *in = MakeTempFile(data), *out = MakeTempFile();
+        for (int i = 0; i < 10; i++)
+            StreamGet(in);
+        StreamWriteText(out, "xyz");
+        EXPECT_EQ(StreamCopyBytes(in, out, (int64_t)(3 * b)), (int64_t)(3 * b));
+        EXPECT_EQ(StreamTell(in), (int64_t)(3 * b + 10));
+        EXPECT_EQ(StreamGet(in), (unsigned char)data[3 * b + 10]);
+        StreamPut(out, '|');
+        CopyStream(in, out);
+        EXPECT_EQ(StreamGet(in), -1);
+        EXPECT_FALSE(StreamReadFailed(in));
+        EXPECT_EQ(StreamTell(out), (int64_t)data.size() - 10 + 3);
+        EXPECT_EQ(ReadBack(out), "xyz" + data.substr(10, 3 * b) + "|" + data.substr(3 * b + 11))
+            << (hooked ? "through the buffers" : "in the system");
+        FileFaultHook = nullptr;
+        CloseStream(in);
+        CloseStream(out);
+    }
+}
+
 TEST(StreamFile, ErrorsAreRemembered)
 {
     ByteStream *s = MakeTempFile("abc");
