@@ -47,8 +47,11 @@ class Env:
         with open(self.path(name), 'rb') as f:
             return f.read()
 
-    def run(self, *args, stdin=b''):
-        r = subprocess.run([WEBTRIM] + list(args), input=stdin, capture_output=True,
+    def run(self, *args, stdin=b'', strace=None):
+        """The program's status, output and messages; under strace with the
+        given strace options, when given."""
+        cmd = (['strace', '-f', '-qq'] + strace if strace is not None else []) + [WEBTRIM]
+        r = subprocess.run(cmd + list(args), input=stdin, capture_output=True,
                            env=self.env, cwd=self.root, timeout=120)
         return r.returncode, r.stdout, r.stderr.decode(errors='replace')
 
@@ -264,6 +267,30 @@ def signal_during_parallel_pages_loses_nothing(env):
     assert 1 <= len(cleaned) <= 4, cleaned
     eq(len(env.trashed()), len(cleaned))
     eq(sorted(os.listdir(env.path('p'))), ['%02d.htm' % i for i in range(12)])
+
+
+@case
+def copies_inside_the_system_as_through_buffers(env):
+    """Stretches of 64 KiB and more move between two files inside the system
+    (copy_file_range); where it refuses, at once or after a first stretch,
+    the bytes go through the buffers: the same page either way."""
+    text = b'word ' * 80000
+    inner = b'<table><tr><td>in</td></tr></table>'
+    pages = {'whole': b'<html><body>' + text + b'</body></html>',
+             'cut': b'<html><body><table><tr><td>' + text + inner + text + inner + text +
+                    b'</td><td>x</td></tr></table></body></html>'}
+    options = ['--extract', '--extract-last', '--cut-tables', '--keep=styles,internet']
+    for name, data in pages.items():
+        want = env.cleaned(data, *options)
+        env.write(name + '.htm', data)
+        for inject in ['', 'copy_file_range:error=EXDEV', 'copy_file_range:error=EIO:when=2+']:
+            log = env.path('log')
+            st, _, err = env.run(*options, '-o', 'out.htm', name + '.htm', strace=[
+                '-o', log, '-e', 'trace=copy_file_range'] + (['-e', 'inject=' + inject] if inject else []))
+            eq((st, env.read('out.htm') == want), (0, True), (name, inject, err))
+            copied = re.findall(r'copy_file_range\(.*\) = ([0-9]+)$', open(log).read(), re.M)
+            assert any(int(n) > 0 for n in copied) == (inject != 'copy_file_range:error=EXDEV'), \
+                (name, inject, copied)
 
 
 @case
