@@ -1,5 +1,5 @@
 // Cleans each page named on the command line under every word of the
-// thirteen switches (0 to 8191) in memory and prints one line per page and
+// fourteen switches (0 to 16383) in memory and prints one line per page and
 // word: the word in hex and a 64-bit FNV-1a hash of the cleaned page. Used
 // by tools/same-generated.sh to compare two revisions.
 #include <stdio.h>

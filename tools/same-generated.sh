@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that generated pages come out of the cleaning byte for byte as they
-# did at REV, under every word of the thirteen switches: builds the cleaning
+# did at REV, under every word of the fourteen switches: builds the cleaning
 # sources of REV and of the work tree into two small programs, cleans every
 # page with both and compares hashes of the results.
 #   tools/same-generated.sh [REV] [SEEDS]     defaults: HEAD, 60 seeds (about 100 pages)
