@@ -146,28 +146,38 @@ const TagInfo kTags[kTagCount] = {
 
 // The tags grouped by the first letter of their names, built once per call.
 struct TagIndex {
-    unsigned char first[27];            // tags of letter L: order[first[L] .. first[L+1])
+    unsigned short first[27];           // tags of letter L: order[first[L] .. first[L+1])
     unsigned char order[kTagCount];
     unsigned char length[kTagCount];
 };
 
-// Groups the names `from` .. `to` - 1 by their first letter (`base`: 'A'
-// or 'a'): those of letter L are order[first[L] .. first[L+1]).
-void BuildLetterIndex(int from, int to, char base, const char *(*nameOf)(int),
-                      unsigned char *first, unsigned char *order, unsigned char *length)
+enum { kLetters = 26, kLetterPairs = 26 * 26 };
+
+// The group of a name under an index by its first `keyLength` letters (1
+// or 2; `base`: 'A' or 'a').
+int GroupOf(const char *name, char base, int keyLength)
 {
-    unsigned char count[27] = {0};
+    int g = name[0] - base;
+    return keyLength == 1 ? g : g * kLetters + (name[1] - base);
+}
+
+// Groups the names `from` .. `to` - 1 by their first letter, or their first
+// two: those of group G are order[first[G] .. first[G+1]).
+void BuildLetterIndex(int from, int to, char base, int keyLength, const char *(*nameOf)(int),
+                      unsigned short *first, unsigned char *order, unsigned char *length)
+{
+    int groups = keyLength == 1 ? kLetters : kLetterPairs;
+    unsigned short next[kLetterPairs + 1] = {0};
     for (int i = from; i < to; i++) {
-        count[nameOf(i)[0] - base + 1]++;
+        next[GroupOf(nameOf(i), base, keyLength) + 1]++;
         length[i] = (unsigned char)strlen(nameOf(i));
     }
     first[0] = 0;
-    for (int l = 1; l <= 26; l++)
-        first[l] = (unsigned char)(first[l - 1] + count[l]);
-    unsigned char next[26];
-    memcpy(next, first, sizeof next);
+    for (int g = 1; g <= groups; g++)
+        first[g] = (unsigned short)(first[g - 1] + next[g]);
+    memcpy(next, first, (size_t)groups * sizeof next[0]);
     for (int i = from; i < to; i++)
-        order[next[nameOf(i)[0] - base]++] = (unsigned char)i;
+        order[next[GroupOf(nameOf(i), base, keyLength)]++] = (unsigned char)i;
 }
 
 const char *TagName(int t)
@@ -177,7 +187,7 @@ const char *TagName(int t)
 
 void BuildTagIndex(TagIndex *x)
 {
-    BuildLetterIndex(1, kTagCount, 'A', TagName, x->first, x->order, x->length);
+    BuildLetterIndex(1, kTagCount, 'A', 1, TagName, x->first, x->order, x->length);
 }
 
 // The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax).
@@ -264,9 +274,10 @@ const HintWord kHintWords[] = {
 };
 enum { kHintWordCount = sizeof kHintWords / sizeof kHintWords[0] };
 
-// The words grouped by first letter, built once per call.
+// The words grouped by their first two letters (every word has two or
+// more, all of them letters), built once per call.
 struct HintIndex {
-    unsigned char first[27];            // words of letter L: order[first[L] .. first[L+1])
+    unsigned short first[kLetterPairs + 1];     // by their first two letters
     unsigned char order[kHintWordCount];
     unsigned char length[kHintWordCount];
 };
@@ -278,17 +289,17 @@ const char *HintWordText(int i)
 
 void BuildHintIndex(HintIndex *x)
 {
-    BuildLetterIndex(0, kHintWordCount, 'a', HintWordText, x->first, x->order, x->length);
+    BuildLetterIndex(0, kHintWordCount, 'a', 2, HintWordText, x->first, x->order, x->length);
 }
 
 unsigned TokenHints(const HintIndex *x, const unsigned char *t, size_t n)
 {
     unsigned hints = 0;
-    for (size_t i = 0; i < n; i++) {
-        if (t[i] < 'a' || t[i] > 'z')
+    for (size_t i = 0; i + 1 < n; i++) {
+        if (t[i] < 'a' || t[i] > 'z' || t[i + 1] < 'a' || t[i + 1] > 'z')
             continue;
-        int letter = t[i] - 'a';
-        for (int j = x->first[letter]; j < x->first[letter + 1]; j++) {
+        int pair = (t[i] - 'a') * kLetters + (t[i + 1] - 'a');
+        for (int j = x->first[pair]; j < x->first[pair + 1]; j++) {
             int w = x->order[j];
             if ((kHintWords[w].prefix && i != 0) || x->length[w] > n - i)
                 continue;
