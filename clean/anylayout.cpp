@@ -923,6 +923,15 @@ void TagDone(State *st, int64_t gt)
     }
 }
 
+// Moves *p past the next `c` before `end`; false, with *p at end, when
+// there is none.
+inline bool SkipPast(const unsigned char **p, const unsigned char *end, unsigned char c)
+{
+    const unsigned char *q = (const unsigned char *)memchr(*p, c, (size_t)(end - *p));
+    *p = q ? q + 1 : end;
+    return q != nullptr;
+}
+
 // Reads the input up to the reader's limit or end.
 void Lex(State *st, Reader *r)
 {
@@ -1082,16 +1091,10 @@ void Lex(State *st, Reader *r)
             p++;
             break;
         }
-        case kLexSkipGt: {
-            const unsigned char *q = (const unsigned char *)memchr(p, '>', (size_t)(end - p));
-            if (!q) {
-                p = end;
-                break;
-            }
-            p = q + 1;
-            x->state = kLexText;
+        case kLexSkipGt:
+            if (SkipPast(&p, end, '>'))
+                x->state = kLexText;
             break;
-        }
         case kLexBang:
         case kLexBangDash:
             if (*p == '-') {
@@ -1114,16 +1117,10 @@ void Lex(State *st, Reader *r)
                 x->state = kLexComment;
             }
             break;
-        case kLexComment: {
-            const unsigned char *q = (const unsigned char *)memchr(p, '-', (size_t)(end - p));
-            if (!q) {
-                p = end;
-                break;
-            }
-            p = q + 1;
-            x->state = kLexCommentDash;
+        case kLexComment:
+            if (SkipPast(&p, end, '-'))
+                x->state = kLexCommentDash;
             break;
-        }
         case kLexCommentDash:
             if (*p == '-') {
                 p++;
@@ -1142,16 +1139,10 @@ void Lex(State *st, Reader *r)
                 x->state = kLexComment;
             }
             break;
-        case kLexRaw: {
-            const unsigned char *q = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
-            if (!q) {
-                p = end;
-                break;
-            }
-            p = q + 1;
-            x->state = kLexRawLt;
+        case kLexRaw:
+            if (SkipPast(&p, end, '<'))
+                x->state = kLexRawLt;
             break;
-        }
         case kLexRawLt:
             if (*p == '/') {
                 p++;
