@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include "clean/anylayout.h"
 #include "clean/passes.h"
+#include "clean/removals.h"
 #include "clean/stream.h"
 #include "clean/switches.h"
 
@@ -31,6 +32,7 @@ struct CleanReport {
     int64_t removed[kStageCount];
     ExtractOutcome extraction;
     AnyLayoutResult part;       // the rule for any layout: what it chose
+    RemovalTally removals;      // what the element and attribute passes took out, by kind
 };
 
 // Cleans `input`, which is at its start, into `output` from the output's
