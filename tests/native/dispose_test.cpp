@@ -6,7 +6,7 @@
 #include <string>
 #include "app/dispose.h"
 #include "app/options.h"
-#include "app/report.h"
+#include "app/messages.h"
 #include "tests/native/support.h"
 
 struct DisposeFixture : ::testing::Test {
@@ -33,7 +33,7 @@ struct DisposeFixture : ::testing::Test {
         std::string page = dir.File(name);
         std::string content = "original " + name;
         WriteFile(page, content);
-        DisposeOriginal(page.c_str(), (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &out);
+        DisposeForTest(page, CleanOptions, TargetFolder, &out);
         return content;
     }
     std::string OnlyWarning()

@@ -9,9 +9,10 @@
 #include <unistd.h>
 #include <string>
 #include "app/options.h"
-#include "app/report.h"
+#include "app/messages.h"
 #include "app/run.h"
-#include "platform/fs.h"
+#include "platform/folder.h"
+#include "platform/place.h"
 #include "tests/native/support.h"
 
 static const char kPage[] = "<html><body>hello</body></html>";
@@ -200,22 +201,25 @@ TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
     EXPECT_EQ(ListFolder(shm.path), std::vector<std::string>{"page.htm"});
 }
 
-TEST(NewPage, NeverReplacesAFileThatAppearedAtThePath)
+TEST(NewFile, NeverReplacesAFileThatAppearedAtThePath)
 {
     TempDir dir;
-    std::string path = dir.File("p.htm");
-    NewPage np;
-    ASSERT_TRUE(CreateNewPage(path.c_str(), &np));
+    HeldFolder folder;
+    ASSERT_TRUE(OpenHeldFolder(dir.path.c_str(), &folder));
+    NewFile nf;
+    ASSERT_TRUE(CreateNewFile(&folder, &nf));
     ByteStream out;
-    StreamAttach(&out, np.file);
+    StreamAttach(&out, nf.file);
     StreamWriteText(&out, "cleaned");
     ASSERT_TRUE(StreamFlush(&out));
-    ASSERT_TRUE(FinishNewPage(&np));
-    WriteFile(path, "someone else's");
+    ASSERT_TRUE(FinishNewFile(&nf));
+    WriteFile(dir.File("p.htm"), "someone else's");
+    EXPECT_EQ(PlaceNewFile(&nf, "p.htm"), EEXIST);
     char savedAs[PATH_MAX + 32];
-    EXPECT_FALSE(PlaceNewPage(&np, path.c_str(), savedAs, sizeof savedAs));
-    DiscardNewPage(&np);
-    EXPECT_EQ(ReadFile(path), "someone else's");
+    EXPECT_TRUE(KeepNewFile(&nf, savedAs, sizeof savedAs));
+    DiscardNewFile(&nf);
+    CloseHeldFolder(&folder);
+    EXPECT_EQ(ReadFile(dir.File("p.htm")), "someone else's");
     ASSERT_NE(savedAs[0], 0);
     EXPECT_EQ(ReadFile(savedAs), "cleaned");
 }

@@ -1,3 +1,4 @@
+#include "app/options.h"
 #include "tests/native/support.h"
 #include <ctype.h>
 #include <dirent.h>
@@ -14,25 +15,69 @@
 #include <unistd.h>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include "app/report.h"
+#include "app/messages.h"
+#include "app/run.h"
 #include "clean/clean.h"
-#include "platform/fs.h"
+#include "platform/folder.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
 std::vector<int> MessageErrors;
 int RunStartedCount;
+uint32_t CleanOptions = kDefaultOptions;
+char TargetFolder[kTargetFolderSize];
+char CurrentFile[kCurrentFileSize];
 
-// The test build's message sink: it records instead of printing.
-void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
+// The tests' message sink: it records instead of printing.
+static void RecordMessage(void *, MessageKind kind, int id, const char *detail, int sysError)
 {
-    std::string text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
-    Messages.emplace_back(text + (detail ? detail : ""), kind);
+    Messages.emplace_back(std::string(MessageText(kind, id)) + (detail ? detail : ""), kind);
     MessageErrors.push_back(sysError);
 }
 
-void NotifyRunStarted()
+static void RecordStart(void *)
 {
     RunStartedCount++;
+}
+
+static const RunCallbacks kRecorder = {nullptr, RecordMessage, RecordStart, nullptr};
+
+// Where originals go, as a front end opens it for a call: a missing folder
+// is said (once) before the page.
+static void OpenTarget(uint32_t word, const char *folder, DisposalTarget *target)
+{
+    OpenDisposalTarget((word & kOptRecycleBin) != 0, folder, target);
+    if (target->folderMissing)
+        RecordMessage(nullptr, kMessageWarning, kWarnFolderMissing, nullptr, 0);
+}
+
+bool CleaningRun(PageResult *result)
+{
+    PageResult own;
+    PageResult *r = result ? result : &own;
+    DisposalTarget target;
+    OpenTarget(CleanOptions, TargetFolder, &target);
+    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder};
+    CleanPageInPlace(&job, r);
+    CloseDisposalTarget(&target);
+    return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
+}
+
+void DisposeForTest(const std::string &page, uint32_t word, const char *folder, DisposalOutcome *out)
+{
+    DisposalTarget target;
+    OpenTarget(word, folder, &target);
+    HeldFolder pageFolder;
+    char name[kFolderPathSize];
+    PageIdentity id;
+    if (!OpenPageFolder(page.c_str(), &pageFolder, name, sizeof name) ||
+        LookAtEntry(&pageFolder, name, &id) != kEntryFile)
+        abort();
+    DisposeOriginal(&target, &pageFolder, name, &id, out);
+    for (int w = 0; w < kWarningCount; w++)
+        if (out->warnings & (1u << w))
+            RecordMessage(nullptr, kMessageWarning, w, nullptr, 0);
+    CloseHeldFolder(&pageFolder);
+    CloseDisposalTarget(&target);
 }
 
 void ClearMessages()

@@ -1,6 +1,6 @@
 // The Linux program's --help and --version texts.
 #include <stdio.h>
-#include "app/cli_posix.h"
+#include "cli/cli.h"
 
 #ifndef WEBTRIM_VERSION
 #define WEBTRIM_VERSION "unknown"
