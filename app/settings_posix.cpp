@@ -312,6 +312,8 @@ static bool IsRunnerOrRoot(uid_t uid)
 
 enum StoreState { kStoreOpen, kStoreNoFolder, kStoreRefused };
 
+static StoreState CheckOwners(HeldFolder *folder, const char *name, GString *why);
+
 // Opens the folder of the settings file at `path` (through a link at the
 // path, its target's, under the rule for links) and gives the file's name
 // in it. Refused when the folder or the file belongs to another user.
@@ -327,6 +329,11 @@ static StoreState OpenStore(const char *path, HeldFolder *folder, char *name, si
         g_free(dir);
         if (!hasFolder && err == ENOENT)
             return kStoreNoFolder;
+        // The folder may have come to exist after the first look (a
+        // parallel first run made it): look once more.
+        if (err == ENOENT && OpenPageFolder(path, folder, name, nameSize))
+            return CheckOwners(folder, name, why);
+        err = err == ENOENT ? errno : err;
         if (err == ENOENT)
             g_string_assign(why, "a symbolic link to a file that is not there");
         else if (err == EACCES)
@@ -335,6 +342,12 @@ static StoreState OpenStore(const char *path, HeldFolder *folder, char *name, si
             g_string_printf(why, "cannot be read: %s", g_strerror(err));
         return kStoreRefused;
     }
+    return CheckOwners(folder, name, why);
+}
+
+// The held folder and the file in it must be the runner's or root's.
+static StoreState CheckOwners(HeldFolder *folder, const char *name, GString *why)
+{
     struct stat st;
     PageIdentity id;
     bool folderOurs = fstat((int)folder->handle, &st) == 0 && IsRunnerOrRoot(st.st_uid);

@@ -58,7 +58,8 @@ std::string QuoteName(const std::string &name);
 
 // "webtrim: NAME: text" for a text of the run, its lines joined and the
 // system's reason after the first; no NAME part when `name` is empty.
-std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError);
+std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError,
+                        bool quoteName = true);
 
 // A byte count for people: "812 bytes", "41.2 kB", "18.0 MB".
 std::string SizeText(int64_t n);

@@ -100,13 +100,14 @@ std::string QuoteName(const std::string &name)
     return out;
 }
 
-std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError)
+std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError,
+                        bool quoteName)
 {
     char line[8192];
     FormatMessageLine(text, detail, sysError, line, sizeof line);
     std::string s = "webtrim: ";
     if (!name.empty())
-        s += QuoteName(name) + ": ";
+        s += (quoteName ? QuoteName(name) : name) + ": ";
     s += line;
     s += '\n';
     return s;

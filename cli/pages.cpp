@@ -39,10 +39,12 @@ static void OnMessage(void *context, MessageKind kind, int id, const char *detai
     sink->report->err += MessageLine(sink->name, MessageText(kind, id), detail, sysError);
 }
 
-// A message of the command line's own about the page.
-static void Say(PageReport *p, const std::string &name, const char *text, int sysError = 0)
+// A message of the command line's own about the page (or "standard
+// output", which is no name to quote).
+static void Say(PageReport *p, const std::string &name, const char *text, int sysError = 0,
+                bool quote = true)
 {
-    p->err += MessageLine(name, text, 0, sysError);
+    p->err += MessageLine(name, text, 0, sysError, quote);
 }
 
 static PageJob JobOf(const PageEntry &e, const Call &call, const RunCallbacks *cb)
@@ -136,7 +138,7 @@ static void CleanToOutput(const PageEntry &e, const Call &call, const RunCallbac
         Output o;
         if (!OpenOutput(to, mode, &o) || !WriteOutput(&o, out)) {
             int err = errno;
-            Say(p, toName, ErrorText(kErrCannotWritePage), err);
+            Say(p, toName, ErrorText(kErrCannotWritePage), err, strcmp(to, "-") != 0);
             Failed(p, kErrCannotWritePage, err);
             ok = false;
         }

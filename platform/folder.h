@@ -59,8 +59,8 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder);
 // Opens the folder that holds the page at `pagePath` and gives the page's
 // name in it. A page named through a link is taken at the link's target,
 // under the same rule, so that the link stays a link; a dangling link is
-// ENOENT. The name is empty when the path ends in a folder's name ("." or
-// "/"): no page there.
+// ENOENT. A name where nothing is yet is given all the same (its folder
+// must exist). A path that ends in a folder's name ("." or "/") is EISDIR.
 bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize);
 
 void CloseHeldFolder(HeldFolder *folder);

@@ -193,6 +193,7 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
     Pending pending = {};
     bool ok = false;
     int links = 0;
+    bool linkAtEnd = false;         // the components to walk come from the last one's link
     char absolute[kFolderPathSize];
     if (path[0] != '/') {
         if (!getcwd(absolute, sizeof absolute))
@@ -226,8 +227,20 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
             continue;
         }
         struct stat st;
-        if (fstatat(dir, c, &st, AT_SYMLINK_NOFOLLOW) != 0)
+        if (fstatat(dir, c, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            // No page there yet is a name all the same; the end of a link
+            // that leads nowhere is not.
+            if (last && lastIsPage && errno == ENOENT && !linkAtEnd) {
+                size_t n = strlen(c);
+                if (n >= nameSize) {
+                    errno = ENAMETOOLONG;
+                    goto done;
+                }
+                memcpy(name, c, n + 1);
+                ok = true;
+            }
             goto done;
+        }
         if (S_ISLNK(st.st_mode)) {
             if (++links > kMaxLinks) {
                 errno = ELOOP;
@@ -244,6 +257,7 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
                 goto done;
             if (!PushComponents(&pending, target))
                 goto done;
+            linkAtEnd = linkAtEnd || last;
             if (last && lastIsPage && pending.count == 0) {
                 errno = EISDIR;
                 goto done;

@@ -226,8 +226,6 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
     WriteFile(target, "\xEF\xBB\xBF# mine\n[Other]\nName[de]=x\n[Webtrim]\n# where\nw0=typo\nw1=/old\n");
     chmod(target.c_str(), 0604);
     unsigned uid = geteuid(), gid = getegid();
-    NobodyIds(&uid, &gid);
-    ASSERT_EQ(chown(target.c_str(), uid, gid), 0);
     ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
     struct stat before, after;
     stat(target.c_str(), &before);
@@ -248,6 +246,67 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
     EXPECT_EQ(after.st_gid, gid);
     EXPECT_EQ(ListFolder(real), std::vector<std::string>{"webtrim.ini"});
     ExpectOnlyTheFile();
+}
+
+// Root with another user's settings (sudo -E): the folder, a file or a link
+// of that user's is not used, the defaults are (said once), and nothing is
+// saved through them.
+TEST_F(SettingsFile, AnotherUsersSettingsAreNotUsed)
+{
+    unsigned uid, gid;
+    if (geteuid() != 0 || !NobodyIds(&uid, &gid))
+        GTEST_SKIP() << "needs root and an unprivileged user";
+    const std::string secret = dir.File("secret.ini");
+    WriteFile(secret, "[Webtrim]\nw0=0x1\nw1=/root-only\n");
+    chmod(secret.c_str(), 0600);
+    enum Kind { kFolder, kFile, kLink };
+    for (Kind kind : {kFolder, kFile, kLink}) {
+        system(("rm -rf '" + folder + "'").c_str());
+        Store("[Webtrim]\nw0=0x2\nw1=/theirs\n");
+        if (kind == kFolder)
+            ASSERT_EQ(chown(folder.c_str(), uid, gid), 0);
+        if (kind == kFile)
+            ASSERT_EQ(chown(file.c_str(), uid, gid), 0);
+        if (kind == kLink) {
+            // Their link to root's own file: not followed, not written.
+            remove(file.c_str());
+            ASSERT_EQ(symlink(secret.c_str(), file.c_str()), 0);
+            ASSERT_EQ(lchown(file.c_str(), uid, gid), 0);
+        }
+        Scribble();
+        std::string said = StderrOf(LoadSettings);
+        EXPECT_EQ(CleanOptions, kDefaultOptions) << kind;
+        EXPECT_NE(said.find("not used ("), std::string::npos) << said;
+        EXPECT_NE(said.find("; using the default settings"), std::string::npos) << said;
+        CleanOptions = 0x77;
+        EXPECT_NE(StderrOf(SaveSettings).find("settings not saved"), std::string::npos) << kind;
+        EXPECT_EQ(ReadFile(secret), "[Webtrim]\nw0=0x1\nw1=/root-only\n");
+        if (kind != kLink)
+            EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=0x2\nw1=/theirs\n");
+    }
+}
+
+// An older version's file is taken over once, by copy: the new file gets
+// its content and mode, the old one stays; a later change to the old one
+// no longer counts.
+TEST_F(SettingsFile, OlderVersionsFileIsCopiedOnce)
+{
+    const std::string old = dir.File("halvane"), oldFile = old + "/webtrim.ini";
+    mkdir(old.c_str(), 0700);
+    const std::string text = "# kept\n[Webtrim]\nw0=0x10000100\nw1=/srv/old\n";
+    WriteFile(oldFile, text);
+    chmod(oldFile.c_str(), 0640);
+    EXPECT_EQ(StderrOf(LoadSettings), "");
+    EXPECT_EQ(CleanOptions, 0x10000100u);
+    EXPECT_STREQ(TargetFolder, "/srv/old");
+    EXPECT_EQ(ReadFile(file), text);
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(ReadFile(oldFile), text);
+    WriteFile(oldFile, "[Webtrim]\nw0=0x1\nw1=\n");
+    LoadSettings();
+    EXPECT_EQ(CleanOptions, 0x10000100u);
 }
 
 // chmod 000 stops only an unprivileged user: as root, the load runs in a
@@ -317,7 +376,7 @@ TEST(SettingsCreation, FirstRunsNeverReplaceAFile)
         ASSERT_EQ(system(("for i in $(seq 20); do " + run("") + " done; wait").c_str()), 0);
         EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"});
         EXPECT_EQ(ReadFile(file), kDefaultsText);
-        EXPECT_EQ(ReadFile(dir.File("stderr")).find("not used"), std::string::npos);
+        EXPECT_EQ(ReadFile(dir.File("stderr")).find("not used"), std::string::npos) << ReadFile(dir.File("stderr"));
         if (!c.claim)
             continue;
         remove(file.c_str());

@@ -413,9 +413,14 @@ bool Traced::HeldAt(long nr)
         size_t paren = stat.rfind(')');
         if (paren == std::string::npos || stat.compare(paren, 4, ") Z ") == 0)
             return false;                   // gone without reaching it
+        // Held, not passing through: still there after 50 ms (a held call
+        // waits for Finish; any other returns within microseconds).
         std::string call = ReadFile(proc + "/syscall");
-        if (!call.empty() && isdigit((unsigned char)call[0]) && atol(call.c_str()) == nr)
-            return true;
+        if (!call.empty() && isdigit((unsigned char)call[0]) && atol(call.c_str()) == nr) {
+            usleep(50000);
+            if (ReadFile(proc + "/syscall") == call)
+                return true;
+        }
         usleep(1000);
     }
     return false;
@@ -444,7 +449,7 @@ SharedDir::SharedDir()
 {
     chmod(dir.path.c_str(), 0777);
     std::string home = dir.File("home");
-    for (const char *sub : {"", "/config", "/config/halvane", "/data"}) {
+    for (const char *sub : {"", "/config", "/config/webtrim", "/data"}) {
         mkdir((home + sub).c_str(), 0777);
         chmod((home + sub).c_str(), 0777);
     }
@@ -462,7 +467,7 @@ std::string SharedDir::Make(const std::string &name, mode_t mode)
 
 void SharedDir::SetTarget(const std::string &folder)
 {
-    std::string ini = dir.File("home/config/halvane/webtrim.ini");
+    std::string ini = dir.File("home/config/webtrim/webtrim.ini");
     std::string word = folder.empty() ? "0x100013BF" : "0x000013BF";
     WriteFile(ini, "[Webtrim]\nw0=" + word + "\nw1=" + folder + "\n");
     chmod(ini.c_str(), 0666);

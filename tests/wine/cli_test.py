@@ -21,8 +21,8 @@ CORPUS = os.path.join(HERE, "../../../shared/corpus")
 def linux_clean(data, w0):
     """The page as the Linux program cleans it under the options word w0."""
     with tempfile.TemporaryDirectory() as home:
-        os.makedirs(os.path.join(home, "cfg", "halvane"))
-        with open(os.path.join(home, "cfg", "halvane", "webtrim.ini"), "w") as f:
+        os.makedirs(os.path.join(home, "cfg", "webtrim"))
+        with open(os.path.join(home, "cfg", "webtrim", "webtrim.ini"), "w") as f:
             f.write("[Webtrim]\nw0=0x%08X\nw1=\n" % w0)
         page = os.path.join(home, "page.htm")
         write(page, data)
