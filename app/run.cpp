@@ -315,6 +315,8 @@ static void PutInPlace(PageRun *r)
         Fail(r, kErrPageChanged, 0);
         return;
     }
+    if (r->job->sayMissingFolder && r->job->target->folderMissing)
+        Warn(r, kWarnFolderMissing);
     HoldTerminationSignals(true);
     DisposalOutcome *d = &r->disposal;
     DisposeOriginal(r->job->target, &r->p.folder, r->p.name, &r->p.id, d);

@@ -34,6 +34,10 @@ struct PageJob {
     CleanSwitches switches;
     const DisposalTarget *target;       // where originals go, opened for the whole call
     const RunCallbacks *callbacks;      // may be null
+    // The target's folder is missing: say so when the original goes (the
+    // window, for every run); a caller that said it once for many pages
+    // leaves it false.
+    bool sayMissingFolder;
 };
 
 // Accepts names ending in .htm, .html or .plg, in any case.

@@ -56,6 +56,7 @@ static PageJob JobOf(const PageEntry &e, const Call &call, const RunCallbacks *c
     job.switches = call.switches;
     job.target = &call.target;
     job.callbacks = cb;
+    job.sayMissingFolder = false;      // said once for the call
     return job;
 }
 

@@ -41,13 +41,9 @@ static void RecordStart(void *)
 
 static const RunCallbacks kRecorder = {nullptr, RecordMessage, RecordStart, nullptr};
 
-// Where originals go, as a front end opens it for a call: a missing folder
-// is said (once) before the page.
 static void OpenTarget(uint32_t word, const char *folder, DisposalTarget *target)
 {
     OpenDisposalTarget((word & kOptRecycleBin) != 0, folder, target);
-    if (target->folderMissing)
-        RecordMessage(nullptr, kMessageWarning, kWarnFolderMissing, nullptr, 0);
 }
 
 bool CleaningRun(PageResult *result)
@@ -56,7 +52,7 @@ bool CleaningRun(PageResult *result)
     PageResult *r = result ? result : &own;
     DisposalTarget target;
     OpenTarget(CleanOptions, TargetFolder, &target);
-    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder};
+    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder, true};
     CleanPageInPlace(&job, r);
     CloseDisposalTarget(&target);
     return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
@@ -66,6 +62,8 @@ void DisposeForTest(const std::string &page, uint32_t word, const char *folder, 
 {
     DisposalTarget target;
     OpenTarget(word, folder, &target);
+    if (target.folderMissing)
+        RecordMessage(nullptr, kMessageWarning, kWarnFolderMissing, nullptr, 0);
     HeldFolder pageFolder;
     char name[kFolderPathSize];
     PageIdentity id;
