@@ -281,6 +281,10 @@ static bool MakeCleanedPage(PageRun *r)
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;
     }
+    // Read to its end: closed before it moves (Windows moves no file that
+    // is open without delete sharing).
+    PlatformClose(r->p.file);
+    r->p.open = false;
     return true;
 }
 
