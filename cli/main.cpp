@@ -54,7 +54,7 @@ enum {
 
 enum { kMaxJobs = 1024 };
 
-static void Usage(const char *problem, const char *what = 0)
+[[noreturn]] static void Usage(const char *problem, const char *what = 0)
 {
     if (problem)
         fprintf(stderr, what ? "webtrim: %s: %s\n" : "webtrim: %s\n", problem, what);

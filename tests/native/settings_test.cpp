@@ -263,10 +263,12 @@ TEST_F(SettingsFile, AnotherUsersSettingsAreNotUsed)
     for (Kind kind : {kFolder, kFile, kLink}) {
         system(("rm -rf '" + folder + "'").c_str());
         Store("[Webtrim]\nw0=0x2\nw1=/theirs\n");
-        if (kind == kFolder)
+        if (kind == kFolder) {
             ASSERT_EQ(chown(folder.c_str(), uid, gid), 0);
-        if (kind == kFile)
+        }
+        if (kind == kFile) {
             ASSERT_EQ(chown(file.c_str(), uid, gid), 0);
+        }
         if (kind == kLink) {
             // Their link to root's own file: not followed, not written.
             remove(file.c_str());
@@ -281,8 +283,9 @@ TEST_F(SettingsFile, AnotherUsersSettingsAreNotUsed)
         CleanOptions = 0x77;
         EXPECT_NE(StderrOf(SaveSettings).find("settings not saved"), std::string::npos) << kind;
         EXPECT_EQ(ReadFile(secret), "[Webtrim]\nw0=0x1\nw1=/root-only\n");
-        if (kind != kLink)
+        if (kind != kLink) {
             EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=0x2\nw1=/theirs\n");
+        }
     }
 }
 
