@@ -117,6 +117,25 @@ static bool Unchanged(const char *path, const PageIdentity *id)
     return same;
 }
 
+// Test seam: WEBTRIM_HOLD_COPIED names a file that a move across volumes
+// creates once its copy is whole and flushed, and whose removal it awaits
+// (a minute at most) before it looks at the original again, so that a test
+// can change the original at exactly that moment. Unset, nothing happens.
+static void HoldWhenCopied()
+{
+    enum { kPollMilliseconds = 10, kPolls = 6000 };
+    char flag[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("WEBTRIM_HOLD_COPIED", flag, sizeof flag);
+    if (n == 0 || n >= sizeof flag)
+        return;
+    HANDLE h = CreateFileA(flag, GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(h);
+    for (int i = 0; i < kPolls && GetFileAttributesA(flag) != INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(kPollMilliseconds);
+}
+
 static MoveResult MoveAcrossVolumes(const char *from, const PageIdentity *id, const char *to)
 {
     DWORD attributes = GetFileAttributesA(from);
@@ -151,6 +170,7 @@ static MoveResult MoveAcrossVolumes(const char *from, const PageIdentity *id, co
         return kMoveFailed;
     }
     // Written to or replaced while it was copied: the copy is not the page.
+    HoldWhenCopied();
     if (!Unchanged(from, id)) {
         RemoveOwnFile(temp);
         return kMovePageChanged;

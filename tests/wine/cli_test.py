@@ -7,6 +7,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 from winetest import Wine, read, scratch, winpath
@@ -37,6 +38,7 @@ def linux_clean(data, w0):
 NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
 CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
 CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
+CHANGED = "The page changed while it was being cleaned.\nThe page was not changed."
 # The shell asks before it deletes for good what the Recycle Bin refused;
 # the driver answers No.
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
@@ -103,6 +105,31 @@ class CommandLine(unittest.TestCase):
         boxes, code = self.wine.clean(winpath(os.path.join(self.dir, "gone.htm")))
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
+
+    def test_page_that_cleaning_leaves_as_it_is_is_left_alone(self):
+        page = os.path.join(self.dir, "page.htm")
+        write(page, CLEANED)
+        before = os.stat(page)
+        for _ in range(2):
+            boxes, code = self.wine.clean(winpath(page))
+            self.assertEqual((boxes, code), ([], 0))
+        after = os.stat(page)
+        self.assertEqual((read(page), after.st_ino, after.st_mtime_ns),
+                         (CLEANED, before.st_ino, before.st_mtime_ns))
+        self.assertFalse(os.path.exists(self.wine.trash), "something reached the Recycle Bin")
+        self.assertEqual(os.listdir(self.dir), ["page.htm"])
+
+    def test_pages_that_are_no_text_are_refused(self):
+        page = os.path.join(self.dir, "page.htm")
+        for data, text in [
+                (b"\xff\xfe<\0p\0>\0", "The page is stored as UTF-16 (or UTF-32).\nOnly pages in ASCII, "
+                                       "UTF-8 or a single-byte code page can be cleaned."),
+                (b"%PDF-1.4 <html><!-- c -->", "This file is not a web page:\n(PDF document)")]:
+            write(page, data)
+            boxes, code = self.wine.clean(winpath(page))
+            self.assertEqual((boxes, code), ([("Webtrim", "error", text)], 1))
+            self.assertEqual(read(page), data)
+        self.assertFalse(os.path.exists(self.wine.trash))
 
     def test_folder_target_takes_the_first_free_name(self):
         target = os.path.join(self.dir, "old")
@@ -295,6 +322,40 @@ class Disposal(unittest.TestCase):
                 for name in os.listdir(kept):
                     os.chmod(os.path.join(kept, name), 0o644)
                     os.remove(os.path.join(kept, name))
+
+    def test_page_changed_while_copied_to_another_volume_stays(self):
+        """Held when the copy on the other volume is whole: the page is
+        written to, then replaced; each time the copy goes, the page stays as
+        the other program left it, and nothing reaches the Recycle Bin."""
+        other, other_win = self.other_volume()
+        self.to_folder(other_win)
+        page = os.path.join(self.dir, "page.htm")
+        flag = os.path.join(self.dir, "copied.flag")
+        for change in ("append", "replace"):
+            write(page)
+            env = dict(self.wine.env, WEBTRIM_HOLD_COPIED=winpath(flag))
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                run = pool.submit(self.wine.drive, '"%s" %s' % (winpath(winetest.EXE), winpath(page)),
+                                  env=env)
+                for _ in range(6000):
+                    if os.path.exists(flag) or run.done():
+                        break
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(flag), "the move never held")
+                now = PAGE + b"more" if change == "append" else b"<p>replaced</p>"
+                if change == "append":
+                    with open(page, "ab") as f:
+                        f.write(b"more")
+                else:
+                    write(page + ".new", now)
+                    os.replace(page + ".new", page)
+                os.remove(flag)
+                boxes, code = run.result()
+            self.assertEqual((boxes, code), ([("Webtrim", "error", CHANGED)], 1), change)
+            self.assertEqual(read(page), now, change)
+            self.assertEqual(os.listdir(other), [], change)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["page.htm"], change)
+            self.assertFalse(os.path.exists(self.wine.trash), change)
 
     def test_original_that_cannot_leave_another_volume_leaves_no_copy(self):
         other, other_win = self.other_volume()
