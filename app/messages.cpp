@@ -2,6 +2,9 @@
 #include <stdio.h>
 #include <string.h>
 #include "platform/file.h"
+#include "platform/folder.h"
+
+enum { kReasonSize = 256 };     // the system's words for an error
 
 #ifdef _WIN32
 #define WEBTRIM_MESSAGE_TEXT(id, windows, linux) windows,
@@ -74,7 +77,7 @@ void FormatMessageLine(const char *text, const char *detail, int sysError, char 
     bool first = true, any = false;
     const char *parts[2] = {text, detail ? detail : ""};
     // The text and detail as one run of lines.
-    char line[4096 + 512];
+    char line[kFolderPathSize + 512];
     size_t lineLength = 0;
     for (int part = 0; part < 2; part++) {
         for (const char *p = parts[part];; p++) {
@@ -92,7 +95,7 @@ void FormatMessageLine(const char *text, const char *detail, int sysError, char 
                 bool stop = lineLength > 0 && line[lineLength - 1] == '.';
                 if (stop)
                     line[--lineLength] = 0;
-                char reason[256];
+                char reason[kReasonSize];
                 DescribeSystemError(sysError, reason, sizeof reason);
                 lineLength += (size_t)snprintf(line + lineLength, sizeof line - lineLength, ": %s%s",
                                                reason, stop ? "." : "");

@@ -390,7 +390,7 @@ static bool ReadOldStore(GString *content, mode_t *mode)
 {
     char *path = StorePath(kOldFolderName);
     HeldFolder folder;
-    char name[256];
+    char name[kFolderPathSize];
     GString *why = g_string_new(NULL);
     bool ok = false;
     if (OpenStore(path, &folder, name, sizeof name, why) == kStoreOpen) {
@@ -453,7 +453,7 @@ bool LoadSettings(Settings *out, bool create, char *problem, size_t problemSize)
     // created.
     for (int pass = 0; pass < 3; pass++) {
         HeldFolder folder;
-        char name[256];
+        char name[kFolderPathSize];
         StoreState state = OpenStore(path, &folder, name, sizeof name, why);
         if (state == kStoreNoFolder) {
             if (!create)
@@ -507,7 +507,7 @@ bool SaveSettings(const Settings *s, char *problem, size_t problemSize)
     char *path = StorePath(kFolderName);
     GString *why = g_string_new(NULL);
     HeldFolder folder;
-    char name[256];
+    char name[kFolderPathSize];
     bool ok = false;
     StoreState state = OpenStore(path, &folder, name, sizeof name, why);
     if (state == kStoreNoFolder)

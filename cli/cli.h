@@ -15,6 +15,10 @@ enum ExitStatus { kExitCleaned = 0, kExitStopped = 1, kExitUsage = 2 };
 
 enum MessageLevelValue { kLevelQuiet, kLevelNormal, kLevelVerbose };
 
+// Room for one message line or one problem of the settings store: more
+// than a path and a text can take.
+enum { kMessageLineSize = 8192 };
+
 // A folder held open from the walk that found its pages to their cleaning,
 // shared by those pages.
 struct SharedFolder {

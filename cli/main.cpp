@@ -125,8 +125,9 @@ static size_t EditDistance(const std::string &a, const std::string &b)
 
 [[noreturn]] static void UnknownKind(const std::string &name)
 {
+    enum { kNearEnough = 3 };           // edits: suggest only what is near
     std::string list, best;
-    size_t bestDistance = 3;            // suggest only what is near
+    size_t bestDistance = kNearEnough;
     for (int i = 0; i < kElementKindCount; i++) {
         list += std::string(i ? ", " : "") + kElementKinds[i].name;
         size_t d = EditDistance(name, kElementKinds[i].name);
@@ -570,7 +571,7 @@ int main(int argc, char **argv)
     if (args.pages.empty() && args.filesFrom.empty() && !args.save && !args.showSettings)
         Usage("no page named");
 
-    char problem[8192];
+    char problem[kMessageLineSize];
     if (!LoadSettings(&call.settings, !call.dryRun, problem, sizeof problem))
         fprintf(stderr, "webtrim: %s; using the default settings\n", problem);
     ApplyChanges(args.changes, &call.settings);

@@ -103,7 +103,7 @@ std::string QuoteName(const std::string &name)
 std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError,
                         bool quoteName)
 {
-    char line[8192];
+    char line[kMessageLineSize];
     FormatMessageLine(text, detail, sysError, line, sizeof line);
     std::string s = "webtrim: ";
     if (!name.empty())
@@ -115,16 +115,23 @@ std::string MessageLine(const std::string &name, const char *text, const char *d
 
 std::string SizeText(int64_t n)
 {
+    // Decimal units, one decimal: a size that would round up to "1000.0"
+    // of a unit is given in the next one.
+    static const struct {
+        double unit;
+        const char *name;
+    } kUnits[] = {{1e3, "kB"}, {1e6, "MB"}, {1e9, "GB"}};
+    const double kRoundsUp = 999.95;
     char buf[64];
     int64_t a = n < 0 ? -n : n;
-    if (a < 1000)
+    if (a < kUnits[0].unit) {
         snprintf(buf, sizeof buf, "%lld %s", (long long)n, a == 1 ? "byte" : "bytes");
-    else if (a < 999950)
-        snprintf(buf, sizeof buf, "%.1f kB", n / 1e3);
-    else if (a < 999950000)
-        snprintf(buf, sizeof buf, "%.1f MB", n / 1e6);
-    else
-        snprintf(buf, sizeof buf, "%.1f GB", n / 1e9);
+        return buf;
+    }
+    size_t u = 0;
+    while (u + 1 < sizeof kUnits / sizeof kUnits[0] && a >= kRoundsUp * kUnits[u].unit)
+        u++;
+    snprintf(buf, sizeof buf, "%.1f %s", n / kUnits[u].unit, kUnits[u].name);
     return buf;
 }
 

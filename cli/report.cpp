@@ -173,7 +173,7 @@ std::string PageJson(const PageReport &p, const Call &call)
     s += "]";
     if (r.stop.id >= 0) {
         const char *name = r.stop.kind == kMessageError ? kErrorNames[r.stop.id] : kWarningNames[r.stop.id];
-        char line[8192];
+        char line[kMessageLineSize];
         FormatMessageLine(MessageText(r.stop.kind, r.stop.id), r.stop.detail, r.stop.sysError, line,
                           sizeof line);
         s += std::string(",\"error\":{\"id\":\"") + name + "\",\"message\":" + JsonString(line) +

@@ -14,7 +14,14 @@
 #include <unistd.h>
 #include "platform/signals.h"
 
-enum { kNameTries = 100 };
+enum {
+    kNameTries = 100,
+    // Names "wtNNNNNN.htm" for a cleaned page kept beside the page: the
+    // process and the attempt spread over six digits.
+    kKeptNameSpace = 1000000,
+    kKeptNameStep = 104729,
+    kKeptNameProcessStep = 7919,
+};
 
 static const char kAccessAcl[] = "system.posix_acl_access";
 
@@ -247,7 +254,8 @@ bool KeepNewFile(NewFile *nf, char *out, size_t size)
         out[0] = 0;
     for (int i = 0; nf->hiddenName[0] && i < kNameTries; i++) {
         char name[32];
-        snprintf(name, sizeof name, "wt%06ld.htm", (long)((getpid() * 7919L + i * 104729L) % 1000000));
+        snprintf(name, sizeof name, "wt%06ld.htm",
+                 (long)(((long)getpid() * kKeptNameProcessStep + (long)i * kKeptNameStep) % kKeptNameSpace));
         if (RenameNoReplace(Folder(nf), nf->hiddenName, name) == 0) {
             EntryPath(nf->folder, name, out, size);
             Named(nf);
