@@ -453,16 +453,6 @@ void PreviewPageInPlace(const PageJob *job, PageResult *result)
     free(r);
 }
 
-void StartPageResult(PageResult *r)
-{
-    memset(r, 0, sizeof *r);
-    r->outcome = kPageFailed;
-    r->bytesBefore = -1;
-    r->bytesAfter = -1;
-    r->original = kOriginalStays;
-    r->stop.id = -1;
-}
-
 void CleanPageInPlace(const PageJob *job, PageResult *result)
 {
     PageRun *r = StartRun(job, result);

@@ -1,6 +1,6 @@
 // The Linux program's --help and --version texts.
 #include <stdio.h>
-#include "cli/cli.h"
+#include "cli/help.h"
 
 #ifndef WEBTRIM_VERSION
 #define WEBTRIM_VERSION "unknown"

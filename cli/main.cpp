@@ -23,7 +23,9 @@
 #include <vector>
 #include "app/run.h"
 #include "app/settings.h"
-#include "cli/cli.h"
+#include "cli/help.h"
+#include "cli/messages.h"
+#include "cli/pages.h"
 #include "cli/output.h"
 #include "platform/trash.h"
 

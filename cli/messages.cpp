@@ -4,7 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 #include <unistd.h>
-#include "cli/cli.h"
+#include "cli/messages.h"
+#include "app/messages.h"
 
 // The bytes a name may hold and still be shown as it is.
 static bool IsPlain(unsigned char c)

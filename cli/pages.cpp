@@ -19,7 +19,9 @@
 #include <mutex>
 #include <thread>
 #include "app/run.h"
-#include "cli/cli.h"
+#include "cli/messages.h"
+#include "cli/pages.h"
+#include "cli/report.h"
 #include "cli/output.h"
 
 // The run's messages for one page, kept with its report.

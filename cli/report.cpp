@@ -3,7 +3,8 @@
 // --json, and the summary.
 #include <stdio.h>
 #include <string.h>
-#include "cli/cli.h"
+#include "cli/report.h"
+#include "cli/messages.h"
 
 // Stable names of the errors and warnings for --json, by id.
 static const char *const kErrorNames[] = {
