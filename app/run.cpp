@@ -246,7 +246,10 @@ static bool CleanInto(PageRun *r, ByteStream *input, ByteStream *output)
         Fail(r, ErrorOfCleanStatus(status), err);
         return false;
     }
-    res->bytesBefore = res->clean.bytesIn;
+    // A page from a file has its size already; one from a pipe has what
+    // the stages read of it.
+    if (res->bytesBefore < 0)
+        res->bytesBefore = res->clean.bytesIn;
     res->bytesAfter = res->clean.bytesOut;
     if (!StreamFlush(output)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
