@@ -1,79 +1,130 @@
-// Disposal of the original: the free-name search in the target folder and
-// the fall-back to the Recycle Bin.
+// The disposal of the original: the plan (the free name in the target
+// folder, or the trash and why) and the moves that carry it out.
 #include "app/dispose.h"
 #include <stdio.h>
 #include <string.h>
-#include "app/report.h"
-#include "platform/fs.h"
+#include "platform/file.h"
 #include "platform/move.h"
 
-enum { kMaxNameNumber = 999 };  // names tried: name, ~1_name ... ~998_name
-
-// Tries the free names in the target folder; false when the original must
-// go to the Recycle Bin instead (a warning has then been shown).
-static bool MoveToTargetFolder(const char *pagePath, const char *folder, DisposalOutcome *out)
+void OpenDisposalTarget(bool toTrash, const char *folder, DisposalTarget *target)
 {
-    if (!IsExistingFolder(folder)) {
-        ReportWarning(kWarnFolderMissing);
-        return false;
+    target->toTrash = toTrash;
+    target->folderMissing = false;
+    target->folder.open = false;
+    target->folder.path[0] = 0;
+    if (toTrash)
+        return;
+    // An empty folder names none; a file, or a folder the runner may not
+    // enter, is no folder for the originals either.
+    if (!folder[0] || !OpenHeldFolder(folder, &target->folder)) {
+        target->toTrash = true;
+        target->folderMissing = true;
     }
-    const char *name = FindFileName(pagePath);
+}
+
+void CloseDisposalTarget(DisposalTarget *target)
+{
+    CloseHeldFolder(&target->folder);
+}
+
+void PlanDisposal(const DisposalTarget *target, const char *pageName, int first,
+                  DisposalPlan *plan)
+{
+    plan->toTrash = true;
+    plan->warning = -1;
+    plan->number = -1;
+    plan->name[0] = 0;
+    plan->where[0] = 0;
+    if (target->toTrash)
+        return;
+    const char *folder = target->folder.path;
     size_t folderLen = strlen(folder);
     bool needSeparator = folderLen == 0 || folder[folderLen - 1] != kPathSeparator;
-    size_t nameLen = strlen(name);
-    char *dest = out->where;
-    for (int n = 0;; n++) {
+    size_t destLen = folderLen + (needSeparator ? 1 : 0);
+    size_t nameLen = strlen(pageName);
+    for (int n = first;; n++) {
         char prefix[16] = "";
         if (n > 0)
             snprintf(prefix, sizeof prefix, "~%d_", n);
         size_t prefixLen = strlen(prefix);
-        size_t destLen = folderLen + (needSeparator ? 1 : 0);
         if (prefixLen + destLen + nameLen > kDestinationMax || prefixLen + nameLen > kNameMax ||
-            prefixLen + destLen + nameLen >= kDisposalWhereSize) {
-            ReportWarning(kWarnNameTooLong);
-            break;
+            prefixLen + nameLen >= sizeof plan->name ||
+            destLen + prefixLen + nameLen >= sizeof plan->where) {
+            plan->warning = kWarnNameTooLong;
+            return;
         }
         if (n >= kMaxNameNumber) {
-            ReportWarning(kWarnCannotMove);
-            break;
+            plan->warning = kWarnCannotMove;
+            return;
         }
-        memcpy(dest, folder, folderLen);
-        if (needSeparator)
-            dest[folderLen] = kPathSeparator;
-        memcpy(dest + destLen, prefix, prefixLen);
-        memcpy(dest + destLen + prefixLen, name, nameLen);
-        dest[destLen + prefixLen + nameLen] = 0;
+        memcpy(plan->name, prefix, prefixLen);
+        memcpy(plan->name + prefixLen, pageName, nameLen + 1);
         // A name seen taken is skipped at once; the move itself decides for
         // the others, since another run may take a name after this look.
-        if (PathExists(dest))
+        if (LookAtEntry(&target->folder, plan->name, 0) != kEntryMissing)
             continue;
-        MoveResult r = MoveOriginal(pagePath, dest);
-        if (r == kMoved) {
-            out->kind = kDisposedToFolder;
-            return true;
-        }
-        if (r == kMoveNameTaken)
-            continue;
-        out->error = LastSystemError();
-        ReportWarning(kWarnCannotMove);
-        break;
+        plan->toTrash = false;
+        plan->number = n;
+        EntryPath(&target->folder, plan->name, plan->where, sizeof plan->where);
+        return;
     }
-    dest[0] = 0;
-    return false;
 }
 
-void DisposeOriginal(const char *pagePath, bool toRecycleBin, const char *targetFolder,
-                     DisposalOutcome *out)
+void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, const char *name,
+                     const PageIdentity *id, DisposalOutcome *out)
 {
     out->kind = kDisposalFailed;
-    out->where[0] = 0;
+    out->warnings = 0;
     out->error = 0;
-    if (!toRecycleBin && MoveToTargetFolder(pagePath, targetFolder, out))
-        return;
-    if (RecycleOriginal(pagePath)) {
+    out->where[0] = 0;
+    out->name[0] = 0;
+    out->trashed.path[0] = 0;
+    DisposalPlan plan;
+    PlanDisposal(target, name, 0, &plan);
+    while (!plan.toTrash) {
+        MoveResult r = MoveEntry(folder, name, id, &target->folder, plan.name);
+        if (r == kMoved) {
+            out->kind = kDisposedToFolder;
+            memcpy(out->where, plan.where, strlen(plan.where) + 1);
+            memcpy(out->name, plan.name, strlen(plan.name) + 1);
+            return;
+        }
+        if (r == kMovePageChanged) {
+            // Never to the trash after that: the page stays as it is.
+            out->kind = kDisposalPageChanged;
+            return;
+        }
+        if (r == kMoveNameTaken) {
+            PlanDisposal(target, name, plan.number + 1, &plan);
+            continue;
+        }
+        out->error = LastSystemError();
+        plan.toTrash = true;
+        plan.warning = kWarnCannotMove;
+    }
+    if (plan.warning >= 0)
+        out->warnings |= 1u << plan.warning;
+    switch (TrashEntry(folder, name, id, &out->trashed)) {
+    case kTrashed:
         out->kind = kDisposedToTrash;
         out->error = 0;
+        memcpy(out->where, out->trashed.path, strlen(out->trashed.path) + 1);
+        return;
+    case kTrashPageChanged:
+        out->kind = kDisposalPageChanged;
+        return;
+    case kTrashFailed:
+        out->error = LastSystemError();
         return;
     }
-    out->error = LastSystemError();
+}
+
+bool BringBackOriginal(const DisposalTarget *target, const DisposalOutcome *out,
+                       const HeldFolder *folder, const char *name)
+{
+    if (out->kind == kDisposedToFolder)
+        return MoveEntry(&target->folder, out->name, 0, folder, name) == kMoved;
+    if (out->kind == kDisposedToTrash)
+        return RestoreTrashed(&out->trashed, folder, name);
+    return false;
 }

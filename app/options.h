@@ -1,24 +1,42 @@
-// The options word, the target folder and the page path: the process-wide
-// values that the window, the command line and a cleaning run share.
+// The options word and its names, and the settings of a user.
+//
+// The word is what the settings store keeps and the window edits: fourteen
+// switches in bits 0 to 13, the picture's colour scheme in bits 24 to 27,
+// and where the original goes in bit 28. A clean reads only the switches,
+// as named fields taken from the word once (SwitchesFromWord).
 #pragma once
 #include <stdint.h>
-#include "clean/switches.h"     // the bits of the word and its defaults
+#include "clean/switches.h"
 
-#ifdef _WIN32
-enum { kPathMax = 260 };
-#else
-enum { kPathMax = 4096 };   // PATH_MAX: a page path is not cut at 260 here
-#endif
+enum : uint32_t {
+    kOptComments      = 1u << 0,
+    kOptScripts       = 1u << 1,
+    kOptStyles        = 1u << 2,
+    kOptForms         = 1u << 3,
+    kOptInternet      = 1u << 4,
+    kOptMeta          = 1u << 5,
+    kOptPictures      = 1u << 6,
+    kOptModules       = 1u << 7,
+    kOptExtract       = 1u << 8,
+    kOptFrames        = 1u << 9,
+    kOptBadColors     = 1u << 10,
+    kOptCutTables     = 1u << 11,
+    kOptExtractFirst  = 1u << 12,
+    kOptAnyLayout     = 1u << 13,
+    kOptSchemeShift   = 24,
+    kOptSchemeMask    = 0xFu << kOptSchemeShift,
+    kOptRecycleBin    = 1u << 28,
+};
 
-// TargetFolder is stored as a 260-byte zero-terminated string everywhere.
-enum { kTargetFolderSize = 260 };
-// CurrentFile holds a path of up to kPathMax - 1 bytes, its zero, and one
-// more zero so that it doubles as a one-entry list ended by an empty entry.
-enum { kCurrentFileSize = kPathMax + 1 };
+enum { kSwitchCount = 14 };                             // bits 0 to 13
+const uint32_t kSwitchMask = (1u << kSwitchCount) - 1;
 
-extern uint32_t CleanOptions;
-extern char TargetFolder[kTargetFolderSize];
-extern char CurrentFile[kCurrentFileSize];
+// The switches a new user starts with, and "Default" restores.
+const uint32_t kDefaultSwitches = kOptComments | kOptScripts | kOptStyles | kOptForms |
+                                  kOptInternet | kOptMeta | kOptModules | kOptExtract |
+                                  kOptFrames | kOptExtractFirst;
+// The first word: those switches, scheme 0, originals to the trash.
+const uint32_t kDefaultOptions = kOptRecycleBin | kDefaultSwitches;
 
 // The switches on the Advanced page.
 const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
@@ -27,5 +45,48 @@ const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptFor
 // unused bits above them.
 const uint32_t kResetMask = 0xFFFFu;
 
+CleanSwitches SwitchesFromWord(uint32_t word);
+
 // "Default": the low 16 bits take their defaults; scheme and target stay.
-void ResetOptions();
+inline uint32_t ResetWord(uint32_t word)
+{
+    return (word & ~kResetMask) | kDefaultSwitches;
+}
+
+// The target folder is stored as a 260-byte zero-terminated string everywhere.
+enum { kTargetFolderSize = 260 };
+
+// What a user keeps between runs: the word and the folder originals go to.
+struct Settings {
+    uint32_t word;
+    char targetFolder[kTargetFolderSize];
+};
+
+// The first settings of a user: the default word, no folder.
+Settings DefaultSettings();
+
+// ---- The switches by name: the element kinds that --remove and --keep
+// take, and the other switches with their on and off spellings. One table
+// serves the parser, --settings, and the tests that hold the man page and
+// the completion to it.
+
+struct ElementKind {
+    const char *name;           // as --remove and --keep take it
+    uint32_t mask;
+};
+extern const ElementKind kElementKinds[];
+extern const int kElementKindCount;
+
+struct NamedSwitch {
+    const char *name;           // as --settings prints it
+    const char *onOption;       // the long option that sets the bit
+    const char *offOption;      // the one that clears it
+    uint32_t mask;
+};
+extern const NamedSwitch kNamedSwitches[];
+extern const int kNamedSwitchCount;
+
+// Parses a comma-separated list of element kinds into their masks. False,
+// with the first unknown name in *bad, when a name is not a kind; "all"
+// names every kind.
+bool ParseElementList(const char *list, uint32_t *mask, const char **bad, int *badLength);

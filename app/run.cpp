@@ -1,32 +1,42 @@
-// The cleaning run: name test, the clean of the page into a new file beside
-// it, disposal of the original, write-back.
+// The run in place: name test, the clean of the page into a new file beside
+// it, disposal of the original, the cleaned page put at the page's path.
 //
-// The page is never edited in place. Its bytes are read once, by the first
-// stage; the cleaned result goes into a new file beside the page, with the
-// original's owner, mode and attributes, and is synced to the disk before
-// the original is touched. Just before the original moves, the path must
-// still name the file that was read. The original is then moved away (folder
-// or trash), and only then is the new file put at the page's path, with a
-// call that fails rather than overwrite. So at every moment either the
-// original or the cleaned page is intact, at the path or where the disposal
-// put it, and every message given after the original left says where.
+// The page is never edited in place. Its folder is opened once and held;
+// every later step names the page relative to that folder, so a folder
+// swapped for a link meanwhile changes nothing. The page's bytes are read
+// once, by the first stage; the cleaned result goes into a new file in the
+// same folder, with the original's owner, mode and attributes (the run
+// stops if they cannot be made the same), and is synced and given a hidden
+// name before the original is touched. Just before the original moves, its
+// name must still hold the file that was read. The original is then moved
+// away (folder or trash), and the cleaned page takes the page's name with a
+// rename that never replaces anything; if it cannot, the original comes
+// back. So at every moment the original or the cleaned page is intact, and
+// every message given after the original left says where both are.
+//
+// A page that cleaning would leave byte for byte as it is stays untouched:
+// no new file, nothing moved.
 #include "app/run.h"
 #include <stdlib.h>
 #include <string.h>
-#include "app/options.h"
-#include "app/report.h"
 #include "platform/compare.h"
-#include "platform/fs.h"
+#include "platform/file.h"
+#include "platform/folder.h"
+#include "platform/place.h"
+#include "platform/signals.h"
+#include "platform/trash.h"
+
+enum { kCompareChunk = 64 * 1024 };
 
 // The state of one run: a page, its new file and what became of them.
 struct PageRun {
-    const char *path;                   // as named
-    char pagePath[kPathMax];            // the path through its links
+    const PageJob *job;
+    PageResult *result;
+    OpenedPage p;                       // its folder, name, file and identity
     ByteStream page;
-    NewPage cleaned;
+    NewFile cleaned;
     ByteStream out;                     // into cleaned.file, which it does not close
-    PageIdentity id;
-    InPlaceResult result;
+    DisposalOutcome disposal;
 };
 
 bool IsPageName(const char *path)
@@ -40,139 +50,420 @@ bool IsPageName(const char *path)
     return n >= 5 && path[n - 5] == '.' && NamesEqualIgnoreCase(last4, "html");
 }
 
-// Stops the run before anything was disposed of.
-static bool Stop(PageRun *r, ErrorId id, int err)
+// Known formats that are no web page, by the bytes they start with.
+struct Signature {
+    const char *bytes;
+    size_t length;
+    const char *kind;
+};
+static const Signature kSignatures[] = {
+    {"%PDF-", 5, "(PDF document)"},
+    {"PK\x03\x04", 4, "(ZIP archive)"},
+    {"\x89PNG", 4, "(PNG picture)"},
+    {"GIF8", 4, "(GIF picture)"},
+    {"\xFF\xD8\xFF", 3, "(JPEG picture)"},
+    {"MZ", 2, "(Windows program)"},
+    {"\x7F" "ELF", 4, "(ELF program)"},
+    {"\xD0\xCF\x11\xE0", 4, "(Office document)"},
+    {"\x1F\x8B", 2, "(gzip archive)"},
+};
+
+int RefusalOfContent(const unsigned char *head, size_t n, const char **kind)
 {
-    StreamClose(&r->page);
-    ReportError(id, 0, err);
-    return false;
+    *kind = "";
+    static const unsigned char kWideMarks[][4] = {
+        {0xFF, 0xFE, 0x00, 0x00}, {0x00, 0x00, 0xFE, 0xFF}, {0xFF, 0xFE}, {0xFE, 0xFF},
+    };
+    static const size_t kWideMarkLengths[] = {4, 4, 2, 2};
+    for (size_t i = 0; i < sizeof kWideMarkLengths / sizeof kWideMarkLengths[0]; i++) {
+        if (n >= kWideMarkLengths[i] && memcmp(head, kWideMarks[i], kWideMarkLengths[i]) == 0)
+            return kErrNotText;
+    }
+    // Without a mark: a zero byte in every other place, at the odd places
+    // (UTF-16LE of ASCII text) or at the even ones (UTF-16BE).
+    if (n >= 2) {
+        size_t pairs = n / 2;
+        bool oddZero = true, evenZero = true;
+        for (size_t i = 0; i < pairs && (oddZero || evenZero); i++) {
+            oddZero = oddZero && head[2 * i + 1] == 0;
+            evenZero = evenZero && head[2 * i] == 0;
+        }
+        if (oddZero || evenZero)
+            return kErrNotText;
+    }
+    for (const Signature &s : kSignatures) {
+        if (n >= s.length && memcmp(head, s.bytes, s.length) == 0) {
+            *kind = s.kind;
+            return kErrNotWebPage;
+        }
+    }
+    return -1;
 }
 
-// Reports a failure that came after the original left its path: `detail`,
-// then where the original is now.
-static void ReportAfterDisposal(const PageRun *r, ErrorId id, const char *detail, int err)
+static void Tell(const PageRun *r, MessageKind kind, int id, const char *detail, int sysError)
 {
-    const DisposalOutcome *d = &r->result.disposal;
+    const RunCallbacks *cb = r->job->callbacks;
+    if (cb && cb->message)
+        cb->message(cb->context, kind, id, detail, sysError);
+}
+
+static void Warn(PageRun *r, WarningId id)
+{
+    r->result->warnings |= 1u << id;
+    Tell(r, kMessageWarning, id, 0, 0);
+}
+
+// Records and reports what stopped the page.
+static void StopPage(PageRun *r, PageOutcome outcome, MessageKind kind, int id, const char *detail,
+                     int sysError)
+{
+    PageResult *res = r->result;
+    res->outcome = outcome;
+    res->stop.id = id;
+    res->stop.kind = kind;
+    res->stop.sysError = sysError;
+    size_t n = detail ? strlen(detail) : 0;
+    if (n >= sizeof res->stop.detail)
+        n = sizeof res->stop.detail - 1;
+    memcpy(res->stop.detail, detail ? detail : "", n);
+    res->stop.detail[n] = 0;
+    Tell(r, kind, id, detail, sysError);
+}
+
+static void Fail(PageRun *r, ErrorId id, int sysError, const char *detail = 0)
+{
+    StopPage(r, kPageFailed, kMessageError, id, detail, sysError);
+}
+
+static void Refuse(PageRun *r, ErrorId id, const char *detail = 0)
+{
+    StopPage(r, kPageRefused, kMessageError, id, detail, 0);
+}
+
+// Refuses a page whose first bytes say it is no 8-bit text.
+static bool RefuseNoText(PageRun *r, FileHandle file)
+{
+    unsigned char head[kSniffSize];
+    long n = PlatformReadAt(file, head, sizeof head, 0);
+    if (n < 0) {
+        Fail(r, kErrCannotRead, LastSystemError());
+        return false;
+    }
+    const char *kind;
+    int refusal = RefusalOfContent(head, (size_t)n, &kind);
+    if (refusal >= 0) {
+        Refuse(r, (ErrorId)refusal, kind);
+        return false;
+    }
+    return true;
+}
+
+static void OnRead(void *context, int64_t reached)
+{
+    const PageRun *r = (const PageRun *)context;
+    const RunCallbacks *cb = r->job->callbacks;
+    cb->progress(cb->context, reached, (int64_t)r->p.id.size);
+}
+
+// Whether `cleaned` holds exactly the page's bytes.
+static bool SameContent(PageRun *r, FileHandle cleaned)
+{
+    if ((uint64_t)r->result->bytesAfter != r->p.id.size)
+        return false;
+    unsigned char *a = (unsigned char *)malloc(2 * kCompareChunk);
+    if (!a)
+        return false;
+    unsigned char *b = a + kCompareChunk;
+    bool same = true;
+    for (int64_t at = 0; same && at < (int64_t)r->p.id.size;) {
+        long n = PlatformReadAt(r->p.file, a, kCompareChunk, at);
+        long m = n > 0 ? PlatformReadAt(cleaned, b, (size_t)n, at) : -1;
+        same = n > 0 && m == n && memcmp(a, b, (size_t)n) == 0;
+        at += n;
+    }
+    free(a);
+    return same;
+}
+
+// Opens the page and looks at it: false when the run stops here.
+static bool OpenPage(PageRun *r)
+{
+    const PageJob *job = r->job;
+    OpenedPage *p = &r->p;
+    PageResult *res = r->result;
+    p->open = false;
+    p->borrowed = false;
+    p->folder.open = false;
+    bool opened, own = !job->folder;
+    int err = 0;
+    if (own) {
+        // A page named through a link is cleaned at the link's target, and
+        // the target's name is the one that must be a page's name.
+        opened = OpenPageFolder(job->path, &p->folder, p->name, sizeof p->name);
+        err = LastSystemError();
+    } else {
+        opened = strlen(job->name) < sizeof p->name;
+        if (opened) {
+            p->folder = *job->folder;
+            p->borrowed = true;
+            memcpy(p->name, job->name, strlen(job->name) + 1);
+        }
+    }
+    if (!IsPageName(opened ? p->name : job->path)) {
+        StopPage(r, kPageRefused, kMessageWarning, kWarnNotPermissible, 0, 0);
+        return false;
+    }
+    const RunCallbacks *cb = job->callbacks;
+    if (cb && cb->started)
+        cb->started(cb->context);
+    if (!opened) {
+        Fail(r, kErrCannotOpen, err);
+        return false;
+    }
+    EntryPath(&p->folder, p->name, res->page, sizeof res->page);
+    if (IsInsideTrash(&p->folder)) {
+        Refuse(r, kErrInTrash);
+        return false;
+    }
+    if (!OpenEntryForReading(&p->folder, p->name, &p->file, &p->id)) {
+        Fail(r, kErrCannotOpen, LastSystemError());
+        return false;
+    }
+    p->open = true;
+    res->bytesBefore = (int64_t)p->id.size;
+    return RefuseNoText(r, p->file);
+}
+
+// The stages from `input` into `output`, flushed, with their figures in the
+// record. False with the failure recorded.
+static bool CleanInto(PageRun *r, ByteStream *input, ByteStream *output)
+{
+    PageResult *res = r->result;
+    CleanStatus status = CleanStream(&r->job->switches, input, output, &res->clean);
+    int err = LastSystemError();
+    res->haveClean = status == kCleanDone;
+    if (status != kCleanDone) {
+        Fail(r, ErrorOfCleanStatus(status), err);
+        return false;
+    }
+    // A page from a file has its size already; one from a pipe has what
+    // the stages read of it.
+    if (res->bytesBefore < 0)
+        res->bytesBefore = res->clean.bytesIn;
+    res->bytesAfter = res->clean.bytesOut;
+    if (!StreamFlush(output)) {
+        Fail(r, kErrCannotWritePage, LastSystemError());
+        return false;
+    }
+    return true;
+}
+
+// The clean into a new file in the page's folder, with the page's access,
+// on the disk and under a hidden name. False when the run stops here
+// (already clean included).
+static bool MakeCleanedPage(PageRun *r)
+{
+    PageResult *res = r->result;
+    StreamAttach(&r->page, r->p.file);
+    const RunCallbacks *cb = r->job->callbacks;
+    if (cb && cb->progress)
+        StreamWatchReads(&r->page, OnRead, r);
+    if (!CreateNewFile(&r->p.folder, &r->cleaned)) {
+        Fail(r, kErrCannotWritePage, LastSystemError());
+        return false;
+    }
+    StreamAttach(&r->out, r->cleaned.file);
+    if (!CleanInto(r, &r->page, &r->out))
+        return false;
+    if (SameContent(r, r->cleaned.file)) {
+        res->outcome = kPageAlreadyClean;
+        return false;
+    }
+    // The cleaned page gets exactly the page's access, or the page stays.
+    if (!CopyAccess(r->p.file, r->p.name, &r->cleaned, true) || !FinishNewFile(&r->cleaned)) {
+        Fail(r, kErrCannotWritePage, LastSystemError());
+        return false;
+    }
+    // Read to its end: closed before it moves (Windows moves no file that
+    // is open without delete sharing).
+    PlatformClose(r->p.file);
+    r->p.open = false;
+    return true;
+}
+
+// Joins `detail`, a line break, `head` and `where` into one message detail.
+static void ReportAfterDisposal(PageRun *r, ErrorId id, const char *detail, int err)
+{
+    const DisposalOutcome *d = &r->disposal;
     bool moved = d->kind == kDisposedToFolder;
     const char *head = moved ? kOriginalMovedToText : "";
     const char *where = moved ? d->where : kOriginalInTrashText;
     size_t a = strlen(detail), b = strlen(head), c = strlen(where);
     char *text = (char *)malloc(a + b + c + 2);
     if (!text) {
-        ReportError(id, detail, err);
+        Fail(r, id, err, detail);
         return;
     }
     memcpy(text, detail, a);
     text[a] = '\n';
     memcpy(text + a + 1, head, b);
     memcpy(text + a + 1 + b, where, c + 1);
-    ReportError(id, text, err);
+    Fail(r, id, err, text);
     free(text);
 }
 
-static ErrorId CleanFailure(CleanStatus status)
+// The original out of the way and the cleaned page in its place.
+static void PutInPlace(PageRun *r)
 {
-    switch (status) {
-    case kCleanReadFailed:
-        return kErrCannotRead;
-    case kCleanTempFailed:
-        return kErrCannotCreateTemp;
-    default:
-        return kErrCannotWritePage;
-    }
-}
-
-static bool Run(PageRun *r, uint32_t options, const char *targetFolder)
-{
-    // A page named through a link is cleaned at the link's target, and the
-    // target's name is the one that must be a page's name.
-    bool resolved = ResolvePagePath(r->path, r->pagePath, sizeof r->pagePath);
-    int err = LastSystemError();
-    if (!IsPageName(resolved ? r->pagePath : r->path)) {
-        ReportWarning(kWarnNotPermissible);
-        return false;
-    }
-    NotifyRunStarted();
-    if (!resolved)
-        return Stop(r, kErrCannotOpen, err);
-    const char *path = r->pagePath;
-    FileHandle file;
-    if (ProbePage(path) != kPageRegular || !OpenPageForReading(path, &file, &r->id))
-        return Stop(r, kErrCannotOpen, LastSystemError());
-    StreamAttach(&r->page, file);
-
-    // The cleaned page goes beside the original, whole and on the disk,
-    // before the original moves.
-    if (!CreateNewPage(path, &r->cleaned))
-        return Stop(r, kErrCannotWritePage, LastSystemError());
-    StreamAttach(&r->out, r->cleaned.file);
-    CleanSwitches switches = SwitchesFromWord(options);
-    CleanStatus status = CleanStream(&switches, &r->page, &r->out, &r->result.clean);
-    err = LastSystemError();
-    StreamClose(&r->page);
-    if (status != kCleanDone) {
-        DiscardNewPage(&r->cleaned);
-        ReportError(CleanFailure(status), 0, err);
-        return false;
-    }
-    // What is left in the buffer goes to the file before the sync.
-    if (!KeepPageAttributes(path, &r->cleaned) || !StreamFlush(&r->out) ||
-        !FinishNewPage(&r->cleaned)) {
-        err = LastSystemError();
-        DiscardNewPage(&r->cleaned);
-        ReportError(kErrCannotWritePage, 0, err);
-        return false;
-    }
-
+    PageResult *res = r->result;
     // What goes away must be the page that was read: one replaced or
     // written to meanwhile stays, and so does the other program's work.
-    if (!IsSamePage(path, &r->id)) {
-        DiscardNewPage(&r->cleaned);
-        ReportError(kErrPageChanged);
-        return false;
+    if (!EntryIsUnchanged(&r->p.folder, r->p.name, &r->p.id)) {
+        Fail(r, kErrPageChanged, 0);
+        return;
     }
-
+    if (r->job->sayMissingFolder && r->job->target->folderMissing)
+        Warn(r, kWarnFolderMissing);
     HoldTerminationSignals(true);
-    DisposalOutcome *d = &r->result.disposal;
-    DisposeOriginal(path, (options & kOptRecycleBin) != 0, targetFolder, d);
-    if (d->kind == kDisposalFailed) {
-        DiscardNewPage(&r->cleaned);
+    DisposalOutcome *d = &r->disposal;
+    DisposeOriginal(r->job->target, &r->p.folder, r->p.name, &r->p.id, d);
+    for (int w = 0; w < kWarningCount; w++) {
+        if (d->warnings & (1u << w))
+            Warn(r, (WarningId)w);
+    }
+    if (d->kind == kDisposalPageChanged || d->kind == kDisposalFailed) {
         HoldTerminationSignals(false);
-        ReportError(kErrCannotRemoveOriginal, 0, d->error);
-        return false;
+        if (d->kind == kDisposalPageChanged)
+            Fail(r, kErrPageChanged, 0);
+        else
+            Fail(r, kErrCannotRemoveOriginal, d->error);
+        return;
     }
-
-    char savedAs[kPathMax + 32];
-    bool placed = PlaceNewPage(&r->cleaned, path, savedAs, sizeof savedAs);
-    if (!placed) {
-        err = LastSystemError();
-        DiscardNewPage(&r->cleaned);
-        ReportAfterDisposal(r, kErrCannotReplace, savedAs[0] ? savedAs : "(nowhere)", err);
+    res->original = d->kind == kDisposedToFolder ? kOriginalInFolder : kOriginalInTrash;
+    memcpy(res->originalPath, d->where, strlen(d->where) + 1);
+    int err = PlaceNewFile(&r->cleaned, r->p.name);
+    if (err == 0) {
+        res->outcome = kPageCleaned;
+        HoldTerminationSignals(false);
+        return;
     }
+    // The path could not take the cleaned page: the original comes back
+    // where it can; where it cannot, both stay where they are and the
+    // message says where.
+    if (BringBackOriginal(r->job->target, d, &r->p.folder, r->p.name)) {
+        res->original = kOriginalStays;
+        res->originalPath[0] = 0;
+        HoldTerminationSignals(false);
+        Fail(r, kErrCannotWritePage, err);
+        return;
+    }
+    KeepNewFile(&r->cleaned, res->savedAs, sizeof res->savedAs);
     HoldTerminationSignals(false);
-    return placed;
+    ReportAfterDisposal(r, kErrCannotReplace, res->savedAs[0] ? res->savedAs : "(nowhere)", err);
 }
 
-bool CleanPageInPlace(const char *path, uint32_t options, const char *targetFolder,
-                      InPlaceResult *result)
+void CloseOpenedPage(OpenedPage *page)
 {
+    if (page->open)
+        PlatformClose(page->file);
+    page->open = false;
+    if (!page->borrowed)
+        CloseHeldFolder(&page->folder);
+}
+
+// A run's state for a job and its record, or null (the record then says
+// what stopped it).
+static PageRun *StartRun(const PageJob *job, PageResult *result)
+{
+    StartPageResult(result);
     // Its stream buffers: too large for a thread's stack.
     PageRun *r = (PageRun *)calloc(1, sizeof *r);
     if (!r) {
-        ReportError(kErrCannotCreateTemp);
-        return false;
+        result->stop.id = kErrCannotCreateTemp;
+        if (job->callbacks && job->callbacks->message)
+            job->callbacks->message(job->callbacks->context, kMessageError, kErrCannotCreateTemp, 0, 0);
+        return 0;
     }
-    r->path = path;
-    r->result.disposal.kind = kDisposalFailed;
-    bool cleaned = Run(r, options, targetFolder);
-    r->result.cleaned = cleaned;
-    if (result)
-        *result = r->result;
-    free(r);
-    return cleaned;
+    r->job = job;
+    r->result = result;
+    return r;
 }
 
-bool CleaningRun()
+bool OpenPageToClean(const PageJob *job, OpenedPage *page, PageResult *result)
 {
-    return CleanPageInPlace(CurrentFile, CleanOptions, TargetFolder, 0);
+    PageRun *r = StartRun(job, result);
+    if (!r)
+        return false;
+    bool ok = OpenPage(r);
+    *page = r->p;
+    if (!ok)
+        CloseOpenedPage(page);
+    free(r);
+    return ok;
+}
+
+bool CleanToStream(const PageJob *job, ByteStream *input, ByteStream *output, PageResult *result)
+{
+    PageRun *r = (PageRun *)calloc(1, sizeof *r);
+    if (!r) {
+        StartPageResult(result);
+        result->stop.id = kErrCannotCreateTemp;
+        return false;
+    }
+    r->job = job;
+    r->result = result;
+    // What the first bytes say decides for standard input as for a file.
+    bool ok = input->kind != kStreamFile || RefuseNoText(r, input->file);
+    ok = ok && CleanInto(r, input, output);
+    if (ok)
+        result->outcome = kPageCleaned;
+    free(r);
+    return ok;
+}
+
+void PreviewPageInPlace(const PageJob *job, PageResult *result)
+{
+    PageRun *r = StartRun(job, result);
+    if (!r)
+        return;
+    ByteStream *out = &r->out;
+    bool temp = false;
+    if (OpenPage(r)) {
+        StreamAttach(&r->page, r->p.file);
+        temp = StreamCreateTemp(out);
+        if (!temp)
+            Fail(r, kErrCannotCreateTemp, LastSystemError());
+    }
+    if (temp && CleanInto(r, &r->page, out)) {
+        DisposalPlan plan;
+        if (SameContent(r, out->file)) {
+            result->outcome = kPageAlreadyClean;
+        } else if (!CanCreateIn(&r->p.folder)) {
+            Fail(r, kErrCannotWritePage, LastSystemError());
+        } else {
+            // The disposal's own plan: the same name it would try first.
+            PlanDisposal(job->target, r->p.name, 0, &plan);
+            if (plan.warning >= 0)
+                Warn(r, (WarningId)plan.warning);
+            result->original = plan.toTrash ? kOriginalInTrash : kOriginalInFolder;
+            memcpy(result->originalPath, plan.where, strlen(plan.where) + 1);
+            result->outcome = kPageCleaned;
+        }
+    }
+    if (temp)
+        StreamClose(out);
+    CloseOpenedPage(&r->p);
+    free(r);
+}
+
+void CleanPageInPlace(const PageJob *job, PageResult *result)
+{
+    PageRun *r = StartRun(job, result);
+    if (!r)
+        return;
+    if (OpenPage(r) && MakeCleanedPage(r))
+        PutInPlace(r);
+    DiscardNewFile(&r->cleaned);
+    CloseOpenedPage(&r->p);
+    free(r);
 }

@@ -1,25 +1,22 @@
-// The settings store: CleanOptions and TargetFolder kept per user.
-// Windows keeps them in the registry, elsewhere in a small ini file.
+// The settings store: a user's options word and target folder, kept
+// between runs. Windows keeps them in the registry, elsewhere in a small
+// ini file.
 #pragma once
+#include <stddef.h>
+#include "app/options.h"
 
-// Fills CleanOptions and TargetFolder. When the store does not exist yet it
-// is created with the defaults. When a stored value cannot be read, both
-// become the defaults: the registry gets the defaults written back; the ini
-// file is left as it is and one line on standard error says which file was
-// not used and why.
-void LoadSettings();
+// Fills *settings from the store; the defaults where there is none. With
+// `create`, a store that does not exist yet is created (with the defaults).
+// When a stored value cannot be read or the store may not be used, the
+// defaults are taken, false is the answer and `problem` says which store
+// was not used and why (the registry instead gets the defaults written back).
+bool LoadSettings(Settings *settings, bool create, char *problem, size_t problemSize);
 
-// Writes both values. Does nothing when the store does not exist yet. The
-// ini file is replaced atomically with its other content, owner and mode
-// kept (through a symbolic link, the link's target); one that is not a key
-// file is kept and not saved to, which standard error says.
-void SaveSettings();
+// Writes both values. False, with `problem` saying why, when they were not
+// saved (no store yet; a file that is not a key file is kept as it is).
+bool SaveSettings(const Settings *settings, char *problem, size_t problemSize);
 
 #ifndef _WIN32
 // The settings file's path (a new string: free it with free()).
 char *SettingsFilePath();
-
-// Like LoadSettings, but never creates or writes the file: a missing or
-// unreadable file leaves the defaults in memory only.
-void LoadSettingsWithoutWriting();
 #endif

@@ -1,25 +1,29 @@
 // The settings store on POSIX desktops: an ini file,
-// ${XDG_CONFIG_HOME:-$HOME/.config}/halvane/webtrim.ini, group [Webtrim],
+// ${XDG_CONFIG_HOME:-$HOME/.config}/webtrim/webtrim.ini, group [Webtrim],
 // w0 = the options word as 0x%08X, w1 = the target folder, escaped so that
 // any bytes a path can hold survive the UTF-8-only key file format.
 //
-// The file is the user's: it is created only where there is none, never
-// rewritten because it fails to load, and Save replaces it atomically,
-// keeping its comments, other groups and keys, mode and owner, and a
-// symbolic link at the settings path.
+// The file is the user's: it is created only where there is none (from
+// the file of older versions, ~/.config/halvane/webtrim.ini, when there is
+// one), never rewritten because it fails to load, and Save replaces it
+// atomically, keeping its comments, other groups and keys, mode and owner,
+// and a symbolic link at the settings path. A folder or file that belongs
+// to another user (root running with a user's environment, say) is not
+// used: the defaults are, and nothing is saved there.
 #include "app/settings.h"
 #include <errno.h>
 #include <fcntl.h>
 #include <glib.h>
-#include <glib/gstdio.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include "app/options.h"
+#include "platform/folder.h"
+#include "platform/place.h"
 
-static const char kVendorFolder[] = "halvane";
+static const char kFolderName[] = "webtrim";
+static const char kOldFolderName[] = "halvane";      // where older versions kept it
 static const char kFileName[] = "webtrim.ini";
 static const char kGroup[] = "Webtrim";
 static const char kOptionsKey[] = "w0";
@@ -30,18 +34,28 @@ static const size_t kMaxFileSize = 1 << 20;
 static const GKeyFileFlags kKeepAll =
     (GKeyFileFlags)(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS);
 
-// The settings folder. Read from the environment on every call (GLib keeps
-// the first answer for the life of the process).
-static char *SettingsFolder()
+// The settings file's path in the folder `vendor`. Read from the
+// environment on every call (GLib keeps the first answer for the life of
+// the process).
+static char *StorePath(const char *vendor)
 {
     const char *config = getenv("XDG_CONFIG_HOME");
     if (config && config[0] == '/')
-        return g_build_filename(config, kVendorFolder, NULL);
+        return g_build_filename(config, vendor, kFileName, NULL);
     const char *home = getenv("HOME");
     if (!home || !*home)
         home = g_get_home_dir();
-    return g_build_filename(home, ".config", kVendorFolder, NULL);
+    return g_build_filename(home, ".config", vendor, kFileName, NULL);
 }
+
+// A settings file read and parsed as a key file.
+struct StoredFile {
+    GKeyFile *kf;
+    struct stat st;     // of the file itself (a link's target)
+    bool bom;           // it started with a UTF-8 byte order mark
+};
+
+enum ReadResult { kReadAbsent, kReadDone, kReadRefused };
 
 // An unsigned 32-bit number written in any C base, and nothing else.
 static bool ParseOptionsWord(const char *text, uint32_t *out)
@@ -98,14 +112,6 @@ static const char *BadEscape(const char *value)
     return NULL;
 }
 
-// A settings file read and parsed as a key file.
-struct StoredFile {
-    GKeyFile *kf;
-    struct stat st;     // of the file itself (a link's target)
-    bool bom;           // it started with a UTF-8 byte order mark
-};
-
-enum ReadResult { kReadAbsent, kReadDone, kReadRefused };
 
 // The 1-based number of the first line of `data` that the key file parser
 // refuses: the shortest run of whole lines that fails to load ends there.
@@ -172,36 +178,33 @@ static ReadResult Unreadable(GString *why, int err)
     return kReadRefused;
 }
 
-static ReadResult NotAFile(GString *why, const struct stat *st)
+// Reads the file `name` of the held folder into f->kf; a name where
+// nothing is is absent. Otherwise on failure `why` says what was refused.
+static ReadResult ReadStoredFile(const HeldFolder *folder, const char *name, StoredFile *f,
+                                 GString *why)
 {
-    g_string_assign(why, S_ISDIR(st->st_mode) ? "a folder, not a file" : "not a regular file");
-    return kReadRefused;
-}
-
-// Reads the file at `path` into f->kf. A symbolic link is followed; a path
-// where nothing is, not even a link, is absent. Otherwise on failure `why`
-// says what was refused.
-static ReadResult ReadStoredFile(const char *path, StoredFile *f, GString *why)
-{
-    struct stat st;
-    if (lstat(path, &st) != 0)
+    PageIdentity id;
+    EntryKind kind = LookAtEntry(folder, name, &id);
+    if (kind == kEntryMissing)
         return errno == ENOENT ? kReadAbsent : Unreadable(why, errno);
-    if (stat(path, &st) != 0) {
-        if (errno != ENOENT)
-            return Unreadable(why, errno);
-        g_string_assign(why, "a symbolic link to a file that is not there");
-        return kReadRefused;
-    }
     // Anything but a file is refused before it is opened: a pipe would
     // block the start-up, a device might do something when opened.
-    if (!S_ISREG(st.st_mode))
-        return NotAFile(why, &st);
-    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (kind == kEntryFolder) {
+        g_string_assign(why, "a folder, not a file");
+        return kReadRefused;
+    }
+    if (kind != kEntryFile) {
+        g_string_assign(why, "not a regular file");
+        return kReadRefused;
+    }
+    int fd = openat((int)folder->handle, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return Unreadable(why, errno);
+    struct stat st;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {    // swapped meanwhile
         close(fd);
-        return NotAFile(why, &st);
+        g_string_assign(why, "not a regular file");
+        return kReadRefused;
     }
     f->st = st;
     GString *data = g_string_new(NULL);
@@ -230,7 +233,7 @@ static ReadResult ReadStoredFile(const char *path, StoredFile *f, GString *why)
 }
 
 // Takes both values from a parsed file, or says why not and takes none.
-static bool TakeStoredValues(GKeyFile *kf, GString *why)
+static bool TakeStoredValues(GKeyFile *kf, Settings *out, GString *why)
 {
     if (!g_key_file_has_group(kf, kGroup)) {
         g_string_printf(why, "no [%s] group", kGroup);
@@ -266,8 +269,9 @@ static bool TakeStoredValues(GKeyFile *kf, GString *why)
     size_t n = strlen(folder);
     bool ok = n < kTargetFolderSize;
     if (ok) {
-        CleanOptions = options;
-        memcpy(TargetFolder, folder, n + 1);
+        out->word = options;
+        memset(out->targetFolder, 0, sizeof out->targetFolder);
+        memcpy(out->targetFolder, folder, n + 1);
     } else {
         g_string_printf(why, "%s is too long: %zu bytes, at most %d", kFolderKey, n,
                         kTargetFolderSize - 1);
@@ -276,15 +280,16 @@ static bool TakeStoredValues(GKeyFile *kf, GString *why)
     return ok;
 }
 
-static void SetStoredValues(GKeyFile *kf)
+static void SetStoredValues(GKeyFile *kf, const Settings *s)
 {
     char word[16];
-    g_snprintf(word, sizeof word, "0x%08X", CleanOptions);
+    g_snprintf(word, sizeof word, "0x%08X", s->word);
     g_key_file_set_value(kf, kGroup, kOptionsKey, word);
-    char *escaped = EscapeFolder(TargetFolder);
+    char *escaped = EscapeFolder(s->targetFolder);
     g_key_file_set_value(kf, kGroup, kFolderKey, escaped);
     g_free(escaped);
 }
+
 
 static bool WriteAll(int fd, const char *data, size_t len)
 {
@@ -300,201 +305,263 @@ static bool WriteAll(int fd, const char *data, size_t len)
     return true;
 }
 
-// A new hidden file beside `path` (mode as open() takes it, or the owner and
-// mode of `like`), fully written and flushed to the disk; its name in *tmp.
-// False, with errno set and nothing left behind, on failure.
-static bool WriteTemporary(const char *path, int mode, const char *data, size_t len,
-                           const struct stat *like, char **tmp)
+static bool IsRunnerOrRoot(uid_t uid)
 {
-    char *folder = g_path_get_dirname(path);
-    char *base = g_path_get_basename(path);
-    char *name = g_strdup_printf(".%s.XXXXXX", base);
-    *tmp = g_build_filename(folder, name, NULL);
-    g_free(folder);
-    g_free(base);
-    g_free(name);
-    int fd = g_mkstemp_full(*tmp, O_WRONLY | O_CLOEXEC, mode);
-    if (fd < 0)
-        return false;
-    bool ok = true;
-    if (like) {
-        // Owner first: changing it may clear mode bits. The runner may not
-        // be allowed to give the file away, and then it stays the runner's.
-        if (like->st_uid != geteuid() || like->st_gid != getegid())
-            (void)!fchown(fd, like->st_uid, like->st_gid);
-        ok = fchmod(fd, like->st_mode & 07777) == 0;
-    }
-    ok = ok && WriteAll(fd, data, len) && fsync(fd) == 0;
-    ok = close(fd) == 0 && ok;
-    if (!ok) {
-        int err = errno;
-        g_unlink(*tmp);
-        errno = err;
-    }
-    return ok;
+    return uid == geteuid() || uid == 0;
 }
 
-static void SyncFolderOf(const char *path)
+enum StoreState { kStoreOpen, kStoreNoFolder, kStoreRefused };
+
+static StoreState CheckOwners(HeldFolder *folder, const char *name, GString *why);
+
+// Opens the folder of the settings file at `path` (through a link at the
+// path, its target's, under the rule for links) and gives the file's name
+// in it. Refused when the folder or the file belongs to another user.
+static StoreState OpenStore(const char *path, HeldFolder *folder, char *name, size_t nameSize,
+                            GString *why)
 {
-    char *folder = g_path_get_dirname(path);
-    int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
+    if (!OpenPageFolder(path, folder, name, nameSize)) {
+        int err = errno;
+        char *dir = g_path_get_dirname(path);
+        HeldFolder parent;
+        bool hasFolder = OpenHeldFolder(dir, &parent);
+        CloseHeldFolder(&parent);
+        g_free(dir);
+        if (!hasFolder && err == ENOENT)
+            return kStoreNoFolder;
+        // The folder may have come to exist after the first look (a
+        // parallel first run made it): look once more.
+        if (err == ENOENT && OpenPageFolder(path, folder, name, nameSize))
+            return CheckOwners(folder, name, why);
+        err = err == ENOENT ? errno : err;
+        if (err == ENOENT)
+            g_string_assign(why, "a symbolic link to a file that is not there");
+        else if (err == EACCES)
+            g_string_assign(why, "a symbolic link of another user's, not followed");
+        else
+            g_string_printf(why, "cannot be read: %s", g_strerror(err));
+        return kStoreRefused;
     }
-    g_free(folder);
+    return CheckOwners(folder, name, why);
+}
+
+// The held folder and the file in it must be the runner's or root's.
+static StoreState CheckOwners(HeldFolder *folder, const char *name, GString *why)
+{
+    struct stat st;
+    PageIdentity id;
+    bool folderOurs = fstat((int)folder->handle, &st) == 0 && IsRunnerOrRoot(st.st_uid);
+    bool fileOurs = true;
+    if (folderOurs && LookAtEntry(folder, name, &id) != kEntryMissing &&
+        fstatat((int)folder->handle, name, &st, AT_SYMLINK_NOFOLLOW) == 0)
+        fileOurs = IsRunnerOrRoot(st.st_uid);
+    if (!folderOurs || !fileOurs) {
+        g_string_assign(why, "owned by another user");
+        CloseHeldFolder(folder);
+        return kStoreRefused;
+    }
+    return kStoreOpen;
 }
 
 enum CreateResult { kCreated, kCreateLost, kCreateFailed };
 
-// Puts the defaults at `path` unless a file is there by then: parallel
-// first runs each write a whole temporary and only one of them takes the
-// name, so none sees a half-written file or replaces another's.
-static CreateResult CreateWithDefaults(const char *path)
+// Puts `data` as the settings file `name` in the folder unless a file is
+// there by then: parallel first runs each write a whole new file and only
+// one of them takes the name, so none sees a half-written file or replaces
+// another's.
+static CreateResult CreateStore(const HeldFolder *folder, const char *name, const char *data,
+                                size_t len, mode_t mode)
 {
-    GKeyFile *kf = g_key_file_new();
-    SetStoredValues(kf);
-    gsize len = 0;
-    char *data = g_key_file_to_data(kf, &len, NULL);
-    g_key_file_free(kf);
-    char *tmp = NULL;
+    NewFile nf;
+    if (!CreateNewFile(folder, &nf))
+        return kCreateFailed;
     CreateResult result = kCreateFailed;
-    // The umask decides the mode, as for any new file of the user's.
-    if (WriteTemporary(path, 0666, data, len, NULL, &tmp)) {
-        if (renameat2(AT_FDCWD, tmp, AT_FDCWD, path, RENAME_NOREPLACE) == 0) {
-            result = kCreated;
-        } else if (errno == EEXIST) {
-            result = kCreateLost;
-        } else if (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP) {
-            // A file system that cannot rename without replacing (NFS): a
-            // hard link takes the name only where it is free.
-            if (linkat(AT_FDCWD, tmp, AT_FDCWD, path, 0) == 0) {
-                result = kCreated;
-            } else if (errno == EEXIST) {
-                result = kCreateLost;
-            } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
-                // Nor hard links: the name is claimed and written in place,
-                // in one write: a parallel run sees it empty or whole.
-                int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-                if (fd >= 0) {
-                    bool ok = WriteAll(fd, data, len) && fsync(fd) == 0;
-                    ok = close(fd) == 0 && ok;
-                    result = ok ? kCreated : kCreateFailed;
-                    if (!ok)
-                        g_unlink(path);
-                } else if (errno == EEXIST) {
-                    result = kCreateLost;
-                }
-            }
-        }
-        g_unlink(tmp);      // gone already after a rename
-        if (result == kCreated)
-            SyncFolderOf(path);
+    if (WriteAll((int)nf.file, data, len) && SetNewFileMode(&nf, mode) && FinishNewFile(&nf)) {
+        int err = PlaceNewFile(&nf, name);
+        result = err == 0 ? kCreated : err == EEXIST ? kCreateLost : kCreateFailed;
     }
-    g_free(tmp);
-    g_free(data);
+    DiscardNewFile(&nf);
     return result;
 }
 
-// The load, creating the file with the defaults when it is absent and
-// `create` allows.
-static void Load(bool create)
+// The file of older versions, as the first content of a new one: only a
+// regular file of the runner's own, in a folder of the runner's own.
+static bool ReadOldStore(GString *content, mode_t *mode)
 {
-    CleanOptions = kDefaultOptions;
-    memset(TargetFolder, 0, sizeof TargetFolder);
-    char *folder = SettingsFolder();
-    char *path = g_build_filename(folder, kFileName, NULL);
+    char *path = StorePath(kOldFolderName);
+    HeldFolder folder;
+    char name[kFolderPathSize];
     GString *why = g_string_new(NULL);
-    // A second pass reads the file that a parallel first run created.
-    for (int pass = 0; pass < 2; pass++) {
-        StoredFile f = {g_key_file_new(), {}, false};
-        ReadResult r = ReadStoredFile(path, &f, why);
-        // An empty file holds no choice to lose: it may be one that a
-        // parallel first run has claimed and not yet written (see
-        // CreateWithDefaults), so it takes the defaults without a word.
-        bool ok = r == kReadDone && (f.st.st_size == 0 || TakeStoredValues(f.kf, why));
-        g_key_file_free(f.kf);
-        if (r == kReadAbsent) {
-            if (!create)
-                break;
-            // Where the file cannot be made the run keeps the defaults, as
-            // it does where the file was made.
-            if (g_mkdir_with_parents(folder, 0700) == 0 && CreateWithDefaults(path) == kCreateLost)
-                continue;
-        } else if (!ok) {
-            CleanOptions = kDefaultOptions;
-            memset(TargetFolder, 0, sizeof TargetFolder);
-            fprintf(stderr, "webtrim: %s: not used (%s); using the default settings\n", path,
-                    why->str);
+    bool ok = false;
+    if (OpenStore(path, &folder, name, sizeof name, why) == kStoreOpen) {
+        struct stat st;
+        int fd = openat((int)folder.handle, name, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() &&
+            ReadWhole(fd, content, why)) {
+            *mode = st.st_mode & 0666;
+            ok = true;
         }
-        break;
+        if (fd >= 0)
+            close(fd);
+        CloseHeldFolder(&folder);
     }
     g_string_free(why, TRUE);
     g_free(path);
-    g_free(folder);
+    return ok;
 }
 
-void LoadSettings()
+// The first settings file: the old one's content when there is one, else
+// the defaults, with the mode the umask gives a new file.
+static CreateResult CreateFirstStore(const HeldFolder *folder, const char *name)
 {
-    Load(true);
-}
-
-void SaveSettings()
-{
-    char *folder = SettingsFolder();
-    char *path = g_build_filename(folder, kFileName, NULL);
-    // Through a symbolic link its target is written and the link stays.
-    char *target = realpath(path, NULL);
-    GString *why = g_string_new(NULL);
-    StoredFile f = {g_key_file_new(), {}, false};
-    // Like a registry key that must exist: no file, nothing saved. One that
-    // is not a key file is kept rather than replaced by the two values.
-    ReadResult r = ReadStoredFile(target ? target : path, &f, why);
-    if (r == kReadDone) {
-        SetStoredValues(f.kf);
+    GString *content = g_string_new(NULL);
+    mode_t mode;
+    if (!ReadOldStore(content, &mode)) {
+        g_string_truncate(content, 0);
+        GKeyFile *kf = g_key_file_new();
+        Settings defaults = DefaultSettings();
+        SetStoredValues(kf, &defaults);
         gsize len = 0;
-        char *data = g_key_file_to_data(f.kf, &len, NULL);
-        GString *content = g_string_new(f.bom ? kBom : "");
+        char *data = g_key_file_to_data(kf, &len, NULL);
+        g_key_file_free(kf);
         g_string_append_len(content, data, (gssize)len);
         g_free(data);
-        // A new file, private until it has the old one's owner and mode,
-        // renamed over the old one: a reader sees the old or the new file.
-        char *tmp = NULL;
-        bool ok = WriteTemporary(target, 0600, content->str, content->len, &f.st, &tmp);
-        if (ok && rename(tmp, target) != 0) {
-            int err = errno;
-            g_unlink(tmp);
-            errno = err;
-            ok = false;
-        }
-        if (ok)
-            SyncFolderOf(target);
-        else
-            g_string_printf(why, "cannot be written: %s", g_strerror(errno));
-        g_free(tmp);
-        g_string_free(content, TRUE);
-        r = ok ? kReadDone : kReadRefused;
+        mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
     }
-    if (r == kReadRefused)
-        fprintf(stderr, "webtrim: %s: settings not saved (%s)\n", path, why->str);
-    g_key_file_free(f.kf);
+    CreateResult r = CreateStore(folder, name, content->str, content->len, mode);
+    g_string_free(content, TRUE);
+    return r;
+}
+
+static void Problem(char *problem, size_t size, const char *path, const char *text, const char *why)
+{
+    if (size)
+        snprintf(problem, size, "%s: %s (%s)", path, text, why);
+}
+
+bool LoadSettings(Settings *out, bool create, char *problem, size_t problemSize)
+{
+    *out = DefaultSettings();
+    if (problemSize)
+        problem[0] = 0;
+    char *path = StorePath(kFolderName);
+    GString *why = g_string_new(NULL);
+    bool ok = true;
+    // A second pass reads the file that this run, or a parallel first run,
+    // created.
+    for (int pass = 0; pass < 3; pass++) {
+        HeldFolder folder;
+        char name[kFolderPathSize];
+        StoreState state = OpenStore(path, &folder, name, sizeof name, why);
+        if (state == kStoreNoFolder) {
+            if (!create)
+                break;
+            // Where the folder cannot be made the run keeps the defaults,
+            // as it does where the file was made.
+            char *dir = g_path_get_dirname(path);
+            int made = g_mkdir_with_parents(dir, 0700);
+            g_free(dir);
+            if (made != 0)
+                break;
+            continue;
+        }
+        if (state == kStoreRefused) {
+            ok = false;
+            break;
+        }
+        StoredFile f = {g_key_file_new(), {}, false};
+        ReadResult r = ReadStoredFile(&folder, name, &f, why);
+        // An empty file holds no choice to lose: it may be one that a
+        // parallel first run has claimed and not yet written, so it takes
+        // the defaults without a word.
+        Settings read = DefaultSettings();
+        bool took = r == kReadDone && (f.st.st_size == 0 || TakeStoredValues(f.kf, &read, why));
+        g_key_file_free(f.kf);
+        if (r == kReadAbsent) {
+            CreateResult c = create ? CreateFirstStore(&folder, name) : kCreateFailed;
+            CloseHeldFolder(&folder);
+            if (c == kCreated || c == kCreateLost)
+                continue;
+            break;
+        }
+        CloseHeldFolder(&folder);
+        if (took)
+            *out = read;
+        else
+            ok = false;
+        break;
+    }
+    if (!ok)
+        Problem(problem, problemSize, path, "not used", why->str);
     g_string_free(why, TRUE);
-    free(target);
     g_free(path);
-    g_free(folder);
+    return ok;
+}
+
+bool SaveSettings(const Settings *s, char *problem, size_t problemSize)
+{
+    if (problemSize)
+        problem[0] = 0;
+    char *path = StorePath(kFolderName);
+    GString *why = g_string_new(NULL);
+    HeldFolder folder;
+    char name[kFolderPathSize];
+    bool ok = false;
+    StoreState state = OpenStore(path, &folder, name, sizeof name, why);
+    if (state == kStoreNoFolder)
+        g_string_assign(why, "no settings file");
+    if (state == kStoreOpen) {
+        StoredFile f = {g_key_file_new(), {}, false};
+        // Like a registry key that must exist: no file, nothing saved. One
+        // that is not a key file is kept rather than replaced by the two
+        // values.
+        ReadResult r = ReadStoredFile(&folder, name, &f, why);
+        if (r == kReadAbsent)
+            g_string_assign(why, "no settings file");
+        if (r == kReadDone) {
+            SetStoredValues(f.kf, s);
+            gsize len = 0;
+            char *data = g_key_file_to_data(f.kf, &len, NULL);
+            GString *content = g_string_new(f.bom ? kBom : "");
+            g_string_append_len(content, data, (gssize)len);
+            g_free(data);
+            // A new file, private until it has the old one's owner and
+            // mode, put in the old one's place at once: a reader sees the
+            // old or the new file.
+            NewFile nf;
+            FileHandle old;
+            ok = CreateNewFile(&folder, &nf);
+            if (ok) {
+                ok = WriteAll((int)nf.file, content->str, content->len);
+                if (ok && OpenEntryForReading(&folder, name, &old, 0)) {
+                    ok = CopyAccess(old, name, &nf, false);
+                    PlatformClose(old);
+                }
+                ok = ok && FinishNewFile(&nf) && ReplaceWithNewFile(&nf, name);
+                if (!ok)
+                    g_string_printf(why, "cannot be written: %s", g_strerror(errno));
+                DiscardNewFile(&nf);
+            } else {
+                g_string_printf(why, "cannot be written: %s", g_strerror(errno));
+            }
+            g_string_free(content, TRUE);
+        }
+        g_key_file_free(f.kf);
+        CloseHeldFolder(&folder);
+    }
+    if (!ok)
+        Problem(problem, problemSize, path, "settings not saved", why->str);
+    g_string_free(why, TRUE);
+    g_free(path);
+    return ok;
 }
 
 char *SettingsFilePath()
 {
-    char *folder = SettingsFolder();
-    char *path = g_build_filename(folder, kFileName, NULL);
+    char *path = StorePath(kFolderName);
     char *copy = strdup(path);
     g_free(path);
-    g_free(folder);
     return copy;
-}
-
-void LoadSettingsWithoutWriting()
-{
-    Load(false);
 }

@@ -1,15 +1,14 @@
 // The settings store on Windows: HKEY_CURRENT_USER\Software\Halvane\Webtrim,
-// w0 (REG_DWORD) = CleanOptions, w1 (REG_SZ) = TargetFolder.
+// w0 (REG_DWORD) = the options word, w1 (REG_SZ) = the target folder.
 #include <windows.h>
 #include <string.h>
-#include "app/options.h"
 #include "app/settings.h"
 
 static const char kKeyPath[] = "Software\\Halvane\\Webtrim";
 static const char kOptionsValue[] = "w0";
 static const char kFolderValue[] = "w1";
 
-static bool ReadStored(HKEY key)
+static bool ReadStored(HKEY key, Settings *out)
 {
     DWORD type = 0, options = 0, size = sizeof options;
     if (RegQueryValueExA(key, kOptionsValue, NULL, &type, (BYTE *)&options, &size) != ERROR_SUCCESS ||
@@ -23,38 +22,45 @@ static bool ReadStored(HKEY key)
         (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size >= sizeof folder ||
         folder[size - 1] != 0)
         return false;
-    CleanOptions = options;
-    memcpy(TargetFolder, folder, sizeof folder);
+    out->word = options;
+    memcpy(out->targetFolder, folder, sizeof folder);
     return true;
 }
 
-void LoadSettings()
+bool LoadSettings(Settings *out, bool create, char *problem, size_t problemSize)
 {
+    if (problemSize)
+        problem[0] = 0;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS) {
-        bool ok = ReadStored(key);
+        bool ok = ReadStored(key, out);
         RegCloseKey(key);
         if (ok)
-            return;
+            return true;
     }
-    CleanOptions = kDefaultOptions;
-    memset(TargetFolder, 0, sizeof TargetFolder);
+    *out = DefaultSettings();
+    if (!create)
+        return true;
     char noClass[] = "";
     if (RegCreateKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, noClass, 0, KEY_ALL_ACCESS, NULL, &key,
                         NULL) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&CleanOptions, sizeof CleanOptions);
-    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)TargetFolder, 2);
+        return true;
+    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&out->word, sizeof out->word);
+    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)out->targetFolder, 2);
     RegCloseKey(key);
+    return true;
 }
 
-void SaveSettings()
+bool SaveSettings(const Settings *s, char *problem, size_t problemSize)
 {
+    if (problemSize)
+        problem[0] = 0;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, kKeyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&CleanOptions, sizeof CleanOptions);
-    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)TargetFolder,
-                   (DWORD)strlen(TargetFolder) + 1);
+        return false;
+    RegSetValueExA(key, kOptionsValue, 0, REG_DWORD, (const BYTE *)&s->word, sizeof s->word);
+    RegSetValueExA(key, kFolderValue, 0, REG_SZ, (const BYTE *)s->targetFolder,
+                   (DWORD)strlen(s->targetFolder) + 1);
     RegCloseKey(key);
+    return true;
 }

@@ -2,13 +2,15 @@
 //   passbench STAGE FILE      STAGE: copy, elements, attributes, extract,
 //                             anylayout, clean
 // with the default switches, into an anonymous temporary file. Prints MB/s.
+#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+#include "app/options.h"
 #include "clean/anylayout.h"
 #include "clean/clean.h"
-#include "platform/fs.h"
+#include "platform/file.h"
 
 static ByteStream In, Out;
 
@@ -18,8 +20,8 @@ int main(int argc, char **argv)
         fprintf(stderr, "usage: passbench copy|elements|attributes|extract|anylayout|clean FILE\n");
         return 2;
     }
-    FileHandle page;
-    if (!OpenPageForReading(argv[2], &page, nullptr) || !StreamCreateTemp(&Out)) {
+    int page = open(argv[2], O_RDONLY | O_CLOEXEC);
+    if (page < 0 || !StreamCreateTemp(&Out)) {
         fprintf(stderr, "passbench: cannot open %s\n", argv[2]);
         return 1;
     }

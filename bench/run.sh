@@ -17,8 +17,8 @@ cmake --build "$build" --target webtrim bytecopy passbench >/dev/null
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/webtrim-bench-XXXXXX")
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/home/config" "$work/home/data" "$work/any/halvane"
-printf '[Webtrim]\nw0=0x100033BF\nw1=\n' > "$work/any/halvane/webtrim.ini"
+mkdir -p "$work/home/config" "$work/home/data" "$work/any/webtrim"
+printf '[Webtrim]\nw0=0x100033BF\nw1=\n' > "$work/any/webtrim/webtrim.ini"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 
 # The large page: the shared corpus of real pages over and over, or a

@@ -13,6 +13,7 @@ enum CleanStatus {
     kCleanReadFailed,       // the input could not be read to its end
     kCleanTempFailed,       // a temporary file could not be made, written or read
     kCleanWriteFailed,      // the output lost a write
+    kCleanStatusCount
 };
 
 enum CleanStage {

@@ -29,6 +29,8 @@ static void StartStream(ByteStream *s, int kind)
     s->sink = nullptr;
     s->reader = nullptr;
     s->context = nullptr;
+    s->watch = nullptr;
+    s->watchContext = nullptr;
 }
 
 void StreamAttach(ByteStream *s, FileHandle file)
@@ -75,6 +77,12 @@ void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context)
     StartStream(s, kStreamReader);
     s->reader = reader;
     s->context = context;
+}
+
+void StreamWatchReads(ByteStream *s, StreamWatchProc watch, void *context)
+{
+    s->watch = watch;
+    s->watchContext = context;
 }
 
 void StreamOpenTwin(ByteStream *twin, const ByteStream *of)
@@ -163,6 +171,8 @@ int StreamFill(ByteStream *s)
             return -1;
         }
         s->len = (size_t)n;
+        if (s->watch)
+            s->watch(s->watchContext, s->bufStart + n);
     }
     if (s->pos >= s->len) {
         s->atEnd = true;

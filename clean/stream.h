@@ -46,6 +46,8 @@ typedef void (*StreamSinkProc)(void *context, const unsigned char *data, size_t 
 // Fills buf with up to n bytes from `offset`: how many (0 at the end), or
 // -1 on a read error.
 typedef long (*StreamReadProc)(void *context, unsigned char *buf, size_t n, int64_t offset);
+// Told, after each read of a file stream, the offset its reads reached.
+typedef void (*StreamWatchProc)(void *context, int64_t reached);
 
 struct ByteStream {
     // The window. Reading: buf[pos, len) are the next bytes and room is 0.
@@ -70,6 +72,8 @@ struct ByteStream {
     StreamSinkProc sink;
     StreamReadProc reader;
     void *context;              // of the sink or the reader
+    StreamWatchProc watch;      // file streams: told of each read (may be null)
+    void *watchContext;
     unsigned char store[kStreamBufferSize];     // files, sinks and readers
 };
 
@@ -86,6 +90,9 @@ void StreamOpenBuffer(ByteStream *s);
 void StreamOpenSink(ByteStream *s, StreamSinkProc sink, void *context);
 // Reads what reader(context, ...) gives at each offset; not writable.
 void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context);
+// Has watch(context, offset) told of every read of the file stream `s`
+// (a run's progress); null stops it.
+void StreamWatchReads(ByteStream *s, StreamWatchProc watch, void *context);
 // A second reader of what `of` reads (a file, memory or a reader), for a
 // stage that reads its input at two places at once. It owns nothing: it
 // needs no close, and must not outlive `of`.

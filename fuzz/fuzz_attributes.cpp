@@ -1,6 +1,7 @@
 // Fuzz target: the attribute pass alone, under the options word in the
 // input's first two bytes, again over its own output, and with Styles and
 // Internet off, where it copies its input.
+#include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 

@@ -6,6 +6,7 @@
 // (CleanStream, whose stages pass the page on as it is written and read the
 // extraction's output in place) against the chain in the order the options
 // choose.
+#include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 

@@ -3,6 +3,7 @@
 // and, in bits 13 to 15, a ceiling on the outline's memory; the extraction
 // itself is always on, and also run off, where it must copy.
 #include <stdint.h>
+#include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
 

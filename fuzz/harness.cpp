@@ -1,3 +1,4 @@
+#include "app/options.h"
 #include "fuzz/harness.h"
 #include <stdio.h>
 #include <stdlib.h>

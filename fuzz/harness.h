@@ -23,7 +23,7 @@
 #include <stdint.h>
 #include <string>
 #include "clean/stream.h"
-#include "clean/switches.h"
+#include "app/options.h"
 
 typedef void (*StageProc)(const CleanSwitches *, ByteStream *, ByteStream *);
 

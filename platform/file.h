@@ -1,6 +1,6 @@
 // The platform's open files as the streams use them: a handle, positional
 // reads and writes, and anonymous temporary files. One implementation per
-// platform: fs_posix.cpp and fs_win32.cpp.
+// platform: file_posix.cpp and file_win32.cpp.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -29,3 +29,10 @@ extern bool (*FileFaultHook)(FileHandle f, bool writing, int64_t offset);
 // An anonymous temporary file, read and write, private to this process and
 // gone when closed or when the process dies.
 bool CreateTempFile(FileHandle *file);
+
+// The platform's code of the last failure: errno / GetLastError.
+int LastSystemError();
+void SetLastSystemError(int error);
+
+// The system's words for an error code of LastSystemError().
+void DescribeSystemError(int error, char *out, size_t size);

@@ -1,23 +1,23 @@
-// What the platform provides for moving an original away: moves that never
-// replace anything, the Recycle Bin (the desktop trash elsewhere), and the
-// rules of names and paths. One implementation per platform:
-// dispose_posix.cpp and dispose_win32.cpp.
+// Moving a file from one held folder to another, never over anything.
+// One implementation per platform: move_posix.cpp and move_win32.cpp.
 #pragma once
-#include <stddef.h>
+#include "platform/folder.h"
 
-extern const char kPathSeparator;          // '\\' on Windows, '/' elsewhere
-extern const size_t kDestinationMax;       // longest destination path
-extern const size_t kNameMax;              // longest file name
+enum MoveResult {
+    kMoved,
+    kMoveNameTaken,     // something is at the destination: try another name
+    kMovePageChanged,   // the file is not (or no longer) the one `id` describes: it stays
+    kMoveFailed,        // LastSystemError() says why; the file stays where it was
+};
 
-bool IsExistingFolder(const char *path);
-const char *FindFileName(const char *path);
-
-enum MoveResult { kMoved, kMoveNameTaken, kMoveFailed };
-// Moves `from` to `to` and never replaces anything at `to`: kMoveNameTaken
-// when `to` exists (the caller then tries the next free name), kMoveFailed on
-// any other failure, leaving no file of its own behind. Across file systems
-// the original is copied with its owner, mode, times and extended
-// attributes, flushed, given the free name, and only then removed.
-MoveResult MoveOriginal(const char *from, const char *to);
-// Moves the file into the Recycle Bin or trash. False when it stayed.
-bool RecycleOriginal(const char *path);
+// Moves the entry `name` of `from`, which must be the file that `id`
+// describes, to `toName` in `to`. On one file system (volume) a rename that
+// refuses to replace. Across file systems a copy made where nobody sees it,
+// with the original's owner, mode, times and attributes, synced to the
+// disk, checked against the original again (Linux: size, times, inode;
+// Windows: size, write time, file index) and only then given the free
+// name; the original is removed last, after a last check. A change found
+// at any check removes the copy and leaves the original as it is. `to` is
+// synced before kMoved. With `id` null, the file is moved whatever it is.
+MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
+                     const HeldFolder *to, const char *toName);

@@ -4,6 +4,7 @@
 // by tools/same-generated.sh to compare two revisions.
 #include <stdio.h>
 #include <string>
+#include "app/options.h"
 #include "clean/clean.h"
 
 static std::string ReadAll(const char *path)

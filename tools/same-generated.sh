@@ -69,8 +69,12 @@ build() {  # SRC OUT DRIVER
   done
   # Since the platform's services left clean/ for a folder of their own.
   if [ -d "$1/platform" ]; then
-    sources+=("$1/platform/fs_posix.cpp" "$1/platform/compare_posix.cpp")
+    for f in fs_posix.cpp file_posix.cpp signals_posix.cpp compare_posix.cpp; do
+      [ -f "$1/platform/$f" ] && sources+=("$1/platform/$f")
+    done
   fi
+  # Since the options word left clean/ for app/.
+  [ -f "$1/clean/switches.cpp" ] || sources+=("$1/app/options.cpp")
   g++ -std=c++17 -O2 -fno-exceptions -I"$1" "${sources[@]}" "$3" -o "$2"
 }
 if [ -f "$work/old/clean/clean.h" ]; then

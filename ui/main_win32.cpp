@@ -4,9 +4,6 @@
 #include <commctrl.h>
 #include <string.h>
 #include "app/cmdline.h"
-#include "app/options.h"
-#include "app/report.h"
-#include "app/run.h"
 #include "app/settings.h"
 #include "ui/window.h"
 
@@ -34,21 +31,30 @@ static void BesideProgram(const char *name, char *path)
     memcpy(path + keep, name, length + 1);
 }
 
-// Puts the command-line tail into CurrentFile. The Windows 95 family gets
-// the long form of the path; NT takes it as it is, less its quotes.
-static bool TakePath(const char *tail)
+// Puts the command-line tail into `path`. The Windows 95 family gets the
+// long form of the path; NT takes it as it is, less its quotes.
+static bool TakePath(const char *tail, char *path)
 {
     if (GetVersion() & 0x80000000u) {
-        DWORD n = GetLongPathNameA(tail, CurrentFile, MAX_PATH);
+        DWORD n = GetLongPathNameA(tail, path, MAX_PATH);
         return n > 0 && n < MAX_PATH;
     }
-    return TakeCommandLinePath(tail, CurrentFile, MAX_PATH);
+    return TakeCommandLinePath(tail, path, MAX_PATH);
+}
+
+static void LoadWindowSettings()
+{
+    Settings s;
+    char problem[256];
+    LoadSettings(&s, true, problem, sizeof problem);
+    CleanOptions = s.word;
+    memcpy(TargetFolder, s.targetFolder, sizeof TargetFolder);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
 {
     Instance = instance;
-    LoadSettings();
+    LoadWindowSettings();
     BesideProgram("Webtrim.html", HelpPagePath);
     BesideProgram("Wtrim.hlp", HelpFilePath);
     if (!cmdLine || !*cmdLine) {
@@ -56,9 +62,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
         InitCommonControlsEx(&icc);
         return (int)ShowMainWindow();
     }
-    if (!TakePath(cmdLine)) {
-        ReportError(kErrCannotOpen);
+    char path[MAX_PATH + 1];
+    if (!TakePath(cmdLine, path)) {
+        ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
         return 1;
     }
-    return CleaningRun() ? 0 : 1;
+    return RunPage(path) ? 0 : 1;
 }

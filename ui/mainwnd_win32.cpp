@@ -15,9 +15,6 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <string.h>
-#include "app/options.h"
-#include "app/report.h"
-#include "app/run.h"
 #include "app/settings.h"
 #include "ui/help.h"
 #include "ui/pages.h"
@@ -271,19 +268,19 @@ static void ChangeTab(NMHDR *header)
 }
 
 // The open-file dialog; true when the user confirmed a file, whose path
-// is then in CurrentFile.
-static bool ChooseFile()
+// is then in `path` (MAX_PATH + 1 bytes).
+static bool ChooseFile(char *path)
 {
     static const char kFilter[] =
         "Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
-    CurrentFile[0] = 0;
+    path[0] = 0;
     OPENFILENAMEA ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = MainWindow;
     ofn.lpstrFilter = kFilter;
     ofn.nFilterIndex = 1;
-    ofn.lpstrFile = CurrentFile;
+    ofn.lpstrFile = path;
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN;
     return GetOpenFileNameA(&ofn) != FALSE;
@@ -297,17 +294,14 @@ static RECT PictureOnScreen(HWND window)
     return picture;
 }
 
-// Copies the dropped file's path into CurrentFile. A path that does not fit
-// is refused as a whole, never cut into the name of another file.
-static bool TakeDroppedPath(HDROP drop)
+// Copies the dropped file's path into `path`. A path that does not fit is
+// refused as a whole, never cut into the name of another file.
+static bool TakeDroppedPath(HDROP drop, char *path)
 {
     UINT length = DragQueryFileA(drop, 0, NULL, 0);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    if (DragQueryFileA(drop, 0, CurrentFile, MAX_PATH) != length)
-        return false;
-    CurrentFile[length + 1] = 0;    // the list end that the disposal relies on
-    return true;
+    return DragQueryFileA(drop, 0, path, MAX_PATH) == length;
 }
 
 static void DropFiles(HWND window, HDROP drop)
@@ -326,13 +320,14 @@ static void DropFiles(HWND window, HDROP drop)
         MessageBoxA(window, kOnlyOneFile, kCaption, MB_OK);
         return;
     }
-    bool taken = TakeDroppedPath(drop);
+    char path[MAX_PATH + 1];
+    bool taken = TakeDroppedPath(drop, path);
     DragFinish(drop);
     if (!taken) {
-        ReportError(kErrCannotOpen);
+        ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
         return;
     }
-    CleaningRun();
+    RunPage(path);
 }
 
 static void Command(HWND window, int id)
@@ -345,20 +340,27 @@ static void Command(HWND window, int id)
         Flashing = 1;
         InvalidatePicture(window);
         break;
-    case IDC_OPEN:
-        if (ChooseFile())
-            CleaningRun();
+    case IDC_OPEN: {
+        char path[MAX_PATH + 1];
+        if (ChooseFile(path))
+            RunPage(path);
         break;
+    }
     case IDC_DEFAULT:
-        ResetOptions();
+        CleanOptions = ResetWord(CleanOptions);
         SetPageChecks(CurrentPage, CurrentTab);
         break;
     case IDC_HELP_BUTTON:
         OpenHelp(kHelpContents);
         break;
-    case IDC_SAVE:
-        SaveSettings();
+    case IDC_SAVE: {
+        Settings s;
+        s.word = CleanOptions;
+        memcpy(s.targetFolder, TargetFolder, sizeof s.targetFolder);
+        char problem[256];
+        SaveSettings(&s, problem, sizeof problem);
         break;
+    }
     }
 }
 

@@ -4,7 +4,7 @@
 Every case runs in a private folder with its own HOME, settings and trash,
 removed afterwards. Run: cli_test.py --webtrim PATH --source DIR --build DIR [NAME...]
 """
-import argparse, os, re, shutil, subprocess, sys, tempfile
+import argparse, json, os, pty, re, select, shutil, stat, subprocess, sys, tempfile, threading, time
 
 PAGE = (b'<html><head><title>t</title><style>p{color:red}</style>\r\n'
         b'<script src="http://x/a.js"></script><meta name=keywords content=x>\r\n'
@@ -30,7 +30,7 @@ class Env:
                         XDG_CONFIG_HOME=self.root + '/home/config',
                         XDG_DATA_HOME=self.root + '/home/data', LC_ALL='C')
         os.makedirs(self.root + '/home')
-        self.settings = self.root + '/home/config/halvane/webtrim.ini'
+        self.settings = self.root + '/home/config/webtrim/webtrim.ini'
         self.trash = self.root + '/home/data/Trash/files'
 
     def path(self, name):
@@ -100,18 +100,37 @@ def several_pages_one_bad(env):
 @case
 def messages_name_the_page_and_reason(env):
     os.makedirs(env.path('dir.htm'))
+    os.makedirs(env.path('site'))
     for args, want in [
-            (['dir.htm'], 'webtrim: dir.htm: Cannot open this file: Is a directory\n'),
+            (['dir.htm'], 'webtrim: dir.htm: a folder; to clean the pages in it and in the folders '
+                          'below it, use -r\n'),
             (['notes.txt'], 'webtrim: notes.txt: The file is not permissible. '
-                            'Only *.htm, *.html, *.plg files are allowable.\n')]:
+                            'Only *.htm, *.html, *.plg files are allowable.\n'),
+            (['--remove=scirpts', 'x.htm'], "webtrim: unknown kind of element scirpts; did you mean "
+             "scripts?\nKinds: comments, scripts, styles, forms, internet, meta, pictures, modules, "
+             "frames, all\nTry 'webtrim --help' for more information.\n")]:
         st, _, err = env.run(*args)
-        eq((st, err), (1, want), args)
+        eq((st, err), (2 if '--remove=scirpts' in args else 1, want), args)
+    # A missing folder for the originals is said once, before any page.
+    for n in 'abc':
+        env.write(n + '.htm')
+    nowhere = env.path('nowhere')
+    st, out, err = env.run('--move-to', nowhere, 'a.htm', 'b.htm', 'c.htm')
+    eq((st, err), (0, 'webtrim: %s: The chosen folder does not exist; '
+                      'the original goes to the trash.\n' % nowhere))
+    eq(out, b'3 pages: 3 cleaned, %s \xe2\x86\x92 %s; 0 already clean; 0 failed\n'
+       % (size_text(3 * len(PAGE)).encode(), size_text(3 * len(env.cleaned())).encode()))
     env.write('p.htm')
-    st, _, err = env.run('--move-to', env.path('nowhere'), 'p.htm')
-    eq((st, err), (0, 'webtrim: p.htm: The chosen folder does not exist; '
-                      'the original goes to the trash.\n'))
+    eq(env.run('-q', '--move-to', nowhere, 'p.htm')[::2], (0, ''))
+    # ~ after '=' is the home folder, as the shell would have made it.
+    os.makedirs(env.path('home/orig'))
     env.write('p.htm')
-    eq(env.run('-q', '--move-to', env.path('nowhere'), 'p.htm')[::2], (0, ''))
+    eq(env.run('--move-to=~/orig', 'p.htm')[::2], (0, ''))
+    eq(os.listdir(env.path('home/orig')), ['p.htm'])
+
+
+def size_text(n):
+    return '%d bytes' % n if n < 1000 else '%.1f kB' % (n / 1e3)
 
 
 @case
@@ -368,6 +387,224 @@ def debian_package_contents(env):
                             capture_output=True, text=True).stdout
     assert re.search(r'^Depends:.*libglib2\.0-0', fields, re.M), fields
     assert re.search(r'^Maintainer: .+<.+@.+>', fields, re.M), fields
+
+
+def corpus_pages(n):
+    """Up to n real pages (the shared corpus), else generated ones."""
+    corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')
+    names = sorted(f for f in os.listdir(corpus) if '.htm' in f)[:n] if os.path.isdir(corpus) else []
+    return [open(os.path.join(corpus, f), 'rb').read() for f in names] or \
+        [PAGE.replace(b'more', b'more ' * i) for i in range(n)]
+
+
+@case
+def reports_in_the_order_given_and_as_json(env):
+    """-v with many jobs: the same report, page by page in the list's order,
+    three times; --json: a line per page that parses and agrees with the
+    files, then a summary that agrees with the lines."""
+    pages = corpus_pages(30) + [PAGE.replace(b'<!-- note -->', b'')]
+    outs = []
+    for run in range(3):
+        for i, data in enumerate(pages):
+            env.write('r%d/%02d.htm' % (run, i), data)
+        st, out, err = env.run('-v', '-j', '4', *['r%d/%02d.htm' % (run, i) for i in range(len(pages))])
+        eq(st, 0, err)
+        outs.append(out.replace(b'r%d/' % run, b''))
+    eq(outs[1], outs[0])
+    eq(outs[2], outs[0])
+    names = re.findall(rb'^(\d\d)\.htm: ', outs[0], re.M)
+    eq(names, [b'%02d' % i for i in range(len(pages))])
+    assert re.search(rb'^%d pages: \d+ cleaned, .* \xe2\x86\x92 .*; \d+ already clean; 0 failed$'
+                     % len(pages), outs[0], re.M), outs[0][-300:]
+    for i, data in enumerate(pages):
+        env.write('j/%02d.htm' % i, data)
+    env.write('j/bad.htm', b'\xff\xfe<\0p\0>\0')
+    os.makedirs(env.path('orig'))
+    st, out, err = env.run('--json', '-j', '3', '--move-to', env.path('orig'), '-r', 'j')
+    eq(st, 1, err)
+    lines = [json.loads(l) for l in out.decode('utf-8', 'surrogateescape').splitlines()]
+    summary = lines.pop()
+    eq(len(lines), len(pages) + 1)
+    eq([l['path'] for l in lines], ['j/%02d.htm' % i for i in range(len(pages))] + ['j/bad.htm'])
+    kinds = None
+    for l, data in zip(lines, pages):
+        eq((l['version'], l['bytes_before']), (1, len(data)), l['path'])
+        now = env.read(l['path'])
+        if l['outcome'] == 'already-clean':
+            eq((now, l['original']['place']), (data, 'stays'), l['path'])
+            continue
+        eq((l['outcome'], l['bytes_after'], l['error']), ('cleaned', len(now), None), l['path'])
+        eq(open(l['original']['path'], 'rb').read(), data, l['path'])
+        kinds = kinds or sorted(l['removed'])
+        eq(sorted(l['removed']), kinds)
+        st = l['stages']
+        eq(st['elements'] + st['main_part'] + st['attributes'], len(data) - len(now), l['path'])
+    eq((lines[-1]['outcome'], lines[-1]['error']['id']), ('refused', 'not-text'))
+    assert lines[-1]['error']['message'].startswith('stored as UTF-16'), lines[-1]
+    eq(summary['pages'], len(lines))
+    for key, outcome in [('cleaned', 'cleaned'), ('already_clean', 'already-clean'), ('refused', 'refused')]:
+        eq(summary[key], sum(l['outcome'] == outcome for l in lines), key)
+    eq(summary['bytes_after'], sum(l['bytes_after'] for l in lines if l['outcome'] == 'cleaned'))
+    assert 'scripts' in kinds and 'comments' in kinds, kinds
+
+
+@case
+def odd_names_are_quoted_and_json_keeps_their_bytes(env):
+    cases = [('a b.htm', "'a b.htm'"), ("it's.htm", '"it\'s.htm"'), ('a\nb.htm', "'a'$'\\n''b.htm'"),
+             ('\x1b[31m.htm', "$'\\033''[31m.htm'"), ('caf\xe9.htm', 'caf\xe9.htm')]
+    for name, shown in cases:
+        st, _, err = env.run(name)
+        eq((st, err), (1, 'webtrim: %s: Cannot open this file: No such file or directory\n' % shown), name)
+    raw = b'bad\xff.htm'
+    env.write(raw.decode('utf-8', 'surrogateescape'))
+    st, out, err = env.run('--json', os.fsdecode(raw))
+    eq(st, 0, err)
+    line = json.loads(out.splitlines()[0])
+    eq(os.fsencode(line['path']), raw)
+
+
+@case
+def a_list_with_nul_bytes_needs_dash_0(env):
+    env.write('a.htm')
+    env.write('b.htm')
+    env.write('list0', b'a.htm\0b.htm\0')
+    st, _, err = env.run('--files-from=list0')
+    eq((st, err.splitlines()[0]), (2, 'webtrim: list0: the list holds NUL bytes; read a list of names '
+                                      'that end in NUL with -0 (--null)'))
+    eq((env.read('a.htm'), env.read('b.htm')), (PAGE, PAGE))
+
+
+@case
+def two_names_of_one_file_are_cleaned_once_and_said(env):
+    env.write('a.htm')
+    os.link(env.path('a.htm'), env.path('b.htm'))
+    st, _, err = env.run('a.htm', 'b.htm')
+    eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; cleaned once\n'))
+    eq(env.read('a.htm'), env.cleaned())
+
+
+@case
+def a_write_error_on_standard_output_is_an_error(env):
+    env.write('p.htm')
+    with open('/dev/full', 'wb') as full:
+        r = subprocess.run([WEBTRIM, '-v', 'p.htm'], stdout=full, stderr=subprocess.PIPE,
+                           env=env.env, cwd=env.root)
+    eq((r.returncode, r.stderr), (1, b'webtrim: write error on standard output: No space left on device\n'))
+    env.write('q.htm')
+    with open('/dev/full', 'wb') as full:
+        r = subprocess.run([WEBTRIM, '-o', '-', 'q.htm'], stdout=full, stderr=subprocess.PIPE,
+                           env=env.env, cwd=env.root)
+    eq((r.returncode, r.stderr), (1, b'webtrim: standard output: Cannot write the cleaned page: '
+                                     b'No space left on device\n'))
+
+
+@case
+def output_never_destroys_what_it_names(env):
+    """-o onto descriptors, devices, FIFOs, links, new files and other users'
+    files: written as a shell's redirection would, never renamed over."""
+    env.write('p.htm')
+    os.chmod(env.path('p.htm'), 0o600)
+    clean = env.cleaned()
+    # A descriptor by its name: standard output, and /dev/fd/N of a pipe.
+    with open(env.path('out.txt'), 'wb') as f:
+        f.write(b'head:')
+        f.flush()
+        r = subprocess.run([WEBTRIM, '-o', '/dev/stdout', 'p.htm'], stdout=f, env=env.env, cwd=env.root)
+    eq((r.returncode, env.read('out.txt')), (0, b'head:' + clean))
+    rd, wr = os.pipe()
+    r = subprocess.run([WEBTRIM, '-o', '/dev/fd/%d' % wr, 'p.htm'], pass_fds=[wr], env=env.env, cwd=env.root)
+    os.close(wr)
+    eq((r.returncode, os.read(rd, 1 << 20)), (0, clean))
+    os.close(rd)
+    # A device node and a FIFO of the test's own: written to, never replaced.
+    dev = env.path('null')
+    os.mknod(dev, 0o666 | stat.S_IFCHR, os.makedev(1, 3))
+    eq(env.run('-o', dev, 'p.htm')[0], 0)
+    assert stat.S_ISCHR(os.lstat(dev).st_mode)
+    fifo = env.path('fifo')
+    os.mkfifo(fifo)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(open(fifo, 'rb').read()))
+    reader.start()
+    eq(env.run('-o', fifo, 'p.htm')[0], 0)
+    reader.join()
+    eq((got, stat.S_ISFIFO(os.lstat(fifo).st_mode)), ([clean], True))
+    # A new file: the page's mode less the umask; an existing one of the
+    # runner's keeps its mode; a link stays a link.
+    old = os.umask(0o022)
+    try:
+        eq(env.run('-o', 'new.htm', 'p.htm')[0], 0)
+        env.write('mine.htm', b'old')
+        os.chmod(env.path('mine.htm'), 0o640)
+        eq(env.run('-o', 'mine.htm', 'p.htm')[0], 0)
+    finally:
+        os.umask(old)
+    eq(oct(os.stat(env.path('new.htm')).st_mode & 0o777), oct(0o600))
+    eq((env.read('mine.htm'), oct(os.stat(env.path('mine.htm')).st_mode & 0o777)), (clean, oct(0o640)))
+    os.symlink('mine.htm', env.path('link.htm'))
+    eq(env.run('-o', 'link.htm', 'p.htm')[0], 0)
+    assert os.path.islink(env.path('link.htm'))
+    # Another user's file and a file with two names: written in place.
+    env.write('theirs.htm', b'old')
+    os.chown(env.path('theirs.htm'), 65534, 65534)
+    env.write('twice.htm', b'old')
+    os.link(env.path('twice.htm'), env.path('twice2.htm'))
+    for name in ['theirs.htm', 'twice.htm']:
+        ino = os.stat(env.path(name)).st_ino
+        eq(env.run('-o', name, 'p.htm')[0], 0, name)
+        eq((env.read(name), os.stat(env.path(name)).st_ino), (clean, ino), name)
+    eq(os.stat(env.path('theirs.htm')).st_uid, 65534)
+    eq(env.read('twice2.htm'), clean)
+    eq(env.read('p.htm'), PAGE)
+
+
+@case
+def completion_works_in_a_real_bash(env):
+    """Tab in an interactive bash on a terminal, with the script loaded:
+    bash splits --opt=value at the '=', and without '=' among its word
+    breaks it does not."""
+    script = os.path.abspath(os.path.join(SOURCE, 'completion/webtrim.bash'))
+    env.write('page.htm')
+    os.makedirs(env.path('sub'))
+    for breaks, line, want in [
+            ('', 'webtrim --remove=sc', 'webtrim --remove=scripts'),
+            ('', 'webtrim --keep=scripts,st', 'webtrim --keep=scripts,styles'),
+            ('', 'webtrim --move-to=su', 'webtrim --move-to=sub/'),
+            ('', 'webtrim --remove sty', 'webtrim --remove styles'),
+            ('', 'webtrim --js', 'webtrim --json '),
+            ('', 'webtrim pa', 'webtrim page.htm '),
+            ('COMP_WORDBREAKS=${COMP_WORDBREAKS//=}; ', 'webtrim --remove=sc', 'webtrim --remove=scripts'),
+            ('COMP_WORDBREAKS=${COMP_WORDBREAKS//=}; ', 'webtrim --move-to=su', 'webtrim --move-to=sub/')]:
+        eq(bash_completes(script, breaks, line, env.root), want, (breaks, line))
+
+
+def bash_completes(script, setup, line, cwd):
+    """What an interactive bash shows after `line` and a Tab."""
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        os.execve('/bin/bash', ['bash', '--norc', '--noprofile', '-i'],
+                  {'PATH': os.environ['PATH'], 'TERM': 'dumb', 'PS1': '$ ', 'HOME': cwd})
+
+    def read_until(pattern, limit=5.0):
+        out, end = b'', time.time() + limit
+        while time.time() < end and not re.search(pattern, out):
+            if select.select([fd], [], [], 0.05)[0]:
+                try:
+                    out += os.read(fd, 4096)
+                except OSError:
+                    break
+        return out
+    read_until(rb'\$ $')
+    os.write(fd, b'bind "set bell-style none"; %s source %s; echo ready\n' % (setup.encode(), script.encode()))
+    read_until(rb'ready\r\n\$ $')
+    os.write(fd, line.encode() + b'\t')
+    shown = read_until(rb'(?!)', 1.0).decode(errors='replace')
+    os.write(fd, b'\x15exit\n')
+    read_until(rb'(?!)', 0.3)
+    os.close(fd)
+    os.waitpid(pid, 0)
+    return shown.split('\r\n')[-1]
 
 
 def main():

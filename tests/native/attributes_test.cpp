@@ -1,6 +1,7 @@
 // The attribute pass over small pages, long tags, random bytes and the corpus.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include "app/options.h"
 #include "clean/passes.h"
 #include "tests/native/support.h"
 

@@ -5,6 +5,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
+#include "app/options.h"
 #include "clean/clean.h"
 #include "tests/native/support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include "app/dispose.h"
 #include "app/options.h"
-#include "app/report.h"
+#include "app/messages.h"
 #include "tests/native/support.h"
 
 struct DisposeFixture : ::testing::Test {
@@ -33,7 +33,7 @@ struct DisposeFixture : ::testing::Test {
         std::string page = dir.File(name);
         std::string content = "original " + name;
         WriteFile(page, content);
-        DisposeOriginal(page.c_str(), (CleanOptions & kOptRecycleBin) != 0, TargetFolder, &out);
+        DisposeForTest(page, CleanOptions, TargetFolder, &out);
         return content;
     }
     std::string OnlyWarning()
@@ -94,7 +94,7 @@ TEST_F(DisposeFixture, MissingOrEmptyFolderGoesToTheTrash)
         ClearMessages();
         SetTarget(folder);
         std::string a = Dispose("gone.htm");
-        EXPECT_EQ(OnlyWarning(), "Choosed folder doesn't exist.");
+        EXPECT_EQ(OnlyWarning(), "The chosen folder does not exist; the original goes to the trash.");
         EXPECT_EQ(ReadFile(TrashFolder() + "/gone.htm"), a);
     }
 }
@@ -113,7 +113,7 @@ TEST_F(DisposeFixture, TheLastNamesOfTheSequence)
     EXPECT_EQ(ReadFile(target + "/~998_full.htm"), a);
 
     std::string b = Dispose("full.htm");
-    EXPECT_EQ(OnlyWarning(), "Cannot move the original file.");
+    EXPECT_EQ(OnlyWarning(), "Cannot move the original into the chosen folder; it goes to the trash.");
     EXPECT_EQ(out.kind, kDisposedToTrash);
     EXPECT_EQ(ReadFile(TrashFolder() + "/full.htm"), b);
 }
@@ -124,7 +124,7 @@ TEST_F(DisposeFixture, NameTooLongOnceItGetsItsPrefix)
     std::string name = std::string(251, 'n') + ".htm";
     WriteFile(target + "/" + name, "x");
     Dispose(name);
-    EXPECT_EQ(OnlyWarning(), "The filename is too long.");
+    EXPECT_EQ(OnlyWarning(), "The file name is too long for the chosen folder; the original goes to the trash.");
     EXPECT_EQ(ListFolder(target).size(), 1u);
     // The trash cannot take it either (its info file's name would be too
     // long), so it stays where it was and the run will say so.

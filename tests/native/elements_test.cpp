@@ -5,6 +5,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
+#include "app/options.h"
 #include "clean/passes.h"
 #include "tests/native/support.h"
 
@@ -253,10 +254,10 @@ TEST(ElementRun, CommandLineRunRemovesChosenElements)
 {
     TempDir dir;
     mkdir(dir.File("config").c_str(), 0700);
-    mkdir(dir.File("config/halvane").c_str(), 0700);
+    mkdir(dir.File("config/webtrim").c_str(), 0700);
     mkdir(dir.File("old").c_str(), 0700);
     // Comments and scripts only, originals into a folder.
-    WriteFile(dir.File("config/halvane/webtrim.ini"),
+    WriteFile(dir.File("config/webtrim/webtrim.ini"),
               "[Webtrim]\nw0=0x00000003\nw1=" + dir.File("old") + "\n");
     std::string page = "<html><body><!-- c -->\r\n<script>x</script>\r\n<p>t</p></body></html>";
     WriteFile(dir.File("page.htm"), page);

@@ -21,3 +21,18 @@ int open(const char *path, int flags, ...)
 }
 
 int open64(const char *path, int flags, ...) __attribute__((alias("open")));
+
+int openat(int dir, const char *path, int flags, ...)
+{
+    va_list ap;
+    va_start(ap, flags);
+    mode_t mode = (flags & (O_CREAT | __O_TMPFILE)) ? va_arg(ap, mode_t) : 0;
+    va_end(ap);
+    if ((flags & O_TMPFILE) == O_TMPFILE) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
+    return (int)syscall(SYS_openat, dir, path, flags, mode);
+}
+
+int openat64(int dir, const char *path, int flags, ...) __attribute__((alias("openat")));

@@ -9,18 +9,19 @@
 #include <unistd.h>
 #include <string>
 #include "app/options.h"
-#include "app/report.h"
+#include "app/messages.h"
 #include "app/run.h"
-#include "platform/fs.h"
+#include "platform/folder.h"
+#include "platform/place.h"
 #include "tests/native/support.h"
 
 static const char kPage[] = "<html><body>hello</body></html>";
 
 // The texts as the user sees them.
 static const std::string kNotPermissible =
-    "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable";
+    "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable.";
 static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file", kMessageError};
-static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create temporary file",
+static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create a temporary file",
                                                                kMessageError};
 
 struct RunFixture : ::testing::Test {
@@ -71,13 +72,72 @@ TEST_F(RunFixture, CompletedRunLeavesCleanedPageAndTrashedOriginal)
     EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
 }
 
-TEST_F(RunFixture, EmptyPageIsStillDisposedAndWritten)
+// A page that cleaning leaves byte for byte as it is stays: the same file,
+// nothing in the trash, however often it is cleaned.
+TEST_F(RunFixture, AlreadyCleanPagesAreLeftAlone)
 {
-    WriteFile(page, "");
+    const std::string bom = "\xEF\xBB\xBF<p>t</p>";
+    for (const std::string &content : {std::string(), std::string("plain words"), std::string(kPage), bom}) {
+        WriteFile(page, content);
+        struct stat before, after;
+        ASSERT_EQ(stat(page.c_str(), &before), 0);
+        for (int run = 0; run < 2; run++) {
+            PageResult r;
+            EXPECT_TRUE(CleaningRun(&r));
+            EXPECT_EQ(r.outcome, kPageAlreadyClean) << content;
+            EXPECT_EQ(r.original, kOriginalStays);
+        }
+        ASSERT_EQ(stat(page.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino) << content;
+        EXPECT_EQ(ReadFile(page), content);
+        EXPECT_TRUE(ListFolder(TrashFolder()).empty()) << content;
+        EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
+    }
+}
+
+// Pages that are no 8-bit text are refused as they are: nothing written,
+// nothing moved, one message that says what they are.
+TEST_F(RunFixture, PagesThatAreNoTextAreRefused)
+{
+    const std::string utf16 =
+        "stored as UTF-16 (or UTF-32); only pages in ASCII, UTF-8 or a single-byte code page can be cleaned";
+    const std::string le = std::string("<\0p\0>\0x\0<\0/\0p\0>\0", 16);
+    const struct {
+        std::string content, said;
+    } cases[] = {
+        {"\xFF\xFE" + le, utf16},
+        {"\xFE\xFF" + std::string("\0<\0p\0>", 6), utf16},
+        {std::string("\xFF\xFE\0\0<\0\0\0", 8), utf16},
+        {std::string("\0\0\xFE\xFF\0\0\0<", 8), utf16},
+        {le, utf16},                                        // no mark: a zero at every odd place
+        {std::string("\0<\0p\0>\0x", 8), utf16},          // or at every even one
+        {"%PDF-1.7 <html><!-- c -->", "not a web page (PDF document)"},
+        {"PK\x03\x04<html>", "not a web page (ZIP archive)"},
+        {"\x89PNG\r\n<html>", "not a web page (PNG picture)"},
+        {"GIF89a<html>", "not a web page (GIF picture)"},
+        {"\xFF\xD8\xFF<html>", "not a web page (JPEG picture)"},
+        {"MZ<html>", "not a web page (Windows program)"},
+        {"\x7F" "ELF<html>", "not a web page (ELF program)"},
+        {"\xD0\xCF\x11\xE0<html>", "not a web page (Office document)"},
+        {"\x1F\x8B<html>", "not a web page (gzip archive)"},
+    };
+    for (const auto &c : cases) {
+        ClearMessages();
+        WriteFile(page, c.content);
+        PageResult r;
+        EXPECT_FALSE(CleaningRun(&r)) << c.said;
+        EXPECT_EQ(r.outcome, kPageRefused) << c.said;
+        ASSERT_EQ(Messages.size(), 1u) << c.said;
+        char line[512];
+        FormatMessageLine(Messages[0].first.c_str(), nullptr, 0, line, sizeof line);
+        EXPECT_EQ(std::string(line), c.said);
+        EXPECT_EQ(ReadFile(page), c.content);
+        EXPECT_TRUE(ListFolder(TrashFolder()).empty());
+    }
+    // One zero byte among text is a page like any other.
+    WriteFile(page, std::string("<p>a\0b<!-- c --></p>", 20));
     EXPECT_TRUE(CleaningRun());
-    EXPECT_TRUE(Exists(page));
-    EXPECT_EQ(ReadFile(page), "");
-    EXPECT_TRUE(Exists(TrashFolder() + "/page.htm"));
+    EXPECT_EQ(ReadFile(page), std::string("<p>a\0b</p>", 10));
 }
 
 TEST_F(RunFixture, PagesThatCannotBeOpened)
@@ -190,32 +250,35 @@ TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
         GTEST_SKIP() << "no /dev/shm";
     TempDir shm("/dev/shm");
     std::string shmPage = shm.File("page.htm");
-    WriteFile(shmPage, kPage);
+    WriteFile(shmPage, kPage + std::string("<!-- c -->"));
     Use(shmPage);
     EXPECT_FALSE(CleaningRun());
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
                             {"Cannot remove the original file.\nThe page was not changed.",
                              kMessageError}}));
-    EXPECT_EQ(ReadFile(shmPage), kPage);
+    EXPECT_EQ(ReadFile(shmPage), kPage + std::string("<!-- c -->"));
     EXPECT_EQ(ListFolder(shm.path), std::vector<std::string>{"page.htm"});
 }
 
-TEST(NewPage, NeverReplacesAFileThatAppearedAtThePath)
+TEST(NewFile, NeverReplacesAFileThatAppearedAtThePath)
 {
     TempDir dir;
-    std::string path = dir.File("p.htm");
-    NewPage np;
-    ASSERT_TRUE(CreateNewPage(path.c_str(), &np));
+    HeldFolder folder;
+    ASSERT_TRUE(OpenHeldFolder(dir.path.c_str(), &folder));
+    NewFile nf;
+    ASSERT_TRUE(CreateNewFile(&folder, &nf));
     ByteStream out;
-    StreamAttach(&out, np.file);
+    StreamAttach(&out, nf.file);
     StreamWriteText(&out, "cleaned");
     ASSERT_TRUE(StreamFlush(&out));
-    ASSERT_TRUE(FinishNewPage(&np));
-    WriteFile(path, "someone else's");
+    ASSERT_TRUE(FinishNewFile(&nf));
+    WriteFile(dir.File("p.htm"), "someone else's");
+    EXPECT_EQ(PlaceNewFile(&nf, "p.htm"), EEXIST);
     char savedAs[PATH_MAX + 32];
-    EXPECT_FALSE(PlaceNewPage(&np, path.c_str(), savedAs, sizeof savedAs));
-    DiscardNewPage(&np);
-    EXPECT_EQ(ReadFile(path), "someone else's");
+    EXPECT_TRUE(KeepNewFile(&nf, savedAs, sizeof savedAs));
+    DiscardNewFile(&nf);
+    CloseHeldFolder(&folder);
+    EXPECT_EQ(ReadFile(dir.File("p.htm")), "someone else's");
     ASSERT_NE(savedAs[0], 0);
     EXPECT_EQ(ReadFile(savedAs), "cleaned");
 }

@@ -103,13 +103,15 @@ TEST_F(SafetyTest, ParallelRunsIntoOneFolderLoseNoOriginal)
 }
 
 // A run held by strace at a system call while something else happens.
-enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal };
-enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed };
+enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal, kSwapFolder, kNothing };
+enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed, kSwappedFolderSpared };
+enum Target { kTrash, kFolder, kFolderElsewhere };    // the last on another file system
 struct Race {
     const char *name;
     std::vector<const char *> inject;
     long heldAt;
-    bool folderMode, noTmpfile;
+    Target target;
+    bool noTmpfile;
     Meanwhile act;
     int sig, status;
     Outcome outcome;
@@ -117,33 +119,56 @@ struct Race {
 };
 static const char kChanged[] = "The page changed while it was being cleaned. The page was not changed.";
 static const Race kRaces[] = {
-    {"a second run takes the free name", {"renameat2:" HELD}, SYS_renameat2, true, false,
+    {"a second run takes the free name", {"renameat2:" HELD}, SYS_renameat2, kFolder, false,
      kSecondRun, 0, 0, kBothInFolder, ""},
     {"the same where the file system refuses RENAME_NOREPLACE",
-     {"renameat2:error=EINVAL", "rename:" HELD}, SYS_rename, true, false, kSecondRun, 0, 0,
+     {"renameat2:error=EINVAL", "renameat:" HELD}, SYS_renameat, kFolder, false, kSecondRun, 0, 0,
      kBothInFolder, ""},
-    {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, false, false, kReplace, 0, 1, kUntouched, kChanged},
-    {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, false, false, kAppend, 0, 1, kUntouched, kChanged},
-    {"path taken, original in the trash", {"linkat:" HELD}, SYS_linkat, false, false, kTakePath, 0, 1,
-     kSavedBeside, "The original is in the trash."},
-    {"path taken, original in the folder", {"linkat:" HELD}, SYS_linkat, true, false, kTakePath, 0, 1,
-     kSavedBeside, "The original was moved to:"},
-    {"SIGTERM held while the original goes", {"rename:" HELD}, SYS_rename, false, false, kSignal,
+    {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kReplace, 0, 1, kUntouched, kChanged},
+    {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kAppend, 0, 1, kUntouched, kChanged},
+    // The cleaned page takes the path with the run's last renameat2 (the
+    // trash moves the original with rename; the folder with a renameat2).
+    {"path taken, original in the trash", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false,
+     kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
+    {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder, false,
+     kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
+    {"SIGTERM held while the original goes", {"rename:" HELD}, SYS_rename, kTrash, false, kSignal,
      SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
-    {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGINT,
+    {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGINT,
      128 + SIGINT, kUntouched, ""},
-    {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGTERM,
+    {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGTERM,
      128 + SIGTERM, kUntouched, ""},
-    {"SIGHUP, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, false, true, kSignal, SIGHUP,
+    {"SIGHUP, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGHUP,
      128 + SIGHUP, kUntouched, ""},
+    // The page's folder swapped for a link to a root-only folder while the
+    // run is between its look and its move: the run works on in the folder
+    // it holds; root's own page is never touched.
+    {"folder swapped for a link, to a folder", {"fdatasync:" HELD}, SYS_fdatasync, kFolder, false,
+     kSwapFolder, 0, 0, kSwappedFolderSpared, ""},
+    // The cleaned page cannot take the path (an error, not a name taken):
+    // the original comes back from the folder it went to.
+    {"cleaned page not placed, original brought back", {"renameat2:error=EIO:when=2"}, 0, kFolder,
+     false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+    // Another file system: held when the copy is whole and synced; the page
+    // changes before the original would go, so nothing goes.
+    {"page appended to while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
+     false, kAppend, 0, 1, kUntouched, kChanged},
+    {"page replaced while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
+     false, kReplace, 0, 1, kUntouched, kChanged},
 };
 
 TEST_F(SafetyTest, RacesHeldByStrace)
 {
+    TempDir elsewhere("/dev/shm");
+    const std::string rootOnly = d.dir.File("root-only");
     for (const Race &race : kRaces) {
         SCOPED_TRACE(race.name);
         Reset();
-        d.SetTarget(race.folderMode ? d.Make("old", 0777) : "");
+        system(("rm -rf '" + folder + ".old' '" + rootOnly + "' '" + elsewhere.path + "/old'").c_str());
+        old = race.target == kFolderElsewhere ? elsewhere.File("old") : d.dir.File("old");
+        if (race.target == kFolderElsewhere)
+            mkdir(old.c_str(), 0777);
+        d.SetTarget(race.target == kFolder ? d.Make("old", 0777) : race.target == kFolderElsewhere ? old : "");
         std::vector<std::string> env = d.env;
         if (race.noTmpfile)
             env.push_back(kNoTmpfile);
@@ -151,12 +176,22 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         for (const char *inject : race.inject)
             traced.strace.insert(traced.strace.end(), {"-e", std::string("inject=") + inject});
         Traced run;
+        if (race.heldAt == 0) {
+            // Nothing to hold: the injection alone makes the race.
+            ChildResult r = RunWebtrim({page}, env, traced);
+            EXPECT_EQ(r.status, race.status) << r.err;
+            EXPECT_EQ(r.err, "webtrim: " + page + ": " + race.err + "\n");
+            EXPECT_TRUE(ReadFile(page) == original);
+            EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"}) << "leftovers";
+            EXPECT_TRUE(ListFolder(old).empty()) << "the original stayed in the folder";
+            continue;
+        }
         if (!run.Start({page}, env, traced))
             GTEST_SKIP() << "no strace";
         bool held = run.HeldAt(race.heldAt);
         std::string now = original;     // what the path holds after the other program
         if (held && race.act == kSecondRun) {
-            WriteFile(d.Make("second", 0777) + "/page.htm", "second");
+            WriteFile(d.Make("second", 0777) + "/page.htm", "second<!-- c -->");
             EXPECT_EQ(RunWebtrim({d.dir.File("second/page.htm")}, d.env).status, 0);
         } else if (held && race.act == kReplace) {
             WriteFile(folder + "/new", now = "replacement");
@@ -168,21 +203,31 @@ TEST_F(SafetyTest, RacesHeldByStrace)
             now += "more";
         } else if (held && race.act == kTakePath) {
             WriteFile(page, now = "someone else's");
-        } else if (held) {
-            EXPECT_EQ(ListFolder(folder).size(), race.noTmpfile ? 2u : 1u) << "named temporary";
+        } else if (held && race.act == kSwapFolder) {
+            mkdir(rootOnly.c_str(), 0700);
+            WriteFile(rootOnly + "/page.htm", "root's own<!-- c -->");
+            ASSERT_EQ(rename(folder.c_str(), (folder + ".old").c_str()), 0);
+            ASSERT_EQ(symlink(rootOnly.c_str(), folder.c_str()), 0);
+            GiveTo(folder, true);
+        } else if (held && race.act == kSignal) {
+            // Once whole, the cleaned page has a hidden name beside the
+            // page; before that, only where there are no anonymous files.
+            bool named = race.noTmpfile || race.heldAt != SYS_fdatasync;
+            EXPECT_EQ(ListFolder(folder).size(), named ? 2u : 1u) << "named temporary";
             kill(run.pid, race.sig);
         }
         ChildResult r = run.Finish();
         ASSERT_TRUE(held) << r.err;
         EXPECT_EQ(r.status, race.status) << r.err;
-        std::string original_is = race.folderMode ? old + "/page.htm" : d.Trash() + "/page.htm";
+        bool toFolder = race.target != kTrash;
+        std::string original_is = toFolder ? old + "/page.htm" : d.Trash() + "/page.htm";
         const std::string said = "webtrim: " + page + ": ";
         if (race.outcome == kSavedBeside) {
             const std::string head =
                 said + "Cannot replace the original file: File exists. The cleaned page was saved as: ";
             size_t end = r.err.find(' ', head.size());
             std::string saved = r.err.substr(head.size(), end - head.size());
-            std::string where = race.err + std::string(race.folderMode ? " " + original_is : "");
+            std::string where = race.err + std::string(toFolder ? " " + original_is : "");
             EXPECT_EQ(r.err, head + saved + " " + where + "\n");
             EXPECT_TRUE(ReadFile(saved) == cleaned);
         } else {
@@ -190,11 +235,20 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         }
         if (race.outcome == kBothInFolder) {
             EXPECT_EQ(ListFolder(old), (std::vector<std::string>{"page.htm", "~1_page.htm"}));
-            EXPECT_TRUE(Contents(old) == (std::vector<std::string>{original, "second"}));
+            EXPECT_TRUE(Contents(old) == (std::vector<std::string>{original, "second<!-- c -->"}));
         } else if (race.outcome == kUntouched) {
             EXPECT_TRUE(ReadFile(page) == now);
             EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"}) << "leftovers";
             EXPECT_TRUE(ListFolder(d.Trash()).empty());
+            if (toFolder) {
+                EXPECT_TRUE(ListFolder(old).empty()) << "a copy left in the folder";
+            }
+        } else if (race.outcome == kSwappedFolderSpared) {
+            EXPECT_EQ(ReadFile(rootOnly + "/page.htm"), "root's own<!-- c -->");
+            EXPECT_EQ(ListFolder(rootOnly), std::vector<std::string>{"page.htm"});
+            EXPECT_TRUE(ReadFile(folder + ".old/page.htm") == cleaned);
+            EXPECT_TRUE(ReadFile(original_is) == original);
+            remove(folder.c_str());
         } else {
             EXPECT_TRUE(ReadFile(page) == (race.outcome == kSavedBeside ? "someone else's" : cleaned));
             EXPECT_TRUE(ReadFile(original_is) == original);
@@ -211,6 +265,78 @@ TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
     std::string log = ReadFile(logDir.File("log"));
     size_t synced = log.find("fdatasync("), placed = log.find("linkat("), folderSynced = log.rfind("fsync(");
     EXPECT_TRUE(synced < placed && placed < folderSynced && folderSynced != std::string::npos) << log;
+}
+
+// Where the cleaned page cannot be given exactly the page's access (its
+// ACL, its mode, or without the ACL its folder would give it), the run
+// stops and the original stays as it is.
+// -r holds every folder it listed: a folder below swapped for a link to a
+// root-only folder after the list was made is not followed; the pages of
+// the folder it held are cleaned where they are.
+TEST_F(SafetyTest, WalkNeverFollowsAFolderSwappedAfterTheList)
+{
+    const std::string site = d.Make("site", 0777), rootOnly = d.dir.File("root-only");
+    WriteFile(site + "/a.htm", original);
+    d.Make("site/sub", 0777);
+    WriteFile(site + "/sub/b.htm", original);
+    mkdir(rootOnly.c_str(), 0700);
+    WriteFile(rootOnly + "/b.htm", "root's own<!-- c -->");
+    d.SetTarget(d.Make("old", 0777));
+    ChildOptions traced;
+    traced.strace = {"-e", "inject=fdatasync:" HELD ":when=1"};
+    Traced run;
+    if (!run.Start({"-j", "1", "-r", site}, d.env, traced))
+        GTEST_SKIP() << "no strace";
+    bool held = run.HeldAt(SYS_fdatasync);      // cleaning a.htm; the list is made
+    if (held) {
+        ASSERT_EQ(rename((site + "/sub").c_str(), (site + "/sub.old").c_str()), 0);
+        ASSERT_EQ(symlink(rootOnly.c_str(), (site + "/sub").c_str()), 0);
+        GiveTo(site + "/sub", true);
+    }
+    ChildResult r = run.Finish();
+    ASSERT_TRUE(held) << r.err;
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFile(rootOnly + "/b.htm"), "root's own<!-- c -->");
+    EXPECT_EQ(ListFolder(rootOnly), std::vector<std::string>{"b.htm"});
+    EXPECT_TRUE(ReadFile(site + "/a.htm") == cleaned);
+    EXPECT_TRUE(ReadFile(site + "/sub.old/b.htm") == cleaned);
+    EXPECT_EQ(ListFolder(old), (std::vector<std::string>{"a.htm", "b.htm"}));
+}
+
+TEST_F(SafetyTest, AccessThatCannotBeKeptKeepsTheOriginal)
+{
+    if (system("setfacl --version >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no setfacl";
+    const struct {
+        const char *name, *setfacl, *inject, *reason;
+    } cases[] = {
+        {"the page's ACL", "-m u:nobody:r PAGE", "fsetxattr:error=EOPNOTSUPP", "Operation not supported"},
+        {"the mode", "", "fchmod:error=EPERM", "Operation not permitted"},
+        {"the folder's default ACL", "-d -m u:nobody:rwx FOLDER", "fremovexattr:error=EPERM",
+         "Operation not permitted"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        std::string acl = c.setfacl;
+        for (const char *word : {"PAGE", "FOLDER"}) {
+            size_t at = acl.find(word);
+            if (at != std::string::npos)
+                acl.replace(at, strlen(word), "'" + (word[0] == 'P' ? page : folder) + "'");
+        }
+        if (!acl.empty() && system(("setfacl " + acl).c_str()) != 0)
+            GTEST_SKIP() << "this file system takes no ACL";
+        std::string before = Attributes(page);
+        ChildOptions traced;
+        traced.strace = {"-e", std::string("inject=") + c.inject};
+        ChildResult r = RunWebtrim({page}, d.env, traced);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "webtrim: " + page + ": Cannot write the cleaned page: " + c.reason + "\n");
+        EXPECT_TRUE(ReadFile(page) == original);
+        EXPECT_EQ(Attributes(page), before);
+        EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"});
+        EXPECT_TRUE(ListFolder(d.Trash()).empty());
+    }
 }
 
 TEST_F(SafetyTest, CleanedPageKeepsOwnerModeAclAndAttributes)

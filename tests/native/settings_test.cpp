@@ -16,6 +16,28 @@
 #include "app/settings.h"
 #include "tests/native/support.h"
 
+// The settings as the command line loads and saves them: into and from the
+// tests' word and folder, and the line it writes when the store says why.
+static void LoadSettings()
+{
+    Settings s;
+    char problem[8192];
+    if (!LoadSettings(&s, true, problem, sizeof problem))
+        fprintf(stderr, "webtrim: %s; using the default settings\n", problem);
+    CleanOptions = s.word;
+    memcpy(TargetFolder, s.targetFolder, sizeof TargetFolder);
+}
+
+static void SaveSettings()
+{
+    Settings s;
+    s.word = CleanOptions;
+    memcpy(s.targetFolder, TargetFolder, sizeof s.targetFolder);
+    char problem[8192];
+    if (!SaveSettings(&s, problem, sizeof problem))
+        fprintf(stderr, "webtrim: %s\n", problem);
+}
+
 // What `proc` writes to standard error.
 static std::string StderrOf(void (*proc)())
 {
@@ -26,7 +48,7 @@ static std::string StderrOf(void (*proc)())
 
 struct SettingsFile : ::testing::Test {
     TempDir dir;
-    std::string folder = dir.File("halvane");
+    std::string folder = dir.File("webtrim");
     std::string file = folder + "/webtrim.ini";
     std::string savedHome;
 
@@ -181,10 +203,11 @@ TEST_F(SettingsFile, AnyFolderBytesSurviveSaveAndLoad)
 
 TEST_F(SettingsFile, SaveWithoutAKeyFileSavesNothing)
 {
-    SaveSettings();
+    const std::string none = "webtrim: " + file + ": settings not saved (no settings file)\n";
+    EXPECT_EQ(StderrOf(SaveSettings), none);
     EXPECT_FALSE(Exists(folder));
     mkdir(folder.c_str(), 0700);
-    SaveSettings();
+    EXPECT_EQ(StderrOf(SaveSettings), none);
     EXPECT_FALSE(Exists(file));
     Store("w0=1\n");
     EXPECT_EQ(StderrOf(SaveSettings), "webtrim: " + file + ": settings not saved (not a key file: "
@@ -203,8 +226,6 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
     WriteFile(target, "\xEF\xBB\xBF# mine\n[Other]\nName[de]=x\n[Webtrim]\n# where\nw0=typo\nw1=/old\n");
     chmod(target.c_str(), 0604);
     unsigned uid = geteuid(), gid = getegid();
-    NobodyIds(&uid, &gid);
-    ASSERT_EQ(chown(target.c_str(), uid, gid), 0);
     ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
     struct stat before, after;
     stat(target.c_str(), &before);
@@ -225,6 +246,70 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
     EXPECT_EQ(after.st_gid, gid);
     EXPECT_EQ(ListFolder(real), std::vector<std::string>{"webtrim.ini"});
     ExpectOnlyTheFile();
+}
+
+// Root with another user's settings (sudo -E): the folder, a file or a link
+// of that user's is not used, the defaults are (said once), and nothing is
+// saved through them.
+TEST_F(SettingsFile, AnotherUsersSettingsAreNotUsed)
+{
+    unsigned uid, gid;
+    if (geteuid() != 0 || !NobodyIds(&uid, &gid))
+        GTEST_SKIP() << "needs root and an unprivileged user";
+    const std::string secret = dir.File("secret.ini");
+    WriteFile(secret, "[Webtrim]\nw0=0x1\nw1=/root-only\n");
+    chmod(secret.c_str(), 0600);
+    enum Kind { kFolder, kFile, kLink };
+    for (Kind kind : {kFolder, kFile, kLink}) {
+        system(("rm -rf '" + folder + "'").c_str());
+        Store("[Webtrim]\nw0=0x2\nw1=/theirs\n");
+        if (kind == kFolder) {
+            ASSERT_EQ(chown(folder.c_str(), uid, gid), 0);
+        }
+        if (kind == kFile) {
+            ASSERT_EQ(chown(file.c_str(), uid, gid), 0);
+        }
+        if (kind == kLink) {
+            // Their link to root's own file: not followed, not written.
+            remove(file.c_str());
+            ASSERT_EQ(symlink(secret.c_str(), file.c_str()), 0);
+            ASSERT_EQ(lchown(file.c_str(), uid, gid), 0);
+        }
+        Scribble();
+        std::string said = StderrOf(LoadSettings);
+        EXPECT_EQ(CleanOptions, kDefaultOptions) << kind;
+        EXPECT_NE(said.find("not used ("), std::string::npos) << said;
+        EXPECT_NE(said.find("; using the default settings"), std::string::npos) << said;
+        CleanOptions = 0x77;
+        EXPECT_NE(StderrOf(SaveSettings).find("settings not saved"), std::string::npos) << kind;
+        EXPECT_EQ(ReadFile(secret), "[Webtrim]\nw0=0x1\nw1=/root-only\n");
+        if (kind != kLink) {
+            EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=0x2\nw1=/theirs\n");
+        }
+    }
+}
+
+// An older version's file is taken over once, by copy: the new file gets
+// its content and mode, the old one stays; a later change to the old one
+// no longer counts.
+TEST_F(SettingsFile, OlderVersionsFileIsCopiedOnce)
+{
+    const std::string old = dir.File("halvane"), oldFile = old + "/webtrim.ini";
+    mkdir(old.c_str(), 0700);
+    const std::string text = "# kept\n[Webtrim]\nw0=0x10000100\nw1=/srv/old\n";
+    WriteFile(oldFile, text);
+    chmod(oldFile.c_str(), 0640);
+    EXPECT_EQ(StderrOf(LoadSettings), "");
+    EXPECT_EQ(CleanOptions, 0x10000100u);
+    EXPECT_STREQ(TargetFolder, "/srv/old");
+    EXPECT_EQ(ReadFile(file), text);
+    struct stat st;
+    ASSERT_EQ(stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(ReadFile(oldFile), text);
+    WriteFile(oldFile, "[Webtrim]\nw0=0x1\nw1=\n");
+    LoadSettings();
+    EXPECT_EQ(CleanOptions, 0x10000100u);
 }
 
 // chmod 000 stops only an unprivileged user: as root, the load runs in a
@@ -277,18 +362,16 @@ TEST(SettingsCreation, FirstRunsNeverReplaceAFile)
 {
     if (system("strace -V >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "strace is missing";
-    const std::string rename = " -e inject=renameat2:error=EINVAL";
     const struct {
         std::string refused;
         const char *claim;
     } cases[] = {
         {"", "renameat2"},
-        {rename, "linkat"},
-        {rename + " -e inject=linkat:error=EPERM", nullptr},
+        {" -e inject=renameat2:error=EINVAL", nullptr},
     };
     for (const auto &c : cases) {
         TempDir dir;
-        const std::string folder = dir.File("halvane"), file = folder + "/webtrim.ini";
+        const std::string folder = dir.File("webtrim"), file = folder + "/webtrim.ini";
         auto run = [&](const std::string &inject) {
             return "XDG_CONFIG_HOME=" + dir.path + " strace -f -qq -o /dev/null" + c.refused + inject +
                    " " WEBTRIM_EXE " --settings >/dev/null 2>>" + dir.File("stderr") + " &";
@@ -296,12 +379,12 @@ TEST(SettingsCreation, FirstRunsNeverReplaceAFile)
         ASSERT_EQ(system(("for i in $(seq 20); do " + run("") + " done; wait").c_str()), 0);
         EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"});
         EXPECT_EQ(ReadFile(file), kDefaultsText);
-        EXPECT_EQ(ReadFile(dir.File("stderr")).find("not used"), std::string::npos);
+        EXPECT_EQ(ReadFile(dir.File("stderr")).find("not used"), std::string::npos) << ReadFile(dir.File("stderr"));
         if (!c.claim)
             continue;
         remove(file.c_str());
         const std::string held = run(std::string(" -e inject=") + c.claim + ":delay_enter=2000000") +
-                                 " for t in $(seq 1000); do [ -s " + folder + "/.webtrim.ini.* ] && break;"
+                                 " for t in $(seq 1000); do [ -s " + folder + "/.wt* ] && break;"
                                  " sleep 0.01; done; printf '[Webtrim]\\nw0=1\\n' >" + file + "; wait";
         ASSERT_EQ(system(held.c_str()), 0);
         EXPECT_EQ(ReadFile(file), "[Webtrim]\nw0=1\n");
@@ -317,9 +400,6 @@ TEST(SettingsDefault, KeepsSchemeTargetAndHighBits)
         {0x00000000, 0x000013BF},
         {0x0200ECFF, 0x020013BF},
     };
-    for (const auto &c : cases) {
-        CleanOptions = c[0];
-        ResetOptions();
-        EXPECT_EQ(CleanOptions, c[1]) << std::hex << c[0];
-    }
+    for (const auto &c : cases)
+        EXPECT_EQ(ResetWord(c[0]), c[1]) << std::hex << c[0];
 }

@@ -5,7 +5,7 @@
 #include <string.h>
 #include <algorithm>
 #include <string>
-#include "platform/fs.h"
+#include "platform/file.h"
 #include "clean/stream.h"
 #include "tests/native/support.h"
 

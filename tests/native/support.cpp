@@ -1,3 +1,4 @@
+#include "app/options.h"
 #include "tests/native/support.h"
 #include <ctype.h>
 #include <dirent.h>
@@ -14,25 +15,67 @@
 #include <unistd.h>
 #include <algorithm>
 #include <gtest/gtest.h>
-#include "app/report.h"
+#include "app/messages.h"
+#include "app/run.h"
 #include "clean/clean.h"
-#include "platform/fs.h"
+#include "platform/folder.h"
 
 std::vector<std::pair<std::string, unsigned>> Messages;
 std::vector<int> MessageErrors;
 int RunStartedCount;
+uint32_t CleanOptions = kDefaultOptions;
+char TargetFolder[kTargetFolderSize];
+char CurrentFile[kCurrentFileSize];
 
-// The test build's message sink: it records instead of printing.
-void ShowMessage(MessageKind kind, int id, const char *detail, int sysError)
+// The tests' message sink: it records instead of printing.
+static void RecordMessage(void *, MessageKind kind, int id, const char *detail, int sysError)
 {
-    std::string text = kind == kMessageError ? kErrorTexts[id] : kWarningTexts[id];
-    Messages.emplace_back(text + (detail ? detail : ""), kind);
+    Messages.emplace_back(std::string(MessageText(kind, id)) + (detail ? detail : ""), kind);
     MessageErrors.push_back(sysError);
 }
 
-void NotifyRunStarted()
+static void RecordStart(void *)
 {
     RunStartedCount++;
+}
+
+static const RunCallbacks kRecorder = {nullptr, RecordMessage, RecordStart, nullptr};
+
+static void OpenTarget(uint32_t word, const char *folder, DisposalTarget *target)
+{
+    OpenDisposalTarget((word & kOptRecycleBin) != 0, folder, target);
+}
+
+bool CleaningRun(PageResult *result)
+{
+    PageResult own;
+    PageResult *r = result ? result : &own;
+    DisposalTarget target;
+    OpenTarget(CleanOptions, TargetFolder, &target);
+    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder, true};
+    CleanPageInPlace(&job, r);
+    CloseDisposalTarget(&target);
+    return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
+}
+
+void DisposeForTest(const std::string &page, uint32_t word, const char *folder, DisposalOutcome *out)
+{
+    DisposalTarget target;
+    OpenTarget(word, folder, &target);
+    if (target.folderMissing)
+        RecordMessage(nullptr, kMessageWarning, kWarnFolderMissing, nullptr, 0);
+    HeldFolder pageFolder;
+    char name[kFolderPathSize];
+    PageIdentity id;
+    if (!OpenPageFolder(page.c_str(), &pageFolder, name, sizeof name) ||
+        LookAtEntry(&pageFolder, name, &id) != kEntryFile)
+        abort();
+    DisposeOriginal(&target, &pageFolder, name, &id, out);
+    for (int w = 0; w < kWarningCount; w++)
+        if (out->warnings & (1u << w))
+            RecordMessage(nullptr, kMessageWarning, w, nullptr, 0);
+    CloseHeldFolder(&pageFolder);
+    CloseDisposalTarget(&target);
 }
 
 void ClearMessages()
@@ -368,9 +411,14 @@ bool Traced::HeldAt(long nr)
         size_t paren = stat.rfind(')');
         if (paren == std::string::npos || stat.compare(paren, 4, ") Z ") == 0)
             return false;                   // gone without reaching it
+        // Held, not passing through: still there after 50 ms (a held call
+        // waits for Finish; any other returns within microseconds).
         std::string call = ReadFile(proc + "/syscall");
-        if (!call.empty() && isdigit((unsigned char)call[0]) && atol(call.c_str()) == nr)
-            return true;
+        if (!call.empty() && isdigit((unsigned char)call[0]) && atol(call.c_str()) == nr) {
+            usleep(50000);
+            if (ReadFile(proc + "/syscall") == call)
+                return true;
+        }
         usleep(1000);
     }
     return false;
@@ -399,7 +447,7 @@ SharedDir::SharedDir()
 {
     chmod(dir.path.c_str(), 0777);
     std::string home = dir.File("home");
-    for (const char *sub : {"", "/config", "/config/halvane", "/data"}) {
+    for (const char *sub : {"", "/config", "/config/webtrim", "/data"}) {
         mkdir((home + sub).c_str(), 0777);
         chmod((home + sub).c_str(), 0777);
     }
@@ -417,7 +465,7 @@ std::string SharedDir::Make(const std::string &name, mode_t mode)
 
 void SharedDir::SetTarget(const std::string &folder)
 {
-    std::string ini = dir.File("home/config/halvane/webtrim.ini");
+    std::string ini = dir.File("home/config/webtrim/webtrim.ini");
     std::string word = folder.empty() ? "0x100013BF" : "0x000013BF";
     WriteFile(ini, "[Webtrim]\nw0=" + word + "\nw1=" + folder + "\n");
     chmod(ini.c_str(), 0666);

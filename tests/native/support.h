@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 #include "clean/stream.h"
-#include "clean/switches.h"
+#include "app/options.h"
 
 // Messages raised in this process, in order: text and MessageKind, and
 // the system's error code that came with each.
@@ -15,6 +15,22 @@ extern std::vector<std::pair<std::string, unsigned>> Messages;
 extern std::vector<int> MessageErrors;
 extern int RunStartedCount;
 void ClearMessages();
+
+// A run in place as a front end starts it: the page CurrentFile under the
+// word CleanOptions and the folder TargetFolder (kept here, in the tests,
+// as the window keeps them), its messages and its start recorded above.
+// True when the page was cleaned or was clean already.
+enum { kCurrentFileSize = 4096 + 1 };
+extern uint32_t CleanOptions;
+extern char TargetFolder[kTargetFolderSize];
+extern char CurrentFile[kCurrentFileSize];
+struct PageResult;
+bool CleaningRun(PageResult *result = nullptr);
+
+// The disposal of the original `page` as a run does it, its warnings
+// recorded above.
+struct DisposalOutcome;
+void DisposeForTest(const std::string &page, uint32_t word, const char *folder, DisposalOutcome *out);
 
 // A stream over a fresh anonymous temporary file holding `content`,
 // positioned at its start. Free with CloseStream.

@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "app/options.h"
 #include "clean/clean.h"
 
 namespace {

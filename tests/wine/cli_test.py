@@ -7,12 +7,16 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 import unittest
 
 from winetest import Wine, read, scratch, winpath
 import winetest
 
-PAGE = b"<html><body>hello</body></html>"
+# A page with something to remove, and what a default clean leaves of it (a
+# page that cleaning leaves as it is is not touched at all).
+PAGE = b"<html><body>hello<!-- note --></body></html>"
+CLEANED = b"<html><body>hello</body></html>"
 HERE = os.path.dirname(os.path.abspath(__file__))
 LINUX_EXE = os.environ.get("WEBTRIM_LINUX_EXE", os.path.join(HERE, "../../build/linux/webtrim"))
 CORPUS = os.path.join(HERE, "../../../shared/corpus")
@@ -21,8 +25,8 @@ CORPUS = os.path.join(HERE, "../../../shared/corpus")
 def linux_clean(data, w0):
     """The page as the Linux program cleans it under the options word w0."""
     with tempfile.TemporaryDirectory() as home:
-        os.makedirs(os.path.join(home, "cfg", "halvane"))
-        with open(os.path.join(home, "cfg", "halvane", "webtrim.ini"), "w") as f:
+        os.makedirs(os.path.join(home, "cfg", "webtrim"))
+        with open(os.path.join(home, "cfg", "webtrim", "webtrim.ini"), "w") as f:
             f.write("[Webtrim]\nw0=0x%08X\nw1=\n" % w0)
         page = os.path.join(home, "page.htm")
         write(page, data)
@@ -34,6 +38,7 @@ def linux_clean(data, w0):
 NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
 CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
 CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
+CHANGED = "The page changed while it was being cleaned.\nThe page was not changed."
 # The shell asks before it deletes for good what the Recycle Bin refused;
 # the driver answers No.
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
@@ -66,7 +71,7 @@ class CommandLine(unittest.TestCase):
         return os.path.join(self.wine.trash, name)
 
     def assertCleanedToTrash(self, page):
-        self.assertEqual(read(page), PAGE)
+        self.assertEqual(read(page), CLEANED)
         trashed = self.trashed(os.path.basename(page))
         self.assertTrue(os.path.exists(trashed), "original not in the trash")
         self.assertEqual(read(trashed), PAGE)
@@ -101,6 +106,31 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
 
+    def test_page_that_cleaning_leaves_as_it_is_is_left_alone(self):
+        page = os.path.join(self.dir, "page.htm")
+        write(page, CLEANED)
+        before = os.stat(page)
+        for _ in range(2):
+            boxes, code = self.wine.clean(winpath(page))
+            self.assertEqual((boxes, code), ([], 0))
+        after = os.stat(page)
+        self.assertEqual((read(page), after.st_ino, after.st_mtime_ns),
+                         (CLEANED, before.st_ino, before.st_mtime_ns))
+        self.assertFalse(os.path.exists(self.wine.trash), "something reached the Recycle Bin")
+        self.assertEqual(os.listdir(self.dir), ["page.htm"])
+
+    def test_pages_that_are_no_text_are_refused(self):
+        page = os.path.join(self.dir, "page.htm")
+        for data, text in [
+                (b"\xff\xfe<\0p\0>\0", "The page is stored as UTF-16 (or UTF-32).\nOnly pages in ASCII, "
+                                       "UTF-8 or a single-byte code page can be cleaned."),
+                (b"%PDF-1.4 <html><!-- c -->", "This file is not a web page:\n(PDF document)")]:
+            write(page, data)
+            boxes, code = self.wine.clean(winpath(page))
+            self.assertEqual((boxes, code), ([("Webtrim", "error", text)], 1))
+            self.assertEqual(read(page), data)
+        self.assertFalse(os.path.exists(self.wine.trash))
+
     def test_folder_target_takes_the_first_free_name(self):
         target = os.path.join(self.dir, "old")
         os.makedirs(target)
@@ -112,7 +142,7 @@ class CommandLine(unittest.TestCase):
         write(page)
         boxes, code = self.wine.clean(winpath(page))
         self.assertEqual((boxes, code), ([], 0))
-        self.assertEqual(read(page), PAGE)
+        self.assertEqual(read(page), CLEANED)
         self.assertEqual(read(os.path.join(target, "~2_page.htm")), PAGE)
         self.assertEqual(read(os.path.join(target, "page.htm")), b"older")
 
@@ -221,7 +251,7 @@ class Disposal(unittest.TestCase):
         for i in range(12):
             os.makedirs(os.path.join(self.dir, "p%02d" % i))
             page = os.path.join(self.dir, "p%02d" % i, "page.htm")
-            write(page, b"<html><body>page %d</body></html>" % i)
+            write(page, b"<html><body>page %d<!-- c --></body></html>" % i)
             pages.append(page)
         originals = sorted(digest(p) for p in pages) + [digest(os.path.join(kept, "page.htm"))]
         with concurrent.futures.ThreadPoolExecutor(len(pages)) as pool:
@@ -279,7 +309,7 @@ class Disposal(unittest.TestCase):
                 self.assertEqual(after[2], before[2])
                 self.assertNotEqual(os.stat(page + ":Zone.Identifier").st_ino, stream_file)
                 self.assertEqual(os.stat(page).st_mode & 0o7, mode & 0o7, "others' access changed")
-                self.assertEqual(read(page), PAGE)
+                self.assertEqual(read(page), CLEANED)
                 self.assertEqual(sorted(os.listdir(folder)),
                                  sorted(["page.htm", "page.htm:Zone.Identifier"] +
                                         (["kept"] if where == "same volume" else [])))
@@ -293,6 +323,40 @@ class Disposal(unittest.TestCase):
                     os.chmod(os.path.join(kept, name), 0o644)
                     os.remove(os.path.join(kept, name))
 
+    def test_page_changed_while_copied_to_another_volume_stays(self):
+        """Held when the copy on the other volume is whole: the page is
+        written to, then replaced; each time the copy goes, the page stays as
+        the other program left it, and nothing reaches the Recycle Bin."""
+        other, other_win = self.other_volume()
+        self.to_folder(other_win)
+        page = os.path.join(self.dir, "page.htm")
+        flag = os.path.join(self.dir, "copied.flag")
+        for change in ("append", "replace"):
+            write(page)
+            env = dict(self.wine.env, WEBTRIM_HOLD_COPIED=winpath(flag))
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                run = pool.submit(self.wine.drive, '"%s" %s' % (winpath(winetest.EXE), winpath(page)),
+                                  env=env)
+                for _ in range(6000):
+                    if os.path.exists(flag) or run.done():
+                        break
+                    time.sleep(0.01)
+                self.assertTrue(os.path.exists(flag), "the move never held")
+                now = PAGE + b"more" if change == "append" else b"<p>replaced</p>"
+                if change == "append":
+                    with open(page, "ab") as f:
+                        f.write(b"more")
+                else:
+                    write(page + ".new", now)
+                    os.replace(page + ".new", page)
+                os.remove(flag)
+                boxes, code = run.result()
+            self.assertEqual((boxes, code), ([("Webtrim", "error", CHANGED)], 1), change)
+            self.assertEqual(read(page), now, change)
+            self.assertEqual(os.listdir(other), [], change)
+            self.assertEqual(sorted(os.listdir(self.dir)), ["page.htm"], change)
+            self.assertFalse(os.path.exists(self.wine.trash), change)
+
     def test_original_that_cannot_leave_another_volume_leaves_no_copy(self):
         other, other_win = self.other_volume()
         self.to_folder(other_win)
@@ -305,7 +369,9 @@ class Disposal(unittest.TestCase):
             self.skipTest("chattr +i is not available here")
         self.addCleanup(subprocess.run, ["chattr", "-i", page])
         boxes, code = self.wine.clean(winpath(page))
-        self.assertEqual((boxes, code), ([CANNOT_MOVE, DELETE_FOR_GOOD, CANNOT_REMOVE], 1))
+        # The run's own messages come after it has returned: the shell's
+        # question, asked during the run, comes first.
+        self.assertEqual((boxes, code), ([DELETE_FOR_GOOD, CANNOT_MOVE, CANNOT_REMOVE], 1))
         self.assertEqual(read(page), original)
         self.assertEqual(os.listdir(self.dir), ["page.htm"])
         self.assertEqual(os.listdir(other), [])

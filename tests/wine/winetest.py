@@ -91,10 +91,11 @@ class Wine:
             return subprocess.CompletedProcess(r.args, r.returncode,
                                                out.read().decode("latin-1"), "")
 
-    def drive(self, cmdline, press=None, timeout_ms=60000):
-        """Runs a raw Windows command line under the driver; gives back the
+    def drive(self, cmdline, press=None, timeout_ms=60000, env=None):
+        """Runs a raw Windows command line under the driver (with `env`
+        instead of the prefix's environment, when given); gives back the
         list of message boxes (caption, icon, text) and the exit code."""
-        env = dict(self.env)
+        env = dict(env or self.env)
         env["WT_CMDLINE"] = cmdline
         env["WT_TIMEOUT"] = str(timeout_ms)
         if press is not None:

@@ -1,6 +1,6 @@
 // The Linux program's --help and --version texts.
 #include <stdio.h>
-#include "app/cli_posix.h"
+#include "cli/help.h"
 
 #ifndef WEBTRIM_VERSION
 #define WEBTRIM_VERSION "unknown"
@@ -32,8 +32,10 @@ Pages:
                             be done (with -v, what would be removed)
   -q, --quiet             report errors only
   -v, --verbose           for each page: the bytes before and after, what
-                            each stage removed, the main part found, and
-                            where the original went
+                            was removed by kind and by each stage, the main
+                            part found, and where the original went
+      --json              report as data: one JSON object per page and line,
+                            then a summary object (see webtrim(1))
 
 What to remove (for this call; --save keeps it for later calls):
       --remove=LIST       remove these kinds of element (names below, comma-
@@ -116,7 +118,7 @@ How the switches act together, as webtrim applies them:
 
 Exit status: 0 when every page was cleaned, 1 when any page was not (its
 message says why), 2 for a wrong use of the options.
-Settings: ${XDG_CONFIG_HOME:-~/.config}/halvane/webtrim.ini (see webtrim(1)).
+Settings: ${XDG_CONFIG_HOME:-~/.config}/webtrim/webtrim.ini (see webtrim(1)).
 )";
 
 void PrintHelp()

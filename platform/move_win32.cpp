@@ -1,34 +1,17 @@
-// Disposal services on Windows: moves that never replace a file, and the
-// shell's file operation for the Recycle Bin.
+// Moves on Windows between held folders: MoveFileEx without replacing on
+// one volume; across volumes a hidden copy, complete, flushed and checked
+// against the original before it takes the free name, and the original
+// removed last.
 //
 // A failure leaves its code as the thread's last error, where the portable
 // disposal reads the reason of the last failure (LastSystemError).
 #include <windows.h>
-#include <shellapi.h>
-#include <shlwapi.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
 #include "platform/move.h"
 
-const char kPathSeparator = '\\';
-const size_t kDestinationMax = MAX_PATH;
-const size_t kNameMax = MAX_PATH;
-
-enum {
-    kShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO,       // 0x54
-    kTempTries = 100,
-};
-
-bool IsExistingFolder(const char *path)
-{
-    return PathIsDirectoryA(path) != FALSE;
-}
-
-const char *FindFileName(const char *path)
-{
-    return PathFindFileNameA(path);
-}
+enum { kTempTries = 100, kEntryPathSize = kFolderPathSize + MAX_PATH };
 
 static void NoteFailure(DWORD error)
 {
@@ -108,7 +91,7 @@ static bool FlushCopy(const char *path)
 // A hidden temporary name of this process in the folder of `to`, the nth one.
 static bool TempNameBeside(const char *to, int n, char *out, size_t size)
 {
-    const char *name = PathFindFileNameA(to);
+    const char *name = FindFileName(to);
     size_t folderLen = (size_t)(name - to);
     int len = snprintf(out, size, "%.*s~wt%lx.%x.tmp", (int)folderLen, to,
                        (unsigned long)GetCurrentProcessId(), (unsigned)n);
@@ -118,10 +101,45 @@ static bool TempNameBeside(const char *to, int n, char *out, size_t size)
 // Another volume: the copy is made under a hidden name in the target folder,
 // complete and flushed, before it takes the free name; only then does the
 // original go. Every failure removes the copy again.
-static MoveResult MoveAcrossVolumes(const char *from, const char *to)
+// Whether the file at `path` is the one `id` describes, unchanged.
+static bool Unchanged(const char *path, const PageIdentity *id)
+{
+    if (!id)
+        return true;
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    PageIdentity now;
+    bool same = FileIdentity((FileHandle)h, &now) && SameIdentity(&now, id);
+    CloseHandle(h);
+    return same;
+}
+
+// Test seam: WEBTRIM_HOLD_COPIED names a file that a move across volumes
+// creates once its copy is whole and flushed, and whose removal it awaits
+// (a minute at most) before it looks at the original again, so that a test
+// can change the original at exactly that moment. Unset, nothing happens.
+static void HoldWhenCopied()
+{
+    enum { kPollMilliseconds = 10, kPolls = 6000 };
+    char flag[MAX_PATH];
+    DWORD n = GetEnvironmentVariableA("WEBTRIM_HOLD_COPIED", flag, sizeof flag);
+    if (n == 0 || n >= sizeof flag)
+        return;
+    HANDLE h = CreateFileA(flag, GENERIC_WRITE, 0, NULL, CREATE_NEW, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(h);
+    for (int i = 0; i < kPolls && GetFileAttributesA(flag) != INVALID_FILE_ATTRIBUTES; i++)
+        Sleep(kPollMilliseconds);
+}
+
+static MoveResult MoveAcrossVolumes(const char *from, const PageIdentity *id, const char *to)
 {
     DWORD attributes = GetFileAttributesA(from);
-    char temp[MAX_PATH + 1];
+    char temp[kEntryPathSize];
     bool copied = false;
     DWORD error = 0;
     for (int n = 0; n < kTempTries && !copied; n++) {
@@ -151,6 +169,12 @@ static MoveResult MoveAcrossVolumes(const char *from, const char *to)
         NoteFailure(error);
         return kMoveFailed;
     }
+    // Written to or replaced while it was copied: the copy is not the page.
+    HoldWhenCopied();
+    if (!Unchanged(from, id)) {
+        RemoveOwnFile(temp);
+        return kMovePageChanged;
+    }
     if (!MoveFileExA(temp, to, MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
         RemoveOwnFile(temp);
@@ -159,6 +183,10 @@ static MoveResult MoveAcrossVolumes(const char *from, const char *to)
     }
     if (attributes != INVALID_FILE_ATTRIBUTES)
         SetFileAttributesA(to, attributes);
+    if (!Unchanged(from, id)) {
+        RemoveOwnFile(to);
+        return kMovePageChanged;
+    }
     if (!RemoveOriginal(from, attributes)) {
         error = GetLastError();
         RemoveOwnFile(to);
@@ -168,52 +196,22 @@ static MoveResult MoveAcrossVolumes(const char *from, const char *to)
     return kMoved;
 }
 
-MoveResult MoveOriginal(const char *from, const char *to)
+MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
+                     const HeldFolder *to, const char *toName)
 {
+    char source[kEntryPathSize], dest[kEntryPathSize];
+    if (!EntryPath(from, name, source, sizeof source) || !EntryPath(to, toName, dest, sizeof dest))
+        return kMoveFailed;
+    if (!Unchanged(source, id))
+        return kMovePageChanged;
     // Without MOVEFILE_REPLACE_EXISTING the rename fails when the name is
     // taken, however near the other run came; without MOVEFILE_COPY_ALLOWED
     // it stays on one volume.
-    if (MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH))
+    if (MoveFileExA(source, dest, MOVEFILE_WRITE_THROUGH))
         return kMoved;
     DWORD error = GetLastError();
     if (error == ERROR_NOT_SAME_DEVICE)
-        return MoveAcrossVolumes(from, to);
+        return MoveAcrossVolumes(source, id, dest);
     NoteFailure(error);
     return NameTaken(error) ? kMoveNameTaken : kMoveFailed;
-}
-
-// The shell takes lists of paths, each list ended by an empty entry.
-static bool ToShellList(const char *path, char *list, size_t size)
-{
-    size_t n = strlen(path);
-    if (n + 2 > size)
-        return false;
-    memcpy(list, path, n);
-    list[n] = 0;
-    list[n + 1] = 0;
-    return true;
-}
-
-bool RecycleOriginal(const char *path)
-{
-    char list[MAX_PATH + 2];
-    if (!ToShellList(path, list, sizeof list)) {
-        NoteFailure(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    // Where there is no Recycle Bin the shell would delete the file for good
-    // without a word: with FOF_WANTNUKEWARNING it asks first, and a "No"
-    // leaves the original in place.
-    SHFILEOPSTRUCTA op;
-    memset(&op, 0, sizeof op);
-    op.hwnd = NULL;
-    op.wFunc = FO_DELETE;
-    op.pFrom = list;
-    op.pTo = NULL;
-    op.fFlags = kShellFlags | FOF_WANTNUKEWARNING;
-    int result = SHFileOperationA(&op);
-    if (result == 0 && !op.fAnyOperationsAborted)
-        return true;
-    NoteFailure(result ? (DWORD)result : ERROR_CANCELLED);
-    return false;
 }

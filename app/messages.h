@@ -1,0 +1,75 @@
+// The run's messages: one table of errors and one of warnings, each with
+// the Windows program's text and the Linux command line's, and the map from
+// a clean's status to its error. Only the run and the disposal raise them;
+// the passes never do. The front ends show them (a message box; a line on
+// standard error) and the per-page record keeps the one that stopped a page.
+#pragma once
+#include <stddef.h>
+#include "clean/clean.h"
+
+// X(id, Windows text, Linux text). A text of more than one line has its
+// lines joined by '\n'; the Linux form joins them with blanks.
+#define WEBTRIM_ERRORS(X)                                                                         \
+    X(kErrCannotOpen, "Cannot open this file", "Cannot open this file")                         \
+    X(kErrCannotCreateTemp, "Cannot create temporary file", "Cannot create a temporary file")    \
+    X(kErrCannotRead, "Cannot read this file", "Cannot read this file")                         \
+    X(kErrCannotWritePage, "Cannot write the cleaned page", "Cannot write the cleaned page")    \
+    X(kErrCannotRemoveOriginal, "Cannot remove the original file.\nThe page was not changed.",  \
+      "Cannot remove the original file.\nThe page was not changed.")                            \
+    X(kErrCannotReplace, "Cannot replace the original file.\nThe cleaned page was saved as:\n",  \
+      "Cannot replace the original file.\nThe cleaned page was saved as:\n")                    \
+    X(kErrPageChanged, "The page changed while it was being cleaned.\nThe page was not changed.", \
+      "The page changed while it was being cleaned.\nThe page was not changed.")                \
+    X(kErrNotText,                                                                              \
+      "The page is stored as UTF-16 (or UTF-32).\nOnly pages in ASCII, UTF-8 or a single-byte "  \
+      "code page can be cleaned.",                                                              \
+      "stored as UTF-16 (or UTF-32); only pages in ASCII, UTF-8 or a single-byte code page can "  \
+      "be cleaned")                                                                             \
+    X(kErrNotWebPage, "This file is not a web page:\n", "not a web page ")                       \
+    X(kErrInTrash, "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
+      "in the trash; pages in a trash are not cleaned")
+
+#define WEBTRIM_WARNINGS(X)                                                                       \
+    X(kWarnNotPermissible,                                                                        \
+      "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable",             \
+      "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable.")           \
+    X(kWarnFolderMissing,                                                                         \
+      "Choosed folder doesn't exist.\nThe original file will be sent to Recycle Bin.",           \
+      "The chosen folder does not exist; the original goes to the trash.")                     \
+    X(kWarnNameTooLong, "The filename is too long.\nThe original file will be sent to Recycle Bin.", \
+      "The file name is too long for the chosen folder; the original goes to the trash.")       \
+    X(kWarnCannotMove, "Cannot move the original file.\nIt will be sent to Recycle Bin.",         \
+      "Cannot move the original into the chosen folder; it goes to the trash.")
+
+enum ErrorId {
+#define WEBTRIM_MESSAGE_ID(id, windows, linux) id,
+    WEBTRIM_ERRORS(WEBTRIM_MESSAGE_ID)
+    kErrorCount
+};
+
+enum WarningId {
+    WEBTRIM_WARNINGS(WEBTRIM_MESSAGE_ID)
+#undef WEBTRIM_MESSAGE_ID
+    kWarningCount
+};
+
+enum MessageKind { kMessageError, kMessageWarning };
+
+// The texts of this platform's front end.
+const char *ErrorText(ErrorId id);
+const char *WarningText(WarningId id);
+const char *MessageText(MessageKind kind, int id);
+
+// The error a clean's failure is reported as.
+ErrorId ErrorOfCleanStatus(CleanStatus status);
+
+// Second part of a message given after the original left its path: where it
+// is now. The folder text is followed by the original's new path.
+extern const char kOriginalInTrashText[];
+extern const char kOriginalMovedToText[];
+
+// One line of the command line's kind for a message: its text and detail,
+// lines joined by blanks, and the system's reason (when sysError is not 0)
+// after the first line: "Cannot remove the original file: Permission
+// denied. The page was not changed."
+void FormatMessageLine(const char *text, const char *detail, int sysError, char *out, size_t size);

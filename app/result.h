@@ -1,0 +1,48 @@
+// What came of one page: the record that a run in place (and a clean to
+// another file, or a preview) fills, and that every report reads: the
+// command line's lines and --json, the Windows result line, the library's
+// result. One place for the figures of a page.
+#pragma once
+#include <stdint.h>
+#include "app/messages.h"
+#include "clean/clean.h"
+#include "platform/folder.h"
+
+enum PageOutcome {
+    kPageCleaned,       // the cleaned page stands at its path (or went where asked)
+    kPageAlreadyClean,  // cleaning would change no byte: nothing was written or moved
+    kPageRefused,       // not a page to clean: its name, its bytes, where it lies
+    kPageFailed,        // an error stopped it; `stop` says which
+};
+
+enum OriginalPlace {
+    kOriginalStays,     // where it was (nothing moved, or it was brought back)
+    kOriginalInTrash,
+    kOriginalInFolder,
+};
+
+enum { kResultPathSize = kFolderPathSize + 64 };
+
+struct PageStop {
+    int id;                     // ErrorId, or kWarnNotPermissible for a name refused; -1: none
+    MessageKind kind;
+    int sysError;               // errno / GetLastError where it happened, 0 when none
+    char detail[kResultPathSize * 2];
+};
+
+struct PageResult {
+    PageOutcome outcome;
+    char page[kResultPathSize];     // the page as cleaned: a link's target, absolute
+    int64_t bytesBefore;            // the page's size; -1 when it was not read
+    int64_t bytesAfter;             // the cleaned page's; -1 when none was made
+    bool haveClean;                 // the stages ran: `clean` holds their figures
+    CleanReport clean;
+    OriginalPlace original;
+    char originalPath[kResultPathSize]; // where the original is now, when known
+    char savedAs[kResultPathSize];  // a cleaned page kept under another name
+    unsigned warnings;              // bit w: warning w was given for the page
+    PageStop stop;                  // what stopped the page (refused, failed)
+};
+
+// A record before anything happened: nothing known, nothing stopped.
+void StartPageResult(PageResult *r);

@@ -1,0 +1,629 @@
+// Entry of the Linux program: webtrim [OPTION]... PAGE...
+// Each argument is one page. The options of the call are applied over the
+// saved settings in the order given; then the list of pages is made whole
+// (folders walked, --files-from read, names of one file met twice noted)
+// before the first page is cleaned.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+#include "app/run.h"
+#include "app/settings.h"
+#include "cli/help.h"
+#include "cli/messages.h"
+#include "cli/pages.h"
+#include "cli/output.h"
+#include "platform/trash.h"
+
+// One change to the settings, kept in command-line order.
+struct SettingChange {
+    enum Kind { kSet, kClear, kDefaults, kMoveTo } kind;
+    uint32_t mask;
+    std::string folder;
+};
+
+struct Arguments {
+    std::vector<SettingChange> changes;
+    std::vector<std::string> pages;
+    std::vector<std::string> filesFrom;
+    bool nulSeparated = false;
+    bool recursive = false;
+    bool save = false;
+    bool showSettings = false;
+    Call call;
+};
+
+enum {
+    kOptHelp = 'h', kOptJobs = 'j', kOptDryRun = 'n', kOptOutput = 'o', kOptQuiet = 'q',
+    kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0',
+    kLongOnly = 256, kOptVersion, kOptRemove, kOptKeep, kOptFilesFrom, kOptMoveTo, kOptSave,
+    kOptSettings, kOptDefaults, kOptJson, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
+};
+
+enum { kMaxJobs = 1024 };
+
+[[noreturn]] static void Usage(const char *problem, const char *what = 0)
+{
+    if (problem)
+        fprintf(stderr, what ? "webtrim: %s: %s\n" : "webtrim: %s\n", problem, what);
+    fprintf(stderr, "Try 'webtrim --help' for more information.\n");
+    exit(kExitUsage);
+}
+
+// "~" and "~user" at the start of a folder given after '=', where the shell
+// leaves them as they are.
+static std::string ExpandTilde(const std::string &folder)
+{
+    if (folder.empty() || folder[0] != '~')
+        return folder;
+    size_t slash = folder.find('/');
+    std::string user = folder.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+    std::string rest = slash == std::string::npos ? "" : folder.substr(slash);
+    const char *home = nullptr;
+    if (user.empty()) {
+        home = getenv("HOME");
+        if (!home || !*home) {
+            struct passwd *pw = getpwuid(getuid());
+            home = pw ? pw->pw_dir : nullptr;
+        }
+    } else {
+        struct passwd *pw = getpwnam(user.c_str());
+        home = pw ? pw->pw_dir : nullptr;
+    }
+    return home ? std::string(home) + rest : folder;
+}
+
+// The folder as the settings keep it: absolute, so that it means the same
+// folder in a later call made elsewhere.
+static std::string AbsoluteFolder(const std::string &given)
+{
+    std::string folder = ExpandTilde(given);
+    if (folder[0] == '/')
+        return folder;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd))
+        return folder;
+    std::string s = cwd;
+    if (s.back() != '/')
+        s += '/';
+    if (folder != ".")
+        s += folder;
+    else if (s.size() > 1)
+        s.pop_back();
+    return s;
+}
+
+// The number of single-byte edits that turn a into b.
+static size_t EditDistance(const std::string &a, const std::string &b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); j++) {
+            size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+[[noreturn]] static void UnknownKind(const std::string &name)
+{
+    enum { kNearEnough = 3 };           // edits: suggest only what is near
+    std::string list, best;
+    size_t bestDistance = kNearEnough;
+    for (int i = 0; i < kElementKindCount; i++) {
+        list += std::string(i ? ", " : "") + kElementKinds[i].name;
+        size_t d = EditDistance(name, kElementKinds[i].name);
+        if (d < bestDistance) {
+            bestDistance = d;
+            best = kElementKinds[i].name;
+        }
+    }
+    std::string text = "unknown kind of element " + QuoteName(name.empty() ? "''" : name);
+    if (name.empty())
+        text = "unknown kind of element ''";
+    if (!best.empty())
+        text += "; did you mean " + best + "?";
+    fprintf(stderr, "webtrim: %s\nKinds: %s, all\n", text.c_str(), list.c_str());
+    Usage(nullptr);
+}
+
+static void ParseArguments(int argc, char **argv, Arguments *args)
+{
+    std::vector<struct option> longs = {
+        {"help", no_argument, 0, kOptHelp},
+        {"version", no_argument, 0, kOptVersion},
+        {"quiet", no_argument, 0, kOptQuiet},
+        {"verbose", no_argument, 0, kOptVerbose},
+        {"dry-run", no_argument, 0, kOptDryRun},
+        {"recursive", no_argument, 0, kOptRecursive},
+        {"jobs", required_argument, 0, kOptJobs},
+        {"output", required_argument, 0, kOptOutput},
+        {"files-from", required_argument, 0, kOptFilesFrom},
+        {"null", no_argument, 0, kOptNull},
+        {"json", no_argument, 0, kOptJson},
+        {"remove", required_argument, 0, kOptRemove},
+        {"keep", required_argument, 0, kOptKeep},
+        {"move-to", required_argument, 0, kOptMoveTo},
+        {"save", no_argument, 0, kOptSave},
+        {"settings", no_argument, 0, kOptSettings},
+        {"defaults", no_argument, 0, kOptDefaults},
+    };
+    // The named switches; --move-to (the off side of --trash) takes a folder.
+    for (int i = 0; i < kNamedSwitchCount; i++) {
+        longs.push_back({kNamedSwitches[i].onOption, no_argument, 0, kOptSwitchOn + i});
+        if (kNamedSwitches[i].mask != kOptRecycleBin)
+            longs.push_back({kNamedSwitches[i].offOption, no_argument, 0, kOptSwitchOff + i});
+    }
+    longs.push_back({0, 0, 0, 0});
+
+    argv[0] = (char *)"webtrim";     // getopt_long names the program so
+    Call *call = &args->call;
+    long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    call->jobs = processors > 0 ? (int)processors : 1;
+    int c;
+    while ((c = getopt_long(argc, argv, "hqvnrj:o:0", longs.data(), nullptr)) != -1) {
+        switch (c) {
+        case kOptHelp:
+            PrintHelp();
+            exit(kExitCleaned);
+        case kOptVersion:
+            PrintVersion();
+            exit(kExitCleaned);
+        case kOptQuiet:
+            call->level = kLevelQuiet;
+            break;
+        case kOptVerbose:
+            call->level = kLevelVerbose;
+            break;
+        case kOptDryRun:
+            call->dryRun = true;
+            break;
+        case kOptRecursive:
+            args->recursive = true;
+            break;
+        case kOptJson:
+            call->json = true;
+            break;
+        case kOptJobs: {
+            char *end;
+            errno = 0;
+            long n = strtol(optarg, &end, 10);
+            if (errno || *end || end == optarg || n < 0 || n > kMaxJobs)
+                Usage("invalid number of jobs", optarg);
+            if (n > 0)
+                call->jobs = (int)n;
+            break;
+        }
+        case kOptOutput:
+            if (!*optarg)
+                Usage("--output needs a file name");
+            call->output = optarg;
+            break;
+        case kOptFilesFrom:
+            args->filesFrom.push_back(optarg);
+            break;
+        case kOptNull:
+            args->nulSeparated = true;
+            break;
+        case kOptRemove:
+        case kOptKeep: {
+            uint32_t mask;
+            const char *bad;
+            int badLength;
+            if (!ParseElementList(optarg, &mask, &bad, &badLength))
+                UnknownKind(std::string(bad, (size_t)badLength));
+            args->changes.push_back({c == kOptRemove ? SettingChange::kSet : SettingChange::kClear,
+                                     mask, ""});
+            break;
+        }
+        case kOptMoveTo: {
+            if (!*optarg)
+                Usage("--move-to needs a folder");
+            std::string folder = AbsoluteFolder(optarg);
+            if (folder.size() >= kTargetFolderSize)
+                Usage("the folder's path is longer than 259 bytes", folder.c_str());
+            args->changes.push_back({SettingChange::kMoveTo, kOptRecycleBin, folder});
+            break;
+        }
+        case kOptSave:
+            args->save = true;
+            break;
+        case kOptSettings:
+            args->showSettings = true;
+            break;
+        case kOptDefaults:
+            args->changes.push_back({SettingChange::kDefaults, 0, ""});
+            break;
+        default:
+            if (c >= kOptSwitchOn && c < kOptSwitchOn + kNamedSwitchCount) {
+                args->changes.push_back({SettingChange::kSet, kNamedSwitches[c - kOptSwitchOn].mask, ""});
+                break;
+            }
+            if (c >= kOptSwitchOff && c < kOptSwitchOff + kNamedSwitchCount) {
+                args->changes.push_back({SettingChange::kClear, kNamedSwitches[c - kOptSwitchOff].mask, ""});
+                break;
+            }
+            Usage(nullptr);     // getopt_long has said what was wrong
+        }
+    }
+    for (int i = optind; i < argc; i++)
+        args->pages.push_back(argv[i]);
+}
+
+static void ApplyChanges(const std::vector<SettingChange> &changes, Settings *s)
+{
+    for (const SettingChange &ch : changes) {
+        switch (ch.kind) {
+        case SettingChange::kSet:
+            s->word |= ch.mask;
+            break;
+        case SettingChange::kClear:
+            s->word &= ~ch.mask;
+            break;
+        case SettingChange::kDefaults:
+            // As the window's Default button: bit 13 and the other switches
+            // take their defaults; the target and the colour scheme stay.
+            s->word = ResetWord(s->word) & ~(uint32_t)kOptAnyLayout;
+            break;
+        case SettingChange::kMoveTo:
+            s->word &= ~ch.mask;
+            memset(s->targetFolder, 0, sizeof s->targetFolder);
+            memcpy(s->targetFolder, ch.folder.data(), ch.folder.size());
+            break;
+        }
+    }
+}
+
+static void PrintSettings(const Settings &s)
+{
+    char *path = SettingsFilePath();
+    printf("%-17s %s\n", "settings file", path);
+    free(path);
+    for (int i = 0; i < kElementKindCount; i++)
+        printf("%-17s %s\n", kElementKinds[i].name, s.word & kElementKinds[i].mask ? "on" : "off");
+    for (int i = 0; i < kNamedSwitchCount; i++)
+        printf("%-17s %s\n", kNamedSwitches[i].name, s.word & kNamedSwitches[i].mask ? "on" : "off");
+    printf("%-17s %s\n", "move-to", s.targetFolder[0] ? s.targetFolder : "(none)");
+    printf("%-17s %s\n", "originals go to",
+           (s.word & kOptRecycleBin) || !s.targetFolder[0] ? "the trash" : s.targetFolder);
+    printf("%-17s 0x%08X\n", "w0", s.word);
+    fflush(stdout);
+}
+
+// ---- The list of pages
+
+static void ListError(const std::string &name, const char *text, int err)
+{
+    WriteAllTo(2, MessageLine(name, text, 0, err));
+}
+
+static bool ReadNameList(const std::string &from, bool nul, std::vector<std::string> *out)
+{
+    FILE *f = from == "-" ? stdin : fopen(from.c_str(), "rb");
+    if (!f) {
+        ListError(from, "Cannot read this list of pages", errno);
+        exit(kExitUsage);
+    }
+    std::string name;
+    int ch;
+    int end = nul ? 0 : '\n';
+    bool zero = false;
+    while ((ch = getc(f)) != EOF) {
+        if (ch == 0 && !nul)
+            zero = true;
+        if (ch == end) {
+            if (!name.empty())
+                out->push_back(name);
+            name.clear();
+        } else {
+            name += (char)ch;
+        }
+    }
+    if (!name.empty())
+        out->push_back(name);
+    bool ok = !ferror(f);
+    int err = errno;
+    if (f != stdin)
+        fclose(f);
+    if (!ok) {
+        ListError(from, "Cannot read this list of pages", err);
+        exit(kExitUsage);
+    }
+    if (zero) {
+        ListError(from, "the list holds NUL bytes; read a list of names that end in NUL with -0 (--null)", 0);
+        exit(kExitUsage);
+    }
+    return ok;
+}
+
+struct FolderId {
+    uint64_t dev, ino;
+    bool operator<(const FolderId &o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
+};
+
+// The folders that a walk skips: the one originals go to, and the home
+// trash (the trash folders of other file systems go by their names).
+static std::set<FolderId> SkippedFolders(const Call &call)
+{
+    std::set<FolderId> skip;
+    std::vector<std::string> folders;
+    if (!call.target.toTrash && call.target.folder.open)
+        folders.push_back(call.target.folder.path);
+    const char *data = getenv("XDG_DATA_HOME");
+    const char *home = getenv("HOME");
+    if (data && data[0] == '/')
+        folders.push_back(std::string(data) + "/Trash");
+    else if (home && *home)
+        folders.push_back(std::string(home) + "/.local/share/Trash");
+    for (const std::string &f : folders) {
+        struct stat st;
+        if (stat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            skip.insert({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
+    }
+    return skip;
+}
+
+// The trash folders of other file systems: .Trash and .Trash-UID.
+static bool IsTrashName(const char *name)
+{
+    if (strcmp(name, ".Trash") == 0)
+        return true;
+    if (strncmp(name, ".Trash-", 7) != 0 || !name[7])
+        return false;
+    return strspn(name + 7, "0123456789") == strlen(name + 7);
+}
+
+// Adds the pages below the held folder `root`, folder by folder in name
+// order. Each folder is opened from the one above it, never through a link
+// and never by its path again, and stays held until its pages are cleaned.
+static bool WalkFolder(const std::string &rootName, std::shared_ptr<SharedFolder> root,
+                       const std::set<FolderId> &skip, std::vector<PageEntry> *out)
+{
+    bool ok = true;
+    std::vector<std::pair<std::string, std::shared_ptr<SharedFolder>>> stack = {{rootName, root}};
+    while (!stack.empty()) {
+        std::string folderName = stack.back().first;
+        std::shared_ptr<SharedFolder> folder = stack.back().second;
+        stack.pop_back();
+        int fd = openat((int)folder->held.handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (!d) {
+            ListError(folderName, "Cannot open this folder", errno);
+            if (fd >= 0)
+                close(fd);
+            ok = false;
+            continue;
+        }
+        std::vector<std::string> names;
+        while (struct dirent *e = readdir(d)) {
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                names.push_back(e->d_name);
+        }
+        closedir(d);
+        std::sort(names.begin(), names.end());
+        std::string prefix = folderName.back() == '/' ? folderName : folderName + "/";
+        std::vector<std::pair<std::string, std::shared_ptr<SharedFolder>>> subfolders;
+        for (const std::string &name : names) {
+            PageIdentity id;
+            EntryKind kind = LookAtEntry(&folder->held, name.c_str(), &id);
+            if (kind == kEntryFolder) {
+                if (IsTrashName(name.c_str()) || skip.count({id.volume, id.file}))
+                    continue;
+                auto sub = std::make_shared<SharedFolder>();
+                int sfd = openat((int)folder->held.handle, name.c_str(),
+                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+                if (sfd < 0) {
+                    ListError(prefix + name, "Cannot open this folder", errno);
+                    ok = false;
+                    continue;
+                }
+                sub->held.handle = sfd;
+                sub->held.open = true;
+                sub->held.canSync = false;
+                EntryPath(&folder->held, name.c_str(), sub->held.path, sizeof sub->held.path);
+                // Readable where the runner may list it, so it can be synced.
+                int rfd = openat(sfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                if (rfd >= 0) {
+                    close(sfd);
+                    sub->held.handle = rfd;
+                    sub->held.canSync = true;
+                }
+                subfolders.push_back({prefix + name, sub});
+                continue;
+            }
+            // A link to a file is cleaned (at its target, by its path); a
+            // link to a folder is not followed.
+            if (kind == kEntryLink) {
+                struct stat st;
+                std::string path = prefix + name;
+                if (fstatat((int)folder->held.handle, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) &&
+                    IsPageName(name.c_str())) {
+                    PageEntry e;
+                    e.name = path;
+                    out->push_back(e);
+                }
+                continue;
+            }
+            if (kind == kEntryFile && IsPageName(name.c_str())) {
+                PageEntry e;
+                e.name = prefix + name;
+                e.folder = folder;
+                e.entry = name;
+                out->push_back(e);
+            }
+        }
+        stack.insert(stack.end(), subfolders.rbegin(), subfolders.rend());
+    }
+    return ok;
+}
+
+// Lets the walk hold as many folders as the system allows a process.
+static void RaiseOpenFileLimit()
+{
+    struct rlimit rl;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &rl);
+    }
+}
+
+// The pages of the call in order. Names that cannot be looked at stay in
+// the list, so that their run says why; a second name of a file listed
+// before is noted, not cleaned again.
+static bool MakePageList(const Arguments &args, std::vector<PageEntry> *pages)
+{
+    std::vector<PageEntry> names;
+    bool ok = true;
+    std::set<FolderId> skip;
+    if (args.recursive) {
+        skip = SkippedFolders(args.call);
+        RaiseOpenFileLimit();
+    }
+    std::vector<std::string> given = args.pages;
+    for (const std::string &from : args.filesFrom)
+        ReadNameList(from, args.nulSeparated, &given);
+    for (const std::string &name : given) {
+        struct stat st;
+        bool folder = name != "-" && stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        if (folder && !args.recursive) {
+            PageEntry e;
+            e.name = name;
+            e.isFolder = true;
+            names.push_back(e);
+            continue;
+        }
+        if (folder) {
+            if (skip.count({(uint64_t)st.st_dev, (uint64_t)st.st_ino})) {
+                if (args.call.level != kLevelQuiet)
+                    WriteAllTo(2, MessageLine(name, "Skipped: originals are moved into this folder.", 0, 0));
+                continue;
+            }
+            auto root = std::make_shared<SharedFolder>();
+            if (!OpenHeldFolder(name.c_str(), &root->held)) {
+                ListError(name, "Cannot open this folder", errno);
+                ok = false;
+                continue;
+            }
+            ok = WalkFolder(name, root, skip, &names) && ok;
+            continue;
+        }
+        PageEntry e;
+        e.name = name;
+        names.push_back(e);
+    }
+    std::map<FolderId, std::string> seen;
+    std::set<std::string> seenNames;
+    for (PageEntry &e : names) {
+        if (e.isFolder) {
+            pages->push_back(e);
+            continue;
+        }
+        struct stat st;
+        int got = e.name == "-" ? fstat(0, &st)
+                  : e.folder   ? fstatat((int)e.folder->held.handle, e.entry.c_str(), &st, AT_SYMLINK_NOFOLLOW)
+                               : stat(e.name.c_str(), &st);
+        if (got == 0) {
+            auto it = seen.find({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
+            if (it != seen.end()) {
+                e.sameAs = it->second;
+            } else {
+                seen[{(uint64_t)st.st_dev, (uint64_t)st.st_ino}] = e.name;
+                e.known = true;
+                e.dev = st.st_dev;
+                e.ino = st.st_ino;
+            }
+        } else if (!seenNames.insert(e.name).second) {
+            continue;
+        }
+        pages->push_back(e);
+    }
+    return ok;
+}
+
+int main(int argc, char **argv)
+{
+    Arguments args;
+    ParseArguments(argc, argv, &args);
+    Call &call = args.call;
+
+    bool readsStdin = std::find(args.filesFrom.begin(), args.filesFrom.end(), "-") != args.filesFrom.end();
+    bool stdinPage = std::find(args.pages.begin(), args.pages.end(), "-") != args.pages.end();
+    if (readsStdin && stdinPage)
+        Usage("standard input cannot hold both a page and the list of pages");
+    if (args.pages.empty() && args.filesFrom.empty() && !args.save && !args.showSettings)
+        Usage("no page named");
+
+    char problem[kMessageLineSize];
+    if (!LoadSettings(&call.settings, !call.dryRun, problem, sizeof problem))
+        fprintf(stderr, "webtrim: %s; using the default settings\n", problem);
+    ApplyChanges(args.changes, &call.settings);
+    call.switches = SwitchesFromWord(call.settings.word);
+
+    int status = kExitCleaned;
+    if (args.save) {
+        if (call.dryRun) {
+            char *path = SettingsFilePath();
+            if (call.level != kLevelQuiet)
+                printf("the settings would be saved to %s\n", path);
+            free(path);
+        } else if (!SaveSettings(&call.settings, problem, sizeof problem)) {
+            fprintf(stderr, "webtrim: %s\n", problem);
+            status = kExitStopped;
+        }
+    }
+    if (args.showSettings)
+        PrintSettings(call.settings);
+    if (args.pages.empty() && args.filesFrom.empty())
+        return status;
+
+    // Where the originals go, decided once for the call: a missing folder
+    // is said once, and every original then goes to the trash.
+    bool toTrash = (call.settings.word & kOptRecycleBin) != 0;
+    OpenDisposalTarget(toTrash, call.settings.targetFolder, &call.target);
+    bool inPlace = !call.output;
+    if (call.target.folderMissing && inPlace && call.level != kLevelQuiet)
+        WriteAllTo(2, MessageLine(call.settings.targetFolder, WarningText(kWarnFolderMissing), 0, 0));
+
+    std::vector<PageEntry> pages;
+    if (!MakePageList(args, &pages))
+        status = kExitStopped;
+
+    const char *output = call.output;
+    if (output) {
+        if (pages.size() != 1)
+            Usage("--output takes exactly one page");
+        struct stat st;
+        const PageEntry &page = pages[0];
+        if (OutputDescriptor(output) < 0 &&
+            (output == page.name ||
+             (page.known && stat(output, &st) == 0 && st.st_dev == page.dev && st.st_ino == page.ino)))
+            Usage(page.name.c_str(), "the output is the page itself; leave out -o to clean it in place");
+    }
+    call.reportsToStderr = (output && OutputDescriptor(output) == 1) ||
+                           (!output && std::any_of(pages.begin(), pages.end(),
+                                                   [](const PageEntry &e) { return e.name == "-"; }));
+    if (CleanPages(pages, call) != kExitCleaned)
+        status = kExitStopped;
+    CloseDisposalTarget(&call.target);
+    return status;
+}

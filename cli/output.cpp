@@ -1,0 +1,185 @@
+// Where -o writes, and how, so that it never destroys what the name is:
+//   - "-", /dev/stdout, /dev/stderr, /dev/fd/N, /proc/self/fd/N: that open
+//     descriptor, written as it stands (a file from its offset on);
+//   - a FIFO, character device or socket: opened for writing, neither
+//     created nor truncated, and written;
+//   - no file: a new file made whole beside it and given the name (never
+//     over a file that appeared meanwhile), with the page's mode less the
+//     umask;
+//   - a regular file of the runner's own with one link: replaced at once
+//     by a new file with its owner, mode, ACL and attributes;
+//   - any other regular file (another's, or with other links): truncated
+//     and written in place, as a shell's > does, so its owner and links stay.
+// A symbolic link at the name is followed under the rule for links, and
+// stays a link.
+#include "cli/output.h"
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/sendfile.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The descriptor a name stands for, or -1.
+int OutputDescriptor(const char *path)
+{
+    if (strcmp(path, "-") == 0 || strcmp(path, "/dev/stdout") == 0)
+        return 1;
+    if (strcmp(path, "/dev/stderr") == 0)
+        return 2;
+    const char *number = nullptr;
+    if (strncmp(path, "/dev/fd/", 8) == 0)
+        number = path + 8;
+    else if (strncmp(path, "/proc/self/fd/", 14) == 0)
+        number = path + 14;
+    if (!number || !*number || strspn(number, "0123456789") != strlen(number) || strlen(number) > 9)
+        return -1;
+    return atoi(number);
+}
+
+bool OpenOutput(const char *path, unsigned pageMode, Output *o)
+{
+    o->way = kOutputToDescriptor;
+    o->fd = -1;
+    o->ownFd = false;
+    o->folder.open = false;
+    o->name[0] = 0;
+    o->mode = pageMode;
+    int fd = OutputDescriptor(path);
+    if (fd >= 0) {
+        if (fcntl(fd, F_GETFD) < 0)
+            return false;
+        o->fd = fd;
+        return true;
+    }
+    // The folder that holds the name, through a link at the name to its
+    // target's (under the rule for links).
+    if (!OpenPageFolder(path, &o->folder, o->name, sizeof o->name))
+        return false;
+    struct stat st;
+    if (fstatat((int)o->folder.handle, o->name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (errno != ENOENT)
+            return false;
+        o->way = kOutputCreate;
+        return true;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A pipe, a device: written as it is; never renamed over. Opening a
+        // FIFO waits for its reader, as a shell's redirection does.
+        fd = openat((int)o->folder.handle, o->name, O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        o->way = kOutputToDescriptor;
+        o->fd = fd;
+        o->ownFd = true;
+        return true;
+    }
+    o->way = st.st_uid == geteuid() && st.st_nlink == 1 ? kOutputReplace : kOutputTruncate;
+    return true;
+}
+
+void CloseOutput(Output *o)
+{
+    if (o->ownFd && o->fd >= 0)
+        close(o->fd);
+    o->fd = -1;
+    o->ownFd = false;
+    CloseHeldFolder(&o->folder);
+}
+
+// Copies the whole temporary file `from` to the descriptor `to` from its
+// current offset on.
+static bool CopyFileTo(int from, int to)
+{
+    struct stat st;
+    if (fstat(from, &st) != 0)
+        return false;
+    off_t at = 0;
+    while (at < st.st_size) {
+        ssize_t n = sendfile(to, from, &at, (size_t)(st.st_size - at));
+        if (n > 0)
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EINVAL || errno == ENOSYS))
+            break;              // no sendfile to this output: copy by hand
+        return false;
+    }
+    static thread_local char buf[1 << 16];
+    while (at < st.st_size) {
+        ssize_t n = pread(from, buf, sizeof buf, at);
+        if (n <= 0)
+            return false;
+        for (ssize_t done = 0; done < n;) {
+            ssize_t w = write(to, buf + done, (size_t)(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                if (w == 0)
+                    errno = ENOSPC;
+                return false;
+            }
+            done += w;
+        }
+        at += n;
+    }
+    return true;
+}
+
+bool WriteOutput(Output *o, ByteStream *cleaned)
+{
+    int from = (int)cleaned->file;
+    switch (o->way) {
+    case kOutputToDescriptor:
+        return CopyFileTo(from, o->fd);
+    case kOutputTruncate: {
+        int fd = openat((int)o->folder.handle, o->name,
+                        O_WRONLY | O_TRUNC | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        bool ok = CopyFileTo(from, fd) && fdatasync(fd) == 0;
+        int err = errno;
+        ok = close(fd) == 0 && ok;
+        if (!ok && errno == 0)
+            errno = err;
+        return ok;
+    }
+    case kOutputCreate:
+    case kOutputReplace:
+        break;
+    }
+    NewFile nf;
+    if (!CreateNewFile(&o->folder, &nf))
+        return false;
+    bool ok = CopyFileTo(from, (int)nf.file);
+    if (ok && o->way == kOutputReplace) {
+        FileHandle old;
+        ok = OpenEntryForReading(&o->folder, o->name, &old, 0);
+        if (ok) {
+            CopyAccess(old, o->name, &nf, false);
+            PlatformClose(old);
+        }
+    } else if (ok) {
+        mode_t mask = umask(0);
+        umask(mask);
+        ok = SetNewFileMode(&nf, o->mode & 0777 & ~mask);
+    }
+    ok = ok && FinishNewFile(&nf);
+    if (ok && o->way == kOutputReplace) {
+        ok = ReplaceWithNewFile(&nf, o->name);
+    } else if (ok) {
+        int err = PlaceNewFile(&nf, o->name);
+        ok = err == 0;
+        errno = err;
+    }
+    int err = errno;
+    DiscardNewFile(&nf);
+    errno = err;
+    return ok;
+}

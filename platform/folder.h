@@ -1,0 +1,104 @@
+// The folders a run works in, held open from the moment they are found,
+// and the entries in them. One implementation per platform: folder_posix.cpp
+// and folder_win32.cpp.
+//
+// Every step after a folder is opened is taken relative to the held folder,
+// never through its path again: a folder renamed, or swapped for a link to
+// another one, while a run is under way changes nothing the run does. On
+// POSIX systems the folder is a descriptor and every call is an *at() call;
+// on Windows the folder is opened without delete sharing, so that nobody
+// can rename or remove it (or a folder above it) while it is held, and the
+// calls take its path.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "platform/file.h"
+
+#ifdef _WIN32
+enum { kFolderPathSize = 3 * 260 + 1 };     // MAX_PATH characters of UTF-8
+#else
+enum { kFolderPathSize = 4096 };            // PATH_MAX
+#endif
+
+extern const char kPathSeparator;           // '\\' on Windows, '/' elsewhere
+extern const size_t kNameMax;               // longest name of an entry
+extern const size_t kDestinationMax;        // longest path a file is moved to
+
+// What identifies a file that was read: when any of these changed, it is
+// not the file (or no longer the content) that was read.
+struct PageIdentity {
+    uint64_t volume;            // st_dev / volume serial number
+    uint64_t file;              // st_ino / file index (high:low)
+    uint64_t size;
+    int64_t modified;           // st_mtim in ns / last-write FILETIME
+    int64_t changed;            // st_ctim in ns / 0 where the platform has none
+};
+
+bool SameIdentity(const PageIdentity *a, const PageIdentity *b);
+// The same file, whatever became of its content.
+inline bool SameFile(const PageIdentity *a, const PageIdentity *b)
+{
+    return a->volume == b->volume && a->file == b->file;
+}
+
+struct HeldFolder {
+    FileHandle handle;
+    bool open;
+    bool canSync;               // POSIX: opened for reading (a folder the runner
+                                // may search but not list is held without it)
+    char path[kFolderPathSize]; // absolute, the links in it resolved; for
+                                // messages, the trash and the Windows calls
+};
+
+// Opens the folder at `path`. A symbolic link among its components is
+// followed only when the link belongs to the runner or to the owner of what
+// it points to: a link planted by someone else cannot make the runner work
+// in a folder of a third user's (EACCES). False with the system's error.
+bool OpenHeldFolder(const char *path, HeldFolder *folder);
+
+// Opens the folder that holds the page at `pagePath` and gives the page's
+// name in it. A page named through a link is taken at the link's target,
+// under the same rule, so that the link stays a link; a dangling link is
+// ENOENT. A name where nothing is yet is given all the same (its folder
+// must exist). A path that ends in a folder's name ("." or "/") is EISDIR.
+bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize);
+
+void CloseHeldFolder(HeldFolder *folder);
+
+// Makes the names just made or removed in the folder last (where the file
+// system can sync a folder; elsewhere true).
+bool SyncHeldFolder(const HeldFolder *folder);
+
+// What an entry of a folder is, looked at without following a link.
+enum EntryKind {
+    kEntryMissing,      // nothing there (errno says why, e.g. ENOENT, EACCES)
+    kEntryFile,         // a regular file
+    kEntryFolder,
+    kEntryLink,         // a symbolic link
+    kEntryOther,        // a device, pipe or socket
+};
+EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *id);
+
+// True when `name` in the folder is still the file that `id` describes,
+// with the same size and times.
+bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIdentity *id);
+
+// Opens the regular file `name` of the folder for reading, never through a
+// link and never blocking on a pipe, and takes its identity from the open
+// file. False (EISDIR, ELOOP, ...) for anything but a regular file.
+bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle *file,
+                         PageIdentity *id);
+
+// Whether the runner may create files in the folder (a look, for previews:
+// the real creation decides).
+bool CanCreateIn(const HeldFolder *folder);
+
+// The identity of an open file.
+bool FileIdentity(FileHandle file, PageIdentity *id);
+
+// The path of the entry `name` in the folder, for messages and the calls
+// that take paths; false when it does not fit.
+bool EntryPath(const HeldFolder *folder, const char *name, char *out, size_t size);
+
+// The last component of a path.
+const char *FindFileName(const char *path);

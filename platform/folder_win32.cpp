@@ -1,0 +1,236 @@
+// Held folders on Windows: the folder opened without delete sharing, so
+// that it (and every folder above it) can be neither renamed nor removed
+// while the run holds it, and its full path for the calls, which take paths.
+#include <windows.h>
+#include <string.h>
+#include "platform/folder.h"
+
+const char kPathSeparator = '\\';
+const size_t kDestinationMax = MAX_PATH;
+const size_t kNameMax = MAX_PATH;
+
+static bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+static bool ReadIdentity(HANDLE h, PageIdentity *id)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(h, &info))
+        return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->file = ((uint64_t)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    id->size = ((uint64_t)info.nFileSizeHigh << 32) | info.nFileSizeLow;
+    id->modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) |
+                             info.ftLastWriteTime.dwLowDateTime);
+    id->changed = 0;
+    return true;
+}
+
+bool SameIdentity(const PageIdentity *a, const PageIdentity *b)
+{
+    return a->volume == b->volume && a->file == b->file && a->size == b->size &&
+           a->modified == b->modified && a->changed == b->changed;
+}
+
+// Opens and holds the folder at the absolute path `full` (no separator at
+// its end but a root's).
+static bool Hold(const char *full, HeldFolder *folder)
+{
+    DWORD attr = GetFileAttributesA(full);
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        return false;
+    if (!(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    HANDLE h = CreateFileA(full, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    folder->handle = (FileHandle)h;
+    folder->open = true;
+    folder->canSync = false;
+    size_t n = strlen(full);
+    memcpy(folder->path, full, n + 1);
+    return true;
+}
+
+// The absolute form of `path`; false when it does not fit.
+static bool FullPath(const char *path, char *out, size_t size)
+{
+    DWORD n = GetFullPathNameA(path, (DWORD)size, out, NULL);
+    if (n == 0)
+        return false;
+    if (n >= size) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    return true;
+}
+
+// Cuts a separator off the end of a folder's path, but a root's ("C:\").
+static void TrimSeparator(char *path)
+{
+    size_t n = strlen(path);
+    while (n > 3 && IsSeparator(path[n - 1]))
+        path[--n] = 0;
+}
+
+bool OpenHeldFolder(const char *path, HeldFolder *folder)
+{
+    folder->open = false;
+    folder->path[0] = 0;
+    char full[kFolderPathSize];
+    if (!*path) {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    if (!FullPath(path, full, sizeof full))
+        return false;
+    TrimSeparator(full);
+    return Hold(full, folder);
+}
+
+bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize)
+{
+    folder->open = false;
+    folder->path[0] = 0;
+    if (nameSize)
+        name[0] = 0;
+    char full[kFolderPathSize];
+    if (!*pagePath) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return false;
+    }
+    if (!FullPath(pagePath, full, sizeof full))
+        return false;
+    size_t n = strlen(full);
+    if (n == 0 || IsSeparator(full[n - 1])) {
+        SetLastError(ERROR_DIRECTORY);
+        return false;
+    }
+    char *cut = full + n;
+    while (cut > full && !IsSeparator(cut[-1]))
+        cut--;
+    size_t nameLength = strlen(cut);
+    if (cut == full || nameLength >= nameSize) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    memcpy(name, cut, nameLength + 1);
+    *cut = 0;
+    TrimSeparator(full);
+    if (!Hold(full, folder)) {
+        name[0] = 0;
+        return false;
+    }
+    return true;
+}
+
+void CloseHeldFolder(HeldFolder *folder)
+{
+    if (folder->open)
+        CloseHandle((HANDLE)folder->handle);
+    folder->open = false;
+}
+
+bool SyncHeldFolder(const HeldFolder *)
+{
+    // The moves and renames are made with MOVEFILE_WRITE_THROUGH.
+    return true;
+}
+
+bool EntryPath(const HeldFolder *folder, const char *name, char *out, size_t size)
+{
+    size_t a = strlen(folder->path), b = strlen(name);
+    bool sep = a > 0 && !IsSeparator(folder->path[a - 1]);
+    if (a + (sep ? 1 : 0) + b + 1 > size) {
+        if (size)
+            out[0] = 0;
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    memcpy(out, folder->path, a);
+    if (sep)
+        out[a++] = '\\';
+    memcpy(out + a, name, b + 1);
+    return true;
+}
+
+EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *id)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    if (!EntryPath(folder, name, path, sizeof path))
+        return kEntryMissing;
+    DWORD attr = GetFileAttributesA(path);
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        return kEntryMissing;
+    if (attr & FILE_ATTRIBUTE_DIRECTORY)
+        return kEntryFolder;
+    HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                           NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return kEntryMissing;
+    EntryKind kind = kEntryFile;
+    if (GetFileType(h) != FILE_TYPE_DISK)
+        kind = kEntryOther;
+    else if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
+        kind = kEntryLink;
+    PageIdentity mine;
+    if (!ReadIdentity(h, id ? id : &mine) && kind == kEntryFile)
+        kind = kEntryOther;
+    CloseHandle(h);
+    return kind;
+}
+
+bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIdentity *id)
+{
+    PageIdentity now;
+    return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
+}
+
+bool CanCreateIn(const HeldFolder *)
+{
+    return true;
+}
+
+bool FileIdentity(FileHandle file, PageIdentity *id)
+{
+    return ReadIdentity((HANDLE)file, id);
+}
+
+bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle *file,
+                         PageIdentity *id)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    if (!EntryPath(folder, name, path, sizeof path))
+        return false;
+    HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    // Not a device such as NUL or COM1, and a file that tells who it is.
+    PageIdentity mine;
+    if (GetFileType(h) != FILE_TYPE_DISK || !ReadIdentity(h, id ? id : &mine)) {
+        CloseHandle(h);
+        SetLastError(ERROR_INVALID_FUNCTION);
+        return false;
+    }
+    *file = (FileHandle)h;
+    return true;
+}
+
+const char *FindFileName(const char *path)
+{
+    const char *name = path;
+    for (const char *p = path; *p; p++) {
+        if (*p == '\\' || *p == '/' || *p == ':')
+            name = p + 1;
+    }
+    return name;
+}

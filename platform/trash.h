@@ -1,0 +1,28 @@
+// The desktop trash (the Recycle Bin on Windows). One implementation per
+// platform: trash_posix.cpp and trash_win32.cpp.
+#pragma once
+#include "platform/folder.h"
+
+enum TrashResult {
+    kTrashed,
+    kTrashPageChanged,  // the file is not (or no longer) the one `id` describes: it stays
+    kTrashFailed,       // LastSystemError() says why; the file stays where it was
+};
+
+struct TrashedFile {
+    char path[kFolderPathSize + 64];    // where the file is now (empty where unknown)
+};
+
+// Moves the entry `name` of `from`, which must be the file that `id`
+// describes, into the user's trash, and syncs what it changed there.
+TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
+                       TrashedFile *out);
+
+// Brings a file just trashed back to `name` in `to`, never over anything;
+// false (and it stays in the trash) when that cannot be done.
+bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char *name);
+
+// True when the held folder lies inside a trash, where pages are not
+// cleaned (Linux: the home trash and the $topdir/.Trash folders; Windows:
+// $Recycle.Bin, RECYCLER, RECYCLED).
+bool IsInsideTrash(const HeldFolder *folder);

@@ -1,0 +1,49 @@
+// The Recycle Bin, through the shell's file operation.
+#include <windows.h>
+#include <shellapi.h>
+#include <string.h>
+#include "platform/trash.h"
+
+enum {
+    kShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO,       // 0x54
+    kEntryPathSize = kFolderPathSize + MAX_PATH,
+};
+
+TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
+                       TrashedFile *out)
+{
+    out->path[0] = 0;
+    // The shell takes lists of paths, each list ended by an empty entry.
+    char list[kEntryPathSize + 1];
+    if (!EntryPath(from, name, list, sizeof list - 1))
+        return kTrashFailed;
+    list[strlen(list) + 1] = 0;
+    if (id && !EntryIsUnchanged(from, name, id))
+        return kTrashPageChanged;
+    // Where there is no Recycle Bin the shell would delete the file for good
+    // without a word: with FOF_WANTNUKEWARNING it asks first, and a "No"
+    // leaves the original in place.
+    SHFILEOPSTRUCTA op;
+    memset(&op, 0, sizeof op);
+    op.hwnd = NULL;
+    op.wFunc = FO_DELETE;
+    op.pFrom = list;
+    op.pTo = NULL;
+    op.fFlags = kShellFlags | FOF_WANTNUKEWARNING;
+    int result = SHFileOperationA(&op);
+    if (result == 0 && !op.fAnyOperationsAborted)
+        return kTrashed;
+    SetLastError(result ? (DWORD)result : ERROR_CANCELLED);
+    return kTrashFailed;
+}
+
+bool RestoreTrashed(const TrashedFile *, const HeldFolder *, const char *)
+{
+    SetLastError(ERROR_NOT_SUPPORTED);
+    return false;
+}
+
+bool IsInsideTrash(const HeldFolder *)
+{
+    return false;
+}
