@@ -22,10 +22,10 @@ if [ "${1:-}" = --self-test ]; then
 fi
 root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 rank() {
-  case $1 in platform) echo 0 ;; clean) echo 1 ;; app) echo 2 ;; ui) echo 3 ;; *) echo -1 ;; esac
+  case $1 in platform) echo 0 ;; clean) echo 1 ;; app) echo 2 ;; ui|lib) echo 3 ;; *) echo -1 ;; esac
 }
 bad=0
-for layer in platform clean app ui; do
+for layer in platform clean app ui lib; do
   own=$(rank "$layer")
   for f in "$root/$layer"/*.h "$root/$layer"/*.cpp "$root/$layer"/*.c "$root/$layer"/*.rc; do
     [ -f "$f" ] || continue
