@@ -102,6 +102,8 @@ void ExpectSame(const string &page, uint32_t word, const string &name)
     ASSERT_EQ(b.status, kCleanDone) << where;
     ASSERT_EQ(s.page, b.page) << where;
     ExpectSameReport(s.report, b.report, where);
+    // Every stage reads the page to its end, the any-layout extraction too.
+    EXPECT_EQ(b.report.bytesIn, (int64_t)page.size()) << where;
 }
 
 TEST(CleanBytes, WritesWhatCleanStreamWritesUnderEveryWord)
