@@ -5,6 +5,8 @@
 # header, the pkg-config file that a program builds with, the Python module
 # where Debian's python3 finds it).
 #   tests/lib/files.sh SOURCE BUILD [CFLAGS]     CFLAGS: the build's, for sanitizers
+# WEBTRIM_PYTHON_PRELOAD: what python3 must preload to load the module
+# (the sanitizer's runtime).
 set -u
 src=$1 build=$2 cflags=${3:-}
 lib=$build/lib
@@ -49,7 +51,7 @@ pkg_config_build() {  # ROOT LIBDIR: compiles with what the installed webtrim.pc
     compile_and_run by-pkg-config $flags -Wl,-rpath,"$1$2"
 }
 python_finds() {  # ROOT LIBDIR DIR: Debian's python3 imports the module from DIR and cleans
-  PYTHONPATH=$1$3 LD_LIBRARY_PATH=$1$2 /usr/bin/python3 -c '
+  PYTHONPATH=$1$3 LD_LIBRARY_PATH=$1$2 LD_PRELOAD=${WEBTRIM_PYTHON_PRELOAD:-} /usr/bin/python3 -c '
 import sys, webtrim
 assert webtrim.__file__.startswith(sys.argv[1]), webtrim.__file__
 assert webtrim.clean(b"<html><body><script>x</script>text</body></html>") == b"<html><body>text</body></html>"

@@ -8,7 +8,7 @@ the library at once (a preloaded shim holds each clean until both stand in
 it, which they can only if the module lets go of the interpreter's lock).
 Run: webtrim_test.py --module DIR --webtrim PATH --shim PATH [--source DIR] [NAME...]
 """
-import argparse, mmap, os, shutil, subprocess, sys, tempfile, threading
+import argparse, gzip, mmap, os, shutil, subprocess, sys, tempfile, threading
 
 CASES = []
 
@@ -214,6 +214,130 @@ def threads_write_what_one_writes(tmp):
         t.join()
     for t in range(4):
         eq(got[t], want, 'thread %d' % t)
+
+
+def warc(fields, block):
+    """A WARC record, written here by hand."""
+    head = ''.join('%s: %s\r\n' % kv for kv in fields)
+    return ('WARC/1.0\r\n%sContent-Length: %d\r\n\r\n' % (head, len(block))).encode() + \
+        block + b'\r\n\r\n'
+
+
+def response(uri, body, status=b'200 OK', kind=b'text/html; charset=utf-8', extra=b''):
+    """A response record: (record id, its bytes)."""
+    rid = '<urn:uuid:%032x>' % abs(hash((uri, body, status, kind)))
+    http = b'HTTP/1.1 ' + status + b'\r\nContent-Type: ' + kind + b'\r\n' + extra + b'\r\n' + body
+    return rid, warc([('WARC-Type', 'response'), ('WARC-Record-ID', rid),
+                      ('WARC-Target-URI', uri), ('WARC-Date', '2024-01-02T03:04:05Z'),
+                      ('Content-Type', 'application/http; msgtype=response')], http)
+
+
+def chunked(body, size):
+    parts = [body[i:i + size] for i in range(0, len(body), size)]
+    return b''.join(b'%x;ext=1\r\n%s\r\n' % (len(p), p) for p in parts) + b'0\r\n\r\n'
+
+
+def run_example(tmp, args):
+    env = dict(os.environ, PYTHONPATH=MODULE)
+    r = subprocess.run([sys.executable, os.path.join(SOURCE, 'examples/dask_clean.py'),
+                        '--workers', '2', '--batch', '7'] + args, capture_output=True, env=env,
+                       cwd=tmp, timeout=600)
+    eq(r.returncode, 0, r.stderr.decode(errors='replace')[-3000:])
+    return r.stdout.decode()
+
+
+def read_warc_records(path):
+    """(headers, block) of each record of a file of gzip members."""
+    data, records = gzip.open(path).read(), []
+    while data.strip():
+        head, _, rest = data.partition(b'\r\n\r\n')
+        fields = dict(l.split(': ', 1) for l in head.decode().split('\r\n')[1:])
+        n = int(fields['Content-Length'])
+        records.append((fields, rest[:n]))
+        data = rest[n:].lstrip(b"\r\n")
+    return records
+
+
+@case
+def dask_example_writes_what_the_program_writes(tmp):
+    try:
+        import distributed  # noqa: F401
+    except ImportError:
+        print('skip  dask_example_writes_what_the_program_writes: no python3-distributed')
+        return
+    pages = [(os.path.basename(p), open(p, 'rb').read()) for p in corpus()[:40]]
+    pages += [('page.htm', PAGE), ('upper.HTML', PAGE.upper()), ('empty.html', b'')]
+    kwargs, options = OPTION_SETS[2]
+
+    # A folder tree, mirrored.
+    tree, expect = os.path.join(tmp, 'tree'), os.path.join(tmp, 'expect')
+    for i, (name, data) in enumerate(pages):
+        for top in (tree, expect):
+            path = os.path.join(top, 'd%d' % (i % 3), 'e' * (i % 2), name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, 'wb') as f:
+                f.write(data)
+    with open(os.path.join(tree, 'notes.txt'), 'wb') as f:
+        f.write(b'not a page')
+    run_program(expect, options)
+    out = run_example(tmp, options + [tree, 'out'])
+    assert 'cleaned %d pages' % len(pages) in out, out
+    for top, _, files in os.walk(expect):
+        for f in files:
+            rel = os.path.relpath(os.path.join(top, f), expect)
+            with open(os.path.join(expect, rel), 'rb') as a, open(os.path.join(tmp, 'out', rel), 'rb') as b:
+                eq(b.read(), a.read(), rel)
+    assert not os.path.exists(os.path.join(tmp, 'out', 'notes.txt'))
+
+    # WARC files: gzip members, one gzip stream, plain; what is not an HTML
+    # response is left out.
+    html = {}
+    records = {'a.warc.gz': [], 'b.warc.gz': [], 'c.warc': []}
+    for i, (name, data) in enumerate(pages):
+        uri = 'http://example.org/%d/%s' % (i, name)
+        extra, body = b'', data
+        if i % 4 == 1:
+            extra, body = b'Transfer-Encoding: chunked\r\n', chunked(data, 1000 + i)
+        elif i % 4 == 2:
+            extra, body = b'Content-Encoding: gzip\r\n', gzip.compress(data)
+        rid, record = response(uri, body, extra=extra)
+        html[rid] = (uri, data)
+        records[sorted(records)[i % 3]].append(record)
+    for skipped in [response('http://example.org/p.png', b'\x89PNG', kind=b'image/png')[1],
+                    response('http://example.org/gone', PAGE, status=b'404 Not Found')[1],
+                    warc([('WARC-Type', 'request'), ('WARC-Record-ID', '<urn:uuid:1>'),
+                          ('Content-Type', 'application/http; msgtype=request')],
+                         b'GET / HTTP/1.1\r\n\r\n')]:
+        for name in records:
+            records[name].insert(1, skipped)
+    with open(os.path.join(tmp, 'a.warc.gz'), 'wb') as f:
+        f.write(b''.join(gzip.compress(r) for r in records['a.warc.gz']))
+    with open(os.path.join(tmp, 'b.warc.gz'), 'wb') as f:
+        f.write(gzip.compress(b''.join(records['b.warc.gz'])))
+    with open(os.path.join(tmp, 'c.warc'), 'wb') as f:
+        f.write(b''.join(records['c.warc']))
+    out = run_example(tmp, options + ['a.warc.gz', 'b.warc.gz', 'c.warc', 'warcs'])
+    assert 'cleaned %d pages' % len(pages) in out, out
+    folder = os.path.join(tmp, 'from-warc')
+    os.makedirs(folder)
+    got = {}
+    for name in sorted(records):
+        converted = read_warc_records(os.path.join(tmp, 'warcs', name.split('.')[0] + '.warc.gz'))
+        eq(converted[0][0]['WARC-Type'], 'warcinfo')
+        for fields, block in converted[1:]:
+            eq(fields['WARC-Type'], 'conversion')
+            uri, data = html[fields['WARC-Refers-To']]
+            eq(fields['WARC-Target-URI'], uri)
+            got[fields['WARC-Refers-To']] = block
+    eq(sorted(got), sorted(html))
+    names = {rid: 'p%03d.htm' % i for i, rid in enumerate(sorted(html))}
+    for rid, (uri, data) in html.items():
+        with open(os.path.join(folder, names[rid]), 'wb') as f:
+            f.write(data)
+    run_program(folder, options)
+    for rid in html:
+        with open(os.path.join(folder, names[rid]), 'rb') as f:
+            eq(got[rid], f.read(), html[rid][0])
 
 
 def main():
