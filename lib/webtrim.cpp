@@ -76,7 +76,6 @@ const SwitchField kSwitchFields[] = {
     {kOptAnyLayout, offsetof(wt_options, any_layout)},
     {kOptBadColors, offsetof(wt_options, avoid_bad_colors)},
 };
-const int kSwitchFieldCount = sizeof kSwitchFields / sizeof *kSwitchFields;
 static_assert(sizeof kSwitchFields / sizeof *kSwitchFields == kSwitchCount, "a field per switch");
 
 // The first and only sizes of the records so far: the smallest a caller
@@ -98,18 +97,23 @@ const StatusInfo kStatuses[] = {
     {"write", "Cannot write the cleaned page"},
 };
 const int kStatusCount = sizeof kStatuses / sizeof *kStatuses;
+static_assert(kStatusCount == WT_ERR_WRITE + 1, "a name and a text for every status");
 
 const char *const kOutcomeNames[] = {
     "off", "no-main-part", "out-of-memory", "bare-cell", "wrapped-cell", "whole-table",
     "any-layout-part",
 };
+static_assert(sizeof kOutcomeNames / sizeof *kOutcomeNames == WT_OUTCOME_ANY_LAYOUT_PART + 1,
+              "a name for every outcome");
 
-bool *FieldOf(wt_options *o, const SwitchField &f)
+// A switch's field as a byte: a caller's bool may hold any value, and any
+// but 0 means on.
+unsigned char *FieldOf(wt_options *o, const SwitchField &f)
 {
-    return (bool *)((char *)o + f.offset);
+    return (unsigned char *)o + f.offset;
 }
 
-// The options word of a record checked by OptionsUsable.
+// The options word of a record.
 uint32_t WordOf(const wt_options *o)
 {
     uint32_t word = 0;
