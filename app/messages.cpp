@@ -24,6 +24,8 @@ static const ErrorId kCleanStatusErrors[] = {
     kErrCannotRead,             // kCleanReadFailed
     kErrCannotCreateTemp,       // kCleanTempFailed
     kErrCannotWritePage,        // kCleanWriteFailed
+    kErrNoMemory,               // kCleanOverLimit
+    kErrNoMemory,               // kCleanNoMemory
 };
 static_assert(sizeof kCleanStatusErrors / sizeof kCleanStatusErrors[0] == kCleanStatusCount,
               "an error for each status of a clean");

@@ -27,7 +27,8 @@
       "be cleaned")                                                                             \
     X(kErrNotWebPage, "This file is not a web page:\n", "not a web page ")                       \
     X(kErrInTrash, "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
-      "in the trash; pages in a trash are not cleaned")
+      "in the trash; pages in a trash are not cleaned")                                         \
+    X(kErrNoMemory, "Not enough memory to clean this page", "Not enough memory to clean this page")
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
     X(kWarnNotPermissible,                                                                        \

@@ -101,7 +101,7 @@ fi
 echo
 copy_mbs=$(echo "$results" | awk -v mb="$mb" '$1 == "bytecopy" && $2 > 0 { printf "%.1f", mb / $2 }')
 echo "stages alone and the chain, file to file (default options, median of 3; x: times the byte copy):"
-for stage in copy elements attributes extract anylayout clean; do
+for stage in copy elements attributes extract anylayout clean memory; do
   for i in 1 2 3; do "$build/bench/passbench" "$stage" "$big"; done |
     awk '{ print $2 }' | median |
     awk -v s="$stage" -v c="$copy_mbs" '{ printf "  %-11s %8.1f MB/s %6.2fx\n", s, $1, (c > 0 ? $1 / c : 0) }'

@@ -1403,8 +1403,12 @@ void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *outp
     Reader r = {input, nullptr, nullptr, INT64_MAX, &st->result.bytesScanned};
     Lex(st, &r);
     int64_t size = StreamTell(input);
-    if (!StreamReadFailed(input))
+    if (!StreamReadFailed(input)) {
         Choose(st, input, origin, size, cutTables);
+        // Left at its end, as the table rule and a copy leave it: the chain
+        // counts the page's bytes from where its input stands.
+        StreamSeek(input, size);
+    }
     if (result)
         *result = st->result;
     free(st);

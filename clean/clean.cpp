@@ -8,7 +8,8 @@
 // into it through a sink, and the attribute pass into the output, so the
 // page is written once into a temporary file at most. A stage that would
 // only copy (the extraction when off, the attribute pass with Styles and
-// Internet off) is left out of the chain.
+// Internet off) is left out of the chain. CleanBytes runs the same chain
+// over memory, with a buffer in place of the temporary file.
 #include "clean/clean.h"
 #include "clean/anylayout.h"
 
@@ -22,8 +23,10 @@ struct Chain {
     ByteStream *last;           // where the stage before the attribute pass writes
     AttributeFilter filter;
     ByteStream toFilter;
-    ByteStream temp;
+    ByteStream temp;            // between two stages: a temporary file, or a buffer
     bool tempOpen;
+    bool inMemory;              // the page between two stages is held in a buffer
+    size_t memoryLimit;         // of the extraction's outline, and of that buffer
     CleanReport report;
 };
 
@@ -34,8 +37,11 @@ static CleanStatus Failure(Chain *c)
 {
     if (StreamReadFailed(c->input))
         return kCleanReadFailed;
-    if (c->tempOpen && (StreamReadFailed(&c->temp) || StreamWriteFailed(&c->temp)))
-        return kCleanTempFailed;
+    if (c->tempOpen && (StreamReadFailed(&c->temp) || StreamWriteFailed(&c->temp))) {
+        if (!c->inMemory)
+            return kCleanTempFailed;
+        return StreamOverLimit(&c->temp) ? kCleanOverLimit : kCleanNoMemory;
+    }
     if (StreamWriteFailed(c->output))
         return kCleanWriteFailed;
     return kCleanDone;
@@ -46,9 +52,9 @@ static CleanStatus Failure(Chain *c)
 static ExtractOutcome Extract(Chain *c, ByteStream *input, ByteStream *output)
 {
     if (!c->sw->anyLayout)
-        return ExtractMainPart(c->sw, input, output, kNoMemoryLimit);
+        return ExtractMainPart(c->sw, input, output, c->memoryLimit);
     AnyLayoutResult *part = &c->report.part;
-    AnyLayoutExtractLimited(c->sw->cutTables, input, output, kNoMemoryLimit, part);
+    AnyLayoutExtractLimited(c->sw->cutTables, input, output, c->memoryLimit, part);
     switch (part->outcome) {
     case kAnyLayoutPart:
         return kExtractAnyLayoutPart;
@@ -63,7 +69,9 @@ static ExtractOutcome Extract(Chain *c, ByteStream *input, ByteStream *output)
 static void RunThroughTemp(Chain *c, int64_t *middle)
 {
     const CleanSwitches *sw = c->sw;
-    if (!StreamCreateTemp(&c->temp)) {
+    if (c->inMemory) {
+        StreamOpenBufferLimited(&c->temp, c->memoryLimit);
+    } else if (!StreamCreateTemp(&c->temp)) {
         c->report.status = kCleanTempFailed;
         return;
     }
@@ -87,7 +95,7 @@ static void RunThroughTemp(Chain *c, int64_t *middle)
 // The extraction first, as a view that the element pass reads.
 static void RunThroughView(Chain *c, int64_t *middle)
 {
-    MainPartView *view = OpenMainPartView(c->sw, c->input, kNoMemoryLimit, &c->report.extraction);
+    MainPartView *view = OpenMainPartView(c->sw, c->input, c->memoryLimit, &c->report.extraction);
     if (!view) {
         StreamSeek(c->input, 0);
         RunThroughTemp(c, middle);
@@ -102,8 +110,8 @@ static void RunThroughView(Chain *c, int64_t *middle)
     CloseMainPartView(view);
 }
 
-CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
-                        CleanReport *report)
+static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                            bool inMemory, size_t memoryLimit, CleanReport *report)
 {
     Chain c;
     c.sw = sw;
@@ -111,6 +119,8 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
     c.output = output;
     c.last = output;
     c.tempOpen = false;
+    c.inMemory = inMemory;
+    c.memoryLimit = memoryLimit;
     c.report = CleanReport();
     c.report.extraction = kExtractOff;
 
@@ -158,4 +168,18 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
     if (report)
         *report = r;
     return r.status;
+}
+
+CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        CleanReport *report)
+{
+    return RunChain(sw, input, output, false, kNoMemoryLimit, report);
+}
+
+CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
+                       ByteStream *output, size_t memoryLimit, CleanReport *report)
+{
+    ByteStream input;
+    StreamOpenMemory(&input, page, size);
+    return RunChain(sw, &input, output, true, memoryLimit, report);
 }

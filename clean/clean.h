@@ -13,6 +13,8 @@ enum CleanStatus {
     kCleanReadFailed,       // the input could not be read to its end
     kCleanTempFailed,       // a temporary file could not be made, written or read
     kCleanWriteFailed,      // the output lost a write
+    kCleanOverLimit,        // CleanBytes: the page between two stages would pass the memory limit
+    kCleanNoMemory,         // CleanBytes: no memory for the page between two stages
     kCleanStatusCount
 };
 
@@ -46,3 +48,18 @@ struct CleanReport {
 // at once with different streams.
 CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
                         CleanReport *report);
+
+// Cleans the `size` bytes at `page` into `output` (a buffer, a sink, any
+// writable stream) as CleanStream would, byte for byte, but with no file at
+// all: where CleanStream hands the page from one stage to the next through a
+// temporary file, this holds it in a buffer.
+//
+// memoryLimit bounds, each in turn, the two things the clean holds of its
+// own besides the page and the output (so it holds at most about twice the
+// limit): the extraction's outline, past which the extraction copies its
+// input unchanged (report->extraction is kExtractOutOfMemory, or the part's
+// outcome kAnyLayoutNoMemory), and the page between two stages, past which
+// the clean stops with kCleanOverLimit, the output holding what had been
+// written by then. kNoMemoryLimit: as much as there is.
+CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
+                       ByteStream *output, size_t memoryLimit, CleanReport *report);

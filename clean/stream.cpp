@@ -26,6 +26,8 @@ static void StartStream(ByteStream *s, int kind)
     s->memSize = 0;
     s->memCapacity = 0;
     s->memOwned = false;
+    s->memLimit = SIZE_MAX;
+    s->overLimit = false;
     s->sink = nullptr;
     s->reader = nullptr;
     s->context = nullptr;
@@ -63,6 +65,12 @@ void StreamOpenBuffer(ByteStream *s)
     StartStream(s, kStreamMemory);
     s->buf = nullptr;
     s->memOwned = true;
+}
+
+void StreamOpenBufferLimited(ByteStream *s, size_t limit)
+{
+    StreamOpenBuffer(s);
+    s->memLimit = limit;
 }
 
 void StreamOpenSink(ByteStream *s, StreamSinkProc sink, void *context)
@@ -181,14 +189,22 @@ int StreamFill(ByteStream *s)
     return s->buf[s->pos++];
 }
 
-// Makes room for `need` bytes in a memory stream's own buffer.
+// Makes room for `need` bytes in a memory stream's own buffer, doubling it
+// up to its limit.
 static bool GrowMemory(ByteStream *s, size_t need)
 {
     if (need <= s->memCapacity)
         return true;
+    if (need > s->memLimit) {
+        s->overLimit = true;
+        s->writeError = true;
+        return false;
+    }
     size_t grown = s->memCapacity ? s->memCapacity : (size_t)kStreamBufferSize;
     while (grown < need && grown <= SIZE_MAX / 2)
         grown *= 2;
+    if (grown > s->memLimit)
+        grown = s->memLimit;
     unsigned char *p = grown >= need ? (unsigned char *)realloc(s->buf, grown) : nullptr;
     if (!p) {
         s->writeError = true;

@@ -69,6 +69,10 @@ struct ByteStream {
     size_t memSize;
     size_t memCapacity;
     bool memOwned;
+    // A buffer's ceiling: its capacity never passes memLimit; a write that
+    // would need more fails and sets overLimit as well as writeError.
+    size_t memLimit;
+    bool overLimit;
     StreamSinkProc sink;
     StreamReadProc reader;
     void *context;              // of the sink or the reader
@@ -86,6 +90,8 @@ bool StreamCreateTemp(ByteStream *s);
 void StreamOpenMemory(ByteStream *s, const void *data, size_t n);
 // An empty buffer in memory that grows as it is written; readable back.
 void StreamOpenBuffer(ByteStream *s);
+// The same, never holding more than `limit` bytes (StreamOverLimit).
+void StreamOpenBufferLimited(ByteStream *s, size_t limit);
 // Hands every written byte, in order, to sink(context, ...).
 void StreamOpenSink(ByteStream *s, StreamSinkProc sink, void *context);
 // Reads what reader(context, ...) gives at each offset; not writable.
@@ -156,3 +162,5 @@ bool StreamClose(ByteStream *s);
 
 inline bool StreamReadFailed(const ByteStream *s) { return s->readError; }
 inline bool StreamWriteFailed(const ByteStream *s) { return s->writeError; }
+// A limited buffer refused a write for its limit (not for want of memory).
+inline bool StreamOverLimit(const ByteStream *s) { return s->overLimit; }

@@ -9,7 +9,7 @@
 // Stable names of the errors and warnings for --json, by id.
 static const char *const kErrorNames[] = {
     "cannot-open", "cannot-create-temporary", "cannot-read", "cannot-write", "cannot-remove-original",
-    "cannot-replace", "page-changed", "not-text", "not-a-web-page", "in-trash",
+    "cannot-replace", "page-changed", "not-text", "not-a-web-page", "in-trash", "no-memory",
 };
 static_assert(sizeof kErrorNames / sizeof kErrorNames[0] == kErrorCount, "a name for each error");
 static const char *const kWarningNames[] = {

@@ -5,7 +5,8 @@
 // against each other where the options make them equal, and the whole clean
 // (CleanStream, whose stages pass the page on as it is written and read the
 // extraction's output in place) against the chain in the order the options
-// choose.
+// choose, and the clean from memory to memory (CleanBytes) against it, with
+// and without the rule for any layout.
 #include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
@@ -46,6 +47,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             "chain: the whole clean writes what the stages write one after the other");
     Require(RunStageTrickled(WholeClean, page, options, piece) == whole,
             "chain: the whole clean writes the same whatever the read sizes");
+    Require(RunCleanBytes(page, options) == whole,
+            "chain: the clean from memory writes what the clean of streams writes");
+    Require(RunCleanBytes(page, options | kOptAnyLayout) ==
+                RunStage(WholeClean, page, options | kOptAnyLayout),
+            "chain: so it does with the rule for any layout");
 
     if (!(options & kOptExtract)) {
         Require(extractFirst == deleteFirst, "chain, extraction off: the order does not matter");

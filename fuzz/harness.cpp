@@ -61,6 +61,20 @@ std::string RunStage(StageProc stage, const std::string &input, uint32_t options
     return result;
 }
 
+std::string RunCleanBytes(const std::string &input, uint32_t options)
+{
+    ByteStream out;
+    StreamOpenBuffer(&out);
+    CleanSwitches sw = SwitchesFromWord(options);
+    Require(CleanBytes(&sw, input.data(), input.size(), &out, kNoMemoryLimit, nullptr) == kCleanDone,
+            "the clean from memory reports no failure");
+    std::string result;
+    if (StreamMemorySize(&out) > 0)
+        result.assign((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+    StreamClose(&out);
+    return result;
+}
+
 namespace {
 struct Trickle {
     const std::string *page;

@@ -42,6 +42,9 @@ std::string PageOf(const uint8_t *data, size_t size);
 // read or write error is a failure of the harness.
 std::string RunStage(StageProc stage, const std::string &input, uint32_t options);
 
+// The whole clean of `input` from memory to memory (CleanBytes), no limit.
+std::string RunCleanBytes(const std::string &input, uint32_t options);
+
 // The same with the input read through a reader that gives at most `piece`
 // bytes at a time, so that every run-at-a-time path of the stages meets
 // buffer ends at every place.

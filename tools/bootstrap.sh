@@ -4,12 +4,14 @@
 #   bootstrap.sh          everything: both builds, Wine tests, fuzzing
 #   bootstrap.sh native   only what the Linux program needs to build (no test
 #                         framework: the tests that need one are left out)
-#   bootstrap.sh package  that, and what `cpack -G DEB` needs
+#   bootstrap.sh package  that, and what `cpack -G DEB` needs (the Python
+#                         module's headers too)
 set -eu
 
 need=(
   cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev clang libclang-rt-14-dev
   python3 man-db groff-base dpkg-dev file strace acl
+  python3-dev python3-distributed python3-lxml python3-readability lintian
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 fonts-wine fonts-liberation xvfb xauth x11-utils xdotool python3-xlib imagemagick
   nsis
@@ -18,7 +20,7 @@ need=(
 native=(cmake ninja-build g++ pkg-config libglib2.0-dev)
 case "${1:-all}" in
   native) need=("${native[@]}") ;;
-  package) need=("${native[@]}" dpkg-dev file) ;;
+  package) need=("${native[@]}" dpkg-dev file python3-dev) ;;
 esac
 
 missing=()

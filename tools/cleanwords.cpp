@@ -1,7 +1,9 @@
 // Cleans each page named on the command line under every word of the
 // fourteen switches (0 to 16383) in memory and prints one line per page and
 // word: the word in hex and a 64-bit FNV-1a hash of the cleaned page. Used
-// by tools/same-generated.sh to compare two revisions.
+// by tools/same-generated.sh to compare two revisions. Built with
+// CLEAN_BYTES it cleans with CleanBytes (no temporary file) rather than
+// CleanStream, so that the two can be compared the same way.
 #include <stdio.h>
 #include <string>
 #include "app/options.h"
@@ -35,10 +37,16 @@ int main(int argc, char **argv)
         std::string page = ReadAll(argv[i]);
         for (uint32_t word = 0; word <= kSwitchMask; word++) {
             CleanSwitches sw = SwitchesFromWord(word);
-            ByteStream in, out;
-            StreamOpenMemory(&in, page.data(), page.size());
+            ByteStream out;
             StreamOpenBuffer(&out);
+#ifdef CLEAN_BYTES
+            CleanStatus status =
+                CleanBytes(&sw, page.data(), page.size(), &out, kNoMemoryLimit, nullptr);
+#else
+            ByteStream in;
+            StreamOpenMemory(&in, page.data(), page.size());
             CleanStatus status = CleanStream(&sw, &in, &out, nullptr);
+#endif
             printf("%s %04X %d %016llx\n", argv[i], word, status,
                    (unsigned long long)Hash(StreamMemoryData(&out), StreamMemorySize(&out)));
             StreamClose(&out);

@@ -3,12 +3,16 @@
 # did at REV, under every word of the fourteen switches: builds the cleaning
 # sources of REV and of the work tree into two small programs, cleans every
 # page with both and compares hashes of the results.
-#   tools/same-generated.sh [REV] [SEEDS]     defaults: HEAD, 60 seeds (about 100 pages)
+#   tools/same-generated.sh [--bytes] [REV] [SEEDS]   defaults: HEAD, 60 seeds (about 100 pages)
+# With --bytes the work tree cleans with CleanBytes (memory to memory, no
+# temporary file) and REV with CleanStream: the two must write the same.
 # The pages come from fuzz/make_seeds.py, some cut off at random places
 # (pages ending inside a tag) and some joined into pages of several hundred
 # KiB (runs across buffer boundaries). A REV from before CleanStream is
 # driven through its stages one after the other, as its run did.
 set -eu
+bytes=
+if [ "${1:-}" = --bytes ]; then bytes=-DCLEAN_BYTES; shift; fi
 rev=${1:-HEAD}
 count=${2:-60}
 root=$(git rev-parse --show-toplevel)
@@ -62,7 +66,7 @@ int main(int argc, char **argv) {
 }
 CPP
 
-build() {  # SRC OUT DRIVER
+build() {  # SRC OUT DRIVER [FLAG]
   local sources=()
   for f in "$1"/clean/*.cpp; do
     case $(basename "$f") in run.cpp|report.cpp|*_win32.cpp) ;; *) sources+=("$f") ;; esac
@@ -75,14 +79,14 @@ build() {  # SRC OUT DRIVER
   fi
   # Since the options word left clean/ for app/.
   [ -f "$1/clean/switches.cpp" ] || sources+=("$1/app/options.cpp")
-  g++ -std=c++17 -O2 -fno-exceptions -I"$1" "${sources[@]}" "$3" -o "$2"
+  g++ -std=c++17 -O2 -fno-exceptions ${4:-} -I"$1" "${sources[@]}" "$3" -o "$2"
 }
 if [ -f "$work/old/clean/clean.h" ]; then
   build "$work/old" "$work/old-clean" "$root/tools/cleanwords.cpp"
 else
   build "$work/old" "$work/old-clean" "$work/oldstages.cpp"
 fi
-build "$root" "$work/new-clean" "$root/tools/cleanwords.cpp"
+build "$root" "$work/new-clean" "$root/tools/cleanwords.cpp" "$bytes"
 
 mkdir -p "$work/seeds" "$work/pages"
 python3 "$root/fuzz/make_seeds.py" "$work/seeds" "$count" >/dev/null
@@ -109,5 +113,5 @@ cat *.new > "$work/new.txt"
 total=$(wc -l < "$work/new.txt")
 diffs=$(diff "$work/old.txt" "$work/new.txt" | grep -c '^>' || true)
 diff "$work/old.txt" "$work/new.txt" | grep '^>' | head -n 20
-echo "same generated output: $((total - diffs)) of $total identical (REV $rev against the work tree)"
+echo "same generated output: $((total - diffs)) of $total identical (REV $rev against the work tree${bytes:+, memory to memory})"
 [ "$diffs" -eq 0 ]

@@ -371,24 +371,6 @@ def help_man_page_and_completion_agree(env):
     assert st == 0 and out.startswith(b'webtrim '), out
 
 
-@case
-def debian_package_contents(env):
-    out = env.path('pkg')
-    r = subprocess.run(['cpack', '-G', 'DEB', '--config', os.path.join(BUILD, 'CPackConfig.cmake'),
-                        '-B', out], capture_output=True, text=True)
-    eq(r.returncode, 0, r.stdout + r.stderr)
-    deb = [f for f in os.listdir(out) if f.endswith('.deb')][0]
-    listing = subprocess.run(['dpkg-deb', '-c', os.path.join(out, deb)],
-                             capture_output=True, text=True).stdout
-    for f in ['./usr/bin/webtrim', './usr/share/man/man1/webtrim.1.gz',
-              './usr/share/bash-completion/completions/webtrim']:
-        assert f in listing, (f, listing)
-    fields = subprocess.run(['dpkg-deb', '-f', os.path.join(out, deb)],
-                            capture_output=True, text=True).stdout
-    assert re.search(r'^Depends:.*libglib2\.0-0', fields, re.M), fields
-    assert re.search(r'^Maintainer: .+<.+@.+>', fields, re.M), fields
-
-
 def corpus_pages(n):
     """Up to n real pages (the shared corpus), else generated ones."""
     corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')

@@ -1,0 +1,200 @@
+/* The Webtrim library: cleans saved web pages from memory to memory.
+ *
+ * A clean takes the bytes of one page and writes the cleaned page through a
+ * sink of the caller's (wt_clean) or into a buffer that the library grows
+ * and the caller frees with wt_free (wt_clean_to_buffer). It touches no
+ * file, keeps no state between calls and may run on any number of threads
+ * at once. The options are those of the webtrim program, with the same
+ * names and defaults.
+ *
+ *     wt_options options;
+ *     wt_options_init(&options, sizeof options);
+ *     wt_options_set(&options, "pictures", 1);     (or: options.pictures = 1)
+ *     unsigned char *clean;
+ *     size_t clean_size;
+ *     int status = wt_clean_to_buffer(&options, page, page_size, &clean, &clean_size, NULL);
+ *     if (status != WT_OK)
+ *         fprintf(stderr, "%s\n", wt_status_text(status));
+ *     ...
+ *     wt_free(clean);
+ *
+ * The records wt_options and wt_result begin with their own size, which the
+ * caller sets (sizeof): a later version adds fields at their ends only, so a
+ * program built against this header keeps working with later libraries, and
+ * one built against a later header gets WT_ERR_RECORD from this one only if
+ * it sets fields this one does not know.
+ *
+ * C99; link with -lwebtrim (pkg-config webtrim). */
+#ifndef WEBTRIM_H
+#define WEBTRIM_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#if defined(__GNUC__) && defined(WEBTRIM_BUILDING)
+#define WT_API __attribute__((visibility("default")))
+#else
+#define WT_API
+#endif
+
+/* The version of this header; wt_version() gives the library's. */
+#define WT_VERSION_MAJOR 2
+#define WT_VERSION_MINOR 4
+#define WT_VERSION_PATCH 1
+#define WT_VERSION_STRING "2.4.1"
+
+/* What a call answers. Codes are only ever added at the end. */
+typedef enum wt_status {
+    WT_OK = 0,
+    WT_ERR_ARGUMENT = 1,        /* a pointer missing where one is needed */
+    WT_ERR_RECORD = 2,          /* a record's size this library cannot take */
+    WT_ERR_OPTION = 3,          /* no option has that name */
+    WT_ERR_NO_MEMORY = 4,       /* no memory for the cleaned page */
+    WT_ERR_MEMORY_LIMIT = 5,    /* the page between two stages would pass memory_limit */
+    WT_ERR_WRITE = 6            /* the sink refused the cleaned page */
+} wt_status;
+
+/* The status's message ("Cannot write the cleaned page"), and its stable
+ * name for programs ("write"). Never NULL: an unknown code has a text too. */
+WT_API const char *wt_status_text(int status);
+WT_API const char *wt_status_name(int status);
+
+/* The options of a clean: what the program's switches of the same names do
+ * (webtrim --help). wt_options_init fills the program's defaults. */
+typedef struct wt_options {
+    size_t size;                /* sizeof (wt_options): set by wt_options_init */
+    /* The kinds of element removed (true) or kept (false). */
+    bool comments;              /* comments */
+    bool scripts;               /* SCRIPT elements */
+    bool styles;                /* STYLE elements, style sheets and style attributes */
+    bool forms;                 /* FORM elements outside tables */
+    bool internet;              /* whatever loads from the Internet */
+    bool meta;                  /* META tags */
+    bool pictures;              /* IMG tags */
+    bool modules;               /* OBJECT, EMBED and APPLET elements */
+    bool frames;                /* frames */
+    /* The main part. */
+    bool extract;               /* cut the page down to its main part */
+    bool cut_tables;            /* remove the tables inside the main part */
+    bool extract_first;         /* look for it in the page as given, not after the removals */
+    bool any_layout;            /* in any layout (DIV, ARTICLE...), not among table cells only */
+    bool avoid_bad_colors;      /* drop the page's own colours (its BODY tag's attributes) */
+    /* A ceiling in bytes, 0 for none, on each of the two things a clean
+     * holds besides the page and its output: the outline the extraction
+     * makes (past it the extraction leaves the page whole: outcome
+     * WT_OUTCOME_OUT_OF_MEMORY) and the page held between two stages (past
+     * it the clean fails with WT_ERR_MEMORY_LIMIT). */
+    size_t memory_limit;
+} wt_options;
+
+/* Fills the first `size` bytes of *options with the defaults (size: the
+ * caller's sizeof (wt_options)). WT_ERR_RECORD when size is too small. */
+WT_API int wt_options_init(wt_options *options, size_t size);
+
+/* Options by the program's names: the element kinds of --remove and --keep
+ * ("comments", "scripts", ..., "frames", and "all" for every kind) and the
+ * switches "extract", "cut-tables", "extract-first", "any-layout" and
+ * "avoid-bad-colors" ('_' may stand for '-'). WT_ERR_OPTION for another
+ * name. wt_options_get answers 1 or 0, or -1 for an unknown name. */
+WT_API int wt_options_set(wt_options *options, const char *name, int on);
+WT_API int wt_options_get(const wt_options *options, const char *name);
+/* The names wt_options_set takes, from 0 on ("all" aside); NULL past the last. */
+WT_API const char *wt_option_name(int index);
+
+/* What the extraction did. */
+typedef enum wt_outcome {
+    WT_OUTCOME_OFF = 0,             /* extract is off */
+    WT_OUTCOME_NO_MAIN_PART = 1,    /* none found: the page left whole */
+    WT_OUTCOME_OUT_OF_MEMORY = 2,   /* the outline passed memory_limit: the page left whole */
+    WT_OUTCOME_BARE_CELL = 3,       /* a table cell of the body, standing bare */
+    WT_OUTCOME_WRAPPED_CELL = 4,    /* a table cell, in a table of its own */
+    WT_OUTCOME_WHOLE_TABLE = 5,     /* the table that holds the main cells */
+    WT_OUTCOME_ANY_LAYOUT_PART = 6  /* any layout: the element chosen, less its cuts */
+} wt_outcome;
+/* Its stable name ("whole-table"); NULL for an unknown code. */
+WT_API const char *wt_outcome_name(int outcome);
+
+/* The kinds of removal counted, by number. Kinds are only ever added at the
+ * end; WT_REMOVAL_SLOTS leaves room for them in wt_result. */
+enum {
+    WT_REMOVED_COMMENTS = 0,
+    WT_REMOVED_STYLES,
+    WT_REMOVED_SCRIPTS,
+    WT_REMOVED_FORMS,
+    WT_REMOVED_FRAMES,
+    WT_REMOVED_META,
+    WT_REMOVED_MODULES,
+    WT_REMOVED_PICTURES,
+    WT_REMOVED_BASE,
+    WT_REMOVED_LINKS,
+    WT_REMOVED_BODY_ATTRIBUTES,
+    WT_REMOVED_STYLE_ATTRIBUTES,
+    WT_REMOVED_URL_REFERENCES,
+    WT_REMOVED_BACKGROUNDS,
+    WT_REMOVED_HANDLERS,
+    WT_REMOVED_SCRIPT_URLS,
+    WT_REMOVED_NETWORK_ATTRIBUTES,
+    WT_REMOVED_CSS_REFERENCES,
+    WT_REMOVAL_SLOTS = 32
+};
+/* A kind's stable name ("style-attributes"), as webtrim --verbose shows it;
+ * NULL past the last kind this library counts. */
+WT_API const char *wt_removal_name(int kind);
+
+/* What a clean did. */
+typedef struct wt_result {
+    size_t size;                /* sizeof (wt_result): set by the caller */
+    int status;                 /* wt_status, as the call answered */
+    int outcome;                /* wt_outcome */
+    int64_t bytes_in;           /* the page's size */
+    int64_t bytes_out;          /* the cleaned page's size */
+    /* What each stage took out: its input's size less its output's (the
+     * extraction's can be negative on a small page: it adds fixed tags). */
+    int64_t removed_by_elements;
+    int64_t removed_by_extraction;
+    int64_t removed_by_attributes;
+    /* How many of each kind went, and how many bytes went with them. */
+    int64_t removals[WT_REMOVAL_SLOTS];
+    int64_t removal_bytes[WT_REMOVAL_SLOTS];
+    /* The main part that the rule for any layout chose (outcome
+     * WT_OUTCOME_ANY_LAYOUT_PART): its bytes [part_start, part_end) and its
+     * element's name ("DIV", "BODY" for the whole body). The offsets are in
+     * the page the extraction read: the page given when extract_first is
+     * on, else the page after the removals. -1 and NULL otherwise. */
+    int64_t part_start;
+    int64_t part_end;
+    const char *part_tag;
+} wt_result;
+
+/* Takes each piece of the cleaned page in order; answers 0 to go on, any
+ * other value to refuse it, which fails the clean with WT_ERR_WRITE (no
+ * later piece comes). */
+typedef int (*wt_sink)(void *context, const void *data, size_t size);
+
+/* Cleans the `size` bytes at `page` and hands the cleaned page to `sink`
+ * in pieces as it is made. options: NULL for the defaults. result: NULL,
+ * or a record whose size the caller set, filled in on return whatever the
+ * status. Answers WT_OK or an error status. */
+WT_API int wt_clean(const wt_options *options, const void *page, size_t size, wt_sink sink,
+                    void *context, wt_result *result);
+
+/* The same into a buffer that the library allocates: *out and *out_size
+ * are the cleaned page (the caller frees it with wt_free), or NULL and 0
+ * after an error. */
+WT_API int wt_clean_to_buffer(const wt_options *options, const void *page, size_t size,
+                              unsigned char **out, size_t *out_size, wt_result *result);
+WT_API void wt_free(void *buffer);
+
+/* The library's version, "2.4.1". */
+WT_API const char *wt_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WEBTRIM_H */

@@ -1,0 +1,404 @@
+// The library's C interface (include/webtrim.h) over the clean from memory
+// to memory (CleanBytes).
+//
+// The options record is read into the switches of the clean; the names of
+// the options are the program's own (app/switches.cpp), and each maps to a
+// field of the record through one table. A record carries its size: a
+// smaller one than this library's first is refused, a larger one is taken
+// when the fields past ours are all zero (a later caller that left them at
+// their defaults).
+#define WEBTRIM_BUILDING 1
+#include "include/webtrim.h"
+#include <stdlib.h>
+#include <string.h>
+#include "app/options.h"
+#include "clean/clean.h"
+
+#ifndef WEBTRIM_VERSION
+#define WEBTRIM_VERSION "unknown"
+#endif
+
+// The public numbers are the core's, kept in step at compile time.
+constexpr int kPublicKinds[][2] = {
+    {WT_REMOVED_COMMENTS, kRemovedComments}, {WT_REMOVED_STYLES, kRemovedStyles},
+    {WT_REMOVED_SCRIPTS, kRemovedScripts}, {WT_REMOVED_FORMS, kRemovedForms},
+    {WT_REMOVED_FRAMES, kRemovedFrames}, {WT_REMOVED_META, kRemovedMeta},
+    {WT_REMOVED_MODULES, kRemovedModules}, {WT_REMOVED_PICTURES, kRemovedPictures},
+    {WT_REMOVED_BASE, kRemovedBase}, {WT_REMOVED_LINKS, kRemovedLinks},
+    {WT_REMOVED_BODY_ATTRIBUTES, kRemovedBodyAttributes},
+    {WT_REMOVED_STYLE_ATTRIBUTES, kRemovedStyleAttributes},
+    {WT_REMOVED_URL_REFERENCES, kRemovedUrlReferences},
+    {WT_REMOVED_BACKGROUNDS, kRemovedBackgrounds}, {WT_REMOVED_HANDLERS, kRemovedHandlers},
+    {WT_REMOVED_SCRIPT_URLS, kRemovedScriptUrls},
+    {WT_REMOVED_NETWORK_ATTRIBUTES, kRemovedNetworkAttributes},
+    {WT_REMOVED_CSS_REFERENCES, kRemovedCssReferences},
+};
+constexpr int kPublicOutcomes[][2] = {
+    {WT_OUTCOME_OFF, kExtractOff}, {WT_OUTCOME_NO_MAIN_PART, kExtractNoMainPart},
+    {WT_OUTCOME_OUT_OF_MEMORY, kExtractOutOfMemory}, {WT_OUTCOME_BARE_CELL, kExtractBareCell},
+    {WT_OUTCOME_WRAPPED_CELL, kExtractWrappedCell}, {WT_OUTCOME_WHOLE_TABLE, kExtractWholeTable},
+    {WT_OUTCOME_ANY_LAYOUT_PART, kExtractAnyLayoutPart},
+};
+template <size_t N>
+constexpr bool Paired(const int (&pairs)[N][2])
+{
+    for (size_t i = 0; i < N; i++)
+        if (pairs[i][0] != pairs[i][1])
+            return false;
+    return true;
+}
+static_assert(Paired(kPublicKinds) && sizeof kPublicKinds / sizeof *kPublicKinds ==
+                                          (size_t)kRemovalKindCount,
+              "the removal kinds of webtrim.h are those of clean/removals.h");
+static_assert((int)WT_REMOVAL_SLOTS >= (int)kRemovalKindCount, "room for every kind of removal");
+static_assert(Paired(kPublicOutcomes), "the outcomes of webtrim.h are ExtractOutcome's");
+
+namespace {
+
+// Each switch of the options word and its field in the record.
+struct SwitchField {
+    uint32_t mask;
+    size_t offset;
+};
+const SwitchField kSwitchFields[] = {
+    {kOptComments, offsetof(wt_options, comments)},
+    {kOptScripts, offsetof(wt_options, scripts)},
+    {kOptStyles, offsetof(wt_options, styles)},
+    {kOptForms, offsetof(wt_options, forms)},
+    {kOptInternet, offsetof(wt_options, internet)},
+    {kOptMeta, offsetof(wt_options, meta)},
+    {kOptPictures, offsetof(wt_options, pictures)},
+    {kOptModules, offsetof(wt_options, modules)},
+    {kOptFrames, offsetof(wt_options, frames)},
+    {kOptExtract, offsetof(wt_options, extract)},
+    {kOptCutTables, offsetof(wt_options, cut_tables)},
+    {kOptExtractFirst, offsetof(wt_options, extract_first)},
+    {kOptAnyLayout, offsetof(wt_options, any_layout)},
+    {kOptBadColors, offsetof(wt_options, avoid_bad_colors)},
+};
+static_assert(sizeof kSwitchFields / sizeof *kSwitchFields == kSwitchCount, "a field per switch");
+
+// The first and only sizes of the records so far: the smallest a caller
+// may give.
+const size_t kOptionsSizeV1 = sizeof(wt_options);
+const size_t kResultSizeV1 = sizeof(wt_result);
+
+struct StatusInfo {
+    const char *name;
+    const char *text;
+};
+const StatusInfo kStatuses[] = {
+    {"ok", "The page was cleaned"},
+    {"argument", "A pointer is missing"},
+    {"record", "The record's size is not one this library knows"},
+    {"option", "No option has that name"},
+    {"no-memory", "Out of memory"},
+    {"memory-limit", "The page would pass the memory limit between two stages"},
+    {"write", "Cannot write the cleaned page"},
+};
+const int kStatusCount = sizeof kStatuses / sizeof *kStatuses;
+static_assert(kStatusCount == WT_ERR_WRITE + 1, "a name and a text for every status");
+
+const char *const kOutcomeNames[] = {
+    "off", "no-main-part", "out-of-memory", "bare-cell", "wrapped-cell", "whole-table",
+    "any-layout-part",
+};
+static_assert(sizeof kOutcomeNames / sizeof *kOutcomeNames == WT_OUTCOME_ANY_LAYOUT_PART + 1,
+              "a name for every outcome");
+
+// A switch's field as a byte: a caller's bool may hold any value, and any
+// but 0 means on.
+unsigned char *FieldOf(wt_options *o, const SwitchField &f)
+{
+    return (unsigned char *)o + f.offset;
+}
+
+// The options word of a record.
+uint32_t WordOf(const wt_options *o)
+{
+    uint32_t word = 0;
+    for (const SwitchField &f : kSwitchFields)
+        if (*FieldOf((wt_options *)o, f))
+            word |= f.mask;
+    return word;
+}
+
+// A record of `size` bytes that this library can read: at least its first
+// version's, and nothing set past what it knows.
+bool RecordUsable(const void *record, size_t size, size_t known)
+{
+    if (size < known)
+        return false;
+    const unsigned char *p = (const unsigned char *)record;
+    for (size_t i = known; i < size; i++)
+        if (p[i])
+            return false;
+    return true;
+}
+
+// The name with '_' read as '-', compared with a table's name.
+bool SameName(const char *given, const char *name)
+{
+    for (; *given && *name; given++, name++)
+        if (*given != *name && !(*given == '_' && *name == '-'))
+            return false;
+    return *given == *name;
+}
+
+// The mask of the switches an option name stands for; 0 when none.
+uint32_t MaskOfName(const char *name)
+{
+    if (!name)
+        return 0;
+    uint32_t all = 0;
+    for (int i = 0; i < kElementKindCount; i++) {
+        all |= kElementKinds[i].mask;
+        if (SameName(name, kElementKinds[i].name))
+            return kElementKinds[i].mask;
+    }
+    if (SameName(name, "all"))
+        return all;
+    for (int i = 0; i < kNamedSwitchCount; i++)
+        if ((kNamedSwitches[i].mask & kSwitchMask) && SameName(name, kNamedSwitches[i].name))
+            return kNamedSwitches[i].mask;
+    return 0;
+}
+
+void FillResult(wt_result *r, int status, const CleanReport *report)
+{
+    if (!r || r->size < kResultSizeV1)
+        return;
+    size_t size = r->size;
+    memset(r, 0, size);
+    r->size = size;
+    r->status = status;
+    r->part_start = r->part_end = -1;
+    r->part_tag = nullptr;
+    if (!report)
+        return;
+    r->outcome = report->extraction;
+    r->bytes_in = report->bytesIn;
+    r->bytes_out = report->bytesOut;
+    r->removed_by_elements = report->removed[kStageElements];
+    r->removed_by_extraction = report->removed[kStageExtraction];
+    r->removed_by_attributes = report->removed[kStageAttributes];
+    for (int k = 0; k < kRemovalKindCount; k++) {
+        r->removals[k] = report->removals.count[k];
+        r->removal_bytes[k] = report->removals.bytes[k];
+    }
+    if (report->extraction == kExtractAnyLayoutPart) {
+        r->part_start = report->part.start;
+        r->part_end = report->part.end + 1;
+        r->part_tag = report->part.tag;
+    }
+}
+
+int StatusOf(CleanStatus status, bool toBuffer)
+{
+    switch (status) {
+    case kCleanDone:
+        return WT_OK;
+    case kCleanOverLimit:
+        return WT_ERR_MEMORY_LIMIT;
+    case kCleanWriteFailed:
+        // Only a sink refuses a write; a buffer fails for want of memory.
+        return toBuffer ? WT_ERR_NO_MEMORY : WT_ERR_WRITE;
+    default:
+        return WT_ERR_NO_MEMORY;
+    }
+}
+
+// The caller's sink behind the output stream; after a refusal it takes
+// nothing more, and the stream reports a failed write.
+struct SinkOutput {
+    wt_sink sink;
+    void *context;
+    bool refused;
+    ByteStream stream;
+};
+
+void ToCallerSink(void *context, const unsigned char *data, size_t n)
+{
+    SinkOutput *s = (SinkOutput *)context;
+    if (s->refused || n == 0)
+        return;
+    if (s->sink(s->context, data, n) != 0) {
+        s->refused = true;
+        s->stream.writeError = true;
+    }
+}
+
+// Checks the records a clean takes: WT_OK, or why not.
+int CheckRecords(const wt_options *options, const wt_result *result)
+{
+    if (result && result->size < kResultSizeV1)
+        return WT_ERR_RECORD;
+    if (options && !RecordUsable(options, options->size, kOptionsSizeV1))
+        return WT_ERR_RECORD;
+    return WT_OK;
+}
+
+// Runs a clean whose arguments were checked into `output`: the status.
+int Clean(const wt_options *options, const void *page, size_t size, ByteStream *output,
+          bool toBuffer, wt_result *result)
+{
+    wt_options defaults;
+    if (!options) {
+        wt_options_init(&defaults, sizeof defaults);
+        options = &defaults;
+    }
+    CleanSwitches sw = SwitchesFromWord(WordOf(options));
+    size_t limit = options->memory_limit ? options->memory_limit : kNoMemoryLimit;
+    CleanReport report;
+    CleanStatus done = CleanBytes(&sw, page, size, output, limit, &report);
+    int status = StatusOf(done, toBuffer);
+    FillResult(result, status, &report);
+    return status;
+}
+
+// Answers a call that fails before its clean.
+int Fail(wt_result *result, int status)
+{
+    FillResult(result, status, nullptr);
+    return status;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char *wt_status_text(int status)
+{
+    return status >= 0 && status < kStatusCount ? kStatuses[status].text : "Unknown error";
+}
+
+const char *wt_status_name(int status)
+{
+    return status >= 0 && status < kStatusCount ? kStatuses[status].name : "unknown";
+}
+
+int wt_options_init(wt_options *options, size_t size)
+{
+    if (!options)
+        return WT_ERR_ARGUMENT;
+    if (size < kOptionsSizeV1)
+        return WT_ERR_RECORD;
+    memset(options, 0, size);
+    options->size = size;
+    for (const SwitchField &f : kSwitchFields)
+        *FieldOf(options, f) = (kDefaultSwitches & f.mask) != 0;
+    return WT_OK;
+}
+
+int wt_options_set(wt_options *options, const char *name, int on)
+{
+    if (!options)
+        return WT_ERR_ARGUMENT;
+    uint32_t mask = MaskOfName(name);
+    if (!mask)
+        return WT_ERR_OPTION;
+    for (const SwitchField &f : kSwitchFields)
+        if (mask & f.mask)
+            *FieldOf(options, f) = on != 0;
+    return WT_OK;
+}
+
+int wt_options_get(const wt_options *options, const char *name)
+{
+    uint32_t mask = MaskOfName(name);
+    if (!options || !mask)
+        return -1;
+    return (WordOf(options) & mask) == mask ? 1 : 0;
+}
+
+const char *wt_option_name(int index)
+{
+    if (index >= 0 && index < kElementKindCount)
+        return kElementKinds[index].name;
+    int at = kElementKindCount;
+    for (int i = 0; i < kNamedSwitchCount && index >= at; i++) {
+        if (!(kNamedSwitches[i].mask & kSwitchMask))
+            continue;
+        if (index == at)
+            return kNamedSwitches[i].name;
+        at++;
+    }
+    return nullptr;
+}
+
+const char *wt_outcome_name(int outcome)
+{
+    const int count = sizeof kOutcomeNames / sizeof *kOutcomeNames;
+    return outcome >= 0 && outcome < count ? kOutcomeNames[outcome] : nullptr;
+}
+
+const char *wt_removal_name(int kind)
+{
+    return kind >= 0 && kind < kRemovalKindCount ? kRemovalKinds[kind].name : nullptr;
+}
+
+int wt_clean(const wt_options *options, const void *page, size_t size, wt_sink sink,
+             void *context, wt_result *result)
+{
+    if ((!page && size) || !sink)
+        return Fail(result, WT_ERR_ARGUMENT);
+    if (int status = CheckRecords(options, result))
+        return Fail(result, status);
+    // The stream's buffer is large: on the heap, not on a caller's stack.
+    SinkOutput *out = (SinkOutput *)malloc(sizeof(SinkOutput));
+    if (!out)
+        return Fail(result, WT_ERR_NO_MEMORY);
+    out->sink = sink;
+    out->context = context;
+    out->refused = false;
+    StreamOpenSink(&out->stream, ToCallerSink, out);
+    int status = Clean(options, page, size, &out->stream, false, result);
+    StreamClose(&out->stream);
+    free(out);
+    return status;
+}
+
+int wt_clean_to_buffer(const wt_options *options, const void *page, size_t size,
+                       unsigned char **out, size_t *out_size, wt_result *result)
+{
+    if (out)
+        *out = nullptr;
+    if (out_size)
+        *out_size = 0;
+    if ((!page && size) || !out || !out_size)
+        return Fail(result, WT_ERR_ARGUMENT);
+    if (int status = CheckRecords(options, result))
+        return Fail(result, status);
+    ByteStream *buffer = (ByteStream *)malloc(sizeof(ByteStream));
+    if (!buffer)
+        return Fail(result, WT_ERR_NO_MEMORY);
+    StreamOpenBuffer(buffer);
+    int status = Clean(options, page, size, buffer, true, result);
+    size_t n = StreamMemorySize(buffer);
+    // The buffer passes to the caller; an empty page still gets one.
+    unsigned char *data = (unsigned char *)StreamMemoryData(buffer);
+    if (status == WT_OK && !data)
+        data = (unsigned char *)malloc(1);
+    if (status == WT_OK && !data)
+        status = Fail(result, WT_ERR_NO_MEMORY);
+    if (status == WT_OK) {
+        *out = data;
+        *out_size = n;
+    } else {
+        free(data);
+    }
+    free(buffer);
+    return status;
+}
+
+void wt_free(void *buffer)
+{
+    free(buffer);
+}
+
+const char *wt_version(void)
+{
+    return WEBTRIM_VERSION;
+}
+
+}  // extern "C"

@@ -1,0 +1,347 @@
+/* The Python module `webtrim`: cleans saved web pages from memory to memory
+ * through the library's C interface (webtrim.h), one call per page.
+ *
+ *     import webtrim
+ *     cleaned = webtrim.clean(page, remove="pictures", any_layout=True)
+ *     result = webtrim.clean_result(page)       # the page and the figures
+ *
+ * A C extension rather than ctypes: it reads the caller's bytes (or any
+ * buffer) in place and builds the result with one copy, parses its options
+ * without a round of Python calls per page, and releases the interpreter's
+ * lock for exactly the clean, so that threads clean pages at once.
+ *
+ * Options apply over the program's defaults in this order: `remove`, then
+ * `keep` (names of element kinds, as a list or a comma-separated string, as
+ * webtrim --remove and --keep take them), then the named switches. */
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+#include <structmember.h>
+#include <string.h>
+#include "webtrim.h"
+
+static PyObject *WebtrimError;          /* webtrim.Error */
+static PyTypeObject *ResultType;        /* webtrim.Result */
+
+/* webtrim.Error(text) with .code and .name: the library's status. */
+static PyObject *RaiseStatus(int status, const char *detail)
+{
+    PyObject *text = detail ? PyUnicode_FromFormat("%s: %s", wt_status_text(status), detail)
+                            : PyUnicode_FromString(wt_status_text(status));
+    if (!text)
+        return NULL;
+    PyObject *error = PyObject_CallOneArg(WebtrimError, text);
+    Py_DECREF(text);
+    if (!error)
+        return NULL;
+    PyObject *code = PyLong_FromLong(status);
+    PyObject *name = PyUnicode_FromString(wt_status_name(status));
+    if (code && name && PyObject_SetAttrString(error, "code", code) == 0 &&
+        PyObject_SetAttrString(error, "name", name) == 0)
+        PyErr_SetObject(WebtrimError, error);
+    Py_XDECREF(code);
+    Py_XDECREF(name);
+    Py_DECREF(error);
+    return NULL;
+}
+
+static int SetOption(wt_options *options, PyObject *name, int on)
+{
+    const char *text = PyUnicode_AsUTF8(name);
+    if (!text)
+        return -1;
+    if (wt_options_set(options, text, on) != WT_OK) {
+        PyObject *repr = PyObject_Repr(name);
+        const char *shown = repr ? PyUnicode_AsUTF8(repr) : NULL;
+        if (shown)
+            RaiseStatus(WT_ERR_OPTION, shown);
+        Py_XDECREF(repr);
+        return -1;
+    }
+    return 0;
+}
+
+/* Sets the kinds named in `list` (a str of comma-separated names, or an
+ * iterable of names) on or off. */
+static int SetKinds(wt_options *options, PyObject *list, int on)
+{
+    if (!list || list == Py_None)
+        return 0;
+    PyObject *names;
+    if (PyUnicode_Check(list)) {
+        PyObject *comma = PyUnicode_FromString(",");
+        names = comma ? PyUnicode_Split(list, comma, -1) : NULL;
+        Py_XDECREF(comma);
+    } else {
+        names = PySequence_List(list);
+    }
+    if (!names)
+        return -1;
+    int rc = 0;
+    Py_ssize_t n = PyList_GET_SIZE(names);
+    for (Py_ssize_t i = 0; i < n && rc == 0; i++) {
+        PyObject *name = PyList_GET_ITEM(names, i);
+        if (!PyUnicode_Check(name)) {
+            PyErr_SetString(PyExc_TypeError, "an element kind is named by a str");
+            rc = -1;
+        } else {
+            rc = SetOption(options, name, on);
+        }
+    }
+    Py_DECREF(names);
+    return rc;
+}
+
+/* The named switches, their keywords and their fields. */
+static char *const kKeywords[] = {
+    "data", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
+    "avoid_bad_colors", "memory_limit", NULL,
+};
+enum { kSwitchKeywords = 5 };
+
+/* Reads the arguments of clean() and clean_result() into *options and the
+ * page's buffer. */
+static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options, Py_buffer *page)
+{
+    PyObject *remove = NULL, *keep = NULL;
+    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
+    Py_ssize_t memoryLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$OOOOOOOn:clean", (char **)kKeywords, page,
+                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
+                                     &switches[3], &switches[4], &memoryLimit))
+        return -1;
+    wt_options_init(options, sizeof *options);
+    int rc = SetKinds(options, remove, 1);
+    if (rc == 0)
+        rc = SetKinds(options, keep, 0);
+    for (int i = 0; i < kSwitchKeywords && rc == 0; i++) {
+        if (!switches[i] || switches[i] == Py_None)
+            continue;
+        int on = PyObject_IsTrue(switches[i]);
+        if (on < 0 || wt_options_set(options, kKeywords[3 + i], on) != WT_OK)
+            rc = -1;
+    }
+    if (rc == 0 && memoryLimit < 0) {
+        PyErr_SetString(PyExc_ValueError, "memory_limit is a number of bytes, 0 for none");
+        rc = -1;
+    }
+    options->memory_limit = (size_t)memoryLimit;
+    if (rc != 0)
+        PyBuffer_Release(page);
+    return rc;
+}
+
+/* Cleans with the interpreter's lock released: the cleaned page as bytes,
+ * or NULL with an exception set. */
+static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result *result)
+{
+    unsigned char *out = NULL;
+    size_t outSize = 0;
+    int status;
+    result->size = sizeof *result;
+    Py_BEGIN_ALLOW_THREADS
+    status = wt_clean_to_buffer(options, page->buf, (size_t)page->len, &out, &outSize, result);
+    Py_END_ALLOW_THREADS
+    PyBuffer_Release(page);
+    if (status != WT_OK)
+        return RaiseStatus(status, NULL);
+    PyObject *cleaned = PyBytes_FromStringAndSize((const char *)out, (Py_ssize_t)outSize);
+    wt_free(out);
+    return cleaned;
+}
+
+static PyObject *Clean(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    wt_options options;
+    Py_buffer page;
+    wt_result result;
+    if (ParseArguments(args, kwargs, &options, &page) < 0)
+        return NULL;
+    return CleanPage(&options, &page, &result);
+}
+
+/* A dict of kind name to figure, for the kinds this library counts. */
+static PyObject *KindDict(const int64_t *figures)
+{
+    PyObject *d = PyDict_New();
+    for (int k = 0; d && k < WT_REMOVAL_SLOTS && wt_removal_name(k); k++) {
+        PyObject *v = PyLong_FromLongLong(figures[k]);
+        if (!v || PyDict_SetItemString(d, wt_removal_name(k), v) < 0) {
+            Py_XDECREF(v);
+            Py_DECREF(d);
+            return NULL;
+        }
+        Py_DECREF(v);
+    }
+    return d;
+}
+
+static PyStructSequence_Field kResultFields[] = {
+    {"page", "the cleaned page (bytes)"},
+    {"outcome", "what the extraction did: 'off', 'no-main-part', 'out-of-memory', "
+                "'bare-cell', 'wrapped-cell', 'whole-table' or 'any-layout-part'"},
+    {"bytes_in", "the page's size"},
+    {"bytes_out", "the cleaned page's size"},
+    {"removed_by_elements", "bytes the element removal took out"},
+    {"removed_by_extraction", "bytes the extraction took out (negative: it added its tags)"},
+    {"removed_by_attributes", "bytes the attribute pass took out"},
+    {"removals", "dict: how many of each kind of removal"},
+    {"removal_bytes", "dict: the bytes that went with each kind"},
+    {"part", "(start, end, tag) of the main part the rule for any layout chose, or None"},
+    {NULL, NULL},
+};
+static PyStructSequence_Desc kResultDesc = {
+    "webtrim.Result", "What a clean made of a page: the page and its figures.", kResultFields,
+    10,
+};
+
+static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
+{
+    PyObject *result = PyStructSequence_New(ResultType);
+    if (!result) {
+        Py_DECREF(cleaned);
+        return NULL;
+    }
+    const char *outcome = wt_outcome_name(r->outcome);
+    PyObject *part = r->part_tag ? Py_BuildValue("(LLs)", (long long)r->part_start,
+                                                 (long long)r->part_end, r->part_tag)
+                                 : Py_NewRef(Py_None);
+    PyObject *items[] = {
+        cleaned,
+        PyUnicode_FromString(outcome ? outcome : "unknown"),
+        PyLong_FromLongLong(r->bytes_in),
+        PyLong_FromLongLong(r->bytes_out),
+        PyLong_FromLongLong(r->removed_by_elements),
+        PyLong_FromLongLong(r->removed_by_extraction),
+        PyLong_FromLongLong(r->removed_by_attributes),
+        KindDict(r->removals),
+        KindDict(r->removal_bytes),
+        part,
+    };
+    int ok = 1;
+    for (int i = 0; i < (int)(sizeof items / sizeof *items); i++) {
+        if (!items[i])
+            ok = 0;
+        PyStructSequence_SetItem(result, i, items[i] ? items[i] : Py_NewRef(Py_None));
+    }
+    if (!ok) {
+        Py_DECREF(result);
+        return NULL;
+    }
+    return result;
+}
+
+static PyObject *CleanResult(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    wt_options options;
+    Py_buffer page;
+    wt_result result;
+    if (ParseArguments(args, kwargs, &options, &page) < 0)
+        return NULL;
+    PyObject *cleaned = CleanPage(&options, &page, &result);
+    return cleaned ? MakeResult(cleaned, &result) : NULL;
+}
+
+PyDoc_STRVAR(kCleanDoc,
+"clean($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
+"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"--\n"
+"\n"
+"Cleans one page (bytes or any buffer) in memory; gives the cleaned page,\n"
+"as `webtrim -` writes it. Options start from the program's defaults;\n"
+"`remove` and `keep` name kinds of element (a list, or 'pictures,forms';\n"
+"'all' is every kind), then each switch given as True or False applies.\n"
+"memory_limit: bytes, 0 for none. Raises webtrim.Error (with .code and\n"
+".name) when the clean fails or an option has no such name. Other threads\n"
+"run while it cleans.");
+
+PyDoc_STRVAR(kCleanResultDoc,
+"clean_result($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
+"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"--\n"
+"\n"
+"The same as clean(), with what the clean did: the page, the extraction's\n"
+"outcome, the sizes, the bytes each stage took out, the removals by kind\n"
+"and the main part that the rule for any layout chose.");
+
+static PyMethodDef kMethods[] = {
+    {"clean", (PyCFunction)(void (*)(void))Clean, METH_VARARGS | METH_KEYWORDS, kCleanDoc},
+    {"clean_result", (PyCFunction)(void (*)(void))CleanResult, METH_VARARGS | METH_KEYWORDS,
+     kCleanResultDoc},
+    {NULL, NULL, 0, NULL},
+};
+
+static struct PyModuleDef kModule = {
+    PyModuleDef_HEAD_INIT, "webtrim",
+    "Cleans saved web pages in memory: webtrim.clean(page, **options) -> bytes.",
+    -1, kMethods, NULL, NULL, NULL, NULL,
+};
+
+/* A tuple of the names a library call gives from 0 until NULL. */
+static PyObject *Names(const char *(*name)(int))
+{
+    PyObject *list = PyList_New(0);
+    for (int i = 0; list && name(i); i++) {
+        PyObject *s = PyUnicode_FromString(name(i));
+        if (!s || PyList_Append(list, s) < 0) {
+            Py_XDECREF(s);
+            Py_DECREF(list);
+            return NULL;
+        }
+        Py_DECREF(s);
+    }
+    PyObject *tuple = list ? PyList_AsTuple(list) : NULL;
+    Py_XDECREF(list);
+    return tuple;
+}
+
+/* The defaults by option name. */
+static PyObject *Defaults(void)
+{
+    wt_options options;
+    wt_options_init(&options, sizeof options);
+    PyObject *d = PyDict_New();
+    for (int i = 0; d && wt_option_name(i); i++) {
+        PyObject *on = PyBool_FromLong(wt_options_get(&options, wt_option_name(i)) == 1);
+        if (PyDict_SetItemString(d, wt_option_name(i), on) < 0) {
+            Py_DECREF(on);
+            Py_DECREF(d);
+            return NULL;
+        }
+        Py_DECREF(on);
+    }
+    return d;
+}
+
+/* Adds a new reference to the module, which takes it. */
+static int AddNew(PyObject *m, const char *name, PyObject *value)
+{
+    if (!value)
+        return -1;
+    int rc = PyModule_AddObjectRef(m, name, value);
+    Py_DECREF(value);
+    return rc;
+}
+
+PyMODINIT_FUNC PyInit_webtrim(void)
+{
+    PyObject *m = PyModule_Create(&kModule);
+    if (!m)
+        return NULL;
+    WebtrimError = PyErr_NewExceptionWithDoc(
+        "webtrim.Error", "A clean that failed: the message, with .code and .name of its status.",
+        NULL, NULL);
+    ResultType = PyStructSequence_NewType(&kResultDesc);
+    if (!WebtrimError || !ResultType ||
+        PyModule_AddObjectRef(m, "Error", WebtrimError) < 0 ||
+        PyModule_AddObjectRef(m, "Result", (PyObject *)ResultType) < 0 ||
+        PyModule_AddStringConstant(m, "__version__", wt_version()) < 0 ||
+        AddNew(m, "OPTIONS", Names(wt_option_name)) < 0 ||
+        AddNew(m, "REMOVAL_KINDS", Names(wt_removal_name)) < 0 ||
+        AddNew(m, "DEFAULTS", Defaults()) < 0) {
+        Py_DECREF(m);
+        return NULL;
+    }
+    return m;
+}

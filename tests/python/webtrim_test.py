@@ -1,0 +1,371 @@
+#!/usr/bin/python3
+"""Tests of the Python module `webtrim`, as Debian's python3 imports it.
+
+One table-driven runner: the pages the module writes against what the
+program writes in place under the same options, the figures of a Result,
+the option names and the errors, the inputs it takes, and two threads in
+the library at once (a preloaded shim holds each clean until both stand in
+it, which they can only if the module lets go of the interpreter's lock).
+Run: webtrim_test.py --module DIR --webtrim PATH --shim PATH [--source DIR] [NAME...]
+"""
+import argparse, gzip, mmap, os, shutil, subprocess, sys, tempfile, threading
+
+CASES = []
+
+
+def case(fn):
+    CASES.append(fn)
+    return fn
+
+
+def eq(got, want, what=''):
+    assert got == want, '%s: got %r, want %r' % (what, got, want)
+
+
+PAGE = (b'<html><head><title>t</title><style>p{color:red}</style><script>x</script>'
+        b'</head><body bgcolor=black><table><tr><td>menu</td></tr></table>'
+        b'<table><tr><td><div class=article><p style="color:blue">The council met on '
+        b'Tuesday and voted, after a long debate, to keep the old bridge open.</p>'
+        b'<!-- note --><img src="p.gif"><p>More prose follows, with commas, and words.</p>'
+        b'</div><form action=a><input></form></td></tr></table></body></html>')
+
+# The same options for the module and for the command line.
+OPTION_SETS = [
+    ({}, []),
+    ({'remove': 'pictures', 'any_layout': True}, ['--remove=pictures', '--any-layout']),
+    ({'keep': ['scripts', 'styles'], 'extract_first': False, 'cut_tables': True},
+     ['--keep=scripts,styles', '--extract-last', '--cut-tables']),
+    ({'remove': 'all', 'extract': False, 'avoid_bad_colors': True},
+     ['--remove=all', '--no-extract', '--avoid-bad-colors']),
+    ({'keep': 'all', 'any_layout': True, 'extract_first': False},
+     ['--keep=all', '--any-layout', '--extract-last']),
+]
+
+
+def corpus():
+    d = os.environ.get('WEBTRIM_SHARED_CORPUS') or os.path.join(SOURCE, '../shared/corpus')
+    return sorted(os.path.join(d, f) for f in os.listdir(d) if f.endswith('.htm')) \
+        if os.path.isdir(d) else []
+
+
+def run_program(folder, options):
+    """Cleans every page below folder in place with the program, in a home
+    of its own, with the defaults and then `options`."""
+    home = tempfile.mkdtemp(prefix='webtrim-home-')
+    try:
+        env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=home + '/config',
+                   XDG_DATA_HOME=home + '/data', LC_ALL='C')
+        r = subprocess.run([WEBTRIM, '-q', '--defaults'] + options + ['-r', folder],
+                           capture_output=True, env=env, timeout=600)
+        eq(r.returncode, 0, r.stderr.decode(errors='replace'))
+    finally:
+        shutil.rmtree(home)
+
+
+@case
+def pages_as_the_program_writes_them(tmp):
+    pages = corpus()[:: 1 if FULL else 4] or []
+    pages = [(os.path.basename(p), open(p, 'rb').read()) for p in pages]
+    pages.append(('page.htm', PAGE))
+    pages.append(('empty.htm', b''))
+    for n, (kwargs, options) in enumerate(OPTION_SETS):
+        folder = os.path.join(tmp, 'set%d' % n)
+        os.makedirs(folder)
+        for name, data in pages:
+            with open(os.path.join(folder, name), 'wb') as f:
+                f.write(data)
+        run_program(folder, options)
+        for name, data in pages:
+            with open(os.path.join(folder, name), 'rb') as f:
+                eq(webtrim.clean(data, **kwargs), f.read(), '%s under %s' % (name, options))
+
+
+@case
+def result_figures(tmp):
+    for kwargs, _ in OPTION_SETS:
+        r = webtrim.clean_result(PAGE, **kwargs)
+        what = repr(kwargs)
+        assert isinstance(r, webtrim.Result), what
+        eq(r.page, webtrim.clean(PAGE, **kwargs), what)
+        eq((r.bytes_in, r.bytes_out), (len(PAGE), len(r.page)), what)
+        eq(r.removed_by_elements + r.removed_by_extraction + r.removed_by_attributes,
+           len(PAGE) - len(r.page), what)
+        eq(sorted(r.removals), sorted(webtrim.REMOVAL_KINDS), what)
+        eq(sorted(r.removal_bytes), sorted(webtrim.REMOVAL_KINDS), what)
+        assert all(v >= 0 for v in r.removals.values()), what
+    eq(webtrim.clean_result(PAGE, extract=False).outcome, 'off')
+    eq(webtrim.clean_result(PAGE).outcome, 'wrapped-cell')
+    r = webtrim.clean_result(PAGE, any_layout=True)
+    eq(r.outcome, 'any-layout-part')
+    start, end, tag = r.part
+    eq((tag, PAGE[start:start + 5]), ('DIV', b'<div '), 'the part lies in the page given')
+    assert PAGE[start:end].endswith(b'</div>'), PAGE[start:end]
+    eq(webtrim.clean_result(PAGE).part, None)
+
+
+@case
+def options_by_name(tmp):
+    eq(sorted(webtrim.DEFAULTS), sorted(webtrim.OPTIONS))
+    same = [
+        ({'remove': 'pictures,forms'}, {'remove': ['pictures', 'forms']}),
+        ({'remove': ('pictures',)}, {'remove': iter(['pictures'])}),
+        ({'remove': 'scripts', 'keep': 'scripts'}, {'keep': 'scripts'}),       # keep comes last
+        ({'keep': 'all', 'remove': 'styles'}, {'keep': 'all'}),
+        ({'extract': None, 'remove': None}, {}),
+        ({'any_layout': 1}, {'any_layout': True}),
+    ]
+    for a, b in same:
+        eq(webtrim.clean(PAGE, **a), webtrim.clean(PAGE, **b), '%r and %r' % (a, b))
+    differ = [({'remove': 'pictures'}, {}), ({'keep': 'styles'}, {}), ({'extract': False}, {})]
+    for a, b in differ:
+        assert webtrim.clean(PAGE, **a) != webtrim.clean(PAGE, **b), (a, b)
+
+
+@case
+def errors_carry_the_message_texts(tmp):
+    bad = [
+        (lambda: webtrim.clean(PAGE, remove='pictres'), webtrim.Error,
+         "No option has that name: 'pictres'", 'option'),
+        (lambda: webtrim.clean(PAGE, keep=['all', 'any-layout', 'trash']), webtrim.Error,
+         "No option has that name: 'trash'", 'option'),
+        (lambda: webtrim.clean(PAGE * 4000, extract_first=False, memory_limit=100000),
+         webtrim.Error, 'The page would pass the memory limit between two stages', 'memory-limit'),
+        (lambda: webtrim.clean('<p>text</p>'), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, remove=[3]), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, memory_limit=-1), ValueError, None, None),
+        (lambda: webtrim.clean(PAGE, tables=True), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, False), TypeError, None, None),
+    ]
+    for call, kind, text, name in bad:
+        try:
+            call()
+        except kind as e:
+            if text is not None:
+                eq((str(e), e.name, e.code), (text, name, e.code))
+                assert isinstance(e.code, int) and e.code > 0
+            continue
+        raise AssertionError('no %s for %s' % (kind.__name__, text))
+    # A limit the clean fits in changes nothing.
+    eq(webtrim.clean(PAGE, memory_limit=1 << 24), webtrim.clean(PAGE))
+
+
+@case
+def any_buffer_is_a_page(tmp):
+    want = webtrim.clean(PAGE)
+    path = os.path.join(tmp, 'p.htm')
+    with open(path, 'wb') as f:
+        f.write(PAGE)
+    with open(path, 'rb') as f, mmap.mmap(f.fileno(), 0, access=mmap.ACCESS_READ) as m:
+        eq(webtrim.clean(m), want, 'mmap')
+    for given in [bytearray(PAGE), memoryview(b'xx' + PAGE)[2:], memoryview(bytearray(PAGE))]:
+        eq(webtrim.clean(given), want, type(given).__name__)
+    eq(webtrim.clean(data=PAGE), want, 'by keyword')
+    eq(webtrim.clean(b''), b'', 'empty')
+
+
+@case
+def threads_clean_at_once(tmp):
+    """The shim lets the cleans go on only when two stand in the library at
+    once: both threads finish only if the lock was released for the clean."""
+    script = '''
+import sys, threading, webtrim
+page = sys.stdin.buffer.read()
+out, errors = [], []
+def work():
+    try:
+        out.append(webtrim.clean(page))
+    except Exception as e:
+        errors.append(e)
+threads = [threading.Thread(target=work) for _ in range(2)]
+[t.start() for t in threads]
+[t.join() for t in threads]
+assert not errors, "the two cleans never stood in the library at once: %r" % errors
+assert out == [webtrim.clean(page)] * 2
+'''
+    env = dict(os.environ, PYTHONPATH=MODULE, WEBTRIM_HOLD_CALLS='2', WEBTRIM_HOLD_SECONDS='60',
+               LD_PRELOAD=(os.environ.get('LD_PRELOAD', '') + ' ' + SHIM).strip())
+    r = subprocess.run([sys.executable, '-c', script], input=PAGE, capture_output=True, env=env,
+                       timeout=300)
+    eq(r.returncode, 0, r.stderr.decode(errors='replace'))
+    # The shim itself: one thread alone is held and then failed.
+    env['WEBTRIM_HOLD_SECONDS'] = '1'
+    r = subprocess.run([sys.executable, '-c', 'import webtrim; webtrim.clean(b"")'],
+                       capture_output=True, env=env, timeout=300)
+    assert r.returncode != 0 and b'Cannot write the cleaned page' in r.stderr, r.stderr
+
+
+@case
+def threads_write_what_one_writes(tmp):
+    pages = [PAGE * k for k in (1, 30, 200)] + [open(p, 'rb').read() for p in corpus()[:12]]
+    want = [webtrim.clean(p, any_layout=bool(i % 2)) for i, p in enumerate(pages)]
+    got, threads = {}, []
+
+    def work(t):
+        got[t] = [webtrim.clean(p, any_layout=bool(i % 2)) for i, p in enumerate(pages)]
+
+    for t in range(4):
+        threads.append(threading.Thread(target=work, args=(t,)))
+        threads[-1].start()
+    for t in threads:
+        t.join()
+    for t in range(4):
+        eq(got[t], want, 'thread %d' % t)
+
+
+def warc(fields, block):
+    """A WARC record, written here by hand."""
+    head = ''.join('%s: %s\r\n' % kv for kv in fields)
+    return ('WARC/1.0\r\n%sContent-Length: %d\r\n\r\n' % (head, len(block))).encode() + \
+        block + b'\r\n\r\n'
+
+
+def response(uri, body, status=b'200 OK', kind=b'text/html; charset=utf-8', extra=b''):
+    """A response record: (record id, its bytes)."""
+    rid = '<urn:uuid:%032x>' % abs(hash((uri, body, status, kind)))
+    http = b'HTTP/1.1 ' + status + b'\r\nContent-Type: ' + kind + b'\r\n' + extra + b'\r\n' + body
+    return rid, warc([('WARC-Type', 'response'), ('WARC-Record-ID', rid),
+                      ('WARC-Target-URI', uri), ('WARC-Date', '2024-01-02T03:04:05Z'),
+                      ('Content-Type', 'application/http; msgtype=response')], http)
+
+
+def chunked(body, size):
+    parts = [body[i:i + size] for i in range(0, len(body), size)]
+    return b''.join(b'%x;ext=1\r\n%s\r\n' % (len(p), p) for p in parts) + b'0\r\n\r\n'
+
+
+def run_example(tmp, args):
+    env = dict(os.environ, PYTHONPATH=MODULE)
+    r = subprocess.run([sys.executable, os.path.join(SOURCE, 'examples/dask_clean.py'),
+                        '--workers', '2', '--batch', '7'] + args, capture_output=True, env=env,
+                       cwd=tmp, timeout=600)
+    eq(r.returncode, 0, r.stderr.decode(errors='replace')[-3000:])
+    return r.stdout.decode()
+
+
+def read_warc_records(path):
+    """(headers, block) of each record of a file of gzip members."""
+    data, records = gzip.open(path).read(), []
+    while data.strip():
+        head, _, rest = data.partition(b'\r\n\r\n')
+        fields = dict(l.split(': ', 1) for l in head.decode().split('\r\n')[1:])
+        n = int(fields['Content-Length'])
+        records.append((fields, rest[:n]))
+        data = rest[n:].lstrip(b"\r\n")
+    return records
+
+
+@case
+def dask_example_writes_what_the_program_writes(tmp):
+    try:
+        import distributed  # noqa: F401
+    except ImportError:
+        print('skip  dask_example_writes_what_the_program_writes: no python3-distributed')
+        return
+    pages = [(os.path.basename(p), open(p, 'rb').read()) for p in corpus()[:40]]
+    pages += [('page.htm', PAGE), ('upper.HTML', PAGE.upper()), ('empty.html', b'')]
+    kwargs, options = OPTION_SETS[2]
+
+    # A folder tree, mirrored.
+    tree, expect = os.path.join(tmp, 'tree'), os.path.join(tmp, 'expect')
+    for i, (name, data) in enumerate(pages):
+        for top in (tree, expect):
+            path = os.path.join(top, 'd%d' % (i % 3), 'e' * (i % 2), name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, 'wb') as f:
+                f.write(data)
+    with open(os.path.join(tree, 'notes.txt'), 'wb') as f:
+        f.write(b'not a page')
+    run_program(expect, options)
+    out = run_example(tmp, options + [tree, 'out'])
+    assert 'cleaned %d pages' % len(pages) in out, out
+    for top, _, files in os.walk(expect):
+        for f in files:
+            rel = os.path.relpath(os.path.join(top, f), expect)
+            with open(os.path.join(expect, rel), 'rb') as a, open(os.path.join(tmp, 'out', rel), 'rb') as b:
+                eq(b.read(), a.read(), rel)
+    assert not os.path.exists(os.path.join(tmp, 'out', 'notes.txt'))
+
+    # WARC files: gzip members, one gzip stream, plain; what is not an HTML
+    # response is left out.
+    html = {}
+    records = {'a.warc.gz': [], 'b.warc.gz': [], 'c.warc': []}
+    for i, (name, data) in enumerate(pages):
+        uri = 'http://example.org/%d/%s' % (i, name)
+        extra, body = b'', data
+        if i % 4 == 1:
+            extra, body = b'Transfer-Encoding: chunked\r\n', chunked(data, 1000 + i)
+        elif i % 4 == 2:
+            extra, body = b'Content-Encoding: gzip\r\n', gzip.compress(data)
+        rid, record = response(uri, body, extra=extra)
+        html[rid] = (uri, data)
+        records[sorted(records)[i % 3]].append(record)
+    for skipped in [response('http://example.org/p.png', b'\x89PNG', kind=b'image/png')[1],
+                    response('http://example.org/gone', PAGE, status=b'404 Not Found')[1],
+                    warc([('WARC-Type', 'request'), ('WARC-Record-ID', '<urn:uuid:1>'),
+                          ('Content-Type', 'application/http; msgtype=request')],
+                         b'GET / HTTP/1.1\r\n\r\n')]:
+        for name in records:
+            records[name].insert(1, skipped)
+    with open(os.path.join(tmp, 'a.warc.gz'), 'wb') as f:
+        f.write(b''.join(gzip.compress(r) for r in records['a.warc.gz']))
+    with open(os.path.join(tmp, 'b.warc.gz'), 'wb') as f:
+        f.write(gzip.compress(b''.join(records['b.warc.gz'])))
+    with open(os.path.join(tmp, 'c.warc'), 'wb') as f:
+        f.write(b''.join(records['c.warc']))
+    out = run_example(tmp, options + ['a.warc.gz', 'b.warc.gz', 'c.warc', 'warcs'])
+    assert 'cleaned %d pages' % len(pages) in out, out
+    folder = os.path.join(tmp, 'from-warc')
+    os.makedirs(folder)
+    got = {}
+    for name in sorted(records):
+        converted = read_warc_records(os.path.join(tmp, 'warcs', name.split('.')[0] + '.warc.gz'))
+        eq(converted[0][0]['WARC-Type'], 'warcinfo')
+        for fields, block in converted[1:]:
+            eq(fields['WARC-Type'], 'conversion')
+            uri, data = html[fields['WARC-Refers-To']]
+            eq(fields['WARC-Target-URI'], uri)
+            got[fields['WARC-Refers-To']] = block
+    eq(sorted(got), sorted(html))
+    names = {rid: 'p%03d.htm' % i for i, rid in enumerate(sorted(html))}
+    for rid, (uri, data) in html.items():
+        with open(os.path.join(folder, names[rid]), 'wb') as f:
+            f.write(data)
+    run_program(folder, options)
+    for rid in html:
+        with open(os.path.join(folder, names[rid]), 'rb') as f:
+            eq(got[rid], f.read(), html[rid][0])
+
+
+def main():
+    global webtrim, WEBTRIM, SHIM, MODULE, SOURCE, FULL
+    ap = argparse.ArgumentParser()
+    ap.add_argument('--module', required=True, help='the folder holding the built module')
+    ap.add_argument('--webtrim', required=True)
+    ap.add_argument('--shim', required=True)
+    ap.add_argument('--source', default=os.path.join(os.path.dirname(__file__), '../..'))
+    ap.add_argument('--full', action='store_true', help='every corpus page, not every fourth')
+    ap.add_argument('names', nargs='*')
+    a = ap.parse_args()
+    MODULE, WEBTRIM, SHIM, SOURCE, FULL = (os.path.abspath(a.module), os.path.abspath(a.webtrim),
+                                           os.path.abspath(a.shim), a.source, a.full)
+    sys.path.insert(0, MODULE)
+    import webtrim
+    globals()['webtrim'] = webtrim
+    failed = 0
+    for fn in CASES:
+        if a.names and fn.__name__ not in a.names:
+            continue
+        tmp = tempfile.mkdtemp(prefix='webtrim-py-')
+        try:
+            fn(tmp)
+            print('ok   ', fn.__name__)
+        except Exception as e:
+            failed += 1
+            print('FAIL ', fn.__name__, '\n     ', repr(e)[:2000])
+        finally:
+            shutil.rmtree(tmp)
+    sys.exit(1 if failed else 0)
+
+
+if __name__ == '__main__':
+    main()
