@@ -242,22 +242,42 @@ TEST_F(RunFixture, CleanedPageCannotBeWritten)
     ExpectOriginalUntouched();
 }
 
+// Where no trash can be made (the data folder is a file), the original
+// stays and nothing is written.
 TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
 {
-    // The trash refuses system mounts such as /dev/shm.
-    struct stat st;
-    if (stat("/dev/shm", &st) != 0 || access("/dev/shm", W_OK) != 0)
+    WriteFile(page, kPage + std::string("<!-- c -->"));
+    WriteFile(dir.File("data"), "a file, not a folder");
+    std::string saved = getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", dir.File("data/below").c_str(), 1);
+    EXPECT_FALSE(CleaningRun());
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
+                            {"Cannot remove the original file.\nThe page was not changed.",
+                             kMessageError}}));
+    EXPECT_EQ(MessageErrors, std::vector<int>{ENOTDIR});
+    EXPECT_EQ(ReadFile(page), kPage + std::string("<!-- c -->"));
+    EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"data", "page.htm"}));
+}
+
+// A page on a file system of passing things (/dev/shm, a tmpfs) is trashed
+// all the same: its original is copied into the home trash.
+TEST_F(RunFixture, OriginalOnDevShmGoesToTheHomeTrash)
+{
+    if (access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no /dev/shm";
     TempDir shm("/dev/shm");
     std::string shmPage = shm.File("page.htm");
     WriteFile(shmPage, kPage + std::string("<!-- c -->"));
     Use(shmPage);
-    EXPECT_FALSE(CleaningRun());
-    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
-                            {"Cannot remove the original file.\nThe page was not changed.",
-                             kMessageError}}));
-    EXPECT_EQ(ReadFile(shmPage), kPage + std::string("<!-- c -->"));
+    PageResult r;
+    EXPECT_TRUE(CleaningRun(&r));
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(ReadFile(shmPage), kPage);
     EXPECT_EQ(ListFolder(shm.path), std::vector<std::string>{"page.htm"});
+    std::string trashed = r.originalPath;
+    EXPECT_EQ(trashed.substr(0, TrashFolder().size() + 1), TrashFolder() + "/");
+    EXPECT_EQ(ReadFile(trashed), kPage + std::string("<!-- c -->"));
 }
 
 TEST(NewFile, NeverReplacesAFileThatAppearedAtThePath)
