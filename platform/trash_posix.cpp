@@ -96,7 +96,8 @@ static bool HomeTrashPath(char *out, size_t size)
 }
 
 // The folder `name` of `parent`, made 0700 when `make` and it is missing,
-// opened for reading and never through a link.
+// opened never through a link: for reading, so that it can be synced, or
+// only to work in where the runner may not list it (a shared .Trash).
 static bool OpenTrashFolder(int parent, const char *parentPath, const char *name, bool make,
                             HeldFolder *out)
 {
@@ -104,6 +105,9 @@ static bool OpenTrashFolder(int parent, const char *parentPath, const char *name
     if (make && mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
         return false;
     int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool canSync = fd >= 0;
+    if (fd < 0 && errno == EACCES)
+        fd = openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return false;
     HeldFolder at;
@@ -115,7 +119,7 @@ static bool OpenTrashFolder(int parent, const char *parentPath, const char *name
     }
     out->handle = fd;
     out->open = true;
-    out->canSync = true;
+    out->canSync = canSync;
     return true;
 }
 
