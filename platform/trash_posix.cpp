@@ -51,8 +51,8 @@ static const unsigned long kTmpfsMagic = 0x01021994;
 static const unsigned long kRamfsMagic = 0x858458f6;
 
 enum {
-    kPlainNumbers = 100,        // names tried in order: page.htm, page.2.htm ... page.100.htm
-    kScatteredNumbers = 100,    // then numbers taken from the clock
+    kPlainNumbers = 100,      // names tried in order: page.htm, page.2.htm ... page.100.htm
+    kScatteredNumbers = 100,  // then numbers taken from the clock
 };
 
 // A trash ready to take a file: its two folders held, and where the Path=
@@ -79,8 +79,7 @@ static bool HomeTrashPath(char *out, size_t size)
         const char *home = getenv("HOME");
         struct passwd pw, *found = NULL;
         char buf[4096];
-        if ((!home || home[0] != '/') && getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 &&
-            found)
+        if ((!home || home[0] != '/') && getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found)
             home = found->pw_dir;
         if (!home || home[0] != '/') {
             errno = ENOENT;
@@ -98,8 +97,7 @@ static bool HomeTrashPath(char *out, size_t size)
 // The folder `name` of `parent`, made 0700 when `make` and it is missing,
 // opened never through a link: for reading, so that it can be synced, or
 // only to work in where the runner may not list it (a shared .Trash).
-static bool OpenTrashFolder(int parent, const char *parentPath, const char *name, bool make,
-                            HeldFolder *out)
+static bool OpenTrashFolder(int parent, const char *parentPath, const char *name, bool make, HeldFolder *out)
 {
     out->open = false;
     if (make && mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
@@ -231,8 +229,8 @@ static void Unescape(char *s)
 {
     char *to = s;
     for (const char *from = s; *from;) {
-        if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] >= '0' &&
-            from[2] <= '7' && from[3] >= '0' && from[3] <= '7') {
+        if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] >= '0' && from[2] <= '7' &&
+            from[3] >= '0' && from[3] <= '7') {
             *to++ = (char)((from[1] - '0') * 64 + (from[2] - '0') * 8 + (from[3] - '0'));
             from += 4;
         } else {
@@ -348,7 +346,7 @@ static bool ChooseTrash(const HeldFolder *from, Trash *t)
     if (HomeTrashDevice(&home) && home == st.st_dev)
         return OpenHomeTrash(t);
     bool passing = fstatfs((int)from->handle, &fs) == 0 &&
-                   ((unsigned long)fs.f_type == kTmpfsMagic || (unsigned long)fs.f_type == kRamfsMagic);
+        ((unsigned long)fs.f_type == kTmpfsMagic || (unsigned long)fs.f_type == kRamfsMagic);
     HeldFolder top;
     if (!passing && OpenTopdir(from, st.st_dev, &top)) {
         bool ok = OpenTopdirTrash(&top, t);
@@ -382,8 +380,8 @@ static unsigned long TryNumber(int i)
         return (unsigned long)i + 1;
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    unsigned long long x = ((unsigned long long)now.tv_nsec ^ (unsigned long long)getpid() << 20) *
-                           0x9E3779B97F4A7C15ull;
+    unsigned long long x =
+        ((unsigned long long)now.tv_nsec ^ (unsigned long long)getpid() << 20) * 0x9E3779B97F4A7C15ull;
     return kPlainNumbers + 1 + (unsigned long)((x >> 24) % 1000000000ull);
 }
 
@@ -394,7 +392,7 @@ static bool PercentEncode(const char *in, char *out, size_t size)
     size_t at = 0;
     for (const unsigned char *p = (const unsigned char *)in; *p; p++) {
         bool plain = (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') ||
-                     strchr("-._~/", *p) != NULL;
+            strchr("-._~/", *p) != NULL;
         if (at + (plain ? 1 : 3) >= size) {
             errno = ENAMETOOLONG;
             return false;
@@ -425,8 +423,7 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
         return EINVAL;
     char text[sizeof encoded + 96];
     int len = snprintf(text, sizeof text, "[Trash Info]\nPath=%s\nDeletionDate=%s\n", encoded, date);
-    int fd = openat((int)info->handle, infoName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                    0600);
+    int fd = openat((int)info->handle, infoName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
     int err = 0;
@@ -449,8 +446,7 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
     return err;
 }
 
-TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
-                       TrashedFile *out)
+TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id, TrashedFile *out)
 {
     out->path[0] = 0;
     out->name[0] = 0;
@@ -510,7 +506,7 @@ bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char
     // The trash folder from the trashed file's path: .../files/NAME.
     char trash[sizeof trashed->path];
     size_t n = strlen(trashed->path), nameLength = strlen(trashed->name);
-    size_t cut = sizeof kFilesFolder + nameLength;      // "files/" + NAME
+    size_t cut = sizeof kFilesFolder + nameLength;  // "files/" + NAME
     if (!trashed->name[0] || n <= cut || strcmp(trashed->path + n - nameLength, trashed->name) != 0) {
         errno = ENOENT;
         return false;
@@ -527,7 +523,8 @@ bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char
     CloseHeldFolder(&folder);
     // Only the file that was trashed, as it was left there.
     PageIdentity now;
-    if (ok && (LookAtEntry(&t.files, trashed->name, &now) != kEntryFile || !SameIdentity(&now, &trashed->id))) {
+    if (ok &&
+        (LookAtEntry(&t.files, trashed->name, &now) != kEntryFile || !SameIdentity(&now, &trashed->id))) {
         errno = ENOENT;
         ok = false;
     }
@@ -567,8 +564,7 @@ static bool IsTopdir(int parent, const char *parentPath)
     if (fstat(parent, &st) != 0)
         return false;
     char path[kFolderPathSize];
-    if (!FindTopdir(st.st_dev, parentPath[0] ? parentPath : "/", path, sizeof path) ||
-        lstat(path, &top) != 0)
+    if (!FindTopdir(st.st_dev, parentPath[0] ? parentPath : "/", path, sizeof path) || lstat(path, &top) != 0)
         return false;
     return top.st_dev == st.st_dev && top.st_ino == st.st_ino;
 }
@@ -605,7 +601,7 @@ bool IsInsideTrash(const HeldFolder *folder)
         if (parent < 0 || fstat(parent, &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino)) {
             if (parent >= 0)
                 close(parent);
-            break;                  // the root
+            break;  // the root
         }
         // This folder's name in the path, and the path of the one above.
         size_t slash = length;
@@ -617,7 +613,7 @@ bool IsInsideTrash(const HeldFolder *folder)
         if (slash > 0 && IsTopdirTrashName(name, nameLength)) {
             path[length] = 0;
             bool same = fstatat(parent, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
-                        entry.st_dev == st.st_dev && entry.st_ino == st.st_ino;
+                entry.st_dev == st.st_dev && entry.st_ino == st.st_ino;
             path[slash > 1 ? slash - 1 : 1] = 0;
             inside = same && IsTopdir(parent, path);
         }

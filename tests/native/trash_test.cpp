@@ -12,8 +12,15 @@
 
 enum Place { kHomeFs, kTmpfs, kDevShm, kExt4 };
 // What the top of the ext4 holds before the run.
-enum Top { kTopBare, kAdminTrash, kAdminTrashNotSticky, kAdminTrashIsLink, kUidFolderNotOwned,
-           kOwnTrashNotOwned, kOwnTrashIsLink };
+enum Top {
+    kTopBare,
+    kAdminTrash,
+    kAdminTrashNotSticky,
+    kAdminTrashIsLink,
+    kUidFolderNotOwned,
+    kOwnTrashNotOwned,
+    kOwnTrashIsLink
+};
 
 struct TrashTest : ::testing::Test {
     SharedDir d;
@@ -30,7 +37,8 @@ struct TrashTest : ::testing::Test {
         mkdir(ext4.c_str(), 0777);
         mkdir(tmpfs.c_str(), 0777);
         if (system(("truncate -s 8M '" + image + "' && mkfs.ext4 -q -F '" + image + "' && mount -o loop '" +
-                    image + "' '" + ext4 + "' 2>/dev/null").c_str()) != 0)
+                    image + "' '" + ext4 + "' 2>/dev/null")
+                       .c_str()) != 0)
             GTEST_SKIP() << "cannot mount an ext4 image here";
         mounted = true;
         if (mount("tmpfs", tmpfs.c_str(), "tmpfs", 0, "size=4m,mode=0777") != 0)
@@ -51,8 +59,10 @@ struct TrashTest : ::testing::Test {
     // The folder of the place, made open to everyone.
     std::string Folder(Place p)
     {
-        std::string f = p == kHomeFs ? d.dir.File("pages") : p == kTmpfs ? tmpfs + "/pages"
-                        : p == kDevShm ? shm.path : ext4 + "/pages";
+        std::string f = p == kHomeFs ? d.dir.File("pages")
+            : p == kTmpfs            ? tmpfs + "/pages"
+            : p == kDevShm           ? shm.path
+                                     : ext4 + "/pages";
         mkdir(f.c_str(), 0777);
         chmod(f.c_str(), 0777);
         return f;
@@ -111,8 +121,8 @@ TEST_F(TrashTest, EachPageGoesToTheTrashOfItsFileSystem)
         Place place;
         Top top;
         bool nobody;
-        const char *trash;          // below the test folder: home/..., ext4/... (UID: the runner's)
-        bool relative;              // Path= from the top
+        const char *trash;  // below the test folder: home/..., ext4/... (UID: the runner's)
+        bool relative;      // Path= from the top
     } cases[] = {
         {"home's file system", kHomeFs, kTopBare, false, "home/data/Trash", false},
         {"home's file system, as a user", kHomeFs, kTopBare, true, "home/data/Trash", false},
@@ -122,10 +132,12 @@ TEST_F(TrashTest, EachPageGoesToTheTrashOfItsFileSystem)
         {"its shared trash", kExt4, kAdminTrash, false, "ext4/.Trash/UID", true},
         {"its shared trash, as a user", kExt4, kAdminTrash, true, "ext4/.Trash/UID", true},
         {"a top the user cannot write: copied home", kExt4, kTopBare, true, "home/data/Trash", false},
-        {"a shared trash without the sticky bit", kExt4, kAdminTrashNotSticky, false, "ext4/.Trash-UID", true},
+        {"a shared trash without the sticky bit", kExt4, kAdminTrashNotSticky, false, "ext4/.Trash-UID",
+         true},
         {"a shared trash that is a link", kExt4, kAdminTrashIsLink, false, "ext4/.Trash-UID", true},
         {"the user's folder in it is another's", kExt4, kUidFolderNotOwned, false, "ext4/.Trash-UID", true},
-        {"its own trash is another's: copied home", kExt4, kOwnTrashNotOwned, false, "home/data/Trash", false},
+        {"its own trash is another's: copied home", kExt4, kOwnTrashNotOwned, false, "home/data/Trash",
+         false},
         {"its own trash is a link: copied home", kExt4, kOwnTrashIsLink, false, "home/data/Trash", false},
     };
     for (const auto &c : cases) {
@@ -189,14 +201,16 @@ TEST_F(TrashTest, NamesTakenAndNamesEncoded)
 {
     const struct {
         const char *page;
-        std::vector<std::string> taken;     // in the home trash before the run
+        std::vector<std::string> taken;  // in the home trash before the run
         const char *trashedAs;
         const char *recordedName;
     } cases[] = {
         {"page.htm", {}, "page.htm", "page.htm"},
         {"page.htm", {"info/page.htm.trashinfo"}, "page.2.htm", "page.htm"},
         {"page.htm", {"files/page.htm"}, "page.2.htm", "page.htm"},
-        {"page.htm", {"files/page.htm", "info/page.htm.trashinfo", "info/page.2.htm.trashinfo"}, "page.3.htm",
+        {"page.htm",
+         {"files/page.htm", "info/page.htm.trashinfo", "info/page.2.htm.trashinfo"},
+         "page.3.htm",
          "page.htm"},
         {"a.b.htm", {"info/a.b.htm.trashinfo"}, "a.b.2.htm", "a.b.htm"},
         {"a b%\xC3\xA9~_-.htm", {}, "a b%\xC3\xA9~_-.htm", "a%20b%25%C3%A9~_-.htm"},
@@ -219,7 +233,8 @@ TEST_F(TrashTest, NamesTakenAndNamesEncoded)
         EXPECT_EQ(text.substr(0, text.find("\nDeletionDate=")),
                   "[Trash Info]\nPath=" + folder + "/" + c.recordedName);
         // Nothing else came or went: the names taken stay as they were.
-        std::vector<std::string> files = ListFolder(HomeTrash() + "/files"), infos = ListFolder(HomeTrash() + "/info");
+        std::vector<std::string> files = ListFolder(HomeTrash() + "/files"),
+                                 infos = ListFolder(HomeTrash() + "/info");
         EXPECT_EQ(files.size() + infos.size(), c.taken.size() + 2);
         for (const std::string &t : c.taken)
             EXPECT_EQ(ReadFile(HomeTrash() + "/" + t), "older");
@@ -235,7 +250,7 @@ TEST_F(TrashTest, OriginalComesBackWhenTheCleanedPageCannotBePlaced)
     const struct {
         const char *name;
         Place place;
-        const char *placing;        // the renameat2 that places the cleaned page
+        const char *placing;  // the renameat2 that places the cleaned page
         const char *trash;
     } cases[] = {
         {"trash at the top", kExt4, "renameat2:error=EIO:when=2", "ext4/.Trash-0"},
@@ -272,7 +287,7 @@ TEST_F(TrashTest, PagesInsideATrashAreRefused)
         const char *name;
         std::string folder;
         bool refused;
-        bool dataThroughLink;       // XDG_DATA_HOME names a link to the real folder
+        bool dataThroughLink;  // XDG_DATA_HOME names a link to the real folder
     } cases[] = {
         {"home trash", HomeTrash() + "/files", true, false},
         {"below it", HomeTrash() + "/files/saved/site", true, false},
