@@ -167,7 +167,8 @@ MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentit
         RenameBetween(to, toName, from, name);
         return kMovePageChanged;
     }
+    // The folder it left is the caller's to sync: the run puts the cleaned
+    // page there next, and syncs it then.
     SyncHeldFolder(to);
-    SyncHeldFolder(from);
     return kMoved;
 }

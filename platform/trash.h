@@ -11,6 +11,8 @@ enum TrashResult {
 
 struct TrashedFile {
     char path[kFolderPathSize + 64];    // where the file is now (empty where unknown)
+    char name[256];                     // its name in the trash, where it has one of its own
+    PageIdentity id;                    // what it is there, for RestoreTrashed
 };
 
 // Moves the entry `name` of `from`, which must be the file that `id`
@@ -23,6 +25,7 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
 bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char *name);
 
 // True when the held folder lies inside a trash, where pages are not
-// cleaned (Linux: the home trash and the $topdir/.Trash folders; Windows:
-// $Recycle.Bin, RECYCLER, RECYCLED).
+// cleaned (Linux: the home trash and the .Trash folders at the top of a
+// file system, known by what they are, not by their names alone; Windows:
+// a folder named $Recycle.Bin, RECYCLER or RECYCLED on the way).
 bool IsInsideTrash(const HeldFolder *folder);

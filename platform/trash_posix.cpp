@@ -1,59 +1,629 @@
-// The desktop trash on POSIX desktops, through GIO for now.
+// The desktop trash on POSIX desktops, kept as the desktops keep it, so that
+// their file managers, `gio trash` and trash-cli list and restore what the
+// program put there.
+//
+// A trash is a folder with two folders in it: files/ holds the trashed
+// files, info/ one NAME.trashinfo per file NAME, saying where it was and
+// when it left ("[Trash Info]", "Path=...", "DeletionDate=...").
+//
+// Which trash:
+//   - a page on the file system of the home trash ($XDG_DATA_HOME/Trash,
+//     by default ~/.local/share/Trash) goes there, by a rename;
+//   - a page on another file system goes to the trash at the top of that
+//     file system, $topdir/.Trash/$uid (when .Trash is a real folder with
+//     the sticky bit and $uid in it a real folder of the runner's), else
+//     $topdir/.Trash-$uid (a real folder of the runner's), by a rename;
+//   - a page on a tmpfs or ramfs (whose trash would vanish at the next
+//     start), or on a file system whose top takes no trash (read-only,
+//     another owner's), goes to the home trash by the copy that moves use
+//     across file systems: synced, checked against the page, and the page
+//     removed only after a last look.
+// The folders a trash is made of are made 0700 where missing and opened
+// without following a link (but the home trash's own path, which follows
+// the runner's links under the rule of held folders).
+//
+// The order of a trashing: the info file first, under a NAME that no other
+// info file has (O_EXCL), written and on the disk with its folder; then the
+// page moves from its held folder to files/NAME, never over anything
+// (MoveEntry: the page's identity checked just before, and the file that
+// arrived checked after); files/ is synced. If the move fails, the info
+// file goes. A crash leaves at worst an info file for a page that never
+// left, never a trashed file with no record of where it came from.
 #include "platform/trash.h"
 #include <errno.h>
-#include <gio/gio.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <time.h>
+#include <unistd.h>
+#include "platform/move.h"
 
-// errno for the trash's refusal, so that the run can pass it on.
-static int ErrnoOf(const GError *error)
+static const char kFilesFolder[] = "files";
+static const char kInfoFolder[] = "info";
+static const char kInfoSuffix[] = ".trashinfo";
+// The file systems whose content does not outlive a restart.
+static const unsigned long kTmpfsMagic = 0x01021994;
+static const unsigned long kRamfsMagic = 0x858458f6;
+
+enum {
+    kPlainNumbers = 100,      // names tried in order: page.htm, page.2.htm ... page.100.htm
+    kScatteredNumbers = 100,  // then numbers taken from the clock
+};
+
+// A trash ready to take a file: its two folders held, and where the Path=
+// of its info files counts from.
+struct Trash {
+    HeldFolder files, info;
+    char top[kFolderPathSize];  // "" for the home trash (Path= absolute), else its $topdir
+};
+
+static void CloseTrash(Trash *t)
 {
-    if (!error || error->domain != G_IO_ERROR)
-        return EIO;
-    switch (error->code) {
-    case G_IO_ERROR_NOT_FOUND:
-        return ENOENT;
-    case G_IO_ERROR_PERMISSION_DENIED:
-        return EACCES;
-    case G_IO_ERROR_NOT_SUPPORTED:
-        return ENOTSUP;
-    case G_IO_ERROR_NO_SPACE:
-        return ENOSPC;
-    case G_IO_ERROR_FILENAME_TOO_LONG:
-        return ENAMETOOLONG;
-    default:
-        return EIO;
+    CloseHeldFolder(&t->files);
+    CloseHeldFolder(&t->info);
+}
+
+// The home trash's path: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
+static bool HomeTrashPath(char *out, size_t size)
+{
+    const char *data = getenv("XDG_DATA_HOME");
+    int n;
+    if (data && data[0] == '/') {
+        n = snprintf(out, size, "%s/Trash", data);
+    } else {
+        const char *home = getenv("HOME");
+        struct passwd pw, *found = NULL;
+        char buf[4096];
+        if ((!home || home[0] != '/') && getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found)
+            home = found->pw_dir;
+        if (!home || home[0] != '/') {
+            errno = ENOENT;
+            return false;
+        }
+        n = snprintf(out, size, "%s/.local/share/Trash", home);
+    }
+    if (n < 0 || (size_t)n >= size) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    return true;
+}
+
+// The folder `name` of `parent`, made 0700 when `make` and it is missing,
+// opened never through a link: for reading, so that it can be synced, or
+// only to work in where the runner may not list it (a shared .Trash).
+static bool OpenTrashFolder(int parent, const char *parentPath, const char *name, bool make, HeldFolder *out)
+{
+    out->open = false;
+    if (make && mkdirat(parent, name, 0700) != 0 && errno != EEXIST)
+        return false;
+    int fd = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool canSync = fd >= 0;
+    if (fd < 0 && errno == EACCES)
+        fd = openat(parent, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    HeldFolder at;
+    at.open = false;
+    snprintf(at.path, sizeof at.path, "%s", parentPath);
+    if (!EntryPath(&at, name, out->path, sizeof out->path)) {
+        close(fd);
+        return false;
+    }
+    out->handle = fd;
+    out->open = true;
+    out->canSync = canSync;
+    return true;
+}
+
+// files/ and info/ of the trash folder `trash`, made where missing.
+static bool OpenTrashParts(const HeldFolder *trash, Trash *t)
+{
+    t->info.open = false;
+    if (!OpenTrashFolder((int)trash->handle, trash->path, kFilesFolder, true, &t->files))
+        return false;
+    if (!OpenTrashFolder((int)trash->handle, trash->path, kInfoFolder, true, &t->info)) {
+        int err = errno;
+        CloseHeldFolder(&t->files);
+        errno = err;
+        return false;
+    }
+    return true;
+}
+
+// Opens the home trash folder; with `make`, makes it (and the folders above
+// it) 0700 where missing.
+static bool OpenHomeTrashFolder(bool make, HeldFolder *trash)
+{
+    char path[kFolderPathSize];
+    if (!HomeTrashPath(path, sizeof path))
+        return false;
+    if (OpenHeldFolder(path, trash))
+        return true;
+    if (!make || errno != ENOENT)
+        return false;
+    // The deepest folder of the path that is there, then the rest made
+    // below it one by one.
+    size_t have = strlen(path);
+    HeldFolder at;
+    for (;;) {
+        while (have > 1 && path[have - 1] != '/')
+            have--;
+        have = have > 1 ? have - 1 : 1;
+        char saved = path[have];
+        path[have] = 0;
+        bool opened = OpenHeldFolder(path, &at);
+        path[have] = saved;
+        if (opened)
+            break;
+        if (errno != ENOENT || have == 1)
+            return false;
+    }
+    const char *rest = path + have;
+    while (*rest) {
+        while (*rest == '/')
+            rest++;
+        size_t n = strcspn(rest, "/");
+        if (n == 0)
+            break;
+        char name[kFolderPathSize];
+        memcpy(name, rest, n);
+        name[n] = 0;
+        HeldFolder next;
+        bool ok = OpenTrashFolder((int)at.handle, at.path, name, true, &next);
+        int err = errno;
+        CloseHeldFolder(&at);
+        if (!ok) {
+            errno = err;
+            return false;
+        }
+        at = next;
+        rest += n;
+    }
+    *trash = at;
+    return true;
+}
+
+static bool OpenHomeTrash(Trash *t)
+{
+    t->top[0] = 0;
+    HeldFolder trash;
+    if (!OpenHomeTrashFolder(true, &trash))
+        return false;
+    bool ok = OpenTrashParts(&trash, t);
+    int err = errno;
+    CloseHeldFolder(&trash);
+    errno = err;
+    return ok;
+}
+
+// The device of the home trash, or of the deepest folder on its way that
+// is there when it is not made yet.
+static bool HomeTrashDevice(dev_t *dev)
+{
+    char path[kFolderPathSize];
+    if (!HomeTrashPath(path, sizeof path))
+        return false;
+    for (size_t n = strlen(path);;) {
+        struct stat st;
+        if (stat(path, &st) == 0) {
+            *dev = st.st_dev;
+            return true;
+        }
+        while (n > 1 && path[n - 1] != '/')
+            n--;
+        if (n <= 1)
+            return false;
+        path[--n] = 0;
     }
 }
 
-TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
-                       TrashedFile *out)
+// A mount point as /proc/self/mountinfo writes it: blanks, tabs, line
+// breaks and backslashes as three octal digits after a backslash.
+static void Unescape(char *s)
+{
+    char *to = s;
+    for (const char *from = s; *from;) {
+        if (from[0] == '\\' && from[1] >= '0' && from[1] <= '3' && from[2] >= '0' && from[2] <= '7' &&
+            from[3] >= '0' && from[3] <= '7') {
+            *to++ = (char)((from[1] - '0') * 64 + (from[2] - '0') * 8 + (from[3] - '0'));
+            from += 4;
+        } else {
+            *to++ = *from++;
+        }
+    }
+    *to = 0;
+}
+
+// Whether `top` is `path` or a folder above it.
+static bool IsAtOrAbove(const char *top, const char *path)
+{
+    size_t n = strlen(top);
+    if (strcmp(top, "/") == 0)
+        return path[0] == '/';
+    return strncmp(top, path, n) == 0 && (path[n] == '/' || path[n] == 0);
+}
+
+// The top of the file system `dev` that `path` lies on: the deepest of its
+// mount points above `path`.
+static bool FindTopdir(dev_t dev, const char *path, char *top, size_t size)
+{
+    FILE *f = fopen("/proc/self/mountinfo", "re");
+    if (!f)
+        return false;
+    bool found = false;
+    size_t best = 0;
+    char *line = NULL;
+    size_t capacity = 0;
+    while (getline(&line, &capacity, f) > 0) {
+        // ID PARENT MAJOR:MINOR ROOT MOUNTPOINT ...
+        unsigned major, minor;
+        int point = 0, pointEnd = 0;
+        if (sscanf(line, "%*u %*u %u:%u %*s %n%*s%n", &major, &minor, &point, &pointEnd) != 2 ||
+            pointEnd <= point || makedev(major, minor) != dev)
+            continue;
+        line[pointEnd] = 0;
+        char *mountPoint = line + point;
+        Unescape(mountPoint);
+        size_t n = strlen(mountPoint);
+        if (IsAtOrAbove(mountPoint, path) && (!found || n > best) && n < size) {
+            memcpy(top, mountPoint, n + 1);
+            best = n;
+            found = true;
+        }
+    }
+    free(line);
+    fclose(f);
+    if (!found)
+        errno = ENOENT;
+    return found;
+}
+
+// The top of the file system that the held folder lies on, held.
+static bool OpenTopdir(const HeldFolder *folder, dev_t dev, HeldFolder *top)
+{
+    char path[kFolderPathSize];
+    if (!FindTopdir(dev, folder->path, path, sizeof path) || !OpenHeldFolder(path, top))
+        return false;
+    struct stat st;
+    if (fstat((int)top->handle, &st) != 0 || st.st_dev != dev) {
+        CloseHeldFolder(top);
+        errno = EXDEV;
+        return false;
+    }
+    return true;
+}
+
+// $topdir/.Trash/$uid, where an administrator made .Trash for every user;
+// else $topdir/.Trash-$uid. Each a real folder, owned by the runner (and
+// .Trash sticky, so that nobody takes another's folder away).
+static bool OpenTopdirTrash(const HeldFolder *top, Trash *t)
+{
+    char uid[32];
+    snprintf(uid, sizeof uid, "%u", (unsigned)geteuid());
+    struct stat st;
+    HeldFolder shared, own;
+    if (OpenTrashFolder((int)top->handle, top->path, ".Trash", false, &shared)) {
+        bool sticky = fstat((int)shared.handle, &st) == 0 && (st.st_mode & S_ISVTX);
+        bool ok = sticky && OpenTrashFolder((int)shared.handle, shared.path, uid, true, &own);
+        CloseHeldFolder(&shared);
+        if (ok) {
+            ok = fstat((int)own.handle, &st) == 0 && st.st_uid == geteuid() && OpenTrashParts(&own, t);
+            CloseHeldFolder(&own);
+            if (ok)
+                return true;
+        }
+    }
+    char name[48];
+    snprintf(name, sizeof name, ".Trash-%s", uid);
+    if (!OpenTrashFolder((int)top->handle, top->path, name, true, &own))
+        return false;
+    bool ok = fstat((int)own.handle, &st) == 0 && st.st_uid == geteuid();
+    if (!ok)
+        errno = EACCES;
+    ok = ok && OpenTrashParts(&own, t);
+    int err = errno;
+    CloseHeldFolder(&own);
+    errno = err;
+    return ok;
+}
+
+// The trash for a page of the held folder, by the rules at the top.
+static bool ChooseTrash(const HeldFolder *from, Trash *t)
+{
+    t->top[0] = 0;
+    t->files.open = t->info.open = false;
+    struct stat st;
+    struct statfs fs;
+    dev_t home;
+    if (fstat((int)from->handle, &st) != 0)
+        return false;
+    if (HomeTrashDevice(&home) && home == st.st_dev)
+        return OpenHomeTrash(t);
+    bool passing = fstatfs((int)from->handle, &fs) == 0 &&
+        ((unsigned long)fs.f_type == kTmpfsMagic || (unsigned long)fs.f_type == kRamfsMagic);
+    HeldFolder top;
+    if (!passing && OpenTopdir(from, st.st_dev, &top)) {
+        bool ok = OpenTopdirTrash(&top, t);
+        if (ok)
+            snprintf(t->top, sizeof t->top, "%s", top.path);
+        CloseHeldFolder(&top);
+        if (ok)
+            return true;
+    }
+    return OpenHomeTrash(t);
+}
+
+// The name of the `n`th try for a file `name` in the trash: the name
+// itself, then the number before the extension (page.2.htm).
+static bool TrashName(const char *name, unsigned long n, char *out, size_t size)
+{
+    if (n <= 1)
+        return snprintf(out, size, "%s", name) < (int)size;
+    const char *dot = strrchr(name, '.');
+    if (!dot || dot == name)
+        dot = name + strlen(name);
+    int len = snprintf(out, size, "%.*s.%lu%s", (int)(dot - name), name, n, dot);
+    return len > 0 && (size_t)len < size;
+}
+
+// The number of the `i`th try: in order, then scattered by the clock, so
+// that a trash with many pages of one name is not searched name by name.
+static unsigned long TryNumber(int i)
+{
+    if (i < kPlainNumbers)
+        return (unsigned long)i + 1;
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    unsigned long long x =
+        ((unsigned long long)now.tv_nsec ^ (unsigned long long)getpid() << 20) * 0x9E3779B97F4A7C15ull;
+    return kPlainNumbers + 1 + (unsigned long)((x >> 24) % 1000000000ull);
+}
+
+// The bytes of `in` with every byte but the unreserved ones and '/' as %XX.
+static bool PercentEncode(const char *in, char *out, size_t size)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    size_t at = 0;
+    for (const unsigned char *p = (const unsigned char *)in; *p; p++) {
+        bool plain = (*p >= 'A' && *p <= 'Z') || (*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9') ||
+            strchr("-._~/", *p) != NULL;
+        if (at + (plain ? 1 : 3) >= size) {
+            errno = ENAMETOOLONG;
+            return false;
+        }
+        if (plain) {
+            out[at++] = (char)*p;
+        } else {
+            out[at++] = '%';
+            out[at++] = kHex[*p >> 4];
+            out[at++] = kHex[*p & 15];
+        }
+    }
+    out[at] = 0;
+    return true;
+}
+
+// Makes info/NAME.trashinfo, never over another one, saying that `path`
+// left now, and puts it on the disk: 0 or the error (EEXIST: NAME is taken).
+static int WriteInfo(const HeldFolder *info, const char *infoName, const char *path)
+{
+    char encoded[3 * kFolderPathSize + 64];
+    if (!PercentEncode(path, encoded, sizeof encoded))
+        return errno;
+    char date[32];
+    time_t now = time(NULL);
+    struct tm local;
+    if (!localtime_r(&now, &local) || strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &local) == 0)
+        return EINVAL;
+    char text[sizeof encoded + 96];
+    int len = snprintf(text, sizeof text, "[Trash Info]\nPath=%s\nDeletionDate=%s\n", encoded, date);
+    int fd = openat((int)info->handle, infoName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno;
+    int err = 0;
+    for (int at = 0; at < len && !err;) {
+        ssize_t n = write(fd, text + at, (size_t)(len - at));
+        if (n > 0)
+            at += (int)n;
+        else if (n < 0 && errno != EINTR)
+            err = errno;
+        else if (n == 0)
+            err = ENOSPC;
+    }
+    if (!err && fdatasync(fd) != 0)
+        err = errno;
+    close(fd);
+    if (!err && !SyncHeldFolder(info))
+        err = errno;
+    if (err)
+        unlinkat((int)info->handle, infoName, 0);
+    return err;
+}
+
+TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id, TrashedFile *out)
 {
     out->path[0] = 0;
+    out->name[0] = 0;
     if (id && !EntryIsUnchanged(from, name, id))
         return kTrashPageChanged;
-    char path[sizeof out->path];
-    if (!EntryPath(from, name, path, sizeof path))
+    char pagePath[kFolderPathSize + 256];
+    if (!EntryPath(from, name, pagePath, sizeof pagePath))
         return kTrashFailed;
-    GFile *file = g_file_new_for_path(path);
-    GError *error = NULL;
-    gboolean ok = g_file_trash(file, NULL, &error);
-    g_object_unref(file);
-    if (!ok) {
-        int err = ErrnoOf(error);
-        g_clear_error(&error);
-        errno = err;
+    Trash t;
+    if (!ChooseTrash(from, &t))
         return kTrashFailed;
+    // Path=: absolute for the home trash, from the top for the others.
+    const char *recorded = pagePath;
+    if (t.top[0])
+        recorded += strcmp(t.top, "/") == 0 ? 1 : strlen(t.top) + 1;
+    TrashResult result = kTrashFailed;
+    int err = EEXIST;
+    for (int i = 0; i < kPlainNumbers + kScatteredNumbers; i++) {
+        char trashName[sizeof out->name], infoName[sizeof out->name + sizeof kInfoSuffix];
+        if (!TrashName(name, TryNumber(i), trashName, sizeof trashName)) {
+            err = ENAMETOOLONG;
+            break;
+        }
+        snprintf(infoName, sizeof infoName, "%s%s", trashName, kInfoSuffix);
+        err = WriteInfo(&t.info, infoName, recorded);
+        if (err == EEXIST)
+            continue;
+        if (err)
+            break;
+        MoveResult moved = MoveEntry(from, name, id, &t.files, trashName);
+        err = errno;
+        if (moved == kMoved) {
+            result = kTrashed;
+            snprintf(out->name, sizeof out->name, "%s", trashName);
+            EntryPath(&t.files, trashName, out->path, sizeof out->path);
+            if (LookAtEntry(&t.files, trashName, &out->id) != kEntryFile)
+                memset(&out->id, 0, sizeof out->id);
+            err = 0;
+            break;
+        }
+        unlinkat((int)t.info.handle, infoName, 0);
+        if (moved == kMovePageChanged) {
+            result = kTrashPageChanged;
+            break;
+        }
+        if (moved != kMoveNameTaken)
+            break;
+        err = EEXIST;
     }
-    return kTrashed;
+    CloseTrash(&t);
+    errno = err;
+    return result;
 }
 
-bool RestoreTrashed(const TrashedFile *, const HeldFolder *, const char *)
+bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char *name)
 {
-    errno = ENOTSUP;
-    return false;
+    // The trash folder from the trashed file's path: .../files/NAME.
+    char trash[sizeof trashed->path];
+    size_t n = strlen(trashed->path), nameLength = strlen(trashed->name);
+    size_t cut = sizeof kFilesFolder + nameLength;  // "files/" + NAME
+    if (!trashed->name[0] || n <= cut || strcmp(trashed->path + n - nameLength, trashed->name) != 0) {
+        errno = ENOENT;
+        return false;
+    }
+    memcpy(trash, trashed->path, n - cut);
+    trash[n - cut - 1] = 0;
+    HeldFolder folder;
+    Trash t;
+    if (!OpenHeldFolder(trash, &folder))
+        return false;
+    bool ok = OpenTrashFolder((int)folder.handle, folder.path, kFilesFolder, false, &t.files);
+    t.info.open = false;
+    ok = ok && OpenTrashFolder((int)folder.handle, folder.path, kInfoFolder, false, &t.info);
+    CloseHeldFolder(&folder);
+    // Only the file that was trashed, as it was left there.
+    PageIdentity now;
+    if (ok &&
+        (LookAtEntry(&t.files, trashed->name, &now) != kEntryFile || !SameIdentity(&now, &trashed->id))) {
+        errno = ENOENT;
+        ok = false;
+    }
+    ok = ok && MoveEntry(&t.files, trashed->name, &now, to, name) == kMoved;
+    if (ok) {
+        char infoName[sizeof trashed->name + sizeof kInfoSuffix];
+        snprintf(infoName, sizeof infoName, "%s%s", trashed->name, kInfoSuffix);
+        unlinkat((int)t.info.handle, infoName, 0);
+        SyncHeldFolder(&t.info);
+    }
+    int err = errno;
+    CloseTrash(&t);
+    errno = err;
+    return ok;
 }
 
-bool IsInsideTrash(const HeldFolder *)
+// Whether `name` is the name of a trash at the top of a file system:
+// .Trash, or .Trash- and a number.
+static bool IsTopdirTrashName(const char *name, size_t n)
 {
-    return false;
+    if (n == 6 && memcmp(name, ".Trash", 6) == 0)
+        return true;
+    if (n <= 7 || memcmp(name, ".Trash-", 7) != 0)
+        return false;
+    for (size_t i = 7; i < n; i++) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// Whether the folder `parent`, whose path is `parentPath`, is the top of
+// its file system.
+static bool IsTopdir(int parent, const char *parentPath)
+{
+    struct stat st, top;
+    if (fstat(parent, &st) != 0)
+        return false;
+    char path[kFolderPathSize];
+    if (!FindTopdir(st.st_dev, parentPath[0] ? parentPath : "/", path, sizeof path) || lstat(path, &top) != 0)
+        return false;
+    return top.st_dev == st.st_dev && top.st_ino == st.st_ino;
+}
+
+bool IsInsideTrash(const HeldFolder *folder)
+{
+    int saved = errno;
+    struct stat home;
+    HeldFolder homeTrash;
+    bool haveHome = OpenHomeTrashFolder(false, &homeTrash);
+    if (haveHome) {
+        haveHome = fstat((int)homeTrash.handle, &home) == 0;
+        CloseHeldFolder(&homeTrash);
+    }
+    // The folder and each one above it, walked up by "..", which needs no
+    // path: each is the home trash, or is .Trash* at the top of its file
+    // system, by identity. The names come from the folder's path, checked
+    // against the folder the walk stands in.
+    char path[kFolderPathSize];
+    snprintf(path, sizeof path, "%s", folder->path);
+    size_t length = strlen(path);
+    int at = openat((int)folder->handle, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    bool inside = false;
+    while (at >= 0 && !inside) {
+        struct stat st;
+        if (fstat(at, &st) != 0)
+            break;
+        if (haveHome && st.st_dev == home.st_dev && st.st_ino == home.st_ino) {
+            inside = true;
+            break;
+        }
+        int parent = openat(at, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+        struct stat up;
+        if (parent < 0 || fstat(parent, &up) != 0 || (up.st_dev == st.st_dev && up.st_ino == st.st_ino)) {
+            if (parent >= 0)
+                close(parent);
+            break;  // the root
+        }
+        // This folder's name in the path, and the path of the one above.
+        size_t slash = length;
+        while (slash > 0 && path[slash - 1] != '/')
+            slash--;
+        const char *name = path + slash;
+        size_t nameLength = length - slash;
+        struct stat entry;
+        if (slash > 0 && IsTopdirTrashName(name, nameLength)) {
+            path[length] = 0;
+            bool same = fstatat(parent, name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+                entry.st_dev == st.st_dev && entry.st_ino == st.st_ino;
+            path[slash > 1 ? slash - 1 : 1] = 0;
+            inside = same && IsTopdir(parent, path);
+        }
+        length = slash > 1 ? slash - 1 : (slash == 1 ? 1 : 0);
+        path[length] = 0;
+        close(at);
+        at = parent;
+    }
+    if (at >= 0)
+        close(at);
+    errno = saved;
+    return inside;
 }

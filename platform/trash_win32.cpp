@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <string.h>
+#include "platform/compare.h"
 #include "platform/trash.h"
 
 enum {
@@ -43,7 +44,25 @@ bool RestoreTrashed(const TrashedFile *, const HeldFolder *, const char *)
     return false;
 }
 
-bool IsInsideTrash(const HeldFolder *)
+// The folders where the versions of Windows keep a drive's Recycle Bin.
+static const char *const kRecycleFolders[] = {"$Recycle.Bin", "RECYCLER", "RECYCLED"};
+
+bool IsInsideTrash(const HeldFolder *folder)
 {
+    char name[MAX_PATH + 1];
+    for (const char *p = folder->path; *p;) {
+        size_t n = strcspn(p, "\\/");
+        if (n > 0 && n < sizeof name) {
+            memcpy(name, p, n);
+            name[n] = 0;
+            for (const char *recycle : kRecycleFolders) {
+                if (NamesEqualIgnoreCase(name, recycle))
+                    return true;
+            }
+        }
+        p += n;
+        if (*p)
+            p++;
+    }
     return false;
 }

@@ -32,6 +32,7 @@ class Env:
         os.makedirs(self.root + '/home')
         self.settings = self.root + '/home/config/webtrim/webtrim.ini'
         self.trash = self.root + '/home/data/Trash/files'
+        self.mounts = []            # file systems the case mounted, unmounted at its end
 
     def path(self, name):
         return os.path.join(self.root, name)
@@ -71,6 +72,8 @@ class Env:
         return sorted((d, tuple(sorted(f))) for d, _, f in os.walk(self.root))
 
     def close(self):
+        for where in reversed(self.mounts):
+            subprocess.run(['umount', where], check=True)
         shutil.rmtree(self.root)
 
 
@@ -274,13 +277,13 @@ def signal_during_parallel_pages_loses_nothing(env):
     way are finished, no new one starts, then the signal ends the program."""
     for i in range(12):
         env.write('p/%02d.htm' % i)
-    cmd = ['strace', '-f', '-qq', '-o', '/dev/stderr', '-e', 'trace=execve,rename',
-           '-e', 'inject=rename:delay_exit=300000', WEBTRIM, '-j', JOBS, '-r', 'p']
+    cmd = ['strace', '-f', '-qq', '-y', '-o', '/dev/stderr', '-e', 'trace=execve,renameat2',
+           '-e', 'inject=renameat2:delay_exit=300000', WEBTRIM, '-j', JOBS, '-r', 'p']
     proc = subprocess.Popen(cmd, stderr=subprocess.PIPE, env=env.env, cwd=env.root)
     pid = None
     for line in proc.stderr:
         pid = pid or int(line.split()[0])
-        if b'Trash/files/' in line:
+        if b'Trash/files>' in line:
             os.kill(pid, 15)
             break
     proc.stderr.read()
@@ -336,6 +339,64 @@ def recursive_skips_target_folder_and_trash(env):
     eq(env.run('p.htm')[0], 0)              # its original goes to the home trash
     eq(env.run('-r', '-v', 'home'), (0, b'', ''))
     eq(open(os.path.join(env.trash, 'p.htm'), 'rb').read(), PAGE)
+
+
+def mount_for_test(env, kind, name):
+    """An ext4 image on a loop device or a tmpfs at env.path(name); False
+    where this machine cannot mount (not root, no loop devices)."""
+    where = env.path(name)
+    os.makedirs(where)
+    if kind == 'ext4':
+        image = env.path(name + '.img')
+        with open(image, 'wb') as f:
+            f.truncate(8 << 20)
+        ok = subprocess.run(['mkfs.ext4', '-q', '-F', image], capture_output=True).returncode == 0 and \
+            subprocess.run(['mount', '-o', 'loop', image, where], capture_output=True).returncode == 0
+    else:
+        ok = subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=4m', 'tmpfs', where],
+                            capture_output=True).returncode == 0
+    if ok:
+        env.mounts.append(where)
+    return ok
+
+
+def trash_tool(env, *cmd, stdin=b''):
+    """A trash tool of the desktop in this case's home; gio in a session bus
+    of its own, where its trash service runs."""
+    if cmd[0] == 'gio':
+        cmd = ('dbus-run-session', '--') + cmd
+    r = subprocess.run(cmd, input=stdin, capture_output=True, env=env.env, cwd=env.root, timeout=60)
+    return r.returncode, r.stdout.decode(errors='replace')
+
+
+@case
+def trash_tools_list_and_restore_what_was_trashed(env):
+    """What the program trashes, the desktop's tools list with where it came
+    from and put back there: from the home's file system, from the trash at
+    the top of another one, from the home trash where a tmpfs page was copied."""
+    places = [('home', 'h/pages')]
+    if mount_for_test(env, 'ext4', 'ext4'):
+        places.append(('top of an ext4', 'ext4/pages'))
+    if mount_for_test(env, 'tmpfs', 'tmpfs'):
+        places.append(('tmpfs, copied home', 'tmpfs/pages'))
+    for place, folder in places:
+        for restorer in ['gio', 'trash-cli']:
+            page = env.write('%s/%s %s.htm' % (folder, restorer, '%'))
+            st, _, err = env.run(page)
+            eq((st, err), (0, ''), place)
+            st, listed = trash_tool(env, 'trash-list')
+            assert st == 0 and re.search(r'^\S+ \S+ %s$' % re.escape(page), listed, re.M), (place, listed)
+            st, listed = trash_tool(env, 'gio', 'trash', '--list')
+            uri = [line.split('\t')[0] for line in listed.splitlines() if line.endswith('\t' + page)]
+            assert st == 0 and len(uri) == 1, (place, listed)
+            os.unlink(page)
+            if restorer == 'gio':
+                st, out = trash_tool(env, 'gio', 'trash', '--restore', uri[0])
+            else:
+                st, out = trash_tool(env, 'trash-restore', os.path.dirname(page), stdin=b'0\n')
+            eq((st, open(page, 'rb').read()), (0, PAGE), (place, restorer, out))
+            st, listed = trash_tool(env, 'trash-list')
+            assert page not in listed, (place, restorer, listed)
 
 
 @case

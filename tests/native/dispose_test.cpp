@@ -83,7 +83,7 @@ TEST_F(DisposeFixture, RecycleBinBitIgnoresTheFolder)
     std::string a = Dispose("bin.htm");
     EXPECT_EQ(ReadFile(TrashFolder() + "/bin.htm"), a);
     EXPECT_EQ(out.kind, kDisposedToTrash);
-    EXPECT_EQ(out.where[0], 0);
+    EXPECT_EQ(std::string(out.where), TrashFolder() + "/bin.htm");
     EXPECT_TRUE(ListFolder(target).empty());
     EXPECT_TRUE(Messages.empty());
 }

@@ -77,6 +77,7 @@ TEST_F(RunFixture, CompletedRunLeavesCleanedPageAndTrashedOriginal)
 TEST_F(RunFixture, AlreadyCleanPagesAreLeftAlone)
 {
     const std::string bom = "\xEF\xBB\xBF<p>t</p>";
+    const std::vector<std::string> trashed = ListFolder(TrashFolder());
     for (const std::string &content : {std::string(), std::string("plain words"), std::string(kPage), bom}) {
         WriteFile(page, content);
         struct stat before, after;
@@ -90,7 +91,7 @@ TEST_F(RunFixture, AlreadyCleanPagesAreLeftAlone)
         ASSERT_EQ(stat(page.c_str(), &after), 0);
         EXPECT_EQ(after.st_ino, before.st_ino) << content;
         EXPECT_EQ(ReadFile(page), content);
-        EXPECT_TRUE(ListFolder(TrashFolder()).empty()) << content;
+        EXPECT_EQ(ListFolder(TrashFolder()), trashed) << content;
         EXPECT_EQ(ListFolder(dir.path), std::vector<std::string>{"page.htm"});
     }
 }
@@ -121,6 +122,7 @@ TEST_F(RunFixture, PagesThatAreNoTextAreRefused)
         {"\xD0\xCF\x11\xE0<html>", "not a web page (Office document)"},
         {"\x1F\x8B<html>", "not a web page (gzip archive)"},
     };
+    const std::vector<std::string> trashed = ListFolder(TrashFolder());
     for (const auto &c : cases) {
         ClearMessages();
         WriteFile(page, c.content);
@@ -132,7 +134,7 @@ TEST_F(RunFixture, PagesThatAreNoTextAreRefused)
         FormatMessageLine(Messages[0].first.c_str(), nullptr, 0, line, sizeof line);
         EXPECT_EQ(std::string(line), c.said);
         EXPECT_EQ(ReadFile(page), c.content);
-        EXPECT_TRUE(ListFolder(TrashFolder()).empty());
+        EXPECT_EQ(ListFolder(TrashFolder()), trashed);
     }
     // One zero byte among text is a page like any other.
     WriteFile(page, std::string("<p>a\0b<!-- c --></p>", 20));
@@ -242,22 +244,42 @@ TEST_F(RunFixture, CleanedPageCannotBeWritten)
     ExpectOriginalUntouched();
 }
 
+// Where no trash can be made (the data folder is a file), the original
+// stays and nothing is written.
 TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
 {
-    // The trash refuses system mounts such as /dev/shm.
-    struct stat st;
-    if (stat("/dev/shm", &st) != 0 || access("/dev/shm", W_OK) != 0)
+    WriteFile(page, kPage + std::string("<!-- c -->"));
+    WriteFile(dir.File("data"), "a file, not a folder");
+    std::string saved = getenv("XDG_DATA_HOME");
+    setenv("XDG_DATA_HOME", dir.File("data/below").c_str(), 1);
+    EXPECT_FALSE(CleaningRun());
+    setenv("XDG_DATA_HOME", saved.c_str(), 1);
+    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
+                            {"Cannot remove the original file.\nThe page was not changed.",
+                             kMessageError}}));
+    EXPECT_EQ(MessageErrors, std::vector<int>{ENOTDIR});
+    EXPECT_EQ(ReadFile(page), kPage + std::string("<!-- c -->"));
+    EXPECT_EQ(ListFolder(dir.path), (std::vector<std::string>{"data", "page.htm"}));
+}
+
+// A page on a file system of passing things (/dev/shm, a tmpfs) is trashed
+// all the same: its original is copied into the home trash.
+TEST_F(RunFixture, OriginalOnDevShmGoesToTheHomeTrash)
+{
+    if (access("/dev/shm", W_OK) != 0)
         GTEST_SKIP() << "no /dev/shm";
     TempDir shm("/dev/shm");
     std::string shmPage = shm.File("page.htm");
     WriteFile(shmPage, kPage + std::string("<!-- c -->"));
     Use(shmPage);
-    EXPECT_FALSE(CleaningRun());
-    EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
-                            {"Cannot remove the original file.\nThe page was not changed.",
-                             kMessageError}}));
-    EXPECT_EQ(ReadFile(shmPage), kPage + std::string("<!-- c -->"));
+    PageResult r;
+    EXPECT_TRUE(CleaningRun(&r));
+    EXPECT_TRUE(Messages.empty());
+    EXPECT_EQ(ReadFile(shmPage), kPage);
     EXPECT_EQ(ListFolder(shm.path), std::vector<std::string>{"page.htm"});
+    std::string trashed = r.originalPath;
+    EXPECT_EQ(trashed.substr(0, TrashFolder().size() + 1), TrashFolder() + "/");
+    EXPECT_EQ(ReadFile(trashed), kPage + std::string("<!-- c -->"));
 }
 
 TEST(NewFile, NeverReplacesAFileThatAppearedAtThePath)

@@ -11,6 +11,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 #include <algorithm>
+#include <regex>
 #include "tests/native/support.h"
 
 #define HELD "delay_enter=60000000"     // until Traced::Finish lets go
@@ -126,14 +127,18 @@ static const Race kRaces[] = {
      kBothInFolder, ""},
     {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kReplace, 0, 1, kUntouched, kChanged},
     {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kAppend, 0, 1, kUntouched, kChanged},
-    // The cleaned page takes the path with the run's last renameat2 (the
-    // trash moves the original with rename; the folder with a renameat2).
-    {"path taken, original in the trash", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false,
+    // The trash's record is made first (its fdatasync is the run's second):
+    // a page replaced meanwhile stays, and so does no record of it.
+    {"page replaced while its trash record is made", {"fdatasync:" HELD ":when=2"}, SYS_fdatasync, kTrash,
+     false, kReplace, 0, 1, kUntouched, kChanged},
+    // The original leaves with the run's first renameat2 (into the trash
+    // or the folder), and the cleaned page takes the path with the second.
+    {"path taken, original in the trash", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kTrash, false,
      kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
     {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder, false,
      kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
-    {"SIGTERM held while the original goes", {"rename:" HELD}, SYS_rename, kTrash, false, kSignal,
-     SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+    {"SIGTERM held while the original goes", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash,
+     false, kSignal, SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
     {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGINT,
      128 + SIGINT, kUntouched, ""},
     {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGTERM,
@@ -145,10 +150,14 @@ static const Race kRaces[] = {
     // it holds; root's own page is never touched.
     {"folder swapped for a link, to a folder", {"fdatasync:" HELD}, SYS_fdatasync, kFolder, false,
      kSwapFolder, 0, 0, kSwappedFolderSpared, ""},
+    {"folder swapped for a link, to the trash", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false,
+     kSwapFolder, 0, 0, kSwappedFolderSpared, ""},
     // The cleaned page cannot take the path (an error, not a name taken):
     // the original comes back from the folder it went to.
     {"cleaned page not placed, original brought back", {"renameat2:error=EIO:when=2"}, 0, kFolder,
      false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+    {"cleaned page not placed, original brought back from the trash", {"renameat2:error=EIO:when=2"}, 0,
+     kTrash, false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
     // Another file system: held when the copy is whole and synced; the page
     // changes before the original would go, so nothing goes.
     {"page appended to while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
@@ -160,7 +169,7 @@ static const Race kRaces[] = {
 TEST_F(SafetyTest, RacesHeldByStrace)
 {
     TempDir elsewhere("/dev/shm");
-    const std::string rootOnly = d.dir.File("root-only");
+    const std::string rootOnly = d.dir.File("root-only"), trashInfo = d.dir.File("home/data/Trash/info");
     for (const Race &race : kRaces) {
         SCOPED_TRACE(race.name);
         Reset();
@@ -184,6 +193,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
             EXPECT_TRUE(ReadFile(page) == original);
             EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"}) << "leftovers";
             EXPECT_TRUE(ListFolder(old).empty()) << "the original stayed in the folder";
+            EXPECT_TRUE(ListFolder(d.Trash()).empty() && ListFolder(trashInfo).empty()) << "left in the trash";
             continue;
         }
         if (!run.Start({page}, env, traced))
@@ -240,6 +250,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
             EXPECT_TRUE(ReadFile(page) == now);
             EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"page.htm"}) << "leftovers";
             EXPECT_TRUE(ListFolder(d.Trash()).empty());
+            EXPECT_TRUE(ListFolder(trashInfo).empty()) << "a record of a page that stayed";
             if (toFolder) {
                 EXPECT_TRUE(ListFolder(old).empty()) << "a copy left in the folder";
             }
@@ -265,6 +276,33 @@ TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
     std::string log = ReadFile(logDir.File("log"));
     size_t synced = log.find("fdatasync("), placed = log.find("linkat("), folderSynced = log.rfind("fsync(");
     EXPECT_TRUE(synced < placed && placed < folderSynced && folderSynced != std::string::npos) << log;
+}
+
+// The trash's record is on the disk, with its folder, before the original
+// moves; the trash's files/ after it, before the cleaned page takes the path.
+TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
+{
+    TempDir logDir;
+    ChildOptions traced;
+    traced.strace = {"-o", logDir.File("log"), "-y", "-e", "trace=fdatasync,fsync,renameat2"};
+    ASSERT_EQ(RunWebtrim({page}, d.env, traced).status, 0);
+    std::string trash = std::regex_replace(d.dir.File("home/data/Trash"), std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
+                                           "\\$&");
+    const std::string steps[] = {
+        "fdatasync\\(\\d+<" + trash + "/info/page\\.htm\\.trashinfo>\\)",
+        "fsync\\(\\d+<" + trash + "/info>\\)",
+        "renameat2\\(.*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
+        "fsync\\(\\d+<" + trash + "/files>\\)",
+        "renameat2\\(.*, \"page\\.htm\", RENAME_NOREPLACE\\)",     // the cleaned page placed
+    };
+    std::string log = ReadFile(logDir.File("log"));
+    size_t step = 0;
+    for (size_t at = 0, end; at < log.size() && step < 5; at = end + 1) {
+        end = log.find('\n', at);
+        if (std::regex_search(log.substr(at, end - at), std::regex(steps[step])))
+            step++;
+    }
+    EXPECT_EQ(step, 5u) << "missing, or out of order: " << steps[step < 5 ? step : 0] << "\n" << log;
 }
 
 // Where the cleaned page cannot be given exactly the page's access (its
@@ -426,7 +464,7 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         {"disk full", "size=64k", false, false, kMoveWarning},
         {"disk full, no anonymous files", "size=64k", true, false, kMoveWarning},
         {"original cannot be removed", "size=4m", false, true,
-         kMoveWarning + std::string("Cannot remove the original file: Permission denied. The page was not changed.\n")},
+         kMoveWarning + std::string("Cannot remove the original file: Operation not permitted. The page was not changed.\n")},
     };
     std::string small = d.Make("small", 0777);
     for (const auto &c : cases) {

@@ -39,6 +39,7 @@ NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files
 CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
 CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
 CHANGED = "The page changed while it was being cleaned.\nThe page was not changed."
+IN_RECYCLE_BIN = ("Webtrim", "error", "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.")
 # The shell asks before it deletes for good what the Recycle Bin refused;
 # the driver answers No.
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
@@ -375,6 +376,29 @@ class Disposal(unittest.TestCase):
         self.assertEqual(read(page), original)
         self.assertEqual(os.listdir(self.dir), ["page.htm"])
         self.assertEqual(os.listdir(other), [])
+
+    def test_pages_inside_a_recycle_bin_are_refused(self):
+        drive_c = os.path.join(self.wine.env["WINEPREFIX"], "drive_c")
+        cases = [("$Recycle.Bin\\S-1-5-21-1-1000", True), ("RECYCLER\\S-1-5-21", True),
+                 ("recycled", True), ("$Recycle.Bin.old\\pages", False)]
+        for folder, refused in cases:
+            with self.subTest(folder=folder):
+                top = os.path.join(drive_c, folder.split("\\")[0])
+                self.addCleanup(shutil.rmtree, top, True)
+                where = os.path.join(drive_c, *folder.split("\\"))
+                os.makedirs(where, exist_ok=True)
+                page = os.path.join(where, "page.htm")
+                write(page)
+                boxes, code = self.wine.clean("C:\\%s\\page.htm" % folder)
+                if refused:
+                    self.assertEqual((boxes, code), ([IN_RECYCLE_BIN], 1))
+                    self.assertEqual(read(page), PAGE)
+                    self.assertEqual(os.listdir(where), ["page.htm"])
+                    self.assertFalse(os.path.exists(self.wine.trash), "something went to the trash")
+                else:
+                    self.assertEqual((boxes, code), ([], 0))
+                    self.assertEqual(read(page), CLEANED)
+                    self.assertEqual(read(os.path.join(self.wine.trash, "page.htm")), PAGE)
 
 
 if __name__ == "__main__":
