@@ -7,10 +7,14 @@
 enum { kReasonSize = 256 };     // the system's words for an error
 
 #ifdef _WIN32
-#define WEBTRIM_MESSAGE_TEXT(id, windows, linux) windows,
+#define WEBTRIM_MESSAGE_TEXT(id, name, windows, linux) windows,
 #else
-#define WEBTRIM_MESSAGE_TEXT(id, windows, linux) linux,
+#define WEBTRIM_MESSAGE_TEXT(id, name, windows, linux) linux,
 #endif
+#define WEBTRIM_MESSAGE_NAME(id, name, windows, linux) name,
+static const char *const kErrorNames[] = {WEBTRIM_ERRORS(WEBTRIM_MESSAGE_NAME)};
+static const char *const kWarningNames[] = {WEBTRIM_WARNINGS(WEBTRIM_MESSAGE_NAME)};
+#undef WEBTRIM_MESSAGE_NAME
 static const char *const kErrorTexts[] = {WEBTRIM_ERRORS(WEBTRIM_MESSAGE_TEXT)};
 static const char *const kWarningTexts[] = {WEBTRIM_WARNINGS(WEBTRIM_MESSAGE_TEXT)};
 #undef WEBTRIM_MESSAGE_TEXT
@@ -36,6 +40,21 @@ const char kOriginalInTrashText[] = "The original is in the Recycle Bin.";
 const char kOriginalInTrashText[] = "The original is in the trash.";
 #endif
 const char kOriginalMovedToText[] = "The original was moved to:\n";
+
+const char *ErrorName(ErrorId id)
+{
+    return id >= 0 && id < kErrorCount ? kErrorNames[id] : "error";
+}
+
+const char *WarningName(WarningId id)
+{
+    return id >= 0 && id < kWarningCount ? kWarningNames[id] : "warning";
+}
+
+const char *MessageName(MessageKind kind, int id)
+{
+    return kind == kMessageError ? ErrorName((ErrorId)id) : WarningName((WarningId)id);
+}
 
 const char *ErrorText(ErrorId id)
 {

@@ -7,43 +7,44 @@
 #include <stddef.h>
 #include "clean/clean.h"
 
-// X(id, Windows text, Linux text). A text of more than one line has its
-// lines joined by '\n'; the Linux form joins them with blanks.
+// X(id, stable name, Windows text, Linux text). The name is for programs
+// (--json, the library); a text of more than one line has its lines joined
+// by '\n'; the Linux form joins them with blanks.
 #define WEBTRIM_ERRORS(X)                                                                         \
-    X(kErrCannotOpen, "Cannot open this file", "Cannot open this file")                         \
-    X(kErrCannotCreateTemp, "Cannot create temporary file", "Cannot create a temporary file")    \
-    X(kErrCannotRead, "Cannot read this file", "Cannot read this file")                         \
-    X(kErrCannotWritePage, "Cannot write the cleaned page", "Cannot write the cleaned page")    \
-    X(kErrCannotRemoveOriginal, "Cannot remove the original file.\nThe page was not changed.",  \
+    X(kErrCannotOpen, "cannot-open", "Cannot open this file", "Cannot open this file")                         \
+    X(kErrCannotCreateTemp, "cannot-create-temporary", "Cannot create temporary file", "Cannot create a temporary file")    \
+    X(kErrCannotRead, "cannot-read", "Cannot read this file", "Cannot read this file")                         \
+    X(kErrCannotWritePage, "cannot-write", "Cannot write the cleaned page", "Cannot write the cleaned page")    \
+    X(kErrCannotRemoveOriginal, "cannot-remove-original", "Cannot remove the original file.\nThe page was not changed.",  \
       "Cannot remove the original file.\nThe page was not changed.")                            \
-    X(kErrCannotReplace, "Cannot replace the original file.\nThe cleaned page was saved as:\n",  \
+    X(kErrCannotReplace, "cannot-replace", "Cannot replace the original file.\nThe cleaned page was saved as:\n",  \
       "Cannot replace the original file.\nThe cleaned page was saved as:\n")                    \
-    X(kErrPageChanged, "The page changed while it was being cleaned.\nThe page was not changed.", \
+    X(kErrPageChanged, "page-changed", "The page changed while it was being cleaned.\nThe page was not changed.", \
       "The page changed while it was being cleaned.\nThe page was not changed.")                \
-    X(kErrNotText,                                                                              \
+    X(kErrNotText, "not-text",                                                                              \
       "The page is stored as UTF-16 (or UTF-32).\nOnly pages in ASCII, UTF-8 or a single-byte "  \
       "code page can be cleaned.",                                                              \
       "stored as UTF-16 (or UTF-32); only pages in ASCII, UTF-8 or a single-byte code page can "  \
       "be cleaned")                                                                             \
-    X(kErrNotWebPage, "This file is not a web page:\n", "not a web page ")                       \
-    X(kErrInTrash, "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
+    X(kErrNotWebPage, "not-a-web-page", "This file is not a web page:\n", "not a web page ")                       \
+    X(kErrInTrash, "in-trash", "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
       "in the trash; pages in a trash are not cleaned")                                         \
-    X(kErrNoMemory, "Not enough memory to clean this page", "Not enough memory to clean this page")
+    X(kErrNoMemory, "no-memory", "Not enough memory to clean this page", "Not enough memory to clean this page")
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
-    X(kWarnNotPermissible,                                                                        \
+    X(kWarnNotPermissible, "not-permissible",                                                                        \
       "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable",             \
       "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable.")           \
-    X(kWarnFolderMissing,                                                                         \
+    X(kWarnFolderMissing, "folder-missing",                                                                         \
       "Choosed folder doesn't exist.\nThe original file will be sent to Recycle Bin.",           \
       "The chosen folder does not exist; the original goes to the trash.")                     \
-    X(kWarnNameTooLong, "The filename is too long.\nThe original file will be sent to Recycle Bin.", \
+    X(kWarnNameTooLong, "name-too-long", "The filename is too long.\nThe original file will be sent to Recycle Bin.", \
       "The file name is too long for the chosen folder; the original goes to the trash.")       \
-    X(kWarnCannotMove, "Cannot move the original file.\nIt will be sent to Recycle Bin.",         \
+    X(kWarnCannotMove, "cannot-move", "Cannot move the original file.\nIt will be sent to Recycle Bin.",         \
       "Cannot move the original into the chosen folder; it goes to the trash.")
 
 enum ErrorId {
-#define WEBTRIM_MESSAGE_ID(id, windows, linux) id,
+#define WEBTRIM_MESSAGE_ID(id, name, windows, linux) id,
     WEBTRIM_ERRORS(WEBTRIM_MESSAGE_ID)
     kErrorCount
 };
@@ -55,6 +56,11 @@ enum WarningId {
 };
 
 enum MessageKind { kMessageError, kMessageWarning };
+
+// The stable names: "cannot-open", "folder-missing".
+const char *ErrorName(ErrorId id);
+const char *WarningName(WarningId id);
+const char *MessageName(MessageKind kind, int id);
 
 // The texts of this platform's front end.
 const char *ErrorText(ErrorId id);

@@ -6,18 +6,6 @@
 #include "cli/report.h"
 #include "cli/messages.h"
 
-// Stable names of the errors and warnings for --json, by id.
-static const char *const kErrorNames[] = {
-    "cannot-open", "cannot-create-temporary", "cannot-read", "cannot-write", "cannot-remove-original",
-    "cannot-replace", "page-changed", "not-text", "not-a-web-page", "in-trash", "no-memory",
-};
-static_assert(sizeof kErrorNames / sizeof kErrorNames[0] == kErrorCount, "a name for each error");
-static const char *const kWarningNames[] = {
-    "not-permissible", "folder-missing", "name-too-long", "cannot-move",
-};
-static_assert(sizeof kWarningNames / sizeof kWarningNames[0] == kWarningCount,
-              "a name for each warning");
-
 static const char *const kOutcomeNames[] = {"cleaned", "already-clean", "refused", "failed"};
 
 static std::string Bytes(int64_t n)
@@ -167,13 +155,13 @@ std::string PageJson(const PageReport &p, const Call &call)
     bool first = true;
     for (int w = 0; w < kWarningCount; w++) {
         if (r.warnings & (1u << w)) {
-            s += std::string(first ? "" : ",") + "\"" + kWarningNames[w] + "\"";
+            s += std::string(first ? "" : ",") + "\"" + WarningName((WarningId)w) + "\"";
             first = false;
         }
     }
     s += "]";
     if (r.stop.id >= 0) {
-        const char *name = r.stop.kind == kMessageError ? kErrorNames[r.stop.id] : kWarningNames[r.stop.id];
+        const char *name = MessageName(r.stop.kind, r.stop.id);
         char line[kMessageLineSize];
         FormatMessageLine(MessageText(r.stop.kind, r.stop.id), r.stop.detail, r.stop.sysError, line,
                           sizeof line);

@@ -190,6 +190,73 @@ WT_API int wt_clean_to_buffer(const wt_options *options, const void *page, size_
                               unsigned char **out, size_t *out_size, wt_result *result);
 WT_API void wt_free(void *buffer);
 
+/* ---- Cleaning a page in place, as the webtrim program does.
+ *
+ * wt_clean_file takes a page's path and does what `webtrim PAGE` does: the
+ * same checks (a web page's name; no UTF-16, UTF-32 or binary file; not in
+ * a trash), the same safety (the page's folder held open, the cleaned page
+ * written beside it with the page's owner, mode and ACL and synced before
+ * the original moves, never anything replaced, a page changed meanwhile left
+ * alone), and a page that cleaning would not change left untouched. The
+ * original goes to the desktop trash, or into a folder under the first free
+ * name (NAME, ~1_NAME, ... ~998_NAME; to the trash when the folder is
+ * missing or full). It installs no signal handlers: a process killed while
+ * the original is away may leave the cleaned page under a hidden name
+ * ".wtXXXXXX" beside the page, never half of either. */
+
+/* What became of the page. */
+typedef enum wt_page {
+    WT_PAGE_CLEANED = 0,        /* the cleaned page stands at its path */
+    WT_PAGE_ALREADY_CLEAN = 1,  /* cleaning would change nothing: nothing was written or moved */
+    WT_PAGE_REFUSED = 2,        /* not a page to clean (its name, its bytes, a trash) */
+    WT_PAGE_FAILED = 3          /* an error stopped it; `message` says which */
+} wt_page;
+
+/* Where the original is. */
+typedef enum wt_original {
+    WT_ORIGINAL_STAYS = 0,      /* where it was */
+    WT_ORIGINAL_IN_TRASH = 1,
+    WT_ORIGINAL_IN_FOLDER = 2
+} wt_original;
+
+/* The warnings of a clean in place, as bits of wt_file_result.warnings. */
+enum {
+    WT_WARN_FOLDER_MISSING = 1 << 1,    /* move_to is no folder: the original went to the trash */
+    WT_WARN_NAME_TOO_LONG = 1 << 2,     /* the name would be too long there: to the trash */
+    WT_WARN_CANNOT_MOVE = 1 << 3        /* the move failed, or no name was free: to the trash */
+};
+
+enum { WT_PATH_SIZE = 4160, WT_MESSAGE_SIZE = 8192 };
+
+typedef struct wt_file_result {
+    size_t size;                /* sizeof (wt_file_result): set by the caller */
+    int page;                   /* wt_page */
+    int original;               /* wt_original */
+    unsigned warnings;          /* WT_WARN_ bits */
+    int error;                  /* the system's error number behind a failure, 0 when none */
+    /* What stopped the page (refused, failed), as the program's message
+     * says it ("Cannot open this file: No such file or directory"), and its
+     * stable name ("cannot-open"); "" when nothing did. */
+    char message[WT_MESSAGE_SIZE];
+    char message_name[32];
+    char page_path[WT_PATH_SIZE];       /* the page as cleaned (a link's target), absolute */
+    char original_path[WT_PATH_SIZE];   /* where the original is now, when known */
+    char saved_as[WT_PATH_SIZE];        /* a cleaned page that could not take the page's path */
+    wt_result clean;            /* the clean's figures (its size is the library's) */
+} wt_file_result;
+
+/* Cleans the page at `path` in place. move_to: NULL (or "") for the trash,
+ * else the folder originals go to. options: NULL for the defaults. result:
+ * required, its size set. Answers WT_OK when the page came to an outcome
+ * (result->page: one refused or failed is no error of the call), or an
+ * error status of the call itself (WT_ERR_ARGUMENT, WT_ERR_RECORD). */
+WT_API int wt_clean_file(const wt_options *options, const char *path, const char *move_to,
+                         wt_file_result *result);
+/* The stable names of the outcomes and warnings ("already-clean";
+ * "folder-missing" for WT_WARN_FOLDER_MISSING); NULL for an unknown one. */
+WT_API const char *wt_page_name(int page);
+WT_API const char *wt_warning_name(unsigned warning);
+
 /* The library's version, "2.4.1". */
 WT_API const char *wt_version(void);
 

@@ -11,8 +11,11 @@
 #include "include/webtrim.h"
 #include <stdlib.h>
 #include <string.h>
+#include "app/messages.h"
 #include "app/options.h"
+#include "app/run.h"
 #include "clean/clean.h"
+#include "platform/signals.h"
 
 #ifndef WEBTRIM_VERSION
 #define WEBTRIM_VERSION "unknown"
@@ -256,6 +259,31 @@ int Clean(const wt_options *options, const void *page, size_t size, ByteStream *
     return status;
 }
 
+// Copies a text into a fixed field, cut to fit.
+template <size_t N>
+void CopyField(char (&field)[N], const char *text)
+{
+    size_t n = text ? strlen(text) : 0;
+    if (n >= N)
+        n = N - 1;
+    memcpy(field, text ? text : "", n);
+    field[n] = 0;
+}
+
+const size_t kFileResultSizeV1 = sizeof(wt_file_result);
+
+const char *const kPageNames[] = {"cleaned", "already-clean", "refused", "failed"};
+static_assert(sizeof kPageNames / sizeof *kPageNames == WT_PAGE_FAILED + 1, "a name for every page outcome");
+static_assert((int)WT_PAGE_CLEANED == (int)kPageCleaned && (int)WT_PAGE_ALREADY_CLEAN == (int)kPageAlreadyClean &&
+                  (int)WT_PAGE_REFUSED == (int)kPageRefused && (int)WT_PAGE_FAILED == (int)kPageFailed,
+              "the page outcomes of webtrim.h are the run's");
+static_assert((int)WT_ORIGINAL_STAYS == (int)kOriginalStays && (int)WT_ORIGINAL_IN_TRASH == (int)kOriginalInTrash &&
+                  (int)WT_ORIGINAL_IN_FOLDER == (int)kOriginalInFolder,
+              "the places of webtrim.h are the run's");
+static_assert(WT_WARN_FOLDER_MISSING == 1 << kWarnFolderMissing && WT_WARN_NAME_TOO_LONG == 1 << kWarnNameTooLong &&
+                  WT_WARN_CANNOT_MOVE == 1 << kWarnCannotMove,
+              "the warning bits of webtrim.h are the run's");
+
 // Answers a call that fails before its clean.
 int Fail(wt_result *result, int status)
 {
@@ -394,6 +422,71 @@ int wt_clean_to_buffer(const wt_options *options, const void *page, size_t size,
 void wt_free(void *buffer)
 {
     free(buffer);
+}
+
+int wt_clean_file(const wt_options *options, const char *path, const char *move_to,
+                  wt_file_result *result)
+{
+    if (!result)
+        return WT_ERR_ARGUMENT;
+    if (result->size < kFileResultSizeV1 || (options && !RecordUsable(options, options->size, kOptionsSizeV1)))
+        return WT_ERR_RECORD;
+    size_t size = result->size;
+    memset(result, 0, size);
+    result->size = size;
+    result->clean.size = sizeof result->clean;
+    if (!path) {
+        FillResult(&result->clean, WT_ERR_ARGUMENT, nullptr);
+        return WT_ERR_ARGUMENT;
+    }
+    wt_options defaults;
+    if (!options) {
+        wt_options_init(&defaults, sizeof defaults);
+        options = &defaults;
+    }
+    // A library leaves the process's signals to the process.
+    LeaveTerminationSignalsAlone();
+    DisposalTarget target;
+    OpenDisposalTarget(!move_to || !*move_to, move_to ? move_to : "", &target);
+    PageJob job = {path, nullptr, nullptr, SwitchesFromWord(WordOf(options)), &target, nullptr, true};
+    PageResult *r = (PageResult *)malloc(sizeof *r);
+    if (!r) {
+        CloseDisposalTarget(&target);
+        FillResult(&result->clean, WT_ERR_NO_MEMORY, nullptr);
+        return WT_ERR_NO_MEMORY;
+    }
+    CleanPageInPlace(&job, r);
+    CloseDisposalTarget(&target);
+    result->page = r->outcome;
+    result->original = r->original;
+    result->warnings = r->warnings & (WT_WARN_FOLDER_MISSING | WT_WARN_NAME_TOO_LONG | WT_WARN_CANNOT_MOVE);
+    result->error = r->stop.sysError;
+    if (r->stop.id >= 0) {
+        FormatMessageLine(MessageText(r->stop.kind, r->stop.id), r->stop.detail, r->stop.sysError,
+                          result->message, sizeof result->message);
+        CopyField(result->message_name, MessageName(r->stop.kind, r->stop.id));
+    }
+    CopyField(result->page_path, r->page);
+    CopyField(result->original_path, r->originalPath);
+    CopyField(result->saved_as, r->savedAs);
+    FillResult(&result->clean, WT_OK, r->haveClean ? &r->clean : nullptr);
+    if (r->haveClean && r->bytesBefore >= 0)
+        result->clean.bytes_in = r->bytesBefore;
+    free(r);
+    return WT_OK;
+}
+
+const char *wt_page_name(int page)
+{
+    return page >= 0 && page <= WT_PAGE_FAILED ? kPageNames[page] : nullptr;
+}
+
+const char *wt_warning_name(unsigned warning)
+{
+    for (int w = kWarnFolderMissing; w < kWarningCount; w++)
+        if (warning == 1u << w)
+            return WarningName((WarningId)w);
+    return nullptr;
 }
 
 const char *wt_version(void)

@@ -13,6 +13,11 @@
 // go (a pending one ends the program then).
 void HoldTerminationSignals(bool hold);
 
+// From now on, installs no handler and holds no signal: for a library,
+// whose host owns the process's signals. Temporaries are still made and
+// entered, but nothing removes them on a signal.
+void LeaveTerminationSignalsAlone();
+
 // A temporary name is made and entered as one step: between these calls the
 // signals wait. Not nested.
 void EnterTemporarySection();

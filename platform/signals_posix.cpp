@@ -19,6 +19,7 @@ static volatile sig_atomic_t Holding;        // the original is away: defer
 static volatile sig_atomic_t DeferredSignal;
 static const int kTerminationSignals[] = {SIGINT, SIGTERM, SIGHUP};
 static bool HandlersInstalled;
+static volatile bool LeftAlone;            // a library's host owns the signals
 static sigset_t HeldMask;
 static thread_local sigset_t SectionMask;
 
@@ -74,9 +75,14 @@ static void InstallTerminationHandlers()
     }
 }
 
+void LeaveTerminationSignalsAlone()
+{
+    LeftAlone = true;
+}
+
 void HoldTerminationSignals(bool hold)
 {
-    if (hold == (Holding != 0))
+    if (LeftAlone || hold == (Holding != 0))
         return;
     InstallTerminationHandlers();
     if (hold) {
@@ -96,6 +102,8 @@ void HoldTerminationSignals(bool hold)
 
 void EnterTemporarySection()
 {
+    if (LeftAlone)
+        return;
     InstallTerminationHandlers();
     sigset_t set;
     TerminationSet(&set);
@@ -104,6 +112,8 @@ void EnterTemporarySection()
 
 void LeaveTemporarySection()
 {
+    if (LeftAlone)
+        return;
     int saved = errno;
     pthread_sigmask(SIG_SETMASK, &SectionMask, NULL);
     errno = saved;

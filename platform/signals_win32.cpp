@@ -7,6 +7,10 @@ void HoldTerminationSignals(bool)
 {
 }
 
+void LeaveTerminationSignalsAlone()
+{
+}
+
 void EnterTemporarySection()
 {
 }

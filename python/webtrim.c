@@ -98,17 +98,11 @@ static char *const kKeywords[] = {
 };
 enum { kSwitchKeywords = 5 };
 
-/* Reads the arguments of clean() and clean_result() into *options and the
- * page's buffer. */
-static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options, Py_buffer *page)
+/* The options of a call: the defaults, then `remove`, `keep` and the
+ * switches given. 0, or -1 with an exception set. */
+static int ApplyOptions(wt_options *options, PyObject *remove, PyObject *keep, PyObject **switches,
+                        Py_ssize_t memoryLimit)
 {
-    PyObject *remove = NULL, *keep = NULL;
-    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
-    Py_ssize_t memoryLimit = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$OOOOOOOn:clean", (char **)kKeywords, page,
-                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
-                                     &switches[3], &switches[4], &memoryLimit))
-        return -1;
     wt_options_init(options, sizeof *options);
     int rc = SetKinds(options, remove, 1);
     if (rc == 0)
@@ -125,6 +119,21 @@ static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options,
         rc = -1;
     }
     options->memory_limit = (size_t)memoryLimit;
+    return rc;
+}
+
+/* Reads the arguments of clean() and clean_result() into *options and the
+ * page's buffer. */
+static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options, Py_buffer *page)
+{
+    PyObject *remove = NULL, *keep = NULL;
+    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
+    Py_ssize_t memoryLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$OOOOOOOn:clean", (char **)kKeywords, page,
+                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
+                                     &switches[3], &switches[4], &memoryLimit))
+        return -1;
+    int rc = ApplyOptions(options, remove, keep, switches, memoryLimit);
     if (rc != 0)
         PyBuffer_Release(page);
     return rc;
@@ -243,6 +252,154 @@ static PyObject *CleanResult(PyObject *self, PyObject *args, PyObject *kwargs)
     return cleaned ? MakeResult(cleaned, &result) : NULL;
 }
 
+/* ---- clean_file */
+
+static PyTypeObject *FileResultType;    /* webtrim.FileResult */
+
+static char *const kFileKeywords[] = {
+    "path", "move_to", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
+    "avoid_bad_colors", "memory_limit", NULL,
+};
+
+static PyStructSequence_Field kFileResultFields[] = {
+    {"outcome", "'cleaned', or 'already-clean' (nothing was written or moved)"},
+    {"page", "the page as cleaned (a link's target), absolute"},
+    {"original", "where the original is: 'trash', 'folder', or 'stays'"},
+    {"original_path", "its path there, when known, else None"},
+    {"warnings", "list: the names of the warnings ('folder-missing', 'name-too-long', 'cannot-move')"},
+    {"bytes_in", "the page's size"},
+    {"bytes_out", "the cleaned page's size"},
+    {"removals", "dict: how many of each kind of removal"},
+    {"removal_bytes", "dict: the bytes that went with each kind"},
+    {NULL, NULL},
+};
+static PyStructSequence_Desc kFileResultDesc = {
+    "webtrim.FileResult", "What a clean in place made of a page.", kFileResultFields, 9,
+};
+
+static PyObject *TextOrNone(const char *text)
+{
+    return *text ? PyUnicode_DecodeFSDefault(text) : Py_NewRef(Py_None);
+}
+
+/* webtrim.Error for a page refused or failed: the program's message, its
+ * .name ("not-text"), .errno (0 when the system gave none), .outcome
+ * ('refused' or 'failed') and .path. */
+static PyObject *RaisePage(const wt_file_result *r, PyObject *path)
+{
+    PyObject *error = PyObject_CallFunction(WebtrimError, "s", r->message);
+    if (!error)
+        return NULL;
+    PyObject *values[] = {PyUnicode_FromString(r->message_name), PyLong_FromLong(r->error),
+                          PyUnicode_FromString(wt_page_name(r->page)),
+                          path ? Py_NewRef(path) : Py_NewRef(Py_None)};
+    const char *names[] = {"name", "errno", "outcome", "path"};
+    int ok = 1;
+    for (int i = 0; i < 4; i++) {
+        if (!values[i] || PyObject_SetAttrString(error, names[i], values[i]) < 0)
+            ok = 0;
+        Py_XDECREF(values[i]);
+    }
+    if (ok)
+        PyErr_SetObject(WebtrimError, error);
+    Py_DECREF(error);
+    return NULL;
+}
+
+static PyObject *MakeFileResult(const wt_file_result *r)
+{
+    PyObject *result = PyStructSequence_New(FileResultType);
+    if (!result)
+        return NULL;
+    static const char *const kPlaces[] = {"stays", "trash", "folder"};
+    PyObject *warnings = PyList_New(0);
+    for (unsigned bit = 1; warnings && bit; bit <<= 1) {
+        const char *name = (r->warnings & bit) ? wt_warning_name(bit) : NULL;
+        PyObject *s = name ? PyUnicode_FromString(name) : NULL;
+        if (name && (!s || PyList_Append(warnings, s) < 0))
+            Py_CLEAR(warnings);
+        Py_XDECREF(s);
+    }
+    PyObject *items[] = {
+        PyUnicode_FromString(wt_page_name(r->page)),
+        TextOrNone(r->page_path),
+        PyUnicode_FromString(kPlaces[r->original >= 0 && r->original <= 2 ? r->original : 0]),
+        TextOrNone(r->original_path),
+        warnings,
+        PyLong_FromLongLong(r->clean.bytes_in),
+        PyLong_FromLongLong(r->clean.bytes_out),
+        KindDict(r->clean.removals),
+        KindDict(r->clean.removal_bytes),
+    };
+    int ok = 1;
+    for (int i = 0; i < (int)(sizeof items / sizeof *items); i++) {
+        if (!items[i])
+            ok = 0;
+        PyStructSequence_SetItem(result, i, items[i] ? items[i] : Py_NewRef(Py_None));
+    }
+    if (!ok) {
+        Py_DECREF(result);
+        return NULL;
+    }
+    return result;
+}
+
+static PyObject *CleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    PyObject *path = NULL, *moveTo = NULL, *remove = NULL, *keep = NULL;
+    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
+    Py_ssize_t memoryLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|$O&OOOOOOOn:clean_file", (char **)kFileKeywords,
+                                     PyUnicode_FSConverter, &path, PyUnicode_FSConverter, &moveTo,
+                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
+                                     &switches[3], &switches[4], &memoryLimit))
+        return NULL;
+    wt_options options;
+    wt_file_result *r = NULL;
+    PyObject *answer = NULL;
+    if (ApplyOptions(&options, remove, keep, switches, memoryLimit) == 0) {
+        r = (wt_file_result *)PyMem_Malloc(sizeof *r);
+        if (!r)
+            PyErr_NoMemory();
+    }
+    if (r) {
+        const char *pathText = PyBytes_AS_STRING(path);
+        const char *moveText = moveTo ? PyBytes_AS_STRING(moveTo) : NULL;
+        int status;
+        r->size = sizeof *r;
+        Py_BEGIN_ALLOW_THREADS
+        status = wt_clean_file(&options, pathText, moveText, r);
+        Py_END_ALLOW_THREADS
+        if (status != WT_OK) {
+            RaiseStatus(status, NULL);
+        } else if (r->page == WT_PAGE_REFUSED || r->page == WT_PAGE_FAILED) {
+            PyObject *shown = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path), PyBytes_GET_SIZE(path));
+            RaisePage(r, shown);
+            Py_XDECREF(shown);
+        } else {
+            answer = MakeFileResult(r);
+        }
+        PyMem_Free(r);
+    }
+    Py_DECREF(path);
+    Py_XDECREF(moveTo);
+    return answer;
+}
+
+PyDoc_STRVAR(kCleanFileDoc,
+"clean_file($module, /, path, *, move_to=None, remove=None, keep=None, extract=None,\n"
+"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"--\n"
+"\n"
+"Cleans the page at `path` in place, as `webtrim PAGE` does, with its checks\n"
+"and its safety: the original goes to the desktop trash, or into the folder\n"
+"`move_to` under the first free name; a page that cleaning would leave as it\n"
+"is stays untouched. Gives a webtrim.FileResult. Raises webtrim.Error with\n"
+"the program's message (and .name, .errno, .outcome, .path) when the page is\n"
+"refused or cannot be cleaned. Installs no signal handler. Other threads run\n"
+"while it cleans.");
+
 PyDoc_STRVAR(kCleanDoc,
 "clean($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
 "      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
@@ -269,6 +426,8 @@ static PyMethodDef kMethods[] = {
     {"clean", (PyCFunction)(void (*)(void))Clean, METH_VARARGS | METH_KEYWORDS, kCleanDoc},
     {"clean_result", (PyCFunction)(void (*)(void))CleanResult, METH_VARARGS | METH_KEYWORDS,
      kCleanResultDoc},
+    {"clean_file", (PyCFunction)(void (*)(void))CleanFile, METH_VARARGS | METH_KEYWORDS,
+     kCleanFileDoc},
     {NULL, NULL, 0, NULL},
 };
 
@@ -333,7 +492,9 @@ PyMODINIT_FUNC PyInit_webtrim(void)
         "webtrim.Error", "A clean that failed: the message, with .code and .name of its status.",
         NULL, NULL);
     ResultType = PyStructSequence_NewType(&kResultDesc);
-    if (!WebtrimError || !ResultType ||
+    FileResultType = PyStructSequence_NewType(&kFileResultDesc);
+    if (!WebtrimError || !ResultType || !FileResultType ||
+        PyModule_AddObjectRef(m, "FileResult", (PyObject *)FileResultType) < 0 ||
         PyModule_AddObjectRef(m, "Error", WebtrimError) < 0 ||
         PyModule_AddObjectRef(m, "Result", (PyObject *)ResultType) < 0 ||
         PyModule_AddStringConstant(m, "__version__", wt_version()) < 0 ||

@@ -164,6 +164,74 @@ def any_buffer_is_a_page(tmp):
 
 
 @case
+def clean_file_does_what_the_program_does(tmp):
+    """clean_file in place: the same cleaned page and trashed original as the
+    program, a page left as it is when clean, refusals and failures as
+    webtrim.Error with the program's message, and move_to's free names."""
+    home = os.path.join(tmp, 'home')
+    os.makedirs(home)
+    saved = {k: os.environ.get(k) for k in ('HOME', 'XDG_DATA_HOME')}
+    os.environ.update(HOME=home, XDG_DATA_HOME=home + '/data')
+    try:
+        for n, (kwargs, options) in enumerate(OPTION_SETS):
+            folder = os.path.join(tmp, 'f%d' % n)
+            os.makedirs(folder)
+            for name in ('a.htm', 'b.htm'):
+                with open(os.path.join(folder, name), 'wb') as f:
+                    f.write(PAGE)
+            run_program(folder + '/a.htm', options)
+            r = webtrim.clean_file(os.path.join(folder, 'b.htm'), **kwargs)
+            with open(os.path.join(folder, 'a.htm'), 'rb') as a, open(os.path.join(folder, 'b.htm'), 'rb') as b:
+                want = a.read()
+                eq(b.read(), want, options)
+            eq((r.outcome, r.original, r.bytes_in, r.bytes_out), ('cleaned', 'trash', len(PAGE), len(want)), options)
+            with open(r.original_path, 'rb') as f:
+                eq(f.read(), PAGE, options)
+            eq(r.page, os.path.join(folder, 'b.htm'))
+            again = webtrim.clean_file(os.path.join(folder, 'b.htm'), **kwargs)
+            eq((again.outcome, again.original, again.original_path), ('already-clean', 'stays', None), options)
+        # Into a folder, under free names; a missing folder says so and
+        # sends the original to the trash.
+        kept = os.path.join(tmp, 'kept')
+        os.makedirs(kept)
+        for i in range(2):
+            page = os.path.join(tmp, 'p%d' % i, 'page.htm')
+            os.makedirs(os.path.dirname(page))
+            with open(page, 'wb') as f:
+                f.write(PAGE)
+            r = webtrim.clean_file(page, move_to=kept)
+            eq((r.original, r.original_path), ('folder', os.path.join(kept, ['page.htm', '~1_page.htm'][i])))
+        with open(os.path.join(tmp, 'p0', 'page.htm'), 'wb') as f:
+            f.write(PAGE)
+        r = webtrim.clean_file(os.path.join(tmp, 'p0', 'page.htm'), move_to=os.path.join(tmp, 'nowhere'))
+        eq((r.original, r.warnings), ('trash', ['folder-missing']))
+        # Refused and failed: the program's words, the page untouched.
+        with open(os.path.join(tmp, 'wide.htm'), 'wb') as f:
+            f.write(b'\xff\xfe<\0p\0>\0')
+        for path, name, outcome, message in [
+                (os.path.join(tmp, 'notes.txt'), 'not-permissible', 'refused',
+                 'The file is not permissible. Only *.htm, *.html, *.plg files are allowable.'),
+                (os.path.join(tmp, 'gone.htm'), 'cannot-open', 'failed',
+                 'Cannot open this file: No such file or directory'),
+                (os.path.join(tmp, 'wide.htm'), 'not-text', 'refused',
+                 'stored as UTF-16 (or UTF-32); only pages in ASCII, UTF-8 or a single-byte code page '
+                 'can be cleaned')]:
+            try:
+                webtrim.clean_file(path)
+                raise AssertionError('no error for ' + path)
+            except webtrim.Error as e:
+                eq((str(e), e.name, e.outcome, e.path), (message, name, outcome, path))
+        with open(os.path.join(tmp, 'wide.htm'), 'rb') as f:
+            eq(f.read(), b'\xff\xfe<\0p\0>\0')
+    finally:
+        for k, v in saved.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
+
+
+@case
 def threads_clean_at_once(tmp):
     """The shim lets the cleans go on only when two stand in the library at
     once: both threads finish only if the lock was released for the clean."""
