@@ -41,6 +41,7 @@ enum {
     kValueMax = 64,         // bytes of a class or id value looked at
     kNameMax = 10,          // longest tag name told apart (BLOCKQUOTE, FIGCAPTION)
     kAttrNameMax = 6,       // longest attribute name told apart (hidden)
+    kHintCacheSize = 128,   // class and id values whose hints are remembered
 };
 
 // ---------------------------------------------------------------------------
@@ -77,14 +78,29 @@ inline bool IsLetter(int c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// ASCII case folding, one load a byte.
+struct CaseTable {
+    unsigned char of[256];
+    constexpr explicit CaseTable(bool upper) : of()
+    {
+        for (int c = 0; c < 256; c++)
+            of[c] = (unsigned char)(upper && c >= 'a' && c <= 'z'   ? c - 32
+                                    : !upper && c >= 'A' && c <= 'Z' ? c + 32
+                                                                     : c);
+    }
+};
+constexpr CaseTable kUpperCase(true), kLowerCase(false);
+const unsigned char *const kUpper = kUpperCase.of;
+const unsigned char *const kLower = kLowerCase.of;
+
 inline unsigned char Upper(unsigned char c)
 {
-    return c >= 'a' && c <= 'z' ? (unsigned char)(c - 32) : c;
+    return kUpper[c];
 }
 
 inline unsigned char Lower(unsigned char c)
 {
-    return c >= 'A' && c <= 'Z' ? (unsigned char)(c + 32) : c;
+    return kLower[c];
 }
 
 enum TagId {
@@ -117,10 +133,10 @@ struct TagInfo {
     unsigned char kind;     // the tag it pairs with: TH with TD, THEAD and TFOOT with TBODY
 };
 
-const unsigned char kBox = kFlagContainer | kFlagBreak;
-const unsigned char kCell = kBox | kFlagTablePart;
+constexpr unsigned char kBox = kFlagContainer | kFlagBreak;
+constexpr unsigned char kCell = kBox | kFlagTablePart;
 
-const TagInfo kTags[kTagCount] = {
+constexpr TagInfo kTags[kTagCount] = {
     {"", 0, kTagOther},
     {"DIV", kBox, kTagDiv}, {"ARTICLE", kBox, kTagArticle}, {"MAIN", kBox, kTagMain},
     {"SECTION", kBox, kTagSection}, {"TD", kCell, kTagTd}, {"TH", kCell, kTagTd},
@@ -142,13 +158,6 @@ const TagInfo kTags[kTagCount] = {
     {"NOEMBED", kFlagNoCount, kTagNoembed}, {"TEMPLATE", kFlagNoCount, kTagTemplate},
     {"A", 0, kTagA}, {"BODY", 0, kTagBody}, {"HEAD", 0, kTagHead}, {"HTML", 0, kTagHtml},
     {"SCRIPT", 0, kTagScript}, {"STYLE", 0, kTagStyle}, {"TITLE", 0, kTagTitle},
-};
-
-// The tags grouped by the first letter of their names, built once per call.
-struct TagIndex {
-    unsigned short first[27];           // tags of letter L: order[first[L] .. first[L+1])
-    unsigned char order[kTagCount];
-    unsigned char length[kTagCount];
 };
 
 enum { kLetters = 26, kLetterPairs = 26 * 26 };
@@ -180,28 +189,66 @@ void BuildLetterIndex(int from, int to, char base, int keyLength, const char *(*
         order[next[GroupOf(nameOf(i), base, keyLength)]++] = (unsigned char)i;
 }
 
-const char *TagName(int t)
+// A tag's name as two numbers: its bytes 0-7 and 8-15 (zero past its end),
+// the first byte lowest, with its length in the top byte of the second.
+// The lexer reads the same numbers straight from its name buffer, which is
+// why the byte order must be the processor's.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "name keys are read as little-endian words");
+enum { kNameBuffer = 16, kTagSlots = 128 };
+
+struct NameKey {
+    uint64_t low = 0, high = 0;
+};
+
+constexpr NameKey KeyOfName(const char *name)
 {
-    return kTags[t].name;
+    NameKey k;
+    size_t n = 0;
+    for (; name[n]; n++)
+        (n < 8 ? k.low : k.high) |= (uint64_t)(unsigned char)name[n] << (8 * (n % 8));
+    k.high |= (uint64_t)n << 56;
+    return k;
 }
 
-void BuildTagIndex(TagIndex *x)
+constexpr unsigned SlotOfKey(uint64_t low)
 {
-    BuildLetterIndex(1, kTagCount, 'A', 1, TagName, x->first, x->order, x->length);
+    return (unsigned)((low * 0x9E3779B97F4A7C15ull) >> 57);     // 7 bits: kTagSlots
 }
 
-// The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax).
-TagId LookUpTag(const TagIndex *x, const unsigned char *name, size_t n)
+// The tags by their names, open addressing from SlotOfKey; kTagOther marks
+// a free slot.
+struct TagTable {
+    NameKey key[kTagSlots];
+    unsigned char tag[kTagSlots];
+    constexpr TagTable() : key(), tag()
+    {
+        for (int t = 1; t < kTagCount; t++) {
+            NameKey k = KeyOfName(kTags[t].name);
+            unsigned slot = SlotOfKey(k.low);
+            while (tag[slot] != kTagOther)
+                slot = (slot + 1) % kTagSlots;
+            key[slot] = k;
+            tag[slot] = (unsigned char)t;
+        }
+    }
+};
+constexpr TagTable kTagsByName;
+
+// The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax),
+// held in kNameBuffer bytes with zeros after it.
+TagId LookUpTag(const unsigned char *name, size_t n)
 {
-    if (name[0] < 'A' || name[0] > 'Z')
-        return kTagOther;
     if (n == 2 && name[0] == 'H' && name[1] >= '1' && name[1] <= '6')
         return kTagHeading;
-    int letter = name[0] - 'A';
-    for (int j = x->first[letter]; j < x->first[letter + 1]; j++) {
-        int t = x->order[j];
-        if (x->length[t] == n && memcmp(kTags[t].name, name, n) == 0)
-            return (TagId)t;
+    NameKey k;
+    memcpy(&k.low, name, 8);
+    memcpy(&k.high, name + 8, 8);
+    k.high |= (uint64_t)n << 56;
+    for (unsigned slot = SlotOfKey(k.low); kTagsByName.tag[slot] != kTagOther;
+         slot = (slot + 1) % kTagSlots) {
+        const NameKey &e = kTagsByName.key[slot];
+        if (e.low == k.low && e.high == k.high)
+            return (TagId)kTagsByName.tag[slot];
     }
     return kTagOther;
 }
@@ -472,10 +519,28 @@ struct Record {
 };
 
 enum LexState {
-    kLexText, kLexWord, kLexLt, kLexLtSlash, kLexName, kLexAttrSpace, kLexAttrName,
-    kLexAfterAttrName, kLexAfterEq, kLexQuoted, kLexUnquoted, kLexSkipGt, kLexBang,
-    kLexBangDash, kLexCommentStart, kLexCommentStartDash, kLexComment, kLexCommentDash,
-    kLexCommentDashes, kLexRaw, kLexRawLt, kLexRawName, kLexTitle,
+    kLexText = 0,
+    kLexLt = 100,
+    kLexLtSlash = 110,
+    kLexName = 200,
+    kLexAttrSpace = 300,
+    kLexAfterAttrName = 310,
+    kLexAttrName = 320,
+    kLexAfterEq = 330,
+    kLexQuoted = 340,
+    kLexUnquoted = 350,
+    kLexSkipGt = 400,
+    kLexBang = 500,
+    kLexBangDash = 510,
+    kLexCommentStart = 520,
+    kLexCommentStartDash = 530,
+    kLexComment = 540,
+    kLexCommentDash = 550,
+    kLexCommentDashes = 560,
+    kLexRaw = 600,
+    kLexRawLt = 610,
+    kLexRawName = 620,
+    kLexTitle = 700,
 };
 
 // Attributes whose values are read; HIDDEN and HREF count by their names.
@@ -483,13 +548,12 @@ enum AttrKind { kAttrNone, kAttrClass, kAttrId, kAttrStyle };
 
 // The lexer's place in the page: inside a word, a tag, a comment...
 struct Lexer {
-    int state;
-    bool wordOpen;
-    bool wordWordy;         // the open word holds a letter, digit or high byte
+    int state;              // LexState
+    int text;               // TextState: the word the text stopped in
     int64_t tagStart;       // the '<' of the tag being read
     bool endTag;
     size_t nameLength;
-    unsigned char name[kNameMax];
+    unsigned char name[kNameBuffer];    // the first kNameMax bytes, zeros after
     int tag;                // TagId of the tag being read
     bool collecting;        // its attributes matter
     int attr;               // AttrKind of the attribute being read
@@ -498,6 +562,7 @@ struct Lexer {
     unsigned char quote;
     size_t valueLength;
     unsigned char value[kValueMax];
+    uint32_t valueHash;     // of the value's bytes so far
     int styleMatch[2];      // bytes of "display:none", "visibility:hidden" matched
     unsigned tagHints;
     bool hasHref;
@@ -518,11 +583,19 @@ struct Cut {
     int64_t start, end;
 };
 
+// The hints of the class and id values seen last, by a hash of the value:
+// pages repeat the same few values over and over.
+struct HintCacheEntry {
+    unsigned char length;   // kValueMax + 1: empty
+    unsigned char hints;
+    unsigned char value[kValueMax];
+};
+
 struct State {
     bool copying;           // the lexer runs over the chosen part to cut tables
     Lexer lex;
-    TagIndex tagIndex;
     HintIndex hintIndex;
+    HintCacheEntry hintCache[kHintCacheSize];
 
     // The scan.
     Record open[kMaxOpen + 1];  // open[0] is the root
@@ -812,32 +885,141 @@ void OnCopiedTag(State *st, int tag, bool endTag, int64_t a, int64_t b)
 
 // ---------------------------------------------------------------------------
 // The lexer
+//
+// Lex is a loop that refills the window and hands it to the helper of the
+// lexer's state; each helper reads what it can from p, acts on it, sets the
+// next state and answers where it stopped. A helper that leaves its byte
+// for the next state answers p unchanged (the next helper looks at it
+// again). The states, in the order a page meets them:
+//   0    text: blanks and words up to the next '<'. wordOpen says whether
+//        the window ended inside a word, wordWordy whether that word holds
+//        a letter, digit or high byte so far.
+//   100  after '<': markup when a letter, '/', '!' or '?' follows, else
+//        the '<' is a byte of the word (back to 0).
+//   110  after "</".
+//   200  a tag's name (the first kNameMax bytes kept, upper-cased).
+//   300  between attributes; 310 the same just after an attribute's name,
+//        where '=' gives it a value.
+//   320  an attribute's name (the first kAttrNameMax bytes, lower-cased).
+//   330  after '='; 340 a quoted value, 350 an unquoted one.
+//   400  markup skipped up to its '>'.
+//   500  after "<!"; 510 after "<!-".
+//   520  after "<!--"; 530 after "<!---" (both close at a '>').
+//   540  a comment; 550 after its '-'; 560 after "--" (a '>' closes it).
+//   600  SCRIPT or STYLE text; 610 after its '<'; 620 after "</", with
+//        rawMatched bytes of the element's name matched.
+//   700  TITLE text, skipped to the next '<'.
+// Every tag's event comes at its '>'. Words are counted when they end (at a
+// blank, at markup or at the end of the input), in the block of the tags
+// before them.
 
-void EndWord(State *st)
+// Counts `n` words of the text of the current block.
+inline void CountWords(State *st, int64_t n)
 {
-    if (!st->lex.wordOpen)
+    if (n == 0 || st->copying || st->quietDepth > 0)
         return;
-    st->lex.wordOpen = false;
-    if (!st->lex.wordWordy || st->copying || st->quietDepth > 0)
-        return;
-    st->blockWords++;
+    st->blockWords += n;
     if (st->linkDepth > 0)
-        st->blockLinkWords++;
+        st->blockLinkWords += n;
 }
 
-void BeginName(State *st, bool endTag, int64_t tagStart)
+// Markup ends the word the text stopped in (counted already when it holds a
+// wordy byte).
+inline void EndWord(State *st)
+{
+    st->lex.text = kTextBetweenWords;
+}
+
+// Moves p past the next `c` before `end`; false, with p at end, when
+// there is none.
+inline bool SkipPast(const unsigned char **p, const unsigned char *end, unsigned char c)
+{
+    const unsigned char *q = (const unsigned char *)memchr(*p, c, (size_t)(end - *p));
+    *p = q ? q + 1 : end;
+    return q != nullptr;
+}
+
+const unsigned char *LexLt(State *st, const Reader *r, const unsigned char *p,
+                           const unsigned char *end);
+
+// State 0: the text up to the next '<', its words counted sixteen bytes at
+// a time (CountWordyWords).
+const unsigned char *LexText(State *st, const Reader *r, const unsigned char *p,
+                             const unsigned char *end)
 {
     Lexer *x = &st->lex;
+    int64_t words = 0;
+    p += CountWordyWords(p, (size_t)(end - p), &x->text, &words);
+    CountWords(st, words);
+    if (p == end)
+        return p;
+    x->tagStart = PositionOf(r, p);
+    x->state = kLexLt;
+    return ++p < end ? LexLt(st, r, p, end) : p;
+}
+
+// Adds the bytes from..to to a name of which *length bytes came before,
+// keeping the first `room` bytes of it in `name`, mapped through `fold`.
+// *length counts them all.
+inline void KeepPrefix(unsigned char *name, size_t room, size_t *length, const unsigned char *from,
+                       const unsigned char *to, const unsigned char *fold)
+{
+    size_t n = (size_t)(to - from);
+    size_t keep = *length < room ? room - *length : 0;
+    if (keep > n)
+        keep = n;
+    for (size_t i = 0; i < keep; i++)
+        name[*length + i] = fold[from[i]];
+    *length += n;
+}
+
+void BeginName(Lexer *x, bool endTag)
+{
     x->endTag = endTag;
-    x->tagStart = tagStart;
     x->nameLength = 0;
+    memset(x->name, 0, sizeof x->name);
     x->state = kLexName;
+}
+
+const unsigned char *LexName(State *st, const Reader *r, const unsigned char *p,
+                             const unsigned char *end);
+
+// State 100.
+const unsigned char *LexLt(State *st, const Reader *r, const unsigned char *p,
+                           const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    unsigned char c = *p;
+    if (IsLetter(c)) {
+        EndWord(st);
+        BeginName(x, false);
+        return LexName(st, r, p, end);
+    }
+    if (c == '/' || c == '!' || c == '?') {
+        EndWord(st);
+        x->state = c == '/' ? kLexLtSlash : c == '!' ? kLexBang : kLexSkipGt;
+        return p + 1;
+    }
+    if (x->text == kTextBetweenWords)
+        x->text = kTextInWord;          // the '<' starts a word
+    x->state = kLexText;
+    return p;
+}
+
+// State 110.
+const unsigned char *LexLtSlash(State *st, const unsigned char *p)
+{
+    if (IsLetter(*p))
+        BeginName(&st->lex, true);
+    else
+        st->lex.state = kLexSkipGt;
+    return p;
 }
 
 void NameDone(State *st)
 {
     Lexer *x = &st->lex;
-    x->tag = x->nameLength <= kNameMax ? LookUpTag(&st->tagIndex, x->name, x->nameLength) : kTagOther;
+    x->tag = x->nameLength <= kNameMax ? LookUpTag(x->name, x->nameLength) : kTagOther;
     x->collecting = !st->copying && !x->endTag &&
                     ((kTags[x->tag].flags & kFlagContainer) || x->tag == kTagA);
     x->attr = kAttrNone;
@@ -864,6 +1046,7 @@ void AttrNameDone(State *st)
     else if (len == 4 && memcmp(n, "href", 4) == 0)
         x->hasHref = true;
     x->valueLength = 0;
+    x->valueHash = 0;
     x->styleMatch[0] = x->styleMatch[1] = 0;
 }
 
@@ -873,8 +1056,13 @@ void ValueBytes(Lexer *x, const unsigned char *p, size_t n)
         size_t room = kValueMax - x->valueLength;
         if (n > room)
             n = room;
-        for (size_t i = 0; i < n; i++)
-            x->value[x->valueLength++] = Lower(p[i]);
+        uint32_t h = x->valueHash;
+        for (size_t i = 0; i < n; i++) {
+            unsigned char c = Lower(p[i]);
+            x->value[x->valueLength++] = c;
+            h = (h ^ c) * 16777619u;
+        }
+        x->valueHash = h;
     } else if (x->attr == kAttrStyle) {
         static const char *const kHidden[2] = {"display:none", "visibility:hidden"};
         static const int kHiddenLength[2] = {12, 17};
@@ -894,11 +1082,24 @@ void ValueBytes(Lexer *x, const unsigned char *p, size_t n)
     }
 }
 
+// The hints of the value just read, from the cache when it holds them.
+unsigned CachedValueHints(State *st)
+{
+    const Lexer *x = &st->lex;
+    HintCacheEntry *e = &st->hintCache[(x->valueHash ^ (x->valueHash >> 16)) % kHintCacheSize];
+    if (e->length != x->valueLength || memcmp(e->value, x->value, x->valueLength) != 0) {
+        e->length = (unsigned char)x->valueLength;
+        memcpy(e->value, x->value, x->valueLength);
+        e->hints = (unsigned char)ValueHints(&st->hintIndex, x->value, x->valueLength);
+    }
+    return e->hints;
+}
+
 void ValueDone(State *st)
 {
     Lexer *x = &st->lex;
     if (x->attr == kAttrClass || x->attr == kAttrId)
-        x->tagHints |= ValueHints(&st->hintIndex, x->value, x->valueLength);
+        x->tagHints |= CachedValueHints(st);
     x->attr = kAttrNone;
 }
 
@@ -923,263 +1124,312 @@ void TagDone(State *st, int64_t gt)
     }
 }
 
-// Moves *p past the next `c` before `end`; false, with *p at end, when
-// there is none.
-inline bool SkipPast(const unsigned char **p, const unsigned char *end, unsigned char c)
+const unsigned char *LexAttributes(State *st, const Reader *r, const unsigned char *p,
+                                   const unsigned char *end);
+
+// State 200.
+const unsigned char *LexName(State *st, const Reader *r, const unsigned char *p,
+                             const unsigned char *end)
 {
-    const unsigned char *q = (const unsigned char *)memchr(*p, c, (size_t)(end - *p));
-    *p = q ? q + 1 : end;
-    return q != nullptr;
+    Lexer *x = &st->lex;
+    const unsigned char *from = p;
+    while (p < end && !(kBytes.of[*p] & (kClassSpace | kClassGt | kClassSlash)))
+        p++;
+    KeepPrefix(x->name, kNameMax, &x->nameLength, from, p, kUpper);
+    if (p == end)
+        return p;
+    NameDone(st);
+    if (*p == '>') {
+        TagDone(st, PositionOf(r, p));
+        return p + 1;
+    }
+    x->state = kLexAttrSpace;
+    return ++p < end ? LexAttributes(st, r, p, end) : p;
+}
+
+// States 300 and 310.
+const unsigned char *LexAttrSpace(State *st, const Reader *r, const unsigned char *p,
+                                  const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    while (p < end && (kBytes.of[*p] & (kClassSpace | kClassSlash)))
+        p++;
+    if (p == end)
+        return p;
+    if (*p == '>') {
+        TagDone(st, PositionOf(r, p));
+        return p + 1;
+    }
+    if (*p == '=') {
+        if (x->state == kLexAttrSpace)
+            x->attr = kAttrNone;        // a value without a name
+        x->state = kLexAfterEq;
+        return p + 1;
+    }
+    x->attrLength = 0;
+    x->state = kLexAttrName;
+    return p;
+}
+
+// State 320.
+const unsigned char *LexAttrName(State *st, const unsigned char *p, const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    const unsigned char *from = p;
+    while (p < end && !(kBytes.of[*p] & (kClassSpace | kClassGt | kClassSlash | kClassEq)))
+        p++;
+    KeepPrefix(x->attrName, kAttrNameMax, &x->attrLength, from, p, kLower);
+    if (p == end)
+        return p;
+    if (x->attrLength > kAttrNameMax)
+        x->attrLength = kAttrNameMax + 1;
+    AttrNameDone(st);
+    x->state = kLexAfterAttrName;
+    return p;
+}
+
+// State 330.
+const unsigned char *LexAfterEq(State *st, const Reader *r, const unsigned char *p,
+                                const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    while (p < end && kBytes.of[*p] == kClassSpace)
+        p++;
+    if (p == end)
+        return p;
+    if (*p == '"' || *p == '\'') {
+        x->quote = *p;
+        x->state = kLexQuoted;
+        return p + 1;
+    }
+    if (*p == '>') {
+        ValueDone(st);
+        TagDone(st, PositionOf(r, p));
+        return p + 1;
+    }
+    x->state = kLexUnquoted;
+    return p;
+}
+
+// State 340.
+const unsigned char *LexQuoted(State *st, const unsigned char *p, const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    const unsigned char *q = (const unsigned char *)memchr(p, x->quote, (size_t)(end - p));
+    const unsigned char *stop = q ? q : end;
+    if (x->attr != kAttrNone)
+        ValueBytes(x, p, (size_t)(stop - p));
+    if (!q)
+        return end;
+    ValueDone(st);
+    x->state = kLexAttrSpace;
+    return q + 1;
+}
+
+// State 350.
+const unsigned char *LexUnquoted(State *st, const Reader *r, const unsigned char *p,
+                                 const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    const unsigned char *from = p;
+    while (p < end && !(kBytes.of[*p] & (kClassSpace | kClassGt)))
+        p++;
+    if (x->attr != kAttrNone)
+        ValueBytes(x, from, (size_t)(p - from));
+    if (p == end)
+        return p;
+    ValueDone(st);
+    if (*p == '>')
+        TagDone(st, PositionOf(r, p));
+    else
+        x->state = kLexAttrSpace;
+    return p + 1;
+}
+
+// States 300 to 350: a tag's attributes, from state to state while the
+// window lasts, up to the tag's '>' (after which TagDone has set the state
+// that follows the tag).
+const unsigned char *LexAttributes(State *st, const Reader *r, const unsigned char *p,
+                                   const unsigned char *end)
+{
+    while (p < end) {
+        switch (st->lex.state) {
+        case kLexAttrSpace:
+        case kLexAfterAttrName:
+            p = LexAttrSpace(st, r, p, end);
+            break;
+        case kLexAttrName:
+            p = LexAttrName(st, p, end);
+            break;
+        case kLexAfterEq:
+            p = LexAfterEq(st, r, p, end);
+            break;
+        case kLexQuoted:
+            p = LexQuoted(st, p, end);
+            break;
+        case kLexUnquoted:
+            p = LexUnquoted(st, r, p, end);
+            break;
+        default:
+            return p;
+        }
+    }
+    return p;
+}
+
+// State 400.
+const unsigned char *LexSkipGt(State *st, const unsigned char *p, const unsigned char *end)
+{
+    if (SkipPast(&p, end, '>'))
+        st->lex.state = kLexText;
+    return p;
+}
+
+// States 500 and 510: "<!--" opens a comment, anything else is skipped.
+const unsigned char *LexBang(State *st, const unsigned char *p)
+{
+    Lexer *x = &st->lex;
+    if (*p != '-') {
+        x->state = kLexSkipGt;
+        return p;
+    }
+    x->state = x->state == kLexBang ? kLexBangDash : kLexCommentStart;
+    return p + 1;
+}
+
+// States 520 and 530: "<!-->" and "<!--->" close at once.
+const unsigned char *LexCommentStart(State *st, const unsigned char *p)
+{
+    Lexer *x = &st->lex;
+    if (*p == '>') {
+        x->state = kLexText;
+        return p + 1;
+    }
+    if (*p == '-') {
+        x->state = x->state == kLexCommentStart ? kLexCommentStartDash : kLexCommentDashes;
+        return p + 1;
+    }
+    x->state = kLexComment;
+    return p;
+}
+
+// States 540, 550 and 560: the comment runs to "--" and '>'.
+const unsigned char *LexComment(State *st, const unsigned char *p, const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    switch (x->state) {
+    case kLexComment:
+        if (SkipPast(&p, end, '-'))
+            x->state = kLexCommentDash;
+        return p;
+    case kLexCommentDash:
+        if (*p != '-') {
+            x->state = kLexComment;
+            return p;
+        }
+        x->state = kLexCommentDashes;
+        return p + 1;
+    default:                            // kLexCommentDashes
+        if (*p == '>')
+            x->state = kLexText;
+        else if (*p != '-')
+            x->state = kLexComment;
+        return *p == '>' || *p == '-' ? p + 1 : p;
+    }
+}
+
+// States 600, 610 and 620: SCRIPT and STYLE run to "</script" or
+// "</style" and a blank, '/' or '>'.
+const unsigned char *LexRaw(State *st, const unsigned char *p, const unsigned char *end)
+{
+    Lexer *x = &st->lex;
+    switch (x->state) {
+    case kLexRaw:
+        if (SkipPast(&p, end, '<'))
+            x->state = kLexRawLt;
+        return p;
+    case kLexRawLt:
+        if (*p != '/') {
+            x->state = kLexRaw;
+            return p;
+        }
+        x->rawMatched = 0;
+        x->state = kLexRawName;
+        return p + 1;
+    default: {                          // kLexRawName
+        const char *want = x->rawTag == kTagScript ? "SCRIPT" : "STYLE";
+        size_t length = x->rawTag == kTagScript ? 6 : 5;
+        while (p < end && x->rawMatched < length && Upper(*p) == (unsigned char)want[x->rawMatched]) {
+            p++;
+            x->rawMatched++;
+        }
+        if (p == end)
+            return p;
+        if (x->rawMatched == length && (kBytes.of[*p] & (kClassSpace | kClassSlash | kClassGt)))
+            x->state = kLexSkipGt;      // the end tag, skipped to its '>'
+        else
+            x->state = kLexRaw;
+        return p;
+    }
+    }
+}
+
+// State 700.
+const unsigned char *LexTitle(State *st, const unsigned char *p, const unsigned char *end)
+{
+    const unsigned char *q = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+    if (!q)
+        return end;
+    st->lex.state = kLexText;
+    return q;
+}
+
+// Hands the window, which holds at least one byte, to the state's helper.
+const unsigned char *LexStep(State *st, const Reader *r, const unsigned char *p,
+                             const unsigned char *end)
+{
+    switch (st->lex.state) {
+    case kLexText:
+        return LexText(st, r, p, end);
+    case kLexLt:
+        return LexLt(st, r, p, end);
+    case kLexLtSlash:
+        return LexLtSlash(st, p);
+    case kLexName:
+        return LexName(st, r, p, end);
+    case kLexAttrSpace:
+    case kLexAfterAttrName:
+    case kLexAttrName:
+    case kLexAfterEq:
+    case kLexQuoted:
+    case kLexUnquoted:
+        return LexAttributes(st, r, p, end);
+    case kLexSkipGt:
+        return LexSkipGt(st, p, end);
+    case kLexBang:
+    case kLexBangDash:
+        return LexBang(st, p);
+    case kLexCommentStart:
+    case kLexCommentStartDash:
+        return LexCommentStart(st, p);
+    case kLexComment:
+    case kLexCommentDash:
+    case kLexCommentDashes:
+        return LexComment(st, p, end);
+    case kLexRaw:
+    case kLexRawLt:
+    case kLexRawName:
+        return LexRaw(st, p, end);
+    default:                            // kLexTitle
+        return LexTitle(st, p, end);
+    }
 }
 
 // Reads the input up to the reader's limit or end.
 void Lex(State *st, Reader *r)
 {
-    Lexer *x = &st->lex;
-    const unsigned char *const of = kBytes.of;
-    for (;;) {
-        if (r->p == r->end && !Refill(r))
-            break;
-        const unsigned char *p = r->p;
-        const unsigned char *const end = r->end;
-        switch (x->state) {
-        case kLexText:
-            while (p < end && of[*p] == kClassSpace)
-                p++;
-            if (p == end)
-                break;
-            if (*p == '<') {
-                x->tagStart = PositionOf(r, p++);
-                x->state = kLexLt;
-                break;
-            }
-            x->wordOpen = true;
-            x->wordWordy = false;
-            x->state = kLexWord;
-            break;
-        case kLexWord: {
-            unsigned seen = 0;
-            while (p < end && !(of[*p] & (kClassSpace | kClassLt)))
-                seen |= of[*p++];
-            if (seen & kClassWordy)
-                x->wordWordy = true;
-            if (p == end)
-                break;
-            if (*p == '<') {
-                x->tagStart = PositionOf(r, p++);
-                x->state = kLexLt;
-            } else {
-                EndWord(st);
-                p++;
-                x->state = kLexText;
-            }
-            break;
-        }
-        case kLexLt:
-            // The '<' is markup when a letter, '/', '!' or '?' follows.
-            if (IsLetter(*p)) {
-                EndWord(st);
-                BeginName(st, false, x->tagStart);
-            } else if (*p == '/' || *p == '!' || *p == '?') {
-                EndWord(st);
-                x->state = *p == '/' ? kLexLtSlash : *p == '!' ? kLexBang : kLexSkipGt;
-                p++;
-            } else {
-                if (!x->wordOpen) {
-                    x->wordOpen = true;
-                    x->wordWordy = false;
-                }
-                x->state = kLexWord;
-            }
-            break;
-        case kLexLtSlash:
-            if (IsLetter(*p))
-                BeginName(st, true, x->tagStart);
-            else
-                x->state = kLexSkipGt;
-            break;
-        case kLexName:
-            while (p < end && !(of[*p] & (kClassSpace | kClassGt | kClassSlash))) {
-                if (x->nameLength < kNameMax)
-                    x->name[x->nameLength] = Upper(*p);
-                x->nameLength++;
-                p++;
-            }
-            if (p == end)
-                break;
-            NameDone(st);
-            if (*p == '>')
-                TagDone(st, PositionOf(r, p));
-            else
-                x->state = kLexAttrSpace;
-            p++;
-            break;
-        case kLexAttrSpace:
-        case kLexAfterAttrName:
-            while (p < end && (of[*p] & (kClassSpace | kClassSlash)))
-                p++;
-            if (p == end)
-                break;
-            if (*p == '>') {
-                TagDone(st, PositionOf(r, p++));
-            } else if (*p == '=') {
-                if (x->state == kLexAttrSpace)
-                    x->attr = kAttrNone;        // a value without a name
-                x->state = kLexAfterEq;
-                p++;
-            } else {
-                x->attrLength = 0;
-                x->state = kLexAttrName;
-            }
-            break;
-        case kLexAttrName:
-            while (p < end && !(of[*p] & (kClassSpace | kClassGt | kClassSlash | kClassEq))) {
-                if (x->attrLength < kAttrNameMax)
-                    x->attrName[x->attrLength] = Lower(*p);
-                x->attrLength++;
-                p++;
-            }
-            if (p == end)
-                break;
-            if (x->attrLength > kAttrNameMax)
-                x->attrLength = kAttrNameMax + 1;
-            AttrNameDone(st);
-            x->state = kLexAfterAttrName;
-            break;
-        case kLexAfterEq:
-            while (p < end && of[*p] == kClassSpace)
-                p++;
-            if (p == end)
-                break;
-            if (*p == '"' || *p == '\'') {
-                x->quote = *p++;
-                x->state = kLexQuoted;
-            } else if (*p == '>') {
-                ValueDone(st);
-                TagDone(st, PositionOf(r, p++));
-            } else {
-                x->state = kLexUnquoted;
-            }
-            break;
-        case kLexQuoted: {
-            const unsigned char *q =
-                (const unsigned char *)memchr(p, x->quote, (size_t)(end - p));
-            const unsigned char *stop = q ? q : end;
-            if (x->attr != kAttrNone)
-                ValueBytes(x, p, (size_t)(stop - p));
-            p = stop;
-            if (q) {
-                p++;
-                ValueDone(st);
-                x->state = kLexAttrSpace;
-            }
-            break;
-        }
-        case kLexUnquoted: {
-            const unsigned char *from = p;
-            while (p < end && !(of[*p] & (kClassSpace | kClassGt)))
-                p++;
-            if (x->attr != kAttrNone)
-                ValueBytes(x, from, (size_t)(p - from));
-            if (p == end)
-                break;
-            ValueDone(st);
-            if (*p == '>')
-                TagDone(st, PositionOf(r, p));
-            else
-                x->state = kLexAttrSpace;
-            p++;
-            break;
-        }
-        case kLexSkipGt:
-            if (SkipPast(&p, end, '>'))
-                x->state = kLexText;
-            break;
-        case kLexBang:
-        case kLexBangDash:
-            if (*p == '-') {
-                p++;
-                x->state = x->state == kLexBang ? kLexBangDash : kLexCommentStart;
-            } else {
-                x->state = kLexSkipGt;
-            }
-            break;
-        case kLexCommentStart:
-        case kLexCommentStartDash:
-            // "<!-->" and "<!--->" close at once.
-            if (*p == '>') {
-                p++;
-                x->state = kLexText;
-            } else if (*p == '-') {
-                p++;
-                x->state = x->state == kLexCommentStart ? kLexCommentStartDash : kLexCommentDashes;
-            } else {
-                x->state = kLexComment;
-            }
-            break;
-        case kLexComment:
-            if (SkipPast(&p, end, '-'))
-                x->state = kLexCommentDash;
-            break;
-        case kLexCommentDash:
-            if (*p == '-') {
-                p++;
-                x->state = kLexCommentDashes;
-            } else {
-                x->state = kLexComment;
-            }
-            break;
-        case kLexCommentDashes:
-            if (*p == '>') {
-                p++;
-                x->state = kLexText;
-            } else if (*p == '-') {
-                p++;
-            } else {
-                x->state = kLexComment;
-            }
-            break;
-        case kLexRaw:
-            if (SkipPast(&p, end, '<'))
-                x->state = kLexRawLt;
-            break;
-        case kLexRawLt:
-            if (*p == '/') {
-                p++;
-                x->rawMatched = 0;
-                x->state = kLexRawName;
-            } else {
-                x->state = kLexRaw;
-            }
-            break;
-        case kLexRawName: {
-            const char *want = x->rawTag == kTagScript ? "SCRIPT" : "STYLE";
-            size_t length = x->rawTag == kTagScript ? 6 : 5;
-            while (p < end && x->rawMatched < length && Upper(*p) == (unsigned char)want[x->rawMatched]) {
-                p++;
-                x->rawMatched++;
-            }
-            if (p == end)
-                break;
-            if (x->rawMatched == length && (of[*p] & (kClassSpace | kClassSlash | kClassGt)))
-                x->state = kLexSkipGt;  // the end tag, skipped to its '>'
-            else
-                x->state = kLexRaw;
-            break;
-        }
-        case kLexTitle: {
-            const unsigned char *q = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
-            if (!q) {
-                p = end;
-                break;
-            }
-            p = q;
-            x->state = kLexText;
-            break;
-        }
-        }
-        r->p = p;
-    }
+    while (r->p < r->end || Refill(r))
+        r->p = LexStep(st, r, r->p, r->end);
     Release(r);
     EndWord(st);
 }
@@ -1390,8 +1640,9 @@ void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *outp
     memset(st, 0, sizeof *st);
     st->result.memory = sizeof(State);
     st->output = output;
-    BuildTagIndex(&st->tagIndex);
     BuildHintIndex(&st->hintIndex);
+    for (HintCacheEntry &e : st->hintCache)
+        e.length = kValueMax + 1;
     st->lex.state = kLexText;
     st->depth = 1;
     st->open[0].tag = kTagBody;
