@@ -42,6 +42,8 @@ enum {
     kNameMax = 10,          // longest tag name told apart (BLOCKQUOTE, FIGCAPTION)
     kAttrNameMax = 6,       // longest attribute name told apart (hidden)
     kHintCacheSize = 128,   // class and id values whose hints are remembered
+    kWordsRaw = 160,        // bytes of the first words' text kept before decoding
+    kTagRead = 1024,        // bytes of the chosen start tag read back for its label
 };
 
 // ---------------------------------------------------------------------------
@@ -189,20 +191,18 @@ void BuildLetterIndex(int from, int to, char base, int keyLength, const char *(*
         order[next[GroupOf(nameOf(i), base, keyLength)]++] = (unsigned char)i;
 }
 
-// A tag's name as two numbers: its bytes 0-7 and 8-15 (zero past its end),
-// the first byte lowest, with its length in the top byte of the second.
-// The lexer reads the same numbers straight from its name buffer, which is
-// why the byte order must be the processor's.
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "name keys are read as little-endian words");
-enum { kNameBuffer = 16, kTagSlots = 128 };
+// A name as two numbers: its bytes 0-7 and 8-15 (zero past its end), the
+// first byte lowest; in the table of tags, with its length in the top byte
+// of the second.
+enum { kTagSlots = 128 };
 
 struct NameKey {
-    uint64_t low = 0, high = 0;
+    uint64_t low, high;
 };
 
 constexpr NameKey KeyOfName(const char *name)
 {
-    NameKey k;
+    NameKey k = {0, 0};
     size_t n = 0;
     for (; name[n]; n++)
         (n < 8 ? k.low : k.high) |= (uint64_t)(unsigned char)name[n] << (8 * (n % 8));
@@ -220,8 +220,10 @@ constexpr unsigned SlotOfKey(uint64_t low)
 struct TagTable {
     NameKey key[kTagSlots];
     unsigned char tag[kTagSlots];
-    constexpr TagTable() : key(), tag()
+    constexpr TagTable() : key{}, tag{}
     {
+        for (NameKey &k : key)
+            k = NameKey{0, 0};
         for (int t = 1; t < kTagCount; t++) {
             NameKey k = KeyOfName(kTags[t].name);
             unsigned slot = SlotOfKey(k.low);
@@ -234,20 +236,17 @@ struct TagTable {
 };
 constexpr TagTable kTagsByName;
 
-// The tag named by the upper-cased `name` of `n` bytes (n <= kNameMax),
-// held in kNameBuffer bytes with zeros after it.
-TagId LookUpTag(const unsigned char *name, size_t n)
+// The tag named by the key of an upper-cased name of `n` bytes (n <=
+// kNameMax).
+TagId LookUpTag(NameKey name, size_t n)
 {
-    if (n == 2 && name[0] == 'H' && name[1] >= '1' && name[1] <= '6')
+    if (n == 2 && (name.low & 0xFF) == 'H' && (name.low >> 8) >= '1' && (name.low >> 8) <= '6')
         return kTagHeading;
-    NameKey k;
-    memcpy(&k.low, name, 8);
-    memcpy(&k.high, name + 8, 8);
-    k.high |= (uint64_t)n << 56;
-    for (unsigned slot = SlotOfKey(k.low); kTagsByName.tag[slot] != kTagOther;
+    name.high |= (uint64_t)n << 56;
+    for (unsigned slot = SlotOfKey(name.low); kTagsByName.tag[slot] != kTagOther;
          slot = (slot + 1) % kTagSlots) {
         const NameKey &e = kTagsByName.key[slot];
-        if (e.low == k.low && e.high == k.high)
+        if (e.low == name.low && e.high == name.high)
             return (TagId)kTagsByName.tag[slot];
     }
     return kTagOther;
@@ -513,9 +512,13 @@ struct Record {
     int64_t end;            // its last byte, once closed
     int64_t words;          // W: words of its blocks and its descendants'
     int64_t weighted;       // TP: the same words weighted by p, in 256ths
+    // The last H1 that started before it: its '<', and the '>' of its end
+    // tag or -1 while it was open; -1, -1 for none.
+    int64_t h1Start, h1End;
     unsigned char tag;      // TagId; kTagBody for the root
     unsigned char hints;    // its own class/id/style hints
     unsigned char inherited;// its hints and all its ancestors'
+    bool hasH1;             // an H1 starts inside it
 };
 
 enum LexState {
@@ -553,12 +556,12 @@ struct Lexer {
     int64_t tagStart;       // the '<' of the tag being read
     bool endTag;
     size_t nameLength;
-    unsigned char name[kNameBuffer];    // the first kNameMax bytes, zeros after
+    NameKey name;           // the first kNameMax bytes, upper-cased (KeyOfName)
     int tag;                // TagId of the tag being read
     bool collecting;        // its attributes matter
     int attr;               // AttrKind of the attribute being read
     size_t attrLength;
-    unsigned char attrName[kAttrNameMax];
+    NameKey attrName;       // the first kAttrNameMax bytes, lower-cased
     unsigned char quote;
     size_t valueLength;
     unsigned char value[kValueMax];
@@ -569,6 +572,12 @@ struct Lexer {
     int rawTag;             // kTagScript or kTagStyle
     size_t rawMatched;
 };
+
+// Whether the tag being read is an H1 (its tag is kTagHeading for H1-H6).
+inline bool IsH1(const Lexer *x)
+{
+    return x->tag == kTagHeading && ((x->name.low >> 8) & 0xFF) == '1';
+}
 
 // A window onto the input's buffer, read without a call per byte.
 struct Reader {
@@ -614,6 +623,19 @@ struct State {
     int64_t htmlEnd;            // just after the first <HTML ...>, or -1
     int64_t headCloseEnd;       // just after the first </HEAD ...>, or -1
     int64_t bodyClose;          // the '<' of the first </BODY, or -1
+    int64_t lastH1Start;        // the '<' of the last H1 so far, or -1
+    int64_t lastH1End;          // the '>' of its end tag, or -1 while it is open
+
+    // The first words of the chosen part, taken by the lexer's third run.
+    bool takingWords;
+    const Cut *wordCuts;        // text inside these is passed over
+    int wordCutCount;
+    int64_t nextText;           // just after the last text byte taken
+    unsigned char words[kWordsRaw];     // the text as it stands, one blank between words
+    int wordsLength;
+    int wordsTaken;
+    bool wordsDone;             // the words are taken (or the room is full)
+    bool wordsMore;             // and more text follows them
 
     // The table cut while copying.
     int64_t partStart;
@@ -621,8 +643,9 @@ struct State {
     int64_t emitFrom;
     const Cut *pieces;
     int pieceCount;
-    ByteStream *output;
-    ByteStream copier;          // reads the bytes to write, beside the lexer
+    ByteStream *output;         // none for a scan that writes nothing
+    ByteStream *copier;         // reads the bytes to write, beside the lexer (cutTables)
+    int64_t emitted;            // bytes of the part written by the table cut
 
     AnyLayoutResult result;
 };
@@ -743,6 +766,7 @@ void PopTo(State *st, int to, int64_t end)
         r->end = end;
         parent->words += r->words;
         parent->weighted += r->weighted;
+        parent->hasH1 = parent->hasH1 || r->hasH1;
         st->openOfKind[kTags[r->tag].kind]--;
         st->result.recordsClosed++;
         Keep(st, r);
@@ -788,6 +812,9 @@ void OnStartTag(State *st, int tag, int64_t a, int64_t b)
         r->end = -1;
         r->words = 0;
         r->weighted = 0;
+        r->h1Start = st->lastH1Start;
+        r->h1End = st->lastH1End;
+        r->hasH1 = false;
         r->tag = (unsigned char)tag;
         r->hints = (unsigned char)st->lex.tagHints;
         r->inherited = (unsigned char)(parent->inherited | st->lex.tagHints);
@@ -803,6 +830,11 @@ void OnStartTag(State *st, int tag, int64_t a, int64_t b)
         break;
     case kTagHeading:
         st->headingDepth++;
+        if (IsH1(&st->lex)) {
+            st->lastH1Start = a;
+            st->lastH1End = -1;
+            st->open[st->depth - 1].hasH1 = true;
+        }
         break;
     case kTagA:
         st->linkDepth = st->lex.hasHref ? st->depth : 0;
@@ -839,6 +871,8 @@ void OnEndTag(State *st, int tag, int64_t a, int64_t b)
     case kTagHeading:
         if (st->headingDepth > 0)
             st->headingDepth--;
+        if (IsH1(&st->lex) && st->lastH1Start >= 0 && st->lastH1End < 0)
+            st->lastH1End = b;
         break;
     case kTagA:
         st->linkDepth = 0;
@@ -865,7 +899,9 @@ void Emit(State *st, int64_t from, int64_t to)
     for (int i = 0; i < st->pieceCount; i++) {
         int64_t a = from > st->pieces[i].start ? from : st->pieces[i].start;
         int64_t b = to < st->pieces[i].end ? to : st->pieces[i].end;
-        CopyBytes(&st->copier, st->output, a, b, &st->result.bytesCopied);
+        CopyBytes(st->copier, st->output, a, b, &st->result.bytesCopied);
+        if (b >= a)
+            st->emitted += b - a + 1;
     }
 }
 
@@ -876,10 +912,70 @@ void OnCopiedTag(State *st, int tag, bool endTag, int64_t a, int64_t b)
     if (!endTag) {
         if (a == st->partStart)
             return;             // the part is this table
-        if (st->tableDepth++ == 0)
+        if (st->tableDepth++ == 0) {
             Emit(st, st->emitFrom, a - 1);
+            st->result.tablesCut++;
+        }
     } else if (st->tableDepth > 0 && --st->tableDepth == 0) {
         st->emitFrom = b + 1;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The first words of the chosen part
+//
+// A third run of the lexer over the part's start gives TakeText its text
+// runs (markup, scripts and comments left out). The bytes are kept as they
+// stand, blanks and markup as one blank between words, until a word past
+// kAnyLayoutWordsMax starts, the room is full or kWordsReadMax bytes were
+// read; FinishWords then decodes and escapes them.
+
+enum { kWordsReadMax = 16 * 1024 };
+
+inline bool IsBlank(unsigned char c)
+{
+    return kBytes.of[c] == kClassSpace;
+}
+
+// A break between words: markup, or text the part leaves out.
+void WordBreak(State *st)
+{
+    if (st->wordsLength > 0 && st->words[st->wordsLength - 1] != ' ')
+        st->words[st->wordsLength++] = ' ';
+}
+
+bool InWordCut(const State *st, int64_t at)
+{
+    for (int i = 0; i < st->wordCutCount; i++)
+        if (at >= st->wordCuts[i].start && at <= st->wordCuts[i].end)
+            return true;
+    return false;
+}
+
+// The text at `at`..`at` + n - 1, `p` its bytes.
+void TakeText(State *st, int64_t at, const unsigned char *p, size_t n)
+{
+    if (at != st->nextText)
+        WordBreak(st);          // markup came between
+    st->nextText = at + (int64_t)n;
+    for (size_t i = 0; i < n && !st->wordsDone; i++) {
+        if (IsBlank(p[i]) || InWordCut(st, at + (int64_t)i)) {
+            WordBreak(st);
+            continue;
+        }
+        bool starts = st->wordsLength == 0 || st->words[st->wordsLength - 1] == ' ';
+        if (starts && st->wordsTaken == kAnyLayoutWordsMax) {
+            st->wordsMore = true;
+            st->wordsDone = true;
+            break;
+        }
+        if (st->wordsLength + 1 >= kWordsRaw) {
+            st->wordsMore = true;
+            st->wordsDone = true;
+            break;
+        }
+        st->wordsTaken += starts;
+        st->words[st->wordsLength++] = p[i];
     }
 }
 
@@ -949,7 +1045,10 @@ const unsigned char *LexText(State *st, const Reader *r, const unsigned char *p,
 {
     Lexer *x = &st->lex;
     int64_t words = 0;
-    p += CountWordyWords(p, (size_t)(end - p), &x->text, &words);
+    size_t n = CountWordyWords(p, (size_t)(end - p), &x->text, &words);
+    if (st->takingWords)
+        TakeText(st, PositionOf(r, p), p, n);
+    p += n;
     CountWords(st, words);
     if (p == end)
         return p;
@@ -959,17 +1058,19 @@ const unsigned char *LexText(State *st, const Reader *r, const unsigned char *p,
 }
 
 // Adds the bytes from..to to a name of which *length bytes came before,
-// keeping the first `room` bytes of it in `name`, mapped through `fold`.
-// *length counts them all.
-inline void KeepPrefix(unsigned char *name, size_t room, size_t *length, const unsigned char *from,
+// keeping the first `room` bytes of it (room <= 16) in the key, mapped
+// through `fold`. *length counts them all.
+inline void KeepPrefix(NameKey *key, size_t room, size_t *length, const unsigned char *from,
                        const unsigned char *to, const unsigned char *fold)
 {
     size_t n = (size_t)(to - from);
-    size_t keep = *length < room ? room - *length : 0;
-    if (keep > n)
-        keep = n;
-    for (size_t i = 0; i < keep; i++)
-        name[*length + i] = fold[from[i]];
+    for (size_t i = *length; i < room && from < to; i++) {
+        uint64_t b = (uint64_t)fold[*from++] << (8 * (i % 8));
+        if (i < 8)
+            key->low |= b;
+        else
+            key->high |= b;
+    }
     *length += n;
 }
 
@@ -977,7 +1078,7 @@ void BeginName(Lexer *x, bool endTag)
 {
     x->endTag = endTag;
     x->nameLength = 0;
-    memset(x->name, 0, sizeof x->name);
+    x->name = NameKey{0, 0};
     x->state = kLexName;
 }
 
@@ -1002,6 +1103,8 @@ const unsigned char *LexLt(State *st, const Reader *r, const unsigned char *p,
     }
     if (x->text == kTextBetweenWords)
         x->text = kTextInWord;          // the '<' starts a word
+    if (st->takingWords)
+        TakeText(st, x->tagStart, (const unsigned char *)"<", 1);
     x->state = kLexText;
     return p;
 }
@@ -1033,17 +1136,21 @@ void AttrNameDone(State *st)
     x->attr = kAttrNone;
     if (!x->collecting)
         return;
-    const unsigned char *n = x->attrName;
-    size_t len = x->attrLength;
-    if (len == 5 && memcmp(n, "class", 5) == 0)
+    static constexpr uint64_t kClass = KeyOfName("class").low, kId = KeyOfName("id").low,
+                              kStyle = KeyOfName("style").low, kHidden = KeyOfName("hidden").low,
+                              kHref = KeyOfName("href").low;
+    // Names longer than kAttrNameMax keep only their first bytes: their
+    // length tells them apart.
+    uint64_t name = x->attrLength <= kAttrNameMax ? x->attrName.low : 0;
+    if (name == kClass)
         x->attr = kAttrClass;
-    else if (len == 2 && memcmp(n, "id", 2) == 0)
+    else if (name == kId)
         x->attr = kAttrId;
-    else if (len == 5 && memcmp(n, "style", 5) == 0)
+    else if (name == kStyle)
         x->attr = kAttrStyle;
-    else if (len == 6 && memcmp(n, "hidden", 6) == 0)
+    else if (name == kHidden)
         x->tagHints |= kHintBoiler;
-    else if (len == 4 && memcmp(n, "href", 4) == 0)
+    else if (name == kHref)
         x->hasHref = true;
     x->valueLength = 0;
     x->valueHash = 0;
@@ -1107,7 +1214,9 @@ void ValueDone(State *st)
 void TagDone(State *st, int64_t gt)
 {
     Lexer *x = &st->lex;
-    if (st->copying)
+    if (st->takingWords)
+        ;                               // TakeText sees the gap
+    else if (st->copying)
         OnCopiedTag(st, x->tag, x->endTag, x->tagStart, gt);
     else if (x->endTag)
         OnEndTag(st, x->tag, x->tagStart, gt);
@@ -1135,7 +1244,7 @@ const unsigned char *LexName(State *st, const Reader *r, const unsigned char *p,
     const unsigned char *from = p;
     while (p < end && !(kBytes.of[*p] & (kClassSpace | kClassGt | kClassSlash)))
         p++;
-    KeepPrefix(x->name, kNameMax, &x->nameLength, from, p, kUpper);
+    KeepPrefix(&x->name, kNameMax, &x->nameLength, from, p, kUpper);
     if (p == end)
         return p;
     NameDone(st);
@@ -1167,6 +1276,7 @@ const unsigned char *LexAttrSpace(State *st, const Reader *r, const unsigned cha
         return p + 1;
     }
     x->attrLength = 0;
+    x->attrName = NameKey{0, 0};
     x->state = kLexAttrName;
     return p;
 }
@@ -1178,7 +1288,7 @@ const unsigned char *LexAttrName(State *st, const unsigned char *p, const unsign
     const unsigned char *from = p;
     while (p < end && !(kBytes.of[*p] & (kClassSpace | kClassGt | kClassSlash | kClassEq)))
         p++;
-    KeepPrefix(x->attrName, kAttrNameMax, &x->attrLength, from, p, kLower);
+    KeepPrefix(&x->attrName, kAttrNameMax, &x->attrLength, from, p, kLower);
     if (p == end)
         return p;
     if (x->attrLength > kAttrNameMax)
@@ -1428,7 +1538,7 @@ const unsigned char *LexStep(State *st, const Reader *r, const unsigned char *p,
 // Reads the input up to the reader's limit or end.
 void Lex(State *st, Reader *r)
 {
-    while (r->p < r->end || Refill(r))
+    while (!st->wordsDone && (r->p < r->end || Refill(r)))
         r->p = LexStep(st, r, r->p, r->end);
     Release(r);
     EndWord(st);
@@ -1519,9 +1629,9 @@ void CopyPart(State *st, ByteStream *input, int64_t from, int64_t to, const Cut 
             CopyBytes(input, st->output, pieces[i].start, pieces[i].end, &st->result.bytesCopied);
         return;
     }
-    StreamOpenTwin(&st->copier, input);
+    StreamOpenTwin(st->copier, input);
     st->copying = true;
-    memset(&st->lex, 0, sizeof st->lex);
+    st->lex = Lexer();
     st->lex.state = kLexText;
     st->partStart = from;
     st->tableDepth = 0;
@@ -1533,9 +1643,305 @@ void CopyPart(State *st, ByteStream *input, int64_t from, int64_t to, const Cut 
     Lex(st, &r);
     if (st->tableDepth == 0)
         Emit(st, st->emitFrom, to);
-    if (StreamReadFailed(&st->copier))
+    if (StreamReadFailed(st->copier))
         input->readError = true;
 }
+
+// ---------------------------------------------------------------------------
+// The part described for people
+
+// Up to n bytes of `in` from `from` into buf; how many.
+size_t ReadBack(ByteStream *in, int64_t from, unsigned char *buf, size_t n, int64_t *count)
+{
+    StreamSeek(in, from);
+    Reader r = {in, nullptr, nullptr, from + (int64_t)n, count};
+    size_t got = 0;
+    while (Refill(&r)) {
+        memcpy(buf + got, r.p, (size_t)(r.end - r.p));
+        got += (size_t)(r.end - r.p);
+        r.p = r.end;
+    }
+    Release(&r);
+    return got;
+}
+
+// The length of the UTF-8 character at p (n bytes left), 0 when the bytes
+// there are not one.
+size_t Utf8Length(const unsigned char *p, size_t n)
+{
+    unsigned char c = p[0];
+    size_t length = c < 0x80 ? 1 : c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                  : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (length == 0 || length > n)
+        return 0;
+    for (size_t i = 1; i < length; i++)
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+    // No overlong forms, surrogates or code points past U+10FFFF.
+    if ((c == 0xE0 && p[1] < 0xA0) || (c == 0xED && p[1] > 0x9F) || (c == 0xF0 && p[1] < 0x90) ||
+        (c == 0xF4 && p[1] > 0x8F))
+        return 0;
+    return length;
+}
+
+// Writes the n bytes at `in` into out as text for people (bytes below 0x20
+// and bytes that are not UTF-8 as \xNN), whole characters only, in at most
+// `room` bytes and a NUL. False when not all of them fit.
+bool EscapeText(const unsigned char *in, size_t n, char *out, size_t room)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    size_t o = 0, i = 0;
+    while (i < n) {
+        size_t length = in[i] >= 0x20 ? Utf8Length(in + i, n - i) : 0;
+        size_t need = length ? length : 4;
+        if (o + need > room)
+            break;
+        if (length) {
+            memcpy(out + o, in + i, length);
+        } else {
+            out[o] = '\\';
+            out[o + 1] = 'x';
+            out[o + 2] = kHex[in[i] >> 4];
+            out[o + 3] = kHex[in[i] & 15];
+            length = 1;
+        }
+        o += need;
+        i += length;
+    }
+    out[o] = '\0';
+    return i == n;
+}
+
+const char kEllipsis[] = "\xE2\x80\xA6";
+
+// The UTF-8 bytes of code point u into out (room for 4); how many.
+size_t PutUtf8(uint32_t u, unsigned char *out)
+{
+    if (u < 0x80) {
+        out[0] = (unsigned char)u;
+        return 1;
+    }
+    if (u < 0x800) {
+        out[0] = (unsigned char)(0xC0 | u >> 6);
+        out[1] = (unsigned char)(0x80 | (u & 0x3F));
+        return 2;
+    }
+    if (u < 0x10000) {
+        out[0] = (unsigned char)(0xE0 | u >> 12);
+        out[1] = (unsigned char)(0x80 | (u >> 6 & 0x3F));
+        out[2] = (unsigned char)(0x80 | (u & 0x3F));
+        return 3;
+    }
+    out[0] = (unsigned char)(0xF0 | u >> 18);
+    out[1] = (unsigned char)(0x80 | (u >> 12 & 0x3F));
+    out[2] = (unsigned char)(0x80 | (u >> 6 & 0x3F));
+    out[3] = (unsigned char)(0x80 | (u & 0x3F));
+    return 4;
+}
+
+struct NamedReference {
+    const char *name;
+    uint32_t code;
+};
+
+const NamedReference kReferences[] = {
+    {"amp", '&'}, {"lt", '<'}, {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '},
+    {"ndash", 0x2013}, {"mdash", 0x2014}, {"hellip", 0x2026}, {"lsquo", 0x2018},
+    {"rsquo", 0x2019}, {"ldquo", 0x201C}, {"rdquo", 0x201D}, {"laquo", 0xAB}, {"raquo", 0xBB},
+    {"copy", 0xA9}, {"middot", 0xB7}, {"bull", 0x2022},
+};
+
+// The code point of the reference "&...;" at p (n bytes left) and its
+// length, or 0 for none this decodes.
+size_t Reference(const unsigned char *p, size_t n, uint32_t *code)
+{
+    const unsigned char *semi = (const unsigned char *)memchr(p, ';', n < 12 ? n : 12);
+    if (!semi || semi - p < 3)
+        return 0;
+    size_t length = (size_t)(semi - p) + 1;
+    if (p[1] == '#') {
+        bool hex = p[2] == 'x' || p[2] == 'X';
+        uint32_t u = 0;
+        const unsigned char *q = p + (hex ? 3 : 2);
+        if (q == semi)
+            return 0;
+        for (; q < semi; q++) {
+            int d = *q >= '0' && *q <= '9'                ? *q - '0'
+                    : hex && (*q | 0x20) >= 'a' && (*q | 0x20) <= 'f' ? (*q | 0x20) - 'a' + 10
+                                                                     : -1;
+            if (d < 0 || u > 0x10FFFF)
+                return 0;
+            u = u * (hex ? 16 : 10) + (uint32_t)d;
+        }
+        if (u == 0 || u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF))
+            return 0;
+        *code = u;
+        return length;
+    }
+    for (const NamedReference &r : kReferences) {
+        size_t k = strlen(r.name);
+        if (k == length - 2 && memcmp(p + 1, r.name, k) == 0) {
+            *code = r.code;
+            return length;
+        }
+    }
+    return 0;
+}
+
+// The words taken, their references decoded and blanks made single, into
+// the result.
+void FinishWords(State *st)
+{
+    unsigned char text[kWordsRaw];
+    size_t n = 0;
+    for (int i = 0; i < st->wordsLength;) {
+        uint32_t code;
+        size_t length = st->words[i] == '&' ? Reference(st->words + i, (size_t)(st->wordsLength - i), &code)
+                                             : 0;
+        unsigned char one[4];
+        size_t k = length ? PutUtf8(code, one) : 1;
+        if (!length) {
+            one[0] = st->words[i];
+            length = 1;
+        }
+        for (size_t j = 0; j < k; j++)
+            if (!(IsBlank(one[j]) && (n == 0 || text[n - 1] == ' ')))
+                text[n++] = IsBlank(one[j]) ? ' ' : one[j];
+        i += (int)length;
+    }
+    while (n > 0 && text[n - 1] == ' ')
+        n--;
+    AnyLayoutResult *res = &st->result;
+    res->moreWords = st->wordsMore;
+    if (!EscapeText(text, n, res->firstWords, kAnyLayoutWordsBytes - 1))
+        res->moreWords = true;
+}
+
+// Takes the first words of the pieces, reading no further than
+// kWordsReadMax bytes into them.
+void TakeFirstWords(State *st, ByteStream *input, const Cut *pieces, int pieceCount,
+                    const Cut *cuts, int cutCount)
+{
+    int64_t from = pieces[0].start, to = pieces[pieceCount - 1].end;
+    if (to < from)
+        return;
+    st->copying = true;
+    st->takingWords = true;
+    st->wordCuts = cuts;
+    st->wordCutCount = cutCount;
+    st->nextText = from;
+    st->lex = Lexer();
+    st->lex.state = kLexText;
+    StreamSeek(input, from);
+    int64_t limit = to + 1 < from + kWordsReadMax ? to + 1 : from + kWordsReadMax;
+    Reader r = {input, nullptr, nullptr, limit, &st->result.bytesReadBack};
+    Lex(st, &r);
+    if (!st->wordsDone && limit < to + 1)
+        st->wordsMore = true;
+    st->wordsDone = false;
+    st->takingWords = false;
+    st->copying = false;
+    FinishWords(st);
+}
+
+// Whether the n bytes at p, folded to lower case, are `name`.
+bool IsName(const unsigned char *p, size_t n, const char *name)
+{
+    if (strlen(name) != n)
+        return false;
+    for (size_t i = 0; i < n; i++)
+        if (Lower(p[i]) != (unsigned char)name[i])
+            return false;
+    return true;
+}
+
+// The label of the chosen element: its start tag at `at` (`n` bytes long)
+// as its name, id and class.
+void ReadLabel(State *st, ByteStream *input, int64_t at, int64_t n)
+{
+    AnyLayoutResult *res = &st->result;
+    unsigned char tag[kTagRead];
+    size_t got = n > 0 ? ReadBack(input, at, tag, n < kTagRead ? (size_t)n : (size_t)kTagRead,
+                                  &res->bytesReadBack)
+                       : 0;
+    if (got < 2 || tag[0] != '<') {
+        strcpy(res->label, "<body>");   // the root of a page without BODY
+        return;
+    }
+    const unsigned char *id = nullptr, *cls = nullptr;
+    size_t idLength = 0, clsLength = 0;
+    size_t i = 1;
+    auto stops = [&](unsigned char c) { return IsBlank(c) || c == '/' || c == '>'; };
+    while (i < got && !stops(tag[i]))
+        i++;
+    size_t nameLength = i - 1;
+    for (;;) {
+        while (i < got && (IsBlank(tag[i]) || tag[i] == '/'))
+            i++;
+        if (i >= got || tag[i] == '>')
+            break;
+        size_t name = i;
+        while (i < got && !stops(tag[i]) && tag[i] != '=')
+            i++;
+        size_t attrLength = i - name;
+        while (i < got && IsBlank(tag[i]))
+            i++;
+        const unsigned char *value = nullptr;
+        size_t valueLength = 0;
+        if (i < got && tag[i] == '=') {
+            i++;
+            while (i < got && IsBlank(tag[i]))
+                i++;
+            if (i < got && (tag[i] == '"' || tag[i] == '\'')) {
+                unsigned char quote = tag[i++];
+                value = tag + i;
+                while (i < got && tag[i] != quote)
+                    i++;
+                valueLength = (size_t)(tag + i - value);
+                i++;
+            } else {
+                value = tag + i;
+                while (i < got && !IsBlank(tag[i]) && tag[i] != '>')
+                    i++;
+                valueLength = (size_t)(tag + i - value);
+            }
+        }
+        if (value && !id && IsName(tag + name, attrLength, "id")) {
+            id = value;
+            idLength = valueLength;
+        } else if (value && !cls && IsName(tag + name, attrLength, "class")) {
+            cls = value;
+            clsLength = valueLength;
+        }
+    }
+    // "<name id="..." class="...">", then escaped and cut to fit.
+    unsigned char text[2 * kTagRead];
+    size_t t = 0;
+    auto put = [&](const void *p, size_t k) {
+        memcpy(text + t, p, k);
+        t += k;
+    };
+    put("<", 1);
+    put(tag + 1, nameLength);
+    if (id) {
+        put(" id=\"", 5);
+        put(id, idLength);
+        put("\"", 1);
+    }
+    if (cls) {
+        put(" class=\"", 8);
+        put(cls, clsLength);
+        put("\"", 1);
+    }
+    put(">", 1);
+    if (!EscapeText(text, t, res->label, kAnyLayoutLabelMax)) {
+        EscapeText(text, t, res->label, kAnyLayoutLabelMax - (sizeof kEllipsis - 1));
+        strcat(res->label, kEllipsis);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The choice written out
 
 void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cutTables)
 {
@@ -1577,7 +1983,9 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     for (int i = 0; i < cutCount; i++) {
         res->cutStart[i] = cuts[i].start;
         res->cutEnd[i] = cuts[i].end;
+        res->cutBytes += cuts[i].end - cuts[i].start + 1;
     }
+    res->bytesIn = size - origin;
 
     // The part less its cuts.
     Cut pieces[kAnyLayoutMaxCuts + 1];
@@ -1588,11 +1996,17 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
         at = cuts[i].end + 1;
     }
     pieces[pieceCount++] = {at, chosen->end};
+    int64_t partBytes = 0;
+    for (int i = 0; i < pieceCount; i++)
+        partBytes += pieces[i].end >= pieces[i].start ? pieces[i].end - pieces[i].start + 1 : 0;
 
     if (root->words == 0 || (isRoot && cutCount == 0)) {
         // A page without words, or all of it main text: unchanged, but for
         // the tables of the body when they go.
         res->outcome = kAnyLayoutCopied;
+        res->bytesKept = size - origin;
+        if (!st->output)
+            return;
         if (root->words == 0 || !cutTables || chosen->end < from) {
             CopyBytes(input, st->output, origin, size - 1, &res->bytesCopied);
             return;
@@ -1600,10 +2014,26 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
         CopyBytes(input, st->output, origin, from - 1, &res->bytesCopied);
         CopyPart(st, input, from, chosen->end, pieces, 1, true);
         CopyBytes(input, st->output, chosen->end + 1, size - 1, &res->bytesCopied);
+        res->tableBytes = partBytes - st->emitted;
+        res->bytesKept -= res->tableBytes;
         return;
     }
 
     res->outcome = kAnyLayoutPart;
+    // The headline: the last H1 after the BODY tag and before the part, when
+    // the part holds none; up to the part when its end tag is missing.
+    if (!isRoot && !chosen->hasH1 && chosen->h1Start >= st->headEnd) {
+        res->headlineAdded = true;
+        res->headlineStart = chosen->h1Start;
+        res->headlineEnd = chosen->h1End >= 0 ? chosen->h1End : chosen->start - 1;
+    }
+    int64_t headlineBytes = res->headlineAdded ? res->headlineEnd - res->headlineStart + 1 : 0;
+    res->bytesKept = (st->headEnd - origin) + headlineBytes + partBytes;
+    ReadLabel(st, input, chosen->start, (isRoot ? st->headEnd : chosen->contentStart) - chosen->start);
+    TakeFirstWords(st, input, pieces, pieceCount, cuts, cutCount);
+    if (!st->output)
+        return;
+
     const char *wrapper = "", *wrapperEnd = "";
     if (chosen->tag == kTagTd || chosen->tag == kTagTh) {
         wrapper = "<table><tr>";
@@ -1613,10 +2043,66 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
         wrapperEnd = "</table>";
     }
     CopyBytes(input, st->output, origin, st->headEnd - 1, &res->bytesCopied);
+    if (res->headlineAdded)
+        CopyBytes(input, st->output, res->headlineStart, res->headlineEnd, &res->bytesCopied);
     StreamWriteText(st->output, wrapper);
     CopyPart(st, input, from, chosen->end, pieces, pieceCount, cutTables);
     StreamWriteText(st->output, wrapperEnd);
     StreamWriteText(st->output, kPageEnd);
+    if (cutTables) {
+        res->tableBytes = partBytes - st->emitted;
+        res->bytesKept -= res->tableBytes;
+    }
+}
+
+// Runs the stage: writes into `output`, or with none only fills the result.
+void RunStage(bool cutTables, ByteStream *input, ByteStream *output, size_t memoryLimit,
+              AnyLayoutResult *result)
+{
+    int64_t origin = StreamTell(input);
+    size_t need = sizeof(State) + (cutTables ? sizeof(ByteStream) : 0);
+    State *st = need <= memoryLimit ? (State *)malloc(sizeof(State)) : nullptr;
+    ByteStream *copier = st && cutTables ? (ByteStream *)malloc(sizeof(ByteStream)) : nullptr;
+    if (!st || (cutTables && !copier)) {
+        free(st);
+        if (output)
+            CopyStream(input, output);
+        if (result) {
+            memset(result, 0, sizeof *result);
+            result->outcome = kAnyLayoutNoMemory;
+            result->bytesIn = StreamTell(input) - origin;
+            result->bytesKept = result->bytesIn;
+        }
+        return;
+    }
+    memset(st, 0, sizeof *st);
+    st->result.memory = need;
+    st->output = output;
+    st->copier = copier;
+    BuildHintIndex(&st->hintIndex);
+    for (HintCacheEntry &e : st->hintCache)
+        e.length = kValueMax + 1;
+    st->lex.state = kLexText;
+    st->depth = 1;
+    st->open[0].tag = kTagBody;
+    st->open[0].start = origin;
+    st->open[0].h1Start = st->open[0].h1End = -1;
+    st->headEnd = origin;
+    st->htmlEnd = st->headCloseEnd = st->bodyClose = -1;
+    st->lastH1Start = st->lastH1End = -1;
+    st->weakest = -1;
+
+    Reader r = {input, nullptr, nullptr, INT64_MAX, &st->result.bytesScanned};
+    Lex(st, &r);
+    int64_t size = StreamTell(input);
+    if (!StreamReadFailed(input)) {
+        Choose(st, input, origin, size, cutTables);
+        StreamSeek(input, size);        // the stage leaves its input at its end
+    }
+    if (result)
+        *result = st->result;
+    free(copier);
+    free(st);
 }
 
 }  // namespace
@@ -1627,38 +2113,12 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
 void AnyLayoutExtractLimited(bool cutTables, ByteStream *input, ByteStream *output,
                              size_t memoryLimit, AnyLayoutResult *result)
 {
-    int64_t origin = StreamTell(input);
-    State *st = sizeof(State) <= memoryLimit ? (State *)malloc(sizeof(State)) : nullptr;
-    if (!st) {
-        CopyStream(input, output);
-        if (result) {
-            memset(result, 0, sizeof *result);
-            result->outcome = kAnyLayoutNoMemory;
-        }
-        return;
-    }
-    memset(st, 0, sizeof *st);
-    st->result.memory = sizeof(State);
-    st->output = output;
-    BuildHintIndex(&st->hintIndex);
-    for (HintCacheEntry &e : st->hintCache)
-        e.length = kValueMax + 1;
-    st->lex.state = kLexText;
-    st->depth = 1;
-    st->open[0].tag = kTagBody;
-    st->open[0].start = origin;
-    st->headEnd = origin;
-    st->htmlEnd = st->headCloseEnd = st->bodyClose = -1;
-    st->weakest = -1;
+    RunStage(cutTables, input, output, memoryLimit, result);
+}
 
-    Reader r = {input, nullptr, nullptr, INT64_MAX, &st->result.bytesScanned};
-    Lex(st, &r);
-    int64_t size = StreamTell(input);
-    if (!StreamReadFailed(input))
-        Choose(st, input, origin, size, cutTables);
-    if (result)
-        *result = st->result;
-    free(st);
+void AnyLayoutScan(ByteStream *input, AnyLayoutResult *result)
+{
+    RunStage(false, input, nullptr, SIZE_MAX, result);
 }
 
 int AnyLayoutBlockWeight(int64_t words, int64_t linkWords, unsigned bits)
