@@ -590,6 +590,7 @@ struct Reader {
 
 struct Cut {
     int64_t start, end;
+    int64_t words;          // of a cut: its words
 };
 
 // The hints of the class and id values seen last, by a hash of the value:
@@ -1604,6 +1605,7 @@ int FindCuts(const State *st, const Record *r, Cut *cuts)
     for (int i = 0; i < n; i++) {
         cuts[i].start = best[i].record->start;
         cuts[i].end = best[i].record->end;
+        cuts[i].words = best[i].record->words;
     }
     for (int i = 1; i < n; i++)         // document order
         for (int j = i; j > 0 && cuts[j - 1].start > cuts[j].start; j--) {
@@ -1792,6 +1794,16 @@ size_t Reference(const unsigned char *p, size_t n, uint32_t *code)
 // the result.
 void FinishWords(State *st)
 {
+    // A reference that the room cut in two goes.
+    if (st->wordsMore)
+        for (int i = st->wordsLength - 1; i >= 0 && i >= st->wordsLength - 12; i--) {
+            if (st->words[i] == ';' || IsBlank(st->words[i]))
+                break;
+            if (st->words[i] == '&') {
+                st->wordsLength = i;
+                break;
+            }
+        }
     unsigned char text[kWordsRaw];
     size_t n = 0;
     for (int i = 0; i < st->wordsLength;) {
@@ -1984,7 +1996,10 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
         res->cutStart[i] = cuts[i].start;
         res->cutEnd[i] = cuts[i].end;
         res->cutBytes += cuts[i].end - cuts[i].start + 1;
+        res->wordsKept -= cuts[i].words;
     }
+    res->pageWords = root->words;
+    res->wordsKept += isRoot && cutCount == 0 ? root->words : chosen->words;
     res->bytesIn = size - origin;
 
     // The part less its cuts.
@@ -1992,10 +2007,10 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     int pieceCount = 0;
     int64_t at = from;
     for (int i = 0; i < cutCount; i++) {
-        pieces[pieceCount++] = {at, cuts[i].start - 1};
+        pieces[pieceCount++] = {at, cuts[i].start - 1, 0};
         at = cuts[i].end + 1;
     }
-    pieces[pieceCount++] = {at, chosen->end};
+    pieces[pieceCount++] = {at, chosen->end, 0};
     int64_t partBytes = 0;
     for (int i = 0; i < pieceCount; i++)
         partBytes += pieces[i].end >= pieces[i].start ? pieces[i].end - pieces[i].start + 1 : 0;

@@ -39,6 +39,8 @@ struct AnyLayoutResult {
     // "Remove tables in the main part": the tables left out, and their bytes.
     int tablesCut;
     int64_t tableBytes;
+    int64_t pageWords;          // the words the rule counted in the page's body
+    int64_t wordsKept;          // those in the part less its cuts (all: nothing cut)
     int64_t bytesIn;            // the page's size from where the stage began
     int64_t bytesKept;          // the page's own bytes written: all, or the head,
                                 // the headline and the part less cuts and tables

@@ -154,6 +154,8 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
         if (middle >= 0)
             r.removed[extractFirst ? kStageElements : kStageExtraction] = middle - beforeAttributes;
         r.removed[kStageAttributes] = beforeAttributes - r.bytesOut;
+        if (sw->extract)
+            r.extractionIn = extractFirst ? r.bytesIn : middle;
     }
     if (report)
         *report = r;
