@@ -50,8 +50,8 @@ void PutSize(Line *l, int64_t bytes)
     static const char *const kUnits[] = {" kB", " MB", " GB", " TB", " PB", " EB"};
     int64_t unit = 1000;
     int u = 0;
-    // The unit under which the size, rounded to a tenth, is below 1000.
-    while (u < 5 && (bytes + unit / 20) / (unit / 10) >= 10000) {
+    // The unit under which the size, rounded, is below 1000.
+    while (u < 5 && (bytes + unit / 2) / unit >= 1000) {
         unit *= 1000;
         u++;
     }
