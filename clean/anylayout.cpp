@@ -1046,7 +1046,8 @@ const unsigned char *LexText(State *st, const Reader *r, const unsigned char *p,
 {
     Lexer *x = &st->lex;
     int64_t words = 0;
-    size_t n = CountWordyWords(p, (size_t)(end - p), &x->text, &words);
+    // Tags often follow each other with no text between.
+    size_t n = *p == '<' ? 0 : CountWordyWords(p, (size_t)(end - p), &x->text, &words);
     if (st->takingWords)
         TakeText(st, PositionOf(r, p), p, n);
     p += n;
@@ -1359,21 +1360,36 @@ const unsigned char *LexUnquoted(State *st, const Reader *r, const unsigned char
 
 // States 300 to 350: a tag's attributes, from state to state while the
 // window lasts, up to the tag's '>' (after which TagDone has set the state
-// that follows the tag).
+// that follows the tag). The usual order, a name, '=' and a value, goes
+// from one helper to the next without a new dispatch.
 const unsigned char *LexAttributes(State *st, const Reader *r, const unsigned char *p,
                                    const unsigned char *end)
 {
+    const Lexer *x = &st->lex;
     while (p < end) {
-        switch (st->lex.state) {
+        switch (x->state) {
         case kLexAttrSpace:
         case kLexAfterAttrName:
             p = LexAttrSpace(st, r, p, end);
-            break;
+            if (p == end || x->state != kLexAttrName)
+                break;
+            [[fallthrough]];
         case kLexAttrName:
             p = LexAttrName(st, p, end);
-            break;
+            if (p == end)
+                break;
+            p = LexAttrSpace(st, r, p, end);    // kLexAfterAttrName
+            if (p == end || x->state != kLexAfterEq)
+                break;
+            [[fallthrough]];
         case kLexAfterEq:
             p = LexAfterEq(st, r, p, end);
+            if (p == end)
+                break;
+            if (x->state == kLexQuoted)
+                p = LexQuoted(st, p, end);
+            else if (x->state == kLexUnquoted)
+                p = LexUnquoted(st, r, p, end);
             break;
         case kLexQuoted:
             p = LexQuoted(st, p, end);
