@@ -9,7 +9,12 @@
 // passes its sums on to its parent. After the scan the record with the best
 // TP / (W + G/4) wins (G is the whole page's TP), a few weak descendants of
 // it are cut away, and the chosen bytes are copied from the page in a
-// second read, between the head of the page and fixed closing tags.
+// second read, between the head of the page and fixed closing tags. When
+// the chosen part holds no H1, the page's headline comes before it: the last
+// H1 that started after the BODY tag and before the part (each record
+// remembers the last H1 before its start, and whether one starts inside
+// it). A third read, of a few KiB at most, takes the part's start tag and
+// first words for the report.
 //
 // Memory does not grow with the page: a record holds positions, sums and
 // hints, never text; at most kMaxOpen containers are open and kMaxKept
@@ -988,9 +993,10 @@ void TakeText(State *st, int64_t at, const unsigned char *p, size_t n)
 // next state and answers where it stopped. A helper that leaves its byte
 // for the next state answers p unchanged (the next helper looks at it
 // again). The states, in the order a page meets them:
-//   0    text: blanks and words up to the next '<'. wordOpen says whether
-//        the window ended inside a word, wordWordy whether that word holds
-//        a letter, digit or high byte so far.
+//   0    text: blanks and words up to the next '<', sixteen bytes at a
+//        time (CountWordyWords); `text` says whether the text stopped
+//        inside a word, and whether that word holds a letter, digit or high
+//        byte so far.
 //   100  after '<': markup when a letter, '/', '!' or '?' follows, else
 //        the '<' is a byte of the word (back to 0).
 //   110  after "</".
@@ -1006,9 +1012,12 @@ void TakeText(State *st, int64_t at, const unsigned char *p, size_t n)
 //   600  SCRIPT or STYLE text; 610 after its '<'; 620 after "</", with
 //        rawMatched bytes of the element's name matched.
 //   700  TITLE text, skipped to the next '<'.
-// Every tag's event comes at its '>'. Words are counted when they end (at a
-// blank, at markup or at the end of the input), in the block of the tags
-// before them.
+// Every tag's event comes at its '>'. A word is counted at its first
+// letter, digit or high byte, in the block of the tags before it (nothing
+// happens between that byte and the word's end that could change the
+// block). The table cut runs the lexer again over the chosen part
+// (`copying`: no words, the tags to OnCopiedTag), and so does the taking of
+// the part's first words (`takingWords`: text to TakeText).
 
 // Counts `n` words of the text of the current block.
 inline void CountWords(State *st, int64_t n)
@@ -2060,7 +2069,7 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     }
     int64_t headlineBytes = res->headlineAdded ? res->headlineEnd - res->headlineStart + 1 : 0;
     res->bytesKept = (st->headEnd - origin) + headlineBytes + partBytes;
-    ReadLabel(st, input, chosen->start, (isRoot ? st->headEnd : chosen->contentStart) - chosen->start);
+    ReadLabel(st, input, chosen->start, chosen->contentStart - chosen->start);
     TakeFirstWords(st, input, pieces, pieceCount, cuts, cutCount);
     if (!st->output)
         return;
