@@ -42,6 +42,11 @@ struct PageResult {
     char savedAs[kResultPathSize];  // a cleaned page kept under another name
     unsigned warnings;              // bit w: warning w was given for the page
     PageStop stop;                  // what stopped the page (refused, failed)
+    // Asked for (PageJob.wantHint): the table rule kept the page (nearly)
+    // whole and the rule for any layout would cut it; `hint` is what that
+    // rule's scan chose.
+    bool haveHint;
+    AnyLayoutResult hint;
 };
 
 // A record before anything happened: nothing known, nothing stopped.

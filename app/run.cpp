@@ -17,6 +17,7 @@
 // A page that cleaning would leave byte for byte as it is stays untouched:
 // no new file, nothing moved.
 #include "app/run.h"
+#include "app/describe.h"
 #include <stdlib.h>
 #include <string.h>
 #include "platform/compare.h"
@@ -254,6 +255,11 @@ static bool CleanInto(PageRun *r, ByteStream *input, ByteStream *output)
     if (!StreamFlush(output)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;
+    }
+    // The hint reads the page once more; a failed read gives no hint.
+    if (r->job->wantHint && WorthAnyLayoutScan(&res->clean) && StreamSeek(input, 0)) {
+        AnyLayoutScan(input, &res->hint);
+        res->haveHint = !StreamReadFailed(input) && ShouldHintAnyLayout(&res->clean, &res->hint);
     }
     return true;
 }

@@ -38,6 +38,9 @@ struct PageJob {
     // window, for every run); a caller that said it once for many pages
     // leaves it false.
     bool sayMissingFolder;
+    // Look whether the rule for any layout would cut a page that the table
+    // rule kept whole (a second scan of the page; PageResult.haveHint).
+    bool wantHint;
 };
 
 // Accepts names ending in .htm, .html or .plg, in any case.

@@ -76,6 +76,95 @@ size_t CountWordsUntilTag(const unsigned char *p, size_t n, bool *inWord, int64_
     return n;
 }
 
+// Bit i of the masks below stands for byte i of a 16-byte block: N its word
+// bytes (neither blank nor '<'), W its wordy bytes (a subset of N). The
+// words counted in the block are its wordy bytes that come first in their
+// word: a W byte right after a byte outside N, or right after a run of word
+// bytes that are not wordy (P = N less W) that itself starts after a byte
+// outside N. The carry of adding the starts of such runs to P lands exactly
+// on the byte after each of them. `fresh` says whether a word that runs on
+// from the block before may still count (it has no wordy byte yet).
+static inline unsigned FirstWordyBytes(unsigned n, unsigned w, bool fresh)
+{
+    unsigned before = ((~n << 1) | (fresh ? 1u : 0u)) & 0xFFFF;   // the byte before is outside N
+    unsigned p = n & ~w;
+    unsigned landed = (p + (p & before)) & ~p;
+    return w & (before | landed);
+}
+
+static inline bool IsAnyLayoutBlank(unsigned char c)
+{
+    return c == ' ' || (c >= 0x09 && c <= 0x0D);
+}
+
+static inline bool IsWordyByte(unsigned char c)
+{
+    return c >= 0x80 || (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+}
+
+size_t CountWordyWords(const unsigned char *p, size_t n, int *state, int64_t *words)
+{
+    size_t i = 0;
+    int st = *state;
+    int64_t count = 0;
+#ifdef __SSE2__
+    const __m128i lt = _mm_set1_epi8('<'), space = _mm_set1_epi8(' ');
+    const __m128i nine = _mm_set1_epi8(9), four = _mm_set1_epi8(4), zero = _mm_set1_epi8('0');
+    const __m128i digits = _mm_set1_epi8(9), bit5 = _mm_set1_epi8(0x20), a = _mm_set1_epi8('a');
+    const __m128i letters = _mm_set1_epi8(25);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        // Bytes in a range [lo, lo + k]: v - lo (wrapping) is at most k.
+        __m128i c = _mm_sub_epi8(v, nine);
+        __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(v, space), _mm_cmpeq_epi8(_mm_min_epu8(c, four), c));
+        __m128i d = _mm_sub_epi8(v, zero);
+        __m128i l = _mm_sub_epi8(_mm_or_si128(v, bit5), a);
+        __m128i alnum = _mm_or_si128(_mm_cmpeq_epi8(_mm_min_epu8(d, digits), d),
+                                     _mm_cmpeq_epi8(_mm_min_epu8(l, letters), l));
+        unsigned tags = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, lt));
+        unsigned wordBytes = ~((unsigned)_mm_movemask_epi8(blank) | tags) & 0xFFFF;
+        unsigned wordy = ((unsigned)_mm_movemask_epi8(alnum) | (unsigned)_mm_movemask_epi8(v)) & wordBytes;
+        unsigned upTo = tags ? (1u << __builtin_ctz(tags)) - 1 : 0xFFFF;    // the bytes before a '<'
+        wordBytes &= upTo;
+        wordy &= upTo;
+        unsigned first = FirstWordyBytes(wordBytes, wordy, st != kTextInWordyWord);
+        count += CountBits16(first);
+        // The word the block stops in: its bytes after the last byte
+        // outside N, or all of them, going on from the block before.
+        unsigned outside = ~wordBytes & upTo;
+        if (outside) {
+            unsigned lastWord = upTo & ~((2u << (31 - __builtin_clz(outside))) - 1);
+            st = lastWord == 0 ? kTextBetweenWords : (wordy & lastWord) ? kTextInWordyWord : kTextInWord;
+        } else if (wordy) {
+            st = kTextInWordyWord;
+        } else if (upTo && st == kTextBetweenWords) {
+            st = kTextInWord;
+        }
+        if (tags) {
+            *words += count;
+            *state = st;
+            return i + (size_t)__builtin_ctz(tags);
+        }
+    }
+#endif
+    for (; i < n; i++) {
+        unsigned char c = p[i];
+        if (c == '<')
+            break;
+        if (IsAnyLayoutBlank(c)) {
+            st = kTextBetweenWords;
+        } else if (IsWordyByte(c)) {
+            count += st != kTextInWordyWord;
+            st = kTextInWordyWord;
+        } else if (st == kTextBetweenWords) {
+            st = kTextInWord;
+        }
+    }
+    *words += count;
+    *state = st;
+    return i;
+}
+
 void SetBytePairs(BytePairs *set, const char *pairs)
 {
     size_t n = strlen(pairs) / 2;

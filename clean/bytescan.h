@@ -14,6 +14,18 @@
 // is.
 size_t CountWordsUntilTag(const unsigned char *p, size_t n, bool *inWord, int64_t *words);
 
+// Word counting for the rule for any layout: a word is a run of bytes other
+// than the blanks 0x09-0x0D and 0x20 and '<', and counts when it holds a
+// letter, digit or byte from 0x80 up (a "wordy" byte); it is counted at its
+// first wordy byte, so a word is never counted twice however the text is
+// cut into calls. Reads p[0, n) up to the first '<'; answers its index, or
+// n when there is none. *state carries the word the text stopped in, from
+// the byte before p[0] to the byte before the answer: kTextBetweenWords,
+// kTextInWord (no wordy byte yet) or kTextInWordyWord. Adds the words
+// counted to *words.
+enum TextState { kTextBetweenWords = 0, kTextInWord = 1, kTextInWordyWord = 2 };
+size_t CountWordyWords(const unsigned char *p, size_t n, int *state, int64_t *words);
+
 // Pairs of bytes to look for within a tag: up to three pairs, each byte
 // with bit 5 set (letters folded to lower case), each byte repeated 16 times
 // for the comparisons.

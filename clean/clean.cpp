@@ -164,6 +164,8 @@ static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStre
         if (middle >= 0)
             r.removed[extractFirst ? kStageElements : kStageExtraction] = middle - beforeAttributes;
         r.removed[kStageAttributes] = beforeAttributes - r.bytesOut;
+        if (sw->extract)
+            r.extractionIn = extractFirst ? r.bytesIn : middle;
     }
     if (report)
         *report = r;

@@ -27,13 +27,17 @@ enum CleanStage {
 
 struct CleanReport {
     CleanStatus status;
-    int64_t bytesIn;
-    int64_t bytesOut;
+    int64_t bytesIn;            // the page's size (from where the input stood)
+    int64_t bytesOut;           // what was written; bytesIn less the removed[] of the stages
     // What each stage took out: its input's size less its output's. The
     // extraction's can be negative (its fixed tags on a small page); a stage
     // that did not run took out 0.
     int64_t removed[kStageCount];
     ExtractOutcome extraction;
+    // The size of the page the extraction read: the page itself when it
+    // runs first, else what the element pass left of it; 0 when it is off.
+    // It kept extractionIn - removed[kStageExtraction] bytes.
+    int64_t extractionIn;
     AnyLayoutResult part;       // the rule for any layout: what it chose
     RemovalTally removals;      // what the element and attribute passes took out, by kind
 };

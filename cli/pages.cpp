@@ -59,6 +59,8 @@ static PageJob JobOf(const PageEntry &e, const Call &call, const RunCallbacks *c
     job.target = &call.target;
     job.callbacks = cb;
     job.sayMissingFolder = false;      // said once for the call
+    // The hint costs a second scan: only where a report is asked for.
+    job.wantHint = !call.json && (call.level == kLevelVerbose || call.dryRun);
     return job;
 }
 

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "cli/report.h"
+#include "app/describe.h"
 #include "cli/messages.h"
 
 static const char *const kOutcomeNames[] = {"cleaned", "already-clean", "refused", "failed"};
@@ -38,21 +39,18 @@ static std::string RemovalsText(const RemovalTally &t)
     return s.empty() ? "nothing" : s;
 }
 
-static std::string MainPartText(const CleanReport &c)
+static std::string MainPartLine(const CleanReport &c)
 {
-    switch (c.extraction) {
-    case kExtractOff:
-        return "not looked for (--no-extract)";
-    case kExtractNoMainPart:
-    case kExtractOutOfMemory:
-        return "none stood out; the page was kept whole";
-    default:
-        break;
-    }
-    std::string s = "the page was cut to its main part";
-    if (c.extraction == kExtractAnyLayoutPart && c.part.tag)
-        s += std::string(" (") + c.part.tag + ")";
-    return s + ", " + Removed(c.removed[kStageExtraction]);
+    char line[kDescribeLineMax];
+    DescribeMainPart(&c, line, sizeof line);
+    return line;
+}
+
+static std::string HintLine(const PageResult &r)
+{
+    char line[kDescribeLineMax];
+    DescribeAnyLayoutHint(&r.hint, line, sizeof line);
+    return line;
 }
 
 std::string DescribePage(const PageReport &p, const Call &call)
@@ -83,16 +81,18 @@ std::string DescribePage(const PageReport &p, const Call &call)
         original = (dry ? "would be moved to " : "moved to ") + QuoteName(r.originalPath);
     }
     if (!verbose) {
-        // One line a page: the preview's.
+        // One line a page: the preview's, and the hint on its own.
         if (!original.empty())
             s += "; the original " + original;
-        return s + "\n";
+        return s + "\n" + (r.haveHint ? "  " + HintLine(r) + "\n" : "");
     }
     s += "\n";
     if (r.haveClean) {
         const CleanReport &c = r.clean;
         s += "  removed: " + RemovalsText(c.removals) + "\n";
-        std::string extraction = "  main part: " + MainPartText(c) + "\n";
+        std::string extraction = "  " + MainPartLine(c) + "\n";
+        if (r.haveHint)
+            extraction += "  " + HintLine(r) + "\n";
         std::string elements = "  elements: " + Removed(c.removed[kStageElements]) + "\n";
         bool extractFirst = call.switches.extract && call.switches.extractFirst;
         s += extractFirst ? extraction + elements : elements + extraction;
@@ -134,10 +134,21 @@ std::string PageJson(const PageReport &p, const Call &call)
                            : (c.extraction == kExtractNoMainPart || c.extraction == kExtractOutOfMemory)
                                ? "whole"
                                : "cut";
-        s += std::string(",\"main_part\":{\"found\":\"") + part + "\"";
-        if (c.extraction == kExtractAnyLayoutPart && c.part.tag)
-            s += ",\"element\":" + JsonString(c.part.tag) + ",\"start\":" +
-                 std::to_string((long long)c.part.start) + ",\"end\":" + std::to_string((long long)c.part.end);
+        std::string described = MainPartLine(c);
+        const std::string prefix = "main part: ";
+        if (described.compare(0, prefix.size(), prefix) == 0)
+            described.erase(0, prefix.size());
+        s += std::string(",\"main_part\":{\"found\":\"") + part + "\",\"described\":" + JsonString(described);
+        if (c.extraction == kExtractAnyLayoutPart && c.part.tag) {
+            const AnyLayoutResult &p = c.part;
+            s += ",\"element\":" + JsonString(p.tag) + ",\"label\":" + JsonString(p.label) +
+                 ",\"start\":" + std::to_string((long long)p.start) +
+                 ",\"end\":" + std::to_string((long long)p.end) +
+                 ",\"headline_added\":" + (p.headlineAdded ? "true" : "false") +
+                 ",\"bytes_kept\":" + std::to_string((long long)p.bytesKept) +
+                 ",\"cuts\":" + std::to_string(p.cutCount) +
+                 ",\"cut_bytes\":" + std::to_string((long long)p.cutBytes);
+        }
         s += "}";
     } else {
         s += ",\"stages\":null,\"main_part\":null";

@@ -1,10 +1,14 @@
 // Fuzz target: the any-layout extraction alone, with "Remove tables in the
 // main part" (bit 11) from the input's options word. Whatever the page, the
-// stage writes the page itself, or the page's head, a fixed wrapper, the
-// chosen part less its cuts (less its tables too: then a subsequence of
-// it), the wrapper's end and "</body></html>". With bit 14 it runs again
-// under a memory ceiling of exactly what it took, which changes nothing,
-// and one byte less, which copies the page.
+// stage writes the page itself, or the page's head, maybe its headline (an
+// H1 between the head and the part), a fixed wrapper, the chosen part less
+// its cuts (less its tables too: then a subsequence of it), the wrapper's
+// end and "</body></html>"; its label and first words are text for people
+// (UTF-8 without bytes below 0x20, within their sizes); a scan that writes
+// nothing makes the same choice. With bit 14 it runs again under a memory
+// ceiling of exactly what it took, which changes nothing, and one byte
+// less, which copies the page; with bit 15, reading the page a few bytes at
+// a time changes nothing.
 #include <string.h>
 #include "clean/anylayout.h"
 #include "clean/passes.h"
@@ -42,9 +46,27 @@ static void RequireFramed(const std::string &out, const std::string &head, const
             "table cut: only bytes of the part, in their order");
 }
 
+// Text for people: valid UTF-8, no byte below 0x20, NUL within `size`.
+static void RequireText(const char *text, size_t size, const char *what)
+{
+    size_t n = strnlen(text, size);
+    Require(n < size, what);
+    const unsigned char *p = (const unsigned char *)text;
+    for (size_t i = 0; i < n;) {
+        Require(p[i] >= 0x20, what);
+        size_t length = p[i] < 0x80 ? 1 : p[i] >= 0xC2 && p[i] <= 0xDF ? 2 : p[i] >= 0xE0 && p[i] <= 0xEF ? 3
+                      : p[i] >= 0xF0 && p[i] <= 0xF4 ? 4 : 0;
+        Require(length > 0 && i + length <= n, what);
+        for (size_t k = 1; k < length; k++)
+            Require((p[i + k] & 0xC0) == 0x80, what);
+        i += length;
+    }
+}
+
 static void Check(const std::string &page, const std::string &out, const AnyLayoutResult &r,
                   bool cutTables)
 {
+    Require(r.bytesIn == (int64_t)page.size() || r.outcome == kAnyLayoutNoMemory, "the page's size");
     int64_t size = (int64_t)page.size();
     if (r.outcome == kAnyLayoutNoMemory || (r.outcome == kAnyLayoutCopied && !cutTables)) {
         Require(out == page, "copied: the page unchanged");
@@ -76,8 +98,26 @@ static void Check(const std::string &page, const std::string &out, const AnyLayo
         wrap = "<table>";
         wrapEnd = "</table>";
     }
-    RequireFramed(out, page.substr(0, (size_t)r.headEnd) + wrap, part, wrapEnd + "</body></html>",
-                  cutTables);
+    std::string headline;
+    if (r.headlineAdded) {
+        Require(r.headEnd <= r.headlineStart && r.headlineStart <= r.headlineEnd && r.headlineEnd < r.start,
+                "the headline lies between the head and the part");
+        headline = page.substr((size_t)r.headlineStart, (size_t)(r.headlineEnd - r.headlineStart + 1));
+        Require(headline.size() >= 3 && (headline[1] | 0x20) == 'h' && headline[2] == '1',
+                "the headline is an H1");
+    }
+    RequireFramed(out, page.substr(0, (size_t)r.headEnd) + headline + wrap, part,
+                  wrapEnd + "</body></html>", cutTables);
+    Require(r.bytesKept == (int64_t)(out.size() - wrap.size() - wrapEnd.size() - 14),
+            "the bytes kept are the page's bytes written");
+    RequireText(r.label, sizeof r.label, "the label is text");
+    RequireText(r.firstWords, sizeof r.firstWords, "the first words are text");
+    Require(r.label[0] == '<', "the label is a tag");
+}
+
+static void Scan(const CleanSwitches *, ByteStream *input, ByteStream *)
+{
+    AnyLayoutScan(input, &Result);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -93,6 +133,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Require(first.bytesScanned == (int64_t)page.size(), "the scan reads the page once");
     Require(first.bytesCopied <= 2 * (int64_t)page.size(), "the copy reads it at most twice");
 
+    if (!cutTables && first.outcome != kAnyLayoutNoMemory) {
+        RunStage(Scan, page, options);
+        Require(Result.outcome == first.outcome && Result.start == first.start && Result.end == first.end &&
+                    Result.cutCount == first.cutCount && Result.headlineAdded == first.headlineAdded &&
+                    Result.bytesKept == first.bytesKept && !strcmp(Result.label, first.label) &&
+                    !strcmp(Result.firstWords, first.firstWords),
+                "a scan makes the stage's choice");
+    }
+    if (options & 0x8000)
+        Require(RunStageTrickled(Stage, page, options, 1 + page.size() % 13) == out,
+                "read a few bytes at a time, the same output");
     if (options & 0x4000) {
         Limit = first.memory;
         Require(RunStage(Stage, page, options) == out, "a ceiling of what it took changes nothing");

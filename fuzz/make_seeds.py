@@ -14,7 +14,8 @@ import random
 import sys
 
 OPTIONS = [0x0000, 0x13BF, 0x1FFF, 0x0FFF, 0x0100, 0x0900, 0x0004, 0x0010,
-           0x0014, 0x0001 | 0x0002, 0x0040, 0x0200, 0x0400, 0x0008, 0x0080]
+           0x0014, 0x0001 | 0x0002, 0x0040, 0x0200, 0x0400, 0x0008, 0x0080,
+           0x8000, 0xC800]
 
 WORDS = ["alpha", "beta", "gamma", "&nbsp;", "delta", "x", "text,", "1999"]
 
@@ -38,6 +39,10 @@ FRAGMENTS = [
     "<div style=\"background: url(http:b.gif) repeat\">", "<i style=\"a:url(x)\" title=\"url(y)\">",
     "<td fontstyle=\"x\">", "<a <b>", "<a href=h>", "<tdx>", "<TABLEAU>", "< td>", "</ td>",
     "<b>bold</b>", "<br>", "\r\n", "\n", "\t", " ", "\x00", "\xff\xfe",
+    "<h1>The headline</h1>", "<H1 class=\"title\">An open headline", "</h1>", "<h2>Sub</h2>",
+    "<div class=\"nav\"><a href=/a>a</a> <a href=/b>b</a> <a href=/c>c</a></div>",
+    "<div class=\"article\"><p>alpha beta gamma delta alpha beta gamma delta alpha beta</p>",
+    "<div id=\"x\x01\xff\">caf\xe9 &amp; &#8217;&bogus</div>",
 ]
 
 

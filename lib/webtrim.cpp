@@ -448,7 +448,7 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
     LeaveTerminationSignalsAlone();
     DisposalTarget target;
     OpenDisposalTarget(!move_to || !*move_to, move_to ? move_to : "", &target);
-    PageJob job = {path, nullptr, nullptr, SwitchesFromWord(WordOf(options)), &target, nullptr, true};
+    PageJob job = {path, nullptr, nullptr, SwitchesFromWord(WordOf(options)), &target, nullptr, true, false};
     PageResult *r = (PageResult *)malloc(sizeof *r);
     if (!r) {
         CloseDisposalTarget(&target);

@@ -73,7 +73,7 @@ bool RunPage(const char *path, PageResult *result)
     RunCallbacks callbacks = {&messages, Collect, Started, NULL};
     DisposalTarget target;
     OpenDisposalTarget((CleanOptions & kOptRecycleBin) != 0, TargetFolder, &target);
-    PageJob job = {path, NULL, NULL, SwitchesFromWord(CleanOptions), &target, &callbacks, true};
+    PageJob job = {path, NULL, NULL, SwitchesFromWord(CleanOptions), &target, &callbacks, true, false};
     PageResult own;
     PageResult *r = result ? result : &own;
     CleanPageInPlace(&job, r);

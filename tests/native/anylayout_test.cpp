@@ -1,12 +1,14 @@
 // The any-layout extraction: the choice on small pages of each kind seen to
 // fail, broken markup, byte-exactness, and work and memory bounds.
 #include <gtest/gtest.h>
+#include <ctype.h>
 #include <math.h>
 #include <string.h>
 #include <sys/stat.h>
 #include "app/options.h"
 #include "app/run.h"
 #include "clean/anylayout.h"
+#include "clean/bytescan.h"
 #include "tests/native/support.h"
 
 namespace {
@@ -19,6 +21,36 @@ struct Outcome {
     string out;
     AnyLayoutResult r;
 };
+
+// A reader that hands out the page `step` bytes at a time, so that the
+// lexer's window ends at every kind of place.
+struct Pieces {
+    const string *page;
+    size_t step;
+};
+
+long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const Pieces *p = (const Pieces *)context;
+    if ((size_t)offset >= p->page->size())
+        return 0;
+    size_t k = std::min(std::min(n, p->step), p->page->size() - (size_t)offset);
+    memcpy(buf, p->page->data() + offset, k);
+    return (long)k;
+}
+
+Outcome ExtractInPieces(const string &page, size_t step, bool cutTables = false)
+{
+    Pieces pieces = {&page, step};
+    ByteStream in, out;
+    StreamOpenReader(&in, ReadPieces, &pieces);
+    StreamOpenBuffer(&out);
+    Outcome o;
+    AnyLayoutExtractLimited(cutTables, &in, &out, SIZE_MAX, &o.r);
+    o.out = string((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+    StreamClose(&out);
+    return o;
+}
 
 Outcome Extract(const string &page, bool cutTables = false, size_t limit = SIZE_MAX)
 {
@@ -64,11 +96,16 @@ struct Case {
     string expected;    // empty: the page comes back unchanged
 };
 
+// Each case read whole, and in pieces of a few bytes (the same output).
 void RunCases(const Case *cases, size_t n, bool cutTables = false)
 {
     for (size_t i = 0; i < n; i++) {
         const Case &c = cases[i];
-        EXPECT_EQ(c.expected.empty() ? c.page : c.expected, Extract(c.page, cutTables).out) << c.name;
+        const string &want = c.expected.empty() ? c.page : c.expected;
+        EXPECT_EQ(want, Extract(c.page, cutTables).out) << c.name;
+        for (size_t step : {1, 2, 3, 7, 17})
+            EXPECT_EQ(want, ExtractInPieces(c.page, step, cutTables).out) << c.name << ", read " << step
+                                                                           << " bytes at a time";
     }
 }
 
@@ -194,6 +231,46 @@ TEST(AnyLayoutOutput, TablesCutWhileCopying)
     RunCases(kTableCuts, sizeof kTableCuts / sizeof *kTableCuts, true);
 }
 
+// The headline: the last H1 after the BODY tag and before the chosen part,
+// from its '<' through its end tag's '>', when the part holds no H1.
+const string kH1 = "<h1 class=\"title\">Landlord Bill</h1>";
+
+const Case kHeadlines[] = {
+    {"the last H1 before the part, before the wrapper",
+     H + "<h1>Site</h1><div class=nav>" + Links(15) + "</div>" + kH1 + "\n<table><tr>" + kCell +
+         "<td>" + Links(3) + "</td></tr></table></body>",
+     H + kH1 + "<table><tr>" + kCell + "</tr></table>" + E},
+    {"a part with an H1 of its own gets none",
+     H + kH1 + "<div class=nav>" + Links(15) + "</div><div><h1>Own</h1>" + P(60) + "</div></body>",
+     H + "<div><h1>Own</h1>" + P(60) + "</div>" + E},
+    {"an H1 in a cut of the part stays cut",
+     H + kH1 + "<div id=main><div class=share><h1>Share</h1>" + Links(15) + "</div>" + P(60) + P(60) +
+         "</div></body>",
+     H + "<div id=main>" + P(60) + P(60) + "</div>" + E},
+    {"no H1 before the part", H + "<div class=nav>" + Links(15) + "</div>" + kArticle + kH1 + "</body>",
+     H + kArticle + E},
+    {"an H1 before BODY is not the page's",
+     "<html><head><h1>Head</h1></head><body><div class=nav>" + Links(15) + "</div>" + kArticle,
+     "<html><head><h1>Head</h1></head><body>" + kArticle + E},
+    {"an H1 without its end tag runs up to the part",
+     H + "<H1>Bill <i>now</i>\n<div class=nav>" + Links(15) + "</div>" + kArticle + "</body>",
+     H + "<H1>Bill <i>now</i>\n<div class=nav>" + Links(15) + "</div>" + kArticle + E},
+    {"an H2 is not a headline, </h2> does not end an H1",
+     H + "<h2>Sub</h2><h1>Bill</h2> x</h1>" + "<div class=nav>" + Links(15) + "</div>" + kArticle,
+     H + "<h1>Bill</h2> x</h1>" + kArticle + E},
+    {"the body less its menu needs none", H + kH1 + "<div class=nav>" + Links(15) + "</div>" + P(60) +
+     P(60) + "</body>", H + kH1 + P(60) + P(60) + E},
+    {"no BODY: after the head", "<html><head><title>t</title></head>" + kH1 + Links(15) + kArticle,
+     "<html><head><title>t</title></head>" + kH1 + kArticle + E},
+};
+
+TEST(AnyLayoutOutput, HeadlineBeforeThePart)
+{
+    RunCases(kHeadlines, sizeof kHeadlines / sizeof *kHeadlines);
+    // With the tables of the part cut, the headline stays as it is.
+    RunCases(kHeadlines, 1, true);
+}
+
 // The output is the page itself, or its head, a wrapper, the chosen bytes
 // less the cuts (less tables with cutTables: then a subsequence), the
 // wrapper's end and "</body></html>".
@@ -222,7 +299,16 @@ void ExpectMadeOfThePage(const string &page, const Outcome &o, bool cutTables)
         part += page.substr((size_t)at, (size_t)(to - at + 1));
         at = i < r.cutCount ? r.cutEnd[i] + 1 : at;
     }
-    string head = page.substr(0, (size_t)r.headEnd) + wrap, tail = wrapEnd + E;
+    string headline;
+    if (r.headlineAdded) {
+        ASSERT_LE(r.headEnd, r.headlineStart);
+        ASSERT_LT(r.headlineEnd, r.start);
+        headline = page.substr((size_t)r.headlineStart, (size_t)(r.headlineEnd - r.headlineStart + 1));
+        EXPECT_TRUE(headline.size() > 3 && (headline[1] == 'h' || headline[1] == 'H') && headline[2] == '1');
+    }
+    string head = page.substr(0, (size_t)r.headEnd) + headline + wrap, tail = wrapEnd + E;
+    // The page's own bytes written: all but the wrapper and the end.
+    EXPECT_EQ(r.bytesKept, (int64_t)(o.out.size() - wrap.size() - tail.size()));
     if (!cutTables) {
         EXPECT_EQ(head + part + tail, o.out);
         return;
@@ -237,22 +323,49 @@ void ExpectMadeOfThePage(const string &page, const Outcome &o, bool cutTables)
     EXPECT_LE(j, part.size());
 }
 
+// A scan that writes nothing tells what the stage would do.
+void ExpectSameChoice(const AnyLayoutResult &a, const AnyLayoutResult &b)
+{
+    EXPECT_EQ(a.outcome, b.outcome);
+    EXPECT_EQ(a.start, b.start);
+    EXPECT_EQ(a.end, b.end);
+    EXPECT_EQ(a.cutCount, b.cutCount);
+    EXPECT_EQ(a.cutBytes, b.cutBytes);
+    EXPECT_EQ(a.headlineAdded, b.headlineAdded);
+    EXPECT_EQ(a.headlineStart, b.headlineStart);
+    EXPECT_EQ(a.bytesIn, b.bytesIn);
+    EXPECT_EQ(a.bytesKept, b.bytesKept);
+    EXPECT_EQ(a.wordsKept, b.wordsKept);
+    EXPECT_STREQ(a.label, b.label);
+    EXPECT_STREQ(a.firstWords, b.firstWords);
+    EXPECT_EQ(a.moreWords, b.moreWords);
+}
+
 TEST(AnyLayoutOutput, CorpusPagesAreMadeOfTheirOwnBytes)
 {
     std::vector<string> files = CorpusFiles();
     if (files.empty())
         GTEST_SKIP() << "no corpus";
-    int parts = 0;
+    int parts = 0, headlines = 0;
     for (const string &f : files) {
         string page = ReadFile(f);
+        SCOPED_TRACE(f);
         for (bool cut : {false, true}) {
             Outcome o = Extract(page, cut);
-            SCOPED_TRACE(f);
             ExpectMadeOfThePage(page, o, cut);
             parts += o.r.outcome == kAnyLayoutPart;
+            headlines += o.r.headlineAdded;
+            EXPECT_EQ(o.r.bytesIn, (int64_t)page.size());
+            EXPECT_LE(o.r.bytesReadBack, 20 * 1024);
         }
+        ByteStream in;
+        StreamOpenMemory(&in, page.data(), page.size());
+        AnyLayoutResult scan;
+        AnyLayoutScan(&in, &scan);
+        ExpectSameChoice(Extract(page).r, scan);
     }
     EXPECT_GT(parts, (int)files.size());
+    EXPECT_GT(headlines, 0);
 }
 
 TEST(AnyLayoutBounds, NestedAndSiblingDivsInLinearWorkAndFixedMemory)
@@ -307,6 +420,94 @@ TEST(AnyLayoutWeight, IntegerRoundingFollowsTheFormula)
     // Off by one only where the exact value lies within 1/10000 of a
     // rounding boundary.
     EXPECT_LE(worst, 1);
+}
+
+// The word count of the text, sixteen bytes at a time, against a count
+// made word by word: a word is a run of bytes other than 0x09-0x0D, 0x20
+// and '<', counted once when it holds a letter, digit or high byte.
+struct TextCount {
+    size_t stop;
+    int64_t words;
+    int state;
+};
+
+TextCount CountByWords(const string &text, int state)
+{
+    TextCount c = {text.find('<'), 0, state};
+    if (c.stop == string::npos)
+        c.stop = text.size();
+    for (size_t i = 0; i < c.stop; i++) {
+        unsigned char b = (unsigned char)text[i];
+        bool blank = b == ' ' || (b >= 9 && b <= 13);
+        bool wordy = isalnum(b) || b >= 0x80;
+        if (blank)
+            c.state = kTextBetweenWords;
+        else if (wordy && c.state != kTextInWordyWord)
+            c.words++, c.state = kTextInWordyWord;
+        else if (!wordy && c.state == kTextBetweenWords)
+            c.state = kTextInWord;
+    }
+    return c;
+}
+
+TextCount CountWordy(const string &text, int state)
+{
+    TextCount c = {0, 0, state};
+    c.stop = CountWordyWords((const unsigned char *)text.data(), text.size(), &c.state, &c.words);
+    return c;
+}
+
+TEST(AnyLayoutWords, SixteenBytesAtATimeAsWordByWord)
+{
+    const struct {
+        const char *text;
+        int state;
+        int64_t words;
+        size_t stop;
+        int after;
+    } cases[] = {
+        {"", kTextInWord, 0, 0, kTextInWord},
+        {"one two\tthree\x0b four\x0c", kTextBetweenWords, 4, 20, kTextBetweenWords},
+        {"-- | ... a-b (c) 1", kTextBetweenWords, 3, 18, kTextInWordyWord},
+        {"rd and more words past sixteen bytes<b>", kTextInWordyWord, 6, 36, kTextInWordyWord},
+        {".. still no letter in this word ..", kTextInWord, 6, 34, kTextInWord},
+        {"...x", kTextInWord, 1, 4, kTextInWordyWord},
+        {"\xc3\xa9t\xc3\xa9 caf\xc3\xa9\x01 <", kTextBetweenWords, 2, 13, kTextBetweenWords},
+        {"<tag at once, sixteen bytes or more", kTextInWordyWord, 0, 0, kTextInWordyWord},
+        {"0123456789abcdef0123456789abcdef-", kTextBetweenWords, 1, 33, kTextInWordyWord},
+    };
+    for (const auto &c : cases) {
+        TextCount got = CountWordy(c.text, c.state);
+        EXPECT_EQ(c.words, got.words) << c.text;
+        EXPECT_EQ(c.stop, got.stop) << c.text;
+        EXPECT_EQ(c.after, got.state) << c.text;
+    }
+    // Random texts of every length to 80, from every state, whole and cut
+    // in two at every place.
+    const char alphabet[] = " \t\n\x0b\r\x0c\x0e\x1f/.-,;!?aZz09\x80\xc3\xff<";
+    uint32_t seed = 12345;
+    for (int round = 0; round < 3000; round++) {
+        string text;
+        size_t length = (size_t)round % 81;
+        for (size_t i = 0; i < length; i++) {
+            seed = seed * 1103515245u + 12345u;
+            size_t k = (seed >> 16) % (sizeof alphabet - 1);
+            if (alphabet[k] == '<' && (seed >> 8) % 4)
+                k = 0;      // '<' seldom, so that runs get long
+            text += alphabet[k];
+        }
+        for (int state : {kTextBetweenWords, kTextInWord, kTextInWordyWord}) {
+            TextCount want = CountByWords(text, state), got = CountWordy(text, state);
+            ASSERT_EQ(want.words, got.words) << round;
+            ASSERT_EQ(want.stop, got.stop) << round;
+            ASSERT_EQ(want.state, got.state) << round;
+            for (size_t cut = 0; cut <= want.stop; cut += 5) {
+                TextCount first = CountWordy(text.substr(0, cut), state);
+                TextCount rest = CountWordy(text.substr(cut), first.state);
+                ASSERT_EQ(want.words, first.words + rest.words) << round << " cut at " << cut;
+            }
+        }
+    }
 }
 
 TEST(AnyLayoutRun, Bit13ChoosesTheRuleOnlyWithExtract)

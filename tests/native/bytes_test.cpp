@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 #include "clean/clean.h"
+#include "app/options.h"
 #include "tests/native/support.h"
 
 namespace {

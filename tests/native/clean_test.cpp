@@ -75,6 +75,37 @@ TEST(CleanStream, ReportsWhatEachStageTookOut)
     }
 }
 
+// Under every word of the switches, the figures add up: the page's size
+// before, each stage's share, what came out; and the extraction's input is
+// the page, or what the element pass left of it.
+TEST(CleanStream, FiguresAddUpUnderEverySwitchWord)
+{
+    const string page = "<html><head><title>t</title><script>x</script></head><body>"
+                        "<h1 style=\"c\">Headline here</h1><div class=nav><a href=/a>a</a> <a href=/b>b</a>"
+                        " <a href=/c>c</a> <a href=/d>d</a> <a href=/e>e</a> <a href=/f>f</a></div>"
+                        "<div class=story><!-- c --><p>" + string(400, 'w') + " one two three four five six"
+                        " seven eight nine ten eleven twelve thirteen fourteen fifteen sixteen</p><table>"
+                        "<td><img src=p.gif> seventeen</td></table></div></body></html>\n";
+    for (uint32_t word = 0; word <= kSwitchMask; word++) {
+        CleanSwitches sw = SwitchesFromWord(word);
+        ByteStream in, out;
+        StreamOpenMemory(&in, page.data(), page.size());
+        StreamOpenBuffer(&out);
+        CleanReport r;
+        ASSERT_EQ(kCleanDone, CleanStream(&sw, &in, &out, &r)) << std::hex << word;
+        ASSERT_EQ((int64_t)page.size(), r.bytesIn) << std::hex << word;
+        ASSERT_EQ((int64_t)StreamMemorySize(&out), r.bytesOut) << std::hex << word;
+        ASSERT_EQ(r.bytesIn - r.bytesOut, r.removed[kStageElements] + r.removed[kStageExtraction] +
+                                              r.removed[kStageAttributes]) << std::hex << word;
+        int64_t extractionIn = !sw.extract ? 0 : sw.extractFirst ? r.bytesIn : r.bytesIn - r.removed[kStageElements];
+        ASSERT_EQ(extractionIn, r.extractionIn) << std::hex << word;
+        if (sw.extract && sw.anyLayout) {
+            ASSERT_EQ(r.extractionIn, r.part.bytesIn) << std::hex << word;
+        }
+        StreamClose(&out);
+    }
+}
+
 long FailAfterFirstBuffer(void *context, unsigned char *buf, size_t n, int64_t offset)
 {
     const string *page = (const string *)context;

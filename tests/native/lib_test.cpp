@@ -7,6 +7,7 @@
 #include <string>
 #include "clean/clean.h"
 #include "include/webtrim.h"
+#include "app/options.h"
 #include "tests/native/support.h"
 
 namespace {

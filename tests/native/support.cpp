@@ -52,7 +52,7 @@ bool CleaningRun(PageResult *result)
     PageResult *r = result ? result : &own;
     DisposalTarget target;
     OpenTarget(CleanOptions, TargetFolder, &target);
-    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder, true};
+    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder, true, false};
     CleanPageInPlace(&job, r);
     CloseDisposalTarget(&target);
     return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
