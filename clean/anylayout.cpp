@@ -418,7 +418,7 @@ const int32_t kRoundUp[128] = {
     33645106, 40870672,
 };
 
-const int64_t kZScale = 100 * 65536;
+[[maybe_unused]] const int64_t kZScale = 100 * 65536;     // the scale of the z values below
 
 // 65536 ln(1 + w), within 1/10000.
 int64_t Ln1p(int64_t w)

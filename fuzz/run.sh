@@ -23,7 +23,7 @@ shared=${WEBTRIM_SHARED_CORPUS:-$root/../shared/corpus}
 
 cd "$root"
 [ -f "$build/CMakeCache.txt" ] || cmake --preset fuzz >/dev/null
-cmake --build "$build" >/dev/null
+cmake --build "$build" > "$build/build.log" 2>&1 || { tail -n 30 "$build/build.log"; echo "fuzz: the targets did not build" >&2; exit 1; }
 
 mkdir -p "$build/artifacts"
 status=0
