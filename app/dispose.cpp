@@ -21,6 +21,9 @@ static bool MoveToTargetFolder(const char *pagePath, const char *folder, Disposa
     size_t folderLen = strlen(folder);
     bool needSeparator = folderLen == 0 || folder[folderLen - 1] != kPathSeparator;
     size_t nameLen = strlen(name);
+    // The limits count in the platform's units, the buffer in bytes.
+    size_t folderUnits = PathUnits(folder) + (needSeparator ? 1 : 0);
+    size_t nameUnits = PathUnits(name);
     char *dest = out->where;
     for (int n = 0;; n++) {
         char prefix[16] = "";
@@ -28,8 +31,8 @@ static bool MoveToTargetFolder(const char *pagePath, const char *folder, Disposa
             snprintf(prefix, sizeof prefix, "~%d_", n);
         size_t prefixLen = strlen(prefix);
         size_t destLen = folderLen + (needSeparator ? 1 : 0);
-        if (prefixLen + destLen + nameLen > kDestinationMax || prefixLen + nameLen > kNameMax ||
-            prefixLen + destLen + nameLen >= kDisposalWhereSize) {
+        if (prefixLen + folderUnits + nameUnits > kDestinationMax ||
+            prefixLen + nameUnits > kNameMax || prefixLen + destLen + nameLen >= kDisposalWhereSize) {
             ReportWarning(kWarnNameTooLong);
             break;
         }

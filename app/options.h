@@ -5,13 +5,16 @@
 #include "clean/switches.h"     // the bits of the word and its defaults
 
 #ifdef _WIN32
-enum { kPathMax = 260 };
+// Windows takes paths of up to 259 UTF-16 units; in the ANSI code page, which
+// may be UTF-8, that is up to 3 bytes a unit. TargetFolder keeps its limit of
+// 259 characters (settings_win32.cpp), in as many bytes as that takes.
+enum { kPathMax = 3 * 260 };
+enum { kTargetFolderSize = 3 * 260 };
 #else
 enum { kPathMax = 4096 };   // PATH_MAX: a page path is not cut at 260 here
-#endif
-
-// TargetFolder is stored as a 260-byte zero-terminated string everywhere.
+// TargetFolder is stored as a 260-byte zero-terminated string.
 enum { kTargetFolderSize = 260 };
+#endif
 // CurrentFile holds a path of up to kPathMax - 1 bytes, its zero, and one
 // more zero so that it doubles as a one-entry list ended by an empty entry.
 enum { kCurrentFileSize = kPathMax + 1 };

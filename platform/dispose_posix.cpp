@@ -17,6 +17,11 @@ const char kPathSeparator = '/';
 const size_t kDestinationMax = PATH_MAX - 1;
 const size_t kNameMax = NAME_MAX;
 
+size_t PathUnits(const char *text)
+{
+    return strlen(text);
+}
+
 bool IsExistingFolder(const char *path)
 {
     struct stat st;

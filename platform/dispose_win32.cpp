@@ -10,10 +10,17 @@
 #include <stdio.h>
 #include <string.h>
 #include "platform/move.h"
+#include "platform/path_win32.h"
 
 const char kPathSeparator = '\\';
 const size_t kDestinationMax = MAX_PATH;
 const size_t kNameMax = MAX_PATH;
+
+size_t PathUnits(const char *text)
+{
+    int units = AnsiUnits(text);
+    return units >= 0 ? (size_t)units : strlen(text);
+}
 
 enum {
     kShellFlags = FOF_SILENT | FOF_NOCONFIRMATION | FOF_ALLOWUNDO,       // 0x54
@@ -112,7 +119,7 @@ static bool TempNameBeside(const char *to, int n, char *out, size_t size)
     size_t folderLen = (size_t)(name - to);
     int len = snprintf(out, size, "%.*s~wt%lx.%x.tmp", (int)folderLen, to,
                        (unsigned long)GetCurrentProcessId(), (unsigned)n);
-    return len > 0 && (size_t)len < size && (size_t)len < MAX_PATH;
+    return len > 0 && (size_t)len < size && PathUnits(out) < MAX_PATH;
 }
 
 // Another volume: the copy is made under a hidden name in the target folder,
@@ -121,7 +128,7 @@ static bool TempNameBeside(const char *to, int n, char *out, size_t size)
 static MoveResult MoveAcrossVolumes(const char *from, const char *to)
 {
     DWORD attributes = GetFileAttributesA(from);
-    char temp[MAX_PATH + 1];
+    char temp[kAnsiPathSize + 1];
     bool copied = false;
     DWORD error = 0;
     for (int n = 0; n < kTempTries && !copied; n++) {
@@ -182,36 +189,34 @@ MoveResult MoveOriginal(const char *from, const char *to)
     return NameTaken(error) ? kMoveNameTaken : kMoveFailed;
 }
 
-// The shell takes lists of paths, each list ended by an empty entry.
-static bool ToShellList(const char *path, char *list, size_t size)
+// The shell takes lists of paths, each list ended by an empty entry. Its
+// "A" call would take a UTF-8 path no longer than MAX_PATH bytes.
+static bool ToShellList(const char *path, wchar_t *list, int units)
 {
-    size_t n = strlen(path);
-    if (n + 2 > size)
+    if (!AnsiToWide(path, list, units - 1))
         return false;
-    memcpy(list, path, n);
-    list[n] = 0;
-    list[n + 1] = 0;
+    list[lstrlenW(list) + 1] = 0;
     return true;
 }
 
 bool RecycleOriginal(const char *path)
 {
-    char list[MAX_PATH + 2];
-    if (!ToShellList(path, list, sizeof list)) {
+    wchar_t list[MAX_PATH + 1];
+    if (!ToShellList(path, list, MAX_PATH + 1)) {
         NoteFailure(ERROR_FILENAME_EXCED_RANGE);
         return false;
     }
     // Where there is no Recycle Bin the shell would delete the file for good
     // without a word: with FOF_WANTNUKEWARNING it asks first, and a "No"
     // leaves the original in place.
-    SHFILEOPSTRUCTA op;
+    SHFILEOPSTRUCTW op;
     memset(&op, 0, sizeof op);
     op.hwnd = NULL;
     op.wFunc = FO_DELETE;
     op.pFrom = list;
     op.pTo = NULL;
     op.fFlags = kShellFlags | FOF_WANTNUKEWARNING;
-    int result = SHFileOperationA(&op);
+    int result = SHFileOperationW(&op);
     if (result == 0 && !op.fAnyOperationsAborted)
         return true;
     NoteFailure(result ? (DWORD)result : ERROR_CANCELLED);

@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <string.h>
 #include "platform/fs.h"
+#include "platform/path_win32.h"
 
 static HANDLE H(FileHandle f)
 {
@@ -116,21 +117,23 @@ bool ResolvePagePath(const char *path, char *out, size_t outSize)
     return true;
 }
 
+// The temporary folder is named in UTF-16 throughout: it lies below the
+// user's profile, whose name may hold any character.
 bool CreateTempFile(FileHandle *file)
 {
-    char folder[MAX_PATH + 1];
-    char name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof folder, folder);
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, folder);
     if (n == 0 || n > MAX_PATH)
         return false;
-    if (!GetTempFileNameA(folder, "wtt", 0, name))
+    if (!GetTempFileNameW(folder, L"wtt", 0, name))
         return false;
     // Private to the run and removed by the system when closed, also when
     // the process dies.
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (h == INVALID_HANDLE_VALUE) {
-        DeleteFileA(name);
+        DeleteFileW(name);
         return false;
     }
     *file = (FileHandle)h;
@@ -162,16 +165,32 @@ static bool FolderOf(const char *path, char *out, size_t size)
     return true;
 }
 
+// A new file of a unique name in `folder`. The "A" call would give back no
+// more than MAX_PATH bytes, which a UTF-8 path can pass.
+static bool MakeTempName(const char *folder, char *out, size_t size)
+{
+    wchar_t wideFolder[MAX_PATH + 1], name[MAX_PATH + 1];
+    if (!AnsiToWide(folder, wideFolder, MAX_PATH + 1) ||
+        !GetTempFileNameW(wideFolder, L"wt", 0, name))
+        return false;
+    if (WideToAnsi(name, out, size))
+        return true;
+    DWORD error = GetLastError();
+    DeleteFileW(name);
+    SetLastError(error);
+    return false;
+}
+
 bool CreateNewPage(const char *pagePath, NewPage *np)
 {
     np->open = false;
     np->created = false;
     np->placed = false;
     np->tempPath[0] = 0;
-    char folder[MAX_PATH + 1];
+    char folder[kAnsiPathSize + 1];
     if (!FolderOf(pagePath, folder, sizeof folder))
         return false;
-    if (!GetTempFileNameA(folder, "wt", 0, np->tempPath)) {
+    if (!MakeTempName(folder, np->tempPath, sizeof np->tempPath)) {
         np->tempPath[0] = 0;
         return false;
     }
@@ -209,7 +228,7 @@ static bool StreamName(const char *path, char *out, size_t size)
 // volume without streams (FAT) is skipped.
 static bool CopyZoneStream(const char *pagePath, const char *newPath)
 {
-    char from[MAX_PATH + sizeof kZoneStream], to[MAX_PATH + sizeof kZoneStream];
+    char from[kAnsiPathSize + sizeof kZoneStream], to[kAnsiPathSize + sizeof kZoneStream];
     if (!StreamName(pagePath, from, sizeof from) || !StreamName(newPath, to, sizeof to))
         return true;
     HANDLE in = CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -312,7 +331,7 @@ void HoldTerminationSignals(bool)
 // Windows it already did and its name no longer resolves.
 static void SettleZoneStream(const char *tempPath, const char *pagePath)
 {
-    char from[MAX_PATH + sizeof kZoneStream], to[MAX_PATH + sizeof kZoneStream];
+    char from[kAnsiPathSize + sizeof kZoneStream], to[kAnsiPathSize + sizeof kZoneStream];
     if (!StreamName(tempPath, from, sizeof from) ||
         GetFileAttributesA(from) == INVALID_FILE_ATTRIBUTES)
         return;

@@ -6,8 +6,12 @@
 #include <stddef.h>
 
 extern const char kPathSeparator;          // '\\' on Windows, '/' elsewhere
-extern const size_t kDestinationMax;       // longest destination path
-extern const size_t kNameMax;              // longest file name
+extern const size_t kDestinationMax;       // longest destination path, in PathUnits
+extern const size_t kNameMax;              // longest file name, in PathUnits
+
+// The length of a path or name as the two limits above count it: bytes
+// here, UTF-16 units on Windows (where a path's text may be UTF-8).
+size_t PathUnits(const char *text);
 
 bool IsExistingFolder(const char *path);
 const char *FindFileName(const char *path);

@@ -15,16 +15,19 @@ char HelpPagePath[kHelpPathSize];
 char HelpFilePath[kHelpPathSize];
 
 // The help lies beside the program: the HTML page, and the WinHelp file
-// of older versions. A program path too long for the buffers leaves a
-// path empty rather than cut.
+// of older versions. A program path too long for the buffers, or one that
+// the ANSI code page cannot write, leaves a path empty rather than cut.
 static void BesideProgram(const char *name, char *path)
 {
-    char exe[MAX_PATH + 1];
+    wchar_t wide[MAX_PATH + 1];
+    char exe[kHelpPathSize];
     path[0] = 0;
-    DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
+    DWORD n = GetModuleFileNameW(NULL, wide, MAX_PATH);
     if (n == 0 || n >= MAX_PATH)
         return;
-    exe[n] = 0;
+    wide[n] = 0;
+    if (!WideToAnsi(wide, exe, sizeof exe))
+        return;
     char *slash = strrchr(exe, '\\');
     size_t keep = slash ? (size_t)(slash - exe) + 1 : 0;
     size_t length = strlen(name);
@@ -42,7 +45,7 @@ static bool TakePath(const char *tail)
         DWORD n = GetLongPathNameA(tail, CurrentFile, MAX_PATH);
         return n > 0 && n < MAX_PATH;
     }
-    return TakeCommandLinePath(tail, CurrentFile, MAX_PATH);
+    return TakeCommandLinePath(tail, CurrentFile, kPathMax);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)

@@ -270,23 +270,42 @@ static void ChangeTab(NMHDR *header)
         CurrentPage = CreatePage(CurrentTab);
 }
 
+// Puts a path the system gave in UTF-16 into CurrentFile, with the zero
+// after it that ends the one-entry list. A path that does not fit, or that
+// the ANSI code page cannot write, is refused whole, never cut or changed
+// into the name of another file.
+static bool TakeWidePath(const wchar_t *path)
+{
+    if (!WideToAnsi(path, CurrentFile, kCurrentFileSize - 1))
+        return false;
+    CurrentFile[strlen(CurrentFile) + 1] = 0;
+    return true;
+}
+
 // The open-file dialog; true when the user confirmed a file, whose path
-// is then in CurrentFile.
+// is then in CurrentFile. A chosen file the ANSI code page cannot name is
+// reported as one that cannot be opened.
 static bool ChooseFile()
 {
-    static const char kFilter[] =
-        "Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
+    static const wchar_t kFilter[] =
+        L"Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
+    wchar_t chosen[MAX_PATH + 1] = L"";
     CurrentFile[0] = 0;
-    OPENFILENAMEA ofn;
+    OPENFILENAMEW ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = MainWindow;
     ofn.lpstrFilter = kFilter;
     ofn.nFilterIndex = 1;
-    ofn.lpstrFile = CurrentFile;
+    ofn.lpstrFile = chosen;
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN;
-    return GetOpenFileNameA(&ofn) != FALSE;
+    if (!GetOpenFileNameW(&ofn))
+        return false;
+    if (TakeWidePath(chosen))
+        return true;
+    ReportError(kErrCannotOpen);
+    return false;
 }
 
 // The picture in screen pixels, for comparing with the cursor.
@@ -297,17 +316,18 @@ static RECT PictureOnScreen(HWND window)
     return picture;
 }
 
-// Copies the dropped file's path into CurrentFile. A path that does not fit
-// is refused as a whole, never cut into the name of another file.
+// Copies the dropped file's path into CurrentFile. The drop holds it in
+// UTF-16; its "A" call would give '?' for what the code page lacks.
 static bool TakeDroppedPath(HDROP drop)
 {
-    UINT length = DragQueryFileA(drop, 0, NULL, 0);
+    wchar_t path[MAX_PATH + 1];
+    UINT length = DragQueryFileW(drop, 0, NULL, 0);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    if (DragQueryFileA(drop, 0, CurrentFile, MAX_PATH) != length)
+    if (DragQueryFileW(drop, 0, path, MAX_PATH) != length)
         return false;
-    CurrentFile[length + 1] = 0;    // the list end that the disposal relies on
-    return true;
+    path[length] = 0;
+    return TakeWidePath(path);
 }
 
 static void DropFiles(HWND window, HDROP drop)

@@ -1,10 +1,11 @@
 // The main window and the values the Windows program shares with it.
 #pragma once
 #include <windows.h>
+#include "platform/path_win32.h"
 
 extern HINSTANCE Instance;          // the program's module, for templates and icons
 extern HWND MainWindow;             // null until the window exists (and on the command line)
-enum { kHelpPathSize = MAX_PATH };
+enum { kHelpPathSize = kAnsiPathSize };
 extern char HelpPagePath[kHelpPathSize];    // Webtrim.html beside the program, or empty
 extern char HelpFilePath[kHelpPathSize];    // Wtrim.hlp beside the program, or empty
 

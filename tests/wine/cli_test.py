@@ -176,6 +176,68 @@ class CommandLine(unittest.TestCase):
                 self.assertLess(len(read(page)), len(original), name)
 
 
+class CodePage(unittest.TestCase):
+    """The manifest makes UTF-8 the program's ANSI code page; tag text must
+    still compare as it did under the user's legacy code page, which
+    CompareStringA of the thread locale used. wtcompare.exe carries the
+    program's manifest, wtcompare_ansi.exe none."""
+
+    TOKENS = [b"script", b"STYLE", b"background", b"http:", b"url(", b"SRC", b"HREF", b"TTP:",
+              b"ae", b"ss", b"oe"]
+    # Bytes that read differently in UTF-8 and in a legacy code page: a
+    # ligature or sharp s with a soft hyphen (equal to "ae", "ss" in 1252),
+    # their UTF-8 forms, lead and trail bytes of Shift-JIS, lone bytes.
+    TRAPS = [b"\xe6\xad", b"\xdf\xad", b"\xc3\xa6", b"\xc3\x9f", b"\xad", b"\xe6", b"\x9c",
+             b"\xc5\x93", b"\x82\xa0", b"\x93\xfa", b"\xe2\x80\x8b", b"\xef\xbc\xa1"]
+    LOCALES = ["en_US", "ru_RU", "ja_JP", "el_GR"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("codepage")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def cases(self):
+        found = []
+        for token in self.TOKENS:
+            found.append((token.upper(), token))
+            for trap in self.TRAPS:
+                for at in range(len(token) - len(trap) + 1):
+                    found.append((token[:at] + trap + token[at + len(trap):], token))
+        return found
+
+    def compare(self, program, lang, listing):
+        env = dict(self.wine.env, LANG=lang + ".UTF-8", LC_ALL=lang + ".UTF-8")
+        out = self.wine.run(os.path.join(winetest.BUILD, "tests", "wine", program), winpath(listing),
+                            env=env).stdout.split("\n")
+        self.assertTrue(out[0].startswith("ACP "), out[:2])
+        return int(out[0].split()[1]), [tuple(int(x) for x in line.split()) for line in out[1:] if line.strip()]
+
+    def test_tag_text_compares_as_under_the_legacy_code_page(self):
+        cases = self.cases()
+        listing = os.path.join(scratch(self.wine, "codepage"), "cases.txt")
+        with open(listing, "w") as f:
+            f.writelines("%s %s\n" % (text.hex(), token.hex()) for text, token in cases)
+        for lang in self.LOCALES:
+            with self.subTest(lang=lang):
+                acp, legacy = self.compare("wtcompare_ansi.exe", lang, listing)
+                self.assertNotEqual(acp, 65001)
+                utf8_acp, utf8 = self.compare("wtcompare.exe", lang, listing)
+                self.assertEqual(utf8_acp, 65001, "the manifest's code page is not in effect")
+                self.assertEqual(len(legacy), len(cases))
+                self.assertEqual(len(utf8), len(cases))
+                # Without the manifest the comparison is CompareStringA's.
+                self.assertEqual([m for m, _ in legacy], [s for _, s in legacy])
+                # With it, still the legacy CompareStringA's answer.
+                wrong = [(text, token) for (text, token), (m, _), (_, s) in zip(cases, utf8, legacy) if m != s]
+                self.assertEqual(wrong, [])
+                # CompareStringA itself answers otherwise under UTF-8 for
+                # some of these texts: the cases can tell the two apart.
+                self.assertTrue(any(u != s for (_, u), (_, s) in zip(utf8, legacy)))
+
+
 def digest(path):
     return hashlib.sha256(read(path)).hexdigest()
 

@@ -42,7 +42,12 @@ class Wine:
             # Wine's Recycle Bin is the freedesktop trash of this home.
             "HOME": os.path.join(self.root, "home"),
             "XDG_DATA_HOME": os.path.join(self.root, "home", ".local", "share"),
+            # One locale for every machine: names reach Wine in UTF-8, and
+            # Wine's own folders and code page are the English ones.
+            "LANG": "C.UTF-8",
         })
+        for name in ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"):
+            self.env.pop(name, None)
         os.makedirs(self.env["XDG_DATA_HOME"], exist_ok=True)
         self.xvfb = None
         self._start_display()
