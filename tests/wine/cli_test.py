@@ -4,6 +4,7 @@ of its message boxes."""
 import concurrent.futures
 import hashlib
 import os
+import random
 import shutil
 import subprocess
 import tempfile
@@ -236,6 +237,37 @@ class CodePage(unittest.TestCase):
                 # CompareStringA itself answers otherwise under UTF-8 for
                 # some of these texts: the cases can tell the two apart.
                 self.assertTrue(any(u != s for (_, u), (_, s) in zip(utf8, legacy)))
+
+
+class Split(unittest.TestCase):
+    """The command line is split as CommandLineToArgvW splits it: every tail
+    of up to six characters from blanks, tabs, quotes, backslashes and a
+    letter, and some longer ones, split both ways under Wine."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("cli")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def test_split_agrees_with_command_line_to_argv(self):
+        tails = [""]
+        for _ in range(6):
+            tails += [t + c for t in tails if len(t) == len(tails[-1]) for c in ' \t"\\a']
+        tails = sorted(set(tails))
+        rng = random.Random(22)
+        tails += ["".join(rng.choice(' \t"\\ab\u0444') for _ in range(rng.randint(7, 24))) for _ in range(2000)]
+        listing = os.path.join(scratch(self.wine, "split"), "tails.txt")
+        with open(listing, "w") as f:
+            f.writelines(t.encode().hex() + "\n" for t in tails)
+        out = self.wine.run(os.path.join(winetest.BUILD, "tests", "wine", "wtargv.exe"),
+                            winpath(listing)).stdout.splitlines()
+        self.assertEqual(len(out), 2 * len(tails))
+        differ = [(tail, mine, system) for tail, mine, system in zip(tails, out[0::2], out[1::2])
+                  if mine.split()[1:] != system.split()[1:]]
+        self.assertEqual(differ[:5], [], "%d of %d tails split otherwise" % (len(differ), len(tails)))
 
 
 def digest(path):

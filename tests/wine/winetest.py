@@ -55,6 +55,7 @@ class Wine:
         # The programs that Wine keeps running beside ours (services, the
         # desktop) stay with it, so output is read from files, never pipes
         # that they would hold open.
+        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
