@@ -1,13 +1,15 @@
-// Entry of the Windows program. With a path on the command line it cleans
-// that page and ends without a window; otherwise it shows the main window.
+// Entry of the Windows program. With paths on the command line it cleans
+// those pages and ends without a window; otherwise it shows the main window.
 #include <windows.h>
 #include <commctrl.h>
+#include <stdlib.h>
 #include <string.h>
 #include "app/cmdline.h"
 #include "app/options.h"
 #include "app/report.h"
 #include "app/run.h"
 #include "app/settings.h"
+#include "ui/batch.h"
 #include "ui/window.h"
 
 HINSTANCE Instance;
@@ -48,6 +50,34 @@ static bool TakePath(const char *tail)
     return TakeCommandLinePath(tail, CurrentFile, kPathMax);
 }
 
+// The pages named on the command line. When the whole tail, less its
+// quotes, names a file or folder, that is the one item, as a page with
+// blanks in its path was always named; otherwise the tail is split as
+// CommandLineToArgvW splits it ("Send To" quotes each path of a selection)
+// and each piece is an item, a missing one included.
+static void CommandLineItems(const char *tail, PathList *items)
+{
+    bool taken = TakePath(tail);
+    if (taken && GetFileAttributesA(CurrentFile) != INVALID_FILE_ATTRIBUTES) {
+        AddPath(items, CurrentFile);
+        return;
+    }
+    if (GetVersion() & 0x80000000u) {
+        if (taken)
+            AddPath(items, CurrentFile);
+        else
+            ReportError(kErrCannotOpen);
+        return;
+    }
+    char *pieces = (char *)malloc(strlen(tail) + 1);
+    if (!pieces)
+        return;
+    const char *piece = pieces;
+    for (int n = SplitCommandLine(tail, pieces); n > 0; n--, piece += strlen(piece) + 1)
+        AddPath(items, piece);
+    free(pieces);
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
 {
     Instance = instance;
@@ -59,9 +89,11 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
         InitCommonControlsEx(&icc);
         return (int)ShowMainWindow();
     }
-    if (!TakePath(cmdLine)) {
-        ReportError(kErrCannotOpen);
-        return 1;
-    }
-    return CleaningRun() ? 0 : 1;
+    PathList items = {}, pages = {};
+    CommandLineItems(cmdLine, &items);
+    CollectPages(&items, &pages);
+    BatchOutcome outcome = CleanPages(&pages);
+    FreePathList(&items);
+    FreePathList(&pages);
+    return outcome.failed == 0 && outcome.cleaned > 0 ? 0 : 1;
 }

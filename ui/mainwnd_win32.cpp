@@ -14,11 +14,13 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <stddef.h>
 #include <string.h>
 #include "app/options.h"
 #include "app/report.h"
 #include "app/run.h"
 #include "app/settings.h"
+#include "ui/batch.h"
 #include "ui/help.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
@@ -34,6 +36,10 @@ static int Flashing;
 static int FlashTimerActive;
 static HFONT TabFont;
 static HFONT DropFont;
+static HFONT ResultFont;
+static HHOOK KeyFilter;
+
+static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam);
 static int WindowDpi = 96;
 
 enum { kFlashMilliseconds = 150 };
@@ -54,7 +60,6 @@ static const char kPrompt[] = "Drag && Drop\nYour\nWeb Page\nFile\nHERE!";
 
 static const char kCaption[] = "Webtrim";
 static const char kNotOnPicture[] = "Please place your file to the picture";
-static const char kOnlyOneFile[] = "Only one file permitted";
 
 // Context help: control id, help context id; the first thirteen follow
 // the bits of CleanOptions from 0 to 12, bit 13 comes last.
@@ -97,11 +102,30 @@ static void UseTabBackground(HWND page)
         enable(page, 6);        // ETDT_ENABLETAB
 }
 
+// A page is a child of the window, not of the tab control: the dialog
+// manager never stops on a window whose children it enters, so only thus
+// can Tab reach the tab strip. It lies over the tab control's display area,
+// where its template places it inside the tab control, and comes right
+// after the tab strip in the tab order. A page that takes the focus as it
+// opens gives it back to the tab strip that had it, so that the arrow keys
+// go on from page to page.
 static HWND CreatePage(int tab)
 {
-    HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), TabControl,
+    HWND focus = GetFocus();
+    HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), MainWindow,
                                    kPages[tab].procedure, 0);
+    if (!page)
+        return NULL;
+    RECT at, strip;
+    GetWindowRect(page, &at);
+    MapWindowPoints(NULL, MainWindow, (POINT *)&at, 2);
+    GetWindowRect(TabControl, &strip);
+    MapWindowPoints(NULL, MainWindow, (POINT *)&strip, 2);
+    SetWindowPos(page, TabControl, strip.left + at.left, strip.top + at.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOACTIVATE);
     UseTabBackground(page);
+    if (focus == TabControl)
+        SetFocus(TabControl);
     return page;
 }
 
@@ -178,6 +202,40 @@ static void AddTooltips(HWND window)
     }
 }
 
+// The result line spans the window below the picture and the buttons, in
+// the message font, which has the characters of far more scripts than the
+// dialog's. Gives its top edge, in client pixels.
+static int PlaceResultLine(HWND window, int margin)
+{
+    HWND line = GetDlgItem(window, IDC_RESULT);
+    RECT client, r;
+    GetClientRect(window, &client);
+    GetWindowRect(line, &r);
+    MapWindowPoints(NULL, window, (POINT *)&r, 2);
+    SetWindowPos(line, NULL, margin, r.top, client.right - 2 * margin, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    NONCLIENTMETRICSW metrics;
+    memset(&metrics, 0, sizeof metrics);
+    // The size of the structure before Vista, which every system takes.
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof metrics.lfMessageFont;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        ResultFont = CreateFontIndirectW(&metrics.lfMessageFont);
+        if (ResultFont)
+            SendMessageW(line, WM_SETFONT, (WPARAM)ResultFont, FALSE);
+    }
+    return r.top;
+}
+
+void ShowResultLine(const char *utf8)
+{
+    if (!MainWindow)
+        return;
+    wchar_t text[1024];
+    if (!Utf8ToWide(utf8, text, sizeof text / sizeof text[0]))
+        return;
+    SetDlgItemTextW(MainWindow, IDC_RESULT, text);
+}
+
 static void InitWindow(HWND window)
 {
     MainWindow = window;
@@ -195,13 +253,16 @@ static void InitWindow(HWND window)
     GetWindowRect(GetDlgItem(window, IDC_TAB_PLACEHOLDER), &placeholder);
     int tabX = placeholder.left - outer.left;
     int margin = Scale(5);
-    TabControl = CreateWindowExA(WS_EX_CONTROLPARENT, WC_TABCONTROLA, "",
+    TabControl = CreateWindowExA(0, WC_TABCONTROLA, "",
                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, tabX, margin,
                                  outer.right - placeholder.left - 2 * margin,
                                  placeholder.bottom - placeholder.top + margin, window, NULL,
                                  Instance, NULL);
     TabFont = MakeFont(Scale(14), FW_NORMAL, "MS Sans Serif");
     SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
+    // In the tab order right after the Open button, which starts it.
+    SetWindowPos(TabControl, GetDlgItem(window, IDC_OPEN), 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (int tab = 0; tab < kPageCount; tab++) {
         TCITEMA item;
         memset(&item, 0, sizeof item);
@@ -213,9 +274,11 @@ static void InitWindow(HWND window)
     SendMessageA(TabControl, TCM_SETCURSEL, 0, 0);
     CurrentPage = CreatePage(kPageMain);
 
+    // The picture ends above the result line, where the window once ended.
     RECT client;
     GetClientRect(window, &client);
-    SetRect(&DropArea, margin, margin, tabX - margin, client.bottom - margin);
+    int bottom = PlaceResultLine(window, margin);
+    SetRect(&DropArea, margin, margin, tabX - margin, bottom - margin);
     SetRect(&PromptRect, margin, (DropArea.bottom - margin) / 4 + margin, DropArea.right,
             DropArea.bottom);
     DropFont = MakePromptFont(window);
@@ -223,6 +286,9 @@ static void InitWindow(HWND window)
     SetButtonIcon(window, IDC_OPEN, IDI_OPEN);
     SetButtonIcon(window, IDC_HELP_BUTTON, IDI_HELP);
     AddTooltips(window);
+    // The Main page took the focus as it opened; the Open button has it.
+    SetFocus(GetDlgItem(window, IDC_OPEN));
+    KeyFilter = SetWindowsHookExW(WH_MSGFILTER, FilterKeys, NULL, GetCurrentThreadId());
 }
 
 static void PaintPicture(HWND window)
@@ -260,14 +326,50 @@ static void InvalidatePicture(HWND window)
     RedrawWindow(window, &DropArea, NULL, RDW_INVALIDATE);
 }
 
-static void ChangeTab(NMHDR *header)
+static void ChangeTab(HWND tabs)
 {
     if (CurrentPage)
         DestroyWindow(CurrentPage);
     CurrentPage = NULL;
-    CurrentTab = (int)SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0);
+    CurrentTab = (int)SendMessageA(tabs, TCM_GETCURSEL, 0, 0);
     if (CurrentTab >= 0 && CurrentTab < kPageCount)
         CurrentPage = CreatePage(CurrentTab);
+}
+
+// Ctrl+Tab and Ctrl+Page Down show the next page, Ctrl+Shift+Tab and Ctrl+
+// Page Up the one before, round the five. The focus, which may have been
+// on the page that goes, goes to the tab strip.
+static void StepPage(int step)
+{
+    int tab = (CurrentTab + step + kPageCount) % kPageCount;
+    SendMessageA(TabControl, TCM_SETCURSEL, tab, 0);
+    SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)TabControl, TRUE);
+    ChangeTab(TabControl);
+}
+
+// Keys that the dialog manager has no use for, looked at before it sees
+// them (the message filter of the dialog's own loop): the page changes, and
+// Alt+B for the Target page's "...", whose text has no letter to mark.
+// Not while another window, such as a message box, is in front.
+static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam)
+{
+    MSG *m = (MSG *)lParam;
+    if (code == MSGF_DIALOGBOX && MainWindow && IsWindowEnabled(MainWindow) &&
+        (m->hwnd == MainWindow || IsChild(MainWindow, m->hwnd))) {
+        bool ctrl = GetKeyState(VK_CONTROL) < 0, shift = GetKeyState(VK_SHIFT) < 0;
+        if (m->message == WM_KEYDOWN && ctrl &&
+            (m->wParam == VK_TAB || m->wParam == VK_NEXT || m->wParam == VK_PRIOR)) {
+            StepPage(m->wParam == VK_PRIOR || (m->wParam == VK_TAB && shift) ? -1 : 1);
+            return 1;
+        }
+        HWND browse = CurrentTab == kPageTarget ? GetDlgItem(CurrentPage, IDC_BROWSE) : NULL;
+        if (m->message == WM_SYSKEYDOWN && m->wParam == 'B' && browse && IsWindowEnabled(browse)) {
+            SendMessageA(CurrentPage, WM_NEXTDLGCTL, (WPARAM)browse, TRUE);
+            SendMessageA(browse, BM_CLICK, 0, 0);
+            return 1;
+        }
+    }
+    return CallNextHookEx(KeyFilter, code, wParam, lParam);
 }
 
 // Puts a path the system gave in UTF-16 into CurrentFile, with the zero
@@ -316,15 +418,15 @@ static RECT PictureOnScreen(HWND window)
     return picture;
 }
 
-// Copies the dropped file's path into CurrentFile. The drop holds it in
+// Copies dropped file `index`'s path into CurrentFile. The drop holds it in
 // UTF-16; its "A" call would give '?' for what the code page lacks.
-static bool TakeDroppedPath(HDROP drop)
+static bool TakeDroppedPath(HDROP drop, UINT index)
 {
     wchar_t path[MAX_PATH + 1];
-    UINT length = DragQueryFileW(drop, 0, NULL, 0);
+    UINT length = DragQueryFileW(drop, index, NULL, 0);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    if (DragQueryFileW(drop, 0, path, MAX_PATH) != length)
+    if (DragQueryFileW(drop, index, path, MAX_PATH) != length)
         return false;
     path[length] = 0;
     return TakeWidePath(path);
@@ -341,18 +443,22 @@ static void DropFiles(HWND window, HDROP drop)
         MessageBoxA(window, kNotOnPicture, kCaption, MB_OK);
         return;
     }
-    if (DragQueryFileA(drop, 0xFFFFFFFF, NULL, 0) != 1) {
-        DragFinish(drop);
-        MessageBoxA(window, kOnlyOneFile, kCaption, MB_OK);
-        return;
+    // The drop is released before anything is cleaned; a path that cannot
+    // be taken whole is reported at once.
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
+    PathList items = {}, pages = {};
+    int refused = 0;
+    for (UINT i = 0; i < count; i++) {
+        if (!TakeDroppedPath(drop, i) || !AddPath(&items, CurrentFile))
+            refused++;
     }
-    bool taken = TakeDroppedPath(drop);
     DragFinish(drop);
-    if (!taken) {
+    for (int i = 0; i < refused; i++)
         ReportError(kErrCannotOpen);
-        return;
-    }
-    CleaningRun();
+    CollectPages(&items, &pages);
+    CleanPages(&pages);
+    FreePathList(&items);
+    FreePathList(&pages);
 }
 
 static void Command(HWND window, int id)
@@ -366,8 +472,12 @@ static void Command(HWND window, int id)
         InvalidatePicture(window);
         break;
     case IDC_OPEN:
-        if (ChooseFile())
-            CleaningRun();
+        if (ChooseFile()) {
+            PathList one = {};
+            AddPath(&one, CurrentFile);
+            CleanPages(&one);
+            FreePathList(&one);
+        }
         break;
     case IDC_DEFAULT:
         ResetOptions();
@@ -399,7 +509,7 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         return FALSE;
     case WM_NOTIFY:
         if (((NMHDR *)lParam)->code == TCN_SELCHANGE)
-            ChangeTab((NMHDR *)lParam);
+            ChangeTab(((NMHDR *)lParam)->hwndFrom);
         return FALSE;
     case WM_HELP:
         OpenControlHelp((HWND)((HELPINFO *)lParam)->hItemHandle, HelpIdTable);
@@ -426,5 +536,9 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
 
 INT_PTR ShowMainWindow()
 {
-    return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
+    INT_PTR result = DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
+    if (KeyFilter)
+        UnhookWindowsHookEx(KeyFilter);
+    KeyFilter = NULL;
+    return result;
 }

@@ -11,3 +11,7 @@ extern char HelpFilePath[kHelpPathSize];    // Wtrim.hlp beside the program, or 
 
 // Shows the main window as a modal dialog; gives back its result.
 INT_PTR ShowMainWindow();
+
+// Shows `utf8` in the result line below the picture, in place of what it
+// showed; does nothing while there is no window.
+void ShowResultLine(const char *utf8);

@@ -86,7 +86,7 @@ class Program:
         self.reader.start()
 
     def _read(self):
-        with open(self.path, errors="replace") as f:
+        with open(self.path, encoding="utf-8", errors="replace") as f:
             part = ""
             while not self.stop.is_set():
                 chunk = f.readline()
@@ -145,7 +145,7 @@ class Looker:
     def __init__(self, wine):
         self.proc = subprocess.Popen(["wine", WTUI], env=wine.env, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True, errors="replace", bufsize=1)
+                                     text=True, encoding="utf-8", errors="replace", bufsize=1)
 
     def send(self, command):
         self.proc.stdin.write(command + "\n")
@@ -205,7 +205,8 @@ class State:
                 i, first, count = (int(x) for x in line.split()[1:4])
                 self.edits[i] = (first, count)
         self.tab = next(c for c in self.controls if c["class"] == "SysTabControl32")
-        pages = [c for c in self.controls if c["class"] == "#32770" and c["parent"] == self.tab["hwnd"]]
+        # The page is a child of the window, lying over the tab control.
+        pages = [c for c in self.controls if c["class"] == "#32770" and c["parent"] == self.hwnd]
         self.pages = pages
         self.page = pages[0]["hwnd"] if len(pages) == 1 else None
 

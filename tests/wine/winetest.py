@@ -95,7 +95,7 @@ class Wine:
                                timeout=timeout)
             out.seek(0)
             return subprocess.CompletedProcess(r.args, r.returncode,
-                                               out.read().decode("latin-1"), "")
+                                               out.read().decode("utf-8", "replace"), "")
 
     def drive(self, cmdline, press=None, timeout_ms=60000):
         """Runs a raw Windows command line under the driver; gives back the
