@@ -7,7 +7,6 @@
 // says it cannot be opened, as a drop of it always did.
 #include "ui/batch.h"
 #include <windows.h>
-#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -54,24 +53,33 @@ const char *NextPath(const PathList *list, const char *path)
     return next < list->text + list->size ? next : NULL;
 }
 
-// What identifies a folder: its volume and file index; 0 when it cannot be
-// opened.
-static uint64_t FolderId(const char *path)
+// What identifies a folder: its volume and file index.
+struct FolderKey {
+    DWORD volume;
+    DWORD indexHigh;
+    DWORD indexLow;
+};
+
+// False when the folder cannot be opened.
+static bool GetFolderKey(const char *path, FolderKey *key)
 {
     wchar_t wide[MAX_PATH + 1];
     if (!AnsiToWide(path, wide, MAX_PATH + 1))
-        return 0;
+        return false;
     HANDLE h = CreateFileW(wide, FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (h == INVALID_HANDLE_VALUE)
-        return 0;
+        return false;
     BY_HANDLE_FILE_INFORMATION info;
-    uint64_t id = 0;
-    if (GetFileInformationByHandle(h, &info))
-        id = ((uint64_t)(info.dwVolumeSerialNumber ^ info.nFileIndexHigh) << 32 | info.nFileIndexLow) | 1;
+    bool known = GetFileInformationByHandle(h, &info) != 0;
     CloseHandle(h);
-    return id;
+    if (known) {
+        key->volume = info.dwVolumeSerialNumber;
+        key->indexHigh = info.nFileIndexHigh;
+        key->indexLow = info.nFileIndexLow;
+    }
+    return known;
 }
 
 // `folder` (ending in a backslash) and `name` as one path in the ANSI code
@@ -113,10 +121,11 @@ static const char **Sorted(const PathList *list)
     return order;
 }
 
-static bool Seen(const uint64_t *ids, int count, uint64_t id)
+static bool Seen(const FolderKey *keys, int count, const FolderKey &key)
 {
     for (int i = 0; i < count; i++) {
-        if (ids[i] == id)
+        if (keys[i].volume == key.volume && keys[i].indexHigh == key.indexHigh &&
+            keys[i].indexLow == key.indexLow)
             return true;
     }
     return false;
@@ -171,14 +180,13 @@ void ListFolderPages(const char *folder, PathList *pages)
     // The folders still to read, first in line last, and the identities of
     // those read and of the originals' folder.
     PathList stack = {};
-    uint64_t *skip = NULL;
+    FolderKey *skip = NULL, key;
     int skipped = 0, room = 0;
-    if (!(CleanOptions & kOptRecycleBin) && TargetFolder[0]) {
-        skip = (uint64_t *)malloc(16 * sizeof *skip);
+    if (!(CleanOptions & kOptRecycleBin) && TargetFolder[0] && GetFolderKey(TargetFolder, &key)) {
+        skip = (FolderKey *)malloc(16 * sizeof *skip);
         room = skip ? 16 : 0;
-        uint64_t target = FolderId(TargetFolder);
-        if (target && skip)
-            skip[skipped++] = target;
+        if (skip)
+            skip[skipped++] = key;
     }
     AddPath(&stack, folder);
     while (stack.count > 0) {
@@ -191,18 +199,17 @@ void ListFolderPages(const char *folder, PathList *pages)
         stack.size = (size_t)(top - stack.text);
         stack.count--;
 
-        uint64_t id = FolderId(here);
-        if (!id || Seen(skip, skipped, id))
+        if (!GetFolderKey(here, &key) || Seen(skip, skipped, key))
             continue;
         if (skipped == room) {
             int grown = room ? 2 * room : 16;
-            uint64_t *more = (uint64_t *)realloc(skip, grown * sizeof *skip);
+            FolderKey *more = (FolderKey *)realloc(skip, grown * sizeof *skip);
             if (!more)
                 break;
             skip = more;
             room = grown;
         }
-        skip[skipped++] = id;
+        skip[skipped++] = key;
         PathList below = {};
         ReadFolder(here, pages, &below);
         // Pushed in reverse, so that the first subfolder is read next.

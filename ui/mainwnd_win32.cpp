@@ -203,8 +203,9 @@ static void AddTooltips(HWND window)
 }
 
 // The result line spans the window below the picture and the buttons, in
-// the message font, which has the characters of far more scripts than the
-// dialog's. Gives its top edge, in client pixels.
+// the message font's face, which has the characters of far more scripts than
+// the dialog's, at the dialog font's height, which the window grows with.
+// Gives its top edge, in client pixels.
 static int PlaceResultLine(HWND window, int margin)
 {
     HWND line = GetDlgItem(window, IDC_RESULT);
@@ -219,6 +220,15 @@ static int PlaceResultLine(HWND window, int margin)
     // The size of the structure before Vista, which every system takes.
     metrics.cbSize = offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof metrics.lfMessageFont;
     if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        // The height the dialog font is drawn at: a bitmap font stops
+        // growing at its largest size, and the window with it.
+        HDC dc = GetDC(window);
+        HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(window, WM_GETFONT, 0, 0));
+        TEXTMETRICW tm;
+        if (GetTextMetricsW(dc, &tm))
+            metrics.lfMessageFont.lfHeight = -(tm.tmHeight - tm.tmInternalLeading);
+        SelectObject(dc, old);
+        ReleaseDC(window, dc);
         ResultFont = CreateFontIndirectW(&metrics.lfMessageFont);
         if (ResultFont)
             SendMessageW(line, WM_SETFONT, (WPARAM)ResultFont, FALSE);
@@ -226,14 +236,40 @@ static int PlaceResultLine(HWND window, int margin)
     return r.top;
 }
 
+// True when the result line's font draws `c` (else it would show a box).
+static bool ResultFontHas(wchar_t c)
+{
+    HWND line = GetDlgItem(MainWindow, IDC_RESULT);
+    HDC dc = GetDC(line);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(line, WM_GETFONT, 0, 0));
+    WORD glyph = 0xFFFF;
+    bool has = GetGlyphIndicesW(dc, &c, 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS) == 1 && glyph != 0xFFFF;
+    SelectObject(dc, old);
+    ReleaseDC(line, dc);
+    return has;
+}
+
 void ShowResultLine(const char *utf8)
 {
+    enum { kArrow = 0x2192, kUnits = 1024 };
     if (!MainWindow)
         return;
-    wchar_t text[1024];
-    if (!Utf8ToWide(utf8, text, sizeof text / sizeof text[0]))
+    wchar_t text[kUnits], shown[2 * kUnits];
+    if (!Utf8ToWide(utf8, text, kUnits))
         return;
-    SetDlgItemTextW(MainWindow, IDC_RESULT, text);
+    // An arrow that the font lacks is written "->".
+    bool arrow = ResultFontHas(kArrow);
+    int n = 0;
+    for (const wchar_t *p = text; *p; p++) {
+        if (*p == kArrow && !arrow) {
+            shown[n++] = '-';
+            shown[n++] = '>';
+        } else {
+            shown[n++] = *p;
+        }
+    }
+    shown[n] = 0;
+    SetDlgItemTextW(MainWindow, IDC_RESULT, shown);
 }
 
 static void InitWindow(HWND window)
@@ -364,8 +400,9 @@ static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam)
         }
         HWND browse = CurrentTab == kPageTarget ? GetDlgItem(CurrentPage, IDC_BROWSE) : NULL;
         if (m->message == WM_SYSKEYDOWN && m->wParam == 'B' && browse && IsWindowEnabled(browse)) {
-            SendMessageA(CurrentPage, WM_NEXTDLGCTL, (WPARAM)browse, TRUE);
-            SendMessageA(browse, BM_CLICK, 0, 0);
+            // The folder browser's own loop runs once this filter is done.
+            SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)browse, TRUE);
+            PostMessageA(CurrentPage, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), (LPARAM)browse);
             return 1;
         }
     }

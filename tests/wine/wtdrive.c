@@ -148,12 +148,17 @@ int main(void)
         fprintf(stderr, "wtdrive: WT_CMDLINE is not set\n");
         return 2;
     }
-    char *line = _strdup(cmd);
-    STARTUPINFOA si;
+    /* Read again in UTF-16, so that names in any script pass unchanged. */
+    static wchar_t line[32768];
+    if (!GetEnvironmentVariableW(L"WT_CMDLINE", line, sizeof line / sizeof line[0])) {
+        fprintf(stderr, "wtdrive: WT_CMDLINE is too long\n");
+        return 2;
+    }
+    STARTUPINFOW si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
         printf("NOSTART\t%lu\n", (unsigned long)GetLastError());
         return 3;
     }

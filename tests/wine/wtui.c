@@ -362,28 +362,32 @@ static int ideal_size(HWND button, SIZE *size)
 
 /* The extent of a static's text, as DrawText lays out one line (an & marks
    an access key unless the static says SS_NOPREFIX), in the static's font:
-   a font belongs to the process that made it, so the same one is made here,
-   the message font for the result line and the dialog's (MS Sans Serif, 8
-   points) for the others. */
+   a font belongs to the process that made it, so the same one is made here:
+   the dialog's (MS Sans Serif, 8 points), and for the result line the
+   message font's face at the height the dialog font is drawn at. */
 static void text_size(HWND w, SIZE *size)
 {
     wchar_t text[1024];
     text[0] = 0;
     SendMessageTimeoutW(w, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
     HDC dc = GetDC(NULL);
-    HFONT mine;
+    HFONT mine = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE,
+                             FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE,
+                             L"MS Sans Serif");
+    HGDIOBJ old = SelectObject(dc, mine);
     if (GetDlgCtrlID(w) == RESULT_LINE) {
+        TEXTMETRICW tm;
         NONCLIENTMETRICSW metrics;
         memset(&metrics, 0, sizeof metrics);
         metrics.cbSize = sizeof metrics;
         SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        GetTextMetricsW(dc, &tm);
+        metrics.lfMessageFont.lfHeight = -(tm.tmHeight - tm.tmInternalLeading);
+        SelectObject(dc, old);
+        DeleteObject(mine);
         mine = CreateFontIndirectW(&metrics.lfMessageFont);
-    } else {
-        mine = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE,
-                           FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE,
-                           L"MS Sans Serif");
+        SelectObject(dc, mine);
     }
-    HGDIOBJ old = SelectObject(dc, mine);
     RECT r = {0, 0, 0, 0};
     UINT flags = DT_CALCRECT | DT_SINGLELINE | ((GetWindowLongW(w, GWL_STYLE) & SS_NOPREFIX) ? DT_NOPREFIX : 0);
     DrawTextW(dc, text, -1, &r, flags);
