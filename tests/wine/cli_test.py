@@ -66,11 +66,12 @@ class CommandLine(unittest.TestCase):
     def trashed(self, name):
         return os.path.join(self.wine.trash, name)
 
-    def assertCleanedToTrash(self, page):
-        self.assertEqual(read(page), PAGE)
-        trashed = self.trashed(os.path.basename(page))
-        self.assertTrue(os.path.exists(trashed), "original not in the trash")
-        self.assertEqual(read(trashed), PAGE)
+    def assertCleanedToTrash(self, *pages):
+        for page in pages:
+            self.assertEqual(read(page), PAGE)
+            trashed = self.trashed(os.path.basename(page))
+            self.assertTrue(os.path.exists(trashed), "original not in the trash: " + page)
+            self.assertEqual(read(trashed), PAGE)
         shutil.rmtree(os.path.dirname(self.wine.trash))
 
     def test_first_start_creates_the_settings(self):
@@ -158,6 +159,68 @@ class CommandLine(unittest.TestCase):
         boxes, code = self.wine.clean(winpath(page))
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
+
+    def test_names_in_many_scripts_in_every_path(self):
+        # Pages named in Cyrillic, CJK, Greek and emoji, in folders so
+        # named, quoted and not, into the Recycle Bin and into a target
+        # folder whose name is Cyrillic and Chinese (read from the settings).
+        folder = os.path.join(self.dir, "папка 文件夹")
+        target = os.path.join(self.dir, "оригиналы 原件")
+        os.makedirs(folder)
+        os.makedirs(target)
+        names = ["статья 😀.html", "記事 テスト.htm", "Ελληνικά.plg", "ok 🧹🧹.HTM"]
+        for name in names:
+            page = os.path.join(folder, name)
+            for form in ('"%s"', "%s"):
+                write(page)
+                boxes, code = self.wine.clean(form % winpath(page))
+                self.assertEqual((boxes, code), ([], 0), (name, form))
+                self.assertCleanedToTrash(page)
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winpath(target))
+        for name in names:
+            write(os.path.join(folder, name))
+            self.assertEqual(self.wine.clean('"%s"' % winpath(os.path.join(folder, name))), ([], 0), name)
+            self.assertEqual(read(os.path.join(target, name)), PAGE)
+        # A missing page of such a name is refused as any missing page is.
+        boxes, code = self.wine.clean('"%s"' % winpath(os.path.join(folder, "нет.htm")))
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "Cannot open this file")], 1))
+
+    def test_several_pages_on_one_command_line(self):
+        # As "Send To" hands over a selection: each path quoted. A missing
+        # piece is refused on its own; the others are cleaned.
+        pages = [os.path.join(self.dir, name) for name in ("one.htm", "two pages.html", "три.htm")]
+        for page in pages:
+            write(page)
+        line = " ".join('"%s"' % winpath(page) for page in pages)
+        self.assertEqual(self.wine.clean(line), ([], 0))
+        self.assertCleanedToTrash(*pages)
+        missing = winpath(os.path.join(self.dir, "gone.htm"))
+        boxes, code = self.wine.clean('%s "%s" "%s"' % (missing, winpath(pages[0]), winpath(pages[1])))
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "Cannot open this file")], 1))
+        self.assertFalse(os.path.exists(self.trashed(os.path.basename(pages[2]))))
+        self.assertCleanedToTrash(*pages[:2])
+        # A page whose path has blanks, unquoted, is still one page.
+        write(pages[1])
+        self.assertEqual(self.wine.clean(winpath(pages[1])), ([], 0))
+        self.assertCleanedToTrash(pages[1])
+
+    def test_a_folder_sent_asks_before_its_pages_are_cleaned(self):
+        tree = os.path.join(self.dir, "сохранённые pages")
+        os.makedirs(os.path.join(tree, "sub"))
+        pages = [os.path.join(tree, "a.htm"), os.path.join(tree, "sub", "b.html")]
+        for page in pages:
+            write(page)
+        write(os.path.join(tree, "notes.txt"), b"plain")
+        question = ("Webtrim", "question",
+                    "Clean the 2 pages in %s and the folders below it?" % winpath(tree))
+        # No: nothing is cleaned.
+        self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=7), ([question], 1))
+        self.assertFalse(os.path.exists(self.wine.trash))
+        # Yes: both pages, the text file left alone.
+        self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=6), ([question], 0))
+        self.assertCleanedToTrash(*pages)
+        self.assertEqual(read(os.path.join(tree, "notes.txt")), b"plain")
 
     @unittest.skipUnless(os.path.exists(LINUX_EXE) and os.path.isdir(CORPUS),
                          "needs the Linux build and the shared corpus")
