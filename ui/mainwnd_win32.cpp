@@ -1,7 +1,14 @@
 // The main window: a modal dialog with the coloured drop picture on the
-// left, a tab control holding one option page on the right, and a row of
-// buttons below. A page dropped on the picture, or chosen with Open, is
-// cleaned at once, synchronously, inside the window's message handling.
+// left, a tab control with one option page over it on the right, a row of
+// buttons below, and below them all the result line of the last clean.
+// Pages dropped on the picture (folders: the pages below them), or chosen
+// with Open, are cleaned at once, synchronously, inside the window's message
+// handling.
+//
+// The keyboard: the tab order runs from the Open button to the tab strip,
+// the page and the buttons; the dialog manager handles Tab, the arrow keys
+// and the Alt+letter keys marked in the templates; a message filter on the
+// dialog's own loop adds the page changes (Ctrl+Tab, Ctrl+Page Down...).
 //
 // The picture flashes in its bright colour when a run starts: the run sends
 // IDC_FLASH, the next paint fills the picture with the flash colour and

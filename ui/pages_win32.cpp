@@ -1,4 +1,4 @@
-// The option pages: child dialogs inside the main window's tab control.
+// The option pages: child dialogs of the main window, over its tab control.
 // Each page is built afresh when its tab is chosen, sets its controls from
 // CleanOptions and TargetFolder, and writes every change straight back into
 // them. Nothing here touches the registry; "Save" on the main window does.
