@@ -137,6 +137,8 @@ def main():
             try:
                 for word in chosen:
                     found, done = one_round(prefix, programs, word, pages, os.path.join(work, lang, "pages"))
+                    print("%s w0=0x%08X: %d of %d pages alike" % (lang, word, len(pages) - len(found), len(pages)),
+                          file=sys.stderr, flush=True)
                     diffs += found
                     cleaned += done
                     total += len(pages)
