@@ -44,10 +44,10 @@ static int FlashTimerActive;
 static HFONT TabFont;
 static HFONT DropFont;
 static HFONT ResultFont;
-static HHOOK KeyFilter;
+static HHOOK KeyFilter;      // the page-change keys, while the window is up
+static int WindowDpi = 96;
 
 static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam);
-static int WindowDpi = 96;
 
 enum { kFlashMilliseconds = 150 };
 
