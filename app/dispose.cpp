@@ -42,12 +42,15 @@ void PlanDisposal(const DisposalTarget *target, const char *pageName, int first,
     bool needSeparator = folderLen == 0 || folder[folderLen - 1] != kPathSeparator;
     size_t destLen = folderLen + (needSeparator ? 1 : 0);
     size_t nameLen = strlen(pageName);
+    // The limits count in the platform's units, the buffers in bytes.
+    size_t folderUnits = PathUnits(folder) + (needSeparator ? 1 : 0);
+    size_t nameUnits = PathUnits(pageName);
     for (int n = first;; n++) {
         char prefix[16] = "";
         if (n > 0)
             snprintf(prefix, sizeof prefix, "~%d_", n);
         size_t prefixLen = strlen(prefix);
-        if (prefixLen + destLen + nameLen > kDestinationMax || prefixLen + nameLen > kNameMax ||
+        if (prefixLen + folderUnits + nameUnits > kDestinationMax || prefixLen + nameUnits > kNameMax ||
             prefixLen + nameLen >= sizeof plan->name ||
             destLen + prefixLen + nameLen >= sizeof plan->where) {
             plan->warning = kWarnNameTooLong;

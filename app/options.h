@@ -53,8 +53,14 @@ inline uint32_t ResetWord(uint32_t word)
     return (word & ~kResetMask) | kDefaultSwitches;
 }
 
-// The target folder is stored as a 260-byte zero-terminated string everywhere.
+#ifdef _WIN32
+// The target folder keeps its limit of 259 characters (settings_win32.cpp):
+// in the ANSI code page, which may be UTF-8, up to 3 bytes each.
+enum { kTargetFolderSize = 3 * 260 };
+#else
+// The target folder is stored as a 260-byte zero-terminated string.
 enum { kTargetFolderSize = 260 };
+#endif
 
 // What a user keeps between runs: the word and the folder originals go to.
 struct Settings {

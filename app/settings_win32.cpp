@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string.h>
 #include "app/settings.h"
+#include "platform/path_win32.h"
 
 static const char kKeyPath[] = "Software\\Halvane\\Webtrim";
 static const char kOptionsValue[] = "w0";
@@ -14,13 +15,18 @@ static bool ReadStored(HKEY key, Settings *out)
     if (RegQueryValueExA(key, kOptionsValue, NULL, &type, (BYTE *)&options, &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof options)
         return false;
-    // The folder must come back zero-terminated within its 260 bytes.
+    // The folder must come back zero-terminated, and shorter than its
+    // buffer of 260 characters has always asked (one byte was one character
+    // then; in UTF-8 a character may take 3).
     char folder[kTargetFolderSize];
     memset(folder, 0, sizeof folder);
     size = sizeof folder;
     if (RegQueryValueExA(key, kFolderValue, NULL, &type, (BYTE *)folder, &size) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0 || size >= sizeof folder ||
         folder[size - 1] != 0)
+        return false;
+    int units = AnsiUnits(folder);
+    if (units < 0 || units + 1 >= MAX_PATH)
         return false;
     out->word = options;
     memcpy(out->targetFolder, folder, sizeof folder);

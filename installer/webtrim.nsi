@@ -1,11 +1,11 @@
 ; The Windows installer of Webtrim: an install for the current user alone,
 ; needing no administrator, into %LOCALAPPDATA%\Programs\Webtrim.
 ; The build runs makensis with VERSION (2.4.1), VERSION_TEXT (2.04.01),
-; EXE, HELP, ICON and OUTFILE defined.
+; EXE, HELP, LICENSE, ICON and OUTFILE defined.
 ;
 ; Everything it writes, the uninstaller removes again: the files, the Start
-; menu shortcut, the Explorer command on the three page types, the entry of
-; the installed programs list. The user's settings (HKCU\Software\Halvane\
+; menu shortcut, the "Send To" shortcut, the Explorer command on the three
+; page types, the entry of the installed programs list. The user's settings (HKCU\Software\Halvane\
 ; Webtrim) are the program's, not the installer's: installing over a copy
 ; keeps them, and only an uninstall that the user answers "Yes" removes them.
 
@@ -23,6 +23,9 @@ SetCompressor /SOLID lzma
 !define ASSOCIATIONS "Software\Classes\SystemFileAssociations"
 !define VERB "Webtrim.Clean"
 !define SHORTCUT "$SMPROGRAMS\Webtrim.lnk"
+; Explorer's "Send To" hands the whole selection, files and folders, to one
+; run, each path quoted on its command line.
+!define SENDTO_SHORTCUT "$SENDTO\Webtrim.lnk"
 
 Name "Webtrim"
 OutFile "${OUTFILE}"
@@ -75,10 +78,13 @@ Section
   SetOutPath "$INSTDIR"
   File "/oname=webtrim.exe" "${EXE}"
   File "/oname=Webtrim.html" "${HELP}"
+  File "/oname=LICENSE.txt" "${LICENSE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   CreateShortCut "${SHORTCUT}" "$INSTDIR\webtrim.exe" "" "$INSTDIR\webtrim.exe" 0 \
     SW_SHOWNORMAL "" "Clean saved web pages"
+  CreateShortCut "${SENDTO_SHORTCUT}" "$INSTDIR\webtrim.exe" "" "$INSTDIR\webtrim.exe" 0 \
+    SW_SHOWNORMAL "" "Clean the selected pages, and the pages in the selected folders"
 
   !insertmacro AddVerb ".htm"
   !insertmacro AddVerb ".html"
@@ -113,11 +119,13 @@ Section "Uninstall"
 
   Delete "$INSTDIR\webtrim.exe"
   Delete "$INSTDIR\Webtrim.html"
+  Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
   RMDir "$INSTDIR"
   ; %LOCALAPPDATA%\Programs may have been made for Webtrim; only an empty one goes.
   RMDir "$LOCALAPPDATA\Programs"
   Delete "${SHORTCUT}"
+  Delete "${SENDTO_SHORTCUT}"
 
   !insertmacro RemoveVerb ".htm"
   !insertmacro RemoveVerb ".html"

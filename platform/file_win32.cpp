@@ -57,21 +57,23 @@ int64_t PlatformCopyRange(FileHandle, int64_t, FileHandle, int64_t, int64_t)
     return -1;
 }
 
+// The temporary folder is named in UTF-16 throughout: it lies below the
+// user's profile, whose name may hold any character.
 bool CreateTempFile(FileHandle *file)
 {
-    char folder[MAX_PATH + 1];
-    char name[MAX_PATH + 1];
-    DWORD n = GetTempPathA(sizeof folder, folder);
+    wchar_t folder[MAX_PATH + 1];
+    wchar_t name[MAX_PATH + 1];
+    DWORD n = GetTempPathW(MAX_PATH + 1, folder);
     if (n == 0 || n > MAX_PATH)
         return false;
-    if (!GetTempFileNameA(folder, "wtt", 0, name))
+    if (!GetTempFileNameW(folder, L"wtt", 0, name))
         return false;
     // Private to the run and removed by the system when closed, also when
     // the process dies.
-    HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+    HANDLE h = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (h == INVALID_HANDLE_VALUE) {
-        DeleteFileA(name);
+        DeleteFileW(name);
         return false;
     }
     *file = (FileHandle)h;

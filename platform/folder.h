@@ -21,8 +21,12 @@ enum { kFolderPathSize = 4096 };            // PATH_MAX
 #endif
 
 extern const char kPathSeparator;           // '\\' on Windows, '/' elsewhere
-extern const size_t kNameMax;               // longest name of an entry
-extern const size_t kDestinationMax;        // longest path a file is moved to
+extern const size_t kNameMax;               // longest name of an entry, in PathUnits
+extern const size_t kDestinationMax;        // longest path a file is moved to, in PathUnits
+
+// The length of a path or name as kDestinationMax and kNameMax count it:
+// bytes here, UTF-16 units on Windows (where a path's text may be UTF-8).
+size_t PathUnits(const char *text);
 
 // What identifies a file that was read: when any of these changed, it is
 // not the file (or no longer the content) that was read.

@@ -29,6 +29,11 @@ enum {
     kMaxDepth = kFolderPathSize / 2,    // components still to walk
 };
 
+size_t PathUnits(const char *text)
+{
+    return strlen(text);
+}
+
 static int64_t Nanoseconds(const struct timespec &t)
 {
     return (int64_t)t.tv_sec * 1000000000 + t.tv_nsec;

@@ -4,10 +4,17 @@
 #include <windows.h>
 #include <string.h>
 #include "platform/folder.h"
+#include "platform/path_win32.h"
 
 const char kPathSeparator = '\\';
 const size_t kDestinationMax = MAX_PATH;
 const size_t kNameMax = MAX_PATH;
+
+size_t PathUnits(const char *text)
+{
+    int units = AnsiUnits(text);
+    return units >= 0 ? (size_t)units : strlen(text);
+}
 
 static bool IsSeparator(char c)
 {

@@ -95,7 +95,7 @@ static bool TempNameBeside(const char *to, int n, char *out, size_t size)
     size_t folderLen = (size_t)(name - to);
     int len = snprintf(out, size, "%.*s~wt%lx.%x.tmp", (int)folderLen, to,
                        (unsigned long)GetCurrentProcessId(), (unsigned)n);
-    return len > 0 && (size_t)len < size && (size_t)len < MAX_PATH;
+    return len > 0 && (size_t)len < size && PathUnits(out) < MAX_PATH;
 }
 
 // Another volume: the copy is made under a hidden name in the target folder,

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "platform/place.h"
+#include "platform/path_win32.h"
 
 enum { kNameTries = 100, kEntryPathSize = kFolderPathSize + MAX_PATH };
 
@@ -19,6 +20,21 @@ static bool PathOf(const NewFile *nf, const char *name, char *out)
     return EntryPath(nf->folder, name, out, kEntryPathSize);
 }
 
+// A new file of a unique name in `folder`. The "A" call would give back no
+// more than MAX_PATH bytes, which a UTF-8 path can pass.
+static bool MakeTempName(const char *folder, char *out, size_t size)
+{
+    wchar_t wideFolder[MAX_PATH + 1], name[MAX_PATH + 1];
+    if (!AnsiToWide(folder, wideFolder, MAX_PATH + 1) || !GetTempFileNameW(wideFolder, L"wt", 0, name))
+        return false;
+    if (WideToAnsi(name, out, size))
+        return true;
+    DWORD error = GetLastError();
+    DeleteFileW(name);
+    SetLastError(error);
+    return false;
+}
+
 bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
 {
     nf->folder = folder;
@@ -28,11 +44,7 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
     char path[kEntryPathSize];
-    if (strlen(folder->path) + 16 > MAX_PATH) {
-        SetLastError(ERROR_FILENAME_EXCED_RANGE);
-        return false;
-    }
-    if (!GetTempFileNameA(folder->path, "wt", 0, path))
+    if (!MakeTempName(folder->path, path, sizeof path))
         return false;
     const char *name = FindFileName(path);
     if (strlen(name) >= sizeof nf->hiddenName) {

@@ -3,6 +3,7 @@
 #include <shellapi.h>
 #include <string.h>
 #include "platform/compare.h"
+#include "platform/path_win32.h"
 #include "platform/trash.h"
 
 enum {
@@ -14,24 +15,30 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
                        TrashedFile *out)
 {
     out->path[0] = 0;
-    // The shell takes lists of paths, each list ended by an empty entry.
-    char list[kEntryPathSize + 1];
-    if (!EntryPath(from, name, list, sizeof list - 1))
+    // The shell takes lists of paths, each list ended by an empty entry. Its
+    // "A" call would take a UTF-8 path no longer than MAX_PATH bytes.
+    char path[kEntryPathSize];
+    wchar_t list[MAX_PATH + 1];
+    if (!EntryPath(from, name, path, sizeof path))
         return kTrashFailed;
-    list[strlen(list) + 1] = 0;
+    if (!AnsiToWide(path, list, MAX_PATH)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return kTrashFailed;
+    }
+    list[lstrlenW(list) + 1] = 0;
     if (id && !EntryIsUnchanged(from, name, id))
         return kTrashPageChanged;
     // Where there is no Recycle Bin the shell would delete the file for good
     // without a word: with FOF_WANTNUKEWARNING it asks first, and a "No"
     // leaves the original in place.
-    SHFILEOPSTRUCTA op;
+    SHFILEOPSTRUCTW op;
     memset(&op, 0, sizeof op);
     op.hwnd = NULL;
     op.wFunc = FO_DELETE;
     op.pFrom = list;
     op.pTo = NULL;
     op.fFlags = kShellFlags | FOF_WANTNUKEWARNING;
-    int result = SHFileOperationA(&op);
+    int result = SHFileOperationW(&op);
     if (result == 0 && !op.fAnyOperationsAborted)
         return kTrashed;
     SetLastError(result ? (DWORD)result : ERROR_CANCELLED);

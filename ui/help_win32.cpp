@@ -15,7 +15,7 @@
 static const char kCaption[] = "Webtrim";
 static const char kNoHelp[] = "Cannot find the help file\n";
 
-enum { kUrlSize = 3 * MAX_PATH + 32, kCommandSize = 4096 };
+enum { kUrlSize = 3 * kHelpPathSize + 32, kCommandSize = 4096 };
 
 static bool IsFile(const char *path)
 {
@@ -26,8 +26,9 @@ static bool IsFile(const char *path)
 // The file: URL of a local or UNC path, with the anchor of `context`
 // unless it is the top. Bytes that would end or change the URL (blanks,
 // %, #, ?, controls) are percent-encoded; bytes above 127 stay as they
-// are: the browser reads its command line in the ANSI code page, as the
-// path was written.
+// are: CreateProcessA reads the command line in the ANSI code page (UTF-8
+// where the manifest's code page is in effect), as the path was written, and
+// hands the browser its characters.
 static bool MakeUrl(const char *path, int context, char *url, size_t size)
 {
     // \\server\share becomes file://server/share, C:\x file:///C:/x.

@@ -1,7 +1,14 @@
 // The main window: a modal dialog with the coloured drop picture on the
-// left, a tab control holding one option page on the right, and a row of
-// buttons below. A page dropped on the picture, or chosen with Open, is
-// cleaned at once, synchronously, inside the window's message handling.
+// left, a tab control with one option page over it on the right, a row of
+// buttons below, and below them all the result line of the last clean.
+// Pages dropped on the picture (folders: the pages below them), or chosen
+// with Open, are cleaned at once, synchronously, inside the window's message
+// handling.
+//
+// The keyboard: the tab order runs from the Open button to the tab strip,
+// the page and the buttons; the dialog manager handles Tab, the arrow keys
+// and the Alt+letter keys marked in the templates; a message filter on the
+// dialog's own loop adds the page changes (Ctrl+Tab, Ctrl+Page Down...).
 //
 // The picture flashes in its bright colour when a run starts: the run sends
 // IDC_FLASH, the next paint fills the picture with the flash colour and
@@ -14,8 +21,12 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <stddef.h>
 #include <string.h>
+#include "app/options.h"
+#include "app/run.h"
 #include "app/settings.h"
+#include "ui/batch.h"
 #include "ui/help.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
@@ -31,7 +42,11 @@ static int Flashing;
 static int FlashTimerActive;
 static HFONT TabFont;
 static HFONT DropFont;
+static HFONT ResultFont;
+static HHOOK KeyFilter;      // the page-change keys, while the window is up
 static int WindowDpi = 96;
+
+static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam);
 
 enum { kFlashMilliseconds = 150 };
 
@@ -51,7 +66,6 @@ static const char kPrompt[] = "Drag && Drop\nYour\nWeb Page\nFile\nHERE!";
 
 static const char kCaption[] = "Webtrim";
 static const char kNotOnPicture[] = "Please place your file to the picture";
-static const char kOnlyOneFile[] = "Only one file permitted";
 
 // Context help: control id, help context id; the first thirteen follow
 // the bits of CleanOptions from 0 to 12, bit 13 comes last.
@@ -94,11 +108,30 @@ static void UseTabBackground(HWND page)
         enable(page, 6);        // ETDT_ENABLETAB
 }
 
+// A page is a child of the window, not of the tab control: the dialog
+// manager never stops on a window whose children it enters, so only thus
+// can Tab reach the tab strip. It lies over the tab control's display area,
+// where its template places it inside the tab control, and comes right
+// after the tab strip in the tab order. A page that takes the focus as it
+// opens gives it back to the tab strip that had it, so that the arrow keys
+// go on from page to page.
 static HWND CreatePage(int tab)
 {
-    HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), TabControl,
+    HWND focus = GetFocus();
+    HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), MainWindow,
                                    kPages[tab].procedure, 0);
+    if (!page)
+        return NULL;
+    RECT at, strip;
+    GetWindowRect(page, &at);
+    MapWindowPoints(NULL, MainWindow, (POINT *)&at, 2);
+    GetWindowRect(TabControl, &strip);
+    MapWindowPoints(NULL, MainWindow, (POINT *)&strip, 2);
+    SetWindowPos(page, TabControl, strip.left + at.left, strip.top + at.top, 0, 0,
+                 SWP_NOSIZE | SWP_NOACTIVATE);
     UseTabBackground(page);
+    if (focus == TabControl)
+        SetFocus(TabControl);
     return page;
 }
 
@@ -175,6 +208,76 @@ static void AddTooltips(HWND window)
     }
 }
 
+// The result line spans the window below the picture and the buttons, in
+// the message font's face, which has the characters of far more scripts than
+// the dialog's, at the dialog font's height, which the window grows with.
+// Gives its top edge, in client pixels.
+static int PlaceResultLine(HWND window, int margin)
+{
+    HWND line = GetDlgItem(window, IDC_RESULT);
+    RECT client, r;
+    GetClientRect(window, &client);
+    GetWindowRect(line, &r);
+    MapWindowPoints(NULL, window, (POINT *)&r, 2);
+    SetWindowPos(line, NULL, margin, r.top, client.right - 2 * margin, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    NONCLIENTMETRICSW metrics;
+    memset(&metrics, 0, sizeof metrics);
+    // The size of the structure before Vista, which every system takes.
+    metrics.cbSize = offsetof(NONCLIENTMETRICSW, lfMessageFont) + sizeof metrics.lfMessageFont;
+    if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, metrics.cbSize, &metrics, 0)) {
+        // The height the dialog font is drawn at: a bitmap font stops
+        // growing at its largest size, and the window with it.
+        HDC dc = GetDC(window);
+        HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(window, WM_GETFONT, 0, 0));
+        TEXTMETRICW tm;
+        if (GetTextMetricsW(dc, &tm))
+            metrics.lfMessageFont.lfHeight = -(tm.tmHeight - tm.tmInternalLeading);
+        SelectObject(dc, old);
+        ReleaseDC(window, dc);
+        ResultFont = CreateFontIndirectW(&metrics.lfMessageFont);
+        if (ResultFont)
+            SendMessageW(line, WM_SETFONT, (WPARAM)ResultFont, FALSE);
+    }
+    return r.top;
+}
+
+// True when the result line's font draws `c` (else it would show a box).
+static bool ResultFontHas(wchar_t c)
+{
+    HWND line = GetDlgItem(MainWindow, IDC_RESULT);
+    HDC dc = GetDC(line);
+    HGDIOBJ old = SelectObject(dc, (HFONT)SendMessageW(line, WM_GETFONT, 0, 0));
+    WORD glyph = 0xFFFF;
+    bool has = GetGlyphIndicesW(dc, &c, 1, &glyph, GGI_MARK_NONEXISTING_GLYPHS) == 1 && glyph != 0xFFFF;
+    SelectObject(dc, old);
+    ReleaseDC(line, dc);
+    return has;
+}
+
+void ShowResultLine(const char *utf8)
+{
+    enum { kArrow = 0x2192, kUnits = 1024 };
+    if (!MainWindow)
+        return;
+    wchar_t text[kUnits], shown[2 * kUnits];
+    if (!Utf8ToWide(utf8, text, kUnits))
+        return;
+    // An arrow that the font lacks is written "->".
+    bool arrow = ResultFontHas(kArrow);
+    int n = 0;
+    for (const wchar_t *p = text; *p; p++) {
+        if (*p == kArrow && !arrow) {
+            shown[n++] = '-';
+            shown[n++] = '>';
+        } else {
+            shown[n++] = *p;
+        }
+    }
+    shown[n] = 0;
+    SetDlgItemTextW(MainWindow, IDC_RESULT, shown);
+}
+
 static void InitWindow(HWND window)
 {
     MainWindow = window;
@@ -192,13 +295,16 @@ static void InitWindow(HWND window)
     GetWindowRect(GetDlgItem(window, IDC_TAB_PLACEHOLDER), &placeholder);
     int tabX = placeholder.left - outer.left;
     int margin = Scale(5);
-    TabControl = CreateWindowExA(WS_EX_CONTROLPARENT, WC_TABCONTROLA, "",
+    TabControl = CreateWindowExA(0, WC_TABCONTROLA, "",
                                  WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_TABSTOP, tabX, margin,
                                  outer.right - placeholder.left - 2 * margin,
                                  placeholder.bottom - placeholder.top + margin, window, NULL,
                                  Instance, NULL);
     TabFont = MakeFont(Scale(14), FW_NORMAL, "MS Sans Serif");
     SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
+    // In the tab order right after the Open button, which starts it.
+    SetWindowPos(TabControl, GetDlgItem(window, IDC_OPEN), 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (int tab = 0; tab < kPageCount; tab++) {
         TCITEMA item;
         memset(&item, 0, sizeof item);
@@ -210,9 +316,11 @@ static void InitWindow(HWND window)
     SendMessageA(TabControl, TCM_SETCURSEL, 0, 0);
     CurrentPage = CreatePage(kPageMain);
 
+    // The picture ends above the result line, where the window once ended.
     RECT client;
     GetClientRect(window, &client);
-    SetRect(&DropArea, margin, margin, tabX - margin, client.bottom - margin);
+    int bottom = PlaceResultLine(window, margin);
+    SetRect(&DropArea, margin, margin, tabX - margin, bottom - margin);
     SetRect(&PromptRect, margin, (DropArea.bottom - margin) / 4 + margin, DropArea.right,
             DropArea.bottom);
     DropFont = MakePromptFont(window);
@@ -220,6 +328,9 @@ static void InitWindow(HWND window)
     SetButtonIcon(window, IDC_OPEN, IDI_OPEN);
     SetButtonIcon(window, IDC_HELP_BUTTON, IDI_HELP);
     AddTooltips(window);
+    // The Main page took the focus as it opened; the Open button has it.
+    SetFocus(GetDlgItem(window, IDC_OPEN));
+    KeyFilter = SetWindowsHookExW(WH_MSGFILTER, FilterKeys, NULL, GetCurrentThreadId());
 }
 
 static void PaintPicture(HWND window)
@@ -257,33 +368,89 @@ static void InvalidatePicture(HWND window)
     RedrawWindow(window, &DropArea, NULL, RDW_INVALIDATE);
 }
 
-static void ChangeTab(NMHDR *header)
+static void ChangeTab(HWND tabs)
 {
     if (CurrentPage)
         DestroyWindow(CurrentPage);
     CurrentPage = NULL;
-    CurrentTab = (int)SendMessageA(header->hwndFrom, TCM_GETCURSEL, 0, 0);
+    CurrentTab = (int)SendMessageA(tabs, TCM_GETCURSEL, 0, 0);
     if (CurrentTab >= 0 && CurrentTab < kPageCount)
         CurrentPage = CreatePage(CurrentTab);
 }
 
-// The open-file dialog; true when the user confirmed a file, whose path
-// is then in `path` (MAX_PATH + 1 bytes).
-static bool ChooseFile(char *path)
+// Ctrl+Tab and Ctrl+Page Down show the next page, Ctrl+Shift+Tab and Ctrl+
+// Page Up the one before, round the five. The focus, which may have been
+// on the page that goes, goes to the tab strip.
+static void StepPage(int step)
 {
-    static const char kFilter[] =
-        "Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
-    path[0] = 0;
-    OPENFILENAMEA ofn;
+    int tab = (CurrentTab + step + kPageCount) % kPageCount;
+    SendMessageA(TabControl, TCM_SETCURSEL, tab, 0);
+    SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)TabControl, TRUE);
+    ChangeTab(TabControl);
+}
+
+// Keys that the dialog manager has no use for, looked at before it sees
+// them (the message filter of the dialog's own loop): the page changes, and
+// Alt+B for the Target page's "...", whose text has no letter to mark.
+// Not while another window, such as a message box, is in front.
+static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam)
+{
+    MSG *m = (MSG *)lParam;
+    if (code == MSGF_DIALOGBOX && MainWindow && IsWindowEnabled(MainWindow) &&
+        (m->hwnd == MainWindow || IsChild(MainWindow, m->hwnd))) {
+        bool ctrl = GetKeyState(VK_CONTROL) < 0, shift = GetKeyState(VK_SHIFT) < 0;
+        if (m->message == WM_KEYDOWN && ctrl &&
+            (m->wParam == VK_TAB || m->wParam == VK_NEXT || m->wParam == VK_PRIOR)) {
+            StepPage(m->wParam == VK_PRIOR || (m->wParam == VK_TAB && shift) ? -1 : 1);
+            return 1;
+        }
+        HWND browse = CurrentTab == kPageTarget ? GetDlgItem(CurrentPage, IDC_BROWSE) : NULL;
+        if (m->message == WM_SYSKEYDOWN && m->wParam == 'B' && browse && IsWindowEnabled(browse)) {
+            // The folder browser's own loop runs once this filter is done.
+            SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)browse, TRUE);
+            PostMessageA(CurrentPage, WM_COMMAND, MAKEWPARAM(IDC_BROWSE, BN_CLICKED), (LPARAM)browse);
+            return 1;
+        }
+    }
+    return CallNextHookEx(KeyFilter, code, wParam, lParam);
+}
+
+// Puts a path the system gave in UTF-16 into CurrentFile, with the zero
+// after it that ends the one-entry list. A path that does not fit, or that
+// the ANSI code page cannot write, is refused whole, never cut or changed
+// into the name of another file.
+static bool TakeWidePath(const wchar_t *path)
+{
+    if (!WideToAnsi(path, CurrentFile, kCurrentFileSize - 1))
+        return false;
+    CurrentFile[strlen(CurrentFile) + 1] = 0;
+    return true;
+}
+
+// The open-file dialog; true when the user confirmed a file, whose path
+// is then in CurrentFile. A chosen file the ANSI code page cannot name is
+// reported as one that cannot be opened.
+static bool ChooseFile()
+{
+    static const wchar_t kFilter[] =
+        L"Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
+    wchar_t chosen[MAX_PATH + 1] = L"";
+    CurrentFile[0] = 0;
+    OPENFILENAMEW ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
     ofn.hwndOwner = MainWindow;
     ofn.lpstrFilter = kFilter;
     ofn.nFilterIndex = 1;
-    ofn.lpstrFile = path;
+    ofn.lpstrFile = chosen;
     ofn.nMaxFile = MAX_PATH;
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN;
-    return GetOpenFileNameA(&ofn) != FALSE;
+    if (!GetOpenFileNameW(&ofn))
+        return false;
+    if (TakeWidePath(chosen))
+        return true;
+    ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
+    return false;
 }
 
 // The picture in screen pixels, for comparing with the cursor.
@@ -294,14 +461,18 @@ static RECT PictureOnScreen(HWND window)
     return picture;
 }
 
-// Copies the dropped file's path into `path`. A path that does not fit is
-// refused as a whole, never cut into the name of another file.
-static bool TakeDroppedPath(HDROP drop, char *path)
+// Copies dropped file `index`'s path into CurrentFile. The drop holds it in
+// UTF-16; its "A" call would give '?' for what the code page lacks.
+static bool TakeDroppedPath(HDROP drop, UINT index)
 {
-    UINT length = DragQueryFileA(drop, 0, NULL, 0);
+    wchar_t path[MAX_PATH + 1];
+    UINT length = DragQueryFileW(drop, index, NULL, 0);
     if (length == 0 || length >= MAX_PATH)
         return false;
-    return DragQueryFileA(drop, 0, path, MAX_PATH) == length;
+    if (DragQueryFileW(drop, index, path, MAX_PATH) != length)
+        return false;
+    path[length] = 0;
+    return TakeWidePath(path);
 }
 
 static void DropFiles(HWND window, HDROP drop)
@@ -315,19 +486,22 @@ static void DropFiles(HWND window, HDROP drop)
         MessageBoxA(window, kNotOnPicture, kCaption, MB_OK);
         return;
     }
-    if (DragQueryFileA(drop, 0xFFFFFFFF, NULL, 0) != 1) {
-        DragFinish(drop);
-        MessageBoxA(window, kOnlyOneFile, kCaption, MB_OK);
-        return;
+    // The drop is released before anything is cleaned; a path that cannot
+    // be taken whole is reported at once.
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
+    PathList items = {}, pages = {};
+    int refused = 0;
+    for (UINT i = 0; i < count; i++) {
+        if (!TakeDroppedPath(drop, i) || !AddPath(&items, CurrentFile))
+            refused++;
     }
-    char path[MAX_PATH + 1];
-    bool taken = TakeDroppedPath(drop, path);
     DragFinish(drop);
-    if (!taken) {
+    for (int i = 0; i < refused; i++)
         ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
-        return;
-    }
-    RunPage(path);
+    CollectPages(&items, &pages);
+    CleanPages(&pages);
+    FreePathList(&items);
+    FreePathList(&pages);
 }
 
 static void Command(HWND window, int id)
@@ -340,12 +514,14 @@ static void Command(HWND window, int id)
         Flashing = 1;
         InvalidatePicture(window);
         break;
-    case IDC_OPEN: {
-        char path[MAX_PATH + 1];
-        if (ChooseFile(path))
-            RunPage(path);
+    case IDC_OPEN:
+        if (ChooseFile()) {
+            PathList one = {};
+            AddPath(&one, CurrentFile);
+            CleanPages(&one);
+            FreePathList(&one);
+        }
         break;
-    }
     case IDC_DEFAULT:
         CleanOptions = ResetWord(CleanOptions);
         SetPageChecks(CurrentPage, CurrentTab);
@@ -381,7 +557,7 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         return FALSE;
     case WM_NOTIFY:
         if (((NMHDR *)lParam)->code == TCN_SELCHANGE)
-            ChangeTab((NMHDR *)lParam);
+            ChangeTab(((NMHDR *)lParam)->hwndFrom);
         return FALSE;
     case WM_HELP:
         OpenControlHelp((HWND)((HELPINFO *)lParam)->hItemHandle, HelpIdTable);
@@ -408,5 +584,9 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
 
 INT_PTR ShowMainWindow()
 {
-    return DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
+    INT_PTR result = DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
+    if (KeyFilter)
+        UnhookWindowsHookEx(KeyFilter);
+    KeyFilter = NULL;
+    return result;
 }

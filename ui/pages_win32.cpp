@@ -1,4 +1,4 @@
-// The option pages: child dialogs inside the main window's tab control.
+// The option pages: child dialogs of the main window, over its tab control.
 // Each page is built afresh when its tab is chosen, sets its controls from
 // CleanOptions and TargetFolder, and writes every change straight back into
 // them. Nothing here touches the registry; "Save" on the main window does.
@@ -118,12 +118,13 @@ static void ShowTargetFolder(HWND page)
 }
 
 // The shell's folder browser. The path is copied into TargetFolder only
-// when the shell could give one, so a cancel or a folder without a
-// file-system path leaves TargetFolder as it was.
+// when the shell could give one that the ANSI code page can write, so a
+// cancel or a folder without a file-system path leaves TargetFolder as it
+// was. The "A" calls would cut a UTF-8 path at MAX_PATH bytes.
 static void BrowseForTarget(HWND page)
 {
-    char displayName[MAX_PATH];
-    BROWSEINFOA info;
+    wchar_t displayName[MAX_PATH];
+    BROWSEINFOW info;
     memset(&info, 0, sizeof info);
     info.hwndOwner = page;
     info.pidlRoot = NULL;
@@ -132,15 +133,17 @@ static void BrowseForTarget(HWND page)
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_DONTGOBELOWDOMAIN;
     info.lpfn = NULL;
     info.lParam = 0;
-    LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+    LPITEMIDLIST chosen = SHBrowseForFolderW(&info);
     if (!chosen)
         return;
-    char path[MAX_PATH];
-    bool havePath = SHGetPathFromIDListA(chosen, path) != FALSE;
+    wchar_t path[MAX_PATH];
+    char folder[kTargetFolderSize];
+    bool havePath = SHGetPathFromIDListW(chosen, path) != FALSE &&
+                    WideToAnsi(path, folder, sizeof folder);
     CoTaskMemFree(chosen);
     if (!havePath)
         return;
-    memcpy(TargetFolder, path, sizeof TargetFolder);
+    memcpy(TargetFolder, folder, sizeof TargetFolder);
     ShowTargetFolder(page);
 }
 

@@ -33,6 +33,7 @@
 #define IDC_HELP_BUTTON      1005
 #define IDC_SAVE             1007
 #define IDC_TAB_PLACEHOLDER  1033
+#define IDC_RESULT           1034
 
 /* Main page. */
 #define IDC_EXTRACT          1008

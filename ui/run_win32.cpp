@@ -1,38 +1,31 @@
-// A run started by the window or the command line: the page cleaned in
-// place under the window's settings. The run tells what happens through
-// callbacks that only collect: its messages are shown in message boxes
-// after it has returned, and the picture's flash is posted, so nothing the
-// run does re-enters the window while the run is on the stack.
+// A run started by the window or the command line: a page cleaned in place
+// under the window's settings. The run tells what happens through callbacks
+// that only collect: its messages are shown in message boxes after it has
+// returned, and the picture's flash is posted, so nothing the run does
+// re-enters the window while the run is on the stack.
 #include <windows.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "app/run.h"
+#include "ui/run.h"
 #include "ui/window.h"
 
 HWND MainWindow;
 uint32_t CleanOptions = kDefaultOptions;
 char TargetFolder[kTargetFolderSize];
+char CurrentFile[kCurrentFileSize];
 
-enum { kFlashCommand = 104, kMaxMessages = 8 };
+enum { kFlashCommand = 104, kReasonSize = 512 };
 
-struct Collected {
-    MessageKind kind;
-    int id;
-    int sysError;
-    char *detail;
-};
-
-struct RunMessages {
-    Collected list[kMaxMessages];
-    int count;
-};
+static const char kCaption[] = "Webtrim";
 
 static void Collect(void *context, MessageKind kind, int id, const char *detail, int sysError)
 {
-    RunMessages *m = (RunMessages *)context;
-    if (m->count == kMaxMessages)
+    PageMessages *m = (PageMessages *)context;
+    if (m->count == kMaxPageMessages)
         return;
-    Collected *c = &m->list[m->count++];
+    PageMessage *c = &m->list[m->count++];
     c->kind = kind;
     c->id = id;
     c->sysError = sysError;
@@ -45,42 +38,82 @@ static void Started(void *)
         PostMessageA(MainWindow, WM_COMMAND, kFlashCommand, 0);
 }
 
-void ShowMessageBox(MessageKind kind, int id, const char *detail)
+// `text` and more joined into a new string (free it), or NULL.
+static char *Join(const char *a, const char *b, const char *c, const char *d, const char *e)
+{
+    const char *parts[] = {a, b, c, d, e};
+    size_t n = 1;
+    for (const char *p : parts)
+        n += p ? strlen(p) : 0;
+    char *whole = (char *)malloc(n);
+    if (!whole)
+        return NULL;
+    whole[0] = 0;
+    for (const char *p : parts)
+        if (p)
+            strcat(whole, p);
+    return whole;
+}
+
+void DescribeReason(int sysError, char *out, size_t size)
+{
+    out[0] = 0;
+    if (sysError)
+        DescribeSystemError(sysError, out, size);
+}
+
+void WrapForBox(const char *text, char *out, size_t size)
+{
+    enum { kLongestRun = 60 };
+    size_t n = 0;
+    int run = 0;
+    for (const char *p = text; *p && n + 2 < size; p++) {
+        unsigned char c = (unsigned char)*p;
+        // A break only where a character starts, never inside one.
+        if (run >= kLongestRun && (c & 0xC0) != 0x80) {
+            out[n++] = '\n';
+            run = 0;
+        }
+        out[n++] = *p;
+        run = (c == ' ' || c == '\\' || c == '\n') ? 0 : run + 1;
+    }
+    out[n] = 0;
+}
+
+void ShowMessageBox(MessageKind kind, int id, const char *detail, const char *page, int sysError)
 {
     bool error = kind == kMessageError;
-    const char *text = MessageText(kind, id);
     unsigned style = MB_OK | (error ? MB_ICONERROR : MB_ICONWARNING);
-    if (!detail || !*detail) {
-        MessageBoxA(MainWindow, text, "Webtrim", style);
-        return;
-    }
-    size_t a = strlen(text), b = strlen(detail);
-    char *whole = (char *)malloc(a + b + 1);
-    if (!whole) {
-        MessageBoxA(MainWindow, text, "Webtrim", style);
-        return;
-    }
-    memcpy(whole, text, a);
-    memcpy(whole + a, detail, b + 1);
-    MessageBoxA(MainWindow, whole, "Webtrim", style);
+    char reason[kReasonSize];
+    DescribeReason(sysError, reason, sizeof reason);
+    // A box does not break a word: a long name gets breaks of its own.
+    char *shown = page ? (char *)malloc(2 * strlen(page) + 2) : NULL;
+    if (shown)
+        WrapForBox(page, shown, 2 * strlen(page) + 2);
+    // The message's own text first, as the program has always shown it;
+    // then which page, and why.
+    char *whole = Join(MessageText(kind, id), detail, page ? "\n\n" : NULL, shown ? shown : page,
+                       reason[0] ? (page ? "\n" : "\n\n") : NULL);
+    free(shown);
+    char *all = whole && reason[0] ? Join(whole, reason, NULL, NULL, NULL) : NULL;
+    MessageBoxA(MainWindow, all ? all : whole ? whole : MessageText(kind, id), kCaption, style);
+    free(all);
     free(whole);
 }
 
-bool RunPage(const char *path, PageResult *result)
+void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMissingFolder,
+                    PageRun *out)
 {
-    RunMessages messages;
-    messages.count = 0;
-    RunCallbacks callbacks = {&messages, Collect, Started, NULL};
-    DisposalTarget target;
-    OpenDisposalTarget((CleanOptions & kOptRecycleBin) != 0, TargetFolder, &target);
-    PageJob job = {path, NULL, NULL, SwitchesFromWord(CleanOptions), &target, &callbacks, true, false};
-    PageResult own;
-    PageResult *r = result ? result : &own;
-    CleanPageInPlace(&job, r);
-    CloseDisposalTarget(&target);
-    for (int i = 0; i < messages.count; i++) {
-        ShowMessageBox(messages.list[i].kind, messages.list[i].id, messages.list[i].detail);
-        free(messages.list[i].detail);
-    }
-    return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
+    out->messages.count = 0;
+    RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
+    PageJob job = {path, NULL, NULL, SwitchesFromWord(CleanOptions), target, &callbacks,
+                   sayMissingFolder, false};
+    CleanPageInPlace(&job, &out->result);
+}
+
+void FreePageRun(PageRun *run)
+{
+    for (int i = 0; i < run->messages.count; i++)
+        free(run->messages.list[i].detail);
+    run->messages.count = 0;
 }

@@ -4,6 +4,7 @@ of its message boxes."""
 import concurrent.futures
 import hashlib
 import os
+import random
 import shutil
 import subprocess
 import tempfile
@@ -71,11 +72,12 @@ class CommandLine(unittest.TestCase):
     def trashed(self, name):
         return os.path.join(self.wine.trash, name)
 
-    def assertCleanedToTrash(self, page):
-        self.assertEqual(read(page), CLEANED)
-        trashed = self.trashed(os.path.basename(page))
-        self.assertTrue(os.path.exists(trashed), "original not in the trash")
-        self.assertEqual(read(trashed), PAGE)
+    def assertCleanedToTrash(self, *pages):
+        for page in pages:
+            self.assertEqual(read(page), CLEANED)
+            trashed = self.trashed(os.path.basename(page))
+            self.assertTrue(os.path.exists(trashed), "original not in the trash: " + page)
+            self.assertEqual(read(trashed), PAGE)
         shutil.rmtree(os.path.dirname(self.wine.trash))
 
     def test_first_start_creates_the_settings(self):
@@ -106,6 +108,20 @@ class CommandLine(unittest.TestCase):
         boxes, code = self.wine.clean(winpath(os.path.join(self.dir, "gone.htm")))
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
+
+    def test_a_box_names_the_page_and_the_reason(self):
+        # The message's own text first, then the page, then the system's
+        # reason: a missing page, a locked one, a page of another volume's
+        # folder that cannot be moved.
+        gone = winpath(os.path.join(self.dir, "gone.htm"))
+        boxes, code = self.wine.clean_full(gone)
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "Cannot open this file\n\n%s\nFile not found" % gone)], 1))
+        wide = os.path.join(self.dir, "wide.htm")
+        write(wide, b"\xff\xfe<\0p\0>\0")
+        boxes, code = self.wine.clean_full(winpath(wide))
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "The page is stored as UTF-16 (or UTF-32).\nOnly "
+                                           "pages in ASCII, UTF-8 or a single-byte code page can be cleaned.\n\n"
+                                           + winpath(wide))], 1))
 
     def test_page_that_cleaning_leaves_as_it_is_is_left_alone(self):
         page = os.path.join(self.dir, "page.htm")
@@ -189,6 +205,73 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(boxes, [("Webtrim", "error", "Cannot open this file")])
         self.assertEqual(code, 1)
 
+    def test_names_in_many_scripts_in_every_path(self):
+        # Pages named in Cyrillic, CJK, Greek and emoji, in folders so
+        # named, quoted and not, into the Recycle Bin and into a target
+        # folder whose name is Cyrillic and Chinese (read from the settings).
+        folder = os.path.join(self.dir, "папка 文件夹")
+        target = os.path.join(self.dir, "оригиналы 原件")
+        os.makedirs(folder)
+        os.makedirs(target)
+        names = ["статья 😀.html", "記事 テスト.htm", "Ελληνικά.plg", "ok 🧹🧹.HTM"]
+        for name in names:
+            page = os.path.join(folder, name)
+            for form in ('"%s"', "%s"):
+                write(page)
+                boxes, code = self.wine.clean(form % winpath(page))
+                self.assertEqual((boxes, code), ([], 0), (name, form))
+                self.assertCleanedToTrash(page)
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winpath(target))
+        for name in names:
+            write(os.path.join(folder, name))
+            self.assertEqual(self.wine.clean('"%s"' % winpath(os.path.join(folder, name))), ([], 0), name)
+            self.assertEqual(read(os.path.join(target, name)), PAGE)
+        # A missing page of such a name is refused as any missing page is.
+        boxes, code = self.wine.clean('"%s"' % winpath(os.path.join(folder, "нет.htm")))
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "Cannot open this file")], 1))
+
+    def test_several_pages_on_one_command_line(self):
+        # As "Send To" hands over a selection: each path quoted. A missing
+        # piece is refused on its own; the others are cleaned.
+        pages = [os.path.join(self.dir, name) for name in ("one.htm", "two pages.html", "три.htm")]
+        for page in pages:
+            write(page)
+        line = " ".join('"%s"' % winpath(page) for page in pages)
+        self.assertEqual(self.wine.clean(line), ([], 0))
+        self.assertCleanedToTrash(*pages)
+        for page in pages:
+            write(page)
+        missing = winpath(os.path.join(self.dir, "gone.htm"))
+        boxes, code = self.wine.clean_full('%s "%s" "%s"' % (missing, winpath(pages[0]), winpath(pages[1])))
+        # One box at the end for the pages not cleaned: each named, with its
+        # message and the system's reason.
+        self.assertEqual((boxes, code), ([("Webtrim", "error", "1 of 3 pages was not cleaned:\n\n%s\n"
+                                           "Cannot open this file\nFile not found\n" % missing)], 1))
+        self.assertFalse(os.path.exists(self.trashed(os.path.basename(pages[2]))))
+        self.assertCleanedToTrash(*pages[:2])
+        # A page whose path has blanks, unquoted, is still one page.
+        write(pages[1])
+        self.assertEqual(self.wine.clean(winpath(pages[1])), ([], 0))
+        self.assertCleanedToTrash(pages[1])
+
+    def test_a_folder_sent_asks_before_its_pages_are_cleaned(self):
+        tree = os.path.join(self.dir, "сохранённые pages")
+        os.makedirs(os.path.join(tree, "sub"))
+        pages = [os.path.join(tree, "a.htm"), os.path.join(tree, "sub", "b.html")]
+        for page in pages:
+            write(page)
+        write(os.path.join(tree, "notes.txt"), b"plain")
+        question = ("Webtrim", "question",
+                    "Clean the 2 pages in %s and the folders below it?" % winpath(tree))
+        # No: nothing is cleaned.
+        self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=7), ([question], 1))
+        self.assertFalse(os.path.exists(self.wine.trash))
+        # Yes: both pages, the text file left alone.
+        self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=6), ([question], 0))
+        self.assertCleanedToTrash(*pages)
+        self.assertEqual(read(os.path.join(tree, "notes.txt")), b"plain")
+
     @unittest.skipUnless(os.path.exists(LINUX_EXE) and os.path.isdir(CORPUS),
                          "needs the Linux build and the shared corpus")
     def test_any_layout_extraction_writes_what_linux_writes(self):
@@ -205,6 +288,99 @@ class CommandLine(unittest.TestCase):
                 self.assertEqual(self.wine.clean(winpath(page)), ([], 0), name)
                 self.assertEqual(read(page), linux_clean(original, w0), (name, hex(w0)))
                 self.assertLess(len(read(page)), len(original), name)
+
+
+class CodePage(unittest.TestCase):
+    """The manifest makes UTF-8 the program's ANSI code page; tag text must
+    still compare as it did under the user's legacy code page, which
+    CompareStringA of the thread locale used. wtcompare.exe carries the
+    program's manifest, wtcompare_ansi.exe none."""
+
+    TOKENS = [b"script", b"STYLE", b"background", b"http:", b"url(", b"SRC", b"HREF", b"TTP:",
+              b"ae", b"ss", b"oe"]
+    # Bytes that read differently in UTF-8 and in a legacy code page: a
+    # ligature or sharp s with a soft hyphen (equal to "ae", "ss" in 1252),
+    # their UTF-8 forms, lead and trail bytes of Shift-JIS, lone bytes.
+    TRAPS = [b"\xe6\xad", b"\xdf\xad", b"\xc3\xa6", b"\xc3\x9f", b"\xad", b"\xe6", b"\x9c",
+             b"\xc5\x93", b"\x82\xa0", b"\x93\xfa", b"\xe2\x80\x8b", b"\xef\xbc\xa1"]
+    LOCALES = ["en_US", "ru_RU", "ja_JP", "el_GR"]
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("codepage")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def cases(self):
+        found = []
+        for token in self.TOKENS:
+            found.append((token.upper(), token))
+            for trap in self.TRAPS:
+                for at in range(len(token) - len(trap) + 1):
+                    found.append((token[:at] + trap + token[at + len(trap):], token))
+        return found
+
+    def compare(self, program, lang, listing):
+        env = dict(self.wine.env, LANG=lang + ".UTF-8", LC_ALL=lang + ".UTF-8")
+        out = self.wine.run(os.path.join(winetest.BUILD, "tests", "wine", program), winpath(listing),
+                            env=env).stdout.split("\n")
+        self.assertTrue(out[0].startswith("ACP "), out[:2])
+        return int(out[0].split()[1]), [tuple(int(x) for x in line.split()) for line in out[1:] if line.strip()]
+
+    def test_tag_text_compares_as_under_the_legacy_code_page(self):
+        cases = self.cases()
+        listing = os.path.join(scratch(self.wine, "codepage"), "cases.txt")
+        with open(listing, "w") as f:
+            f.writelines("%s %s\n" % (text.hex(), token.hex()) for text, token in cases)
+        for lang in self.LOCALES:
+            with self.subTest(lang=lang):
+                acp, legacy = self.compare("wtcompare_ansi.exe", lang, listing)
+                self.assertNotEqual(acp, 65001)
+                utf8_acp, utf8 = self.compare("wtcompare.exe", lang, listing)
+                self.assertEqual(utf8_acp, 65001, "the manifest's code page is not in effect")
+                self.assertEqual(len(legacy), len(cases))
+                self.assertEqual(len(utf8), len(cases))
+                # Without the manifest the comparison is CompareStringA's.
+                self.assertEqual([m for m, _ in legacy], [s for _, s in legacy])
+                # With it, still the legacy CompareStringA's answer.
+                wrong = [(text, token) for (text, token), (m, _), (_, s) in zip(cases, utf8, legacy) if m != s]
+                self.assertEqual(wrong, [])
+                # CompareStringA itself answers otherwise under UTF-8 for
+                # some of these texts: the cases can tell the two apart.
+                self.assertTrue(any(u != s for (_, u), (_, s) in zip(utf8, legacy)))
+
+
+class Split(unittest.TestCase):
+    """The command line is split as CommandLineToArgvW splits it: every tail
+    of up to six characters from blanks, tabs, quotes, backslashes and a
+    letter, and some longer ones, split both ways under Wine."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.wine = Wine("cli")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.close()
+
+    def test_split_agrees_with_command_line_to_argv(self):
+        tails = [""]
+        for _ in range(6):
+            tails += [t + c for t in tails if len(t) == len(tails[-1]) for c in ' \t"\\a']
+        tails = sorted(set(tails))
+        rng = random.Random(22)
+        tails += ["".join(rng.choice(' \t"\\ab\u0444') for _ in range(rng.randint(7, 24))) for _ in range(2000)]
+        listing = os.path.join(scratch(self.wine, "split"), "tails.txt")
+        with open(listing, "w") as f:
+            f.writelines(t.encode().hex() + "\n" for t in tails)
+        out = self.wine.run(os.path.join(winetest.BUILD, "tests", "wine", "wtargv.exe"),
+                            winpath(listing)).stdout.splitlines()
+        self.assertEqual(len(out), 2 * len(tails))
+        differ = [(tail, mine, system) for tail, mine, system in zip(tails, out[0::2], out[1::2])
+                  if mine.split()[1:] != system.split()[1:]]
+        self.assertEqual(differ[:5], [], "%d of %d tails split otherwise" % (len(differ), len(tails)))
 
 
 def digest(path):
@@ -352,6 +528,7 @@ class Disposal(unittest.TestCase):
                     os.replace(page + ".new", page)
                 os.remove(flag)
                 boxes, code = run.result()
+            boxes = [(c, i, t.split("\n\n")[0]) for c, i, t in boxes]
             self.assertEqual((boxes, code), ([("Webtrim", "error", CHANGED)], 1), change)
             self.assertEqual(read(page), now, change)
             self.assertEqual(os.listdir(other), [], change)

@@ -4,7 +4,9 @@ Explorer uses it, an upgrade in place, and the uninstaller, which must
 leave nothing of its own behind."""
 import concurrent.futures
 import glob
+import hashlib
 import os
+import struct
 import subprocess
 import tempfile
 import time
@@ -18,7 +20,7 @@ UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Webtr
 ASSOCIATIONS = r"HKCU\Software\Classes\SystemFileAssociations"
 EXTENSIONS = (".htm", ".html", ".plg")
 VERB = r"shell\Webtrim.Clean"
-INSTALLED = ("webtrim.exe", "Webtrim.html", "uninstall.exe")
+INSTALLED = ("webtrim.exe", "Webtrim.html", "LICENSE.txt", "uninstall.exe")
 
 PAGE = b"<html><head><script>track()</script></head><body><p>%02d kept</p></body></html>"
 CLEANED = b"<html><head></head><body><p>%02d kept</p></body></html>"
@@ -41,8 +43,9 @@ class Installer(unittest.TestCase):
         cls.programs = cls.local + r"\Programs"
         cls.folder = cls.programs + r"\Webtrim"
         cls.profile = cls.wine.unix(cls.wine.run("cmd", "/c", "echo %USERPROFILE%").stdout.strip())
-        cls.menu = cls.wine.unix(cls.wine.run("cmd", "/c", "echo %APPDATA%").stdout.strip() +
-                                 r"\Microsoft\Windows\Start Menu\Programs")
+        appdata = cls.wine.run("cmd", "/c", "echo %APPDATA%").stdout.strip()
+        cls.menu = cls.wine.unix(appdata + r"\Microsoft\Windows\Start Menu\Programs")
+        cls.sendto = cls.wine.unix(appdata + r"\Microsoft\Windows\SendTo")
         cls.before = tree(cls.profile)
         cls.keys_before = cls.wine.reg_values(ASSOCIATIONS)
         cls.install = cls.wine.run(SETUP, "/S", timeout=120)
@@ -69,9 +72,13 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.install.returncode, 0)
         for name in INSTALLED:
             self.assertTrue(os.path.isfile(self.wine.unix(self.folder + "\\" + name)), name)
-        self.assertEqual(read(self.wine.unix(self.folder + r"\webtrim.exe")), read(os.path.join(BUILD, "webtrim.exe")))
-        shortcut = read(os.path.join(self.menu, "Webtrim.lnk"))
-        self.assertIn((self.folder + r"\webtrim.exe").encode(), shortcut)
+        for name in ("webtrim.exe", "LICENSE.txt"):
+            self.assertEqual(read(self.wine.unix(self.folder + "\\" + name)), read(os.path.join(BUILD, name)))
+        self.assertIn(b"MIT License", read(os.path.join(BUILD, "LICENSE.txt")))
+        # The Start menu shortcut and the "Send To" one both start the program.
+        for folder in (self.menu, self.sendto):
+            shortcut = read(os.path.join(folder, "Webtrim.lnk"))
+            self.assertIn((self.folder + r"\webtrim.exe").encode(), shortcut)
         exe = self.folder + r"\webtrim.exe"
         for extension in EXTENSIONS:
             verb = self.wine.reg_values("%s\\%s\\%s" % (ASSOCIATIONS, extension, VERB))
@@ -84,15 +91,28 @@ class Installer(unittest.TestCase):
         self.assertEqual(entry["InstallLocation"][1], self.folder)
         self.assertEqual(entry["UninstallString"][1], '"%s\\uninstall.exe"' % self.folder)
 
-    def test_2_the_verb_cleans_a_page_whose_path_has_blanks(self):
+    def test_2_the_verb_cleans_a_page_whose_path_has_blanks_or_any_script(self):
         folder = os.path.join(self.dir, "My saved pages")
         os.makedirs(folder)
-        page = os.path.join(folder, "a page 01.html")
-        write(page, PAGE % 1)
-        boxes, code = self.wine.drive(self.verb_command(".html").replace("%1", winpath(page)))
-        self.assertEqual((boxes, code), ([], 0))
-        self.assertEqual(read(page), CLEANED % 1)
-        self.assertEqual(read(os.path.join(self.wine.trash, "a page 01.html")), PAGE % 1)
+        for n, name in enumerate(["a page 01.html", "страница 页面 😀.html"], 1):
+            page = os.path.join(folder, name)
+            write(page, PAGE % n)
+            boxes, code = self.wine.drive(self.verb_command(".html").replace("%1", winpath(page)))
+            self.assertEqual((boxes, code), ([], 0), name)
+            self.assertEqual(read(page), CLEANED % n)
+            self.assertEqual(read(os.path.join(self.wine.trash, name)), PAGE % n)
+
+    def test_2b_send_to_cleans_a_whole_selection_in_one_run(self):
+        # Explorer starts the "Send To" shortcut's program once, with every
+        # selected path quoted on its command line.
+        pages = []
+        for n, name in enumerate(["first.htm", "second page.html", "третья.htm"], 1):
+            pages.append(os.path.join(self.dir, name))
+            write(pages[-1], PAGE % n)
+        exe = self.folder + r"\webtrim.exe"
+        command = '"%s" %s' % (exe, " ".join('"%s"' % winpath(page) for page in pages))
+        self.assertEqual(self.wine.drive(command), ([], 0))
+        self.assertEqual([read(page) for page in pages], [CLEANED % n for n in range(1, 4)])
 
     def test_3_ten_pages_cleaned_at_once_into_one_folder_lose_nothing(self):
         # Explorer starts one run per selected page. Pages of the same name
@@ -169,9 +189,27 @@ class Installer(unittest.TestCase):
             archive, = glob.glob(os.path.join(out, "*.zip"))
             with zipfile.ZipFile(archive) as z:
                 names = {name.split("/", 1)[1]: name for name in z.namelist()}
-                self.assertEqual(sorted(names), ["Readme.txt", "Webtrim.html", "webtrim.exe"])
-                self.assertEqual(z.read(names["webtrim.exe"]), read(os.path.join(BUILD, "webtrim.exe")))
+                self.assertEqual(sorted(names), ["LICENSE.txt", "Readme.txt", "Webtrim.html", "webtrim.exe"])
+                for name in ("webtrim.exe", "LICENSE.txt"):
+                    self.assertEqual(z.read(names[name]), read(os.path.join(BUILD, name)))
                 self.assertIn(b"SmartScreen", z.read(names["Readme.txt"]))
+            # Its SHA-256 sum beside it, as sha256sum -c reads it.
+            self.assertEqual(read(archive + ".sha256").decode(),
+                             "%s  %s\n" % (hashlib.sha256(read(archive)).hexdigest(), os.path.basename(archive)))
+
+    def test_8_the_installer_has_its_sum_beside_it_and_the_program_is_stripped(self):
+        self.assertEqual(read(SETUP + ".sha256").decode(),
+                         "%s  %s\n" % (hashlib.sha256(read(SETUP)).hexdigest(), os.path.basename(SETUP)))
+        # No symbol table and no debug sections in the PE file.
+        exe = read(os.path.join(BUILD, "webtrim.exe"))
+        pe = struct.unpack_from("<I", exe, 0x3C)[0]
+        self.assertEqual(exe[pe:pe + 4], b"PE\0\0")
+        _, sections, _, symbols, count, optional, _ = struct.unpack_from("<HHIIIHH", exe, pe + 4)
+        self.assertEqual((symbols, count), (0, 0))
+        table = pe + 24 + optional
+        names = [exe[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") for i in range(sections)]
+        self.assertEqual([n for n in names if n.startswith(b".debug") or n.startswith(b"/")], [])
+        self.assertLess(len(exe), 250 * 1024)
 
 
 if __name__ == "__main__":

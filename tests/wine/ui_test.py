@@ -30,13 +30,12 @@ YELLOW = (255, 255, 0)
 
 PAGE = b"<html><head><script>alert(1)</script></head><body><!-- note --><p>Kept text</p></body></html>"
 NOT_ON_PICTURE = ("Webtrim", "none", "Please place your file to the picture")
-ONLY_ONE = ("Webtrim", "none", "Only one file permitted")
 NOT_PERMISSIBLE = ("Webtrim", "warning",
                    "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable")
 CANNOT_OPEN = ("Webtrim", "error", "Cannot open this file")
 
 # Control ids.
-EXIT, OPEN, DEFAULT_BUTTON, SAVE = 2, 1003, 1004, 1007
+EXIT, OPEN, DEFAULT_BUTTON, SAVE, RESULT = 2, 1003, 1004, 1007, 1034
 EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT = 1008, 1009, 1010, 1011, 1028
 ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
 STYLES, COMMENTS = 1012, 1016
@@ -86,7 +85,7 @@ class Program:
         self.reader.start()
 
     def _read(self):
-        with open(self.path, errors="replace") as f:
+        with open(self.path, encoding="utf-8", errors="replace") as f:
             part = ""
             while not self.stop.is_set():
                 chunk = f.readline()
@@ -145,7 +144,7 @@ class Looker:
     def __init__(self, wine):
         self.proc = subprocess.Popen(["wine", WTUI], env=wine.env, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                     text=True, errors="replace", bufsize=1)
+                                     text=True, encoding="utf-8", errors="replace", bufsize=1)
 
     def send(self, command):
         self.proc.stdin.write(command + "\n")
@@ -205,7 +204,8 @@ class State:
                 i, first, count = (int(x) for x in line.split()[1:4])
                 self.edits[i] = (first, count)
         self.tab = next(c for c in self.controls if c["class"] == "SysTabControl32")
-        pages = [c for c in self.controls if c["class"] == "#32770" and c["parent"] == self.tab["hwnd"]]
+        # The page is a child of the window, lying over the tab control.
+        pages = [c for c in self.controls if c["class"] == "#32770" and c["parent"] == self.hwnd]
         self.pages = pages
         self.page = pages[0]["hwnd"] if len(pages) == 1 else None
 
@@ -221,10 +221,10 @@ class State:
     def picture(self):
         """The drop picture in screen pixels (left, top, right, bottom),
         right and bottom excluded: 5 pixels in from the client area's
-        edges and from the tab control."""
+        edges, from the tab control and from the result line below it."""
         ox, oy = self.origin
         tab_x = self.tab["rect"][0] - ox
-        return ox + 5, oy + 5, ox + tab_x - 5, oy + self.client[1] - 5
+        return ox + 5, oy + 5, ox + tab_x - 5, self.main_control(RESULT)["rect"][1] - 5
 
 
 def unescape(text):
@@ -368,11 +368,13 @@ class WindowTest(unittest.TestCase):
         """The whole screen, for dialogs that lie outside the window."""
         return Screenshot(self.wine.env, os.path.join(self.screens, name), (0, 0, 1024, 768))
 
-    def box(self):
-        """The next message box; waits until it is answered and gone."""
+    def box(self, whole=False):
+        """The next message box; waits until it is answered and gone. Its
+        text up to the page's name and the system's reason, which follow a
+        blank line, unless `whole`."""
         seen = self.program.next_box()
         self.until(lambda s: s.enabled, "the window enabled again")
-        return seen
+        return seen if whole else (seen[0], seen[1], seen[2].split("\n\n")[0])
 
     def drop(self, point, *paths):
         xdnd_drop.drop(self.wine.env["DISPLAY"], point[0], point[1], list(paths))
@@ -402,14 +404,14 @@ class WindowTest(unittest.TestCase):
         self.assertEqual([text for _, text in st.tab_items], TABS)
         self.assertEqual(st.current_tab, 0)
         self.assertFalse(st.main_control(1033)["visible"])
-        self.assertEqual(st.main_control(EXIT)["text"], "Exit")
+        self.assertEqual(st.main_control(EXIT)["text"], "E&xit")
 
         # Main page: only "Extract the main part" checked.
         self.assertEqual(st.page_ids(), [EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT])
         marks = {i: st.page_control(i)["checked"] for i in st.page_ids()}
         self.assertEqual(marks, {EXTRACT: True, CUT_TABLES: False, PICTURES: False, BAD_COLORS: False,
                                  ANY_LAYOUT: False})
-        self.assertEqual(st.page_control(EXTRACT)["text"], "Extract the main part of the web page")
+        self.assertEqual(st.page_control(EXTRACT)["text"], "&Extract the main part of the web page")
 
         # The picture: dark red, exactly where it belongs, yellow prompt
         # starting a quarter of the way down.
@@ -634,13 +636,12 @@ class WindowTest(unittest.TestCase):
                              ((l, t + 20), [page]), ((r, t + 20), [page])):
             self.drop(point, *paths)
             self.assertEqual(self.box(), NOT_ON_PICTURE, point)
-        self.drop(inside, page, other)
-        self.assertEqual(self.box(), ONLY_ONE)
         # Just inside the left edge the drop is on the picture.
         self.drop((l + 1, t + 20), text)
         self.assertEqual(self.box(), NOT_PERMISSIBLE)
         self.drop(inside, folder)
-        self.assertEqual(self.box(), NOT_PERMISSIBLE)
+        self.assertEqual(self.box(), ("Webtrim", "information", "There are no pages to clean in %s and "
+                                      "the folders below it." % winpath(folder)))
         # A path longer than the buffer is refused whole.
         self.drop(inside, long_page)
         self.assertEqual(self.box(), CANNOT_OPEN)
@@ -676,48 +677,84 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(read(trashed), PAGE)
         self.end_with_escape()
 
-    def test_11_manifest_in_effect_and_the_window_at_144_dpi(self):
+    def test_11_manifest_in_effect_and_every_text_fits_at_four_dpis(self):
         # The manifest is stored as it is written.
         program = read(EXE)
         for part in (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
                      b'level="asInvoker"', b">true</dpiAware>", b">system</dpiAwareness>",
+                     b">UTF-8</activeCodePage>",
                      b"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", b"{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                      b"{1f676c76-80e1-4239-95bb-83d0f6d0da78}", b"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"):
             self.assertIn(part, program)
 
-        # 96 dpi. Only common controls 6, which the manifest asks for,
-        # answer BCM_GETIDEALSIZE.
-        st = self.start()
-        self.assertEqual(self.looker.ask("ideal %d" % EXIT)[0].split()[1], "1")
-        yellow, tab_height, width = self.prompt_pixels(st, "dpi-96"), self.tab_height(st), st.client[0]
-        self.end_with_escape()
-
-        # 144 dpi: everything grows; the prompt and the tab captions with it.
-        self.wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
-                      "/d", "144", "/f")
-        self.restart_wine()
+        # At each DPI every control lies inside the window or the tab
+        # control, and every text fits its control: on each page, and the
+        # result line after a clean. 144 dpi grows the window, the prompt
+        # and the tab captions against 96.
+        seen = {}
         try:
-            st = self.start()
-            ox, oy = st.origin
-            client = (ox, oy, ox + st.client[0], oy + st.client[1])
-            self.assertGreater(st.client[0], 1.3 * width)
+            for dpi in (96, 120, 144, 192):
+                with self.subTest(dpi=dpi):
+                    self.wine.run("reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t",
+                                  "REG_DWORD", "/d", str(dpi), "/f")
+                    self.restart_wine()
+                    seen[dpi] = self.window_at_this_dpi(dpi)
+        finally:
+            self.wine.run("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")
+            self.restart_wine()
+        yellow, tab_height, width = seen[96]
+        self.assertGreater(seen[144][2], 1.3 * width)
+        self.assertGreater(seen[144][0], 1.8 * yellow)
+        self.assertGreater(seen[144][1], 1.3 * tab_height)
+
+    def window_at_this_dpi(self, dpi):
+        """Checks the window at the DPI in effect; gives back the prompt's
+        yellow pixels, the tab captions' height and the client width."""
+        page = os.path.join(self.dir, "page %d.htm" % dpi)
+        write(page)
+        st = self.start()
+        # Only common controls 6, which the manifest asks for, answer
+        # BCM_GETIDEALSIZE.
+        self.assertEqual(self.looker.ask("ideal %d" % EXIT)[0].split()[1], "1")
+        measures = (self.prompt_pixels(st, "dpi-%d" % dpi), self.tab_height(st), st.client[0])
+        ox, oy = st.origin
+        client = (ox, oy, ox + st.client[0], oy + st.client[1])
+        for tab in range(len(TABS)):
+            if tab:
+                st = self.open_tab(st, tab)
             for c in st.controls:
                 outer = client if c["parent"] == st.hwnd else st.tab["rect"] if c["parent"] == st.page else None
                 if outer and c["visible"]:
                     l, t, r, b = c["rect"]
                     self.assertTrue(outer[0] <= l and outer[1] <= t and r <= outer[2] and b <= outer[3],
-                                    (c["id"], c["class"], c["rect"], outer))
-            self.assertGreater(self.prompt_pixels(st, "dpi-144"), 1.8 * yellow)
-            self.assertGreater(self.tab_height(st), 1.3 * tab_height)
-            self.end_with_escape()
-        finally:
-            self.wine.run("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")
-            self.restart_wine()
+                                    (dpi, c["id"], c["class"], c["rect"], outer))
+            self.assert_texts_fit(st, "%d dpi, %s page" % (dpi, TABS[tab]))
+            self.shot(st, "dpi-%d-%s" % (dpi, TABS[tab].lower()))
+        l, t, r, b = st.picture()
+        self.drop(((l + r) // 2, t + 20), page)
+        st = self.until(lambda s: s.main_control(RESULT)["text"], "the result line")
+        self.assertTrue(st.main_control(RESULT)["text"].startswith("page %d.htm: " % dpi))
+        self.assert_texts_fit(st, "%d dpi, result line" % dpi)
+        self.shot(st, "dpi-%d-result" % dpi)
+        self.end_with_escape()
+        return measures
+
+    def assert_texts_fit(self, st, where):
+        """Every text of the window and its page fits its control, as the
+        control measures it (a button) or in its font (a static). A wrapped
+        label gets one pixel more than it asks: its text starts a pixel down."""
+        for line in self.looker.ask("fit"):
+            _, ident, kind, need_w, need_h, have_w, have_h = line.split()
+            ident, need_w, need_h, have_w, have_h = (int(x) for x in (ident, need_w, need_h, have_w, have_h))
+            control = next((c for c in st.controls if c["id"] == ident and c["class"] == kind), {"text": "?"})
+            wraps = ident == 1019
+            self.assertLessEqual(need_w, have_w, (where, ident, control["text"]))
+            self.assertLessEqual(need_h + (1 if wraps else 0), have_h, (where, ident, control["text"]))
 
     def prompt_pixels(self, st, name):
         """The yellow pixels of the prompt: left of the tab control."""
         ox, oy = st.origin
-        return self.shot(st, name).count(YELLOW, (ox, oy, st.tab["rect"][0], oy + st.client[1]))
+        return self.shot(st, name).count(YELLOW, (ox, oy, st.tab["rect"][0], st.picture()[3]))
 
     def tab_height(self, st):
         l, t, r, b = st.tab_items[0][0]
@@ -726,7 +763,7 @@ class WindowTest(unittest.TestCase):
     def test_09_help_and_f1_open_the_page_at_the_topic_tooltips_name_the_buttons(self):
         # Beside a copy of the program in a folder whose name a URL must
         # encode; a recording program stands in for the browser.
-        folder = os.path.join(self.dir, "Help test #1 100%")
+        folder = os.path.join(self.dir, "Help test #1 100% справка")
         os.makedirs(folder)
         for name in ("webtrim.exe", "Webtrim.html"):
             shutil.copy(os.path.join(BUILD, name), folder)
@@ -777,7 +814,7 @@ class WindowTest(unittest.TestCase):
     def test_10_any_layout_box_follows_extract_and_default(self):
         st = self.start()
         box = st.page_control(ANY_LAYOUT)
-        self.assertEqual(box["text"], "Find the main part in any layout")
+        self.assertEqual(box["text"], "Find the main part in &any layout")
         self.assertTrue(box["enabled"])
         # Below the four boxes, on the page and inside the tab's frame.
         above = st.page_control(BAD_COLORS)["rect"]
@@ -809,6 +846,218 @@ class WindowTest(unittest.TestCase):
         self.assertFalse(st.page_control(ANY_LAYOUT)["checked"])
         self.assertTrue(st.page_control(EXTRACT)["checked"])
         self.save(st, DEFAULT)
+        self.end_with_escape()
+
+    # ------------------------------------------------------ keyboard and names
+
+    def focused(self, previous=None, timeout=5.0):
+        """The control with the focus: its id, "tabs" for the tab strip;
+        waits until it is another than `previous`."""
+        end = time.time() + timeout
+        while True:
+            _, hwnd, ident, kind = self.looker.ask("focus")[0].split()
+            now = "tabs" if kind == "SysTabControl32" else int(ident) if int(hwnd) else None
+            if now != previous or time.time() > end:
+                return now
+            time.sleep(0.1)
+
+    def key(self, name, previous):
+        self.xdo("key", name)
+        return self.focused(previous)
+
+    def test_12_the_keyboard_reaches_every_control_and_page(self):
+        st = self.start()
+        # The Open button has the focus; Tab goes on to the tab strip, the
+        # page, then the buttons from left to right, and round.
+        now = self.focused()
+        self.assertEqual(now, OPEN)
+        order = []
+        for _ in range(11):
+            now = self.key("Tab", now)
+            order.append(now)
+        self.assertEqual(order, ["tabs", EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT, HELP,
+                                 DEFAULT_BUTTON, SAVE, EXIT, OPEN])
+        self.assertEqual(self.key("shift+Tab", now), EXIT)
+
+        # On the tab strip the arrow keys go through all five pages and
+        # keep the focus there.
+        now = self.key("Tab", self.key("Tab", EXIT))
+        self.assertEqual(now, "tabs")
+        for key, tabs in (("Right", [1, 2, 3, 4, 4]), ("Left", [3, 2, 1, 0])):
+            for tab in tabs:
+                self.xdo("key", key)
+                st = self.until(lambda s: s.current_tab == tab and s.page is not None, "page %d" % tab)
+                self.assertEqual(self.focused(), "tabs", (key, tab))
+        self.assertEqual(st.page_ids(), [EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT])
+
+        # Ctrl+Tab and Ctrl+Page Down, with the focus on the page, show the
+        # next page, round the five, and give the focus to the tab strip.
+        now = self.key("Tab", "tabs")
+        self.assertEqual(now, EXTRACT)
+        for key, tab in (("ctrl+Tab", 1), ("ctrl+Next", 2), ("ctrl+Prior", 1), ("ctrl+shift+Tab", 0),
+                         ("ctrl+shift+Tab", 4), ("ctrl+Tab", 0), ("ctrl+Prior", 4), ("ctrl+Next", 0)):
+            self.xdo("key", key)
+            st = self.until(lambda s: s.current_tab == tab and s.page is not None, key)
+            self.assertEqual(self.focused(), "tabs", key)
+
+        # Access keys: a box, a button, the Target page's radio buttons and,
+        # for "...", Alt+B.
+        self.xdo("key", "alt+p")
+        st = self.until(lambda s: s.page_control(PICTURES)["checked"], "Alt+P checking the box")
+        self.assertEqual(self.focused(), PICTURES)
+        self.xdo("key", "alt+s")
+        end = time.time() + 8
+        while self.options() != DEFAULT | 0x40 and time.time() < end:
+            time.sleep(0.2)
+        self.assertEqual(self.options(), DEFAULT | 0x40)
+        self.xdo("key", "ctrl+Next", "ctrl+Next")
+        st = self.until(lambda s: s.current_tab == 2 and s.page is not None, "the Target page")
+        self.xdo("key", "alt+f")
+        st = self.until(lambda s: s.page_control(FOLDER)["checked"], "Alt+F choosing Folder")
+        self.assertTrue(st.page_control(BROWSE)["enabled"])
+        self.xdo("key", "alt+b")
+        self.wait_window("Browse for Folder")
+        time.sleep(0.5)
+        self.xdo("key", "Escape")
+        self.wait_window("Browse for Folder", present=False)
+        self.xdo("key", "alt+r")
+        st = self.until(lambda s: s.page_control(RECYCLE)["checked"], "Alt+R choosing the Recycle Bin")
+        self.program.assert_quiet(0.3)
+        self.end_with_escape()
+
+    def test_13_access_keys_are_unique_on_each_page_the_icon_buttons_have_names(self):
+        st = self.start()
+        # The visible texts are those of old; only the & marks are new.
+        buttons = {OPEN: "Open a page to clean", HELP: "Help", DEFAULT_BUTTON: "Default", SAVE: "Save",
+                   EXIT: "Exit"}
+        for ident, text in buttons.items():
+            self.assertEqual(st.main_control(ident)["text"].replace("&", ""), text)
+        # A screen reader reads the icon buttons' names.
+        for ident in (OPEN, HELP):
+            self.assertEqual(self.looker.ask("name %d" % ident), ["NAME 1 " + buttons[ident]])
+        visible = {
+            0: ["Extract the main part of the web page", "Remove tables in the main part", "Remove pictures",
+                "Try to avoid of bad page colors", "Find the main part in any layout"],
+            1: ["Styles", "Scripts", "Build-in modules", "Forms", "Commentaries", "Frames", "Metatags",
+                "Elements that require Internet connection", "Extract main part before deleting"],
+            2: ["Recycle Bin", "Folder", "..."],
+            3: ["Red", "Green", "Blue"],
+            4: [],
+        }
+        for tab in range(len(TABS)):
+            if tab:
+                st = self.open_tab(st, tab)
+            controls = [c for c in st.controls if c["parent"] == st.page and c["class"] == "Button" and c["id"] != -1]
+            self.assertEqual([c["text"].replace("&", "") for c in controls], visible[tab], TABS[tab])
+            keys = []
+            for c in controls + [st.main_control(i) for i in buttons]:
+                marked = re.findall(r"&(.)", c["text"])
+                if c["text"] == "...":
+                    marked = ["b"]          # Alt+B, which the window handles itself
+                self.assertEqual(len(marked), 1, c["text"])
+                keys.append(marked[0].lower())
+            self.assertEqual(len(keys), len(set(keys)), (TABS[tab], keys))
+        self.end_with_escape()
+
+    # ------------------------------------------------------------- result line
+
+    def result_line(self, before):
+        """The next text of the result line; its arrow is written "->"
+        where the font has none (Wine's Tahoma)."""
+        def shown(s):
+            return s.main_control(RESULT)["text"].replace(" -> ", " \u2192 ")
+        return shown(self.until(lambda s: shown(s) != before, "a new result line"))
+
+    def test_14_the_result_line_says_what_became_of_each_page(self):
+        folder = os.path.join(self.dir, "Папка 文件夹")
+        kept = os.path.join(self.dir, "оригиналы")
+        os.makedirs(folder)
+        os.makedirs(kept)
+        page = os.path.join(folder, "статья 😀.html")
+        text = os.path.join(folder, "notes.txt")
+        write(page)
+        write(text, b"plain")
+        st = self.start()
+        self.assertEqual(st.main_control(RESULT)["text"], "")
+        l, t, r, b = st.picture()
+        inside = ((l + r) // 2, t + 20)
+
+        # A clean into the Recycle Bin, of a page whose name is Cyrillic
+        # and an emoji, in a folder named in two scripts.
+        self.drop(inside, page)
+        line = self.result_line("")
+        cleaned = len(read(page))
+        self.assertLess(cleaned, len(PAGE))
+        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original is in the Recycle Bin"
+                         % (len(PAGE), cleaned))
+        self.assertEqual(read(os.path.join(self.wine.trash, "статья 😀.html")), PAGE)
+
+        # A page that is not one: the run's warning, then the line.
+        self.drop(inside, text)
+        # (the driver shows a line break as \n: so is the "\n" of "\notes.txt")
+        shown = winpath(text).replace("\\n", "\n")
+        self.assertEqual(self.box(whole=True), NOT_PERMISSIBLE[:2] + (NOT_PERMISSIBLE[2] + "\n\n" + shown,))
+        line = self.result_line(line)
+        self.assertEqual(line, "notes.txt: The file is not permissible")
+
+        # Into a folder named in Cyrillic: the line names where the
+        # original went.
+        self.end_with_escape()
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winpath(kept))
+        write(page)
+        st = self.start()
+        self.drop(inside, page)
+        line = self.result_line("")
+        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original was moved to %s"
+                         % (len(PAGE), cleaned, winpath(os.path.join(kept, "статья 😀.html"))))
+        self.assertEqual(read(os.path.join(kept, "статья 😀.html")), PAGE)
+        self.end_with_escape()
+
+    def test_15_several_files_and_a_folder_dropped_at_once(self):
+        tree = os.path.join(self.dir, "saved pages")
+        kept = os.path.join(tree, "kept")               # where originals go: not walked
+        outside = os.path.join(self.dir, "elsewhere")
+        for folder in (os.path.join(tree, "sub", "deep"), kept, outside):
+            os.makedirs(folder)
+        first = os.path.join(self.dir, "a.htm")
+        second = os.path.join(self.dir, "статья.html")
+        text = os.path.join(self.dir, "notes.txt")
+        below = [os.path.join(tree, "1.htm"), os.path.join(tree, "sub", "文件.html"),
+                 os.path.join(tree, "sub", "deep", "x.PLG")]
+        for path in [first, second] + below + [os.path.join(kept, "old.htm"), os.path.join(outside, "o.htm")]:
+            write(path)
+        write(text, b"plain")
+        write(os.path.join(tree, "readme.txt"), b"plain")
+        # A link to a folder is not followed (Wine does not even list it).
+        os.symlink(outside, os.path.join(tree, "link"))
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winpath(kept))
+
+        # The driver answers the question with Yes.
+        st = self.start(env=dict(self.wine.env, WT_PRESS="6"))
+        l, t, r, b = st.picture()
+        self.drop(((l + r) // 2, t + 20), first, second, text, tree)
+        # The question comes before anything is cleaned, the warning of the
+        # text file when its turn comes.
+        self.assertEqual(self.program.next_box(),
+                         ("Webtrim", "question", "Clean the 3 pages in %s and the folders below it?" % winpath(tree)))
+        # The pages not cleaned are listed in one box at the end.
+        # (the driver shows a line break as \n: so is the "\n" of "\notes.txt")
+        shown = winpath(text).replace("\\n", "\n")
+        self.assertEqual(self.box(whole=True), ("Webtrim", "error", "1 of 6 pages was not cleaned:\n\n%s\n%s\n"
+                                                % (shown, NOT_PERMISSIBLE[2])))
+        self.assertEqual(self.result_line(""), "5 pages cleaned, 1 failed: notes.txt")
+        cleaned = [first, second] + below
+        for path in cleaned:
+            self.assertNotIn(b"<script", read(path), path)
+        # Cleaned in order: each page written no earlier than the one before.
+        times = [os.stat(path).st_mtime_ns for path in cleaned]
+        self.assertEqual(times, sorted(times))
+        for path in (os.path.join(kept, "old.htm"), os.path.join(outside, "o.htm")):
+            self.assertEqual(read(path), PAGE)
+        self.assertEqual(sorted(os.listdir(kept)),
+                         sorted(["old.htm", "a.htm", "статья.html", "1.htm", "文件.html", "x.PLG"]))
         self.end_with_escape()
 
 

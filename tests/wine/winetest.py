@@ -42,7 +42,12 @@ class Wine:
             # Wine's Recycle Bin is the freedesktop trash of this home.
             "HOME": os.path.join(self.root, "home"),
             "XDG_DATA_HOME": os.path.join(self.root, "home", ".local", "share"),
+            # One locale for every machine: names reach Wine in UTF-8, and
+            # Wine's own folders and code page are the English ones.
+            "LANG": "C.UTF-8",
         })
+        for name in ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"):
+            self.env.pop(name, None)
         os.makedirs(self.env["XDG_DATA_HOME"], exist_ok=True)
         self.xvfb = None
         self._start_display()
@@ -50,6 +55,7 @@ class Wine:
         # The programs that Wine keeps running beside ours (services, the
         # desktop) stay with it, so output is read from files, never pipes
         # that they would hold open.
+        os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
         subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
@@ -89,7 +95,7 @@ class Wine:
                                timeout=timeout)
             out.seek(0)
             return subprocess.CompletedProcess(r.args, r.returncode,
-                                               out.read().decode("latin-1"), "")
+                                               out.read().decode("utf-8", "replace"), "")
 
     def drive(self, cmdline, press=None, timeout_ms=60000, env=None):
         """Runs a raw Windows command line under the driver (with `env`
@@ -113,7 +119,14 @@ class Wine:
         return boxes, code
 
     def clean(self, path_text, press=None):
-        """Runs webtrim.exe with the given command-line tail."""
+        """Runs webtrim.exe with the given command-line tail; each message
+        box's text up to the page's name and the system's reason, which
+        follow a blank line (clean_full gives them)."""
+        boxes, code = self.clean_full(path_text, press)
+        return [(caption, icon, text.split("\n\n")[0]) for caption, icon, text in boxes], code
+
+    def clean_full(self, path_text, press=None):
+        """Runs webtrim.exe with the given command-line tail, its boxes whole."""
         return self.drive('"%s" %s' % (winpath(EXE), path_text), press=press)
 
     def files(self, *ops):

@@ -8,6 +8,8 @@
        BOX <tab> caption <tab> icon <tab> text      (line breaks as \n)
        EXIT <tab> code
 
+   Texts are given in UTF-8.
+
    icon is error, warning, information, question or none. The shell's own
    confirmations (Yes and No buttons, a text they draw themselves) are
    listed with an empty text. Boxes with an OK button get OK; others get
@@ -116,10 +118,14 @@ static BOOL CALLBACK visit(HWND w, LPARAM lp)
     if (!text && !(GetDlgItem(w, IDYES) && GetDlgItem(w, IDNO)))
         return TRUE;
     Sleep(400);                         /* let the box paint itself */
-    char caption[256], body[4096] = "";
-    GetWindowTextA(w, caption, sizeof caption);
-    if (text)
-        GetWindowTextA(text, body, sizeof body);
+    char caption[768], body[12288] = "";
+    wchar_t wide[4096] = L"";
+    GetWindowTextW(w, wide, 256);
+    WideCharToMultiByte(CP_UTF8, 0, wide, -1, caption, sizeof caption, NULL, NULL);
+    if (text) {
+        GetWindowTextW(text, wide, 4096);
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, body, sizeof body, NULL, NULL);
+    }
     printf("BOX\t%s\t%s\t", caption, icon_name(w));
     print_escaped(body);
     putchar('\n');
@@ -142,12 +148,17 @@ int main(void)
         fprintf(stderr, "wtdrive: WT_CMDLINE is not set\n");
         return 2;
     }
-    char *line = _strdup(cmd);
-    STARTUPINFOA si;
+    /* Read again in UTF-16, so that names in any script pass unchanged. */
+    static wchar_t line[32768];
+    if (!GetEnvironmentVariableW(L"WT_CMDLINE", line, sizeof line / sizeof line[0])) {
+        fprintf(stderr, "wtdrive: WT_CMDLINE is too long\n");
+        return 2;
+    }
+    STARTUPINFOW si;
     PROCESS_INFORMATION pi;
     memset(&si, 0, sizeof si);
     si.cb = sizeof si;
-    if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
         printf("NOSTART\t%lu\n", (unsigned long)GetLastError());
         return 3;
     }

@@ -14,6 +14,15 @@
      tip                  the text of each tooltip on show: TIP text
      ideal ID             BCM_GETIDEALSIZE of the main window's button ID,
                           which only common controls 6 answer: IDEAL ok w h
+     focus                the control with the keyboard focus in webtrim's
+                          window: FOCUS hwnd id class (FOCUS 0 when none)
+     fit                  for each visible control of the window and its
+                          page that shows a text: FIT id class need_w need_h
+                          have_w have_h, the size its text needs (the
+                          button's BCM_GETIDEALSIZE; a static's text
+                          measured in its own font) and the size it has
+     name ID              the accessible name of the main window's control
+                          ID, as a screen reader reads it: NAME ok text
      quit
 
    state lines (rectangles in screen pixels, left top right bottom):
@@ -23,15 +32,20 @@
      TABITEM index l t r b text
      EDIT id first_visible_line line_count
 
-   Tab items live in the other process's memory, so their rectangles and
-   texts are read through memory allocated in that process. */
+   Texts are given in UTF-8. Tab items live in the other process's memory,
+   so their rectangles and texts are read through memory allocated in that
+   process. */
+#define COBJMACROS
 #include <windows.h>
 #include <commctrl.h>
+#include <oleacc.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 static HWND main_window;
+
+enum { RESULT_LINE = 1034 };        /* the window's result line, in the message font */
 
 /* Texts are printed on one line: backslash, line feed, carriage return and
    tab are written as \\, \n, \r and \t. */
@@ -78,15 +92,25 @@ static void cmd_find(void)
     printf("NOWINDOW\n");
 }
 
+/* A window's text in UTF-8. */
+static void window_text(HWND w, char *text, int size)
+{
+    wchar_t wide[1024];
+    wide[0] = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, sizeof wide / sizeof wide[0], (LPARAM)wide, SMTO_ABORTIFHUNG,
+                        2000, NULL);
+    if (!WideCharToMultiByte(CP_UTF8, 0, wide, -1, text, size, NULL, NULL))
+        text[0] = 0;
+}
+
 static BOOL CALLBACK print_control(HWND w, LPARAM lp)
 {
-    char cls[64], text[1024];
+    char cls[64], text[3072];
     RECT r;
     (void)lp;
     GetClassNameA(w, cls, sizeof cls);
     GetWindowRect(w, &r);
-    text[0] = 0;
-    SendMessageTimeoutA(w, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    window_text(w, text, sizeof text);
     DWORD_PTR check = 0;
     if (strcmp(cls, "Button") == 0)
         SendMessageTimeoutA(w, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &check);
@@ -294,9 +318,143 @@ static void cmd_ideal(int id)
     CloseHandle(process);
 }
 
+static void cmd_focus(void)
+{
+    GUITHREADINFO info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    HWND focus = NULL;
+    if (main_window && GetGUIThreadInfo(GetWindowThreadProcessId(main_window, NULL), &info))
+        focus = info.hwndFocus;
+    char cls[64] = "";
+    if (focus)
+        GetClassNameA(focus, cls, sizeof cls);
+    printf("FOCUS %lu %d %s\n", (unsigned long)(ULONG_PTR)focus, focus ? (int)(short)GetDlgCtrlID(focus) : 0,
+           focus ? cls : "-");
+}
+
+/* The size a button's text needs, as the button itself gives it; the
+   argument lives in the other process, as for the tab items. A button whose
+   text wraps is asked for the height it needs at its own width. */
+static int ideal_size(HWND button, SIZE *size)
+{
+    RECT client;
+    GetClientRect(button, &client);
+    LONG wraps = GetWindowLongW(button, GWL_STYLE) & BS_MULTILINE;
+    DWORD pid = 0;
+    SIZE_T done;
+    GetWindowThreadProcessId(button, &pid);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    char *remote = process ? (char *)VirtualAllocEx(process, NULL, 4096, MEM_COMMIT, PAGE_READWRITE) : NULL;
+    DWORD_PTR ok = 0;
+    if (remote) {
+        size->cx = wraps ? client.right : 0;
+        size->cy = 0;
+        WriteProcessMemory(process, remote, size, sizeof *size, &done);
+        SendMessageTimeoutA(button, BCM_GETIDEALSIZE, 0, (LPARAM)remote, SMTO_ABORTIFHUNG, 2000, &ok);
+        ReadProcessMemory(process, remote, size, sizeof *size, &done);
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    if (process)
+        CloseHandle(process);
+    return ok != 0;
+}
+
+/* The extent of a static's text, as DrawText lays out one line (an & marks
+   an access key unless the static says SS_NOPREFIX), in the static's font:
+   a font belongs to the process that made it, so the same one is made here:
+   the dialog's (MS Sans Serif, 8 points), and for the result line the
+   message font's face at the height the dialog font is drawn at. */
+static void text_size(HWND w, SIZE *size)
+{
+    wchar_t text[1024];
+    text[0] = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, 1024, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    HDC dc = GetDC(NULL);
+    HFONT mine = CreateFontW(-MulDiv(8, GetDeviceCaps(dc, LOGPIXELSY), 72), 0, 0, 0, FW_DONTCARE, FALSE,
+                             FALSE, FALSE, DEFAULT_CHARSET, 0, 0, PROOF_QUALITY, FF_DONTCARE,
+                             L"MS Sans Serif");
+    HGDIOBJ old = SelectObject(dc, mine);
+    if (GetDlgCtrlID(w) == RESULT_LINE) {
+        TEXTMETRICW tm;
+        NONCLIENTMETRICSW metrics;
+        memset(&metrics, 0, sizeof metrics);
+        metrics.cbSize = sizeof metrics;
+        SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+        GetTextMetricsW(dc, &tm);
+        metrics.lfMessageFont.lfHeight = -(tm.tmHeight - tm.tmInternalLeading);
+        SelectObject(dc, old);
+        DeleteObject(mine);
+        mine = CreateFontIndirectW(&metrics.lfMessageFont);
+        SelectObject(dc, mine);
+    }
+    RECT r = {0, 0, 0, 0};
+    UINT flags = DT_CALCRECT | DT_SINGLELINE | ((GetWindowLongW(w, GWL_STYLE) & SS_NOPREFIX) ? DT_NOPREFIX : 0);
+    DrawTextW(dc, text, -1, &r, flags);
+    SelectObject(dc, old);
+    DeleteObject(mine);
+    ReleaseDC(NULL, dc);
+    size->cx = r.right;
+    size->cy = r.bottom;
+}
+
+static BOOL CALLBACK print_fit(HWND w, LPARAM lp)
+{
+    char cls[64];
+    wchar_t text[8];
+    RECT r;
+    (void)lp;
+    LONG style = GetWindowLongW(w, GWL_STYLE);
+    text[0] = 0;
+    SendMessageTimeoutW(w, WM_GETTEXT, 8, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+    if (!IsWindowVisible(w) || !text[0] || !GetClassNameA(w, cls, sizeof cls))
+        return TRUE;
+    SIZE need = {0, 0};
+    if (strcmp(cls, "Button") == 0) {
+        if ((style & BS_TYPEMASK) == BS_GROUPBOX || (style & (BS_ICON | BS_BITMAP)) || !ideal_size(w, &need))
+            return TRUE;
+    } else if (strcmp(cls, "Static") == 0) {
+        if ((style & SS_TYPEMASK) == SS_ICON)
+            return TRUE;
+        text_size(w, &need);
+    } else {
+        return TRUE;
+    }
+    GetClientRect(w, &r);
+    printf("FIT %d %s %ld %ld %ld %ld\n", (int)(short)GetDlgCtrlID(w), cls, need.cx, need.cy, r.right,
+           r.bottom);
+    return TRUE;
+}
+
+/* The name that Active Accessibility gives the control. */
+static void cmd_name(int id)
+{
+    IAccessible *acc = NULL;
+    HWND control = GetDlgItem(main_window, id);
+    BSTR name = NULL;
+    VARIANT self;
+    VariantInit(&self);
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    if (control && AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, &IID_IAccessible,
+                                              (void **)&acc) == S_OK &&
+        IAccessible_get_accName(acc, self, &name) == S_OK && name) {
+        char text[1024];
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, text, sizeof text, NULL, NULL);
+        printf("NAME 1 %s\n", text);
+    } else {
+        printf("NAME 0\n");
+    }
+    if (name)
+        SysFreeString(name);
+    if (acc)
+        IAccessible_Release(acc);
+}
+
 int main(void)
 {
     char line[1024];
+    CoInitialize(NULL);
     while (fgets(line, sizeof line, stdin)) {
         char cmd[32], file[900];
         int x = 0, y = 0, ms = 0;
@@ -318,6 +476,12 @@ int main(void)
             EnumWindows(print_tip, 0);
         else if (strcmp(cmd, "ideal") == 0 && sscanf(line, "%*s %d", &x) == 1)
             cmd_ideal(x);
+        else if (strcmp(cmd, "focus") == 0)
+            cmd_focus();
+        else if (strcmp(cmd, "fit") == 0 && main_window)
+            EnumChildWindows(main_window, print_fit, 0);
+        else if (strcmp(cmd, "name") == 0 && sscanf(line, "%*s %d", &x) == 1)
+            cmd_name(x);
         else
             printf("BAD %s", line);
         printf("END\n");
