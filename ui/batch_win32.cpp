@@ -15,7 +15,7 @@
 #include "app/run.h"
 #include "ui/run.h"
 #include "platform/path_win32.h"
-#include "ui/window.h"
+#include "ui/mainwnd.h"
 
 static const char kCaption[] = "Webtrim";
 

@@ -10,7 +10,8 @@
 #include <stdio.h>
 #include <string.h>
 #include "ui/help.h"
-#include "ui/window.h"
+#include "ui/main.h"
+#include "ui/mainwnd.h"
 
 static const char kCaption[] = "Webtrim";
 static const char kNoHelp[] = "Cannot find the help file\n";

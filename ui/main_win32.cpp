@@ -8,7 +8,9 @@
 #include "app/options.h"
 #include "app/settings.h"
 #include "ui/batch.h"
-#include "ui/window.h"
+#include "ui/main.h"
+#include "ui/mainwnd.h"
+#include "ui/run.h"
 
 HINSTANCE Instance;
 char HelpPagePath[kHelpPathSize];

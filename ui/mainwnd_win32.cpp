@@ -28,9 +28,13 @@
 #include "app/settings.h"
 #include "ui/batch.h"
 #include "ui/help.h"
+#include "ui/mainwnd.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
-#include "ui/window.h"
+#include "ui/main.h"
+#include "ui/run.h"
+
+HWND MainWindow;
 
 // Window state; it lives as long as the process.
 static HWND TabControl;

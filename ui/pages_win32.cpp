@@ -12,7 +12,8 @@
 #include "app/options.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
-#include "ui/window.h"
+#include "ui/mainwnd.h"
+#include "ui/run.h"
 
 // Switches whose boxes stand on the Main page: bits 6, 8, 10, 11 and 13.
 static const uint32_t kMainPageMask =

@@ -2,9 +2,28 @@
 // for after the run (see run_win32.cpp).
 #pragma once
 #include <stddef.h>
+#include <stdint.h>
 #include "app/dispose.h"
 #include "app/messages.h"
+#include "app/options.h"
 #include "app/result.h"
+#include "platform/path_win32.h"
+
+// The window's copy of the user's settings: loaded at the start, edited by
+// the option pages, saved by "Save", and given to every run.
+extern uint32_t CleanOptions;
+extern char TargetFolder[kTargetFolderSize];
+
+// The path the window or the command line is taking in (a drop, the Open
+// dialog, the command line), with one more zero after its own.
+enum { kCurrentFileSize = kAnsiPathSize + 2 };
+extern char CurrentFile[kCurrentFileSize];
+
+// A message box captioned "Webtrim": the message's text and detail as its
+// first lines (the texts the program has always shown), then, when given,
+// the page's name and the system's reason, with the message's icon.
+void ShowMessageBox(MessageKind kind, int id, const char *detail, const char *page = NULL,
+                    int sysError = 0);
 
 enum { kMaxPageMessages = 8 };
 

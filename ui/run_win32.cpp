@@ -9,9 +9,8 @@
 #include <string.h>
 #include "app/run.h"
 #include "ui/run.h"
-#include "ui/window.h"
+#include "ui/mainwnd.h"
 
-HWND MainWindow;
 uint32_t CleanOptions = kDefaultOptions;
 char TargetFolder[kTargetFolderSize];
 char CurrentFile[kCurrentFileSize];
