@@ -7,8 +7,8 @@
 // that the element pass wrote. The stage before the attribute pass writes
 // into it through a sink, and the attribute pass into the output, so the
 // page is written once into a temporary file at most. A stage that would
-// only copy (the extraction when off, the attribute pass with Styles and
-// Internet off) is left out of the chain.
+// only copy (the extraction when off, the attribute pass with Styles,
+// Internet and Scripts off) is left out of the chain.
 #include "clean/clean.h"
 #include "clean/anylayout.h"
 
@@ -71,7 +71,7 @@ static void RunThroughTemp(Chain *c, int64_t *middle)
     if (sw->extractFirst)
         c->report.extraction = Extract(c, c->input, &c->temp);
     else
-        ElementRemovalPass(sw, c->input, &c->temp);
+        ElementRemovalPass(sw, c->input, &c->temp, &c->report.removals);
     StreamFlush(&c->temp);
     c->report.status = Failure(c);
     if (c->report.status != kCleanDone)
@@ -79,7 +79,7 @@ static void RunThroughTemp(Chain *c, int64_t *middle)
     *middle = StreamTell(&c->temp);
     StreamRewind(&c->temp);
     if (sw->extractFirst)
-        ElementRemovalPass(sw, &c->temp, c->last);
+        ElementRemovalPass(sw, &c->temp, c->last, &c->report.removals);
     else
         c->report.extraction = Extract(c, &c->temp, c->last);
 }
@@ -96,7 +96,7 @@ static void RunThroughView(Chain *c, int64_t *middle)
     c->report.status = Failure(c);
     if (c->report.status == kCleanDone) {
         ByteStream *page = MainPartViewStream(view);
-        ElementRemovalPass(c->sw, page, c->last);
+        ElementRemovalPass(c->sw, page, c->last, &c->report.removals);
         *middle = StreamTell(page);
     }
     CloseMainPartView(view);
@@ -116,9 +116,9 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
 
     int64_t inStart = StreamTell(input);
     int64_t outStart = StreamTell(output);
-    bool attributes = sw->styles || sw->internet;
+    bool attributes = AttributeStageWanted(sw);
     if (attributes) {
-        StartAttributeFilter(&c.filter, sw, output);
+        StartAttributeFilter(&c.filter, sw, output, &c.report.removals);
         StreamOpenSink(&c.toFilter, AttributeFilterSink, &c.filter);
         c.last = &c.toFilter;
     }
@@ -131,7 +131,7 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
     else if (sw->extract)
         RunThroughTemp(&c, &middle);
     else
-        ElementRemovalPass(sw, input, c.last);
+        ElementRemovalPass(sw, input, c.last, &c.report.removals);
 
     int64_t beforeAttributes = StreamTell(c.last) - (attributes ? 0 : outStart);
     if (attributes) {

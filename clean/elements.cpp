@@ -1,7 +1,11 @@
 // Element removal pass: copies the page and leaves out the elements and tags
 // that the switches choose (comments, STYLE, SCRIPT, FORM, BASE, IMG,
 // FRAME, IFRAME, LINK, META, OBJECT, EMBED, APPLET, FRAMESET, NOFRAMES), and
-// rewrites the BODY start tag without its attributes.
+// rewrites the BODY start tag without its attributes. Where a tag is judged
+// by what it would load, any network address counts (IsRemoteLink,
+// HasNetworkValue); with Internet on, a META refresh to one goes whatever
+// Metatags says. Each deletion is counted by what the deleted thing is
+// (kElementKinds), with the blank after it.
 //
 // States (ScanState):
 //   0    copy: bytes go straight to the output until a '<' begins a tag.
@@ -103,6 +107,14 @@ struct ElementEntry {
 
 // FORM and OBJECT end through states of their own; their closing texts are
 // listed but never matched.
+// What a deleted element counts as.
+static const RemovalKind kElementKinds[kElementCount] = {
+    kRemovedComments, kRemovedStyles, kRemovedScripts, kRemovedForms,
+    kRemovedBase, kRemovedPictures, kRemovedFrames, kRemovedFrames,
+    kRemovedLinks, kRemovedMeta, kRemovedModules, kRemovedModules,
+    kRemovedModules, kRemovedBodyAttributes, kRemovedFrames, kRemovedFrames,
+};
+
 static constexpr ElementEntry ElementTable[kElementCount] = {
     {"!--", 3, "", 0},
     {"STYLE", 5, "</STYLE>", 8},
@@ -168,6 +180,8 @@ struct ElementScanner {
     // Input position just past the table tag at which the last FORM restore
     // scan stopped; -1 before the first restore.
     int64_t RestoreScanEnd;
+    RemovalTally *tally;        // null: nothing counted
+    int64_t DeletionStart;      // input position of the deleted element's '<'
     TagBuffer tag;
 };
 
@@ -189,7 +203,7 @@ static uint32_t ElementFlagsOf(const CleanSwitches *sw)
         {kElementFrame, internet || !frames},
         {kElementIframe, internet || frames},
         {kElementLink, sw->styles || internet},
-        {kElementMeta, sw->meta},
+        {kElementMeta, sw->meta || internet},
         {kElementObject, modules || internet},
         {kElementEmbed, modules || internet},
         {kElementApplet, modules || internet},
@@ -207,6 +221,28 @@ static uint32_t ElementFlagsOf(const CleanSwitches *sw)
 static void WriteTag(ElementScanner *s)
 {
     WriteTagBuffer(&s->tag, s->output);
+}
+
+// A deletion begins at the tag in the buffer, the last bytes read.
+static void BeginDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        s->DeletionStart = StreamTell(s->input) - s->tag.length;
+}
+
+// The deletion ends with the last byte read: state 400 follows.
+static void EndDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
+    s->ScanState = kStateAfterDeletion;
+}
+
+// State 400 or 410 dropped one more byte of the last deletion.
+static void ExtendDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        s->tally->bytes[kElementKinds[s->ElementIndex]]++;
 }
 
 // A '<' in states 0, 400 and 410.
@@ -241,6 +277,7 @@ static void StartElement(ElementScanner *s, int index)
 {
     s->ElementIndex = index;
     s->CloserPos = 0;
+    BeginDeletion(s);       // for those deleted from here on
     switch (index) {
     case kElementComment:
         s->CommentTail[0] = '-';
@@ -317,6 +354,13 @@ enum TagVerdict {
     kDropObject,        // the tag and its OBJECT element, nested ones counted
 };
 
+// OBJECT and APPLET: "http:" anywhere in the tag, or a network address as
+// the value of any attribute.
+static bool LoadsFromNetwork(const ElementScanner *s)
+{
+    return Contains(s, "HTTP:") || HasNetworkValue(&s->tag);
+}
+
 // The tag buffer holds the whole tag, ending with its '>'.
 static TagVerdict JudgeTag(const ElementScanner *s)
 {
@@ -337,13 +381,15 @@ static TagVerdict JudgeTag(const ElementScanner *s)
             return kDropTag;
         return kKeepTag;
     case kElementMeta:
-        if (!Contains(s, "CHARSET") && (sw.styles || !Contains(s, "CONTENT-STYLE")))
+        if (sw.internet && IsNetworkRefresh(t))
+            return kDropTag;
+        if (sw.meta && !Contains(s, "CHARSET") && (sw.styles || !Contains(s, "CONTENT-STYLE")))
             return kDropTag;
         return kKeepTag;
     case kElementObject:
-        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropObject : kKeepTag;
+        return sw.modules || (sw.internet && LoadsFromNetwork(s)) ? kDropObject : kKeepTag;
     case kElementApplet:
-        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropElement : kKeepTag;
+        return sw.modules || (sw.internet && LoadsFromNetwork(s)) ? kDropElement : kKeepTag;
     }
     return kKeepTag;
 }
@@ -352,13 +398,16 @@ static TagVerdict JudgeTag(const ElementScanner *s)
 // element that it starts.
 static void DecideTag(ElementScanner *s)
 {
-    switch (JudgeTag(s)) {
+    TagVerdict verdict = JudgeTag(s);
+    if (verdict != kKeepTag)
+        BeginDeletion(s);
+    switch (verdict) {
     case kKeepTag:
         WriteTag(s);
         s->ScanState = kStateCopy;
         break;
     case kDropTag:
-        s->ScanState = kStateAfterDeletion;
+        EndDeletion(s);
         break;
     case kDropElement:
         s->CloserPos = 0;
@@ -411,7 +460,7 @@ static void StepObject(ElementScanner *s, unsigned char c)
         break;
     case kStateObjectEnd:
         if (c == '>')
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
         break;
     }
 }
@@ -460,7 +509,7 @@ static void StepForm(ElementScanner *s, unsigned char c)
         break;
     case kStateFormEnd:
         if (c == '>')
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
         break;
     }
 }
@@ -491,7 +540,7 @@ static bool SkipComment(ElementScanner *s)
         }
         StreamSkip(s->input, k + 1);
         if (tail[0] == '-' && tail[1] == '-') {
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
             return true;
         }
         tail[0] = tail[1];
@@ -506,10 +555,13 @@ static bool SkipDroppedTag(ElementScanner *s)
         return false;
     StreamSkip(s->input, 1);
     if (s->ElementIndex == kElementBody) {
+        // What the tag lost: its length less the six bytes written.
+        if (s->tally)
+            TallyRemoval(s->tally, kRemovedBodyAttributes, StreamTell(s->input) - s->DeletionStart - 6);
         StreamWriteText(s->output, "<BODY>");
         s->ScanState = kStateCopy;
     } else {
-        s->ScanState = kStateAfterDeletion;
+        EndDeletion(s);
     }
     return true;
 }
@@ -528,7 +580,7 @@ static bool SkipToCloser(ElementScanner *s)
             return false;
         if (UpperAscii((unsigned char)c) == (unsigned char)e.closer[s->CloserPos]) {
             if (++s->CloserPos == e.closerLength) {
-                s->ScanState = kStateAfterDeletion;
+                EndDeletion(s);
                 return true;
             }
         } else {
@@ -543,8 +595,10 @@ static void StepAfterDeletion(ElementScanner *s, unsigned char c)
     if (c == '<') {
         BeginTag(s);
     } else if (c == '\r' && s->ScanState == kStateAfterDeletion) {
+        ExtendDeletion(s);
         s->ScanState = kStateAfterDeletionCr;
     } else if (c == ' ' || (c == '\n' && s->ScanState == kStateAfterDeletionCr)) {
+        ExtendDeletion(s);
         s->ScanState = kStateCopy;
     } else {
         StreamPut(s->output, c);
@@ -631,12 +685,25 @@ static void FinishAtEnd(ElementScanner *s)
         t->length--;
         if (keep)
             WriteTag(s);
+        else
+            TallyRemoval(s->tally, kElementKinds[s->ElementIndex], t->length);
     } else if (s->ScanState == kStateDropTag && s->ElementIndex == kElementBody) {
+        TallyRemoval(s->tally, kRemovedBodyAttributes, StreamTell(s->input) - s->DeletionStart - 6);
         StreamWriteText(s->output, "<BODY>");
+    } else if (s->ScanState != kStateCopy && s->ScanState != kStateAfterDeletion &&
+               s->ScanState != kStateAfterDeletionCr && s->tally) {
+        // An element deleted up to the end of the page.
+        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
     }
 }
 
 void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
+{
+    ElementRemovalPass(sw, input, output, nullptr);
+}
+
+void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        RemovalTally *tally)
 {
     ElementScanner s;
     s.input = input;
@@ -652,6 +719,8 @@ void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *
     s.ObjectDepth = 0;
     s.FormStart = 0;
     s.RestoreScanEnd = -1;
+    s.tally = tally;
+    s.DeletionStart = 0;
     ResetTagBuffer(&s.tag);
 
     while (ElementStep(&s)) {

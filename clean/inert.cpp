@@ -1,0 +1,1016 @@
+// See inert.h.
+//
+// States (InertFilter.state), after a browser's tokenizer:
+//   0    text, up to a '<'
+//   100  after '<'; 110 after "</"
+//   120  a tag name
+//   200  before an attribute name (blanks)
+//   210  an attribute name
+//   220  after an attribute name (blanks): '=' or the next attribute
+//   230  after '=' (blanks)
+//   240  a quoted value, up to its quote; 250 an unquoted value, up to a
+//        blank or '>'
+//   260  after a quoted value
+//   270  after a '/' in a tag
+//   300  after "<!"; 301 after "<!-"
+//   310  after "<!--"; 311 after "<!---"
+//   320  a comment; 321 after a '-' in it; 322 after "--"; 323 after "--!"
+//   350  a bogus comment ("<?", "<!x", "</ "), up to '>'
+//   400  the content of a raw text element, up to a '<'
+//   410  after its '<'; 420 matching the element's name after "</"
+//   490  PLAINTEXT: the rest of the page is text
+//
+// An attribute's fate (AttributeFate) is set when its name ends (a handler
+// as soon as its third letter shows it): kept, removed, or checked, which
+// holds the attribute back (from the blanks before it) until its value
+// decides. End tags' attributes are only read, never changed.
+//
+// Output: the bytes read wait in the run (or, across runs, in carry) and
+// are written lazily, up to the earliest of the holds (attrHold, gapStart,
+// lookHold and the style scanner's holdFrom); a removal writes what comes
+// before it and drops its own bytes. While `dropping`, the bytes read are
+// the rest of a removed attribute and go as they come.
+//
+// Invariants: no hold is ever older than kInertHoldMax bytes, so what waits
+// fits in carry; a removal only ever drops bytes that are still waiting;
+// every byte read is written or counted to a removal kind exactly once.
+#include "clean/inert.h"
+#include <string.h>
+
+enum InertState {
+    kInertText = 0,
+    kInertTagOpen = 100,
+    kInertEndTagOpen = 110,
+    kInertTagName = 120,
+    kInertBeforeAttr = 200,
+    kInertAttrName = 210,
+    kInertAfterAttrName = 220,
+    kInertBeforeValue = 230,
+    kInertValueQuoted = 240,
+    kInertValueBare = 250,
+    kInertAfterValue = 260,
+    kInertSelfClosing = 270,
+    kInertMarkupOpen = 300,
+    kInertMarkupDash = 301,
+    kInertCommentStart = 310,
+    kInertCommentStartDash = 311,
+    kInertComment = 320,
+    kInertCommentEndDash = 321,
+    kInertCommentEnd = 322,
+    kInertCommentEndBang = 323,
+    kInertBogusComment = 350,
+    kInertRawText = 400,
+    kInertRawLt = 410,
+    kInertRawEndName = 420,
+    kInertPlainText = 490,
+};
+
+enum AttributeFate {
+    kFateKeep = 0,
+    kFateDrop,
+    kFateCheck,
+    kFateIgnore,        // an end tag's attribute
+};
+
+// What a tag name tells the filter.
+enum TagClass : uint32_t {
+    kTagLoadsHref = 1u << 0,    // its href loads: LINK, BASE, SVG image, use, feImage, script
+    kTagFrameLike = 1u << 1,    // its src or data may be a page: IFRAME, FRAME, OBJECT, EMBED
+    kTagIframe = 1u << 2,       // has srcdoc
+    kTagHtml = 1u << 3,         // has manifest
+    kTagMeta = 1u << 4,         // its content may be a refresh
+    kTagForeign = 1u << 5,      // SVG or MathML: no raw text inside
+    kTagRawText = 1u << 6,      // its content is text up to its end tag
+    kTagStyle = 1u << 7,        // its content is a style sheet
+    kTagPlainText = 1u << 8,    // the rest of the page is text
+};
+
+struct TagRule {
+    const char *name;           // lower case
+    uint32_t classes;
+};
+
+static const TagRule kTagRules[] = {
+    {"script", kTagLoadsHref | kTagRawText},
+    {"style", kTagStyle},
+    {"link", kTagLoadsHref},
+    {"base", kTagLoadsHref},
+    {"image", kTagLoadsHref},
+    {"use", kTagLoadsHref},
+    {"feimage", kTagLoadsHref},
+    {"iframe", kTagFrameLike | kTagIframe | kTagRawText},
+    {"frame", kTagFrameLike},
+    {"object", kTagFrameLike},
+    {"embed", kTagFrameLike},
+    {"html", kTagHtml},
+    {"meta", kTagMeta},
+    {"svg", kTagForeign},
+    {"math", kTagForeign},
+    {"textarea", kTagRawText},
+    {"title", kTagRawText},
+    {"xmp", kTagRawText},
+    {"noembed", kTagRawText},
+    {"noframes", kTagRawText},
+    {"plaintext", kTagPlainText},
+};
+enum { kTagRuleCount = sizeof kTagRules / sizeof kTagRules[0] };
+
+// What an attribute's value does.
+enum AttributeUse {
+    kUseLoads = 0,          // loads the one address it names
+    kUseLoadsList,          // loads addresses from a list (srcset, ping, archive)
+    kUseRefresh,            // META content: a refresh to an address
+    kUseSrcdoc,             // a page of its own, scripts and all
+};
+
+struct AttributeRule {
+    const char *name;       // lower case
+    uint32_t onlyOn;        // TagClass bits of the tags it loads on; 0: every tag
+    int32_t use;            // AttributeUse
+    bool framePage;         // on a kTagFrameLike tag, a data: page counts as a script
+};
+
+// The attributes that load, and srcdoc.
+static const AttributeRule kAttributeRules[] = {
+    {"src", 0, kUseLoads, true},
+    {"data", 0, kUseLoads, true},
+    {"srcset", 0, kUseLoadsList, false},
+    {"imagesrcset", 0, kUseLoadsList, false},
+    {"poster", 0, kUseLoads, false},
+    {"background", 0, kUseLoads, false},
+    {"lowsrc", 0, kUseLoads, false},
+    {"dynsrc", 0, kUseLoads, false},
+    {"codebase", 0, kUseLoads, false},
+    {"xlink:href", 0, kUseLoads, false},
+    {"ping", 0, kUseLoadsList, false},
+    {"archive", 0, kUseLoadsList, false},
+    {"href", kTagLoadsHref, kUseLoads, false},
+    {"manifest", kTagHtml, kUseLoads, false},
+    {"content", kTagMeta, kUseRefresh, false},
+    {"srcdoc", kTagIframe, kUseSrcdoc, false},
+};
+
+static inline bool IsBlank(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+static inline bool IsLetter(unsigned char c)
+{
+    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+}
+
+static inline char Lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c + 32) : (char)c;
+}
+
+static bool NameIs(const char *name, int32_t n, const char *word)
+{
+    return (int32_t)strlen(word) == n && memcmp(name, word, (size_t)n) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+static void CountBytes(InertFilter *f, int32_t kind, int64_t n)
+{
+    if (f->tally)
+        f->tally->bytes[kind] += n;
+}
+
+static inline int64_t Pos(const InertFilter *f, const unsigned char *p)
+{
+    return f->runStart + (p - f->run);
+}
+
+// Writes the waiting bytes before `to`.
+static void WriteThrough(InertFilter *f, int64_t to)
+{
+    int64_t n = to - f->pendingStart;
+    if (n <= 0)
+        return;
+    if (f->carryLength > 0) {
+        int32_t k = n < f->carryLength ? (int32_t)n : f->carryLength;
+        StreamWrite(f->output, f->carry, (size_t)k);
+        memmove(f->carry, f->carry + k, (size_t)(f->carryLength - k));
+        f->carryLength -= k;
+        f->pendingStart += k;
+        n -= k;
+    }
+    if (n > 0) {
+        StreamWrite(f->output, f->run + (f->pendingStart - f->runStart), (size_t)n);
+        f->pendingStart += n;
+    }
+}
+
+// Drops the waiting bytes before `to`; answers how many.
+static int64_t DropThrough(InertFilter *f, int64_t to)
+{
+    int64_t n = to - f->pendingStart;
+    if (n <= 0)
+        return 0;
+    int32_t k = n < f->carryLength ? (int32_t)n : f->carryLength;
+    memmove(f->carry, f->carry + k, (size_t)(f->carryLength - k));
+    f->carryLength -= k;
+    f->pendingStart = to;
+    return n;
+}
+
+// Removes the waiting bytes [from, to) as one thing of `kind` (counted
+// when `first`, else added to the thing before it).
+static void Remove(InertFilter *f, int64_t from, int64_t to, int32_t kind, bool first)
+{
+    WriteThrough(f, from);
+    int64_t n = DropThrough(f, to);
+    if (first && f->tally)
+        f->tally->count[kind]++;
+    CountBytes(f, kind, n);
+}
+
+// The rest of a removed attribute went up to `to`.
+static void EndDropping(InertFilter *f, int64_t to)
+{
+    if (!f->dropping)
+        return;
+    CountBytes(f, f->dropKind, DropThrough(f, to));
+    f->dropping = false;
+}
+
+// The waiting byte at `at` (at >= pendingStart).
+static unsigned char WaitingByte(const InertFilter *f, int64_t at)
+{
+    int64_t i = at - f->pendingStart;
+    if (i < f->carryLength)
+        return f->carry[i];
+    return f->run[at - f->runStart];
+}
+
+static void ApplyCuts(InertFilter *f, int32_t kind)
+{
+    for (int32_t i = 0; i < f->css.cutCount; i++)
+        Remove(f, f->css.cuts[i].start, f->css.cuts[i].end, kind, f->css.cuts[i].first);
+    f->css.cutCount = 0;
+}
+
+// What css cuts count as: a reference in a STYLE element or in a tag.
+static int32_t CssKind(const InertFilter *f)
+{
+    return f->state >= kInertRawText ? kRemovedCssReferences : kRemovedUrlReferences;
+}
+
+static void CssByte(InertFilter *f, unsigned char c, int64_t at)
+{
+    CssScannerByte(&f->css, c, at);
+    if (f->css.cutCount)
+        ApplyCuts(f, CssKind(f));
+}
+
+static void FinishCss(InertFilter *f, int64_t at)
+{
+    if (!f->cssOn)
+        return;
+    FinishCssScanner(&f->css, at);
+    ApplyCuts(f, CssKind(f));
+    f->cssOn = false;
+}
+
+// ---------------------------------------------------------------------------
+// Tags and attributes
+
+static void StartTagName(InertFilter *f, unsigned char c, bool endTag)
+{
+    f->endTag = endTag;
+    f->selfClosing = false;
+    f->tagName[0] = Lower(c);
+    f->tagNameLength = 1;
+    f->state = kInertTagName;
+}
+
+static void TagNameDone(InertFilter *f)
+{
+    f->tagClass = 0;
+    f->rawElement = -1;
+    for (int32_t i = 0; i < kTagRuleCount; i++) {
+        if (NameIs(f->tagName, f->tagNameLength, kTagRules[i].name)) {
+            f->tagClass = kTagRules[i].classes;
+            f->rawElement = i;
+            return;
+        }
+    }
+}
+
+static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
+{
+    f->attrHold = f->gapStart >= 0 ? f->gapStart : at;
+    f->gapStart = -1;
+    f->attrName[0] = Lower(c);
+    f->attrNameLength = 0;
+    f->fate = f->endTag ? kFateIgnore : kFateCheck;
+    f->rule = -1;
+    f->state = kInertAttrName;
+    if (f->endTag)
+        f->attrHold = -1;
+}
+
+static bool IsHandlerName(const InertFilter *f)
+{
+    return f->attrNameLength >= 3 && f->attrName[0] == 'o' && f->attrName[1] == 'n' &&
+           IsLetter((unsigned char)f->attrName[2]);
+}
+
+// The attribute goes: what was held of it now, the rest as it comes.
+static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
+{
+    Remove(f, f->attrHold, through, kind, true);
+    f->attrHold = -1;
+    f->fate = kFateDrop;
+    f->dropping = true;
+    f->dropKind = kind;
+}
+
+static void KeepAttribute(InertFilter *f)
+{
+    f->attrHold = -1;
+    f->fate = kFateKeep;
+}
+
+// The name has ended (or has grown past every name of ours): the fate.
+static void AttributeNameDone(InertFilter *f, int64_t at)
+{
+    if (f->fate != kFateCheck || f->rule != -1)
+        return;
+    f->rule = -2;       // looked up
+    const AttributeRule *rule = nullptr;
+    for (const AttributeRule &r : kAttributeRules) {
+        if (NameIs(f->attrName, f->attrNameLength, r.name) && (!r.onlyOn || (r.onlyOn & f->tagClass))) {
+            rule = &r;
+            f->rule = (int32_t)(&r - kAttributeRules);
+            break;
+        }
+    }
+    if (rule && rule->use == kUseSrcdoc) {
+        if (f->scripts)
+            DropAttribute(f, at, kRemovedScriptUrls);
+        else
+            KeepAttribute(f);
+        return;
+    }
+    f->checkNetwork = f->internet && rule;
+    f->checkMarkup = f->scripts && rule && rule->framePage && (f->tagClass & kTagFrameLike);
+    f->checkScript = f->scripts;
+    if (!f->checkNetwork && !f->checkScript)
+        KeepAttribute(f);
+}
+
+// A name byte: a handler is known by its third letter.
+static void AttributeNameByte(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (f->attrNameLength < kInertNameMax)
+        f->attrName[f->attrNameLength] = Lower(c);
+    if (f->attrNameLength <= kInertNameMax)
+        f->attrNameLength++;
+    if (f->fate != kFateCheck || f->rule != -1)
+        return;
+    if (f->attrNameLength == 3 && f->scripts && IsHandlerName(f)) {
+        DropAttribute(f, at + 1, kRemovedHandlers);
+        return;
+    }
+    if (f->attrNameLength > kInertNameMax)
+        AttributeNameDone(f, at + 1);
+}
+
+static int32_t DropKindOf(const InertFilter *f, AddressKind k)
+{
+    if (k != kAddressNetwork)
+        return kRemovedScriptUrls;
+    if (f->rule >= 0 && strcmp(kAttributeRules[f->rule].name, "background") == 0)
+        return kRemovedBackgrounds;
+    return kRemovedNetworkAttributes;
+}
+
+static bool Removes(const InertFilter *f, AddressKind k)
+{
+    return (k == kAddressScript && f->checkScript) || (k == kAddressMarkupData && f->checkMarkup) ||
+           (k == kAddressNetwork && f->checkNetwork);
+}
+
+// Feeds the value's bytes read so far, [valueStart, to), to the css scanner.
+static void ReplayValue(InertFilter *f, int64_t to)
+{
+    StartCssScanner(&f->css, true);
+    f->cssOn = true;
+    for (int64_t at = f->valueStart; at < to; at++)
+        CssByte(f, WaitingByte(f, at), at);
+}
+
+// The value decided the attribute at `through` (the bytes before it read).
+static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
+{
+    if (Removes(f, k)) {
+        DropAttribute(f, through, DropKindOf(f, k));
+        return;
+    }
+    KeepAttribute(f);
+    if (f->internet && (f->rule < 0 || kAttributeRules[f->rule].use == kUseLoads))
+        ReplayValue(f, through);
+}
+
+static void StartValue(InertFilter *f, int64_t at)
+{
+    f->valueStart = at;
+    f->cssOn = false;
+    if (f->fate == kFateCheck) {
+        const AttributeRule *rule = f->rule >= 0 ? &kAttributeRules[f->rule] : nullptr;
+        AddressSyntax syntax = kSyntaxOne;
+        if (rule && rule->use == kUseLoadsList)
+            syntax = kSyntaxList;
+        else if (rule && rule->use == kUseRefresh)
+            syntax = kSyntaxRefresh;
+        StartAddressReader(&f->address, syntax, f->checkMarkup, true);
+    } else if (f->fate == kFateKeep && f->internet) {
+        StartCssScanner(&f->css, true);
+        f->cssOn = true;
+    }
+}
+
+static void ValueByte(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (f->fate == kFateCheck) {
+        AddressKind k = AddressReaderByte(&f->address, c);
+        if (k != kAddressUndecided)
+            ValueDecided(f, k, at + 1);
+    } else if (f->cssOn) {
+        CssByte(f, c, at);
+    }
+}
+
+// The value's bytes end before `at`.
+static void EndValue(InertFilter *f, int64_t at)
+{
+    if (f->fate == kFateCheck)
+        ValueDecided(f, FinishAddressReader(&f->address), at);
+    FinishCss(f, at);
+}
+
+// An attribute without a value ended.
+static void ValuelessDone(InertFilter *f, int64_t at)
+{
+    AttributeNameDone(f, at);
+    if (f->fate == kFateCheck)
+        KeepAttribute(f);
+}
+
+// The '>' of a tag: what its content is.
+static void TagDone(InertFilter *f)
+{
+    f->gapStart = -1;
+    f->state = kInertText;
+    uint32_t cls = f->tagClass;
+    if (f->endTag) {
+        if ((cls & kTagForeign) && f->foreignDepth > 0)
+            f->foreignDepth--;
+        return;
+    }
+    if ((cls & kTagForeign) && !f->selfClosing && f->foreignDepth < 1000000)
+        f->foreignDepth++;
+    bool foreign = f->foreignDepth > 0;
+    if ((cls & kTagStyle) && !(foreign && f->selfClosing)) {
+        f->state = kInertRawText;
+        f->rawMatched = 0;
+        if (f->internet) {
+            StartCssScanner(&f->css, false);
+            f->cssOn = true;
+        }
+    } else if ((cls & kTagPlainText) && !foreign) {
+        f->state = kInertPlainText;
+    } else if ((cls & kTagRawText) && !foreign) {
+        f->state = kInertRawText;
+        f->rawMatched = 0;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Raw text
+
+static void RawTextMismatch(InertFilter *f)
+{
+    if (f->cssOn) {
+        int64_t at = f->lookHold;
+        f->lookHold = -1;
+        for (int32_t i = 0; i < f->lookLength; i++)
+            CssByte(f, f->look[i], at + i);
+    }
+    f->lookHold = -1;
+    f->lookLength = 0;
+    f->state = kInertRawText;
+}
+
+// ---------------------------------------------------------------------------
+// One byte
+
+// A hold that has waited kInertHoldMax bytes is decided now.
+static void LimitHolds(InertFilter *f, int64_t next)
+{
+    if (f->attrHold >= 0 && next - f->attrHold >= kInertHoldMax) {
+        if (f->fate == kFateCheck) {
+            AttributeNameDone(f, next);
+            if (f->fate == kFateCheck)
+                DropAttribute(f, next, f->checkNetwork ? DropKindOf(f, kAddressNetwork)
+                                                       : kRemovedScriptUrls);
+        }
+        f->attrHold = -1;
+    }
+    if (f->gapStart >= 0 && next - f->gapStart >= kInertHoldMax)
+        f->gapStart = -1;
+    if (f->cssOn && f->css.holdFrom >= 0 && !f->css.dropping &&
+        next - f->css.holdFrom >= kInertHoldMax) {
+        ForceCssDecision(&f->css, next);
+        ApplyCuts(f, CssKind(f));
+    }
+}
+
+// The byte c at position `at`. False: done with it; true: it is to be read
+// again in the state it left.
+static bool Step(InertFilter *f, unsigned char c, int64_t at)
+{
+    switch (f->state) {
+    case kInertText:
+        if (c == '<')
+            f->state = kInertTagOpen;
+        return false;
+    case kInertTagOpen:
+        if (c == '!')
+            f->state = kInertMarkupOpen;
+        else if (c == '/')
+            f->state = kInertEndTagOpen;
+        else if (c == '?')
+            f->state = kInertBogusComment;
+        else if (IsLetter(c))
+            StartTagName(f, c, false);
+        else {
+            f->state = kInertText;
+            return true;
+        }
+        return false;
+    case kInertEndTagOpen:
+        if (IsLetter(c)) {
+            StartTagName(f, c, true);
+        } else if (c == '>') {
+            f->state = kInertText;
+        } else {
+            f->state = kInertBogusComment;
+            return true;
+        }
+        return false;
+    case kInertTagName:
+        if (IsBlank(c) || c == '/' || c == '>') {
+            TagNameDone(f);
+            if (c == '>')
+                TagDone(f);
+            else if (c == '/')
+                f->state = kInertSelfClosing;
+            else {
+                f->state = kInertBeforeAttr;
+                f->gapStart = f->endTag ? -1 : at;
+            }
+            return false;
+        }
+        if (f->tagNameLength < kInertNameMax)
+            f->tagName[f->tagNameLength] = Lower(c);
+        if (f->tagNameLength <= kInertNameMax)
+            f->tagNameLength++;
+        return false;
+    case kInertBeforeAttr:
+        if (IsBlank(c)) {
+            if (f->gapStart < 0 && !f->endTag)
+                f->gapStart = at;
+        } else if (c == '/') {
+            f->gapStart = -1;
+            f->state = kInertSelfClosing;
+        } else if (c == '>') {
+            TagDone(f);
+        } else {
+            StartAttribute(f, c, at);
+            if (f->fate == kFateCheck)
+                AttributeNameByte(f, c, at);
+        }
+        return false;
+    case kInertAttrName:
+        if (IsBlank(c) || c == '/' || c == '>' || c == '=') {
+            AttributeNameDone(f, at);
+            EndDropping(f, at);
+            if (c == '=') {
+                f->state = kInertBeforeValue;
+                if (f->fate == kFateDrop) {
+                    Remove(f, at, at + 1, f->dropKind, false);
+                    f->dropping = true;
+                }
+            } else if (IsBlank(c)) {
+                f->state = kInertAfterAttrName;
+                if (f->fate != kFateCheck && !f->endTag)
+                    f->gapStart = at;
+            } else {
+                ValuelessDone(f, at);
+                if (c == '>')
+                    TagDone(f);
+                else
+                    f->state = kInertSelfClosing;
+            }
+            return false;
+        }
+        AttributeNameByte(f, c, at);
+        return false;
+    case kInertAfterAttrName:
+        if (IsBlank(c)) {
+            if (f->gapStart < 0 && f->fate != kFateCheck && !f->endTag)
+                f->gapStart = at;
+            return false;
+        }
+        EndDropping(f, at);
+        if (c == '=') {
+            f->state = kInertBeforeValue;
+            if (f->fate == kFateDrop) {
+                int64_t from = f->gapStart >= 0 ? f->gapStart : at;
+                f->gapStart = -1;
+                Remove(f, from, at + 1, f->dropKind, false);
+                f->dropping = true;
+            } else {
+                f->gapStart = -1;
+            }
+            return false;
+        }
+        if (c == '/' || c == '>') {
+            ValuelessDone(f, at);
+            f->gapStart = -1;
+            if (c == '>')
+                TagDone(f);
+            else
+                f->state = kInertSelfClosing;
+            return false;
+        }
+        {
+            // A new attribute; the blanks before it were the last one's
+            // tail and are now its gap.
+            int64_t gap = f->gapStart;
+            if (f->fate == kFateCheck && f->attrHold >= 0) {
+                // The blanks after the name: find where they began.
+                gap = at;
+                while (gap > f->attrHold && IsBlank(WaitingByte(f, gap - 1)))
+                    gap--;
+            }
+            ValuelessDone(f, at);
+            f->gapStart = gap;
+            StartAttribute(f, c, at);
+            if (f->fate == kFateCheck)
+                AttributeNameByte(f, c, at);
+        }
+        return false;
+    case kInertBeforeValue:
+        if (IsBlank(c))
+            return false;
+        if (c == '>') {
+            EndDropping(f, at);
+            ValuelessDone(f, at);
+            TagDone(f);
+            return false;
+        }
+        if (c == '"' || c == '\'') {
+            f->quote = c;
+            StartValue(f, at + 1);
+            f->state = kInertValueQuoted;
+            return false;
+        }
+        f->quote = 0;
+        StartValue(f, at);
+        f->state = kInertValueBare;
+        return true;
+    case kInertValueQuoted:
+        if (c == f->quote) {
+            EndValue(f, at);
+            EndDropping(f, at + 1);
+            f->state = kInertAfterValue;
+            return false;
+        }
+        ValueByte(f, c, at);
+        return false;
+    case kInertValueBare:
+        if (IsBlank(c) || c == '>') {
+            EndValue(f, at);
+            EndDropping(f, at);
+            if (c == '>') {
+                TagDone(f);
+            } else {
+                f->state = kInertBeforeAttr;
+                f->gapStart = f->endTag ? -1 : at;
+            }
+            return false;
+        }
+        ValueByte(f, c, at);
+        return false;
+    case kInertAfterValue:
+        if (IsBlank(c)) {
+            f->state = kInertBeforeAttr;
+            f->gapStart = f->endTag ? -1 : at;
+        } else if (c == '/') {
+            f->state = kInertSelfClosing;
+        } else if (c == '>') {
+            TagDone(f);
+        } else {
+            f->state = kInertBeforeAttr;
+            return true;
+        }
+        return false;
+    case kInertSelfClosing:
+        if (c == '>') {
+            f->selfClosing = true;
+            TagDone(f);
+            return false;
+        }
+        f->state = kInertBeforeAttr;
+        return true;
+    case kInertMarkupOpen:
+        if (c == '-') {
+            f->state = kInertMarkupDash;
+            return false;
+        }
+        f->state = kInertBogusComment;
+        return true;
+    case kInertMarkupDash:
+        if (c == '-') {
+            f->state = kInertCommentStart;
+            return false;
+        }
+        f->state = kInertBogusComment;
+        return true;
+    case kInertCommentStart:
+    case kInertCommentStartDash:
+        if (c == '-') {
+            f->state = f->state == kInertCommentStart ? kInertCommentStartDash : kInertCommentEnd;
+            return false;
+        }
+        if (c == '>') {
+            f->state = kInertText;
+            return false;
+        }
+        f->state = kInertComment;
+        return true;
+    case kInertComment:
+        if (c == '-')
+            f->state = kInertCommentEndDash;
+        return false;
+    case kInertCommentEndDash:
+        if (c == '-') {
+            f->state = kInertCommentEnd;
+            return false;
+        }
+        f->state = kInertComment;
+        return true;
+    case kInertCommentEnd:
+        if (c == '>')
+            f->state = kInertText;
+        else if (c == '!')
+            f->state = kInertCommentEndBang;
+        else if (c != '-') {
+            f->state = kInertComment;
+            return true;
+        }
+        return false;
+    case kInertCommentEndBang:
+        if (c == '-') {
+            f->state = kInertCommentEndDash;
+        } else if (c == '>') {
+            f->state = kInertText;
+        } else {
+            f->state = kInertComment;
+            return true;
+        }
+        return false;
+    case kInertBogusComment:
+        if (c == '>')
+            f->state = kInertText;
+        return false;
+    case kInertRawText:
+        if (c == '<') {
+            f->state = kInertRawLt;
+            f->look[0] = c;
+            f->lookLength = 1;
+            if (f->cssOn)
+                f->lookHold = at;
+        } else if (f->cssOn) {
+            CssByte(f, c, at);
+        }
+        return false;
+    case kInertRawLt:
+        if (c == '/') {
+            if (f->cssOn)
+                f->look[f->lookLength++] = c;
+            f->rawMatched = 0;
+            f->state = kInertRawEndName;
+            return false;
+        }
+        RawTextMismatch(f);
+        return true;
+    case kInertRawEndName: {
+        const char *name = kTagRules[f->rawElement].name;
+        int32_t n = (int32_t)strlen(name);
+        if (f->rawMatched < n && Lower(c) == name[f->rawMatched]) {
+            // Only a STYLE element's bytes are kept, to be read as style
+            // text when they turn out not to end it.
+            if (f->cssOn)
+                f->look[f->lookLength++] = c;
+            f->rawMatched++;
+            return false;
+        }
+        if (f->rawMatched == n && (IsBlank(c) || c == '/' || c == '>')) {
+            if (f->cssOn)
+                FinishCss(f, f->lookHold >= 0 ? f->lookHold : at);
+            f->lookHold = -1;
+            f->lookLength = 0;
+            f->endTag = true;
+            f->selfClosing = false;
+            memcpy(f->tagName, name, (size_t)n);
+            f->tagNameLength = n;
+            f->state = kInertTagName;
+            return true;
+        }
+        RawTextMismatch(f);
+        return true;
+    }
+    case kInertPlainText:
+        return false;
+    }
+    return false;
+}
+
+// Reads bytes from p on: a run at a time where the state allows, else one.
+// Answers where reading goes on.
+static const unsigned char *Advance(InertFilter *f, const unsigned char *p, const unsigned char *end)
+{
+    size_t left = (size_t)(end - p);
+    const unsigned char *q;
+    switch (f->state) {
+    case kInertText:
+        q = (const unsigned char *)memchr(p, '<', left);
+        if (!q)
+            return end;
+        f->state = kInertTagOpen;
+        return q + 1;
+    case kInertComment:
+        q = (const unsigned char *)memchr(p, '-', left);
+        if (!q)
+            return end;
+        f->state = kInertCommentEndDash;
+        return q + 1;
+    case kInertBogusComment:
+        q = (const unsigned char *)memchr(p, '>', left);
+        if (!q)
+            return end;
+        f->state = kInertText;
+        return q + 1;
+    case kInertPlainText:
+        return end;
+    case kInertRawText:
+        if (f->cssOn)
+            break;
+        q = (const unsigned char *)memchr(p, '<', left);
+        if (!q)
+            return end;
+        if (q != p)
+            return q;   // the '<' itself goes through Step
+        break;
+    case kInertValueQuoted:
+        if (f->fate == kFateCheck)
+            break;
+        q = (const unsigned char *)memchr(p, (int)f->quote, left);
+        if (f->cssOn) {
+            // A stretch with no '(' and no '&' holds no reference, when
+            // the scanner is idle and the value's end is in sight.
+            if (!q || f->css.state != 0 || f->css.holdFrom >= 0 || f->css.escape ||
+                f->css.refs.state != 0 || f->css.depth ||
+                memchr(p, '(', (size_t)(q - p)) || memchr(p, '&', (size_t)(q - p)))
+                break;
+        }
+        if (!q)
+            return end;
+        if (q != p)
+            return q;   // the quote itself goes through Step
+        break;
+    }
+    unsigned char c = *p;
+    int64_t at = Pos(f, p);
+    while (Step(f, c, at)) {
+    }
+    LimitHolds(f, at + 1);
+    return p + 1;
+}
+
+// ---------------------------------------------------------------------------
+
+bool InertFilterWanted(const CleanSwitches *sw)
+{
+    return sw->scripts || sw->internet;
+}
+
+void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *output,
+                      RemovalTally *tally)
+{
+    f->scripts = sw->scripts;
+    f->internet = sw->internet;
+    f->output = output;
+    f->tally = tally;
+    f->state = kInertText;
+    f->tagNameLength = 0;
+    f->endTag = false;
+    f->selfClosing = false;
+    f->tagClass = 0;
+    f->foreignDepth = 0;
+    f->attrNameLength = 0;
+    f->fate = kFateKeep;
+    f->rule = -1;
+    f->checkNetwork = f->checkScript = f->checkMarkup = false;
+    f->quote = 0;
+    f->valueStart = 0;
+    f->cssOn = false;
+    f->rawElement = -1;
+    f->rawMatched = 0;
+    f->lookLength = 0;
+    f->position = 0;
+    f->pendingStart = 0;
+    f->attrHold = -1;
+    f->gapStart = -1;
+    f->lookHold = -1;
+    f->dropping = false;
+    f->dropKind = 0;
+    f->run = nullptr;
+    f->runStart = 0;
+    f->carryLength = 0;
+}
+
+// The earliest byte that must still wait, or `end`.
+static int64_t EarliestHold(const InertFilter *f, int64_t end)
+{
+    int64_t h = end;
+    if (f->attrHold >= 0 && f->attrHold < h)
+        h = f->attrHold;
+    if (f->gapStart >= 0 && f->gapStart < h)
+        h = f->gapStart;
+    if (f->lookHold >= 0 && f->lookHold < h)
+        h = f->lookHold;
+    if (f->cssOn && f->css.holdFrom >= 0 && f->css.holdFrom < h)
+        h = f->css.holdFrom;
+    return h;
+}
+
+void InertFilterBytes(InertFilter *f, const unsigned char *data, size_t n)
+{
+    f->run = data;
+    f->runStart = f->position;
+    const unsigned char *p = data, *end = data + n;
+    while (p < end)
+        p = Advance(f, p, end);
+    int64_t runEnd = f->runStart + (int64_t)n;
+    f->position = runEnd;
+    if (f->dropping)
+        CountBytes(f, f->dropKind, DropThrough(f, runEnd));
+    else
+        WriteThrough(f, EarliestHold(f, runEnd));
+    // What still waits moves to carry: the part of it in this run.
+    int64_t from = f->pendingStart > f->runStart ? f->pendingStart : f->runStart;
+    if (from < runEnd) {
+        memcpy(f->carry + f->carryLength, data + (from - f->runStart), (size_t)(runEnd - from));
+        f->carryLength += (int32_t)(runEnd - from);
+    }
+    f->run = nullptr;
+}
+
+void FinishInertFilter(InertFilter *f)
+{
+    static const unsigned char kNone = 0;
+    f->run = &kNone;
+    f->runStart = f->position;
+    int64_t at = f->position;
+    switch (f->state) {
+    case kInertAttrName:
+    case kInertAfterAttrName:
+    case kInertBeforeValue:
+        EndDropping(f, at);
+        ValuelessDone(f, at);
+        break;
+    case kInertValueQuoted:
+    case kInertValueBare:
+        EndValue(f, at);
+        EndDropping(f, at);
+        break;
+    case kInertRawLt:
+    case kInertRawEndName:
+        RawTextMismatch(f);
+        break;
+    }
+    FinishCss(f, at);
+    EndDropping(f, at);
+    f->attrHold = f->gapStart = f->lookHold = -1;
+    WriteThrough(f, at);
+    f->state = kInertText;
+    f->run = nullptr;
+}
