@@ -46,12 +46,12 @@ static const NamedRef kNamedRefs[] = {
     {"rbrace", "}", false},      {"fjlig", "fj", false},
 };
 
-static inline bool IsAsciiAlpha(uint32_t c)
+static constexpr bool IsAsciiAlpha(uint32_t c)
 {
     return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
 
-static inline bool IsAsciiDigit(uint32_t c)
+static constexpr bool IsAsciiDigit(uint32_t c)
 {
     return c >= '0' && c <= '9';
 }
@@ -610,13 +610,58 @@ AddressKind AddressReaderByte(AddressReader *r, unsigned char c)
     if (r->kind != kAddressUndecided)
         return r->kind;
     int64_t at = r->at++;
-    if (!r->entities)
+    // A byte outside a reference stands for itself.
+    if (!r->entities || (c != '&' && r->refs.state == kRefText))
         return ReaderChar(r, c);
     DecodedChar out[kRefOutMax];
     int n = CharRefByte(&r->refs, c, at, out);
     for (int i = 0; i < n && r->kind == kAddressUndecided; i++)
         ReaderChar(r, out[i].c);
     return r->kind;
+}
+
+// Scheme bytes: letters, digits, '+', '-', '.'.
+struct SchemeBytes {
+    bool of[256];
+};
+
+static constexpr SchemeBytes BuildSchemeBytes()
+{
+    SchemeBytes t = {};
+    for (int c = 0; c < 256; c++)
+        t.of[c] = IsAsciiAlpha((uint32_t)c) || IsAsciiDigit((uint32_t)c) || c == '+' || c == '-' || c == '.';
+    return t;
+}
+
+static constexpr SchemeBytes kSchemeBytes = BuildSchemeBytes();
+
+size_t AddressReaderSpan(AddressReader *r, const unsigned char *p, size_t n)
+{
+    size_t i = 0;
+    while (i < n && r->kind == kAddressUndecided) {
+        // Most values are a word or a path: the scheme's letters one after
+        // the other, as UrlHeadChar would take them, up to the byte that
+        // decides.
+        if (r->syntax == kSyntaxOne && r->refs.state == kRefText &&
+            (r->head.state == kHeadScheme || r->head.state == kHeadLongScheme)) {
+            UrlHead *h = &r->head;
+            size_t from = i;
+            while (i < n && kSchemeBytes.of[p[i]]) {
+                if (h->state == kHeadScheme) {
+                    if (h->length == kSchemeMax)
+                        h->state = kHeadLongScheme;
+                    else
+                        h->text[h->length++] = (char)LowerAscii(p[i]);
+                }
+                i++;
+            }
+            r->at += (int64_t)(i - from);
+            if (i == n)
+                break;
+        }
+        AddressReaderByte(r, p[i++]);
+    }
+    return i;
 }
 
 AddressKind FinishAddressReader(AddressReader *r)

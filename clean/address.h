@@ -110,6 +110,9 @@ struct AddressReader {
 void StartAddressReader(AddressReader *r, AddressSyntax syntax, bool wantDataType, bool entities);
 // One byte of the value. Once decided, the answer stays.
 AddressKind AddressReaderByte(AddressReader *r, unsigned char c);
+// Up to n bytes of the value, stopping after the byte that decides it:
+// answers how many were read (r->kind tells whether it decided).
+size_t AddressReaderSpan(AddressReader *r, const unsigned char *p, size_t n);
 // The value ended: its kind (kAddressOther when nothing decided it).
 AddressKind FinishAddressReader(AddressReader *r);
 // A whole value at once.

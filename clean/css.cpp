@@ -447,10 +447,9 @@ static void EscapeLayer(CssScanner *s, const DecodedChar &d)
     }
 }
 
-void CssScannerByte(CssScanner *s, unsigned char c, int64_t at)
+static void ScanByte(CssScanner *s, unsigned char c, int64_t at)
 {
-    s->cutCount = 0;
-    if (!s->entities) {
+    if (!s->entities || (c != '&' && s->refs.state == 0)) {
         DecodedChar d = {c, at, at + 1};
         EscapeLayer(s, d);
         return;
@@ -459,6 +458,77 @@ void CssScannerByte(CssScanner *s, unsigned char c, int64_t at)
     int n = CharRefByte(&s->refs, c, at, out);
     for (int i = 0; i < n; i++)
         EscapeLayer(s, out[i]);
+}
+
+void CssScannerByte(CssScanner *s, unsigned char c, int64_t at)
+{
+    s->cutCount = 0;
+    ScanByte(s, c, at);
+}
+
+// The bytes that, in text, can do more than begin or end a word: the
+// syntax of references, strings and comments, escapes, references and the
+// '<' that may end a STYLE element.
+struct CssSpecials {
+    bool of[256];
+};
+
+static constexpr CssSpecials BuildCssSpecials()
+{
+    CssSpecials t = {};
+    for (const char *p = "()@\\\"'/&<"; *p; p++)
+        t.of[(unsigned char)*p] = true;
+    return t;
+}
+
+static constexpr CssSpecials kSpecials = BuildCssSpecials();
+
+static inline bool IsWordByte(unsigned char c)
+{
+    return IsWordChar(c, false);
+}
+
+size_t CssScannerRun(CssScanner *s, const unsigned char *p, size_t n, int64_t at)
+{
+    s->cutCount = 0;
+    size_t i = 0;
+    while (i < n) {
+        if (s->state == kCssText && s->holdFrom < 0 && s->escape == kEscapeNone &&
+            s->refs.state == 0 && !kSpecials.of[p[i]]) {
+            // Up to the next special byte nothing matters but the word
+            // that is still open there: bytes one at a time would end
+            // every earlier word without a '(' after it.
+            size_t j = i + 1;
+            while (j < n && !kSpecials.of[p[j]])
+                j++;
+            size_t k = j;
+            while (k > i && IsWordByte(p[k - 1]))
+                k--;
+            while (k < j && IsDigit(p[k]))
+                k++;
+            if (k < j) {
+                Hold(s, at + (int64_t)k);
+                s->wordLength = 0;
+                s->state = kCssWord;
+                for (size_t w = k; w < j; w++) {
+                    if (!AppendWord(s, p[w])) {
+                        Release(s);
+                        s->state = kCssLongWord;
+                        break;
+                    }
+                }
+            }
+            i = j;
+            continue;
+        }
+        ScanByte(s, p[i], at + (int64_t)i);
+        i++;
+        if (s->holdFrom >= 0 && !s->dropping && at + (int64_t)i - s->holdFrom >= kCssHoldMax)
+            ForceCssDecision(s, at + (int64_t)i);
+        if (s->cutCount)
+            return i;
+    }
+    return i;
 }
 
 void FinishCssScanner(CssScanner *s, int64_t at)

@@ -36,6 +36,8 @@
 #include "clean/address.h"
 
 enum { kCssWordMax = 20 };          // "-webkit-image-set" and room to spare
+// A reference that has not decided after this many bytes goes (ForceCssDecision).
+enum { kCssHoldMax = 4096 };
 
 // A stretch to remove: [start, end).
 struct CssCut {
@@ -71,6 +73,11 @@ void StartCssScanner(CssScanner *s, bool entities);
 // One byte of the text, at position `at`. Afterwards s->cuts[0,
 // s->cutCount) are the stretches to remove, in order.
 void CssScannerByte(CssScanner *s, unsigned char c, int64_t at);
+// The same over up to n bytes from position `at`, a stretch at a time where
+// nothing can happen, stopping after the first byte that gave cuts; a
+// reference undecided after kCssHoldMax bytes is decided then. Answers how
+// many bytes were read.
+size_t CssScannerRun(CssScanner *s, const unsigned char *p, size_t n, int64_t at);
 // The text ended at position `at` (its last byte is before it).
 void FinishCssScanner(CssScanner *s, int64_t at);
 // The reference held since holdFrom has grown too long to wait for (`at`:

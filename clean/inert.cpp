@@ -36,6 +36,7 @@
 // every byte read is written or counted to a removal kind exactly once.
 #include "clean/inert.h"
 #include <string.h>
+#include "clean/bytescan.h"
 
 enum InertState {
     kInertText = 0,
@@ -71,6 +72,76 @@ enum AttributeFate {
     kFateCheck,
     kFateIgnore,        // an end tag's attribute
 };
+
+// Byte classes of the tokenizer.
+enum : uint8_t {
+    kByteBlank = 1,
+    kByteSlash = 2,
+    kByteGt = 4,
+    kByteEquals = 8,
+};
+
+struct ByteClasses {
+    uint8_t of[256];
+};
+
+static constexpr ByteClasses BuildByteClasses()
+{
+    ByteClasses t = {};
+    for (const char *p = " \t\n\f\r"; *p; p++)
+        t.of[(unsigned char)*p] = kByteBlank;
+    t.of[(unsigned char)'/'] = kByteSlash;
+    t.of[(unsigned char)'>'] = kByteGt;
+    t.of[(unsigned char)'='] = kByteEquals;
+    return t;
+}
+
+static constexpr ByteClasses kBytes = BuildByteClasses();
+
+static inline bool IsBlank(unsigned char c)
+{
+    return kBytes.of[c] == kByteBlank;
+}
+
+static constexpr int32_t NameLength(const char *name)
+{
+    int32_t n = 0;
+    while (name[n])
+        n++;
+    return n;
+}
+
+// The rules of a table by the length and first letter of their names:
+// bit i for entry i. Every name of ours is lower case.
+struct NameIndex {
+    uint32_t at[kInertNameMax + 1][32];
+};
+
+template <typename Rule, int N>
+static constexpr NameIndex BuildNameIndex(const Rule (&rules)[N])
+{
+    NameIndex index = {};
+    for (int i = 0; i < N; i++)
+        index.at[NameLength(rules[i].name)][rules[i].name[0] & 31] |= 1u << i;
+    return index;
+}
+
+// The entry of `rules` named name[0, n), or -1.
+template <typename Rule, int N>
+static int32_t FindRule(const NameIndex &index, const Rule (&rules)[N], const char *name, int32_t n)
+{
+    if (n > kInertNameMax)
+        return -1;
+    for (uint32_t set = index.at[n][name[0] & 31]; set; set &= set - 1) {
+        int i = __builtin_ctz(set);
+        int32_t k = 1;
+        while (k < n && rules[i].name[k] == name[k])
+            k++;
+        if (k == n && rules[i].name[0] == name[0])
+            return i;
+    }
+    return -1;
+}
 
 // What a tag name tells the filter.
 enum TagClass : uint32_t {
@@ -113,7 +184,7 @@ static const TagRule kTagRules[] = {
     {"noframes", kTagRawText},
     {"plaintext", kTagPlainText},
 };
-enum { kTagRuleCount = sizeof kTagRules / sizeof kTagRules[0] };
+static constexpr NameIndex kTagIndex = BuildNameIndex(kTagRules);
 
 // What an attribute's value does.
 enum AttributeUse {
@@ -150,10 +221,7 @@ static const AttributeRule kAttributeRules[] = {
     {"srcdoc", kTagIframe, kUseSrcdoc, false},
 };
 
-static inline bool IsBlank(unsigned char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
-}
+static constexpr NameIndex kAttributeIndex = BuildNameIndex(kAttributeRules);
 
 static inline bool IsLetter(unsigned char c)
 {
@@ -163,11 +231,6 @@ static inline bool IsLetter(unsigned char c)
 static inline char Lower(unsigned char c)
 {
     return c >= 'A' && c <= 'Z' ? (char)(c + 32) : (char)c;
-}
-
-static bool NameIs(const char *name, int32_t n, const char *word)
-{
-    return (int32_t)strlen(word) == n && memcmp(name, word, (size_t)n) == 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -289,15 +352,8 @@ static void StartTagName(InertFilter *f, unsigned char c, bool endTag)
 
 static void TagNameDone(InertFilter *f)
 {
-    f->tagClass = 0;
-    f->rawElement = -1;
-    for (int32_t i = 0; i < kTagRuleCount; i++) {
-        if (NameIs(f->tagName, f->tagNameLength, kTagRules[i].name)) {
-            f->tagClass = kTagRules[i].classes;
-            f->rawElement = i;
-            return;
-        }
-    }
+    f->rawElement = FindRule(kTagIndex, kTagRules, f->tagName, f->tagNameLength);
+    f->tagClass = f->rawElement >= 0 ? kTagRules[f->rawElement].classes : 0;
 }
 
 static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
@@ -340,15 +396,11 @@ static void AttributeNameDone(InertFilter *f, int64_t at)
 {
     if (f->fate != kFateCheck || f->rule != -1)
         return;
-    f->rule = -2;       // looked up
     const AttributeRule *rule = nullptr;
-    for (const AttributeRule &r : kAttributeRules) {
-        if (NameIs(f->attrName, f->attrNameLength, r.name) && (!r.onlyOn || (r.onlyOn & f->tagClass))) {
-            rule = &r;
-            f->rule = (int32_t)(&r - kAttributeRules);
-            break;
-        }
-    }
+    int32_t i = FindRule(kAttributeIndex, kAttributeRules, f->attrName, f->attrNameLength);
+    if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & f->tagClass)))
+        rule = &kAttributeRules[i];
+    f->rule = rule ? i : -2;        // -2: looked up, none
     if (rule && rule->use == kUseSrcdoc) {
         if (f->scripts)
             DropAttribute(f, at, kRemovedScriptUrls);
@@ -395,12 +447,45 @@ static bool Removes(const InertFilter *f, AddressKind k)
            (k == kAddressNetwork && f->checkNetwork);
 }
 
-// Feeds the value's bytes read so far, [valueStart, to), to the css scanner.
-static void ReplayValue(InertFilter *f, int64_t to)
+// Whether n bytes of a value may hold a url( or image-set( reference: a
+// '(' as it stands or as a character reference.
+static bool MayHoldReference(const unsigned char *p, size_t n)
 {
+    if (memchr(p, '(', n))
+        return true;
+    for (const unsigned char *a = (const unsigned char *)memchr(p, '&', n); a;
+         a = (const unsigned char *)memchr(a + 1, '&', n - (size_t)(a + 1 - p))) {
+        if (a + 1 < p + n && (a[1] == '#' || (a[1] | 0x20) == 'l'))
+            return true;
+    }
+    return false;
+}
+
+// A kept value from `from` on: whether it goes through the css scanner,
+// which then reads the bytes of it already read. A value seen whole in
+// this run without a reference in it does not.
+static void ChooseCss(InertFilter *f, int64_t from)
+{
+    f->cssOn = false;
+    if (!f->internet || (f->rule >= 0 && kAttributeRules[f->rule].use != kUseLoads))
+        return;
+    if (f->valueStart >= f->runStart) {
+        const unsigned char *v = f->run + (f->valueStart - f->runStart);
+        const unsigned char *q = f->run + (from - f->runStart), *stop = nullptr;
+        if (f->quote) {
+            stop = (const unsigned char *)memchr(q, (int)f->quote, (size_t)(f->runEnd - q));
+        } else {
+            for (stop = q; stop < f->runEnd && !(kBytes.of[*stop] & (kByteBlank | kByteGt)); stop++) {
+            }
+            if (stop == f->runEnd)
+                stop = nullptr;
+        }
+        if (stop && !MayHoldReference(v, (size_t)(stop - v)))
+            return;
+    }
     StartCssScanner(&f->css, true);
     f->cssOn = true;
-    for (int64_t at = f->valueStart; at < to; at++)
+    for (int64_t at = f->valueStart; at < from; at++)
         CssByte(f, WaitingByte(f, at), at);
 }
 
@@ -412,8 +497,7 @@ static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
         return;
     }
     KeepAttribute(f);
-    if (f->internet && (f->rule < 0 || kAttributeRules[f->rule].use == kUseLoads))
-        ReplayValue(f, through);
+    ChooseCss(f, through);
 }
 
 static void StartValue(InertFilter *f, int64_t at)
@@ -428,9 +512,8 @@ static void StartValue(InertFilter *f, int64_t at)
         else if (rule && rule->use == kUseRefresh)
             syntax = kSyntaxRefresh;
         StartAddressReader(&f->address, syntax, f->checkMarkup, true);
-    } else if (f->fate == kFateKeep && f->internet) {
-        StartCssScanner(&f->css, true);
-        f->cssOn = true;
+    } else if (f->fate == kFateKeep) {
+        ChooseCss(f, at);
     }
 }
 
@@ -510,7 +593,7 @@ static void RawTextMismatch(InertFilter *f)
 // One byte
 
 // A hold that has waited kInertHoldMax bytes is decided now.
-static void LimitHolds(InertFilter *f, int64_t next)
+static inline void LimitHolds(InertFilter *f, int64_t next)
 {
     if (f->attrHold >= 0 && next - f->attrHold >= kInertHoldMax) {
         if (f->fate == kFateCheck) {
@@ -843,19 +926,336 @@ static bool Step(InertFilter *f, unsigned char c, int64_t at)
     return false;
 }
 
-// Reads bytes from p on: a run at a time where the state allows, else one.
-// Answers where reading goes on.
+// Bytes that may begin a removal somewhere in a tag: a scheme's ':', a
+// reference's '&', a url('s '('; a slash or backslash may begin "//".
+enum : uint8_t {
+    kMarkAlways = 1,
+    kMarkSlash = 2,
+};
+
+struct TagMarks {
+    uint8_t of[256];
+};
+
+static constexpr TagMarks BuildTagMarks()
+{
+    TagMarks t = {};
+    t.of[(unsigned char)':'] = t.of[(unsigned char)'&'] = t.of[(unsigned char)'('] = kMarkAlways;
+    t.of[(unsigned char)'/'] = t.of[(unsigned char)'\\'] = kMarkSlash;
+    return t;
+}
+
+static constexpr TagMarks kMarks = BuildTagMarks();
+
+// Whether [p, q) holds a mark: always one of kMarkAlways, a slash only when
+// a slash, backslash, tab, LF or CR follows it.
+static inline bool HasMark(const unsigned char *p, const unsigned char *q)
+{
+    for (; p < q; p++) {
+        uint8_t m = kMarks.of[*p];
+        if (m == kMarkAlways)
+            return true;
+        if (m == kMarkSlash && p + 1 < q &&
+            (p[1] == '/' || p[1] == '\\' || p[1] == '\t' || p[1] == '\n' || p[1] == '\r'))
+            return true;
+    }
+    return false;
+}
+
+// Whether the start tag's attribute named [name, nameEnd), whose value
+// [value, valueEnd) holds a mark, would lose anything: the decisions of
+// AttributeNameDone, ValueDecided and ChooseCss, made on the bytes at once.
+static bool ValueChanges(const InertFilter *f, const unsigned char *name,
+                         const unsigned char *nameEnd, const unsigned char *value,
+                         const unsigned char *valueEnd)
+{
+    char lower[kInertNameMax];
+    int32_t n = (int32_t)(nameEnd - name);
+    if (n > kInertNameMax)
+        n = kInertNameMax + 1;
+    for (int32_t i = 0; i < n && i < kInertNameMax; i++)
+        lower[i] = Lower(name[i]);
+    const AttributeRule *rule = nullptr;
+    int32_t i = FindRule(kAttributeIndex, kAttributeRules, lower, n);
+    if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & f->tagClass)))
+        rule = &kAttributeRules[i];
+    if (rule && rule->use == kUseSrcdoc)
+        return f->scripts;
+    bool checkNetwork = f->internet && rule;
+    bool checkMarkup = f->scripts && rule && rule->framePage && (f->tagClass & kTagFrameLike);
+    if (checkNetwork || f->scripts) {
+        AddressSyntax syntax = kSyntaxOne;
+        if (rule && rule->use == kUseLoadsList)
+            syntax = kSyntaxList;
+        else if (rule && rule->use == kUseRefresh)
+            syntax = kSyntaxRefresh;
+        AddressKind k = ReadAddress(value, (size_t)(valueEnd - value), syntax, checkMarkup);
+        if ((k == kAddressScript && f->scripts) || (k == kAddressMarkupData && checkMarkup) ||
+            (k == kAddressNetwork && checkNetwork))
+            return true;
+    }
+    return f->internet && (!rule || rule->use == kUseLoads) &&
+           MayHoldReference(value, (size_t)(valueEnd - value));
+}
+
+// The light reading of a tag: the attribute states of Step without what
+// they do, from p (the byte after the tag name) on. Answers the tag's '>'
+// when it comes before `end` and nothing in the tag would be removed: no
+// handler's name, and every value that holds a mark (FindValueEnd,
+// HasMark) is one that ValueChanges keeps. Sets *selfClosing. Else null:
+// Step reads the tag. The caller keeps `end` within kInertHoldMax of the
+// tag's '<', so that no hold in it could have been forced.
+static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned char *p,
+                                        const unsigned char *end, bool *selfClosing)
+{
+    const unsigned char *name = p, *nameEnd = p;
+    const unsigned char *q;
+    int state = kInertBeforeAttr;
+    while (p < end) {
+        unsigned char c = *p;
+        switch (state) {
+        case kInertBeforeAttr:
+        case kInertAfterAttrName:
+            if (IsBlank(c)) {
+                p++;
+                continue;
+            }
+            if (c == '>') {
+                *selfClosing = false;
+                return p;
+            }
+            if (c == '/') {
+                state = kInertSelfClosing;
+                p++;
+                continue;
+            }
+            if (c == '=' && state == kInertAfterAttrName) {
+                state = kInertBeforeValue;
+                p++;
+                continue;
+            }
+            // A name: up to a blank, '/', '>' or '='.
+            if ((c | 0x20) == 'o' && p + 2 < end && (p[1] | 0x20) == 'n' && IsLetter(p[2]) &&
+                f->scripts && !f->endTag)
+                return nullptr;
+            q = p + 1;
+            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt | kByteEquals)))
+                q++;
+            name = p;
+            nameEnd = q;
+            if (q - p == 6 && (f->tagClass & kTagIframe))
+                return nullptr;     // srcdoc may be
+            p = q;
+            state = kInertAfterAttrName;
+            continue;
+        case kInertBeforeValue:
+            if (IsBlank(c)) {
+                p++;
+                continue;
+            }
+            if (c == '"' || c == '\'') {
+                bool marked;
+                q = p + 1 + FindValueEnd(p + 1, (size_t)(end - p - 1), c, &marked);
+                if (q == end)
+                    return nullptr;
+                if (!f->endTag && marked && ValueChanges(f, name, nameEnd, p + 1, q))
+                    return nullptr;
+                p = q + 1;
+                state = kInertAfterValue;
+                continue;
+            }
+            if (c == '>') {
+                *selfClosing = false;
+                return p;
+            }
+            q = p;
+            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteGt)))
+                q++;
+            if (q == end)
+                return nullptr;
+            if (!f->endTag && HasMark(p, q) && ValueChanges(f, name, nameEnd, p, q))
+                return nullptr;
+            p = q;
+            state = kInertBeforeAttr;
+            continue;
+        case kInertAfterValue:
+            if (c == '>') {
+                *selfClosing = false;
+                return p;
+            }
+            if (c == '/') {
+                state = kInertSelfClosing;
+                p++;
+                continue;
+            }
+            state = kInertBeforeAttr;
+            continue;
+        case kInertSelfClosing:
+            if (c == '>') {
+                *selfClosing = true;
+                return p;
+            }
+            state = kInertBeforeAttr;
+            continue;
+        }
+    }
+    return nullptr;
+}
+
+// Text from p on, with the tags in it that have nothing to remove
+// (PlainTagEnd) passed over whole; stops at any other tag, with its name
+// read and its next byte to go through Step, or after a '<' that begins no
+// name.
+static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, const unsigned char *end)
+{
+    for (;;) {
+        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+        if (!lt)
+            return end;
+        const unsigned char *n = lt + 1;
+        bool endTag = n < end && *n == '/';
+        if (endTag)
+            n++;
+        if (n >= end || !IsLetter(*n)) {
+            f->state = kInertTagOpen;
+            return lt + 1;
+        }
+        f->endTag = endTag;
+        f->selfClosing = false;
+        f->state = kInertTagName;
+        f->tagNameLength = 0;
+        while (n < end && !(kBytes.of[*n] & (kByteBlank | kByteSlash | kByteGt))) {
+            if (f->tagNameLength < kInertNameMax)
+                f->tagName[f->tagNameLength] = Lower(*n);
+            if (f->tagNameLength <= kInertNameMax)
+                f->tagNameLength++;
+            n++;
+        }
+        if (n == end)
+            return end;
+        TagNameDone(f);
+        if (*n == '>') {
+            TagDone(f);
+            p = n + 1;
+        } else {
+            // A tag shorter than kInertHoldMax: no hold in it can be forced.
+            const unsigned char *limit = end - lt > kInertHoldMax - 1 ? lt + kInertHoldMax - 1 : end;
+            const unsigned char *gt = PlainTagEnd(f, n, limit, &f->selfClosing);
+            if (!gt) {
+                f->state = kInertTagName;
+                return n;       // its blank or '/' goes through Step
+            }
+            TagDone(f);
+            p = gt + 1;
+        }
+        if (f->state != kInertText)
+            return p;
+    }
+}
+
+// A quoted or bare value from p, up to `stop` (its end, or the run's end):
+// its head read, its rest passed over or through the css scanner, a
+// stretch at a time. Answers where reading goes on (p itself: the byte
+// goes through Step).
+static const unsigned char *ValueRun(InertFilter *f, const unsigned char *p,
+                                     const unsigned char *stop)
+{
+    int64_t at = Pos(f, p);
+    if (f->fate == kFateCheck) {
+        // At most up to where the hold must decide.
+        size_t n = (size_t)(stop - p);
+        int64_t room = f->attrHold + kInertHoldMax - at;
+        if ((int64_t)n > room)
+            n = (size_t)room;
+        size_t k = AddressReaderSpan(&f->address, p, n);
+        if (f->address.kind != kAddressUndecided)
+            ValueDecided(f, f->address.kind, at + (int64_t)k);
+        else
+            LimitHolds(f, at + (int64_t)k);
+        return p + k;
+    }
+    if (f->cssOn) {
+        size_t k = CssScannerRun(&f->css, p, (size_t)(stop - p), at);
+        ApplyCuts(f, kRemovedUrlReferences);
+        return p + k;
+    }
+    return stop;
+}
+
+// Reads bytes from p on: a stretch at a time where the state allows, else
+// one. Answers where reading goes on.
 static const unsigned char *Advance(InertFilter *f, const unsigned char *p, const unsigned char *end)
 {
     size_t left = (size_t)(end - p);
-    const unsigned char *q;
+    const unsigned char *q = p;
     switch (f->state) {
     case kInertText:
-        q = (const unsigned char *)memchr(p, '<', left);
-        if (!q)
-            return end;
-        f->state = kInertTagOpen;
-        return q + 1;
+        return TextRun(f, p, end);
+    case kInertTagName:
+        while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt))) {
+            if (f->tagNameLength < kInertNameMax)
+                f->tagName[f->tagNameLength] = Lower(*q);
+            if (f->tagNameLength <= kInertNameMax)
+                f->tagNameLength++;
+            q++;
+        }
+        // A name ended by a blank or '>', as Step ends it.
+        if (q < end && (IsBlank(*q) || *q == '>')) {
+            TagNameDone(f);
+            if (*q == '>') {
+                TagDone(f);
+                return q + 1;
+            }
+            f->state = kInertBeforeAttr;
+            f->gapStart = f->endTag ? -1 : Pos(f, q);
+            return q + 1;
+        }
+        if (q != p)
+            return q;
+        break;
+    case kInertAttrName:
+        if (f->fate == kFateCheck && f->rule == -1) {
+            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt | kByteEquals))) {
+                AttributeNameByte(f, *q, Pos(f, q));
+                q++;
+            }
+        } else {
+            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt | kByteEquals)))
+                q++;
+        }
+        if (q != p) {
+            LimitHolds(f, Pos(f, q));
+            return q;
+        }
+        break;
+    case kInertBeforeAttr:
+    case kInertAfterAttrName:
+    case kInertBeforeValue:
+        // The first blank marks where a gap begins; the others change nothing.
+        if (IsBlank(*p) && left > 1 && IsBlank(p[1])) {
+            Step(f, *p, Pos(f, p));
+            for (q = p + 1; q < end && IsBlank(*q); q++) {
+            }
+            LimitHolds(f, Pos(f, q));
+            return q;
+        }
+        break;
+    case kInertValueQuoted: {
+        const unsigned char *stop = (const unsigned char *)memchr(p, (int)f->quote, left);
+        q = ValueRun(f, p, stop ? stop : end);
+        if (q != p)
+            return q;
+        break;
+    }
+    case kInertValueBare: {
+        const unsigned char *stop = p;
+        while (stop < end && !(kBytes.of[*stop] & (kByteBlank | kByteGt)))
+            stop++;
+        q = ValueRun(f, p, stop);
+        if (q != p)
+            return q;
+        break;
+    }
     case kInertComment:
         q = (const unsigned char *)memchr(p, '-', left);
         if (!q)
@@ -870,32 +1270,18 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         return q + 1;
     case kInertPlainText:
         return end;
-    case kInertRawText:
-        if (f->cssOn)
-            break;
-        q = (const unsigned char *)memchr(p, '<', left);
-        if (!q)
-            return end;
-        if (q != p)
-            return q;   // the '<' itself goes through Step
-        break;
-    case kInertValueQuoted:
-        if (f->fate == kFateCheck)
-            break;
-        q = (const unsigned char *)memchr(p, (int)f->quote, left);
-        if (f->cssOn) {
-            // A stretch with no '(' and no '&' holds no reference, when
-            // the scanner is idle and the value's end is in sight.
-            if (!q || f->css.state != 0 || f->css.holdFrom >= 0 || f->css.escape ||
-                f->css.refs.state != 0 || f->css.depth ||
-                memchr(p, '(', (size_t)(q - p)) || memchr(p, '&', (size_t)(q - p)))
-                break;
+    case kInertRawText: {
+        const unsigned char *lt = (const unsigned char *)memchr(p, '<', left);
+        const unsigned char *stop = lt ? lt : end;
+        if (f->cssOn && stop != p) {
+            size_t k = CssScannerRun(&f->css, p, (size_t)(stop - p), Pos(f, p));
+            ApplyCuts(f, kRemovedCssReferences);
+            return p + k;
         }
-        if (!q)
-            return end;
-        if (q != p)
-            return q;   // the quote itself goes through Step
+        if (stop != p)
+            return stop;       // the '<' itself goes through Step
         break;
+    }
     }
     unsigned char c = *p;
     int64_t at = Pos(f, p);
@@ -942,7 +1328,7 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->lookHold = -1;
     f->dropping = false;
     f->dropKind = 0;
-    f->run = nullptr;
+    f->run = f->runEnd = nullptr;
     f->runStart = 0;
     f->carryLength = 0;
 }
@@ -965,6 +1351,7 @@ static int64_t EarliestHold(const InertFilter *f, int64_t end)
 void InertFilterBytes(InertFilter *f, const unsigned char *data, size_t n)
 {
     f->run = data;
+    f->runEnd = data + n;
     f->runStart = f->position;
     const unsigned char *p = data, *end = data + n;
     while (p < end)
@@ -987,7 +1374,7 @@ void InertFilterBytes(InertFilter *f, const unsigned char *data, size_t n)
 void FinishInertFilter(InertFilter *f)
 {
     static const unsigned char kNone = 0;
-    f->run = &kNone;
+    f->run = f->runEnd = &kNone;
     f->runStart = f->position;
     int64_t at = f->position;
     switch (f->state) {

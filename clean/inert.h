@@ -31,7 +31,7 @@
 #include "clean/stream.h"
 #include "clean/switches.h"
 
-enum { kInertHoldMax = 4096 };      // bytes held back at most while a decision is open
+enum { kInertHoldMax = kCssHoldMax };   // bytes held back at most while a decision is open
 enum { kInertNameMax = 16 };        // of a tag or attribute name, enough for every rule
 enum { kInertLookMax = 8 };         // "</style" and the byte after it
 
@@ -80,7 +80,8 @@ struct InertFilter {
     int64_t lookHold;               // a '<' that may end a STYLE element, or -1
     bool dropping;                  // the bytes read go (the rest of a removed attribute)
     int32_t dropKind;               // RemovalKind they count to
-    const unsigned char *run;
+    const unsigned char *run;       // the run being read, [run, runEnd)
+    const unsigned char *runEnd;
     int64_t runStart;
     int32_t carryLength;
     unsigned char carry[kInertHoldMax];
