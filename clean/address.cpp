@@ -260,15 +260,17 @@ enum {
 
 struct SchemeKind {
     const char *scheme;
+    int32_t length;
     AddressKind kind;
 };
 
 // The schemes that decide; every other one is kAddressOther. "data" is
 // read on when the caller asks for its media type.
 static const SchemeKind kSchemes[] = {
-    {"http", kAddressNetwork},       {"https", kAddressNetwork},  {"ftp", kAddressNetwork},
-    {"ws", kAddressNetwork},         {"wss", kAddressNetwork},    {"javascript", kAddressScript},
-    {"vbscript", kAddressScript},    {"data", kAddressData},
+    {"http", 4, kAddressNetwork},       {"https", 5, kAddressNetwork},
+    {"ftp", 3, kAddressNetwork},        {"ws", 2, kAddressNetwork},
+    {"wss", 3, kAddressNetwork},        {"javascript", 10, kAddressScript},
+    {"vbscript", 8, kAddressScript},    {"data", 4, kAddressData},
 };
 
 static AddressKind Decide(UrlHead *h, AddressKind kind)
@@ -305,7 +307,7 @@ static AddressKind DecideMediaType(UrlHead *h)
 static AddressKind DecideScheme(UrlHead *h)
 {
     for (const SchemeKind &s : kSchemes) {
-        if ((int32_t)strlen(s.scheme) != h->length || memcmp(s.scheme, h->text, (size_t)h->length))
+        if (s.length != h->length || memcmp(s.scheme, h->text, (size_t)h->length))
             continue;
         if (s.kind == kAddressData && h->wantDataType) {
             h->state = kHeadMediaType;

@@ -126,7 +126,12 @@ static constexpr NameIndex BuildNameIndex(const Rule (&rules)[N])
     return index;
 }
 
-// The entry of `rules` named name[0, n), or -1.
+static inline char Lower(unsigned char c)
+{
+    return c >= 'A' && c <= 'Z' ? (char)(c + 32) : (char)c;
+}
+
+// The entry of `rules` named name[0, n) in any case, or -1.
 template <typename Rule, int N>
 static int32_t FindRule(const NameIndex &index, const Rule (&rules)[N], const char *name, int32_t n)
 {
@@ -134,10 +139,10 @@ static int32_t FindRule(const NameIndex &index, const Rule (&rules)[N], const ch
         return -1;
     for (uint32_t set = index.at[n][name[0] & 31]; set; set &= set - 1) {
         int i = __builtin_ctz(set);
-        int32_t k = 1;
-        while (k < n && rules[i].name[k] == name[k])
+        int32_t k = 0;
+        while (k < n && rules[i].name[k] == Lower((unsigned char)name[k]))
             k++;
-        if (k == n && rules[i].name[0] == name[0])
+        if (k == n)
             return i;
     }
     return -1;
@@ -186,6 +191,25 @@ static const TagRule kTagRules[] = {
 };
 static constexpr NameIndex kTagIndex = BuildNameIndex(kTagRules);
 
+// The first two letters, in either case, of the tags after which the
+// tokenizer's state is not text again (InertQuietTag): bit (second & 31)
+// of row (first & 31).
+struct LoudNames {
+    uint32_t of[32];
+};
+
+static constexpr LoudNames BuildLoudNames()
+{
+    LoudNames t = {};
+    const uint32_t loud = kTagForeign | kTagRawText | kTagStyle | kTagPlainText | kTagIframe;
+    for (const TagRule &r : kTagRules)
+        if (r.classes & loud)
+            t.of[r.name[0] & 31] |= 1u << (r.name[1] & 31);
+    return t;
+}
+
+static constexpr LoudNames kLoudNames = BuildLoudNames();
+
 // What an attribute's value does.
 enum AttributeUse {
     kUseLoads = 0,          // loads the one address it names
@@ -228,10 +252,6 @@ static inline bool IsLetter(unsigned char c)
     return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
 
-static inline char Lower(unsigned char c)
-{
-    return c >= 'A' && c <= 'Z' ? (char)(c + 32) : (char)c;
-}
 
 // ---------------------------------------------------------------------------
 // Output
@@ -345,7 +365,7 @@ static void StartTagName(InertFilter *f, unsigned char c, bool endTag)
 {
     f->endTag = endTag;
     f->selfClosing = false;
-    f->tagName[0] = Lower(c);
+    f->tagName[0] = (char)c;
     f->tagNameLength = 1;
     f->state = kInertTagName;
 }
@@ -360,7 +380,7 @@ static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 {
     f->attrHold = f->gapStart >= 0 ? f->gapStart : at;
     f->gapStart = -1;
-    f->attrName[0] = Lower(c);
+    f->attrName[0] = (char)c;
     f->attrNameLength = 0;
     f->fate = f->endTag ? kFateIgnore : kFateCheck;
     f->rule = -1;
@@ -371,8 +391,8 @@ static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 
 static bool IsHandlerName(const InertFilter *f)
 {
-    return f->attrNameLength >= 3 && f->attrName[0] == 'o' && f->attrName[1] == 'n' &&
-           IsLetter((unsigned char)f->attrName[2]);
+    return f->attrNameLength >= 3 && (f->attrName[0] | 0x20) == 'o' &&
+           (f->attrName[1] | 0x20) == 'n' && IsLetter((unsigned char)f->attrName[2]);
 }
 
 // The attribute goes: what was held of it now, the rest as it comes.
@@ -419,7 +439,7 @@ static void AttributeNameDone(InertFilter *f, int64_t at)
 static void AttributeNameByte(InertFilter *f, unsigned char c, int64_t at)
 {
     if (f->attrNameLength < kInertNameMax)
-        f->attrName[f->attrNameLength] = Lower(c);
+        f->attrName[f->attrNameLength] = (char)c;
     if (f->attrNameLength <= kInertNameMax)
         f->attrNameLength++;
     if (f->fate != kFateCheck || f->rule != -1)
@@ -660,7 +680,7 @@ static bool Step(InertFilter *f, unsigned char c, int64_t at)
             return false;
         }
         if (f->tagNameLength < kInertNameMax)
-            f->tagName[f->tagNameLength] = Lower(c);
+            f->tagName[f->tagNameLength] = (char)c;
         if (f->tagNameLength <= kInertNameMax)
             f->tagNameLength++;
         return false;
@@ -965,24 +985,21 @@ static inline bool HasMark(const unsigned char *p, const unsigned char *q)
 // Whether the start tag's attribute named [name, nameEnd), whose value
 // [value, valueEnd) holds a mark, would lose anything: the decisions of
 // AttributeNameDone, ValueDecided and ChooseCss, made on the bytes at once.
-static bool ValueChanges(const InertFilter *f, const unsigned char *name,
+static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned char *name,
                          const unsigned char *nameEnd, const unsigned char *value,
                          const unsigned char *valueEnd)
 {
-    char lower[kInertNameMax];
     int32_t n = (int32_t)(nameEnd - name);
     if (n > kInertNameMax)
         n = kInertNameMax + 1;
-    for (int32_t i = 0; i < n && i < kInertNameMax; i++)
-        lower[i] = Lower(name[i]);
     const AttributeRule *rule = nullptr;
-    int32_t i = FindRule(kAttributeIndex, kAttributeRules, lower, n);
-    if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & f->tagClass)))
+    int32_t i = FindRule(kAttributeIndex, kAttributeRules, (const char *)name, n);
+    if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & tagClass)))
         rule = &kAttributeRules[i];
     if (rule && rule->use == kUseSrcdoc)
         return f->scripts;
     bool checkNetwork = f->internet && rule;
-    bool checkMarkup = f->scripts && rule && rule->framePage && (f->tagClass & kTagFrameLike);
+    bool checkMarkup = f->scripts && rule && rule->framePage && (tagClass & kTagFrameLike);
     if (checkNetwork || f->scripts) {
         AddressSyntax syntax = kSyntaxOne;
         if (rule && rule->use == kUseLoadsList)
@@ -1005,10 +1022,11 @@ static bool ValueChanges(const InertFilter *f, const unsigned char *name,
 // HasMark) is one that ValueChanges keeps. Sets *selfClosing. Else null:
 // Step reads the tag. The caller keeps `end` within kInertHoldMax of the
 // tag's '<', so that no hold in it could have been forced.
-static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned char *p,
+static const unsigned char *PlainTagEnd(InertFilter *f, const unsigned char *p,
                                         const unsigned char *end, bool *selfClosing)
 {
     const unsigned char *name = p, *nameEnd = p;
+    bool classKnown = false;        // f->tagClass, found when first wanted
     const unsigned char *q;
     int state = kInertBeforeAttr;
     while (p < end) {
@@ -1043,8 +1061,13 @@ static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned cha
                 q++;
             name = p;
             nameEnd = q;
-            if (q - p == 6 && (f->tagClass & kTagIframe))
-                return nullptr;     // srcdoc may be
+            if (q - p == 6 && !f->endTag) {
+                if (!classKnown)
+                    TagNameDone(f);
+                classKnown = true;
+                if (f->tagClass & kTagIframe)
+                    return nullptr;     // srcdoc may be
+            }
             p = q;
             state = kInertAfterAttrName;
             continue;
@@ -1058,8 +1081,13 @@ static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned cha
                 q = p + 1 + FindValueEnd(p + 1, (size_t)(end - p - 1), c, &marked);
                 if (q == end)
                     return nullptr;
-                if (!f->endTag && marked && ValueChanges(f, name, nameEnd, p + 1, q))
-                    return nullptr;
+                if (!f->endTag && marked) {
+                    if (!classKnown)
+                        TagNameDone(f);
+                    classKnown = true;
+                    if (ValueChanges(f, f->tagClass, name, nameEnd, p + 1, q))
+                        return nullptr;
+                }
                 p = q + 1;
                 state = kInertAfterValue;
                 continue;
@@ -1073,8 +1101,13 @@ static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned cha
                 q++;
             if (q == end)
                 return nullptr;
-            if (!f->endTag && HasMark(p, q) && ValueChanges(f, name, nameEnd, p, q))
-                return nullptr;
+            if (!f->endTag && HasMark(p, q)) {
+                if (!classKnown)
+                    TagNameDone(f);
+                classKnown = true;
+                if (ValueChanges(f, f->tagClass, name, nameEnd, p, q))
+                    return nullptr;
+            }
             p = q;
             state = kInertBeforeAttr;
             continue;
@@ -1102,14 +1135,34 @@ static const unsigned char *PlainTagEnd(const InertFilter *f, const unsigned cha
     return nullptr;
 }
 
+// Holds the tag name [name, end) as Step reads it.
+static inline void SetTagName(InertFilter *f, const unsigned char *name, const unsigned char *end)
+{
+    int32_t n = (int32_t)(end - name);
+    memcpy(f->tagName, name, (size_t)(n < kInertNameMax ? n : kInertNameMax));
+    f->tagNameLength = n <= kInertNameMax ? n : kInertNameMax + 1;
+    f->tagClass = 0;
+    f->rawElement = -1;
+}
+
+// Whether a tag whose name begins with bytes a and b (b: the byte after a
+// one-letter name) may change the tokenizer's state (kLoudNames).
+static inline bool MayBeLoud(unsigned char a, unsigned char b)
+{
+    return (kLoudNames.of[a & 31] >> (b & 31)) & 1;
+}
+
 // Text from p on, with the tags in it that have nothing to remove
 // (PlainTagEnd) passed over whole; stops at any other tag, with its name
 // read and its next byte to go through Step, or after a '<' that begins no
-// name.
+// name. A tag's name is looked up only when its first two letters may be
+// those of a tag that changes the state, or its attributes need it.
 static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, const unsigned char *end)
 {
     for (;;) {
-        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+        // Tags often follow each other: no search for those.
+        const unsigned char *lt = p < end && *p == '<' ? p
+                                  : (const unsigned char *)memchr(p, '<', (size_t)(end - p));
         if (!lt)
             return end;
         const unsigned char *n = lt + 1;
@@ -1120,33 +1173,39 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
             f->state = kInertTagOpen;
             return lt + 1;
         }
+        const unsigned char *name = n;
+        while (n < end && !(kBytes.of[*n] & (kByteBlank | kByteSlash | kByteGt)))
+            n++;
         f->endTag = endTag;
         f->selfClosing = false;
-        f->state = kInertTagName;
-        f->tagNameLength = 0;
-        while (n < end && !(kBytes.of[*n] & (kByteBlank | kByteSlash | kByteGt))) {
-            if (f->tagNameLength < kInertNameMax)
-                f->tagName[f->tagNameLength] = Lower(*n);
-            if (f->tagNameLength <= kInertNameMax)
-                f->tagNameLength++;
-            n++;
-        }
-        if (n == end)
+        if (n == end) {
+            SetTagName(f, name, n);
+            f->state = kInertTagName;
             return end;
-        TagNameDone(f);
+        }
+        bool loud = MayBeLoud(name[0], name[1]);
         if (*n == '>') {
-            TagDone(f);
             p = n + 1;
+            if (!loud)
+                continue;
+            SetTagName(f, name, n);
+            TagNameDone(f);
+            TagDone(f);
         } else {
             // A tag shorter than kInertHoldMax: no hold in it can be forced.
             const unsigned char *limit = end - lt > kInertHoldMax - 1 ? lt + kInertHoldMax - 1 : end;
+            SetTagName(f, name, n);
             const unsigned char *gt = PlainTagEnd(f, n, limit, &f->selfClosing);
             if (!gt) {
+                TagNameDone(f);
                 f->state = kInertTagName;
                 return n;       // its blank or '/' goes through Step
             }
-            TagDone(f);
             p = gt + 1;
+            if (!loud)
+                continue;
+            TagNameDone(f);
+            TagDone(f);
         }
         if (f->state != kInertText)
             return p;
@@ -1194,7 +1253,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
     case kInertTagName:
         while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt))) {
             if (f->tagNameLength < kInertNameMax)
-                f->tagName[f->tagNameLength] = Lower(*q);
+                f->tagName[f->tagNameLength] = (char)*q;
             if (f->tagNameLength <= kInertNameMax)
                 f->tagNameLength++;
             q++;
