@@ -252,7 +252,6 @@ int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out)
 enum {
     kHeadLeading = 0,
     kHeadScheme = 100,
-    kHeadLongScheme = 110,
     kHeadSlash = 200,
     kHeadMediaType = 300,
     kHeadDecided = 900,
@@ -349,15 +348,11 @@ AddressKind UrlHeadChar(UrlHead *h, uint32_t c)
     case kHeadScheme:
         if (c == ':')
             return DecideScheme(h);
-        if (!IsSchemeChar(c))
+        // A scheme longer than any of ours is none of them.
+        if (!IsSchemeChar(c) || h->length == kSchemeMax)
             return Decide(h, kAddressOther);
-        if (h->length == kSchemeMax)
-            h->state = kHeadLongScheme;
-        else
-            h->text[h->length++] = (char)LowerAscii(c);
+        h->text[h->length++] = (char)LowerAscii(c);
         return kAddressUndecided;
-    case kHeadLongScheme:
-        return IsSchemeChar(c) ? kAddressUndecided : Decide(h, kAddressOther);
     case kHeadSlash:
         return Decide(h, c == '/' || c == '\\' ? kAddressNetwork : kAddressOther);
     case kHeadMediaType:
@@ -644,19 +639,11 @@ size_t AddressReaderSpan(AddressReader *r, const unsigned char *p, size_t n)
         // Most values are a word or a path: the scheme's letters one after
         // the other, as UrlHeadChar would take them, up to the byte that
         // decides.
-        if (r->syntax == kSyntaxOne && r->refs.state == kRefText &&
-            (r->head.state == kHeadScheme || r->head.state == kHeadLongScheme)) {
+        if (r->syntax == kSyntaxOne && r->refs.state == kRefText && r->head.state == kHeadScheme) {
             UrlHead *h = &r->head;
             size_t from = i;
-            while (i < n && kSchemeBytes.of[p[i]]) {
-                if (h->state == kHeadScheme) {
-                    if (h->length == kSchemeMax)
-                        h->state = kHeadLongScheme;
-                    else
-                        h->text[h->length++] = (char)LowerAscii(p[i]);
-                }
-                i++;
-            }
+            while (i < n && kSchemeBytes.of[p[i]] && h->length < kSchemeMax)
+                h->text[h->length++] = (char)LowerAscii(p[i++]);
             r->at += (int64_t)(i - from);
             if (i == n)
                 break;

@@ -72,8 +72,9 @@ int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out);
 enum { kSchemeMax = 10 };       // "javascript"
 enum { kMediaTypeMax = 48 };    // a longer data: media type counts as markup
 
-// States: 0 leading blanks; 100 scheme letters; 110 a scheme too long to be
-// one of ours; 200 after a first slash; 300 a data: media type; 900 decided.
+// States: 0 leading blanks; 100 scheme letters (a scheme longer than
+// kSchemeMax is none of ours: decided); 200 after a first slash; 300 a data:
+// media type; 900 decided.
 struct UrlHead {
     int32_t state;
     int32_t length;
