@@ -166,7 +166,7 @@ struct TagRule {
     uint32_t classes;
 };
 
-static const TagRule kTagRules[] = {
+static constexpr TagRule kTagRules[] = {
     {"script", kTagLoadsHref | kTagRawText},
     {"style", kTagStyle},
     {"link", kTagLoadsHref},
@@ -226,7 +226,7 @@ struct AttributeRule {
 };
 
 // The attributes that load, and srcdoc.
-static const AttributeRule kAttributeRules[] = {
+static constexpr AttributeRule kAttributeRules[] = {
     {"src", 0, kUseLoads, true},
     {"data", 0, kUseLoads, true},
     {"srcset", 0, kUseLoadsList, false},
