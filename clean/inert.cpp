@@ -1000,6 +1000,14 @@ static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned
         return f->scripts;
     bool checkNetwork = f->internet && rule;
     bool checkMarkup = f->scripts && rule && rule->framePage && (tagClass & kTagFrameLike);
+    // Read for a script alone, a value whose first byte is a letter other
+    // than the first of javascript: and vbscript:, with no reference to
+    // make it another, is none.
+    unsigned char first = value < valueEnd ? (unsigned char)(*value | 0x20) : 0;
+    bool scriptOnly = !checkNetwork && !checkMarkup;
+    if (scriptOnly && first >= 'a' && first <= 'z' && first != 'j' && first != 'v' &&
+        !memchr(value, '&', (size_t)(valueEnd - value)))
+        return f->internet && !rule && memchr(value, '(', (size_t)(valueEnd - value));
     if (checkNetwork || f->scripts) {
         AddressSyntax syntax = kSyntaxOne;
         if (rule && rule->use == kUseLoadsList)
