@@ -37,7 +37,8 @@
 //
 // States 0, 200, 210, 300, 500 and 600 pass over or copy whole runs of bytes
 // up to the next byte that can change the state ('<', '>'), exactly as byte
-// after byte would.
+// after byte would; state 0 also copies a '<' and the byte after it when
+// that byte begins no name of the pass (CopyToTag).
 //
 // Invariants: the tag buffer holds the current tag from its '<' while in 100 and
 // 300, and "<FORM" as read while in 600..653. Name matching never reads past
@@ -606,6 +607,39 @@ static void StepAfterDeletion(ElementScanner *s, unsigned char c)
     }
 }
 
+// State 0: copies up to the next '<' whose next byte could begin the name
+// of an element of this pass, and begins that tag. A '<' whose next byte
+// begins none (an end tag's '/', most letters) is copied with that byte as
+// text, just as the name match would write them and go on, a run at a
+// time. False at the end of the input.
+static bool CopyToTag(ElementScanner *s)
+{
+    ByteStream *input = s->input;
+    for (;;) {
+        const unsigned char *p;
+        size_t avail = StreamPeek(input, &p);
+        if (avail == 0)
+            return false;
+        size_t i = 0;
+        for (;;) {
+            const unsigned char *lt = (const unsigned char *)memchr(p + i, '<', avail - i);
+            size_t k = lt ? (size_t)(lt - p) : avail;
+            if (!lt || k + 1 == avail || (s->ElementFlags & kNameSets.at[0][p[k + 1]])) {
+                StreamWrite(s->output, p, k);
+                StreamSkip(input, k);
+                if (!lt)
+                    break;
+                // A candidate, or a '<' whose next byte is not in this run:
+                // the name match reads it.
+                StreamSkip(input, 1);
+                BeginTag(s);
+                return true;
+            }
+            i = k + 2;
+        }
+    }
+}
+
 // Moves the pass on by at least one byte; false at the end of the input.
 static bool ElementStep(ElementScanner *s)
 {
@@ -614,11 +648,7 @@ static bool ElementStep(ElementScanner *s)
     switch (s->ScanState) {
     case kStateCopy:
         // Plain text is the bulk of a page: copied a run at a time.
-        StreamCopyUntil(input, s->output, '<');
-        if (StreamGet(input) < 0)
-            return false;
-        BeginTag(s);
-        return true;
+        return CopyToTag(s);
     case kStateTagName:
         c = StreamGet(input);
         if (c < 0)
