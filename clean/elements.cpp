@@ -3,9 +3,11 @@
 // FRAME, IFRAME, LINK, META, OBJECT, EMBED, APPLET, FRAMESET, NOFRAMES), and
 // rewrites the BODY start tag without its attributes. Where a tag is judged
 // by what it would load, any network address counts (IsRemoteLink,
-// HasNetworkValue); with Internet on, a META refresh to one goes whatever
-// Metatags says. Each deletion is counted by what the deleted thing is
-// (kElementKinds), with the blank after it.
+// HasNetworkValue); with Internet on, a META refresh to one goes even when
+// it names a charset. (With Metatags off, META tags are not looked at here:
+// the attribute stage takes such a refresh's content.) Each deletion is
+// counted by what the deleted thing is (kElementKinds), with the blank
+// after it.
 //
 // States (ScanState):
 //   0    copy: bytes go straight to the output until a '<' begins a tag.
@@ -204,7 +206,7 @@ static uint32_t ElementFlagsOf(const CleanSwitches *sw)
         {kElementFrame, internet || !frames},
         {kElementIframe, internet || frames},
         {kElementLink, sw->styles || internet},
-        {kElementMeta, sw->meta || internet},
+        {kElementMeta, sw->meta},
         {kElementObject, modules || internet},
         {kElementEmbed, modules || internet},
         {kElementApplet, modules || internet},

@@ -116,15 +116,21 @@ TEST(ElementModes, NetworkRefreshGoesWhateverMetatagsSays)
     const std::string refresh = "<meta http-equiv=\"Refresh\" content=\"0; URL=https://a/\">x";
     const std::string local = "<meta http-equiv=refresh content=\"5;url=b.htm\">x";
     const std::string charset = "<meta http-equiv=refresh content=\"0;url=//a/?charset=1\">x";
+    const uint32_t kIM = kOptInternet | kOptMeta;
     RunCases({
-        {"Internet alone", refresh, kOptInternet, "x"},
-        {"Internet and Metatags", refresh, kOptInternet | kOptMeta, "x"},
-        {"naming a charset does not keep it", charset, kOptInternet | kOptMeta, "x"},
-        {"without Internet it stays", refresh, kNone, refresh},
-        {"a local refresh stays", local, kOptInternet, local},
-        {"content alone is no refresh", "<meta name=x content=\"0;url=https://a\">x", kOptInternet,
-         "<meta name=x content=\"0;url=https://a\">x"},
+        {"Internet and Metatags", refresh, kIM, "x"},
+        {"naming a charset does not keep it", charset, kIM, "x"},
+        {"a local one naming a charset stays", "<meta charset=x http-equiv=refresh content=\"1;a\">",
+         kIM, "<meta charset=x http-equiv=refresh content=\"1;a\">"},
+        {"without Internet it stays", charset, kOptMeta, charset},
+        // With Metatags off the pass does not look at META tags, so that a
+        // page reads as before; the attribute stage takes the refresh.
+        {"Metatags off: not looked at here", refresh, kOptInternet, refresh},
+        {"content alone is no refresh", "<meta name=x content=\"0;url=https://a\" charset=u>x", kIM,
+         "<meta name=x content=\"0;url=https://a\" charset=u>x"},
     });
+    EXPECT_EQ(RunPass(WholeClean, refresh, kOptInternet), "<meta http-equiv=\"Refresh\">x");
+    EXPECT_EQ(RunPass(WholeClean, local, kOptInternet), local);
 }
 
 // Every deletion is counted once, by what it deletes, with its blanks.
@@ -143,7 +149,7 @@ TEST(ElementCounts, ByKindAddingUpToWhatWentOut)
         {"script and a space", "a<script>x</script> b", kOptScripts, kRemovedScripts, 1, 19},
         {"remote script is a script", "<script src=//a></script>b", kOptInternet, kRemovedScripts, 1, 25},
         {"two pictures", "<img src=a><img src=b>", kOptPictures, kRemovedPictures, 2, 22},
-        {"refresh is meta", "<meta http-equiv=refresh content=\"0;url=//a\">", kOptInternet,
+        {"refresh is meta", "<meta http-equiv=refresh content=\"0;url=//a\">", kOptInternet | kOptMeta,
          kRemovedMeta, 1, 45},
         {"nested objects", "<object><object></object></object>x", kOptModules, kRemovedModules, 1, 34},
         {"form to the end", "a<form>b", kOptForms, kRemovedForms, 1, 7},
