@@ -49,7 +49,9 @@ CHROMIUM_FLAGS = [
     '--disable-default-apps', '--disable-extensions', '--no-default-browser-check',
     '--disable-client-side-phishing-detection', '--disable-domain-reliability',
     '--disable-breakpad', '--ignore-certificate-errors', '--autoplay-policy=no-user-gesture-required',
-    '--disable-features=NetworkTimeServiceQuerying,AutofillServerCommunication', '--virtual-time-budget=4000', '--dump-dom',
+    '--disable-features=NetworkTimeServiceQuerying,AutofillServerCommunication,'
+    'OptimizationGuideModelDownloading,OptimizationHintsFetching,OptimizationTargetPrediction,'
+    'OptimizationHints', '--virtual-time-budget=4000', '--dump-dom',
 ]
 
 
@@ -142,7 +144,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         length = int(self.headers.get('Content-Length') or 0)
         body = self.rfile.read(length) if length else b''
         if host == PAGE_HOST and path.startswith('/__csp/'):
-            self.server.log.add(path.split('/')[2], 'script', body[:200].decode('latin-1'))
+            self.server.log.add(path.split('/')[2], 'script', body[:2000].decode('latin-1'))
             self.answer(204)
             return
         self.note_network(self.token(), host, path)
@@ -219,7 +221,10 @@ def open_page(chromium, server, token, name, work):
 
 def summarise(events):
     network = sorted({w for k, w in events if k == 'network'})
-    scripts = [w for k, w in events if k == 'script']
+    # A report of a script file beside the page (a preload of it, or a
+    # SCRIPT whose file the server does not have) is no script that ran.
+    scripts = [w for k, w in events
+               if k == 'script' and '"blocked-uri":"http://%s/' % PAGE_HOST not in w]
     probes = sorted({w.split('/probe/', 1)[1].split('/')[0] for w in network if '/probe/' in w})
     return network, scripts, probes
 
@@ -233,6 +238,7 @@ def main():
     ap.add_argument('--words', default=','.join(DEFAULT_WORDS))
     ap.add_argument('--corpus-words', default=DEFAULT_WORDS[0])
     ap.add_argument('--keep', help='write the cleaned pages into this folder')
+    ap.add_argument('--no-original', action='store_true', help='open the cleaned pages only')
     args = ap.parse_args()
 
     chromium = ensure_chromium()
@@ -249,7 +255,8 @@ def main():
 
     words = args.words.split(',')
     corpus_words = args.corpus_words.split(',')
-    variants = [('original', None)] + [(w, w) for w in words + [c for c in corpus_words if c not in words]]
+    variants = [] if args.no_original else [('original', None)]
+    variants += [(w, w) for w in words + [c for c in corpus_words if c not in words]]
     results = {}        # (variant, page) -> (network, scripts, probes)
     jobs = []
     for vname, word in variants:
