@@ -4,6 +4,9 @@
 //   - with Internet: a `background` attribute whose value is an http:
 //     reference, then the first url(...) reference;
 //   - with Styles: the `style` attribute.
+// What it writes then goes through the inert filter (inert.h), which with
+// Scripts or Internet reads every tag as a browser does and removes what
+// would run or load from the network. Every removal is counted by kind.
 //
 // The pass is a filter over runs of bytes (AttributeFilterBytes), so that it
 // can take the previous stage's output as it is written, and its states
@@ -15,7 +18,7 @@
 // lies; only a tag that one of the keywords occurs in is copied into the
 // buffer and edited. Unchanged bytes are written a stretch at a time.
 //
-// Writes: text bytes as they come; each complete tag, edited, when its '>'
+// Writes (into the inert filter when it runs): text bytes as they come; each complete tag, edited, when its '>'
 // arrives; the first 4096 bytes of an over-long tag unedited (the append of
 // its 4096th byte overflows the tag buffer), after which the rest of that tag is copied as text. A tag still open when
 // the input ends is written as it stands, unedited.
@@ -28,6 +31,21 @@
 // kept like any other byte.
 #include <string.h>
 #include "clean/passes.h"
+
+// Bytes on their way out: through the inert filter when it runs.
+static void Emit(AttributeFilter *f, const unsigned char *p, size_t n)
+{
+    if (f->inertOn)
+        InertFilterBytes(&f->inert, p, n);
+    else
+        StreamWrite(f->output, p, n);
+}
+
+static void Count(AttributeFilter *f, RemovalKind kind, int32_t bytes)
+{
+    if (bytes > 0)
+        TallyRemoval(f->tally, kind, bytes);
+}
 
 // The characters that may stand between a keyword and its value.
 static const char kBackgroundGap[] = " '=\"\n";
@@ -52,27 +70,30 @@ static bool IsAssignmentGap(const TagBuffer *t, int32_t start, int32_t count,
     return equals == 1;
 }
 
-// Removes the bytes [from, to) of the tag, moving the rest of it down.
-static void RemoveTagRange(TagBuffer *t, int32_t from, int32_t to)
+// Removes the bytes [from, to) of the tag, moving the rest of it down;
+// answers how many.
+static int32_t RemoveTagRange(TagBuffer *t, int32_t from, int32_t to)
 {
     memmove(t->bytes + from, t->bytes + to, (size_t)(t->length - to));
     t->length -= to - from;
+    return to - from;
 }
 
 // `background`, a gap of blanks, quotes, line feeds and one '=', then an
 // http: value that ends before a blank or the '>', or with a line feed.
-static void RemoveRemoteBackground(TagBuffer *t)
+// Each Remove* answers how many bytes it removed.
+static int32_t RemoveRemoteBackground(TagBuffer *t)
 {
     unsigned char *tag = t->bytes;
     int32_t x = FindToken(tag, t->length, "background");
     if (x < 0)
-        return;
+        return 0;
     // The value search leaves out the tag's '>'.
     int32_t a = FindToken(tag + x, t->length - x - 1, "http:");
     if (a < 0)
-        return;
+        return 0;
     if (!IsAssignmentGap(t, x, a - 5, kBackgroundGap))
-        return;
+        return 0;
     int32_t end = x + a;
     while (end < t->length - 1) {
         unsigned char c = tag[end];
@@ -82,40 +103,40 @@ static void RemoveRemoteBackground(TagBuffer *t)
         if (c == '\n')
             break;
     }
-    RemoveTagRange(t, x - 10, end);
+    return RemoveTagRange(t, x - 10, end);
 }
 
 // The first "url(" through the next ')'. Without a ')' in the tag, nothing.
-static void RemoveUrlReference(TagBuffer *t)
+static int32_t RemoveUrlReference(TagBuffer *t)
 {
     unsigned char *tag = t->bytes;
     int32_t b = FindToken(tag, t->length, "url(");
     if (b < 0)
-        return;
+        return 0;
     const void *close = memchr(tag + b, ')', (size_t)(t->length - b));
     if (!close)
-        return;
+        return 0;
     int32_t end = (int32_t)((const unsigned char *)close - tag) + 1;
-    RemoveTagRange(t, b - 4, end);
+    return RemoveTagRange(t, b - 4, end);
 }
 
 // `style`, blanks and double quotes around one '=', then either a value in
 // double quotes (removed through the closing quote) or any other value
 // (removed through its first ';', or kept when it has none).
-static void RemoveStyle(TagBuffer *t)
+static int32_t RemoveStyle(TagBuffer *t)
 {
     unsigned char *tag = t->bytes;
     int32_t d = FindToken(tag, t->length, "style");
     if (d < 0)
-        return;
+        return 0;
     int32_t e = d;
     while (tag[e] != '=') {
         if (tag[e] == '>' || e >= t->length - 1)
-            return;
+            return 0;
         e++;
     }
     if (!IsAssignmentGap(t, d, e - d + 1, kStyleGap))
-        return;
+        return 0;
 
     int32_t stop = e;
     int quotes = 0;
@@ -123,19 +144,16 @@ static void RemoveStyle(TagBuffer *t)
         if (tag[stop++] == '"' && ++quotes == 2)
             break;
     }
-    if (tag[stop - 1] == '"') {
-        RemoveTagRange(t, d - 5, stop);
-        return;
-    }
+    if (tag[stop - 1] == '"')
+        return RemoveTagRange(t, d - 5, stop);
 
     for (int32_t i = e + 1; i < t->length; i++) {
         if (tag[i] == '>')
-            return;
-        if (tag[i] == ';') {
-            RemoveTagRange(t, d - 5, i + 1);
-            return;
-        }
+            return 0;
+        if (tag[i] == ';')
+            return RemoveTagRange(t, d - 5, i + 1);
     }
+    return 0;
 }
 
 // Whether the first `n` bytes at p equal the upper-case ASCII token.
@@ -228,22 +246,32 @@ static void WriteEditedTag(AttributeFilter *f, unsigned found)
     int32_t length = t->length;
     if (f->internet) {
         if (found & kHasBackground)
-            RemoveRemoteBackground(t);
+            Count(f, kRemovedBackgrounds, RemoveRemoteBackground(t));
         if ((found & kHasUrl) || t->length != length)
-            RemoveUrlReference(t);
+            Count(f, kRemovedUrlReferences, RemoveUrlReference(t));
     }
     if (f->styles && ((found & kHasStyle) || t->length != length))
-        RemoveStyle(t);
-    WriteTagBuffer(t, f->output);
+        Count(f, kRemovedStyleAttributes, RemoveStyle(t));
+    Emit(f, t->bytes, (size_t)t->length);
     ResetTagBuffer(t);
 }
 
-void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output)
+bool AttributeStageWanted(const CleanSwitches *sw)
+{
+    return sw->styles || sw->internet || InertFilterWanted(sw);
+}
+
+void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output,
+                          RemovalTally *tally)
 {
     f->styles = sw->styles;
     f->internet = sw->internet;
     f->inTag = false;
     f->output = output;
+    f->tally = tally;
+    f->inertOn = InertFilterWanted(sw);
+    if (f->inertOn)
+        StartInertFilter(&f->inert, sw, output, tally);
     // Two bytes in a row of each keyword, rare in tags, folded to lower
     // case: "kg" of background, "l(" of url(, "yl" of style.
     SetBytePairs(&f->keywordPairs, f->internet ? (f->styles ? "kgl(yl" : "kgl(") : "yl");
@@ -263,8 +291,9 @@ static const unsigned char *ContinueTag(AttributeFilter *f, const unsigned char 
     memcpy(t->bytes + t->length, p, take);
     t->length += (int32_t)take;
     if (t->length == kTagBufferSize) {
-        // On an overflow the tag went out unedited; the rest of it is text.
-        TagBufferOverflow(t, f->output);
+        // On an overflow the tag goes out unedited; the rest of it is text.
+        Emit(f, t->bytes, (size_t)t->length);
+        ResetTagBuffer(t);
         f->inTag = false;
     } else if (gt) {
         WriteEditedTag(f, kHasAny);
@@ -282,7 +311,7 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             return;
     }
     if (!f->styles && !f->internet) {
-        StreamWrite(f->output, p, (size_t)(end - p));
+        Emit(f, p, (size_t)(end - p));
         return;
     }
     const unsigned char *unwritten = p;
@@ -305,7 +334,7 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             if (length < kTagBufferSize && (marked || !kTextCompareIsAscii))
                 found = KeywordsIn(f, lt, length);
             if (found) {
-                StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
+                Emit(f, unwritten, (size_t)(lt - unwritten));
                 memcpy(f->tag.bytes, lt, (size_t)length);
                 f->tag.length = length;
                 WriteEditedTag(f, found);
@@ -315,14 +344,14 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             p = lt + kTagBufferSize;        // overflowed unedited; the rest is text
         } else {
             // The tag goes on in the next run.
-            StreamWrite(f->output, unwritten, (size_t)(lt - unwritten));
+            Emit(f, unwritten, (size_t)(lt - unwritten));
             memcpy(f->tag.bytes, lt, avail);
             f->tag.length = (int32_t)avail;
             f->inTag = true;
             return;
         }
     }
-    StreamWrite(f->output, unwritten, (size_t)(end - unwritten));
+    Emit(f, unwritten, (size_t)(end - unwritten));
 }
 
 void AttributeFilterSink(void *filter, const unsigned char *data, size_t n)
@@ -334,15 +363,23 @@ void FinishAttributeFilter(AttributeFilter *f)
 {
     // The text after the page's last '<' is never lost.
     if (f->inTag)
-        WriteTagBuffer(&f->tag, f->output);
+        Emit(f, f->tag.bytes, (size_t)f->tag.length);
     f->inTag = false;
     ResetTagBuffer(&f->tag);
+    if (f->inertOn)
+        FinishInertFilter(&f->inert);
 }
 
 void AttributePass(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
 {
+    AttributePass(sw, input, output, nullptr);
+}
+
+void AttributePass(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                   RemovalTally *tally)
+{
     AttributeFilter f;
-    StartAttributeFilter(&f, sw, output);
+    StartAttributeFilter(&f, sw, output, tally);
     const unsigned char *data;
     size_t n;
     while ((n = StreamPeek(input, &data)) > 0) {

@@ -218,3 +218,59 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *
     *marked = seen;
     return i;
 }
+
+static inline bool IsMarkByte(unsigned char c)
+{
+    return c == ':' || c == '&' || c == '(';
+}
+
+static inline bool IsSlashByte(unsigned char c)
+{
+    return c == '/' || c == '\\';
+}
+
+static inline bool FollowsSlash(unsigned char c)
+{
+    return c == '/' || c == '\\' || c == '\t' || c == '\n' || c == '\r';
+}
+
+size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool *marked)
+{
+    size_t i = 0;
+    bool seen = false;
+#ifdef __SSE2__
+    const __m128i q = _mm_set1_epi8((char)quote), colon = _mm_set1_epi8(':');
+    const __m128i amp = _mm_set1_epi8('&'), paren = _mm_set1_epi8('(');
+    const __m128i slash = _mm_set1_epi8('/'), backslash = _mm_set1_epi8('\\');
+    const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    // Each block also reads the byte after it, for the slashes.
+    for (; i + 17 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        __m128i w = _mm_loadu_si128((const __m128i *)(p + i + 1));
+        __m128i m = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, colon), _mm_cmpeq_epi8(v, amp)),
+                                 _mm_cmpeq_epi8(v, paren));
+        __m128i sl = _mm_or_si128(_mm_cmpeq_epi8(v, slash), _mm_cmpeq_epi8(v, backslash));
+        __m128i nx = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, slash), _mm_cmpeq_epi8(w, backslash)),
+                                  _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, tab), _mm_cmpeq_epi8(w, lf)),
+                                               _mm_cmpeq_epi8(w, cr)));
+        m = _mm_or_si128(m, _mm_and_si128(sl, nx));
+        unsigned marks = (unsigned)_mm_movemask_epi8(m);
+        unsigned ends = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, q));
+        if (ends) {
+            unsigned at = (unsigned)__builtin_ctz(ends);
+            *marked = seen || (marks & ((1u << at) - 1)) != 0;
+            return i + at;
+        }
+        seen = seen || marks != 0;
+    }
+#endif
+    for (; i < n; i++) {
+        unsigned char c = p[i];
+        if (c == quote)
+            break;
+        if (IsMarkByte(c) || (IsSlashByte(c) && i + 1 < n && FollowsSlash(p[i + 1])))
+            seen = true;
+    }
+    *marked = seen;
+    return i;
+}

@@ -42,3 +42,8 @@ void SetBytePairs(BytePairs *set, const char *pairs);
 // be readable (a tag's '<'): it is the first byte of the first pair looked
 // at.
 size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked);
+
+// The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
+// before it may begin an address or a reference: ':', '&' or '(', or a '/'
+// or '\' followed by '/', '\', tab, LF or CR.
+size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool *marked);

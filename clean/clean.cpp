@@ -7,9 +7,9 @@
 // that the element pass wrote. The stage before the attribute pass writes
 // into it through a sink, and the attribute pass into the output, so the
 // page is written once into a temporary file at most. A stage that would
-// only copy (the extraction when off, the attribute pass with Styles and
-// Internet off) is left out of the chain. CleanBytes runs the same chain
-// over memory, with a buffer in place of the temporary file.
+// only copy (the extraction when off, the attribute pass with Styles,
+// Internet and Scripts off) is left out of the chain. CleanBytes runs the
+// same chain over memory, with a buffer in place of the temporary file.
 #include "clean/clean.h"
 #include "clean/anylayout.h"
 
@@ -79,7 +79,7 @@ static void RunThroughTemp(Chain *c, int64_t *middle)
     if (sw->extractFirst)
         c->report.extraction = Extract(c, c->input, &c->temp);
     else
-        ElementRemovalPass(sw, c->input, &c->temp);
+        ElementRemovalPass(sw, c->input, &c->temp, &c->report.removals);
     StreamFlush(&c->temp);
     c->report.status = Failure(c);
     if (c->report.status != kCleanDone)
@@ -87,7 +87,7 @@ static void RunThroughTemp(Chain *c, int64_t *middle)
     *middle = StreamTell(&c->temp);
     StreamRewind(&c->temp);
     if (sw->extractFirst)
-        ElementRemovalPass(sw, &c->temp, c->last);
+        ElementRemovalPass(sw, &c->temp, c->last, &c->report.removals);
     else
         c->report.extraction = Extract(c, &c->temp, c->last);
 }
@@ -104,7 +104,7 @@ static void RunThroughView(Chain *c, int64_t *middle)
     c->report.status = Failure(c);
     if (c->report.status == kCleanDone) {
         ByteStream *page = MainPartViewStream(view);
-        ElementRemovalPass(c->sw, page, c->last);
+        ElementRemovalPass(c->sw, page, c->last, &c->report.removals);
         *middle = StreamTell(page);
     }
     CloseMainPartView(view);
@@ -126,9 +126,9 @@ static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStre
 
     int64_t inStart = StreamTell(input);
     int64_t outStart = StreamTell(output);
-    bool attributes = sw->styles || sw->internet;
+    bool attributes = AttributeStageWanted(sw);
     if (attributes) {
-        StartAttributeFilter(&c.filter, sw, output);
+        StartAttributeFilter(&c.filter, sw, output, &c.report.removals);
         StreamOpenSink(&c.toFilter, AttributeFilterSink, &c.filter);
         c.last = &c.toFilter;
     }
@@ -141,7 +141,7 @@ static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStre
     else if (sw->extract)
         RunThroughTemp(&c, &middle);
     else
-        ElementRemovalPass(sw, input, c.last);
+        ElementRemovalPass(sw, input, c.last, &c.report.removals);
 
     int64_t beforeAttributes = StreamTell(c.last) - (attributes ? 0 : outStart);
     if (attributes) {

@@ -1,7 +1,13 @@
 // Element removal pass: copies the page and leaves out the elements and tags
 // that the switches choose (comments, STYLE, SCRIPT, FORM, BASE, IMG,
 // FRAME, IFRAME, LINK, META, OBJECT, EMBED, APPLET, FRAMESET, NOFRAMES), and
-// rewrites the BODY start tag without its attributes.
+// rewrites the BODY start tag without its attributes. Where a tag is judged
+// by what it would load, any network address counts (IsRemoteLink,
+// HasNetworkValue); with Internet on, a META refresh to one goes even when
+// it names a charset. (With Metatags off, META tags are not looked at here:
+// the attribute stage takes such a refresh's content.) Each deletion is
+// counted by what the deleted thing is (kElementKinds), with the blank
+// after it.
 //
 // States (ScanState):
 //   0    copy: bytes go straight to the output until a '<' begins a tag.
@@ -33,7 +39,8 @@
 //
 // States 0, 200, 210, 300, 500 and 600 pass over or copy whole runs of bytes
 // up to the next byte that can change the state ('<', '>'), exactly as byte
-// after byte would.
+// after byte would; state 0 also copies a '<' and the byte after it when
+// that byte begins no name of the pass (CopyToTag).
 //
 // Invariants: the tag buffer holds the current tag from its '<' while in 100 and
 // 300, and "<FORM" as read while in 600..653. Name matching never reads past
@@ -103,6 +110,14 @@ struct ElementEntry {
 
 // FORM and OBJECT end through states of their own; their closing texts are
 // listed but never matched.
+// What a deleted element counts as.
+static const RemovalKind kElementKinds[kElementCount] = {
+    kRemovedComments, kRemovedStyles, kRemovedScripts, kRemovedForms,
+    kRemovedBase, kRemovedPictures, kRemovedFrames, kRemovedFrames,
+    kRemovedLinks, kRemovedMeta, kRemovedModules, kRemovedModules,
+    kRemovedModules, kRemovedBodyAttributes, kRemovedFrames, kRemovedFrames,
+};
+
 static constexpr ElementEntry ElementTable[kElementCount] = {
     {"!--", 3, "", 0},
     {"STYLE", 5, "</STYLE>", 8},
@@ -168,6 +183,8 @@ struct ElementScanner {
     // Input position just past the table tag at which the last FORM restore
     // scan stopped; -1 before the first restore.
     int64_t RestoreScanEnd;
+    RemovalTally *tally;        // null: nothing counted
+    int64_t DeletionStart;      // input position of the deleted element's '<'
     TagBuffer tag;
 };
 
@@ -209,6 +226,28 @@ static void WriteTag(ElementScanner *s)
     WriteTagBuffer(&s->tag, s->output);
 }
 
+// A deletion begins at the tag in the buffer, the last bytes read.
+static void BeginDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        s->DeletionStart = StreamTell(s->input) - s->tag.length;
+}
+
+// The deletion ends with the last byte read: state 400 follows.
+static void EndDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
+    s->ScanState = kStateAfterDeletion;
+}
+
+// State 400 or 410 dropped one more byte of the last deletion.
+static void ExtendDeletion(ElementScanner *s)
+{
+    if (s->tally)
+        s->tally->bytes[kElementKinds[s->ElementIndex]]++;
+}
+
 // A '<' in states 0, 400 and 410.
 static void BeginTag(ElementScanner *s)
 {
@@ -241,6 +280,7 @@ static void StartElement(ElementScanner *s, int index)
 {
     s->ElementIndex = index;
     s->CloserPos = 0;
+    BeginDeletion(s);       // for those deleted from here on
     switch (index) {
     case kElementComment:
         s->CommentTail[0] = '-';
@@ -317,6 +357,13 @@ enum TagVerdict {
     kDropObject,        // the tag and its OBJECT element, nested ones counted
 };
 
+// OBJECT and APPLET: "http:" anywhere in the tag, or a network address as
+// the value of any attribute.
+static bool LoadsFromNetwork(const ElementScanner *s)
+{
+    return Contains(s, "HTTP:") || HasNetworkValue(&s->tag);
+}
+
 // The tag buffer holds the whole tag, ending with its '>'.
 static TagVerdict JudgeTag(const ElementScanner *s)
 {
@@ -337,13 +384,15 @@ static TagVerdict JudgeTag(const ElementScanner *s)
             return kDropTag;
         return kKeepTag;
     case kElementMeta:
-        if (!Contains(s, "CHARSET") && (sw.styles || !Contains(s, "CONTENT-STYLE")))
+        if (sw.internet && IsNetworkRefresh(t))
+            return kDropTag;
+        if (sw.meta && !Contains(s, "CHARSET") && (sw.styles || !Contains(s, "CONTENT-STYLE")))
             return kDropTag;
         return kKeepTag;
     case kElementObject:
-        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropObject : kKeepTag;
+        return sw.modules || (sw.internet && LoadsFromNetwork(s)) ? kDropObject : kKeepTag;
     case kElementApplet:
-        return sw.modules || (sw.internet && Contains(s, "HTTP:")) ? kDropElement : kKeepTag;
+        return sw.modules || (sw.internet && LoadsFromNetwork(s)) ? kDropElement : kKeepTag;
     }
     return kKeepTag;
 }
@@ -352,13 +401,16 @@ static TagVerdict JudgeTag(const ElementScanner *s)
 // element that it starts.
 static void DecideTag(ElementScanner *s)
 {
-    switch (JudgeTag(s)) {
+    TagVerdict verdict = JudgeTag(s);
+    if (verdict != kKeepTag)
+        BeginDeletion(s);
+    switch (verdict) {
     case kKeepTag:
         WriteTag(s);
         s->ScanState = kStateCopy;
         break;
     case kDropTag:
-        s->ScanState = kStateAfterDeletion;
+        EndDeletion(s);
         break;
     case kDropElement:
         s->CloserPos = 0;
@@ -411,7 +463,7 @@ static void StepObject(ElementScanner *s, unsigned char c)
         break;
     case kStateObjectEnd:
         if (c == '>')
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
         break;
     }
 }
@@ -460,7 +512,7 @@ static void StepForm(ElementScanner *s, unsigned char c)
         break;
     case kStateFormEnd:
         if (c == '>')
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
         break;
     }
 }
@@ -491,7 +543,7 @@ static bool SkipComment(ElementScanner *s)
         }
         StreamSkip(s->input, k + 1);
         if (tail[0] == '-' && tail[1] == '-') {
-            s->ScanState = kStateAfterDeletion;
+            EndDeletion(s);
             return true;
         }
         tail[0] = tail[1];
@@ -506,10 +558,13 @@ static bool SkipDroppedTag(ElementScanner *s)
         return false;
     StreamSkip(s->input, 1);
     if (s->ElementIndex == kElementBody) {
+        // What the tag lost: its length less the six bytes written.
+        if (s->tally)
+            TallyRemoval(s->tally, kRemovedBodyAttributes, StreamTell(s->input) - s->DeletionStart - 6);
         StreamWriteText(s->output, "<BODY>");
         s->ScanState = kStateCopy;
     } else {
-        s->ScanState = kStateAfterDeletion;
+        EndDeletion(s);
     }
     return true;
 }
@@ -528,7 +583,7 @@ static bool SkipToCloser(ElementScanner *s)
             return false;
         if (UpperAscii((unsigned char)c) == (unsigned char)e.closer[s->CloserPos]) {
             if (++s->CloserPos == e.closerLength) {
-                s->ScanState = kStateAfterDeletion;
+                EndDeletion(s);
                 return true;
             }
         } else {
@@ -543,12 +598,47 @@ static void StepAfterDeletion(ElementScanner *s, unsigned char c)
     if (c == '<') {
         BeginTag(s);
     } else if (c == '\r' && s->ScanState == kStateAfterDeletion) {
+        ExtendDeletion(s);
         s->ScanState = kStateAfterDeletionCr;
     } else if (c == ' ' || (c == '\n' && s->ScanState == kStateAfterDeletionCr)) {
+        ExtendDeletion(s);
         s->ScanState = kStateCopy;
     } else {
         StreamPut(s->output, c);
         s->ScanState = kStateCopy;
+    }
+}
+
+// State 0: copies up to the next '<' whose next byte could begin the name
+// of an element of this pass, and begins that tag. A '<' whose next byte
+// begins none (an end tag's '/', most letters) is copied with that byte as
+// text, just as the name match would write them and go on, a run at a
+// time. False at the end of the input.
+static bool CopyToTag(ElementScanner *s)
+{
+    ByteStream *input = s->input;
+    for (;;) {
+        const unsigned char *p;
+        size_t avail = StreamPeek(input, &p);
+        if (avail == 0)
+            return false;
+        size_t i = 0;
+        for (;;) {
+            const unsigned char *lt = (const unsigned char *)memchr(p + i, '<', avail - i);
+            size_t k = lt ? (size_t)(lt - p) : avail;
+            if (!lt || k + 1 == avail || (s->ElementFlags & kNameSets.at[0][p[k + 1]])) {
+                StreamWrite(s->output, p, k);
+                StreamSkip(input, k);
+                if (!lt)
+                    break;
+                // A candidate, or a '<' whose next byte is not in this run:
+                // the name match reads it.
+                StreamSkip(input, 1);
+                BeginTag(s);
+                return true;
+            }
+            i = k + 2;
+        }
     }
 }
 
@@ -560,11 +650,7 @@ static bool ElementStep(ElementScanner *s)
     switch (s->ScanState) {
     case kStateCopy:
         // Plain text is the bulk of a page: copied a run at a time.
-        StreamCopyUntil(input, s->output, '<');
-        if (StreamGet(input) < 0)
-            return false;
-        BeginTag(s);
-        return true;
+        return CopyToTag(s);
     case kStateTagName:
         c = StreamGet(input);
         if (c < 0)
@@ -631,12 +717,25 @@ static void FinishAtEnd(ElementScanner *s)
         t->length--;
         if (keep)
             WriteTag(s);
+        else
+            TallyRemoval(s->tally, kElementKinds[s->ElementIndex], t->length);
     } else if (s->ScanState == kStateDropTag && s->ElementIndex == kElementBody) {
+        TallyRemoval(s->tally, kRemovedBodyAttributes, StreamTell(s->input) - s->DeletionStart - 6);
         StreamWriteText(s->output, "<BODY>");
+    } else if (s->ScanState != kStateCopy && s->ScanState != kStateAfterDeletion &&
+               s->ScanState != kStateAfterDeletionCr && s->tally) {
+        // An element deleted up to the end of the page.
+        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
     }
 }
 
 void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output)
+{
+    ElementRemovalPass(sw, input, output, nullptr);
+}
+
+void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        RemovalTally *tally)
 {
     ElementScanner s;
     s.input = input;
@@ -652,6 +751,8 @@ void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *
     s.ObjectDepth = 0;
     s.FormStart = 0;
     s.RestoreScanEnd = -1;
+    s.tally = tally;
+    s.DeletionStart = 0;
     ResetTagBuffer(&s.tag);
 
     while (ElementStep(&s)) {

@@ -7,16 +7,26 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "clean/bytescan.h"
+#include "clean/inert.h"
+#include "clean/removals.h"
 #include "clean/stream.h"
 #include "clean/switches.h"
 #include "clean/tagbuf.h"
 
+// The passes that take a RemovalTally add what they remove to it, by kind;
+// without one (or with null) they count nothing.
+
 // Deletes the elements the switches choose. Goes back in its input to
 // restore a FORM that holds a table, so the input must be seekable.
 void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void ElementRemovalPass(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        RemovalTally *tally);
 
-// Strips style attributes, url( references and http: backgrounds from tags.
+// Strips style attributes, url( references and http: backgrounds from tags,
+// then (inert.h) what in them would run or load from the network.
 void AttributePass(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+void AttributePass(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                   RemovalTally *tally);
 
 // The same pass as a filter that takes its input in runs as they come (the
 // sink of the stage before it): start, any number of runs, finish.
@@ -24,11 +34,17 @@ struct AttributeFilter {
     bool styles;
     bool internet;
     bool inTag;                 // a tag goes on past the last run
+    bool inertOn;               // what it writes goes through `inert`
     ByteStream *output;
+    RemovalTally *tally;
     BytePairs keywordPairs;     // a tag holding none of them needs no edit
     TagBuffer tag;
+    InertFilter inert;
 };
-void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output);
+// Whether the switches give the attribute stage anything to do.
+bool AttributeStageWanted(const CleanSwitches *sw);
+void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStream *output,
+                          RemovalTally *tally = nullptr);
 void AttributeFilterBytes(AttributeFilter *f, const unsigned char *data, size_t n);
 void FinishAttributeFilter(AttributeFilter *f);
 // AttributeFilterBytes as a StreamSinkProc.

@@ -1,5 +1,6 @@
 #include "clean/tagbuf.h"
 #include <string.h>
+#include "clean/address.h"
 
 // The slow path of AppendTagByte: the buffer has just filled up.
 bool TagBufferOverflow(TagBuffer *t, ByteStream *output)
@@ -60,6 +61,33 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     return -1;
 }
 
+static inline bool IsBlank(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
+// A value that begins at `p`: quoted (up to its quote) or bare (up to a
+// blank or the '>'). Sets its extent.
+static void ValueAt(const unsigned char *tag, int32_t length, int32_t p, int32_t *start,
+                    int32_t *end)
+{
+    int32_t last = length - 1;      // the tag's '>'
+    if (p < last && (tag[p] == '"' || tag[p] == '\'')) {
+        unsigned char quote = tag[p];
+        int32_t q = p + 1;
+        while (q < last && tag[q] != quote)
+            q++;
+        *start = p + 1;
+        *end = q;
+        return;
+    }
+    int32_t q = p;
+    while (q < last && !IsBlank(tag[q]))
+        q++;
+    *start = p;
+    *end = q;
+}
+
 bool IsRemoteLink(const TagBuffer *t, bool useSrc)
 {
     const unsigned char *tag = t->bytes;
@@ -67,32 +95,104 @@ bool IsRemoteLink(const TagBuffer *t, bool useSrc)
     int32_t p = FindToken(tag, length, useSrc ? "SRC" : "HREF");
     if (p < 0)
         return false;
-    // 0: expecting '='; 1: after '=', a quote may come; 2: after the quote.
-    int phase = 0;
-    for (;;) {
-        // The tag ends with '>', so the scan stops inside the tag text.
-        if (p >= length)
+    int32_t last = length - 1;      // the tag's '>'
+    while (p < last && IsBlank(tag[p]))
+        p++;
+    if (p >= last || tag[p] != '=')
+        return false;
+    p++;
+    while (p < last && IsBlank(tag[p]))
+        p++;
+    int32_t start, end;
+    ValueAt(tag, length, p, &start, &end);
+    return ReadAddress(tag + start, (size_t)(end - start), kSyntaxOne, false) == kAddressNetwork;
+}
+
+// One attribute of a tag held whole: its name and value as ranges.
+struct TagAttribute {
+    int32_t name, nameEnd;
+    int32_t value, valueEnd;    // an empty range when it has none
+};
+
+// The attribute after position *pos (0: the tag's start, whose name is
+// passed over first); false when there is none.
+static bool NextAttribute(const unsigned char *tag, int32_t length, int32_t *pos, TagAttribute *a)
+{
+    int32_t last = length - 1;
+    int32_t p = *pos;
+    if (p == 0) {
+        p = 1;
+        while (p < last && !IsBlank(tag[p]) && tag[p] != '/')
+            p++;
+    }
+    while (p < last && (IsBlank(tag[p]) || tag[p] == '/'))
+        p++;
+    if (p >= last)
+        return false;
+    a->name = p++;
+    while (p < last && !IsBlank(tag[p]) && tag[p] != '/' && tag[p] != '=')
+        p++;
+    a->nameEnd = p;
+    a->value = a->valueEnd = p;
+    int32_t q = p;
+    while (q < last && IsBlank(tag[q]))
+        q++;
+    if (q < last && tag[q] == '=') {
+        q++;
+        while (q < last && IsBlank(tag[q]))
+            q++;
+        bool quoted = q < last && (tag[q] == '"' || tag[q] == '\'');
+        ValueAt(tag, length, q, &a->value, &a->valueEnd);
+        p = quoted ? a->valueEnd + 1 : a->valueEnd;
+    }
+    *pos = p < last ? p : last;
+    return true;
+}
+
+static bool NameEquals(const unsigned char *tag, const TagAttribute &a, const char *name)
+{
+    int32_t n = (int32_t)strlen(name);
+    if (a.nameEnd - a.name != n)
+        return false;
+    for (int32_t i = 0; i < n; i++)
+        if (UpperAscii(tag[a.name + i]) != UpperAscii((unsigned char)name[i]))
             return false;
-        unsigned char c = UpperAscii(tag[p++]);
-        if (c == '>')
-            return false;
-        if (c == ' ')
-            continue;
-        if (phase == 0) {
-            if (c != '=')
-                return false;
-            phase = 1;
-        } else if (c == 'H') {
-            break;
-        } else if (phase == 1 && (c == '\'' || c == '"')) {
-            phase = 2;
-        } else {
-            return false;
+    return true;
+}
+
+bool HasNetworkValue(const TagBuffer *t)
+{
+    int32_t pos = 0;
+    TagAttribute a;
+    while (NextAttribute(t->bytes, t->length, &pos, &a)) {
+        if (ReadAddress(t->bytes + a.value, (size_t)(a.valueEnd - a.value), kSyntaxOne, false) ==
+            kAddressNetwork)
+            return true;
+    }
+    return false;
+}
+
+bool IsNetworkRefresh(const TagBuffer *t)
+{
+    const unsigned char *tag = t->bytes;
+    // Of attributes named twice, the first counts.
+    bool refresh = false, network = false, seenEquiv = false, seenContent = false;
+    int32_t pos = 0;
+    TagAttribute a;
+    while (NextAttribute(tag, t->length, &pos, &a)) {
+        if (!seenEquiv && NameEquals(tag, a, "http-equiv")) {
+            seenEquiv = true;
+            int32_t v = a.value, e = a.valueEnd;
+            while (v < e && IsBlank(tag[v]))
+                v++;
+            while (e > v && IsBlank(tag[e - 1]))
+                e--;
+            refresh = e - v == 7 && TextEqualsIgnoreCase(tag + v, "refresh", 7);
+        } else if (!seenContent && NameEquals(tag, a, "content")) {
+            seenContent = true;
+            network = ReadAddress(tag + a.value, (size_t)(a.valueEnd - a.value), kSyntaxRefresh,
+                                  false) == kAddressNetwork;
         }
     }
-    // The four bytes after the 'H'. When fewer are left in the tag, the
-    // window takes in its '>' and cannot match.
-    if (p + 4 > length)
-        return false;
-    return TextEqualsIgnoreCase(tag + p, "TTP:", 4);
+    return refresh && network;
 }

@@ -53,7 +53,15 @@ inline void WriteTagBuffer(const TagBuffer *t, ByteStream *output)
 // three bytes is never searched.
 int32_t FindToken(const unsigned char *data, int32_t length, const char *token);
 
-// Whether the value of the tag's first SRC (useSrc) or HREF begins with
-// "http:", after blanks, '=', blanks, at most one quote and blanks.
-// The buffer must hold one whole tag ending with its '>'.
+// The searches below take a buffer holding one whole tag ending with its '>'.
+
+// Whether the value of the tag's first SRC (useSrc) or HREF, after blanks,
+// '=', blanks and at most one quote, is a network address as a browser
+// reads it (address.h): http:, https:, ftp:, ws:, wss: in any case, maybe
+// written with character references, or "//host".
 bool IsRemoteLink(const TagBuffer *t, bool useSrc);
+// Whether the value of any attribute of the tag is a network address.
+bool HasNetworkValue(const TagBuffer *t);
+// Whether the tag (a META) is a refresh (http-equiv="refresh") whose content
+// names a network address.
+bool IsNetworkRefresh(const TagBuffer *t);

@@ -70,18 +70,25 @@ Options are taken in the order given; a later one overrides an earlier one.
 
 Kinds of element for --remove and --keep (default state in brackets):
   comments  [on]   <!-- comments --> (only when scripts is on as well)
-  scripts   [on]   SCRIPT elements, through </SCRIPT>
+  scripts   [on]   SCRIPT elements, through </SCRIPT>; in every tag, event
+                   handlers (onload=, onclick=...), javascript: and vbscript:
+                   values, IFRAME srcdoc, and data: pages (HTML, XML, SVG)
+                   in the src or data of IFRAME, FRAME, OBJECT and EMBED
   styles    [on]   STYLE elements, LINK tags to style sheets, style="..."
                    attributes
   forms     [on]   FORM elements with their content, except a form that
                    holds a table tag (TD, TR, TABLE) before </FORM>: it stays
-  internet  [on]   what the page would load from an http: address: SCRIPT,
+  internet  [on]   what the page would load from the network (an http:,
+                   https:, ftp:, ws: or wss: address, or //host): SCRIPT,
                    IFRAME elements and IMG, EMBED, FRAME, BASE tags whose
-                   src (href for BASE) is http:, LINK tags to http: style
-                   sheets, OBJECT and APPLET elements whose tag names http:
-                   anywhere; in every tag, a background attribute with an
-                   http: value and the first url(...) reference, whatever
-                   its address
+                   src (href for BASE) is one, LINK tags to such style
+                   sheets, OBJECT and APPLET elements naming one, META
+                   refreshes to one; in every tag, the attributes that
+                   would load from one (src, srcset, poster, data,
+                   background, href of LINK and SVG images, xlink:href,
+                   ping...) and its url(...) references to one, with the
+                   first url(...) whatever its address; in STYLE elements,
+                   @import rules and url(...) references to one
   meta      [on]   META tags, except those naming a charset
   pictures  [off]  every IMG tag
   modules   [on]   OBJECT elements (nested ones with them), APPLET elements
@@ -102,18 +109,20 @@ How the switches act together, as webtrim applies them:
     --any-layout act only with --extract.
   - comments take effect only together with scripts.
   - scripts removes every SCRIPT; with scripts kept, internet still removes
-    those loaded from http:. pictures removes every IMG; with pictures kept,
-    internet still removes IMG tags loading from http:. modules removes
-    every OBJECT, APPLET and EMBED; with modules kept, internet removes those
-    that load from http:. frames removes every IFRAME; with frames kept,
-    internet removes IFRAMEs loading from http:.
-  - A FRAME tag loading from http: is removed when internet is on or frames
-    is off (FRAME tags are looked at only then).
-  - With meta on, a META tag naming Content-Style stays while styles is off.
-  - styles and internet are also the two switches of the attribute stage:
-    with both off it leaves every tag as it is.
-  - Only addresses written http: count as from the Internet; https: and
-    protocol-relative (//host) addresses are not recognised.
+    those loaded from the network. pictures removes every IMG; with pictures
+    kept, internet still removes IMG tags loading from the network. modules
+    removes every OBJECT, APPLET and EMBED; with modules kept, internet
+    removes those that load from the network. frames removes every IFRAME;
+    with frames kept, internet removes IFRAMEs loading from the network.
+  - A FRAME tag loading from the network is removed when internet is on or
+    frames is off (FRAME tags are looked at only then).
+  - With meta on, a META tag naming Content-Style stays while styles is off;
+    with internet on, a META refresh to the network goes even with meta off.
+  - styles, internet and scripts are also the switches of the attribute
+    stage: with all three off it leaves every tag as it is.
+  - Addresses are read as a browser reads them: in any case, after blanks,
+    with tabs and line breaks inside ignored and character references
+    (&#104;, &colon;...) decoded. A tag of any length is cleaned.
   - --avoid-bad-colors turns the BODY start tag into a bare <BODY>.
 
 Exit status: 0 when every page was cleaned, 1 when any page was not (its

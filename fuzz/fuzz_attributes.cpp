@@ -1,6 +1,7 @@
-// Fuzz target: the attribute pass alone, under the options word in the
-// input's first two bytes, again over its own output, and with Styles and
-// Internet off, where it copies its input.
+// Fuzz target: the attribute pass alone (with its inert filter under Scripts
+// and Internet), under the options word in the input's first two bytes,
+// again over its own output, with its removals counted, and with Styles,
+// Internet and Scripts off, where it copies its input.
 #include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
@@ -16,8 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string again = RunStage(AttributePass, out, options);
     Require(IsSubsequence(again, out), "attribute pass over its own output: within it");
 
-    Require(RunStage(AttributePass, page, options & ~(kOptStyles | kOptInternet)) == page,
-            "attribute pass, Styles and Internet off: a copy of the input");
+    Require(RunStage(AttributePass, page, options & ~(kOptStyles | kOptInternet | kOptScripts)) == page,
+            "attribute pass, Styles, Internet and Scripts off: a copy of the input");
+    Require(StageTally(false, page, options) == out, "attribute pass: the same output when counting");
     size_t piece = 1 + ((options >> 13) & 7) * 3;
     Require(RunStageTrickled(AttributePass, page, options, piece) == out,
             "the same output whatever the read sizes");

@@ -55,10 +55,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     if (!(options & kOptExtract)) {
         Require(extractFirst == deleteFirst, "chain, extraction off: the order does not matter");
-        if (!(options & (kOptStyles | kOptInternet)))
+        if (!(options & (kOptStyles | kOptInternet | kOptScripts)))
             Require(extractFirst == RunStage(ElementRemovalPass, page, options),
-                    "chain, extraction, Styles and Internet off: the element removal's "
-                    "output");
+                    "chain, extraction, Styles, Internet and Scripts off: the element "
+                    "removal's output");
     }
     return 0;
 }

@@ -18,6 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     Require(RunStage(ElementRemovalPass, page, 0) == ElementsAllOff(page),
             "element removal, all switches off: the input but for remote FRAME tags "
             "and an unfinished tag at the end");
+    Require(StageTally(true, page, options) == out, "element removal: the same output when counting");
     size_t piece = 1 + ((options >> 13) & 7) * 3;
     Require(RunStageTrickled(ElementRemovalPass, page, options, piece) == out,
             "the same output whatever the read sizes");

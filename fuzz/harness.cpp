@@ -2,6 +2,7 @@
 #include "fuzz/harness.h"
 #include <stdio.h>
 #include <stdlib.h>
+#include <ctype.h>
 #include <string.h>
 #include "clean/clean.h"
 
@@ -249,8 +250,90 @@ static bool SameIgnoringCase(const std::string &s, size_t at, const char *token)
     return true;
 }
 
+// An attribute value read as a browser reads an address, written apart from
+// the cleaning's own reader: character references decoded in one sweep
+// (numbers, and the names that can change the answer), then leading bytes
+// up to 0x20 dropped, tab, LF and CR taken out and letters folded. Whether
+// it names another host or one of the network schemes.
+static bool NetworkValue(const std::string &value)
+{
+    static const struct {
+        const char *name;
+        char c;
+        bool legacy;
+    } kNames[] = {{"Tab", '\t', false},  {"NewLine", '\n', false}, {"colon", ':', false},
+                  {"sol", '/', false},   {"bsol", '\\', false},    {"amp", '&', true},
+                  {"AMP", '&', true},    {"lt", '<', true},        {"LT", '<', true},
+                  {"gt", '>', true},     {"GT", '>', true},        {"quot", '"', true},
+                  {"QUOT", '"', true}};
+    std::string v;      // decoded; 0x80 stands for any character outside ASCII
+    for (size_t i = 0; i < value.size();) {
+        if (value[i] != '&') {
+            v += value[i++];
+            continue;
+        }
+        size_t j = i + 1;
+        if (j < value.size() && value[j] == '#') {
+            bool hex = j + 1 < value.size() && (value[j + 1] | 0x20) == 'x';
+            size_t k = j + 1 + hex;
+            unsigned long n = 0;
+            size_t digits = 0;
+            while (k < value.size() && (hex ? isxdigit((unsigned char)value[k]) : isdigit((unsigned char)value[k]))) {
+                n = n * (hex ? 16 : 10) + (unsigned long)(isdigit((unsigned char)value[k]) ? value[k] - '0' : (value[k] | 0x20) - 'a' + 10);
+                if (n > 0x110000)
+                    n = 0x110000;
+                k++, digits++;
+            }
+            if (!digits) {
+                v += value[i++];
+                continue;
+            }
+            if (k < value.size() && value[k] == ';')
+                k++;
+            v += n == 0 || n >= 0x80 ? (char)0x80 : (char)n;
+            i = k;
+            continue;
+        }
+        size_t k = j;
+        while (k < value.size() && isalnum((unsigned char)value[k]))
+            k++;
+        std::string name = value.substr(j, k - j);
+        bool semi = k < value.size() && value[k] == ';';
+        bool done = false;
+        for (const auto &r : kNames) {
+            if (name == r.name && (semi || (r.legacy && !(k < value.size() && value[k] == '=')))) {
+                v += r.c;
+                i = k + semi;
+                done = true;
+                break;
+            }
+        }
+        if (!done)
+            v += value[i++];
+    }
+    size_t s = 0;
+    while (s < v.size() && (unsigned char)v[s] <= 0x20)
+        s++;
+    std::string u;
+    for (size_t i = s; i < v.size(); i++)
+        if (v[i] != '\t' && v[i] != '\n' && v[i] != '\r')
+            u += (char)(v[i] >= 'A' && v[i] <= 'Z' ? v[i] + 32 : v[i]);
+    if (u.size() >= 2 && (u[0] == '/' || u[0] == '\\') && (u[1] == '/' || u[1] == '\\'))
+        return true;
+    for (const char *scheme : {"http:", "https:", "ftp:", "ws:", "wss:"})
+        if (u.compare(0, strlen(scheme), scheme) == 0)
+            return true;
+    return false;
+}
+
+static bool IsBlankByte(unsigned char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r';
+}
+
 // A whole tag, '<' to '>': does its first SRC lead, through blanks, one
-// '=', blanks, at most one quote and blanks, to "http:"?
+// '=' and blanks, to a value (quoted: up to its quote; bare: up to a blank)
+// that is a network address?
 static bool SrcIsRemote(const std::string &tag)
 {
     size_t p = std::string::npos;
@@ -263,24 +346,24 @@ static bool SrcIsRemote(const std::string &tag)
     }
     if (p == std::string::npos)
         return false;
-    bool equals = false, quote = false;
-    for (; p < tag.size(); p++) {
-        unsigned char c = Upper((unsigned char)tag[p]);
-        if (c == ' ')
-            continue;
-        if (!equals) {
-            if (c != '=')
-                return false;
-            equals = true;
-        } else if (c == 'H') {
-            return SameIgnoringCase(tag, p + 1, "TTP:");
-        } else if ((c == '\'' || c == '"') && !quote) {
-            quote = true;
-        } else {
-            return false;
-        }
+    size_t last = tag.size() - 1;       // the '>'
+    while (p < last && IsBlankByte((unsigned char)tag[p]))
+        p++;
+    if (p >= last || tag[p] != '=')
+        return false;
+    p++;
+    while (p < last && IsBlankByte((unsigned char)tag[p]))
+        p++;
+    size_t e = p;
+    if (p < last && (tag[p] == '"' || tag[p] == '\'')) {
+        e = tag.find(tag[p], p + 1);
+        if (e == std::string::npos || e > last)
+            e = last;
+        return NetworkValue(tag.substr(p + 1, e - p - 1));
     }
-    return false;
+    while (e < last && !IsBlankByte((unsigned char)tag[e]))
+        e++;
+    return NetworkValue(tag.substr(p, e - p));
 }
 
 std::string ElementsAllOff(const std::string &in)
@@ -342,4 +425,29 @@ std::string ElementsAllOff(const std::string &in)
             i++;
         }
     }
+}
+
+std::string StageTally(bool elements, const std::string &input, uint32_t options)
+{
+    ByteStream in, out;
+    StreamOpenMemory(&in, input.data(), input.size());
+    StreamOpenBuffer(&out);
+    CleanSwitches sw = SwitchesFromWord(options);
+    RemovalTally t = {};
+    if (elements)
+        ElementRemovalPass(&sw, &in, &out, &t);
+    else
+        AttributePass(&sw, &in, &out, &t);
+    std::string result;
+    if (StreamMemorySize(&out) > 0)
+        result.assign((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+    StreamClose(&out);
+    int64_t bytes = 0;
+    for (int k = 0; k < kRemovalKindCount; k++) {
+        bytes += t.bytes[k];
+        Require(t.count[k] >= 0, "tally: no negative count");
+    }
+    Require(bytes == (int64_t)input.size() - (int64_t)result.size(),
+            "tally: the kinds' bytes add up to what the pass took out");
+    return result;
 }

@@ -17,7 +17,9 @@
 //     "</table>", and "</body></html>";
 //   - with every switch off, the attribute pass copies its input and the
 //     element removal pass copies it but for the few cases that
-//     ElementsAllOff spells out.
+//     ElementsAllOff spells out;
+//   - what the element removal and attribute passes count by kind adds up
+//     to what they took out (StageTally).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -69,7 +71,12 @@ void CheckChainCounts(const std::string &input, const std::string &output);
 // What the element removal pass writes with every switch off, worked out
 // independently of its state machine: the only element still looked at is
 // FRAME (its flag is set while Frames is off), whose tag goes when its SRC
-// value begins with http:, together with a blank, a CR, or a CR and a line
-// feed or blank after it. A tag unfinished at the end of the page is judged
+// value is a network address, together with a blank, a CR, or a CR and a
+// line feed or blank after it. A tag unfinished at the end of the page is judged
 // as if its '>' followed. Tags of 4096 bytes or more are copied unexamined.
 std::string ElementsAllOff(const std::string &input);
+
+// Runs the element removal pass (elements true) or the attribute pass over
+// `input` with a tally, and requires the kinds' bytes to add up to what the
+// pass took out. Answers the output.
+std::string StageTally(bool elements, const std::string &input, uint32_t options);

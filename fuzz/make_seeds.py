@@ -43,6 +43,19 @@ FRAGMENTS = [
     "<div class=\"nav\"><a href=/a>a</a> <a href=/b>b</a> <a href=/c>c</a></div>",
     "<div class=\"article\"><p>alpha beta gamma delta alpha beta gamma delta alpha beta</p>",
     "<div id=\"x\x01\xff\">caf\xe9 &amp; &#8217;&bogus</div>",
+    # What runs or loads when the page is opened.
+    '<img src=a.gif onerror="go()">', '<body ONLOAD=x>', '<a href="javascript:x">j</a>',
+    '<a href=" &#106;avascript:x" title="a>b" onclick=y>', '<img src="https://x/a.png">',
+    '<img src=//x/b.png srcset="a.png 1x, https://x/c.png 2x">', '<video poster=//x/p src=v.mp4></video>',
+    '<iframe srcdoc="<b>x</b>"></iframe>', '<iframe src="data:text/html,<script>x</script>"></iframe>',
+    '<object data="//x/o.swf"></object>', '<link rel=icon href=HTTPS://x/f.ico>',
+    '<svg><image href="//x/i.png"/><use xlink:href="https://x/s.svg#a"/></svg>',
+    '<meta http-equiv=refresh content="0;url=https://x/">', '<base href="\\\\x\\">',
+    '<p style="a:url(b);c:url(\'//d\');e:image-set(\\"//f\\" 1x)">',
+    '<style>@import url(https://x/a.css);p{background:url(//x/b.png)}</style>',
+    '<img src=ht&Tab;tps&colon;//x>', '<textarea><img src=//x></textarea>', '<xmp><a onclick=x></xmp>',
+    '<noscript><img src=//x/n.gif></noscript>', '<!-- <img src=//x> --!>',
+    '<div title="' + 'A' * 4200 + '" onclick=x>', '<a ping="a https://x/p" href=b>',
 ]
 
 

@@ -25,7 +25,7 @@ const std::vector<PageCase> kCases = {
     {"first url", "<i style=\"a:url(x)\" title=\"url(y)\">", kI, "<i style=\"a:\" title=\"url(y)\">"},
     {"url without paren", "<i style=\"url(x\" id=1>", kI, "<i style=\"url(x\" id=1>"},
     {"inside name", "<td fontstyle=\"x\">", kB, "<td font>"},
-    {"http later", "<td background=a.gif src=\"http:x\">", kI, "<td background=a.gif src=\"http:x\">"},
+    {"http later", "<td background=a.gif title=\"http:x\">", kI, "<td background=a.gif title=\"http:x\">"},
     {"empty gap", "<td backgroundhttp:xyz>", kI, "<td >"},
     {"blank in bg value", "<td background=\"http:a b.gif\">", kI, "<td  b.gif\">"},
     {"bg line feed gap", "<td background=\n\"http:x\">", kI, "<td >"},
@@ -110,6 +110,8 @@ string TextOutsideTags(const string &page)
     return text;
 }
 
+// Without Internet and Scripts the pass edits tags only as '<' to the next
+// '>' (the inert filter reads them as a browser does; see inert_test.cpp).
 TEST(AttributePass, CorpusKeepsTextOutsideTags)
 {
     std::vector<string> files = CorpusFiles();
@@ -117,7 +119,7 @@ TEST(AttributePass, CorpusKeepsTextOutsideTags)
         GTEST_SKIP() << "no corpus";
     for (const string &f : files) {
         string in = ReadFile(f);
-        string out = RunPass(AttributePass, in, kB);
+        string out = RunPass(AttributePass, in, kS);
         ASSERT_LE(out.size(), in.size()) << f;
         ASSERT_EQ(TextOutsideTags(in), TextOutsideTags(out)) << f;
     }

@@ -106,6 +106,78 @@ TEST(CleanStream, FiguresAddUpUnderEverySwitchWord)
     }
 }
 
+// The removals by kind: each stage's kinds add up to what the stage took
+// out, whatever the page and the switches.
+void ExpectTallyAddsUp(const string &page, uint32_t word, const string &what)
+{
+    CleanSwitches sw = SwitchesFromWord(word);
+    ByteStream in, out;
+    StreamOpenMemory(&in, page.data(), page.size());
+    StreamOpenBuffer(&out);
+    CleanReport r;
+    ASSERT_EQ(CleanStream(&sw, &in, &out, &r), kCleanDone) << what;
+    int64_t elements = 0, attributes = 0;
+    for (int k = 0; k < kRemovalKindCount; k++) {
+        EXPECT_GE(r.removals.bytes[k], k == kRemovedBodyAttributes ? -r.removals.count[k] : 0) << what;
+        (k < kRemovedStyleAttributes ? elements : attributes) += r.removals.bytes[k];
+    }
+    EXPECT_EQ(elements, r.removed[kStageElements]) << what << std::hex << " word " << word;
+    EXPECT_EQ(attributes, r.removed[kStageAttributes]) << what << std::hex << " word " << word;
+    StreamClose(&out);
+}
+
+TEST(CleanStream, RemovalsByKindAddUpOnGeneratedPages)
+{
+    const string inert = "<div onclick=x><a href=javascript:y>a</a><img src=https://x/p srcset=\"//x/q 2x\">"
+                         "<p style=\"a:url(b);c:url(//d)\"><style>@import \"//e\";</style>"
+                         "<meta http-equiv=refresh content=\"0;url=//f\"><iframe src=//g></iframe>";
+    const string pages[] = {kPage, Page(3000), Page(200000), inert, inert + Page(70000) + inert};
+    for (const string &page : pages) {
+        for (uint32_t word : {kDefaultSwitches, kSwitchMask, 0x3FFFu & ~kOptExtract, (uint32_t)kOptScripts,
+                              (uint32_t)kOptInternet, kDefaultSwitches & ~kOptExtractFirst,
+                              (uint32_t)(kOptStyles | kOptBadColors)})
+            ExpectTallyAddsUp(page, word, page.substr(0, 40));
+    }
+}
+
+TEST(CleanStream, RemovalsByKindAddUpOnTheCorpus)
+{
+    std::vector<string> files = CorpusFiles();
+    if (files.empty())
+        GTEST_SKIP() << "no corpus";
+    for (const string &f : files)
+        for (uint32_t word : {kDefaultSwitches, (uint32_t)(kOptScripts | kOptInternet)})
+            ExpectTallyAddsUp(ReadFile(f), word, f);
+}
+
+TEST(CleanStream, CountsWhatTheDefaultCleanRemoves)
+{
+    const string page = "<html><head><script>x</script><style>s</style></head><body onload=go()>"
+                        "<table><td><a href=\"javascript:x\" onclick=y>one two three four five six</a>"
+                        "<img src=\"https://t/p.gif\"><video poster=//t/v.jpg></video></td></table>";
+    CleanSwitches sw = SwitchesFromWord(kDefaultSwitches);
+    ByteStream in, out;
+    StreamOpenMemory(&in, page.data(), page.size());
+    StreamOpenBuffer(&out);
+    CleanReport r;
+    ASSERT_EQ(CleanStream(&sw, &in, &out, &r), kCleanDone);
+    const struct {
+        RemovalKind kind;
+        int64_t count;
+    } expected[] = {
+        {kRemovedScripts, 1},   {kRemovedStyles, 1},     {kRemovedPictures, 1},
+        {kRemovedHandlers, 2},  {kRemovedScriptUrls, 1}, {kRemovedNetworkAttributes, 1},
+        {kRemovedComments, 0},  {kRemovedCssReferences, 0},
+    };
+    for (const auto &e : expected)
+        EXPECT_EQ(r.removals.count[e.kind], e.count) << kRemovalKinds[e.kind].name;
+    string cleaned = ReadBack(&out);
+    EXPECT_EQ(cleaned.find("onload"), string::npos) << cleaned;
+    EXPECT_EQ(cleaned.find("javascript"), string::npos) << cleaned;
+    EXPECT_EQ(cleaned.find("//t/"), string::npos) << cleaned;
+    StreamClose(&out);
+}
+
 long FailAfterFirstBuffer(void *context, unsigned char *buf, size_t n, int64_t offset)
 {
     const string *page = (const string *)context;

@@ -91,6 +91,93 @@ TEST(ElementModes, EachElementUnderItsSwitches)
     });
 }
 
+TEST(ElementModes, AnyNetworkAddressCounts)
+{
+    const uint32_t kI = kOptInternet;
+    RunCases({
+        {"https IMG", "<img src=https://a>x", kI, "x"},
+        {"protocol-relative IMG", "<img src=\"//a/p.gif\">x", kI, "x"},
+        {"entity-written scheme", "<img src=\"&#104;ttp://a\">x", kI, "x"},
+        {"blanks and a line feed before '='", "<img src\n = \t'HTTPS://a'>x", kI, "x"},
+        {"local IMG stays", "<img src=\"/a/p.gif\">x", kI, "<img src=\"/a/p.gif\">x"},
+        {"remote SCRIPT", "<script src=//a>1</script>b", kI, "b"},
+        {"remote IFRAME", "<iframe src=\"wss://a\">t</iframe>x", kI, "x"},
+        {"remote BASE", "<base href=\"\\\\a\\\">x", kI, "x"},
+        {"remote stylesheet", "<link rel=stylesheet href=https://a/s.css>x", kI, "x"},
+        {"OBJECT with a network value", "<object data=\"//a/m.swf\">p</object>x", kI, "x"},
+        {"APPLET with a network value", "<applet codebase=https://a>p</applet>x", kI, "x"},
+        {"OBJECT with a local value stays", "<object data=a.swf>p</object>", kI,
+         "<object data=a.swf>p</object>"},
+        {"FRAME while Frames is off", "<frame src=\"https://a\">x", kNone, "x"},
+    });
+}
+
+TEST(ElementModes, NetworkRefreshGoesWhateverMetatagsSays)
+{
+    const std::string refresh = "<meta http-equiv=\"Refresh\" content=\"0; URL=https://a/\">x";
+    const std::string local = "<meta http-equiv=refresh content=\"5;url=b.htm\">x";
+    const std::string charset = "<meta http-equiv=refresh content=\"0;url=//a/?charset=1\">x";
+    const uint32_t kIM = kOptInternet | kOptMeta;
+    RunCases({
+        {"Internet and Metatags", refresh, kIM, "x"},
+        {"naming a charset does not keep it", charset, kIM, "x"},
+        {"a local one naming a charset stays", "<meta charset=x http-equiv=refresh content=\"1;a\">",
+         kIM, "<meta charset=x http-equiv=refresh content=\"1;a\">"},
+        {"without Internet it stays", charset, kOptMeta, charset},
+        // With Metatags off the pass does not look at META tags, so that a
+        // page reads as before; the attribute stage takes the refresh.
+        {"Metatags off: not looked at here", refresh, kOptInternet, refresh},
+        {"content alone is no refresh", "<meta name=x content=\"0;url=https://a\" charset=u>x", kIM,
+         "<meta name=x content=\"0;url=https://a\" charset=u>x"},
+    });
+    EXPECT_EQ(RunPass(WholeClean, refresh, kOptInternet), "<meta http-equiv=\"Refresh\">x");
+    EXPECT_EQ(RunPass(WholeClean, local, kOptInternet), local);
+}
+
+// Every deletion is counted once, by what it deletes, with its blanks.
+TEST(ElementCounts, ByKindAddingUpToWhatWentOut)
+{
+    struct CountCase {
+        const char *name;
+        std::string page;
+        uint32_t options;
+        RemovalKind kind;
+        int64_t count, bytes;
+    };
+    const uint32_t kAll = 0x1FFF & ~(uint32_t)(kOptExtract | kOptExtractFirst | kOptCutTables);
+    const CountCase cases[] = {
+        {"comment and its CR LF", "a<!-- c -->\r\nb", kComments, kRemovedComments, 1, 12},
+        {"script and a space", "a<script>x</script> b", kOptScripts, kRemovedScripts, 1, 19},
+        {"remote script is a script", "<script src=//a></script>b", kOptInternet, kRemovedScripts, 1, 25},
+        {"two pictures", "<img src=a><img src=b>", kOptPictures, kRemovedPictures, 2, 22},
+        {"refresh is meta", "<meta http-equiv=refresh content=\"0;url=//a\">", kOptInternet | kOptMeta,
+         kRemovedMeta, 1, 45},
+        {"nested objects", "<object><object></object></object>x", kOptModules, kRemovedModules, 1, 34},
+        {"form to the end", "a<form>b", kOptForms, kRemovedForms, 1, 7},
+        {"frameset", "<frameset></frameset>", kOptFrames, kRemovedFrames, 1, 21},
+        {"BODY loses its attributes", "<body bgcolor=red>", kOptBadColors, kRemovedBodyAttributes, 1, 12},
+        {"unfinished BODY gains a byte", "<body", kOptBadColors, kRemovedBodyAttributes, 1, -1},
+        {"unfinished remote IMG", "a<img src=//x", kOptInternet, kRemovedPictures, 1, 12},
+        {"restored form counts nothing", "<form><td></form>", kOptForms, kRemovedForms, 0, 0},
+        {"stylesheet link", "<link rel=stylesheet href=a.css>", kAll, kRemovedLinks, 1, 32},
+    };
+    for (const CountCase &c : cases) {
+        CleanSwitches sw = SwitchesFromWord(c.options);
+        ByteStream in, out;
+        StreamOpenMemory(&in, c.page.data(), c.page.size());
+        StreamOpenBuffer(&out);
+        RemovalTally t = {};
+        ElementRemovalPass(&sw, &in, &out, &t);
+        EXPECT_EQ(t.count[c.kind], c.count) << c.name;
+        EXPECT_EQ(t.bytes[c.kind], c.bytes) << c.name;
+        int64_t bytes = 0;
+        for (int k = 0; k < kRemovalKindCount; k++)
+            bytes += t.bytes[k];
+        EXPECT_EQ(bytes, (int64_t)c.page.size() - (int64_t)StreamMemorySize(&out)) << c.name;
+        StreamClose(&out);
+    }
+}
+
 TEST(ElementEnds, CommentsAndClosingTexts)
 {
     RunCases({

@@ -1,0 +1,95 @@
+// The inert filter: the part of the attribute stage that keeps a cleaned
+// page from running code or loading from the network when it is opened.
+// It reads the page as a browser's tokenizer does (quoted values may hold a
+// '>', comments and the content of SCRIPT, STYLE, TEXTAREA and the like are
+// not tags), and removes, in start tags:
+//   - with Scripts: event-handler attributes (a name of "on" and a letter,
+//     any case); any attribute whose value is a javascript: or vbscript:
+//     URL; IFRAME srcdoc; a data: URL of HTML, XML or SVG in src or data of
+//     IFRAME, FRAME, OBJECT and EMBED;
+//   - with Internet: the attributes that load what their value names when
+//     that is a network address (AttributeRules in inert.cpp), every
+//     url(...) and image-set string with a network address in a value, and
+//     in STYLE content the @import rules and url(...) with one.
+// Everything else passes through byte for byte.
+//
+// Each attribute is decided from its name and the first bytes of its value,
+// which are held back until they decide it (kInertHoldMax at most; a value
+// that has not decided by then is removed when it was being checked): the
+// rest of a kept value streams through, the rest of a removed one is passed
+// over. So tags of any length are cleaned, in bounded memory. A removed
+// attribute goes with the blanks before it.
+//
+// It is a filter over runs of bytes like the attribute pass's, and writes
+// the same whatever the sizes of the runs.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "clean/address.h"
+#include "clean/css.h"
+#include "clean/removals.h"
+#include "clean/stream.h"
+#include "clean/switches.h"
+
+enum { kInertHoldMax = kCssHoldMax };   // bytes held back at most while a decision is open
+enum { kInertNameMax = 16 };        // of a tag or attribute name, enough for every rule
+enum { kInertLookMax = 8 };         // "</style" and the byte after it
+
+struct InertFilter {
+    bool scripts;
+    bool internet;
+    ByteStream *output;
+    RemovalTally *tally;
+    int32_t state;                  // InertState (inert.cpp)
+
+    // The tag being read.
+    char tagName[kInertNameMax];
+    int32_t tagNameLength;          // kInertNameMax + 1: longer than any name of ours
+    bool endTag;
+    bool selfClosing;
+    uint32_t tagClass;              // TagClass bits
+    int32_t foreignDepth;           // SVG and MathML elements open
+
+    // The attribute being read.
+    char attrName[kInertNameMax];
+    int32_t attrNameLength;
+    int32_t fate;                   // AttributeFate
+    int32_t rule;                   // index in AttributeRules, or -1
+    bool checkNetwork;              // what its value is read for
+    bool checkScript;
+    bool checkMarkup;
+    uint32_t quote;                 // of the value
+    int64_t valueStart;
+    AddressReader address;
+    bool cssOn;                     // the value (or STYLE content) goes through css
+    CssScanner css;
+
+    // Raw text (SCRIPT, STYLE, TEXTAREA...): the element and how much of
+    // its end tag has been matched.
+    int32_t rawElement;
+    int32_t rawMatched;
+    unsigned char look[kInertLookMax];
+    int32_t lookLength;
+
+    // Output. Bytes before pendingStart are written or dropped; the others
+    // read so far wait in carry (those of earlier runs) or in the run.
+    int64_t position;               // of the next byte read
+    int64_t pendingStart;
+    int64_t attrHold;               // start of the attribute held back, or -1
+    int64_t gapStart;               // start of the blanks before the next attribute, or -1
+    int64_t lookHold;               // a '<' that may end a STYLE element, or -1
+    bool dropping;                  // the bytes read go (the rest of a removed attribute)
+    int32_t dropKind;               // RemovalKind they count to
+    const unsigned char *run;       // the run being read, [run, runEnd)
+    const unsigned char *runEnd;
+    int64_t runStart;
+    int32_t carryLength;
+    unsigned char carry[kInertHoldMax];
+};
+
+// Whether the switches give the filter anything to do.
+bool InertFilterWanted(const CleanSwitches *sw);
+void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *output,
+                      RemovalTally *tally);
+void InertFilterBytes(InertFilter *f, const unsigned char *data, size_t n);
+void FinishInertFilter(InertFilter *f);

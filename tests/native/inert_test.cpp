@@ -1,0 +1,283 @@
+// The attribute stage's inert filter: what it removes with Scripts and with
+// Internet, what it leaves, tags of any length, any read sizes, and the
+// removals it counts.
+#include <gtest/gtest.h>
+#include <string.h>
+#include <algorithm>
+#include <string>
+#include "app/options.h"
+#include "clean/passes.h"
+#include "tests/native/support.h"
+
+namespace {
+
+using std::string;
+
+const uint32_t kS = kOptScripts, kI = kOptInternet, kSI = kOptScripts | kOptInternet;
+
+// A page case and the kind it must count (kRemovalKindCount: nothing).
+struct InertCase {
+    const char *name;
+    string input;
+    uint32_t options;
+    string expected;
+    RemovalKind kind;
+};
+
+const RemovalKind kNone = kRemovalKindCount;
+
+string Repeat(char c, size_t n)
+{
+    return string(n, c);
+}
+
+const std::vector<InertCase> kHandlers = {
+    {"on error", "<img src=a.gif onerror=\"x()\">", kS, "<img src=a.gif>", kRemovedHandlers},
+    {"any case", "<body ONLOAD=x><a oNcLiCk='y'>", kS, "<body><a>", kRemovedHandlers},
+    {"on and a letter only", "<div on-x=1 on1=2 one=3 xon=4>", kS, "<div on-x=1 on1=2 xon=4>",
+     kRemovedHandlers},
+    {"after a slash", "<a/onclick=x>", kS, "<a/>", kRemovedHandlers},
+    {"without a value", "<img src=a onerror>", kS, "<img src=a>", kRemovedHandlers},
+    {"blanks around '='", "<img onerror = \"x\" src=a>", kS, "<img src=a>", kRemovedHandlers},
+    {"straight after a quoted value", "<a title=\"x\"onclick=\"y\">", kS, "<a title=\"x\">",
+     kRemovedHandlers},
+    {"'>' in a quoted value", "<img alt=\"a>b\" onerror=x>", kS, "<img alt=\"a>b\">",
+     kRemovedHandlers},
+    {"with its blanks", "<img\n  onerror=\"x\"\n  alt=y>", kS, "<img\n  alt=y>", kRemovedHandlers},
+    {"Internet alone keeps them", "<img onerror=x>", kI, "<img onerror=x>", kNone},
+    {"end tags are never changed", "</a onclick=x>", kSI, "</a onclick=x>", kNone},
+    {"SVG", "<svg onload=x><g><svg onload=y></svg></g></svg>", kS, "<svg><g><svg></svg></g></svg>",
+     kRemovedHandlers},
+};
+
+const std::vector<InertCase> kScriptValues = {
+    {"javascript: href", "<a href=\"javascript:go()\">x</a>", kS, "<a>x</a>", kRemovedScriptUrls},
+    {"entity and blank", "<a href=\" &#106;avascript:x\">", kS, "<a>", kRemovedScriptUrls},
+    {"vbscript: in any attribute", "<form action=\"VBScript:x\" title=y>", kS, "<form title=y>",
+     kRemovedScriptUrls},
+    {"srcdoc", "<iframe srcdoc=\"<b>\"></iframe>", kS, "<iframe></iframe>", kRemovedScriptUrls},
+    {"data: page in a frame", "<iframe src=\"data:text/html,x\"></iframe>", kS, "<iframe></iframe>",
+     kRemovedScriptUrls},
+    {"data: SVG in an object", "<object data='data:image/svg+xml,<svg>'>", kS, "<object>",
+     kRemovedScriptUrls},
+    {"data: picture stays", "<img src=\"data:image/svg+xml,x\"><embed src=\"data:image/png,x\">",
+     kS, "<img src=\"data:image/svg+xml,x\"><embed src=\"data:image/png,x\">", kNone},
+    {"a link stays", "<a href=\"http://x/\">", kSI, "<a href=\"http://x/\">", kNone},
+    {"Internet alone keeps them", "<a href=javascript:x>", kI, "<a href=javascript:x>", kNone},
+};
+
+const std::vector<InertCase> kNetwork = {
+    {"video", "<video src=\"https://x/v.mp4\" poster=\"//x/p.jpg\"></video>", kI, "<video></video>",
+     kRemovedNetworkAttributes},
+    {"srcset with one network candidate", "<img src=a.gif srcset=\"a.gif 1x, https://x/b.gif 2x\">",
+     kI, "<img src=a.gif>", kRemovedNetworkAttributes},
+    {"local srcset stays", "<img src=a.gif srcset=\"a.gif 1x, b.gif 2x\">", kI,
+     "<img src=a.gif srcset=\"a.gif 1x, b.gif 2x\">", kNone},
+    {"source", "<picture><source srcset=//x/a.webp><img src=a></picture>", kI,
+     "<picture><source><img src=a></picture>", kRemovedNetworkAttributes},
+    {"LINK of any rel", "<link rel=icon href=HTTPS://x/f.ico><link rel=stylesheet href=a.css>", kI,
+     "<link rel=icon><link rel=stylesheet href=a.css>", kRemovedNetworkAttributes},
+    {"SVG image and use", "<svg><image href=\"https://x/i.png\"/><use xlink:href=\"//x/s.svg#a\"/></svg>",
+     kI, "<svg><image/><use/></svg>", kRemovedNetworkAttributes},
+    {"feImage", "<feImage HREF=//x/f>", kI, "<feImage>", kRemovedNetworkAttributes},
+    {"ping list", "<a href=b ping=\"/a https://x/p\">", kI, "<a href=b>", kRemovedNetworkAttributes},
+    {"background of any address", "<td background=\"//x/b.gif\">", kI, "<td>", kRemovedBackgrounds},
+    {"manifest", "<html manifest=\"https://x/m\">", kI, "<html>", kRemovedNetworkAttributes},
+    {"data on any tag", "<div data=\"wss://x\">", kI, "<div>", kRemovedNetworkAttributes},
+    {"entity scheme", "<img src=HTTP&colon;//x>", kI, "<img>", kRemovedNetworkAttributes},
+    {"lowsrc, dynsrc, codebase, archive",
+     "<img lowsrc=http://x/a dynsrc=//x><object codebase=ftp://x archive=\"a.jar //x/b.jar\">", kI,
+     "<img><object>", kRemovedNetworkAttributes},
+    {"input image", "<input type=image src=\"  https://x\">", kI, "<input type=image>",
+     kRemovedNetworkAttributes},
+    {"META refresh content", "<meta http-equiv=refresh content=\"0;url=https://x\">", kI,
+     "<meta http-equiv=refresh>", kRemovedNetworkAttributes},
+    {"BASE", "<base href=\"//x/\">", kI, "<base>", kRemovedNetworkAttributes},
+    {"href on A stays", "<a href=https://x>", kI, "<a href=https://x>", kNone},
+    {"NOSCRIPT content is cleaned", "<noscript><img src=//x></noscript>", kI,
+     "<noscript><img></noscript>", kRemovedNetworkAttributes},
+    {"Scripts alone keeps them", "<img src=//x>", kS, "<img src=//x>", kNone},
+};
+
+const std::vector<InertCase> kStyleSheets = {
+    {"the first url( goes as before, later network ones too",
+     "<p style=\"background:url(a.gif);border-image:url(https://x/b.png)\">", kI,
+     "<p style=\"background:;border-image:\">", kRemovedUrlReferences},
+    {"local ones after the first stay", "<p style=\"a:url(x) b:url('//y') c:url(z)\">", kI,
+     "<p style=\"a: b: c:url(z)\">", kRemovedUrlReferences},
+    {"entity in the name", "<p style=\"x:url(a);y:ur&#108;(https://x)\">", kI,
+     "<p style=\"x:;y:\">", kRemovedUrlReferences},
+    {"CSS escape in the name", "<p style=\"x:url(a);y:\\75 rl(//x)\">", kI, "<p style=\"x:;y:\">",
+     kRemovedUrlReferences},
+    {"image-set string", "<p style=\"x:url(a);y:image-set('//x/a.png' 1x, 'b.png' 2x)\">", kI,
+     "<p style=\"x:;y:image-set( 1x, 'b.png' 2x)\">", kRemovedUrlReferences},
+    {"strings and comments are not references",
+     "<p style=\"x:url(a);content:'url(//x)';/*url(//y)*/\">", kI,
+     "<p style=\"x:;content:'url(//x)';/*url(//y)*/\">", kNone},
+    {"@import", "<style>@import url(https://x/a.css);p{color:red}</style>", kI,
+     "<style>p{color:red}</style>", kRemovedCssReferences},
+    {"@import string", "<style>@import \"//x/b.css\" screen;</style>", kI, "<style></style>",
+     kRemovedCssReferences},
+    {"local @import stays", "<style>@import \"local.css\";</style>", kI,
+     "<style>@import \"local.css\";</style>", kNone},
+    {"url( in a rule", "<style>p{background:url( \"https://x/a.png\" )}</style>", kI,
+     "<style>p{background:}</style>", kRemovedCssReferences},
+    {"unclosed at the end tag", "<style>a{b:url(//x)</style><p>", kI, "<style>a{b:</style><p>",
+     kRemovedCssReferences},
+    {"'</styl>' is style text", "<style>a</styl>url(//x)</style>", kI, "<style>a</styl></style>",
+     kRemovedCssReferences},
+    {"after the end tag, tags again", "<style>p{}</STYLE ><img src=//x>", kI,
+     "<style>p{}</STYLE ><img>", kRemovedNetworkAttributes},
+};
+
+const std::vector<InertCase> kNotTags = {
+    {"script text", "<script>x = \"<img src=//x onerror=y>\";</script>", kSI,
+     "<script>x = \"<img src=//x onerror=y>\";</script>", kNone},
+    {"comment", "<!-- <img src=//x onerror=y> --><!--><a onclick=x>", kSI,
+     "<!-- <img src=//x onerror=y> --><!--><a>", kRemovedHandlers},
+    {"'--!>' ends a comment", "<!-- a --!><a onclick=x>", kSI, "<!-- a --!><a>", kRemovedHandlers},
+    {"textarea", "<textarea><img src=//x></textarea><img src=//y>", kSI,
+     "<textarea><img src=//x></textarea><img>", kRemovedNetworkAttributes},
+    {"xmp", "<xmp><a onclick=x></xmp><a onclick=y>", kS, "<xmp><a onclick=x></xmp><a>",
+     kRemovedHandlers},
+    {"script inside SVG is markup", "<svg><script>a</script><image href=//x /></svg>", kI,
+     "<svg><script>a</script><image /></svg>", kRemovedNetworkAttributes},
+    {"plaintext", "<plaintext><a onclick=x>", kSI, "<plaintext><a onclick=x>", kNone},
+    {"bogus comment", "<?x <a onclick=y>", kSI, "<?x <a onclick=y>", kNone},
+    {"a '<' of text", "a < b onclick=x> c", kSI, "a < b onclick=x> c", kNone},
+};
+
+// Long tags: the hold of an undecided attribute ends at kInertHoldMax bytes.
+std::vector<InertCase> LongTags()
+{
+    string a = Repeat('A', 5000);
+    string blanks = Repeat(' ', 5000);
+    return {
+        {"network attribute after a long one", "<img alt=\"" + a + "\" src=\"https://x\">", kI,
+         "<img alt=\"" + a + "\">", kRemovedNetworkAttributes},
+        {"url( after a long style", "<div style=\"" + a + "; url(https://x)\">", kI,
+         "<div style=\"" + a + "; \">", kRemovedUrlReferences},
+        {"long blanks then javascript:", "<a title=\"" + blanks + "javascript:x\">", kS, "<a>",
+         kRemovedScriptUrls},
+        {"long blanks undecided: removed all the same", "<a title=\"" + blanks + "x\">", kS, "<a>",
+         kRemovedScriptUrls},
+        {"long blanks in a kept name's gap", "<a" + blanks + "href=x>", kS, "<a" + blanks + "href=x>",
+         kNone},
+        {"long handler name", "<a on" + a + "=1 b=2>", kS, "<a b=2>", kRemovedHandlers},
+        {"long value kept", "<a title=\"" + a + "\" href=x>", kSI, "<a title=\"" + a + "\" href=x>",
+         kNone},
+    };
+}
+
+// A stage run over a reader that gives `piece` bytes at a time.
+struct Pieces {
+    const string *page;
+    size_t piece;
+};
+
+long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const Pieces *p = (const Pieces *)context;
+    if ((uint64_t)offset >= p->page->size())
+        return 0;
+    size_t k = std::min({n, p->piece, p->page->size() - (size_t)offset});
+    memcpy(buf, p->page->data() + offset, k);
+    return (long)k;
+}
+
+string RunCounted(const string &input, uint32_t options, size_t piece, RemovalTally *tally)
+{
+    Pieces pieces = {&input, piece};
+    ByteStream in, out;
+    StreamOpenReader(&in, ReadPieces, &pieces);
+    StreamOpenBuffer(&out);
+    CleanSwitches sw = SwitchesFromWord(options);
+    AttributePass(&sw, &in, &out, tally);
+    string result((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+    StreamClose(&out);
+    return result;
+}
+
+void RunInertCases(const std::vector<InertCase> &cases)
+{
+    for (const InertCase &c : cases) {
+        // Every read size writes the same, and the counts add up.
+        for (size_t piece : {(size_t)kStreamBufferSize, (size_t)1, (size_t)3, (size_t)7}) {
+            RemovalTally t = {};
+            EXPECT_EQ(RunCounted(c.input, c.options, piece, &t), c.expected)
+                << c.name << " (pieces of " << piece << ")";
+            int64_t bytes = 0;
+            for (int k = 0; k < kRemovalKindCount; k++)
+                bytes += t.bytes[k];
+            EXPECT_EQ(bytes, (int64_t)(c.input.size() - c.expected.size())) << c.name;
+            if (c.kind != kNone) {
+                EXPECT_GE(t.count[c.kind], 1) << c.name << ": " << kRemovalKinds[c.kind].name;
+            }
+        }
+    }
+}
+
+TEST(InertFilter, Handlers)
+{
+    RunInertCases(kHandlers);
+}
+
+TEST(InertFilter, ScriptValues)
+{
+    RunInertCases(kScriptValues);
+}
+
+TEST(InertFilter, NetworkAttributes)
+{
+    RunInertCases(kNetwork);
+}
+
+TEST(InertFilter, StyleSheets)
+{
+    RunInertCases(kStyleSheets);
+}
+
+TEST(InertFilter, WhatIsNoTag)
+{
+    RunInertCases(kNotTags);
+}
+
+TEST(InertFilter, TagsOfAnyLength)
+{
+    RunInertCases(LongTags());
+}
+
+TEST(InertFilter, RandomPagesReadInAnyPieces)
+{
+    const char *pieces[] = {"<", ">", "\"", "'", "=", " ", "\n", "/", "a", "img", "src", "on",
+                            "onload", "srcset", "style", "url(", "//x", "https:", "&#104;",
+                            "javascript:", "<svg>", "<style>", "</style>", "<!--", "-->",
+                            "<script>", "</script>", "image-set(", ")", "&", "@import ", ","};
+    const size_t count = sizeof pieces / sizeof pieces[0];
+    srand(19);
+    for (int round = 0; round < 1500; round++) {
+        string in;
+        int n = rand() % (round < 1400 ? 60 : 2000);
+        for (int i = 0; i < n; i++)
+            in += pieces[rand() % count];
+        uint32_t options = (uint32_t)(rand() % 2 ? kSI : kSI | kOptStyles);
+        RemovalTally whole = {};
+        string out = RunCounted(in, options, kStreamBufferSize, &whole);
+        ASSERT_LE(out.size(), in.size()) << in;
+        size_t j = 0;       // only bytes removed: the output is a subsequence
+        for (char c : out) {
+            while (j < in.size() && in[j] != c)
+                j++;
+            ASSERT_LT(j, in.size()) << in;
+            j++;
+        }
+        RemovalTally t = {};
+        ASSERT_EQ(RunCounted(in, options, 1 + (size_t)(round % 9), &t), out) << in;
+        int64_t bytes = 0;
+        for (int k = 0; k < kRemovalKindCount; k++)
+            bytes += t.bytes[k];
+        ASSERT_EQ(bytes, (int64_t)(in.size() - out.size())) << in;
+    }
+}
+
+}  // namespace
