@@ -166,12 +166,13 @@ size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
         Put(&l, ")");
         return l.length;
     default: {
-        // The table rule: kept whole when what it kept reads as the page's size.
+        // The table rule: kept whole when what it kept reads as the page's
+        // size, or is more (the cell's new table around a small page).
         int64_t kept = report->extractionIn - report->removed[kStageExtraction];
         char a[32], b[32];
         FormatSize(kept, a, sizeof a);
         FormatSize(report->extractionIn, b, sizeof b);
-        if (strcmp(a, b) == 0) {
+        if (kept >= report->extractionIn || strcmp(a, b) == 0) {
             Put(&l, "kept whole");
             return l.length;
         }

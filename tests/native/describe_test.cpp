@@ -94,6 +94,8 @@ TEST(DescribeMainPart, EachOutcomeInOneLine)
         {"the table rule", H + "<table><tr><td>" + Links(3) + "</td>" + cell + "</tr></table>" + E,
          kOptExtract | kOptExtractFirst, "main part: a table cell (%K of %P kept)"},
         {"the table rule keeping it all", H + P(60) + E, kOptExtract, "main part: kept whole"},
+        {"a one-cell page the new table makes longer", H + "<table><td>a b c d e f</td></table>" + E,
+         kOptExtract | kOptExtractFirst, "main part: kept whole"},
     };
     for (const LineCase &c : cases) {
         CleanReport r = Clean(c.page, c.word);
