@@ -190,7 +190,8 @@ def make_tls(folder):
 
 
 def clean(webtrim, page, word, home):
-    """The page as webtrim cleans it under the switch word."""
+    """The page as webtrim cleans it under the switch word; None when webtrim
+    refuses it (a page stored as UTF-16 is left as it was)."""
     cfg = os.path.join(home, 'config', 'halvane')
     os.makedirs(cfg, exist_ok=True)
     with open(os.path.join(cfg, 'webtrim.ini'), 'w') as f:
@@ -198,6 +199,8 @@ def clean(webtrim, page, word, home):
     env = dict(os.environ, HOME=home, XDG_CONFIG_HOME=os.path.join(home, 'config'),
                XDG_DATA_HOME=os.path.join(home, 'data'))
     r = subprocess.run([webtrim, '-'], input=page, capture_output=True, env=env, timeout=120)
+    if r.returncode != 0 and b'UTF-16' in r.stderr:
+        return None
     if r.returncode != 0:
         raise RuntimeError('webtrim failed: %s' % r.stderr.decode(errors='replace'))
     return r.stdout
@@ -259,11 +262,15 @@ def main():
     variants += [(w, w) for w in words + [c for c in corpus_words if c not in words]]
     results = {}        # (variant, page) -> (network, scripts, probes)
     jobs = []
+    refused = set()     # pages webtrim does not clean
     for vname, word in variants:
         for i, (name, data) in enumerate(pages):
             if word is not None and word not in (words if name in PROBES else corpus_words):
                 continue
             page = data if word is None else clean(args.webtrim, data, word, os.path.join(work, 'home'))
+            if page is None:
+                refused.add(name)
+                continue
             if args.keep and word is not None:
                 os.makedirs(os.path.join(args.keep, word), exist_ok=True)
                 with open(os.path.join(args.keep, word, name), 'wb') as f:
@@ -308,6 +315,8 @@ def main():
                 net, scr, _ = results[(vname, n)]
                 if net or scr:
                     print('           %s: %s %s' % (n, ' '.join(net[:5]), ' '.join(s[:80] for s in scr[:2])))
+    if refused:
+        print('refused by webtrim and left as they were: %s' % ' '.join(sorted(refused)))
     server.shutdown()
     shutil.rmtree(work, ignore_errors=True)
     return 1 if failed else 0
