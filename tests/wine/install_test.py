@@ -209,7 +209,9 @@ class Installer(unittest.TestCase):
         table = pe + 24 + optional
         names = [exe[table + 40 * i:table + 40 * i + 8].rstrip(b"\0") for i in range(sections)]
         self.assertEqual([n for n in names if n.startswith(b".debug") or n.startswith(b"/")], [])
-        self.assertLess(len(exe), 250 * 1024)
+        # Stripped, the program is some 260 KB: room to grow, but not
+        # room for its symbols.
+        self.assertLess(len(exe), 400 * 1024)
 
 
 if __name__ == "__main__":
