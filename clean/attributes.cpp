@@ -202,8 +202,12 @@ enum {
 
 // Which keywords the switches look for occur in the `length` bytes of a
 // whole tag at `tag`, by FindToken's rules; none: no edit can change it.
-// With ASCII folding, one pass over the tag looks for all three.
-static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length)
+// With ASCII folding, one pass over the tag looks for all three, from
+// `from` on, and only for `possible` (kHas* bits): a keyword's anchor never
+// lies before the first byte of its pair (FindTagEnd), and a keyword whose
+// pair is not in the tag is not either.
+static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length,
+                           int32_t from, unsigned possible)
 {
     unsigned found = 0;
     if (!kTextCompareIsAscii) {
@@ -223,7 +227,8 @@ static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, i
         wanted |= kHasUrl;
     if (f->styles && length >= 5 + 3)
         wanted |= kHasStyle;
-    for (int32_t j = 0; j < length && found != wanted; j++) {
+    wanted &= possible;
+    for (int32_t j = from; j < length && found != wanted; j++) {
         unsigned k = kAnchors.of[tag[j]] & wanted & ~found;
         if (!k)
             continue;
@@ -275,6 +280,9 @@ void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStrea
     // Two bytes in a row of each keyword, rare in tags, folded to lower
     // case: "kg" of background, "l(" of url(, "yl" of style.
     SetBytePairs(&f->keywordPairs, f->internet ? (f->styles ? "kgl(yl" : "kgl(") : "yl");
+    f->pairKeywords[0] = f->internet ? kHasBackground : kHasStyle;
+    f->pairKeywords[1] = kHasUrl;
+    f->pairKeywords[2] = kHasStyle;
     ResetTagBuffer(&f->tag);
 }
 
@@ -321,8 +329,8 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             break;
         size_t avail = (size_t)(end - lt);
         size_t span = avail < (size_t)kTagBufferSize ? avail : (size_t)kTagBufferSize;
-        bool marked;
-        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &marked);
+        size_t firstPair;
+        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &firstPair);
         if (k < span - 1) {
             const unsigned char *gt = lt + 1 + k;
             int32_t length = (int32_t)(gt - lt) + 1;
@@ -331,8 +339,17 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             // Under a locale's comparison other bytes may match a keyword's
             // letters: there every tag is looked at.
             unsigned found = 0;
-            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii))
-                found = KeywordsIn(f, lt, length);
+            if (length < kTagBufferSize && (firstPair < k || !kTextCompareIsAscii)) {
+                // The pairs from the first on, to know which keywords may be there.
+                unsigned pairs = firstPair < k ? PairsIn(&f->keywordPairs, lt + firstPair,
+                                                         (size_t)length - firstPair)
+                                               : 0;
+                unsigned possible = 0;
+                for (int i = 0; i < 3; i++)
+                    if (pairs & (1u << i))
+                        possible |= f->pairKeywords[i];
+                found = KeywordsIn(f, lt, length, (int32_t)firstPair, possible);
+            }
             if (found) {
                 Emit(f, unwritten, (size_t)(lt - unwritten));
                 memcpy(f->tag.bytes, lt, (size_t)length);

@@ -37,11 +37,16 @@ struct BytePairs {
 // `pairs`: a zero-terminated string of one to three pairs, e.g. "kgl(".
 void SetBytePairs(BytePairs *set, const char *pairs);
 
-// The index of the first '>' in p[0, n), or n. Sets *marked when two bytes
-// in a row before it, folded with bit 5, are one of the pairs. p[-1] must
-// be readable (a tag's '<'): it is the first byte of the first pair looked
-// at.
-size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked);
+// The index of the first '>' in p[0, n), or n. Sets *first to the index,
+// from p[-1], of the first byte of the first two bytes in a row before it
+// that, folded with bit 5, are one of the pairs, or to n when there are
+// none. p[-1] must be readable (a tag's '<'): it is the first byte of the
+// first pair looked at.
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first);
+
+// Which pairs two bytes in a row of p[0, n) make, folded with bit 5: bit k
+// for pair k (a byte may be in pairs that overlap).
+unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n);
 
 // The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
 // before it may begin an address or a reference: ':', '&' or '(', or a '/'
