@@ -138,12 +138,16 @@ static int32_t RemoveStyle(TagBuffer *t)
     if (!IsAssignmentGap(t, d, e - d + 1, kStyleGap))
         return 0;
 
-    int32_t stop = e;
-    int quotes = 0;
-    while (tag[stop] != '>' && stop < t->length - 1) {
-        if (tag[stop++] == '"' && ++quotes == 2)
-            break;
-    }
+    // Through the second double quote from the '=', or up to the first '>'
+    // (or the tag's last byte) when there are fewer before it.
+    const unsigned char *gt = (const unsigned char *)memchr(tag + e, '>', (size_t)(t->length - 1 - e));
+    int32_t limit = gt ? (int32_t)(gt - tag) : t->length - 1;
+    int32_t stop = limit;
+    const unsigned char *q = (const unsigned char *)memchr(tag + e, '"', (size_t)(limit - e));
+    if (q)
+        q = (const unsigned char *)memchr(q + 1, '"', (size_t)(tag + limit - (q + 1)));
+    if (q)
+        stop = (int32_t)(q - tag) + 1;
     if (tag[stop - 1] == '"')
         return RemoveTagRange(t, d - 5, stop);
 
@@ -324,7 +328,7 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
     }
     const unsigned char *unwritten = p;
     while (p < end) {
-        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+        const unsigned char *lt = FindByte(p, (size_t)(end - p), '<');
         if (!lt)
             break;
         size_t avail = (size_t)(end - lt);

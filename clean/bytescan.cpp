@@ -256,6 +256,27 @@ unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n)
     return found;
 }
 
+size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i bit5 = _mm_set1_epi8(0x20);
+    const __m128i fa = _mm_set1_epi8((char)a), fb = _mm_set1_epi8((char)b);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i)), bit5);
+        __m128i w = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i + 1)), bit5);
+        unsigned hits = (unsigned)_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(v, fa), _mm_cmpeq_epi8(w, fb)));
+        if (hits)
+            return i + (unsigned)__builtin_ctz(hits);
+    }
+#endif
+    for (; i < n; i++)
+        if ((p[i] | 0x20) == a && (p[i + 1] | 0x20) == b)
+            break;
+    return i;
+}
+
 static inline bool IsMarkByte(unsigned char c)
 {
     return c == ':' || c == '&' || c == '(';

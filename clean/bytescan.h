@@ -5,6 +5,10 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // Word counting in text: a word is a run of bytes other than blanks (space,
 // CR, LF, tab) and '<', counted at the byte that ends it. Reads p[0, n) up to
@@ -48,7 +52,28 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t
 // for pair k (a byte may be in pairs that overlap).
 unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n);
 
+// The first index i in [0, n) where p[i] and p[i + 1], folded with bit 5,
+// are a and b, or n. Reads p[0, n] (one byte past the last candidate).
+size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b);
+
 // The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
 // before it may begin an address or a reference: ':', '&' or '(', or a '/'
 // or '\' followed by '/', '\', tab, LF or CR.
 size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool *marked);
+
+// The first byte c in p[0, n), or null: memchr for the many searches whose
+// byte is usually within a few bytes (a tag's '>', the '<' after a short
+// text), which look at their first sixteen bytes in line before calling it.
+static inline const unsigned char *FindByte(const unsigned char *p, size_t n, unsigned char c)
+{
+#ifdef __SSE2__
+    if (n >= 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)p);
+        unsigned hits = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8((char)c)));
+        if (hits)
+            return p + __builtin_ctz(hits);
+        return (const unsigned char *)memchr(p + 16, c, n - 16);
+    }
+#endif
+    return (const unsigned char *)memchr(p, c, n);
+}
