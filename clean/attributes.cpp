@@ -328,6 +328,14 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
     }
     const unsigned char *unwritten = p;
     while (p < end) {
+        // Under ASCII folding a tag without a pair of the keywords needs no
+        // edit: those go by in one call. (Under a locale's comparison
+        // every tag is looked at.)
+        if (kTextCompareIsAscii) {
+            p += SkipPlainTags(&f->keywordPairs, p, (size_t)(end - p), kTagBufferSize);
+            if (p == end)
+                break;
+        }
         const unsigned char *lt = FindByte(p, (size_t)(end - p), '<');
         if (!lt)
             break;

@@ -188,7 +188,8 @@ static inline int PairAt(const BytePairs *set, unsigned char a, unsigned char b)
     return -1;
 }
 
-size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first)
+// FindTagEnd, in line in the loops that call it tag after tag.
+static inline size_t TagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first)
 {
     size_t i = 0;
     *first = n;
@@ -228,6 +229,28 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t
             *first = i;
     }
     return i;
+}
+
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first)
+{
+    return TagEnd(set, p, n, first);
+}
+
+size_t SkipPlainTags(const BytePairs *set, const unsigned char *p, size_t n, size_t maxTag)
+{
+    size_t i = 0;
+    for (;;) {
+        const unsigned char *lt = FindByte(p + i, n - i, '<');
+        if (!lt)
+            return n;
+        size_t at = (size_t)(lt - p);
+        size_t span = n - at < maxTag ? n - at : maxTag;
+        size_t first;
+        size_t k = TagEnd(set, lt + 1, span - 1, &first);
+        if (k == span - 1 || first < k)
+            return at;
+        i = at + k + 2;
+    }
 }
 
 unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n)

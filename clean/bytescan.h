@@ -48,6 +48,13 @@ void SetBytePairs(BytePairs *set, const char *pairs);
 // first pair looked at.
 size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first);
 
+// Tags as the attribute stage reads them, each from a '<' to the first '>'
+// after it: passes over the text of p[0, n) and the tags in it that hold
+// none of the pairs (FindTagEnd). Answers the index of the first '<' whose
+// tag holds one, or whose '>' is not among the maxTag - 1 bytes after it
+// (nor before p[n]); n when there is none.
+size_t SkipPlainTags(const BytePairs *set, const unsigned char *p, size_t n, size_t maxTag);
+
 // Which pairs two bytes in a row of p[0, n) make, folded with bit 5: bit k
 // for pair k (a byte may be in pairs that overlap).
 unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n);

@@ -602,6 +602,11 @@ static bool PassTo(Window *w, unsigned char stop)
 // is not counted. False at the end.
 static bool PassText(Window *w, int64_t *words)
 {
+    // Tags often follow each other: no text, no words.
+    if (w->p < w->end && *w->p == '<') {
+        w->p++;
+        return true;
+    }
     if (!words)
         return PassTo(w, '<');
     bool inWord = false;

@@ -74,12 +74,10 @@ static void ValueAt(const unsigned char *tag, int32_t length, int32_t p, int32_t
 {
     int32_t last = length - 1;      // the tag's '>'
     if (p < last && (tag[p] == '"' || tag[p] == '\'')) {
-        unsigned char quote = tag[p];
-        int32_t q = p + 1;
-        while (q < last && tag[q] != quote)
-            q++;
+        const unsigned char *q =
+            (const unsigned char *)memchr(tag + p + 1, tag[p], (size_t)(last - p - 1));
         *start = p + 1;
-        *end = q;
+        *end = q ? (int32_t)(q - tag) : last;
         return;
     }
     int32_t q = p;
