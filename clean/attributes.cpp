@@ -138,12 +138,16 @@ static int32_t RemoveStyle(TagBuffer *t)
     if (!IsAssignmentGap(t, d, e - d + 1, kStyleGap))
         return 0;
 
-    int32_t stop = e;
-    int quotes = 0;
-    while (tag[stop] != '>' && stop < t->length - 1) {
-        if (tag[stop++] == '"' && ++quotes == 2)
-            break;
-    }
+    // Through the second double quote from the '=', or up to the first '>'
+    // (or the tag's last byte) when there are fewer before it.
+    const unsigned char *gt = (const unsigned char *)memchr(tag + e, '>', (size_t)(t->length - 1 - e));
+    int32_t limit = gt ? (int32_t)(gt - tag) : t->length - 1;
+    int32_t stop = limit;
+    const unsigned char *q = (const unsigned char *)memchr(tag + e, '"', (size_t)(limit - e));
+    if (q)
+        q = (const unsigned char *)memchr(q + 1, '"', (size_t)(tag + limit - (q + 1)));
+    if (q)
+        stop = (int32_t)(q - tag) + 1;
     if (tag[stop - 1] == '"')
         return RemoveTagRange(t, d - 5, stop);
 
@@ -202,8 +206,12 @@ enum {
 
 // Which keywords the switches look for occur in the `length` bytes of a
 // whole tag at `tag`, by FindToken's rules; none: no edit can change it.
-// With ASCII folding, one pass over the tag looks for all three.
-static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length)
+// With ASCII folding, one pass over the tag looks for all three, from
+// `from` on, and only for `possible` (kHas* bits): a keyword's anchor never
+// lies before the first byte of its pair (FindTagEnd), and a keyword whose
+// pair is not in the tag is not either.
+static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, int32_t length,
+                           int32_t from, unsigned possible)
 {
     unsigned found = 0;
     if (!kTextCompareIsAscii) {
@@ -223,7 +231,8 @@ static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, i
         wanted |= kHasUrl;
     if (f->styles && length >= 5 + 3)
         wanted |= kHasStyle;
-    for (int32_t j = 0; j < length && found != wanted; j++) {
+    wanted &= possible;
+    for (int32_t j = from; j < length && found != wanted; j++) {
         unsigned k = kAnchors.of[tag[j]] & wanted & ~found;
         if (!k)
             continue;
@@ -275,6 +284,9 @@ void StartAttributeFilter(AttributeFilter *f, const CleanSwitches *sw, ByteStrea
     // Two bytes in a row of each keyword, rare in tags, folded to lower
     // case: "kg" of background, "l(" of url(, "yl" of style.
     SetBytePairs(&f->keywordPairs, f->internet ? (f->styles ? "kgl(yl" : "kgl(") : "yl");
+    f->pairKeywords[0] = f->internet ? kHasBackground : kHasStyle;
+    f->pairKeywords[1] = kHasUrl;
+    f->pairKeywords[2] = kHasStyle;
     ResetTagBuffer(&f->tag);
 }
 
@@ -316,13 +328,21 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
     }
     const unsigned char *unwritten = p;
     while (p < end) {
-        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+        // Under ASCII folding a tag without a pair of the keywords needs no
+        // edit: those go by in one call. (Under a locale's comparison
+        // every tag is looked at.)
+        if (kTextCompareIsAscii) {
+            p += SkipPlainTags(&f->keywordPairs, p, (size_t)(end - p), kTagBufferSize);
+            if (p == end)
+                break;
+        }
+        const unsigned char *lt = FindByte(p, (size_t)(end - p), '<');
         if (!lt)
             break;
         size_t avail = (size_t)(end - lt);
         size_t span = avail < (size_t)kTagBufferSize ? avail : (size_t)kTagBufferSize;
-        bool marked;
-        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &marked);
+        size_t firstPair;
+        size_t k = FindTagEnd(&f->keywordPairs, lt + 1, span - 1, &firstPair);
         if (k < span - 1) {
             const unsigned char *gt = lt + 1 + k;
             int32_t length = (int32_t)(gt - lt) + 1;
@@ -331,8 +351,17 @@ void AttributeFilterBytes(AttributeFilter *f, const unsigned char *p, size_t n)
             // Under a locale's comparison other bytes may match a keyword's
             // letters: there every tag is looked at.
             unsigned found = 0;
-            if (length < kTagBufferSize && (marked || !kTextCompareIsAscii))
-                found = KeywordsIn(f, lt, length);
+            if (length < kTagBufferSize && (firstPair < k || !kTextCompareIsAscii)) {
+                // The pairs from the first on, to know which keywords may be there.
+                unsigned pairs = firstPair < k ? PairsIn(&f->keywordPairs, lt + firstPair,
+                                                         (size_t)length - firstPair)
+                                               : 0;
+                unsigned possible = 0;
+                for (int i = 0; i < 3; i++)
+                    if (pairs & (1u << i))
+                        possible |= f->pairKeywords[i];
+                found = KeywordsIn(f, lt, length, (int32_t)firstPair, possible);
+            }
             if (found) {
                 Emit(f, unwritten, (size_t)(lt - unwritten));
                 memcpy(f->tag.bytes, lt, (size_t)length);

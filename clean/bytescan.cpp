@@ -177,10 +177,22 @@ void SetBytePairs(BytePairs *set, const char *pairs)
     }
 }
 
-size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked)
+// The first pair of set that the bytes a, b make, folded, or -1.
+static inline int PairAt(const BytePairs *set, unsigned char a, unsigned char b)
+{
+    a |= 0x20;
+    b |= 0x20;
+    for (int k = 0; k < set->count; k++)
+        if (a == set->first[k][0] && b == set->second[k][0])
+            return k;
+    return -1;
+}
+
+// FindTagEnd, in line in the loops that call it tag after tag.
+static inline size_t TagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first)
 {
     size_t i = 0;
-    bool seen = false;
+    *first = n;
     const unsigned char *before = p - 1;    // before[i] is the byte ahead of p[i]
 #ifdef __SSE2__
     const __m128i gt = _mm_set1_epi8('>'), bit5 = _mm_set1_epi8(0x20);
@@ -201,21 +213,90 @@ size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *
         unsigned pairsHere = (unsigned)_mm_movemask_epi8(m);
         if (ends) {
             unsigned at = (unsigned)__builtin_ctz(ends);
-            *marked = seen || (pairsHere & ((1u << at) - 1)) != 0;
+            pairsHere &= (1u << at) - 1;
+            if (pairsHere && *first == n)
+                *first = i + (unsigned)__builtin_ctz(pairsHere);
             return i + at;
         }
-        seen = seen || pairsHere != 0;
+        if (pairsHere && *first == n)
+            *first = i + (unsigned)__builtin_ctz(pairsHere);
     }
 #endif
     for (; i < n; i++) {
         if (p[i] == '>')
             break;
-        unsigned char a = before[i] | 0x20, b = p[i] | 0x20;
-        for (int k = 0; k < set->count; k++)
-            if (a == set->first[k][0] && b == set->second[k][0])
-                seen = true;
+        if (*first == n && PairAt(set, before[i], p[i]) >= 0)
+            *first = i;
     }
-    *marked = seen;
+    return i;
+}
+
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first)
+{
+    return TagEnd(set, p, n, first);
+}
+
+size_t SkipPlainTags(const BytePairs *set, const unsigned char *p, size_t n, size_t maxTag)
+{
+    size_t i = 0;
+    for (;;) {
+        const unsigned char *lt = FindByte(p + i, n - i, '<');
+        if (!lt)
+            return n;
+        size_t at = (size_t)(lt - p);
+        size_t span = n - at < maxTag ? n - at : maxTag;
+        size_t first;
+        size_t k = TagEnd(set, lt + 1, span - 1, &first);
+        if (k == span - 1 || first < k)
+            return at;
+        i = at + k + 2;
+    }
+}
+
+unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n)
+{
+    unsigned found = 0;
+    size_t i = 1;
+#ifdef __SSE2__
+    const __m128i bit5 = _mm_set1_epi8(0x20);
+    for (; i + 16 <= n; i += 16) {
+        __m128i f = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i)), bit5);
+        __m128i b = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i - 1)), bit5);
+        for (int k = 0; k < set->count; k++) {
+            __m128i m = _mm_and_si128(
+                _mm_cmpeq_epi8(b, _mm_loadu_si128((const __m128i *)set->first[k])),
+                _mm_cmpeq_epi8(f, _mm_loadu_si128((const __m128i *)set->second[k])));
+            if (_mm_movemask_epi8(m))
+                found |= 1u << k;
+        }
+    }
+#endif
+    for (; i < n; i++) {
+        int k = PairAt(set, p[i - 1], p[i]);
+        if (k >= 0)
+            found |= 1u << k;
+    }
+    return found;
+}
+
+size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i bit5 = _mm_set1_epi8(0x20);
+    const __m128i fa = _mm_set1_epi8((char)a), fb = _mm_set1_epi8((char)b);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i)), bit5);
+        __m128i w = _mm_or_si128(_mm_loadu_si128((const __m128i *)(p + i + 1)), bit5);
+        unsigned hits = (unsigned)_mm_movemask_epi8(
+            _mm_and_si128(_mm_cmpeq_epi8(v, fa), _mm_cmpeq_epi8(w, fb)));
+        if (hits)
+            return i + (unsigned)__builtin_ctz(hits);
+    }
+#endif
+    for (; i < n; i++)
+        if ((p[i] | 0x20) == a && (p[i + 1] | 0x20) == b)
+            break;
     return i;
 }
 

@@ -5,6 +5,10 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 // Word counting in text: a word is a run of bytes other than blanks (space,
 // CR, LF, tab) and '<', counted at the byte that ends it. Reads p[0, n) up to
@@ -37,13 +41,46 @@ struct BytePairs {
 // `pairs`: a zero-terminated string of one to three pairs, e.g. "kgl(".
 void SetBytePairs(BytePairs *set, const char *pairs);
 
-// The index of the first '>' in p[0, n), or n. Sets *marked when two bytes
-// in a row before it, folded with bit 5, are one of the pairs. p[-1] must
-// be readable (a tag's '<'): it is the first byte of the first pair looked
-// at.
-size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, bool *marked);
+// The index of the first '>' in p[0, n), or n. Sets *first to the index,
+// from p[-1], of the first byte of the first two bytes in a row before it
+// that, folded with bit 5, are one of the pairs, or to n when there are
+// none. p[-1] must be readable (a tag's '<'): it is the first byte of the
+// first pair looked at.
+size_t FindTagEnd(const BytePairs *set, const unsigned char *p, size_t n, size_t *first);
+
+// Tags as the attribute stage reads them, each from a '<' to the first '>'
+// after it: passes over the text of p[0, n) and the tags in it that hold
+// none of the pairs (FindTagEnd). Answers the index of the first '<' whose
+// tag holds one, or whose '>' is not among the maxTag - 1 bytes after it
+// (nor before p[n]); n when there is none.
+size_t SkipPlainTags(const BytePairs *set, const unsigned char *p, size_t n, size_t maxTag);
+
+// Which pairs two bytes in a row of p[0, n) make, folded with bit 5: bit k
+// for pair k (a byte may be in pairs that overlap).
+unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n);
+
+// The first index i in [0, n) where p[i] and p[i + 1], folded with bit 5,
+// are a and b, or n. Reads p[0, n] (one byte past the last candidate).
+size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b);
 
 // The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
 // before it may begin an address or a reference: ':', '&' or '(', or a '/'
 // or '\' followed by '/', '\', tab, LF or CR.
 size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool *marked);
+
+// The first byte c in p[0, n), or null: memchr for the many searches whose
+// byte is usually within a few bytes (a tag's '>', the '<' after a short
+// text), which look at their first sixteen bytes in line before calling it.
+static inline const unsigned char *FindByte(const unsigned char *p, size_t n, unsigned char c)
+{
+#ifdef __SSE2__
+    if (n >= 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)p);
+        unsigned hits = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8((char)c)));
+        if (hits)
+            return p + __builtin_ctz(hits);
+        return (const unsigned char *)memchr(p + 16, c, n - 16);
+    }
+#endif
+    return (const unsigned char *)memchr(p, c, n);
+}

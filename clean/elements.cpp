@@ -624,7 +624,7 @@ static bool CopyToTag(ElementScanner *s)
             return false;
         size_t i = 0;
         for (;;) {
-            const unsigned char *lt = (const unsigned char *)memchr(p + i, '<', avail - i);
+            const unsigned char *lt = FindByte(p + i, avail - i, '<');
             size_t k = lt ? (size_t)(lt - p) : avail;
             if (!lt || k + 1 == avail || (s->ElementFlags & kNameSets.at[0][p[k + 1]])) {
                 StreamWrite(s->output, p, k);

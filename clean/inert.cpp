@@ -1030,124 +1030,112 @@ static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned
 // HasMark) is one that ValueChanges keeps. Sets *selfClosing. Else null:
 // Step reads the tag. The caller keeps `end` within kInertHoldMax of the
 // tag's '<', so that no hold in it could have been forced.
+//
+// One turn of the loop is one attribute, read straight through: the blanks
+// before it (kInertBeforeAttr, with a '/' that does not end the tag
+// passed over as kInertSelfClosing does), its name, the blanks after it
+// (kInertAfterAttrName) and, after a '=', its value (kInertBeforeValue, a
+// quoted or bare value, kInertAfterValue). A byte that ends one state and
+// begins an attribute in the next goes round again.
 static const unsigned char *PlainTagEnd(InertFilter *f, const unsigned char *p,
                                         const unsigned char *end, bool *selfClosing)
 {
-    const unsigned char *name = p, *nameEnd = p;
     bool classKnown = false;        // f->tagClass, found when first wanted
-    const unsigned char *q;
-    int state = kInertBeforeAttr;
-    while (p < end) {
+    bool handlers = f->scripts && !f->endTag;
+    for (;;) {
+        while (p < end && IsBlank(*p))
+            p++;
+        if (p >= end)
+            return nullptr;
         unsigned char c = *p;
-        switch (state) {
-        case kInertBeforeAttr:
-        case kInertAfterAttrName:
-            if (IsBlank(c)) {
-                p++;
-                continue;
-            }
-            if (c == '>') {
-                *selfClosing = false;
-                return p;
-            }
-            if (c == '/') {
-                state = kInertSelfClosing;
-                p++;
-                continue;
-            }
-            if (c == '=' && state == kInertAfterAttrName) {
-                state = kInertBeforeValue;
-                p++;
-                continue;
-            }
-            // A name: up to a blank, '/', '>' or '='.
-            if ((c | 0x20) == 'o' && p + 2 < end && (p[1] | 0x20) == 'n' && IsLetter(p[2]) &&
-                f->scripts && !f->endTag)
-                return nullptr;
-            q = p + 1;
-            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt | kByteEquals)))
-                q++;
-            name = p;
-            nameEnd = q;
-            if (q - p == 6 && !f->endTag) {
-                if (!classKnown)
-                    TagNameDone(f);
-                classKnown = true;
-                if (f->tagClass & kTagIframe)
-                    return nullptr;     // srcdoc may be
-            }
-            p = q;
-            state = kInertAfterAttrName;
-            continue;
-        case kInertBeforeValue:
-            if (IsBlank(c)) {
-                p++;
-                continue;
-            }
-            if (c == '"' || c == '\'') {
-                bool marked;
-                q = p + 1 + FindValueEnd(p + 1, (size_t)(end - p - 1), c, &marked);
-                if (q == end)
-                    return nullptr;
-                if (!f->endTag && marked) {
-                    if (!classKnown)
-                        TagNameDone(f);
-                    classKnown = true;
-                    if (ValueChanges(f, f->tagClass, name, nameEnd, p + 1, q))
-                        return nullptr;
-                }
-                p = q + 1;
-                state = kInertAfterValue;
-                continue;
-            }
-            if (c == '>') {
-                *selfClosing = false;
-                return p;
-            }
-            q = p;
-            while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteGt)))
-                q++;
-            if (q == end)
-                return nullptr;
-            if (!f->endTag && HasMark(p, q)) {
-                if (!classKnown)
-                    TagNameDone(f);
-                classKnown = true;
-                if (ValueChanges(f, f->tagClass, name, nameEnd, p, q))
-                    return nullptr;
-            }
-            p = q;
-            state = kInertBeforeAttr;
-            continue;
-        case kInertAfterValue:
-            if (c == '>') {
-                *selfClosing = false;
-                return p;
-            }
-            if (c == '/') {
-                state = kInertSelfClosing;
-                p++;
-                continue;
-            }
-            state = kInertBeforeAttr;
-            continue;
-        case kInertSelfClosing:
-            if (c == '>') {
+        if (c == '>') {
+            *selfClosing = false;
+            return p;
+        }
+        if (c == '/') {
+            p++;
+            if (p < end && *p == '>') {
                 *selfClosing = true;
                 return p;
             }
-            state = kInertBeforeAttr;
             continue;
         }
+        // A name (a '=' here is its first byte): up to a blank, '/', '>' or '='.
+        if (handlers && (c | 0x20) == 'o' && p + 2 < end && (p[1] | 0x20) == 'n' && IsLetter(p[2]))
+            return nullptr;
+        const unsigned char *name = p, *q = p + 1;
+        while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteSlash | kByteGt | kByteEquals)))
+            q++;
+        const unsigned char *nameEnd = q;
+        if (q - p == 6 && !f->endTag) {
+            if (!classKnown)
+                TagNameDone(f);
+            classKnown = true;
+            if (f->tagClass & kTagIframe)
+                return nullptr;     // srcdoc may be
+        }
+        while (q < end && IsBlank(*q))
+            q++;
+        if (q >= end)
+            return nullptr;
+        if (*q != '=') {
+            p = q;                  // '>', '/' or the next name
+            continue;
+        }
+        p = q + 1;
+        while (p < end && IsBlank(*p))
+            p++;
+        if (p >= end)
+            return nullptr;
+        c = *p;
+        if (c == '"' || c == '\'') {
+            bool marked;
+            q = p + 1 + FindValueEnd(p + 1, (size_t)(end - p - 1), c, &marked);
+            if (q == end)
+                return nullptr;
+            if (!f->endTag && marked) {
+                if (!classKnown)
+                    TagNameDone(f);
+                classKnown = true;
+                if (ValueChanges(f, f->tagClass, name, nameEnd, p + 1, q))
+                    return nullptr;
+            }
+            // After the value: its '>', a '/', or any other byte read
+            // again before an attribute.
+            p = q + 1;
+            continue;
+        }
+        if (c == '>') {
+            *selfClosing = false;
+            return p;
+        }
+        q = p;
+        while (q < end && !(kBytes.of[*q] & (kByteBlank | kByteGt)))
+            q++;
+        if (q == end)
+            return nullptr;
+        if (!f->endTag && HasMark(p, q)) {
+            if (!classKnown)
+                TagNameDone(f);
+            classKnown = true;
+            if (ValueChanges(f, f->tagClass, name, nameEnd, p, q))
+                return nullptr;
+        }
+        p = q;
     }
-    return nullptr;
 }
 
-// Holds the tag name [name, end) as Step reads it.
-static inline void SetTagName(InertFilter *f, const unsigned char *name, const unsigned char *end)
+// Holds the tag name [name, end) as Step reads it. The run goes on to
+// runEnd: where it holds kInertNameMax bytes from the name, they are copied
+// whole (the bytes past the name's length are never read).
+static inline void SetTagName(InertFilter *f, const unsigned char *name, const unsigned char *end,
+                              const unsigned char *runEnd)
 {
     int32_t n = (int32_t)(end - name);
-    memcpy(f->tagName, name, (size_t)(n < kInertNameMax ? n : kInertNameMax));
+    if (runEnd - name >= kInertNameMax)
+        memcpy(f->tagName, name, kInertNameMax);
+    else
+        memcpy(f->tagName, name, (size_t)(n < kInertNameMax ? n : kInertNameMax));
     f->tagNameLength = n <= kInertNameMax ? n : kInertNameMax + 1;
     f->tagClass = 0;
     f->rawElement = -1;
@@ -1170,7 +1158,7 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
     for (;;) {
         // Tags often follow each other: no search for those.
         const unsigned char *lt = p < end && *p == '<' ? p
-                                  : (const unsigned char *)memchr(p, '<', (size_t)(end - p));
+                                  : FindByte(p, (size_t)(end - p), '<');
         if (!lt)
             return end;
         const unsigned char *n = lt + 1;
@@ -1187,7 +1175,7 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
         f->endTag = endTag;
         f->selfClosing = false;
         if (n == end) {
-            SetTagName(f, name, n);
+            SetTagName(f, name, n, end);
             f->state = kInertTagName;
             return end;
         }
@@ -1196,13 +1184,13 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
             p = n + 1;
             if (!loud)
                 continue;
-            SetTagName(f, name, n);
+            SetTagName(f, name, n, end);
             TagNameDone(f);
             TagDone(f);
         } else {
             // A tag shorter than kInertHoldMax: no hold in it can be forced.
             const unsigned char *limit = end - lt > kInertHoldMax - 1 ? lt + kInertHoldMax - 1 : end;
-            SetTagName(f, name, n);
+            SetTagName(f, name, n, end);
             const unsigned char *gt = PlainTagEnd(f, n, limit, &f->selfClosing);
             if (!gt) {
                 TagNameDone(f);

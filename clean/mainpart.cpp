@@ -456,6 +456,22 @@ static void OnTagEvent(Outline *o, int kind, int64_t a, int64_t b)
 // ---------------------------------------------------------------------------
 // Scan
 
+// The bytes after '<' (or "</") on which TagNameState does not go
+// straight to kStateOtherTag: '/', '!' and the first letters of our names.
+struct FirstBytes {
+    bool ours[256];
+};
+
+static constexpr FirstBytes BuildFirstBytes()
+{
+    FirstBytes t = {};
+    for (const char *c = "/!TtBb"; *c; c++)
+        t.ours[(unsigned char)*c] = true;
+    return t;
+}
+
+static constexpr FirstBytes kFirstBytes = BuildFirstBytes();
+
 // The states between '<' and the end of a tag name: 200, 220 to 223, 500
 // to 520. Answers the next state.
 static int TagNameState(int state, int c, int *kind)
@@ -586,6 +602,11 @@ static bool PassTo(Window *w, unsigned char stop)
 // is not counted. False at the end.
 static bool PassText(Window *w, int64_t *words)
 {
+    // Tags often follow each other: no text, no words.
+    if (w->p < w->end && *w->p == '<') {
+        w->p++;
+        return true;
+    }
     if (!words)
         return PassTo(w, '<');
     bool inWord = false;
@@ -621,6 +642,15 @@ static int64_t Scan(Outline *o, ByteStream *input)
             state = kStateAfterLt;
             tagStart = Position(&w) - 1;
             kind = 0;
+            // Most tags are none of ours: TagNameState's first steps here.
+            if (w.p < w.end && *w.p == '/') {
+                w.p++;
+                kind = kKindClosing;
+            }
+            if (w.p < w.end && !kFirstBytes.ours[*w.p]) {
+                w.p++;
+                state = kStateOtherTag;
+            }
             break;
         case kStateOtherTag:
             if (!PassTo(&w, '>'))

@@ -38,6 +38,7 @@ struct AttributeFilter {
     ByteStream *output;
     RemovalTally *tally;
     BytePairs keywordPairs;     // a tag holding none of them needs no edit
+    unsigned pairKeywords[3];   // the keyword (kHas* bit) each pair belongs to
     TagBuffer tag;
     InertFilter inert;
 };

@@ -1,6 +1,7 @@
 #include "clean/tagbuf.h"
 #include <string.h>
 #include "clean/address.h"
+#include "clean/bytescan.h"
 
 // The slow path of AppendTagByte: the buffer has just filled up.
 bool TagBufferOverflow(TagBuffer *t, ByteStream *output)
@@ -40,18 +41,18 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token)
     if (length < n + 3)
         return -1;
     const unsigned char *t = (const unsigned char *)token;
-    if (!kTextCompareIsAscii) {
+    if (!kTextCompareIsAscii || n < 2) {
         for (int32_t i = 0; i <= length - n; i++)
             if (TextEqualsIgnoreCase(data + i, token, n))
                 return i + n;
         return -1;
     }
     // ASCII folding, compared here: a position can only match when its
-    // first byte equals the token's first byte with bit 5 ignored.
-    unsigned char first = (unsigned char)(t[0] | 0x20);
-    for (int32_t i = 0; i <= length - n; i++) {
-        if ((data[i] | 0x20) != first)
-            continue;
+    // first two bytes equal the token's with bit 5 ignored.
+    unsigned char first = (unsigned char)(t[0] | 0x20), second = (unsigned char)(t[1] | 0x20);
+    size_t candidates = (size_t)(length - n + 1);
+    for (size_t i = FindFoldedPair(data, candidates, first, second); i < candidates;
+         i += 1 + FindFoldedPair(data + i + 1, candidates - i - 1, first, second)) {
         int32_t k = 0;
         while (k < n && UpperAscii(data[i + k]) == UpperAscii(t[k]))
             k++;
@@ -73,12 +74,10 @@ static void ValueAt(const unsigned char *tag, int32_t length, int32_t p, int32_t
 {
     int32_t last = length - 1;      // the tag's '>'
     if (p < last && (tag[p] == '"' || tag[p] == '\'')) {
-        unsigned char quote = tag[p];
-        int32_t q = p + 1;
-        while (q < last && tag[q] != quote)
-            q++;
+        const unsigned char *q =
+            (const unsigned char *)memchr(tag + p + 1, tag[p], (size_t)(last - p - 1));
         *start = p + 1;
-        *end = q;
+        *end = q ? (int32_t)(q - tag) : last;
         return;
     }
     int32_t q = p;
