@@ -235,6 +235,28 @@ static bool AppendWord(CssScanner *s, uint32_t c)
     return true;
 }
 
+// A character of the word being read is taken into it; a word longer than
+// any of ours stops being held and is read on as a long word. False when the
+// character ends the word.
+static bool TakeWordChar(CssScanner *s, uint32_t c, bool escaped)
+{
+    if (!IsWordChar(c, escaped))
+        return false;
+    if (!AppendWord(s, c)) {
+        Release(s);
+        s->state = kCssLongWord;
+    }
+    return true;
+}
+
+// "url(" read: the address follows, of an @import rule or not.
+static void StartUrl(CssScanner *s, bool importRule)
+{
+    s->importRule = importRule;
+    StartAddress(s);
+    s->state = kCssUrlOpen;
+}
+
 static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
 {
     if (s->dropping && s->holdFrom >= 0 && s->state != kCssText)
@@ -265,17 +287,10 @@ static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_
             s->state = kCssText;
         return;
     case kCssWord:
-        if (IsWordChar(c, escaped)) {
-            if (!AppendWord(s, c)) {
-                Release(s);
-                s->state = kCssLongWord;
-            }
+        if (TakeWordChar(s, c, escaped))
             return;
-        }
         if (plain && c == '(' && WordIs(s, "url")) {
-            s->importRule = false;
-            StartAddress(s);
-            s->state = kCssUrlOpen;
+            StartUrl(s, false);
             return;
         }
         Release(s);
@@ -293,13 +308,8 @@ static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_
             Reconsume(s, c, escaped, start, end);
         return;
     case kCssAtWord:
-        if (IsWordChar(c, escaped)) {
-            if (!AppendWord(s, c)) {
-                Release(s);
-                s->state = kCssLongWord;
-            }
+        if (TakeWordChar(s, c, escaped))
             return;
-        }
         if (WordIs(s, "import")) {
             s->state = kCssImport;
             Token(s, c, escaped, start, end);
@@ -328,17 +338,10 @@ static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_
         Reconsume(s, c, escaped, start, end);
         return;
     case kCssImportWord:
-        if (IsWordChar(c, escaped)) {
-            if (!AppendWord(s, c)) {
-                Release(s);
-                s->state = kCssLongWord;
-            }
+        if (TakeWordChar(s, c, escaped))
             return;
-        }
         if (plain && c == '(' && WordIs(s, "url")) {
-            s->importRule = true;
-            StartAddress(s);
-            s->state = kCssUrlOpen;
+            StartUrl(s, true);
             return;
         }
         Release(s);

@@ -204,6 +204,23 @@ static PyStructSequence_Desc kResultDesc = {
     10,
 };
 
+// Fills a record's fields from `items`, whose references it takes; an item
+// that could not be made (NULL) fails the whole record, with the error set.
+static PyObject *FillRecord(PyObject *record, PyObject **items, int count)
+{
+    int ok = 1;
+    for (int i = 0; i < count; i++) {
+        if (!items[i])
+            ok = 0;
+        PyStructSequence_SetItem(record, i, items[i] ? items[i] : Py_NewRef(Py_None));
+    }
+    if (!ok) {
+        Py_DECREF(record);
+        return NULL;
+    }
+    return record;
+}
+
 static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
 {
     PyObject *result = PyStructSequence_New(ResultType);
@@ -227,17 +244,7 @@ static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
         KindDict(r->removal_bytes),
         part,
     };
-    int ok = 1;
-    for (int i = 0; i < (int)(sizeof items / sizeof *items); i++) {
-        if (!items[i])
-            ok = 0;
-        PyStructSequence_SetItem(result, i, items[i] ? items[i] : Py_NewRef(Py_None));
-    }
-    if (!ok) {
-        Py_DECREF(result);
-        return NULL;
-    }
-    return result;
+    return FillRecord(result, items, (int)(sizeof items / sizeof *items));
 }
 
 static PyObject *CleanResult(PyObject *self, PyObject *args, PyObject *kwargs)
@@ -331,17 +338,7 @@ static PyObject *MakeFileResult(const wt_file_result *r)
         KindDict(r->clean.removals),
         KindDict(r->clean.removal_bytes),
     };
-    int ok = 1;
-    for (int i = 0; i < (int)(sizeof items / sizeof *items); i++) {
-        if (!items[i])
-            ok = 0;
-        PyStructSequence_SetItem(result, i, items[i] ? items[i] : Py_NewRef(Py_None));
-    }
-    if (!ok) {
-        Py_DECREF(result);
-        return NULL;
-    }
-    return result;
+    return FillRecord(result, items, (int)(sizeof items / sizeof *items));
 }
 
 static PyObject *CleanFile(PyObject *self, PyObject *args, PyObject *kwargs)

@@ -26,9 +26,9 @@ score = None        # the shared scorer's module, loaded in each process
 
 def load_scorer(path):
     global score
-    spec = importlib.util.spec_from_file_location("maincontent_score", path)
-    score = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(score)
+    found = importlib.util.spec_from_file_location("maincontent_score", path)
+    score = importlib.util.module_from_spec(found)
+    found.loader.exec_module(score)
 
 
 def normalise(text):

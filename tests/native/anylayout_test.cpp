@@ -64,23 +64,6 @@ Outcome Extract(const string &page, bool cutTables = false, size_t limit = SIZE_
     return o;
 }
 
-string Repeat(const string &s, int n)
-{
-    string r;
-    for (int i = 0; i < n; i++)
-        r += s;
-    return r;
-}
-
-// n words of running text, and a run of n one-word links.
-string Text(int n)
-{
-    string s;
-    for (int i = 0; i < n; i++)
-        s += (i ? " w" : "w") + std::to_string(i % 7);
-    return s;
-}
-string P(int n) { return "<p>" + Text(n) + "</p>"; }
 string Utf16(const string &ascii)
 {
     string s = "\xff\xfe";
@@ -88,7 +71,6 @@ string Utf16(const string &ascii)
         s += string(1, c) + '\0';
     return s;
 }
-string Links(int n) { return Repeat("<a href=/x>go</a> ", n); }
 
 struct Case {
     const char *name;

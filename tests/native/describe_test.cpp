@@ -7,28 +7,12 @@
 #include "app/options.h"
 #include "app/describe.h"
 #include "clean/clean.h"
+#include "tests/native/support.h"
 
 namespace {
 
 using std::string;
 
-string Repeat(const string &s, int n)
-{
-    string r;
-    for (int i = 0; i < n; i++)
-        r += s;
-    return r;
-}
-
-string Text(int n)
-{
-    string s;
-    for (int i = 0; i < n; i++)
-        s += (i ? " w" : "w") + std::to_string(i % 7);
-    return s;
-}
-string P(int n) { return "<p>" + Text(n) + "</p>"; }
-string Links(int n) { return Repeat("<a href=/x>go</a> ", n); }
 string Size(int64_t n)
 {
     char s[32];

@@ -31,15 +31,6 @@ string Extract(const string &page, bool cut = false, size_t memoryLimit = kNoMem
     return result;
 }
 
-string Repeat(const string &s, int n)
-{
-    string r;
-    r.reserve(s.size() * (size_t)n);
-    for (int i = 0; i < n; i++)
-        r += s;
-    return r;
-}
-
 const std::vector<PageCase> kRecognition = {
     {"mixed case", "<HTML><Body><TaBlE><tR><Td>one two</tD></TABLE></BODY>", kX,
      "<HTML><Body>" + W + "<Td>one two</tD>" + E},

@@ -435,6 +435,33 @@ ChildResult Traced::Finish()
     return {StatusOf(status), ReadAll(errFd)};
 }
 
+std::string Repeat(const std::string &s, int n)
+{
+    std::string r;
+    r.reserve(s.size() * (size_t)n);
+    for (int i = 0; i < n; i++)
+        r += s;
+    return r;
+}
+
+std::string Text(int n)
+{
+    std::string s;
+    for (int i = 0; i < n; i++)
+        s += (i ? " w" : "w") + std::to_string(i % 7);
+    return s;
+}
+
+std::string P(int n)
+{
+    return "<p>" + Text(n) + "</p>";
+}
+
+std::string Links(int n)
+{
+    return Repeat("<a href=/x>go</a> ", n);
+}
+
 std::string Page(size_t n)
 {
     std::string s = "<html><head><style>x{}</style></head><body><table><tr><td>";

@@ -116,6 +116,13 @@ struct Traced {
 // A page with something for every pass, of about n bytes.
 std::string Page(size_t n);
 
+// Pieces of pages for the main-part tests: s n times; n words of running
+// text ("w0 w1 ... w6 w0 ..."); a paragraph of them; a run of n one-word links.
+std::string Repeat(const std::string &s, int n);
+std::string Text(int n);
+std::string P(int n);
+std::string Links(int n);
+
 // A folder that an unprivileged user can use, with a home of its own
 // (settings, trash) named by env.
 struct SharedDir {
