@@ -1,7 +1,7 @@
 ; The Windows installer of Webtrim: an install for the current user alone,
 ; needing no administrator, into %LOCALAPPDATA%\Programs\Webtrim.
 ; The build runs makensis with VERSION (2.4.1), VERSION_TEXT (2.04.01),
-; EXE, HELP, LICENSE, ICON and OUTFILE defined.
+; TARGET (x86-unicode or amd64-unicode: the width of the program), EXE, HELP, LICENSE, ICON and OUTFILE defined.
 ;
 ; Everything it writes, the uninstaller removes again: the files, the Start
 ; menu shortcut, the "Send To" shortcut, the Explorer command on the three
@@ -9,7 +9,7 @@
 ; Webtrim) are the program's, not the installer's: installing over a copy
 ; keeps them, and only an uninstall that the user answers "Yes" removes them.
 
-Unicode true
+Target ${TARGET}
 ManifestDPIAware true
 RequestExecutionLevel user
 SetCompressor /SOLID lzma

@@ -15,8 +15,10 @@ need=(
   # the desktops' trash tools, which must list and restore what Webtrim
   # trashed (gio's trash is a gvfs service on a session bus)
   trash-cli libglib2.0-bin gvfs dbus-daemon
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
-  wine wine32:i386 fonts-wine fonts-liberation xvfb xauth x11-utils xdotool python3-xlib imagemagick
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+  # Wine's 64-bit loader runs the x64 build on every host; the 32-bit one
+  # runs the i686 build where the host runs 32-bit code.
+  wine wine64 wine32:i386 fonts-wine fonts-liberation xvfb xauth x11-utils xdotool python3-xlib imagemagick
   nsis
 )
 

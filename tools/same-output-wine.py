@@ -1,14 +1,20 @@
 #!/usr/bin/python3
-"""Checks that webtrim.exe cleans every page byte for byte as revision REV's
-webtrim.exe does, both run under Wine: the Windows form reads the page's bytes
-through its own comparison (the thread locale and its code page), which the
-native comparison of same-output.sh never exercises.
+"""Checks that webtrim.exe cleans every page byte for byte as another
+program does: revision REV's webtrim.exe, the native Linux program of the work
+tree, or the work tree's other Windows build. The Windows form reads the
+page's bytes through its own comparison (the thread locale and its code
+page), which the native comparison of same-output.sh never exercises.
 
-    tools/same-output-wine.py [--rev REV] [--words N] [--pages N] [--lang L]...
+    tools/same-output-wine.py [--arch x86_64|i686] [--against rev|native|i686]
+                              [--rev REV] [--words N] [--pages N] [--lang L]...
 
-Builds webtrim.exe at REV (default HEAD) and from the work tree, into a
-temporary folder; makes a private Wine prefix there; then, for each option
-word and each page of ../shared/corpus, cleans a copy with each program (one
+Builds webtrim.exe for --arch (default x86_64, which runs on any host with
+Debian's wine64) from the work tree, and the program it is compared with:
+webtrim.exe of the same width at REV (default HEAD; --against rev, the
+default), the native webtrim (--against native), or the i686 webtrim.exe
+(--against i686, on a host that runs 32-bit code). Makes a private Wine
+prefix of each width needed in a temporary folder; then, for each option word
+and each page of ../shared/corpus, cleans a copy with each program (one
 process per page, two at a time) and compares the pages and exit codes.
 
 The option words are those of same-output.sh (the default, each switch
@@ -31,7 +37,8 @@ import tempfile
 ROOT = subprocess.run(["git", "rev-parse", "--show-toplevel"], capture_output=True, text=True,
                       check=True).stdout.strip()
 CORPUS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "shared", "corpus")
-TOOLCHAIN = "cmake/toolchain-mingw-i686.cmake"
+TOOLCHAIN = os.path.join(ROOT, "cmake", "toolchain-mingw.cmake")
+LOADERS = {"x86_64": "/usr/lib/wine/wine64", "i686": "/usr/lib/wine/wine"}
 KEY = r"HKCU\Software\Halvane\Webtrim"
 
 
@@ -43,17 +50,30 @@ def words():
     return found
 
 
-def build(source, out):
+def build(source, out, arch=None):
+    """Builds webtrim.exe for `arch`, or the native webtrim when arch is
+    None; gives back the program's path."""
     log = out + ".log"
+    configure = ["cmake", "-S", source, "-B", out, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"]
+    if arch:
+        configure += ["-DCMAKE_TOOLCHAIN_FILE=" + TOOLCHAIN, "-DWEBTRIM_WIN_ARCH=" + arch]
+        # Trees from before the 64-bit build wrote the 32-bit manifest's
+        # architecture into the resource itself.
+        manifest = os.path.join(source, "ui", "webtrim.manifest")
+        if arch == "x86_64" and os.path.exists(manifest):
+            with open(manifest) as f:
+                text = f.read()
+            with open(manifest, "w") as f:
+                f.write(text.replace('processorArchitecture="x86"', 'processorArchitecture="amd64"'))
+    else:
+        configure += ["-DWEBTRIM_TESTS=OFF"]
     with open(log, "w") as f:
-        ok = subprocess.run(["cmake", "-S", source, "-B", out, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release",
-                             "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(source, TOOLCHAIN)],
-                            stdout=f, stderr=f).returncode == 0 and \
+        ok = subprocess.run(configure, stdout=f, stderr=f).returncode == 0 and \
             subprocess.run(["cmake", "--build", out, "--target", "webtrim", "-j2"], stdout=f,
                            stderr=f).returncode == 0
     if not ok:
         sys.exit("build of %s failed: see %s" % (source, log))
-    return os.path.join(out, "webtrim.exe")
+    return os.path.join(out, "webtrim.exe" if arch else "webtrim")
 
 
 def winpath(path):
@@ -63,9 +83,10 @@ def winpath(path):
 class Prefix:
     """A private Wine prefix, without a display: the runs open no window."""
 
-    def __init__(self, root, lang):
+    def __init__(self, root, lang, loader):
+        self.loader = loader
         self.env = dict(os.environ)
-        self.env.update({"WINEPREFIX": os.path.join(root, "prefix"), "WINEDEBUG": "-all",
+        self.env.update({"WINEPREFIX": os.path.join(root, "prefix"), "WINEDEBUG": "-all", "WINELOADER": loader,
                          "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
                          "LANG": lang + ".UTF-8", "LC_ALL": lang + ".UTF-8"})
         self.env.pop("DISPLAY", None)
@@ -74,31 +95,63 @@ class Prefix:
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
 
     def run(self, *args):
-        return subprocess.run(["wine", *args], env=self.env, stdin=subprocess.DEVNULL,
+        return subprocess.run([self.loader, *args], env=self.env, stdin=subprocess.DEVNULL,
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
 
+    def set_word(self, word, target):
+        """The option word, with the originals going into `target`."""
+        self.run("reg", "add", KEY, "/v", "w0", "/t", "REG_DWORD", "/d", "0x%08x" % (word & ~0xF0000000), "/f")
+        self.run("reg", "add", KEY, "/v", "w1", "/t", "REG_SZ", "/d", winpath(target), "/f")
 
-def one_round(prefix, programs, word, pages, work):
+    def clean(self, exe, page):
+        return self.run(exe, winpath(page))
+
+
+class Native:
+    """The native program, in a home of its own: its settings file holds
+    the option word, and the originals go to that home's trash."""
+
+    def __init__(self, root, exe):
+        self.root, self.exe = root, exe
+        self.env = dict(os.environ)
+        self.env.update({"HOME": root, "XDG_CONFIG_HOME": os.path.join(root, "cfg"),
+                         "XDG_DATA_HOME": os.path.join(root, "data"), "TMPDIR": os.path.join(root, "tmp")})
+        for sub in ("cfg/webtrim", "tmp"):
+            os.makedirs(os.path.join(root, sub), exist_ok=True)
+
+    def set_word(self, word, target):
+        with open(os.path.join(self.root, "cfg", "webtrim", "webtrim.ini"), "w") as f:
+            f.write("[Webtrim]\nw0=0x%08X\nw1=\n" % word)
+
+    def clean(self, exe, page):
+        return subprocess.run([exe, page], env=self.env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+    def close(self):
+        pass
+
+
+def one_round(programs, word, pages, work):
     """Cleans every page under `word` with both programs; gives back the
     list of differences and the number of pages both cleaned."""
     target = os.path.join(work, "originals")
     shutil.rmtree(target, ignore_errors=True)
     os.makedirs(target)
-    prefix.run("reg", "add", KEY, "/v", "w0", "/t", "REG_DWORD", "/d", "0x%08x" % (word & ~0xF0000000), "/f")
-    prefix.run("reg", "add", KEY, "/v", "w1", "/t", "REG_SZ", "/d", winpath(target), "/f")
+    for _, host, _ in programs:
+        host.set_word(word, target)
 
     def clean(page):
         name = os.path.basename(page)
         results = []
-        for side, exe in programs:
+        for side, host, exe in programs:
             folder = os.path.join(work, side)
             os.makedirs(folder, exist_ok=True)
             copy = os.path.join(folder, name)
             shutil.copyfile(page, copy)
-            code = prefix.run(exe, winpath(copy))
+            code = host.clean(exe, copy)
             with open(copy, "rb") as f:
                 results.append((code, f.read()))
             os.remove(copy)
@@ -113,6 +166,8 @@ def one_round(prefix, programs, word, pages, work):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--arch", choices=sorted(LOADERS), default="x86_64")
+    parser.add_argument("--against", choices=("rev", "native", "i686"), default="rev")
     parser.add_argument("--rev", default="HEAD")
     parser.add_argument("--words", type=int, default=27, help="the first N option words (1 to 27)")
     parser.add_argument("--pages", type=int, default=0, help="every k-th page, so that N are left (0: all)")
@@ -127,28 +182,43 @@ def main():
     work = tempfile.mkdtemp(prefix="same-output-wine.")
     old_tree = os.path.join(work, "old")
     try:
-        subprocess.run(["git", "-C", ROOT, "worktree", "add", "--detach", old_tree, args.rev],
-                       check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        programs = [("old", build(old_tree, os.path.join(work, "b-old"))),
-                    ("new", build(ROOT, os.path.join(work, "b-new")))]
+        new = build(ROOT, os.path.join(work, "b-new"), args.arch)
+        if args.against == "rev":
+            subprocess.run(["git", "-C", ROOT, "worktree", "add", "--detach", old_tree, args.rev],
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            other, other_arch = build(old_tree, os.path.join(work, "b-old"), args.arch), args.arch
+        elif args.against == "native":
+            other, other_arch = build(ROOT, os.path.join(work, "b-native")), None
+        else:
+            other, other_arch = build(ROOT, os.path.join(work, "b-i686"), "i686"), "i686"
         total, cleaned, diffs = 0, 0, []
         for lang in args.lang or ["en_US"]:
-            prefix = Prefix(os.path.join(work, lang), lang)
+            hosts = [Prefix(os.path.join(work, lang, args.arch), lang, LOADERS[args.arch])]
+            if other_arch is None:
+                hosts.append(Native(os.path.join(work, lang, "native"), other))
+            elif other_arch != args.arch:
+                hosts.append(Prefix(os.path.join(work, lang, other_arch), lang, LOADERS[other_arch]))
+            else:
+                hosts.append(hosts[0])
+            programs = [(args.against, hosts[1], other), ("new", hosts[0], new)]
             try:
                 for word in chosen:
-                    found, done = one_round(prefix, programs, word, pages, os.path.join(work, lang, "pages"))
+                    found, done = one_round(programs, word, pages, os.path.join(work, lang, "pages"))
                     print("%s w0=0x%08X: %d of %d pages alike" % (lang, word, len(pages) - len(found), len(pages)),
                           file=sys.stderr, flush=True)
                     diffs += found
                     cleaned += done
                     total += len(pages)
             finally:
-                prefix.close()
+                for host in hosts:
+                    host.close()
         for d in diffs[:20]:
             print(d)
-        print("same output under Wine: %d of %d identical, %d of them cleaned (REV %s against the work "
-              "tree; %d words, %d pages, locales %s)" % (total - len(diffs), total, cleaned, args.rev,
-                                                          len(chosen), len(pages), " ".join(args.lang or ["en_US"])))
+        against = "REV " + args.rev if args.against == "rev" else args.against
+        print("same output under Wine: %d of %d identical, %d of them cleaned (%s against the work "
+              "tree's %s build; %d words, %d pages, locales %s)" % (
+                  total - len(diffs), total, cleaned, against, args.arch, len(chosen), len(pages),
+                  " ".join(args.lang or ["en_US"])))
         return 0 if not diffs else 1
     finally:
         subprocess.run(["git", "-C", ROOT, "worktree", "remove", "--force", old_tree],

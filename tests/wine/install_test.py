@@ -6,6 +6,7 @@ import concurrent.futures
 import glob
 import hashlib
 import os
+import re
 import struct
 import subprocess
 import tempfile
@@ -14,6 +15,7 @@ import unittest
 import zipfile
 
 from winetest import BUILD, KEY, Wine, read, scratch, winpath, write
+import winetest
 
 SETUP = os.environ.get("WEBTRIM_SETUP") or (glob.glob(os.path.join(BUILD, "webtrim-*-setup.exe")) + [""])[0]
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Webtrim"
@@ -200,6 +202,17 @@ class Installer(unittest.TestCase):
     def test_8_the_installer_has_its_sum_beside_it_and_the_program_is_stripped(self):
         self.assertEqual(read(SETUP + ".sha256").decode(),
                          "%s  %s\n" % (hashlib.sha256(read(SETUP)).hexdigest(), os.path.basename(SETUP)))
+        # The program, its installer and the installer's name are all of
+        # the build's width, and so is the manifest's architecture.
+        wide = winetest.LOADER.endswith("64")
+        machine, arch, tag = (0x8664, b"amd64", "-x64-") if wide else (0x14C, b"x86", "-x86-")
+        for path in (os.path.join(BUILD, "webtrim.exe"), SETUP):
+            data = read(path)
+            self.assertEqual(struct.unpack_from("<H", data, struct.unpack_from("<I", data, 0x3C)[0] + 4)[0],
+                             machine, path)
+        self.assertIn(tag, os.path.basename(SETUP))
+        self.assertEqual(re.findall(rb'processorArchitecture="([^"]*)"', read(os.path.join(BUILD, "webtrim.exe"))),
+                         [arch, arch])
         # No symbol table and no debug sections in the PE file.
         exe = read(os.path.join(BUILD, "webtrim.exe"))
         pe = struct.unpack_from("<I", exe, 0x3C)[0]

@@ -16,7 +16,7 @@ import time
 import unittest
 
 import xdnd_drop
-from winetest import BUILD, DRIVER, EXE, Wine, read, scratch, winpath
+from winetest import BUILD, DRIVER, EXE, LOADER, Wine, read, scratch, winpath
 import winetest
 
 WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
@@ -76,7 +76,7 @@ class Program:
         env["WT_TIMEOUT"] = "180000"
         self.path = os.path.join(wine.root, "wtdrive.out")
         self.out = open(self.path, "w")
-        self.proc = subprocess.Popen(["wine", DRIVER], env=env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen([LOADER, DRIVER], env=env, stdin=subprocess.DEVNULL,
                                      stdout=self.out, stderr=subprocess.DEVNULL)
         self.lines = queue.Queue()
         self.code = None
@@ -142,7 +142,7 @@ class Looker:
     """wtui.exe, asked about the window one command at a time."""
 
     def __init__(self, wine):
-        self.proc = subprocess.Popen(["wine", WTUI], env=wine.env, stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen([LOADER, WTUI], env=wine.env, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                      text=True, encoding="utf-8", errors="replace", bufsize=1)
 

@@ -1,8 +1,12 @@
 """Common ground of the Wine tests: a private Wine prefix, a private X
 display, and ways to run webtrim.exe and read what it showed and stored.
 
-The tests run the real 32-bit webtrim.exe. Paths given to it are Windows
-paths on Wine's Z: drive, which maps the Linux root."""
+The tests run the real webtrim.exe of the build they are given (32-bit or
+64-bit), under Wine's loader of the same width, called by its path: Debian's
+`wine` command always takes the 32-bit loader when it is installed, even on
+a host that cannot run it. Each build has a prefix of its own under its
+build folder (a prefix is 32- or 64-bit for good). Paths given to the
+program are Windows paths on Wine's Z: drive, which maps the Linux root."""
 import os
 import shutil
 import signal
@@ -17,6 +21,8 @@ EXE = os.path.join(BUILD, "webtrim.exe")
 DRIVER = os.path.join(BUILD, "tests", "wine", "wtdrive.exe")
 FILES = os.path.join(BUILD, "tests", "wine", "wtfile.exe")
 KEY = r"HKCU\Software\Halvane\Webtrim"
+# The loader of the build's width; the build's tests are given it.
+LOADER = os.environ.get("WEBTRIM_WINE_LOADER", "/usr/lib/wine/wine")
 
 
 def winpath(path):
@@ -45,6 +51,8 @@ class Wine:
             # One locale for every machine: names reach Wine in UTF-8, and
             # Wine's own folders and code page are the English ones.
             "LANG": "C.UTF-8",
+            # Programs that Wine starts itself start under the same loader.
+            "WINELOADER": LOADER,
         })
         for name in ("LC_ALL", "LC_CTYPE", "LC_MESSAGES", "LANGUAGE"):
             self.env.pop(name, None)
@@ -57,7 +65,7 @@ class Wine:
         # that they would hold open.
         os.makedirs(self.env["WINEPREFIX"], exist_ok=True)
         subprocess.run(["wineserver", "-p"], env=self.env, check=False)
-        subprocess.run(["wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
+        subprocess.run([LOADER, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, check=False)
 
     def _start_display(self):
@@ -90,7 +98,7 @@ class Wine:
         """Runs a Windows program; gives back its exit code and standard
         output (returncode, stdout) like subprocess.run."""
         with tempfile.TemporaryFile() as out:
-            r = subprocess.run(["wine", program, *args], env=env or self.env, stdout=out,
+            r = subprocess.run([LOADER, program, *args], env=env or self.env, stdout=out,
                                stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                timeout=timeout)
             out.seek(0)

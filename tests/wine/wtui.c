@@ -426,6 +426,11 @@ static BOOL CALLBACK print_fit(HWND w, LPARAM lp)
     return TRUE;
 }
 
+/* IAccessible's interface id, written out: the x86_64 import library of
+   oleacc.dll offers IID_IAccessible as a call thunk, not as the data that
+   the DLL exports, so taking its address there gives the thunk's bytes. */
+static const GUID kIAccessible = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
 /* The name that Active Accessibility gives the control. */
 static void cmd_name(int id)
 {
@@ -436,14 +441,18 @@ static void cmd_name(int id)
     VariantInit(&self);
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
-    if (control && AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, &IID_IAccessible,
-                                              (void **)&acc) == S_OK &&
-        IAccessible_get_accName(acc, self, &name) == S_OK && name) {
+    HRESULT found = E_FAIL, named = E_FAIL;
+    if (control)
+        found = AccessibleObjectFromWindow(control, (DWORD)OBJID_CLIENT, &kIAccessible, (void **)&acc);
+    if (found == S_OK)
+        named = IAccessible_get_accName(acc, self, &name);
+    if (named == S_OK && name) {
         char text[1024];
         WideCharToMultiByte(CP_UTF8, 0, name, -1, text, sizeof text, NULL, NULL);
         printf("NAME 1 %s\n", text);
     } else {
-        printf("NAME 0\n");
+        /* Which step gave no name, for the test's message. */
+        printf("NAME 0 %p %08lx %08lx\n", (void *)control, (unsigned long)found, (unsigned long)named);
     }
     if (name)
         SysFreeString(name);
