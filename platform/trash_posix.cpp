@@ -83,8 +83,9 @@ static bool WayIsRunners(const char *path)
     // The deepest folder of the path that is there; the rest the run makes.
     while (!realpath(have, real)) {
         char *slash = strrchr(have, '/');
-        if (errno != ENOENT || !slash || slash == have)
-            return false;
+        // A file on the way (ENOTDIR) makes the trash fail as it would.
+        if ((errno != ENOENT && errno != ENOTDIR) || !slash || slash == have)
+            return errno == ENOTDIR;
         *slash = 0;
     }
     uid_t me = geteuid();

@@ -549,7 +549,8 @@ def reports_in_the_order_given_and_as_json(env):
             env.write('r%d/%02d.htm' % (run, i), data)
         st, out, err = env.run('-v', '-j', '4', *['r%d/%02d.htm' % (run, i) for i in range(len(pages))])
         eq(st, 0, err)
-        outs.append(out.replace(b'r%d/' % run, b''))
+        # Each run's originals take the next free names in the trash.
+        outs.append(re.sub(rb'(Trash/files/\d\d)(\.\d)?\.htm', rb'\1.htm', out.replace(b'r%d/' % run, b'')))
     eq(outs[1], outs[0])
     eq(outs[2], outs[0])
     names = re.findall(rb'^(\d\d)\.htm: ', outs[0], re.M)
