@@ -37,6 +37,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -110,10 +111,8 @@ static bool WayIsRunners(const char *path)
 // -E, su without -), that one only where the way to it is the runner's;
 // else the runner's own home's, from the password database, so that
 // nobody else can read or take the originals.
-static bool HomeTrashPath(char *out, size_t size)
+static bool FindHomeTrashPath(const char *data, const char *home, char *out, size_t size)
 {
-    const char *data = getenv("XDG_DATA_HOME");
-    const char *home = getenv("HOME");
     const char *base = data && data[0] == '/' ? data : home && home[0] == '/' ? home : NULL;
     int n = -1;
     if (base) {
@@ -139,6 +138,38 @@ static bool HomeTrashPath(char *out, size_t size)
         return false;
     }
     return true;
+}
+
+// The answer of FindHomeTrashPath, kept for the environment it was found
+// for: each page asks, and the way to it is looked at once.
+struct HomeTrashAnswer {
+    pthread_mutex_t lock;
+    bool known, found;
+    int error;
+    char data[kFolderPathSize], home[kFolderPathSize], path[kFolderPathSize];
+};
+static HomeTrashAnswer homeTrashAnswer = {PTHREAD_MUTEX_INITIALIZER, false, false, 0, "", "", ""};
+
+static bool HomeTrashPath(char *out, size_t size)
+{
+    const char *data = getenv("XDG_DATA_HOME");
+    const char *home = getenv("HOME");
+    HomeTrashAnswer *a = &homeTrashAnswer;
+    pthread_mutex_lock(&a->lock);
+    bool same = a->known && strcmp(a->data, data ? data : "") == 0 && strcmp(a->home, home ? home : "") == 0;
+    if (!same) {
+        a->found = FindHomeTrashPath(data, home, a->path, sizeof a->path);
+        a->error = errno;
+        // An environment too long to keep is looked at again each time.
+        a->known = snprintf(a->data, sizeof a->data, "%s", data ? data : "") < (int)sizeof a->data &&
+                   snprintf(a->home, sizeof a->home, "%s", home ? home : "") < (int)sizeof a->home;
+    }
+    bool found = a->found && snprintf(out, size, "%s", a->path) < (int)size;
+    int err = !a->found ? a->error : found ? 0 : ENAMETOOLONG;
+    pthread_mutex_unlock(&a->lock);
+    if (!found)
+        errno = err;
+    return found;
 }
 
 // The folder `name` of `parent`, made 0700 when `make` and it is missing,
