@@ -266,6 +266,7 @@ class CommandLine(unittest.TestCase):
         binned = [os.path.join(tree, "$Recycle.Bin", "x.htm"), os.path.join(tree, "sub", "RECYCLER", "y.htm"),
                   os.path.join(tree, "sub", "deeper", "recycled", "z.htm")]
         for page in binned:
+            os.makedirs(os.path.dirname(page), exist_ok=True)
             write(page)
         question = ("Webtrim", "question",
                     "Clean the 2 pages in %s and the folders below it?" % winpath(tree))
