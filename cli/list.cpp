@@ -247,6 +247,9 @@ static bool WalkTree(const std::string &rootName, std::shared_ptr<WalkFolder> ro
             continue;
         }
         const std::pair<std::string, PageIdentity> &sub = step.subfolders[step.next++];
+        // A trash by its name is not even opened; the others are looked into.
+        if (IsTrashFolder(sub.first.c_str(), nullptr, nullptr))
+            continue;
         std::string shown = (step.shown.back() == '/' ? step.shown : step.shown + "/") + sub.first;
         auto folder = std::make_shared<WalkFolder>();
         folder->parent = step.folder;
