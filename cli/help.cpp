@@ -18,7 +18,7 @@ Pages:
                             folder named; the list is made before any page
                             is cleaned, symbolic links to folders found there
                             are not followed, and the folder that originals
-                            go to and the trash are skipped
+                            go to and every trash are skipped
       --files-from=FILE   also clean the pages named in FILE, one a line
                             (- reads the names from standard input)
   -0, --null              the names in --files-from end with a NUL byte

@@ -1,25 +1,19 @@
 // Entry of the Linux program: webtrim [OPTION]... PAGE...
 // Each argument is one page. The options of the call are applied over the
 // saved settings in the order given; then the list of pages is made whole
-// (folders walked, --files-from read, names of one file met twice noted)
-// before the first page is cleaned.
-#include <dirent.h>
+// (folders walked, --files-from read, names of one file met twice noted:
+// list.cpp) before the first page is cleaned.
 #include <errno.h>
-#include <fcntl.h>
 #include <getopt.h>
 #include <limits.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <algorithm>
-#include <map>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
 #include "app/run.h"
 #include "app/settings.h"
@@ -27,7 +21,6 @@
 #include "cli/messages.h"
 #include "cli/pages.h"
 #include "cli/output.h"
-#include "platform/trash.h"
 
 // One change to the settings, kept in command-line order.
 struct SettingChange {
@@ -38,10 +31,7 @@ struct SettingChange {
 
 struct Arguments {
     std::vector<SettingChange> changes;
-    std::vector<std::string> pages;
-    std::vector<std::string> filesFrom;
-    bool nulSeparated = false;
-    bool recursive = false;
+    ListOptions list;
     bool save = false;
     bool showSettings = false;
     Call call;
@@ -199,7 +189,7 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
             call->dryRun = true;
             break;
         case kOptRecursive:
-            args->recursive = true;
+            args->list.recursive = true;
             break;
         case kOptJson:
             call->json = true;
@@ -220,10 +210,10 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
             call->output = optarg;
             break;
         case kOptFilesFrom:
-            args->filesFrom.push_back(optarg);
+            args->list.filesFrom.push_back(optarg);
             break;
         case kOptNull:
-            args->nulSeparated = true;
+            args->list.nulSeparated = true;
             break;
         case kOptRemove:
         case kOptKeep: {
@@ -267,7 +257,7 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
         }
     }
     for (int i = optind; i < argc; i++)
-        args->pages.push_back(argv[i]);
+        args->list.pages.push_back(argv[i]);
 }
 
 static void ApplyChanges(const std::vector<SettingChange> &changes, Settings *s)
@@ -310,267 +300,18 @@ static void PrintSettings(const Settings &s)
     fflush(stdout);
 }
 
-// ---- The list of pages
-
-static void ListError(const std::string &name, const char *text, int err)
-{
-    WriteAllTo(2, MessageLine(name, text, 0, err));
-}
-
-static bool ReadNameList(const std::string &from, bool nul, std::vector<std::string> *out)
-{
-    FILE *f = from == "-" ? stdin : fopen(from.c_str(), "rb");
-    if (!f) {
-        ListError(from, "Cannot read this list of pages", errno);
-        exit(kExitUsage);
-    }
-    std::string name;
-    int ch;
-    int end = nul ? 0 : '\n';
-    bool zero = false;
-    while ((ch = getc(f)) != EOF) {
-        if (ch == 0 && !nul)
-            zero = true;
-        if (ch == end) {
-            if (!name.empty())
-                out->push_back(name);
-            name.clear();
-        } else {
-            name += (char)ch;
-        }
-    }
-    if (!name.empty())
-        out->push_back(name);
-    bool ok = !ferror(f);
-    int err = errno;
-    if (f != stdin)
-        fclose(f);
-    if (!ok) {
-        ListError(from, "Cannot read this list of pages", err);
-        exit(kExitUsage);
-    }
-    if (zero) {
-        ListError(from, "the list holds NUL bytes; read a list of names that end in NUL with -0 (--null)", 0);
-        exit(kExitUsage);
-    }
-    return ok;
-}
-
-struct FolderId {
-    uint64_t dev, ino;
-    bool operator<(const FolderId &o) const { return dev != o.dev ? dev < o.dev : ino < o.ino; }
-};
-
-// The folders that a walk skips: the one originals go to, and the home
-// trash (the trash folders of other file systems go by their names).
-static std::set<FolderId> SkippedFolders(const Call &call)
-{
-    std::set<FolderId> skip;
-    std::vector<std::string> folders;
-    if (!call.target.toTrash && call.target.folder.open)
-        folders.push_back(call.target.folder.path);
-    const char *data = getenv("XDG_DATA_HOME");
-    const char *home = getenv("HOME");
-    if (data && data[0] == '/')
-        folders.push_back(std::string(data) + "/Trash");
-    else if (home && *home)
-        folders.push_back(std::string(home) + "/.local/share/Trash");
-    for (const std::string &f : folders) {
-        struct stat st;
-        if (stat(f.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-            skip.insert({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
-    }
-    return skip;
-}
-
-// The trash folders of other file systems: .Trash and .Trash-UID.
-static bool IsTrashName(const char *name)
-{
-    if (strcmp(name, ".Trash") == 0)
-        return true;
-    if (strncmp(name, ".Trash-", 7) != 0 || !name[7])
-        return false;
-    return strspn(name + 7, "0123456789") == strlen(name + 7);
-}
-
-// Adds the pages below the held folder `root`, folder by folder in name
-// order. Each folder is opened from the one above it, never through a link
-// and never by its path again, and stays held until its pages are cleaned.
-static bool WalkFolder(const std::string &rootName, std::shared_ptr<SharedFolder> root,
-                       const std::set<FolderId> &skip, std::vector<PageEntry> *out)
-{
-    bool ok = true;
-    std::vector<std::pair<std::string, std::shared_ptr<SharedFolder>>> stack = {{rootName, root}};
-    while (!stack.empty()) {
-        std::string folderName = stack.back().first;
-        std::shared_ptr<SharedFolder> folder = stack.back().second;
-        stack.pop_back();
-        int fd = openat((int)folder->held.handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
-        if (!d) {
-            ListError(folderName, "Cannot open this folder", errno);
-            if (fd >= 0)
-                close(fd);
-            ok = false;
-            continue;
-        }
-        std::vector<std::string> names;
-        while (struct dirent *e = readdir(d)) {
-            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
-                names.push_back(e->d_name);
-        }
-        closedir(d);
-        std::sort(names.begin(), names.end());
-        std::string prefix = folderName.back() == '/' ? folderName : folderName + "/";
-        std::vector<std::pair<std::string, std::shared_ptr<SharedFolder>>> subfolders;
-        for (const std::string &name : names) {
-            PageIdentity id;
-            EntryKind kind = LookAtEntry(&folder->held, name.c_str(), &id);
-            if (kind == kEntryFolder) {
-                if (IsTrashName(name.c_str()) || skip.count({id.volume, id.file}))
-                    continue;
-                auto sub = std::make_shared<SharedFolder>();
-                int sfd = openat((int)folder->held.handle, name.c_str(),
-                                 O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-                if (sfd < 0) {
-                    ListError(prefix + name, "Cannot open this folder", errno);
-                    ok = false;
-                    continue;
-                }
-                sub->held.handle = sfd;
-                sub->held.open = true;
-                sub->held.canSync = false;
-                EntryPath(&folder->held, name.c_str(), sub->held.path, sizeof sub->held.path);
-                // Readable where the runner may list it, so it can be synced.
-                int rfd = openat(sfd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-                if (rfd >= 0) {
-                    close(sfd);
-                    sub->held.handle = rfd;
-                    sub->held.canSync = true;
-                }
-                subfolders.push_back({prefix + name, sub});
-                continue;
-            }
-            // A link to a file is cleaned (at its target, by its path); a
-            // link to a folder is not followed.
-            if (kind == kEntryLink) {
-                struct stat st;
-                std::string path = prefix + name;
-                if (fstatat((int)folder->held.handle, name.c_str(), &st, 0) == 0 && S_ISREG(st.st_mode) &&
-                    IsPageName(name.c_str())) {
-                    PageEntry e;
-                    e.name = path;
-                    out->push_back(e);
-                }
-                continue;
-            }
-            if (kind == kEntryFile && IsPageName(name.c_str())) {
-                PageEntry e;
-                e.name = prefix + name;
-                e.folder = folder;
-                e.entry = name;
-                out->push_back(e);
-            }
-        }
-        stack.insert(stack.end(), subfolders.rbegin(), subfolders.rend());
-    }
-    return ok;
-}
-
-// Lets the walk hold as many folders as the system allows a process.
-static void RaiseOpenFileLimit()
-{
-    struct rlimit rl;
-    if (getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur < rl.rlim_max) {
-        rl.rlim_cur = rl.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &rl);
-    }
-}
-
-// The pages of the call in order. Names that cannot be looked at stay in
-// the list, so that their run says why; a second name of a file listed
-// before is noted, not cleaned again.
-static bool MakePageList(const Arguments &args, std::vector<PageEntry> *pages)
-{
-    std::vector<PageEntry> names;
-    bool ok = true;
-    std::set<FolderId> skip;
-    if (args.recursive) {
-        skip = SkippedFolders(args.call);
-        RaiseOpenFileLimit();
-    }
-    std::vector<std::string> given = args.pages;
-    for (const std::string &from : args.filesFrom)
-        ReadNameList(from, args.nulSeparated, &given);
-    for (const std::string &name : given) {
-        struct stat st;
-        bool folder = name != "-" && stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        if (folder && !args.recursive) {
-            PageEntry e;
-            e.name = name;
-            e.isFolder = true;
-            names.push_back(e);
-            continue;
-        }
-        if (folder) {
-            if (skip.count({(uint64_t)st.st_dev, (uint64_t)st.st_ino})) {
-                if (args.call.level != kLevelQuiet)
-                    WriteAllTo(2, MessageLine(name, "Skipped: originals are moved into this folder.", 0, 0));
-                continue;
-            }
-            auto root = std::make_shared<SharedFolder>();
-            if (!OpenHeldFolder(name.c_str(), &root->held)) {
-                ListError(name, "Cannot open this folder", errno);
-                ok = false;
-                continue;
-            }
-            ok = WalkFolder(name, root, skip, &names) && ok;
-            continue;
-        }
-        PageEntry e;
-        e.name = name;
-        names.push_back(e);
-    }
-    std::map<FolderId, std::string> seen;
-    std::set<std::string> seenNames;
-    for (PageEntry &e : names) {
-        if (e.isFolder) {
-            pages->push_back(e);
-            continue;
-        }
-        struct stat st;
-        int got = e.name == "-" ? fstat(0, &st)
-                  : e.folder   ? fstatat((int)e.folder->held.handle, e.entry.c_str(), &st, AT_SYMLINK_NOFOLLOW)
-                               : stat(e.name.c_str(), &st);
-        if (got == 0) {
-            auto it = seen.find({(uint64_t)st.st_dev, (uint64_t)st.st_ino});
-            if (it != seen.end()) {
-                e.sameAs = it->second;
-            } else {
-                seen[{(uint64_t)st.st_dev, (uint64_t)st.st_ino}] = e.name;
-                e.known = true;
-                e.dev = st.st_dev;
-                e.ino = st.st_ino;
-            }
-        } else if (!seenNames.insert(e.name).second) {
-            continue;
-        }
-        pages->push_back(e);
-    }
-    return ok;
-}
-
 int main(int argc, char **argv)
 {
     Arguments args;
     ParseArguments(argc, argv, &args);
     Call &call = args.call;
 
-    bool readsStdin = std::find(args.filesFrom.begin(), args.filesFrom.end(), "-") != args.filesFrom.end();
-    bool stdinPage = std::find(args.pages.begin(), args.pages.end(), "-") != args.pages.end();
+    const ListOptions &list = args.list;
+    bool readsStdin = std::find(list.filesFrom.begin(), list.filesFrom.end(), "-") != list.filesFrom.end();
+    bool stdinPage = std::find(list.pages.begin(), list.pages.end(), "-") != list.pages.end();
     if (readsStdin && stdinPage)
         Usage("standard input cannot hold both a page and the list of pages");
-    if (args.pages.empty() && args.filesFrom.empty() && !args.save && !args.showSettings)
+    if (args.list.pages.empty() && args.list.filesFrom.empty() && !args.save && !args.showSettings)
         Usage("no page named");
 
     char problem[kMessageLineSize];
@@ -593,7 +334,7 @@ int main(int argc, char **argv)
     }
     if (args.showSettings)
         PrintSettings(call.settings);
-    if (args.pages.empty() && args.filesFrom.empty())
+    if (args.list.pages.empty() && args.list.filesFrom.empty())
         return status;
 
     // Where the originals go, decided once for the call: a missing folder
@@ -605,7 +346,7 @@ int main(int argc, char **argv)
         WriteAllTo(2, MessageLine(call.settings.targetFolder, WarningText(kWarnFolderMissing), 0, 0));
 
     std::vector<PageEntry> pages;
-    if (!MakePageList(args, &pages))
+    if (!MakePageList(args.list, call, &pages))
         status = kExitStopped;
 
     const char *output = call.output;

@@ -49,12 +49,13 @@ static void Say(PageReport *p, const std::string &name, const char *text, int sy
     p->err += MessageLine(name, text, 0, sysError, quote);
 }
 
-static PageJob JobOf(const PageEntry &e, const Call &call, const RunCallbacks *cb)
+// `folder`: the page's folder, taken, for a page found by -r; else null.
+static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &call, const RunCallbacks *cb)
 {
     PageJob job;
     job.path = e.name.c_str();
-    job.folder = e.folder ? &e.folder->held : nullptr;
-    job.name = e.folder ? e.entry.c_str() : nullptr;
+    job.folder = folder;
+    job.name = folder ? e.entry.c_str() : nullptr;
     job.switches = call.switches;
     job.target = &call.target;
     job.callbacks = cb;
@@ -103,12 +104,12 @@ static void Failed(PageReport *p, ErrorId id, int sysError)
 
 // A clean that writes elsewhere: to -o's file, to standard output, or
 // nowhere (-n).
-static void CleanToOutput(const PageEntry &e, const Call &call, const RunCallbacks *cb,
-                          PageReport *p)
+static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Call &call,
+                          const RunCallbacks *cb, PageReport *p)
 {
     PageResult *r = &p->result;
     PageSink *sink = (PageSink *)cb->context;
-    PageJob job = JobOf(e, call, cb);
+    PageJob job = JobOf(e, folder, call, cb);
     ByteStream *page = new ByteStream, *out = new ByteStream;
     page->isOpen = out->isOpen = false;
     OpenedPage opened;
@@ -179,15 +180,25 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
                  ": a folder; to clean the pages in it and in the folders below it, use -r\n";
         return p;
     }
+    const HeldFolder *folder = e.folder ? TakeFolder(e.folder.get()) : nullptr;
+    if (e.folder && !folder) {
+        int err = errno;
+        Say(p, name, err == ESTALE ? "its folder is no longer the one that was read; left as it was"
+                                   : "Cannot open its folder", err == ESTALE ? 0 : err);
+        Failed(p, kErrCannotOpen, err);
+        return p;
+    }
     PageSink sink = {&call, p, name};
     RunCallbacks cb = {&sink, OnMessage, nullptr, nullptr};
-    PageJob job = JobOf(e, call, &cb);
+    PageJob job = JobOf(e, folder, call, &cb);
     if (call.dryRun && p->inPlace)
         PreviewPageInPlace(&job, &p->result);
     else if (!p->inPlace || call.dryRun)
-        CleanToOutput(e, call, &cb, p);
+        CleanToOutput(e, folder, call, &cb, p);
     else
         CleanPageInPlace(&job, &p->result);
+    if (folder)
+        LetGoOfFolder(e.folder.get());
     return p;
 }
 

@@ -77,6 +77,9 @@ std::string DescribePage(const PageReport &p, const Call &call)
             original = "left as it was";
     } else if (r.original == kOriginalInTrash) {
         original = dry ? "would go to the trash" : "moved to the trash";
+        // Which trash, where the run says: the -v line names it.
+        if (!dry && verbose && r.originalPath[0])
+            original += " as " + QuoteName(r.originalPath);
     } else if (r.original == kOriginalInFolder) {
         original = (dry ? "would be moved to " : "moved to ") + QuoteName(r.originalPath);
     }

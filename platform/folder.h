@@ -106,3 +106,21 @@ bool EntryPath(const HeldFolder *folder, const char *name, char *out, size_t siz
 
 // The last component of a path.
 const char *FindFileName(const char *path);
+#ifndef _WIN32
+// The steps of a walk down a tree of folders (the command line's -r; the
+// Windows program walks by path, in ui/batch_win32.cpp).
+
+// Opens the folder `name` of `parent`, never through a link: readable where
+// the runner may list it (canSync), else only to work in. With `expect`, it
+// must be the folder of that volume and file, else ESTALE (another folder
+// took the name since it was looked at).
+bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentity *expect,
+                   HeldFolder *out);
+
+// Gives each name in the folder but "." and ".." to `each`, in the order
+// the system keeps them. False with the error when the folder cannot be
+// listed (the names given before the failure stand).
+bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const char *name),
+                     void *context);
+#endif
+

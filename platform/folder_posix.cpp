@@ -11,6 +11,7 @@
 // goes back to the folder the walk came from, which is the real parent
 // since every link before it was resolved.
 #include "platform/folder.h"
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -460,4 +461,54 @@ const char *FindFileName(const char *path)
 {
     const char *slash = strrchr(path, '/');
     return slash ? slash + 1 : path;
+}
+
+bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentity *expect,
+                   HeldFolder *out)
+{
+    out->open = false;
+    out->path[0] = 0;
+    if (!EntryPath(parent, name, out->path, sizeof out->path))
+        return false;
+    int fd = openat((int)parent->handle, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    bool canSync = fd >= 0;
+    if (fd < 0 && errno == EACCES)
+        fd = openat((int)parent->handle, name, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st;
+    if (expect && (fstat(fd, &st) != 0 || (uint64_t)st.st_dev != expect->volume ||
+                   (uint64_t)st.st_ino != expect->file)) {
+        close(fd);
+        errno = ESTALE;
+        return false;
+    }
+    out->handle = fd;
+    out->open = true;
+    out->canSync = canSync;
+    return true;
+}
+
+bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const char *name),
+                     void *context)
+{
+    int fd = openat((int)folder->handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *d = fd >= 0 ? fdopendir(fd) : NULL;
+    if (!d) {
+        int err = errno;
+        if (fd >= 0)
+            close(fd);
+        errno = err;
+        return false;
+    }
+    errno = 0;
+    while (struct dirent *e = readdir(d)) {
+        if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+            each(context, e->d_name);
+        errno = 0;
+    }
+    int err = errno;
+    closedir(d);
+    errno = err;
+    return err == 0;
 }

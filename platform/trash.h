@@ -29,3 +29,28 @@ bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char
 // file system, known by what they are, not by their names alone; Windows:
 // a folder named $Recycle.Bin, RECYCLER or RECYCLED on the way).
 bool IsInsideTrash(const HeldFolder *folder);
+
+// ---- The trashes a walk of folders never enters
+
+// What identifies a folder: its volume and file number.
+struct TrashKey {
+    uint64_t volume, file;
+};
+
+// The trashes known before a walk starts, by identity (POSIX: the runner's
+// home trash and that of every user the password database names; Windows:
+// none, the names decide).
+struct KnownTrashes {
+    TrashKey *keys;             // malloc'd; null when count is 0
+    size_t count;
+};
+void FindKnownTrashes(KnownTrashes *known);
+void FreeKnownTrashes(KnownTrashes *known);
+
+// The one rule by which a walk skips a folder it found as a trash, at any
+// depth: by name (POSIX: .Trash, .Trash-UID; Windows: $Recycle.Bin,
+// RECYCLER, RECYCLED), by identity (one of `known`), or by shape (a folder
+// holding the folders files/ and info/, with a NAME.trashinfo in info/).
+// `folder` is the folder itself, held; where the walk goes by path it may
+// be null (or `known` null), and only the name decides.
+bool IsTrashFolder(const char *name, const HeldFolder *folder, const KnownTrashes *known);

@@ -8,7 +8,10 @@
 //
 // Which trash:
 //   - a page on the file system of the home trash ($XDG_DATA_HOME/Trash,
-//     by default ~/.local/share/Trash) goes there, by a rename;
+//     by default ~/.local/share/Trash; as root, or with another user's
+//     home in the environment, only where the folders on the way to it
+//     are the runner's, else the runner's own home's) goes there, by a
+//     rename;
 //   - a page on another file system goes to the trash at the top of that
 //     file system, $topdir/.Trash/$uid (when .Trash is a real folder with
 //     the sticky bit and $uid in it a real folder of the runner's), else
@@ -30,8 +33,11 @@
 // file goes. A crash leaves at worst an info file for a page that never
 // left, never a trashed file with no record of where it came from.
 #include "platform/trash.h"
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -68,30 +74,102 @@ static void CloseTrash(Trash *t)
     CloseHeldFolder(&t->info);
 }
 
-// The home trash's path: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
-static bool HomeTrashPath(char *out, size_t size)
+// Whether nobody but the runner (and root) can change the folders on the
+// way to `path`: each one there, links resolved, is theirs and writable by
+// no one else, unless sticky.
+static bool WayIsRunners(const char *path)
 {
-    const char *data = getenv("XDG_DATA_HOME");
-    int n;
-    if (data && data[0] == '/') {
-        n = snprintf(out, size, "%s/Trash", data);
-    } else {
-        const char *home = getenv("HOME");
+    char have[kFolderPathSize], real[PATH_MAX];
+    snprintf(have, sizeof have, "%s", path);
+    // The deepest folder of the path that is there; the rest the run makes.
+    while (!realpath(have, real)) {
+        char *slash = strrchr(have, '/');
+        // A file on the way (ENOTDIR) makes the trash fail as it would.
+        if ((errno != ENOENT && errno != ENOTDIR) || !slash || slash == have)
+            return errno == ENOTDIR;
+        *slash = 0;
+    }
+    uid_t me = geteuid();
+    for (size_t n = 1, end = strlen(real);; n++) {
+        if (n == end || real[n] == '/') {
+            char saved = real[n];
+            real[n] = 0;
+            struct stat st;
+            bool mine = lstat(real, &st) == 0 && (st.st_uid == me || st.st_uid == 0) &&
+                        (!(st.st_mode & (S_IWGRP | S_IWOTH)) || (st.st_mode & S_ISVTX));
+            real[n] = saved;
+            if (!mine)
+                return false;
+        }
+        if (n >= end)
+            return true;
+    }
+}
+
+// The home trash's path: $XDG_DATA_HOME/Trash, else ~/.local/share/Trash.
+// As root, or when the home the environment names is another user's (sudo
+// -E, su without -), that one only where the way to it is the runner's;
+// else the runner's own home's, from the password database, so that
+// nobody else can read or take the originals.
+static bool FindHomeTrashPath(const char *data, const char *home, char *out, size_t size)
+{
+    const char *base = data && data[0] == '/' ? data : home && home[0] == '/' ? home : NULL;
+    int n = -1;
+    if (base) {
+        n = base == data ? snprintf(out, size, "%s/Trash", data)
+                         : snprintf(out, size, "%s/.local/share/Trash", home);
+        struct stat st;
+        uid_t me = geteuid();
+        bool othersHome = me == 0 || stat(base, &st) != 0 || st.st_uid != me;
+        if (n >= 0 && (size_t)n < size && othersHome && !WayIsRunners(out))
+            base = NULL;
+    }
+    if (!base) {
         struct passwd pw, *found = NULL;
         char buf[4096];
-        if ((!home || home[0] != '/') && getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) == 0 && found)
-            home = found->pw_dir;
-        if (!home || home[0] != '/') {
+        if (getpwuid_r(geteuid(), &pw, buf, sizeof buf, &found) != 0 || !found || found->pw_dir[0] != '/') {
             errno = ENOENT;
             return false;
         }
-        n = snprintf(out, size, "%s/.local/share/Trash", home);
+        n = snprintf(out, size, "%s/.local/share/Trash", found->pw_dir);
     }
     if (n < 0 || (size_t)n >= size) {
         errno = ENAMETOOLONG;
         return false;
     }
     return true;
+}
+
+// The answer of FindHomeTrashPath, kept for the environment it was found
+// for: each page asks, and the way to it is looked at once.
+struct HomeTrashAnswer {
+    pthread_mutex_t lock;
+    bool known, found;
+    int error;
+    char data[kFolderPathSize], home[kFolderPathSize], path[kFolderPathSize];
+};
+static HomeTrashAnswer homeTrashAnswer = {PTHREAD_MUTEX_INITIALIZER, false, false, 0, "", "", ""};
+
+static bool HomeTrashPath(char *out, size_t size)
+{
+    const char *data = getenv("XDG_DATA_HOME");
+    const char *home = getenv("HOME");
+    HomeTrashAnswer *a = &homeTrashAnswer;
+    pthread_mutex_lock(&a->lock);
+    bool same = a->known && strcmp(a->data, data ? data : "") == 0 && strcmp(a->home, home ? home : "") == 0;
+    if (!same) {
+        a->found = FindHomeTrashPath(data, home, a->path, sizeof a->path);
+        a->error = errno;
+        // An environment too long to keep is looked at again each time.
+        a->known = snprintf(a->data, sizeof a->data, "%s", data ? data : "") < (int)sizeof a->data &&
+                   snprintf(a->home, sizeof a->home, "%s", home ? home : "") < (int)sizeof a->home;
+    }
+    bool found = a->found && snprintf(out, size, "%s", a->path) < (int)size;
+    int err = !a->found ? a->error : found ? 0 : ENAMETOOLONG;
+    pthread_mutex_unlock(&a->lock);
+    if (!found)
+        errno = err;
+    return found;
 }
 
 // The folder `name` of `parent`, made 0700 when `make` and it is missing,
@@ -626,4 +704,105 @@ bool IsInsideTrash(const HeldFolder *folder)
         close(at);
     errno = saved;
     return inside;
+}
+
+// ---- The trashes a walk skips
+
+static void AddKnownTrash(KnownTrashes *known, size_t *room, const char *path)
+{
+    // The trash itself is a real folder: a link in its place names nothing.
+    struct stat st, self;
+    if (stat(path, &st) != 0 || !S_ISDIR(st.st_mode) || lstat(path, &self) != 0 || S_ISLNK(self.st_mode))
+        return;
+    for (size_t i = 0; i < known->count; i++) {
+        if (known->keys[i].volume == (uint64_t)st.st_dev && known->keys[i].file == (uint64_t)st.st_ino)
+            return;
+    }
+    if (known->count == *room) {
+        size_t grown = *room ? 2 * *room : 16;
+        TrashKey *more = (TrashKey *)realloc(known->keys, grown * sizeof *more);
+        if (!more)
+            return;
+        known->keys = more;
+        *room = grown;
+    }
+    known->keys[known->count++] = {(uint64_t)st.st_dev, (uint64_t)st.st_ino};
+}
+
+void FindKnownTrashes(KnownTrashes *known)
+{
+    known->keys = NULL;
+    known->count = 0;
+    size_t room = 0;
+    char path[kFolderPathSize];
+    // The runner's own, and the one the environment names where that differs.
+    if (HomeTrashPath(path, sizeof path))
+        AddKnownTrash(known, &room, path);
+    const char *data = getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/' && snprintf(path, sizeof path, "%s/Trash", data) < (int)sizeof path)
+        AddKnownTrash(known, &room, path);
+    const char *home = getenv("HOME");
+    if (home && home[0] == '/' &&
+        snprintf(path, sizeof path, "%s/.local/share/Trash", home) < (int)sizeof path)
+        AddKnownTrash(known, &room, path);
+    setpwent();
+    while (struct passwd *pw = getpwent()) {
+        if (pw->pw_dir && pw->pw_dir[0] == '/' &&
+            snprintf(path, sizeof path, "%s/.local/share/Trash", pw->pw_dir) < (int)sizeof path)
+            AddKnownTrash(known, &room, path);
+    }
+    endpwent();
+}
+
+void FreeKnownTrashes(KnownTrashes *known)
+{
+    free(known->keys);
+    known->keys = NULL;
+    known->count = 0;
+}
+
+// Whether the folder `info` of the folder `fd` holds a NAME.trashinfo.
+static bool HoldsTrashInfo(int fd)
+{
+    int infoFd = openat(fd, kInfoFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    DIR *d = infoFd >= 0 ? fdopendir(infoFd) : NULL;
+    if (!d) {
+        if (infoFd >= 0)
+            close(infoFd);
+        return false;
+    }
+    bool found = false;
+    size_t suffix = sizeof kInfoSuffix - 1;
+    while (struct dirent *e = readdir(d)) {
+        size_t n = strlen(e->d_name);
+        if (n > suffix && strcmp(e->d_name + n - suffix, kInfoSuffix) == 0) {
+            found = true;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+bool IsTrashFolder(const char *name, const HeldFolder *folder, const KnownTrashes *known)
+{
+    if (IsTopdirTrashName(name, strlen(name)))
+        return true;
+    if (!folder || !folder->open)
+        return false;
+    int saved = errno;
+    int fd = (int)folder->handle;
+    struct stat st, files, info;
+    bool trash = false;
+    if (known && fstat(fd, &st) == 0) {
+        for (size_t i = 0; i < known->count && !trash; i++) {
+            const TrashKey &k = known->keys[i];
+            trash = k.volume == (uint64_t)st.st_dev && k.file == (uint64_t)st.st_ino;
+        }
+    }
+    if (!trash && fstatat(fd, kFilesFolder, &files, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(files.st_mode) &&
+        fstatat(fd, kInfoFolder, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
+        trash = HoldsTrashInfo(fd);
+    errno = saved;
+    return trash;
 }

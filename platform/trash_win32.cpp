@@ -54,6 +54,15 @@ bool RestoreTrashed(const TrashedFile *, const HeldFolder *, const char *)
 // The folders where the versions of Windows keep a drive's Recycle Bin.
 static const char *const kRecycleFolders[] = {"$Recycle.Bin", "RECYCLER", "RECYCLED"};
 
+static bool IsRecycleFolderName(const char *name)
+{
+    for (const char *recycle : kRecycleFolders) {
+        if (NamesEqualIgnoreCase(name, recycle))
+            return true;
+    }
+    return false;
+}
+
 bool IsInsideTrash(const HeldFolder *folder)
 {
     char name[MAX_PATH + 1];
@@ -62,14 +71,28 @@ bool IsInsideTrash(const HeldFolder *folder)
         if (n > 0 && n < sizeof name) {
             memcpy(name, p, n);
             name[n] = 0;
-            for (const char *recycle : kRecycleFolders) {
-                if (NamesEqualIgnoreCase(name, recycle))
-                    return true;
-            }
+            if (IsRecycleFolderName(name))
+                return true;
         }
         p += n;
         if (*p)
             p++;
     }
     return false;
+}
+
+void FindKnownTrashes(KnownTrashes *known)
+{
+    known->keys = NULL;
+    known->count = 0;
+}
+
+void FreeKnownTrashes(KnownTrashes *known)
+{
+    known->count = 0;
+}
+
+bool IsTrashFolder(const char *name, const HeldFolder *, const KnownTrashes *)
+{
+    return IsRecycleFolderName(name);
 }

@@ -15,6 +15,7 @@
 #include "app/run.h"
 #include "ui/run.h"
 #include "platform/path_win32.h"
+#include "platform/trash.h"
 #include "ui/mainwnd.h"
 
 static const char kCaption[] = "Webtrim";
@@ -97,13 +98,6 @@ static bool JoinPath(const char *folder, const wchar_t *name, char *out, size_t 
     return WideCharToMultiByte(CP_ACP, 0, name, -1, out + n, (int)(size - n), NULL, NULL) > 0;
 }
 
-// The Recycle Bin keeps its files in these folders at each drive's root.
-static bool IsRecycleBinName(const wchar_t *name)
-{
-    return lstrcmpiW(name, L"$Recycle.Bin") == 0 || lstrcmpiW(name, L"RECYCLER") == 0 ||
-           lstrcmpiW(name, L"RECYCLED") == 0;
-}
-
 static int ByName(const void *a, const void *b)
 {
     return lstrcmpiA(*(const char *const *)a, *(const char *const *)b);
@@ -159,7 +153,8 @@ static void ReadFolder(const char *folder, PathList *pages, PathList *below)
             continue;
         if (!(attributes & FILE_ATTRIBUTE_DIRECTORY))
             AddPath(&files, path);
-        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) && !IsRecycleBinName(name))
+        else if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                 !IsTrashFolder(FindFileName(path), NULL, NULL))     // the Recycle Bin, at any depth
             AddPath(&folders, path);
     } while (FindNextFileW(search, &found));
     FindClose(search);

@@ -343,6 +343,111 @@ def recursive_skips_target_folder_and_trash(env):
     eq(open(os.path.join(env.trash, 'p.htm'), 'rb').read(), PAGE)
 
 
+@case
+def recursive_never_enters_a_trash(env):
+    """-r leaves every trash alone, at any depth: by name, by being a known
+    home trash (here the case's own, with no record in it), or by shape (a
+    folder holding files/ beside info/ with a .trashinfo); a folder only
+    named like a trash's part is walked."""
+    record = b'[Trash Info]\nPath=/x.htm\nDeletionDate=2026-01-01T00:00:00\n'
+    kept = ['t/home/u/.local/share/Trash/files/a.htm', 't/d/.Trash-1000/files/b.htm', 't/d/.Trash/c.htm',
+            't/d/e/shaped/files/d.htm', 'home/data/Trash/files/e.htm']
+    for name in kept:
+        env.write(name)
+    env.write('t/home/u/.local/share/Trash/info/a.htm.trashinfo', record)
+    env.write('t/d/e/shaped/info/d.htm.trashinfo', record)
+    env.write('t/d/e/shaped/page.htm')          # a trash's own files are no pages either
+    env.write('t/plain/files/f.htm')
+    env.write('t/plain/info/notes.txt', b'not a record')
+    st, _, err = env.run('-r', 't', 'home')
+    eq((st, err), (0, ''))
+    for name in kept + ['t/d/e/shaped/page.htm']:
+        eq(env.read(name), PAGE, name)
+    eq(env.read('t/plain/files/f.htm'), env.cleaned())
+    # A trash named itself is said and left.
+    for name in ['t/d/e/shaped', 't/d/.Trash']:
+        eq(env.run('-r', name), (0, b'', 'webtrim: %s: Skipped: a trash; pages in a trash are not cleaned.\n' % name))
+
+
+@case
+def recursive_holds_a_bounded_number_of_folders(env):
+    """5000 folders under a limit of 256 open files: every page is cleaned.
+    A folder let go of after the walk is opened again by name, checked to
+    be the one the walk read: one put in its place meanwhile (while the
+    first page's move is held back) is left as it is."""
+    for i in range(5000):
+        os.makedirs(env.path('t/%02d/%03d' % (i // 100, i % 100)))
+        if i % 10 == 0:
+            env.write('t/%02d/%03d/p.htm' % (i // 100, i % 100))
+    r = subprocess.run(['prlimit', '--nofile=256', WEBTRIM, '-q', '-j', JOBS, '-r', 't'],
+                       capture_output=True, env=env.env, cwd=env.root, timeout=120)
+    eq((r.returncode, r.stderr), (0, b''))
+    clean = env.cleaned()
+    for i in range(0, 5000, 10):
+        eq(env.read('t/%02d/%03d/p.htm' % (i // 100, i % 100)), clean, i)
+    eq(len(env.trashed()), 500)
+    for i in range(100):
+        env.write('s/f%02d/p.htm' % i)
+    cmd = ['strace', '-f', '-qq', '-o', '/dev/stderr', '-e', 'trace=renameat2',
+           '-e', 'inject=renameat2:delay_exit=2000000:when=1', WEBTRIM, '-j', '1', '-r', 's']
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env.env, cwd=env.root)
+    for line in proc.stderr:
+        if b'renameat2(' in line:
+            os.rename(env.path('s/f90'), env.path('s/f90.old'))
+            env.write('s/f90/p.htm')
+            break
+    err = proc.stderr.read().decode(errors='replace')
+    eq(proc.wait(), 1, err)
+    assert 'webtrim: s/f90/p.htm: its folder is no longer the one that was read; left as it was\n' in err, err
+    eq((env.read('s/f90/p.htm'), env.read('s/f90.old/p.htm')), (PAGE, PAGE))
+    eq([i for i in range(100) if i != 90 and env.read('s/f%02d/p.htm' % i) != clean], [])
+
+
+@case
+def root_with_a_users_environment_uses_its_own_trash(env):
+    """Root run with another user's home or data folder in its environment
+    (sudo -E) puts originals in its own home's trash (from the password
+    database; here a private folder mounted over it), never in a folder
+    that user owns; with its own folders it uses the trash they name."""
+    if os.geteuid() != 0 or subprocess.run(['unshare', '-m', 'true']).returncode != 0:
+        return
+    own = env.path('roothome')
+    os.makedirs(own)
+    home = os.path.expanduser('~root')
+    os.makedirs(env.path('user/data'))
+    os.makedirs(env.path('mine/data'))
+    os.makedirs(env.path('user/rootowned/data'))
+    for d in ['user', 'user/data']:
+        os.chown(env.path(d), 65534, 65534)
+    os.chmod(env.root, 0o755)
+    for n, (extra, trash) in enumerate([
+            ({'XDG_DATA_HOME': env.path('user/data')}, home),
+            ({'HOME': env.path('user'), 'XDG_DATA_HOME': ''}, home),
+            ({'XDG_DATA_HOME': env.path('user/rootowned/data')}, home),
+            ({'XDG_DATA_HOME': env.path('mine/data')}, env.path('mine/data')[:-5])]):
+        page = env.write('p%d.htm' % n)
+        r = subprocess.run(['unshare', '-m', 'sh', '-c', 'mount --bind "$0" "$1" && exec "$2" -v "$3"',
+                            own, home, WEBTRIM, page], capture_output=True, timeout=60,
+                           env=dict(env.env, **extra), cwd=env.root)
+        want = os.path.join(trash, 'data/Trash/files' if trash != home else '.local/share/Trash/files',
+                            'p%d.htm' % n)
+        eq(r.returncode, 0, (extra, r.stderr))
+        assert b'original: moved to the trash as %s\n' % want.encode() in r.stdout, (extra, r.stdout)
+        where = want if trash != home else want.replace(home, own, 1)
+        eq(open(where, 'rb').read(), PAGE, extra)
+    eq(sorted(os.listdir(env.path('user/data'))), [])
+    # -r never enters the home trash of a user the password database names
+    # (root's, mounted over its home, with no record in it to show its shape).
+    env.write('other/.local/share/Trash/files/kept.htm')
+    env.write('other/site/a.htm')
+    r = subprocess.run(['unshare', '-m', 'sh', '-c', 'mount --bind "$0" "$1" && exec "$2" -r "$1"',
+                        env.path('other'), home, WEBTRIM], capture_output=True, timeout=60,
+                       env=env.env, cwd=env.root)
+    eq((r.returncode, r.stderr), (0, b''))
+    eq((env.read('other/.local/share/Trash/files/kept.htm'), env.read('other/site/a.htm')),
+       (PAGE, env.cleaned()))
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
@@ -454,7 +559,8 @@ def reports_in_the_order_given_and_as_json(env):
             env.write('r%d/%02d.htm' % (run, i), data)
         st, out, err = env.run('-v', '-j', '4', *['r%d/%02d.htm' % (run, i) for i in range(len(pages))])
         eq(st, 0, err)
-        outs.append(out.replace(b'r%d/' % run, b''))
+        # Each run's originals take the next free names in the trash.
+        outs.append(re.sub(rb'(Trash/files/\d\d)(\.\d)?\.htm', rb'\1.htm', out.replace(b'r%d/' % run, b'')))
     eq(outs[1], outs[0])
     eq(outs[2], outs[0])
     names = re.findall(rb'^(\d\d)\.htm: ', outs[0], re.M)

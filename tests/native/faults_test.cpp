@@ -50,7 +50,7 @@ TEST(Faults, PermissionsAsAnUnprivilegedUser)
     // An unwritable temporary folder, with the extraction after the element
     // removal: the default order needs no temporary file.
     std::string config = shared.dir.File("home/config/webtrim");
-    ASSERT_EQ(system(("mkdir -p '" + config + "' && chmod -R 0777 '" +
+    ASSERT_EQ(system(("mkdir -p '" + config + "' && chmod -R 01777 '" +
                       shared.dir.File("home") + "'").c_str()), 0);
     WriteFile(config + "/webtrim.ini", "[Webtrim]\nw0=0x100003BF\nw1=\n");
     chmod((config + "/webtrim.ini").c_str(), 0666);

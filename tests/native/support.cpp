@@ -472,11 +472,13 @@ std::string Page(size_t n)
 
 SharedDir::SharedDir()
 {
-    chmod(dir.path.c_str(), 0777);
+    // Open to everyone but sticky, as /tmp: root's run takes a trash there
+    // for its own, since nobody else can swap a folder on the way to it.
+    chmod(dir.path.c_str(), 01777);
     std::string home = dir.File("home");
     for (const char *sub : {"", "/config", "/config/webtrim", "/data"}) {
-        mkdir((home + sub).c_str(), 0777);
-        chmod((home + sub).c_str(), 0777);
+        mkdir((home + sub).c_str(), 01777);
+        chmod((home + sub).c_str(), 01777);
     }
     env = {"HOME=" + home, "XDG_CONFIG_HOME=" + home + "/config",
            "XDG_DATA_HOME=" + home + "/data", "TMPDIR=" + dir.path};

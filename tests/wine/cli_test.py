@@ -262,6 +262,12 @@ class CommandLine(unittest.TestCase):
         for page in pages:
             write(page)
         write(os.path.join(tree, "notes.txt"), b"plain")
+        # The Recycle Bin's folders are never entered, at any depth.
+        binned = [os.path.join(tree, "$Recycle.Bin", "x.htm"), os.path.join(tree, "sub", "RECYCLER", "y.htm"),
+                  os.path.join(tree, "sub", "deeper", "recycled", "z.htm")]
+        for page in binned:
+            os.makedirs(os.path.dirname(page), exist_ok=True)
+            write(page)
         question = ("Webtrim", "question",
                     "Clean the 2 pages in %s and the folders below it?" % winpath(tree))
         # No: nothing is cleaned.
@@ -271,6 +277,8 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=6), ([question], 0))
         self.assertCleanedToTrash(*pages)
         self.assertEqual(read(os.path.join(tree, "notes.txt")), b"plain")
+        for page in binned:
+            self.assertEqual(read(page), PAGE, page)
 
     @unittest.skipUnless(os.path.exists(LINUX_EXE) and os.path.isdir(CORPUS),
                          "needs the Linux build and the shared corpus")
