@@ -197,10 +197,11 @@ static bool OpenPage(PageRun *r)
     p->folder.open = false;
     bool opened, own = !job->folder;
     int err = 0;
+    PageIdentity reached = {};
     if (own) {
         // A page named through a link is cleaned at the link's target, and
         // the target's name is the one that must be a page's name.
-        opened = OpenPageFolder(job->path, &p->folder, p->name, sizeof p->name);
+        opened = OpenLinkedPageFolder(job->path, &p->folder, p->name, sizeof p->name, &reached);
         err = LastSystemError();
     } else {
         opened = strlen(job->name) < sizeof p->name;
@@ -231,6 +232,12 @@ static bool OpenPage(PageRun *r)
         return false;
     }
     p->open = true;
+    // Through a link: the file opened must be the one the link was judged
+    // by, not one its owner put at the target's name since.
+    if (reached.file && !SameFile(&reached, &p->id)) {
+        Fail(r, kErrPageChanged, 0);
+        return false;
+    }
     res->bytesBefore = (int64_t)p->id.size;
     return RefuseNoText(r, p->file);
 }

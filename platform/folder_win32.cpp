@@ -103,6 +103,16 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder)
 
 bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize)
 {
+    return OpenLinkedPageFolder(pagePath, folder, name, nameSize, 0);
+}
+
+// The page's name is taken as it is written: a reparse point at it is
+// judged when it is opened (OpenEntryForReading), on its handle.
+bool OpenLinkedPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize,
+                          PageIdentity *reached)
+{
+    if (reached)
+        memset(reached, 0, sizeof *reached);
     folder->open = false;
     folder->path[0] = 0;
     if (nameSize)

@@ -501,3 +501,74 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         umount(small.c_str());
     }
 }
+
+// A user's link swapped for a link to root's files while the run stands at
+// its readlinkat: the link is read once, through the descriptor that was
+// judged, and its target judged once opened. Root's page, file and folder
+// stay as they are whichever link the run follows (the page's, a folder's
+// on the page's path, -o's, --move-to's).
+TEST_F(SafetyTest, LinkSwappedWhileReadIsFollowedAsJudged)
+{
+    const std::string mine = d.dir.File("mine"), rootOnly = d.dir.File("root-only");
+    enum Via { kPageLink, kFolderOnPath, kOutput, kMoveTo };
+    const struct {
+        const char *name;
+        Via via;
+        const char *link, *ownTarget, *rootTarget;  // the link in `folder`, its two targets
+    } cases[] = {
+        {"the page's link", kPageLink, "link.htm", "page.htm", "page.htm"},
+        {"a folder's link on the page's path", kFolderOnPath, "dir", "", ""},
+        {"the -o link", kOutput, "out.htm", "out.htm", "out.htm"},
+        {"the --move-to link", kMoveTo, "to", "old", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        system(("rm -rf '" + mine + "' '" + rootOnly + "'").c_str());
+        d.Make("mine", 0755);
+        d.Make("mine/old", 0755);
+        WriteFile(mine + "/page.htm", original);
+        WriteFile(mine + "/out.htm", "x");
+        for (const char *f : {"", "/old", "/page.htm", "/out.htm"})
+            GiveTo(mine + f, true);
+        mkdir(rootOnly.c_str(), 0700);
+        WriteFile(rootOnly + "/page.htm", "root's own<!-- c -->");
+        WriteFile(rootOnly + "/out.htm", "root's own<!-- c -->");
+        const std::string link = folder + "/" + c.link;
+        auto linkTo = [&](const std::string &to, const std::string &at) {
+            ASSERT_EQ(symlink(to.c_str(), at.c_str()), 0);
+            GiveTo(at, true);
+        };
+        linkTo(mine + (*c.ownTarget ? "/" : "") + c.ownTarget, link);
+        std::vector<std::string> args = {page};
+        if (c.via == kPageLink)
+            args = {link};
+        else if (c.via == kFolderOnPath)
+            args = {link + "/page.htm"};
+        else if (c.via == kOutput)
+            args = {"-o", link, page};
+        d.SetTarget(c.via == kMoveTo ? link : "");
+        ChildOptions traced;
+        traced.strace = {"-e", "inject=readlinkat:" HELD ":when=1"};
+        Traced run;
+        if (!run.Start(args, d.env, traced))
+            GTEST_SKIP() << "no strace";
+        bool held = run.HeldAt(SYS_readlinkat);
+        if (held) {
+            linkTo(rootOnly + (*c.rootTarget ? "/" : "") + c.rootTarget, folder + "/swap");
+            ASSERT_EQ(rename((folder + "/swap").c_str(), link.c_str()), 0);
+        }
+        ChildResult r = run.Finish();
+        ASSERT_TRUE(held) << r.err;
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(rootOnly + "/page.htm"), "root's own<!-- c -->");
+        EXPECT_EQ(ReadFile(rootOnly + "/out.htm"), "root's own<!-- c -->");
+        EXPECT_EQ(ListFolder(rootOnly), (std::vector<std::string>{"out.htm", "page.htm"}));
+        const std::string cleanedAt = c.via == kOutput ? mine + "/out.htm"
+                                      : c.via == kMoveTo ? page : mine + "/page.htm";
+        EXPECT_TRUE(ReadFile(cleanedAt) == cleaned);
+        if (c.via == kMoveTo) {
+            EXPECT_TRUE(ReadFile(mine + "/old/page.htm") == original);
+        }
+    }
+}
