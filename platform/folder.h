@@ -101,6 +101,10 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
 bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle *file,
                          PageIdentity *id);
 
+// Removes the entry `name` of the folder if it is still the file `id`
+// describes, unchanged; false otherwise.
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id);
+
 // Whether the runner may create files in the folder (a look, for previews:
 // the real creation decides).
 bool CanCreateIn(const HeldFolder *folder);

@@ -455,6 +455,11 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
     return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
 }
 
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id)
+{
+    return EntryIsUnchanged(folder, name, id) && unlinkat((int)folder->handle, name, 0) == 0;
+}
+
 bool CanCreateIn(const HeldFolder *folder)
 {
     return faccessat((int)folder->handle, ".", W_OK | X_OK, AT_EACCESS) == 0;

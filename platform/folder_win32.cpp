@@ -211,6 +211,13 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
     return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
 }
 
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    return EntryIsUnchanged(folder, name, id) && EntryPath(folder, name, path, sizeof path) &&
+           DeleteFileA(path);
+}
+
 bool CanCreateIn(const HeldFolder *)
 {
     return true;

@@ -8,6 +8,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -52,14 +53,38 @@ static void HiddenName(char *out, size_t size, int attempt)
     snprintf(out, size, ".wt%s", letters);
 }
 
+void LeftoverName(const char *pageName, char *out, size_t size)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned long long x = 0xcbf29ce484222325ull;     // FNV-1a
+    for (const unsigned char *p = (const unsigned char *)pageName; *p; p++)
+        x = (x ^ *p) * 0x100000001b3ull;
+    char letters[7];
+    for (int i = 0; i < 6; i++) {
+        letters[i] = kLetters[x % (sizeof kLetters - 1)];
+        x /= sizeof kLetters - 1;
+    }
+    letters[6] = 0;
+    snprintf(out, size, ".wt%s", letters);
+}
+
 bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
+{
+    return CreateNewFileFor(folder, NULL, nf);
+}
+
+bool CreateNewFileFor(const HeldFolder *folder, const char *pageName, NewFile *nf)
 {
     nf->folder = folder;
     nf->open = false;
     nf->created = false;
     nf->placed = false;
+    nf->exchanged = false;
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
+    nf->ownName[0] = 0;
+    if (pageName)
+        LeftoverName(pageName, nf->ownName, sizeof nf->ownName);
     int fd = -1;
 #ifdef O_TMPFILE
     fd = openat((int)folder->handle, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -69,7 +94,10 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
         // temporaries that a signal removes as it is made.
         for (int i = 0; i < kNameTries && fd < 0; i++) {
             char name[sizeof nf->hiddenName];
-            HiddenName(name, sizeof name, i);
+            if (i == 0 && nf->ownName[0])
+                memcpy(name, nf->ownName, sizeof name);
+            else
+                HiddenName(name, sizeof name, i);
             EnterTemporarySection();
             fd = openat((int)folder->handle, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         0600);
@@ -84,10 +112,22 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
         if (fd < 0)
             return false;
     }
+    // Under way while it is open: a run that finds the page's leftover
+    // name leaves a locked file alone.
+    if (pageName)
+        (void)flock(fd, LOCK_EX | LOCK_NB);
     nf->file = fd;
     nf->open = true;
     nf->created = true;
     return true;
+}
+
+bool IsNewFileUnderWay(FileHandle file)
+{
+    if (flock((int)file, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK;
+    flock((int)file, LOCK_UN);
+    return false;
 }
 
 // The extended attributes of `from` onto `to`. False when `exact` asks for
@@ -168,7 +208,10 @@ bool FinishNewFile(NewFile *nf)
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)nf->file);
     for (int i = 0; i < kNameTries; i++) {
         char name[sizeof nf->hiddenName];
-        HiddenName(name, sizeof name, i);
+        if (i == 0 && nf->ownName[0])
+            memcpy(name, nf->ownName, sizeof name);
+        else
+            HiddenName(name, sizeof name, i);
         EnterTemporarySection();
         int got = linkat(AT_FDCWD, proc, Folder(nf), name, AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
@@ -248,6 +291,39 @@ bool ReplaceWithNewFile(NewFile *nf, const char *name)
     return true;
 }
 
+int ExchangeWithNewFile(NewFile *nf, const char *name)
+{
+    if (!nf->hiddenName[0])
+        return EINVAL;
+    if (renameat2(Folder(nf), nf->hiddenName, Folder(nf), name, RENAME_EXCHANGE) != 0)
+        return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? kExchangeRefused : errno;
+    // The hidden name holds the old file now: a signal must not remove it.
+    ForgetTemporary(nf->tempSlot);
+    nf->tempSlot = -1;
+    nf->exchanged = true;
+    return 0;
+}
+
+int UndoExchange(NewFile *nf, const char *name)
+{
+    if (!nf->exchanged)
+        return EINVAL;
+    EnterTemporarySection();
+    int err = renameat2(Folder(nf), nf->hiddenName, Folder(nf), name, RENAME_EXCHANGE) == 0 ? 0 : errno;
+    if (err == 0) {
+        nf->exchanged = false;
+        nf->tempSlot = NoteTemporary(nf->folder->handle, nf->hiddenName);
+    }
+    LeaveTemporarySection();
+    return err;
+}
+
+void ExchangeDone(NewFile *nf)
+{
+    nf->exchanged = false;
+    Named(nf);
+}
+
 bool KeepNewFile(NewFile *nf, char *out, size_t size)
 {
     if (size)
@@ -278,7 +354,7 @@ void DiscardNewFile(NewFile *nf)
 {
     if (!nf->created)
         return;
-    if (!nf->placed && nf->hiddenName[0]) {
+    if (!nf->placed && !nf->exchanged && nf->hiddenName[0]) {
         unlinkat(Folder(nf), nf->hiddenName, 0);
         ForgetTemporary(nf->tempSlot);
         nf->tempSlot = -1;

@@ -448,12 +448,18 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
 
 TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id, TrashedFile *out)
 {
+    return TrashEntryAs(from, name, name, id, out);
+}
+
+TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *asName,
+                         const PageIdentity *id, TrashedFile *out)
+{
     out->path[0] = 0;
     out->name[0] = 0;
     if (id && !EntryIsUnchanged(from, name, id))
         return kTrashPageChanged;
     char pagePath[kFolderPathSize + 256];
-    if (!EntryPath(from, name, pagePath, sizeof pagePath))
+    if (!EntryPath(from, asName, pagePath, sizeof pagePath))
         return kTrashFailed;
     Trash t;
     if (!ChooseTrash(from, &t))
@@ -466,7 +472,7 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
     int err = EEXIST;
     for (int i = 0; i < kPlainNumbers + kScatteredNumbers; i++) {
         char trashName[sizeof out->name], infoName[sizeof out->name + sizeof kInfoSuffix];
-        if (!TrashName(name, TryNumber(i), trashName, sizeof trashName)) {
+        if (!TrashName(asName, TryNumber(i), trashName, sizeof trashName)) {
             err = ENAMETOOLONG;
             break;
         }

@@ -343,6 +343,46 @@ def recursive_skips_target_folder_and_trash(env):
     eq(open(os.path.join(env.trash, 'p.htm'), 'rb').read(), PAGE)
 
 
+@case
+def killed_at_each_call_of_the_place_step(env):
+    """SIGKILL at each system call from the exchange of names on (the trash
+    and --move-to): the path always holds a whole page, old or new; an
+    original swapped out and left under the page's hidden name is put into
+    the trash, as the page, by the next run, which says so."""
+    clean = env.cleaned()
+    os.makedirs(env.path('old'))
+    for target in [[], ['--move-to', env.path('old')]]:
+        env.write('p.htm')
+        log = env.path('log')
+        eq(env.run(*target, 'p.htm', strace=['-o', log])[0], 0)
+        calls = [re.match(r'(\d+) +(\w+)\(', line).groups() for line in open(log)
+                 if re.match(r'\d+ +\w+\(', line)]
+        start = next(i for i, (_, name) in enumerate(calls) if name == 'renameat2')
+        for k in range(start, len(calls)):
+            pid, name = calls[k]
+            nth = sum(1 for c in calls[:k + 1] if c == (pid, name))
+            shutil.rmtree(env.root + '/home/data', ignore_errors=True)
+            for f in os.listdir(env.path('old')):
+                os.remove(env.path('old/' + f))
+            for f in os.listdir(env.root):
+                if f.startswith('.wt'):
+                    os.remove(env.path(f))
+            env.write('p.htm')
+            env.run(*target, 'p.htm', strace=['-e', 'inject=%s:signal=KILL:when=%d' % (name, nth)])
+            what = (target, k, name, nth)
+            now = env.read('p.htm')         # there, and whole
+            assert now in (PAGE, clean), what
+            left = [f for f in os.listdir(env.root) if f.startswith('.wt')]
+            st, _, err = env.run(*target, 'p.htm')
+            eq(st, 0, (what, err))
+            eq(env.read('p.htm'), clean, what)
+            eq([f for f in os.listdir(env.root) if f.startswith('.wt')], [], what)
+            kept = [open(os.path.join(env.trash, f), 'rb').read() for f in env.trashed()] + \
+                   [env.read('old/' + f) for f in os.listdir(env.path('old'))]
+            assert PAGE in kept, (what, left, err)
+            eq('cut short' in err, bool(left), (what, err))
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""

@@ -16,6 +16,7 @@
 
 #define HELD "delay_enter=60000000"     // until Traced::Finish lets go
 static const std::string kNoTmpfile = std::string("LD_PRELOAD=") + NOTMPFILE_LIB;
+static const std::string kNoExchange = std::string("LD_PRELOAD=") + NOEXCHANGE_LIB;
 static const char kMoveWarning[] = "Cannot move the original into the chosen folder; it goes to the trash.\n";
 
 static std::vector<std::string> Contents(const std::string &folder)   // sorted
@@ -107,12 +108,13 @@ TEST_F(SafetyTest, ParallelRunsIntoOneFolderLoseNoOriginal)
 enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal, kSwapFolder, kNothing };
 enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed, kSwappedFolderSpared };
 enum Target { kTrash, kFolder, kFolderElsewhere };    // the last on another file system
+enum { kNoExchangeHere = 2 };
 struct Race {
     const char *name;
     std::vector<const char *> inject;
     long heldAt;
     Target target;
-    bool noTmpfile;
+    int noTmpfile;      // 1: no anonymous files; kNoExchangeHere: no exchange of names
     Meanwhile act;
     int sig, status;
     Outcome outcome;
@@ -127,18 +129,30 @@ static const Race kRaces[] = {
      kBothInFolder, ""},
     {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kReplace, 0, 1, kUntouched, kChanged},
     {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kAppend, 0, 1, kUntouched, kChanged},
-    // The trash's record is made first (its fdatasync is the run's second):
-    // a page replaced meanwhile stays, and so does no record of it.
+    // The cleaned page and the page swap names with the run's first
+    // renameat2; what then stands at the hidden name must be the page that
+    // was read, or the names swap back.
+    {"page replaced at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false, kReplace,
+     0, 1, kUntouched, kChanged},
+    {"page appended to at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kFolder, false,
+     kAppend, 0, 1, kUntouched, kChanged},
+    {"SIGTERM held at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false, kSignal,
+     SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+    {"the original cannot leave: the names swap back", {"renameat2:error=EIO:when=2"}, 0, kTrash, false,
+     kNothing, 0, 1, kUntouched, "Cannot remove the original file: Input/output error. The page was not changed."},
+    // Where names cannot be exchanged, the original leaves first. The
+    // trash's record is made first (its fdatasync is the run's second): a
+    // page replaced meanwhile stays, and so does no record of it.
     {"page replaced while its trash record is made", {"fdatasync:" HELD ":when=2"}, SYS_fdatasync, kTrash,
-     false, kReplace, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kReplace, 0, 1, kUntouched, kChanged},
     // The original leaves with the run's first renameat2 (into the trash
     // or the folder), and the cleaned page takes the path with the second.
-    {"path taken, original in the trash", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kTrash, false,
-     kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
-    {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder, false,
-     kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
+    {"path taken, original in the trash", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kTrash,
+     kNoExchangeHere, kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
+    {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder,
+     kNoExchangeHere, kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
     {"SIGTERM held while the original goes", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash,
-     false, kSignal, SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+     kNoExchangeHere, kSignal, SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
     {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGINT,
      128 + SIGINT, kUntouched, ""},
     {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGTERM,
@@ -155,15 +169,15 @@ static const Race kRaces[] = {
     // The cleaned page cannot take the path (an error, not a name taken):
     // the original comes back from the folder it went to.
     {"cleaned page not placed, original brought back", {"renameat2:error=EIO:when=2"}, 0, kFolder,
-     false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+     kNoExchangeHere, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
     {"cleaned page not placed, original brought back from the trash", {"renameat2:error=EIO:when=2"}, 0,
-     kTrash, false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+     kTrash, kNoExchangeHere, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
     // Another file system: held when the copy is whole and synced; the page
     // changes before the original would go, so nothing goes.
     {"page appended to while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
-     false, kAppend, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kAppend, 0, 1, kUntouched, kChanged},
     {"page replaced while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
-     false, kReplace, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kReplace, 0, 1, kUntouched, kChanged},
 };
 
 TEST_F(SafetyTest, RacesHeldByStrace)
@@ -180,7 +194,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         d.SetTarget(race.target == kFolder ? d.Make("old", 0777) : race.target == kFolderElsewhere ? old : "");
         std::vector<std::string> env = d.env;
         if (race.noTmpfile)
-            env.push_back(kNoTmpfile);
+            env.push_back(race.noTmpfile == kNoExchangeHere ? kNoExchange : kNoTmpfile);
         ChildOptions traced;
         for (const char *inject : race.inject)
             traced.strace.insert(traced.strace.end(), {"-e", std::string("inject=") + inject});
@@ -222,7 +236,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         } else if (held && race.act == kSignal) {
             // Once whole, the cleaned page has a hidden name beside the
             // page; before that, only where there are no anonymous files.
-            bool named = race.noTmpfile || race.heldAt != SYS_fdatasync;
+            bool named = race.noTmpfile == 1 || race.heldAt != SYS_fdatasync;
             EXPECT_EQ(ListFolder(folder).size(), named ? 2u : 1u) << "named temporary";
             kill(run.pid, race.sig);
         }
@@ -278,8 +292,9 @@ TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
     EXPECT_TRUE(synced < placed && placed < folderSynced && folderSynced != std::string::npos) << log;
 }
 
-// The trash's record is on the disk, with its folder, before the original
-// moves; the trash's files/ after it, before the cleaned page takes the path.
+// The cleaned page takes the path by exchange first; the trash's record is
+// on the disk, with its folder, before the original moves from the hidden
+// name; the trash's files/ after it, and the page's folder last.
 TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
 {
     TempDir logDir;
@@ -288,21 +303,23 @@ TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
     ASSERT_EQ(RunWebtrim({page}, d.env, traced).status, 0);
     std::string trash = std::regex_replace(d.dir.File("home/data/Trash"), std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
                                            "\\$&");
+    std::string pages = std::regex_replace(folder, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&");
     const std::string steps[] = {
+        "renameat2\\(.*\"\\.wt\\w{6}\", .*, \"page\\.htm\", RENAME_EXCHANGE\\)",  // the cleaned page placed
         "fdatasync\\(\\d+<" + trash + "/info/page\\.htm\\.trashinfo>\\)",
         "fsync\\(\\d+<" + trash + "/info>\\)",
-        "renameat2\\(.*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
+        "renameat2\\(.*\"\\.wt\\w{6}\", .*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
         "fsync\\(\\d+<" + trash + "/files>\\)",
-        "renameat2\\(.*, \"page\\.htm\", RENAME_NOREPLACE\\)",     // the cleaned page placed
+        "fsync\\(\\d+<" + pages + ">\\)",
     };
     std::string log = ReadFile(logDir.File("log"));
     size_t step = 0;
-    for (size_t at = 0, end; at < log.size() && step < 5; at = end + 1) {
+    for (size_t at = 0, end; at < log.size() && step < 6; at = end + 1) {
         end = log.find('\n', at);
         if (std::regex_search(log.substr(at, end - at), std::regex(steps[step])))
             step++;
     }
-    EXPECT_EQ(step, 5u) << "missing, or out of order: " << steps[step < 5 ? step : 0] << "\n" << log;
+    EXPECT_EQ(step, 6u) << "missing, or out of order: " << steps[step < 6 ? step : 0] << "\n" << log;
 }
 
 // Where the cleaned page cannot be given exactly the page's access (its
@@ -464,7 +481,7 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         {"disk full", "size=64k", false, false, kMoveWarning},
         {"disk full, no anonymous files", "size=64k", true, false, kMoveWarning},
         {"original cannot be removed", "size=4m", false, true,
-         kMoveWarning + std::string("Cannot remove the original file: Operation not permitted. The page was not changed.\n")},
+         "Cannot remove the original file: Operation not permitted. The page was not changed.\n"},
     };
     std::string small = d.Make("small", 0777);
     for (const auto &c : cases) {
