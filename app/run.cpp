@@ -344,7 +344,13 @@ static bool MakeCleanedPage(PageRun *r)
         return false;
     }
     // The cleaned page gets exactly the page's access, or the page stays.
-    if (!CopyAccess(r->p.file, r->p.name, &r->cleaned, true) || !FinishNewFile(&r->cleaned)) {
+    if (!CopyAccess(r->p.file, r->p.name, &r->cleaned, true)) {
+        int lost = r->cleaned.lostKind;
+        Fail(r, lost == kLostOwner ? kErrOwnerNotKept : lost == kLostAttribute ? kErrAttributeNotKept : kErrCannotWritePage,
+             LastSystemError(), lost == kKeptAll ? 0 : r->cleaned.lost);
+        return false;
+    }
+    if (!FinishNewFile(&r->cleaned)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;
     }

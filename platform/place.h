@@ -30,7 +30,13 @@ struct NewFile {
     int tempSlot;               // its entry among the signal's temporaries, or -1
     char hiddenName[64];        // its name in the folder while it has one; else ""
     char ownName[64];           // the page's leftover name, tried first; else ""
+    // What CopyAccess with `exact` could not give it, for the message:
+    // kKeptAll, or the owner ("owner:group" in `lost`) or the user
+    // attribute (its name in `lost`).
+    int lostKind;
+    char lost[256];
 };
+enum { kKeptAll, kLostOwner, kLostAttribute };
 
 // Creates the new file in the folder, readable and writable by its creator only.
 bool CreateNewFile(const HeldFolder *folder, NewFile *nf);
@@ -54,7 +60,10 @@ bool IsNewFileUnderWay(FileHandle file);
 // setgid only where the owner was kept; an ACL that the new file inherited
 // from its folder goes when `like` has none. Windows: file attributes, DACL
 // and the Zone.Identifier stream. With `exact`, false when the ACL or the
-// mode cannot be made the same (the caller then keeps the old file).
+// mode cannot be made the same (the caller then keeps the old file), and
+// (POSIX) when the owner and group, or a user.* attribute, cannot be given
+// (nf->lostKind and nf->lost say which): a page must never change owner,
+// or lose what its attributes say, without a word.
 bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact);
 
 // Sets the mode of a new file that has no file to take it from (POSIX; a

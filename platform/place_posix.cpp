@@ -5,6 +5,8 @@
 #include "platform/place.h"
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -83,6 +85,8 @@ bool CreateNewFileFor(const HeldFolder *folder, const char *pageName, NewFile *n
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
     nf->ownName[0] = 0;
+    nf->lostKind = kKeptAll;
+    nf->lost[0] = 0;
     if (pageName)
         LeftoverName(pageName, nf->ownName, sizeof nf->ownName);
     int fd = -1;
@@ -131,8 +135,9 @@ bool IsNewFileUnderWay(FileHandle file)
 }
 
 // The extended attributes of `from` onto `to`. False when `exact` asks for
-// the ACL and it could not be made the same.
-static bool CopyExtendedAttributes(int from, int to, bool exact)
+// the ACL and it could not be made the same, or a user.* attribute could
+// not be set (its name then goes to nf->lost).
+static bool CopyExtendedAttributes(int from, int to, bool exact, NewFile *nf)
 {
     bool hasAcl = false, ok = true;
     ssize_t n = flistxattr(from, NULL, 0);
@@ -154,6 +159,13 @@ static bool CopyExtendedAttributes(int from, int to, bool exact)
         bool set = value && size >= 0 && fsetxattr(to, name, value, (size_t)size, 0) == 0;
         if (acl && !set && exact)
             ok = false;
+        if (!set && exact && strncmp(name, "user.", 5) == 0 && nf->lostKind == kKeptAll) {
+            int err = errno;
+            nf->lostKind = kLostAttribute;
+            snprintf(nf->lost, sizeof nf->lost, "%s", name);
+            ok = false;
+            errno = err;
+        }
         free(value);
     }
     free(names);
@@ -161,6 +173,23 @@ static bool CopyExtendedAttributes(int from, int to, bool exact)
         exact)
         ok = false;
     return ok;
+}
+
+// "owner:group" by name where the system knows them, else by number.
+static void OwnerText(uid_t uid, gid_t gid, char *out, size_t size)
+{
+    char buf[4096], user[256], group[256];
+    struct passwd pw, *pwFound = NULL;
+    struct group gr, *grFound = NULL;
+    if (getpwuid_r(uid, &pw, buf, sizeof buf, &pwFound) == 0 && pwFound)
+        snprintf(user, sizeof user, "%s", pwFound->pw_name);
+    else
+        snprintf(user, sizeof user, "%u", (unsigned)uid);
+    if (getgrgid_r(gid, &gr, buf, sizeof buf, &grFound) == 0 && grFound)
+        snprintf(group, sizeof group, "%s", grFound->gr_name);
+    else
+        snprintf(group, sizeof group, "%u", (unsigned)gid);
+    snprintf(out, size, "%.120s:%.120s", user, group);
 }
 
 bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact)
@@ -182,7 +211,14 @@ bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact)
     }
     // The attributes before the mode: a read-only mode would refuse the
     // user.* attributes of a runner without privileges.
-    bool ok = CopyExtendedAttributes(from, to, exact);
+    if (!ownerKept && exact) {
+        int err = errno;
+        nf->lostKind = kLostOwner;
+        OwnerText(st.st_uid, st.st_gid, nf->lost, sizeof nf->lost);
+        errno = err;
+        return false;
+    }
+    bool ok = CopyExtendedAttributes(from, to, exact, nf);
     // Set-id bits only on a file that kept its owner.
     if (fchmod(to, st.st_mode & (ownerKept ? 07777 : 0777)) != 0 && exact)
         ok = false;

@@ -60,6 +60,8 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
     nf->placed = false;
     nf->exchanged = false;
     nf->ownName[0] = 0;
+    nf->lostKind = kKeptAll;
+    nf->lost[0] = 0;
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
     char path[kEntryPathSize];

@@ -383,6 +383,45 @@ def killed_at_each_call_of_the_place_step(env):
             eq('cut short' in err, bool(left), (what, err))
 
 
+@case
+def an_owner_or_attribute_that_cannot_be_kept_stops_the_page(env):
+    """A group member cleaning a shared group-writable page of root's (the
+    new page would be the member's), and a user.* attribute the new page
+    cannot take: refused, named, -o suggested; the page stays as it was."""
+    import grp, pwd
+    group = grp.getgrnam('users')
+    nobody = pwd.getpwnam('nobody')
+    os.chmod(env.root, 0o755)
+    shared = env.write('shared/p.htm')
+    for path, mode in [(env.path('shared'), 0o2775), (shared, 0o664)]:
+        os.chown(path, 0, group.gr_gid)
+        os.chmod(path, mode)
+    member = ['setpriv', '--reuid', str(nobody.pw_uid), '--regid', str(nobody.pw_gid),
+              '--groups', str(group.gr_gid), WEBTRIM]
+    r = subprocess.run(member + ['shared/p.htm'], capture_output=True, env=env.env, cwd=env.root, timeout=60)
+    eq((r.returncode, r.stderr.decode()), (1, "webtrim: shared/p.htm: Cannot give the cleaned page the page's "
+       "owner: Operation not permitted. The page was not changed; to write a cleaned copy, use -o. "
+       "The owner: root:users\n"))
+    st = os.stat(shared)
+    eq((env.read('shared/p.htm'), st.st_uid, st.st_gid, os.listdir(env.path('shared'))),
+       (PAGE, 0, group.gr_gid, ['p.htm']))
+    r = subprocess.run(member + ['-o', 'shared/mine.htm', 'shared/p.htm'], capture_output=True, env=env.env,
+                       cwd=env.root, timeout=60)
+    eq((r.returncode, env.read('shared/mine.htm')), (0, env.cleaned()), r.stderr)
+
+    page = env.write('a.htm')
+    try:
+        os.setxattr(page, 'user.xdg.origin.url', b'http://x/a.htm')
+    except OSError:
+        return                      # no user attributes on this file system
+    st, _, err = env.run('a.htm', strace=['-o', '/dev/null', '-e', 'inject=fsetxattr:error=ENOSPC'])
+    eq((st, err), (1, "webtrim: a.htm: Cannot give the cleaned page the page's attribute: No space left on "
+                      "device. The page was not changed; to write a cleaned copy, use -o. The attribute: "
+                      "user.xdg.origin.url\n"))
+    eq((env.read('a.htm'), os.getxattr(page, 'user.xdg.origin.url'), env.trashed()),
+       (PAGE, b'http://x/a.htm', []))
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
