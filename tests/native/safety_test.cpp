@@ -105,7 +105,7 @@ TEST_F(SafetyTest, ParallelRunsIntoOneFolderLoseNoOriginal)
 }
 
 // A run held by strace at a system call while something else happens.
-enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal, kSwapFolder, kNothing };
+enum Meanwhile { kSecondRun, kReplace, kAppend, kAppendThroughOpenFile, kTakePath, kSignal, kSwapFolder, kNothing };
 enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed, kSwappedFolderSpared };
 enum Target { kTrash, kFolder, kFolderElsewhere };    // the last on another file system
 enum { kNoExchangeHere = 2 };
@@ -178,6 +178,13 @@ static const Race kRaces[] = {
      kNoExchangeHere, kAppend, 0, 1, kUntouched, kChanged},
     {"page replaced while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
      kNoExchangeHere, kReplace, 0, 1, kUntouched, kChanged},
+    // Bytes written through a descriptor opened before the run, until the
+    // unlink of the original returns: the original comes back, whole, from
+    // the descriptor the move holds, and the copy goes. Both orders.
+    {"page written to until its unlink, across", {"unlinkat:" HELD ":when=1"}, SYS_unlinkat, kFolderElsewhere,
+     false, kAppendThroughOpenFile, 0, 1, kUntouched, kChanged},
+    {"the same where names cannot be exchanged", {"unlinkat:" HELD ":when=1"}, SYS_unlinkat, kFolderElsewhere,
+     kNoExchangeHere, kAppendThroughOpenFile, 0, 1, kUntouched, kChanged},
 };
 
 TEST_F(SafetyTest, RacesHeldByStrace)
@@ -210,10 +217,16 @@ TEST_F(SafetyTest, RacesHeldByStrace)
             EXPECT_TRUE(ListFolder(d.Trash()).empty() && ListFolder(trashInfo).empty()) << "left in the trash";
             continue;
         }
+        FILE *writer = race.act == kAppendThroughOpenFile ? fopen(page.c_str(), "a") : nullptr;
         if (!run.Start({page}, env, traced))
             GTEST_SKIP() << "no strace";
         bool held = run.HeldAt(race.heldAt);
         std::string now = original;     // what the path holds after the other program
+        if (writer) {
+            fputs("more", writer);
+            fclose(writer);
+            now += "more";
+        }
         if (held && race.act == kSecondRun) {
             WriteFile(d.Make("second", 0777) + "/page.htm", "second<!-- c -->");
             EXPECT_EQ(RunWebtrim({d.dir.File("second/page.htm")}, d.env).status, 0);
