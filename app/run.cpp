@@ -361,6 +361,20 @@ static bool MakeCleanedPage(PageRun *r)
     return true;
 }
 
+// The original could not leave; a name or path too long for the trash's
+// record is said to be one, with the way that needs no record.
+static void FailRemoval(PageRun *r, int err)
+{
+#ifndef _WIN32
+    if (err == ENAMETOOLONG && r->disposal.trashed.path[0] == 0) {
+        Fail(r, kErrCannotRemoveOriginal, err,
+             "\nThe trash cannot record so long a name or path; to move the original elsewhere, use --move-to.");
+        return;
+    }
+#endif
+    Fail(r, kErrCannotRemoveOriginal, err);
+}
+
 // Joins `detail`, a line break, `head` and `where` into one message detail.
 static void ReportAfterDisposal(PageRun *r, ErrorId id, const char *detail, int err)
 {
@@ -398,7 +412,7 @@ static void PlaceAfterDisposal(PageRun *r)
         if (d->kind == kDisposalPageChanged)
             Fail(r, kErrPageChanged, 0);
         else
-            Fail(r, kErrCannotRemoveOriginal, d->error);
+            FailRemoval(r, d->error);
         return;
     }
     res->original = d->kind == kDisposedToFolder ? kOriginalInFolder : kOriginalInTrash;
@@ -460,13 +474,13 @@ static void DisposeExchanged(PageRun *r)
         char kept[sizeof res->savedAs];
         EntryPath(&r->p.folder, nf->hiddenName, kept, sizeof kept);
         nf->placed = true;
-        Fail(r, kErrCannotRemoveOriginal, undone, kept);
+        Fail(r, kErrOriginalKeptBeside, undone, kept);
         return;
     }
     if (!same || d->kind == kDisposalPageChanged)
         Fail(r, kErrPageChanged, 0);
     else
-        Fail(r, kErrCannotRemoveOriginal, d->error);
+        FailRemoval(r, d->error);
 }
 
 // The original out of the way and the cleaned page in its place: where the

@@ -168,7 +168,10 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
     StartPageResult(&p->result);
     std::string name = e.name == "-" ? "-" : e.name;
     if (!e.sameAs.empty()) {
-        p->err = "webtrim: " + QuoteName(e.name) + ": same file as " + QuoteName(e.sameAs) + "; cleaned once\n";
+        // The cleaned page takes the first name only: this one keeps the
+        // original's inode, so it still holds the old page.
+        p->err = "webtrim: " + QuoteName(e.name) + ": same file as " + QuoteName(e.sameAs) +
+                 "; left as it was (it still names the original)\n";
         return p;
     }
     if (e.isFolder) {

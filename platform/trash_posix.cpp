@@ -458,9 +458,13 @@ TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *a
     out->name[0] = 0;
     if (id && !EntryIsUnchanged(from, name, id))
         return kTrashPageChanged;
+    // Path= must say where the page was, whole: a folder whose path was
+    // too long to keep (a deep walk) gives none, and the page stays.
     char pagePath[kFolderPathSize + 256];
-    if (!EntryPath(from, asName, pagePath, sizeof pagePath))
+    if (from->path[0] != '/' || !EntryPath(from, asName, pagePath, sizeof pagePath)) {
+        errno = ENAMETOOLONG;
         return kTrashFailed;
+    }
     Trash t;
     if (!ChooseTrash(from, &t))
         return kTrashFailed;

@@ -422,6 +422,36 @@ def an_owner_or_attribute_that_cannot_be_kept_stops_the_page(env):
        (PAGE, b'http://x/a.htm', []))
 
 
+@case
+def names_and_paths_too_long_for_the_trash_name_move_to(env):
+    """A name too long for the trash's record (NAME.trashinfo), and a page
+    deeper than a path can be recorded whole (Path= is always absolute):
+    not trashed, said with --move-to, which cleans them."""
+    long = 'a' * 247 + '.htm'
+    env.write(long)
+    fd = os.open(env.root, os.O_RDONLY)
+    for i in range(22):             # 22 folders of 200 letters: past 4096 bytes
+        os.mkdir('d' * 199 + str(i % 10), dir_fd=fd)
+        fd, old = os.open('d' * 199 + str(i % 10), os.O_RDONLY, dir_fd=fd), fd
+        os.close(old)
+    deep = os.open('p.htm', os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+    os.write(deep, PAGE)
+    os.close(deep)
+    hint = 'Cannot remove the original file: File name too long. The page was not changed. The trash ' \
+           'cannot record so long a name or path; to move the original elsewhere, use --move-to.\n'
+    os.makedirs(env.path('old'))
+    for target in [[], ['--move-to', env.path('old')]]:
+        st, _, err = env.run(*target, long, '-r', 'd' * 199 + '0')
+        os.lseek(fd, 0, 0)
+        page = os.read(os.open('p.htm', os.O_RDONLY, dir_fd=fd), 1 << 20)
+        if not target:
+            eq((st, err.count(hint), env.read(long), page, env.trashed()), (1, 2, PAGE, PAGE, []), err)
+        else:
+            eq((st, env.read(long), page, sorted(os.listdir(env.path('old')))),
+               (0, env.cleaned(), env.cleaned(), [long, 'p.htm']), err)
+    os.close(fd)
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
@@ -603,7 +633,7 @@ def two_names_of_one_file_are_cleaned_once_and_said(env):
     env.write('a.htm')
     os.link(env.path('a.htm'), env.path('b.htm'))
     st, _, err = env.run('a.htm', 'b.htm')
-    eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; cleaned once\n'))
+    eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; left as it was (it still names the original)\n'))
     eq(env.read('a.htm'), env.cleaned())
 
 
