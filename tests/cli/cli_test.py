@@ -452,6 +452,35 @@ def names_and_paths_too_long_for_the_trash_name_move_to(env):
     os.close(fd)
 
 
+@case
+def a_file_system_of_unknown_type_trashes_at_home(env):
+    """fstatfs fails on the page's folder of another file system: its type
+    is unknown, so the original goes to the home trash (by copy), never to
+    a trash that may not outlive a restart."""
+    if not mount_for_test(env, 'ext4', 'disk'):
+        return
+    env.write('disk/p.htm')
+    st, _, err = env.run('disk/p.htm', strace=['-o', '/dev/null', '-e', 'inject=fstatfs:error=EIO'])
+    eq((st, err, env.trashed(), os.path.exists(env.path('disk/.Trash-0'))), (0, '', ['p.htm'], False))
+
+
+@case
+def orphan_trash_records_older_than_the_run_go(env):
+    """A record in info/ without its file in files/ (a run cut short between
+    the two) goes with the next run that uses that trash, when it is older
+    than the run; a record with its file, and a newer one, stay."""
+    info = env.root + '/home/data/Trash/info'
+    os.makedirs(info)
+    os.makedirs(env.trash)
+    env.write('home/data/Trash/files/kept.htm')
+    for name, age in [('orphan.htm', -3600), ('kept.htm', -3600), ('newer.htm', 3600)]:
+        path = env.write('home/data/Trash/info/%s.trashinfo' % name, b'[Trash Info]\nPath=/x\n')
+        os.utime(path, (time.time() + age, time.time() + age))
+    env.write('p.htm')
+    eq(env.run('p.htm')[0], 0)
+    eq(sorted(os.listdir(info)), ['kept.htm.trashinfo', 'newer.htm.trashinfo', 'p.htm.trashinfo'])
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
