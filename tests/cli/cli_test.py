@@ -481,6 +481,42 @@ def orphan_trash_records_older_than_the_run_go(env):
     eq(sorted(os.listdir(info)), ['kept.htm.trashinfo', 'newer.htm.trashinfo', 'p.htm.trashinfo'])
 
 
+@case
+def hidden_files_left_beside_pages_are_named_or_taken_up(env):
+    """A hidden .wtXXXXXX of no page in the list is named by -v, once per
+    folder, and stays; a page's own leftover (the original a killed run
+    swapped out) is named by -n and put into the trash, as the page, by a
+    real run."""
+    clean = env.cleaned()
+    env.write('site/a.htm', clean)
+    env.write('site/b.htm', clean)
+    env.write('site/.wtAbC123', b'half')
+    st, out, err = env.run('-v', 'site/a.htm', 'site/b.htm')
+    eq((st, err), (0, 'webtrim: %s/site/.wtAbC123: a hidden file that a run cut short left; it is not removed\n'
+                   % env.root))
+    eq(env.run('site/a.htm'), (0, b'', ''))
+    # The leftover of a.htm: its name from the page's, as a killed run left it.
+    env.write('site/a.htm')
+    # Killed as the original would leave the hidden name (the second rename).
+    env.run('site/a.htm', strace=['-o', '/dev/null', '-e', 'inject=renameat2:signal=KILL:when=2'])
+    left = [f for f in os.listdir(env.path('site')) if f.startswith('.wt') and f != '.wtAbC123']
+    eq((env.read('site/a.htm'), len(left)), (clean, 1))
+    eq(open(env.path('site/' + left[0]), 'rb').read(), PAGE)
+    st, _, err = env.run('-n', 'site/a.htm')
+    eq((st, err), (0, 'webtrim: site/a.htm: A run that was cut short left a file beside this page: '
+                      '%s/site/%s\n' % (env.root, left[0])))
+    # The killed run's record, made before its move, is an orphan older
+    # than the next run: it goes, and its name is free again.
+    orphan = env.root + '/home/data/Trash/info/a.htm.trashinfo'
+    os.utime(orphan, (time.time() - 60, time.time() - 60))
+    st, _, err = env.run('site/a.htm')
+    eq((st, err), (0, 'webtrim: site/a.htm: A run that was cut short left a copy of this page beside it; it was '
+                      'put in the trash: %s/a.htm\n' % env.trash))
+    eq((env.trashed(), open(env.trash + '/a.htm', 'rb').read(), sorted(os.listdir(env.path('site')))),
+       (['a.htm'], PAGE, ['.wtAbC123', 'a.htm', 'b.htm']))
+    eq(re.findall(r'^Path=(.*)$', open(orphan).read(), re.M), [env.root + '/site/a.htm'])
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
