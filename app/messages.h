@@ -38,7 +38,10 @@
       "Cannot give the cleaned page the page's attribute.\nThe page was not changed; to write a cleaned copy, use -o.\nThe attribute: ") \
     X(kErrOriginalKeptBeside, "original-kept-beside",                                           \
       "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ", \
-      "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ")
+      "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ") \
+    X(kErrFolderMissing, "folder-missing",                                                      \
+      "The folder for the originals does not exist.\nThe page was not changed.",               \
+      "The folder for the originals does not exist.\nThe page was not changed.")
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
     X(kWarnNotPermissible, "not-permissible",                                                                        \
