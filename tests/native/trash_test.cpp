@@ -242,7 +242,8 @@ TEST_F(TrashTest, NamesTakenAndNamesEncoded)
     }
 }
 
-// When the cleaned page cannot take the path, the original comes back from
+// Where names cannot be exchanged (the original leaves first), when the
+// cleaned page cannot take the path, the original comes back from
 // whichever trash it went to (from the home trash by a copy again), and its
 // record goes (from the home trash by a rename: SafetyTest's races).
 TEST_F(TrashTest, OriginalComesBackWhenTheCleanedPageCannotBePlaced)
@@ -266,7 +267,9 @@ TEST_F(TrashTest, OriginalComesBackWhenTheCleanedPageCannotBePlaced)
         stat(page.c_str(), &before);
         ChildOptions traced;
         traced.strace = {"-e", std::string("inject=") + c.placing};
-        ChildResult r = RunWebtrim({page}, d.env, traced);
+        std::vector<std::string> env = d.env;
+        env.push_back(std::string("LD_PRELOAD=") + NOEXCHANGE_LIB);
+        ChildResult r = RunWebtrim({page}, env, traced);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "webtrim: " + page + ": Cannot write the cleaned page: Input/output error\n");
         EXPECT_TRUE(ReadFile(page) == original);
