@@ -288,9 +288,13 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
                 goto done;
             continue;
         }
-        int fd = openat(w->fd, c, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        // The page at the end is not entered: one look at it does, unless
+        // it is a link, which is read through a descriptor of its own.
         struct stat st;
-        if (fd < 0 || fstat(fd, &st) != 0) {
+        bool page = last && lastIsPage;
+        bool looked = page && fstatat(w->fd, c, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode);
+        int fd = looked ? -1 : openat(w->fd, c, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (!looked && (fd < 0 || fstat(fd, &st) != 0)) {
             if (fd >= 0)
                 close(fd);
             // No page there yet is a name all the same; the end of a link
@@ -321,8 +325,9 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
             }
             continue;
         }
-        if (last && lastIsPage) {
-            close(fd);
+        if (page) {
+            if (fd >= 0)
+                close(fd);
             if (!Judge(&pending, st.st_uid))
                 goto done;
             if (reached && linkAtEnd)
