@@ -98,10 +98,9 @@ bool CreateNewFileFor(const HeldFolder *folder, const char *pageName, NewFile *n
         // temporaries that a signal removes as it is made.
         for (int i = 0; i < kNameTries && fd < 0; i++) {
             char name[sizeof nf->hiddenName];
-            if (i == 0 && nf->ownName[0])
-                memcpy(name, nf->ownName, sizeof name);
-            else
-                HiddenName(name, sizeof name, i);
+            // Never the page's leftover name yet: that name only ever
+            // holds a whole file (FinishNewFile gives it).
+            HiddenName(name, sizeof name, i);
             EnterTemporarySection();
             fd = openat((int)folder->handle, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
                         0600);
@@ -238,8 +237,17 @@ bool FinishNewFile(NewFile *nf)
     // the old file or the whole new one, never an empty file.
     if (fdatasync((int)nf->file) != 0)
         return false;
-    if (nf->hiddenName[0])
+    if (nf->hiddenName[0]) {
+        // Whole now: it takes the page's leftover name where it is free.
+        EnterTemporarySection();
+        if (nf->ownName[0] && renameat2(Folder(nf), nf->hiddenName, Folder(nf), nf->ownName, RENAME_NOREPLACE) == 0) {
+            ForgetTemporary(nf->tempSlot);
+            memcpy(nf->hiddenName, nf->ownName, sizeof nf->hiddenName);
+            nf->tempSlot = NoteTemporary(nf->folder->handle, nf->hiddenName);
+        }
+        LeaveTemporarySection();
         return true;
+    }
     char proc[64];
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)nf->file);
     for (int i = 0; i < kNameTries; i++) {
