@@ -517,6 +517,25 @@ def hidden_files_left_beside_pages_are_named_or_taken_up(env):
     eq(re.findall(r'^Path=(.*)$', open(orphan).read(), re.M), [env.root + '/site/a.htm'])
 
 
+@case
+def output_onto_ones_own_file_in_a_folder_one_cannot_write(env):
+    """-o onto the runner's own file in a folder where no new file can be
+    made beside it: written in place, as the shell's > does."""
+    import pwd
+    nobody = pwd.getpwnam('nobody')
+    os.chmod(env.root, 0o755)
+    env.write('p.htm')
+    out = env.write('ro/mine.htm', b'old')
+    os.chown(out, nobody.pw_uid, nobody.pw_gid)
+    os.chmod(env.path('ro'), 0o755)
+    r = subprocess.run(['setpriv', '--reuid', str(nobody.pw_uid), '--regid', str(nobody.pw_gid), '--clear-groups',
+                        WEBTRIM, '-o', 'ro/mine.htm', 'p.htm'], capture_output=True, env=env.env, cwd=env.root,
+                       timeout=60)
+    st = os.stat(out)
+    eq((r.returncode, env.read('ro/mine.htm'), st.st_uid, os.listdir(env.path('ro'))),
+       (0, env.cleaned(), nobody.pw_uid, ['mine.htm']), r.stderr)
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
