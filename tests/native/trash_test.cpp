@@ -221,8 +221,13 @@ TEST_F(TrashTest, NamesTakenAndNamesEncoded)
         mkdir(HomeTrash().c_str(), 0700);
         mkdir((HomeTrash() + "/files").c_str(), 0700);
         mkdir((HomeTrash() + "/info").c_str(), 0700);
-        for (const std::string &t : c.taken)
+        for (const std::string &t : c.taken) {
             WriteFile(HomeTrash() + "/" + t, "older");
+            // A record without its file is another run's under way (not
+            // older than this run, so not swept as an orphan).
+            struct timespec later[2] = {{time(NULL) + 3600, 0}, {time(NULL) + 3600, 0}};
+            utimensat(AT_FDCWD, (HomeTrash() + "/" + t).c_str(), later, 0);
+        }
         std::string folder = Folder(kHomeFs), page = folder + "/" + c.page;
         WriteFile(page, original);
         ChildResult r = RunWebtrim({page}, d.env);
