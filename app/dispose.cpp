@@ -76,6 +76,12 @@ void PlanDisposal(const DisposalTarget *target, const char *pageName, int first,
 void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, const char *name,
                      const PageIdentity *id, DisposalOutcome *out)
 {
+    DisposeOriginalAs(target, folder, name, name, id, out);
+}
+
+void DisposeOriginalAs(const DisposalTarget *target, const HeldFolder *folder, const char *name,
+                       const char *asName, const PageIdentity *id, DisposalOutcome *out)
+{
     out->kind = kDisposalFailed;
     out->warnings = 0;
     out->error = 0;
@@ -83,7 +89,7 @@ void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, con
     out->name[0] = 0;
     out->trashed.path[0] = 0;
     DisposalPlan plan;
-    PlanDisposal(target, name, 0, &plan);
+    PlanDisposal(target, asName, 0, &plan);
     while (!plan.toTrash) {
         MoveResult r = MoveEntry(folder, name, id, &target->folder, plan.name);
         if (r == kMoved) {
@@ -98,7 +104,7 @@ void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, con
             return;
         }
         if (r == kMoveNameTaken) {
-            PlanDisposal(target, name, plan.number + 1, &plan);
+            PlanDisposal(target, asName, plan.number + 1, &plan);
             continue;
         }
         out->error = LastSystemError();
@@ -107,7 +113,7 @@ void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, con
     }
     if (plan.warning >= 0)
         out->warnings |= 1u << plan.warning;
-    switch (TrashEntry(folder, name, id, &out->trashed)) {
+    switch (TrashEntryAs(folder, name, asName, id, &out->trashed)) {
     case kTrashed:
         out->kind = kDisposedToTrash;
         out->error = 0;

@@ -55,6 +55,11 @@ struct DisposalOutcome {
 // with a warning as the plan does. Never replaces anything.
 void DisposeOriginal(const DisposalTarget *target, const HeldFolder *folder, const char *name,
                      const PageIdentity *id, DisposalOutcome *out);
+// The same for the original standing at `name` for a moment while it is
+// the page `asName` (the cleaned page has taken its name): planned,
+// named and recorded as `asName`.
+void DisposeOriginalAs(const DisposalTarget *target, const HeldFolder *folder, const char *name,
+                       const char *asName, const PageIdentity *id, DisposalOutcome *out);
 
 // Brings a disposed original back to `name` in `folder`; false when it
 // cannot (it stays where the disposal put it).

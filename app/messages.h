@@ -29,7 +29,19 @@
     X(kErrNotWebPage, "not-a-web-page", "This file is not a web page:\n", "not a web page ")                       \
     X(kErrInTrash, "in-trash", "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
       "in the trash; pages in a trash are not cleaned")                                         \
-    X(kErrNoMemory, "no-memory", "Not enough memory to clean this page", "Not enough memory to clean this page")
+    X(kErrNoMemory, "no-memory", "Not enough memory to clean this page", "Not enough memory to clean this page") \
+    X(kErrOwnerNotKept, "owner-not-kept",                                                       \
+      "Cannot give the cleaned page the page's owner.\nThe page was not changed; to write a cleaned copy, use -o.\nThe owner: ", \
+      "Cannot give the cleaned page the page's owner.\nThe page was not changed; to write a cleaned copy, use -o.\nThe owner: ") \
+    X(kErrAttributeNotKept, "attribute-not-kept",                                               \
+      "Cannot give the cleaned page the page's attribute.\nThe page was not changed; to write a cleaned copy, use -o.\nThe attribute: ", \
+      "Cannot give the cleaned page the page's attribute.\nThe page was not changed; to write a cleaned copy, use -o.\nThe attribute: ") \
+    X(kErrOriginalKeptBeside, "original-kept-beside",                                           \
+      "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ", \
+      "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ") \
+    X(kErrFolderMissing, "folder-missing",                                                      \
+      "The folder for the originals does not exist.\nThe page was not changed.",               \
+      "The folder for the originals does not exist.\nThe page was not changed.")
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
     X(kWarnNotPermissible, "not-permissible",                                                                        \
@@ -41,7 +53,13 @@
     X(kWarnNameTooLong, "name-too-long", "The filename is too long.\nThe original file will be sent to Recycle Bin.", \
       "The file name is too long for the chosen folder; the original goes to the trash.")       \
     X(kWarnCannotMove, "cannot-move", "Cannot move the original file.\nIt will be sent to Recycle Bin.",         \
-      "Cannot move the original into the chosen folder; it goes to the trash.")
+      "Cannot move the original into the chosen folder; it goes to the trash.")                 \
+    X(kWarnLeftoverTrashed, "leftover-trashed",                                                 \
+      "A run that was cut short left a copy of this page beside it.\nIt was put in the Recycle Bin: ", \
+      "A run that was cut short left a copy of this page beside it; it was put in the trash: ") \
+    X(kWarnLeftoverFound, "leftover-found",                                                     \
+      "A run that was cut short left a file beside this page:\n",                             \
+      "A run that was cut short left a file beside this page: ")
 
 enum ErrorId {
 #define WEBTRIM_MESSAGE_ID(id, name, windows, linux) id,

@@ -8,16 +8,24 @@
 // same folder, with the original's owner, mode and attributes (the run
 // stops if they cannot be made the same), and is synced and given a hidden
 // name before the original is touched. Just before the original moves, its
-// name must still hold the file that was read. The original is then moved
-// away (folder or trash), and the cleaned page takes the page's name with a
-// rename that never replaces anything; if it cannot, the original comes
-// back. So at every moment the original or the cleaned page is intact, and
+// name must still hold the file that was read. The cleaned page and the
+// original then swap names in one step (RENAME_EXCHANGE), and the original
+// leaves from the hidden name (folder or trash, recorded under the page's
+// name); if it cannot, they swap back. So the path always holds a whole
+// page, old or new, even after a SIGKILL; a hidden name left by a killed
+// run is named after the page, and the next run on the page takes it up.
+// Where names cannot be exchanged (some file systems; Windows, whose
+// Recycle Bin records the name a file left from), the original is moved
+// away first and the cleaned page takes the page's name with a rename that
+// never replaces anything; if it cannot, the original comes back. Either
+// way the original or the cleaned page is intact at every moment, and
 // every message given after the original left says where both are.
 //
 // A page that cleaning would leave byte for byte as it is stays untouched:
 // no new file, nothing moved.
 #include "app/run.h"
 #include "app/describe.h"
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include "platform/compare.h"
@@ -166,24 +174,67 @@ static void OnRead(void *context, int64_t reached)
     cb->progress(cb->context, reached, (int64_t)r->p.id.size);
 }
 
-// Whether `cleaned` holds exactly the page's bytes.
-static bool SameContent(PageRun *r, FileHandle cleaned)
+// Whether the first `size` bytes of two files are the same.
+static bool SameBytes(FileHandle x, FileHandle y, uint64_t size)
 {
-    if ((uint64_t)r->result->bytesAfter != r->p.id.size)
-        return false;
     unsigned char *a = (unsigned char *)malloc(2 * kCompareChunk);
     if (!a)
         return false;
     unsigned char *b = a + kCompareChunk;
     bool same = true;
-    for (int64_t at = 0; same && at < (int64_t)r->p.id.size;) {
-        long n = PlatformReadAt(r->p.file, a, kCompareChunk, at);
-        long m = n > 0 ? PlatformReadAt(cleaned, b, (size_t)n, at) : -1;
+    for (int64_t at = 0; same && at < (int64_t)size;) {
+        long n = PlatformReadAt(x, a, kCompareChunk, at);
+        long m = n > 0 ? PlatformReadAt(y, b, (size_t)n, at) : -1;
         same = n > 0 && m == n && memcmp(a, b, (size_t)n) == 0;
         at += n;
     }
     free(a);
     return same;
+}
+
+// Whether `cleaned` holds exactly the page's bytes.
+static bool SameContent(PageRun *r, FileHandle cleaned)
+{
+    return (uint64_t)r->result->bytesAfter == r->p.id.size && SameBytes(r->p.file, cleaned, r->p.id.size);
+}
+
+// A file that a run cut short (SIGKILL, a power cut) left under the page's
+// leftover name: the original it had swapped out, or a cleaned page it had
+// not yet placed. A byte-for-byte copy of the page goes; any other goes to
+// the trash, recorded as the page, and is said; a preview only names it. A
+// file of a run still under way (its flock held, on it or on the page at
+// the path) stays as it is.
+static void TakeUpLeftover(PageRun *r, bool preview)
+{
+    char name[64], path[sizeof r->result->page + 64];
+    LeftoverName(r->p.name, name, sizeof name);
+    PageIdentity id;
+    FileHandle f;
+    if (!name[0] || LookAtEntry(&r->p.folder, name, &id) != kEntryFile ||
+        !OpenEntryForReading(&r->p.folder, name, &f, &id))
+        return;
+    bool busy = IsNewFileUnderWay(f) || IsNewFileUnderWay(r->p.file);
+    bool same = !busy && id.size == r->p.id.size && SameBytes(f, r->p.file, id.size);
+    PlatformClose(f);
+    if (busy || !EntryPath(&r->p.folder, name, path, sizeof path))
+        return;
+    if (preview) {
+        r->result->warnings |= 1u << kWarnLeftoverFound;
+        Tell(r, kMessageWarning, kWarnLeftoverFound, path, 0);
+        return;
+    }
+    if (same) {
+        RemoveEntry(&r->p.folder, name, &id);
+        return;
+    }
+    TrashedFile trashed;
+    if (TrashEntryAs(&r->p.folder, name, r->p.name, &id, &trashed) == kTrashed) {
+        r->result->warnings |= 1u << kWarnLeftoverTrashed;
+        Tell(r, kMessageWarning, kWarnLeftoverTrashed, trashed.path, 0);
+    } else {
+        r->result->warnings |= 1u << kWarnLeftoverFound;
+        Tell(r, kMessageWarning, kWarnLeftoverFound, path, 0);
+    }
 }
 
 // Opens the page and looks at it: false when the run stops here.
@@ -197,10 +248,11 @@ static bool OpenPage(PageRun *r)
     p->folder.open = false;
     bool opened, own = !job->folder;
     int err = 0;
+    PageIdentity reached = {};
     if (own) {
         // A page named through a link is cleaned at the link's target, and
         // the target's name is the one that must be a page's name.
-        opened = OpenPageFolder(job->path, &p->folder, p->name, sizeof p->name);
+        opened = OpenLinkedPageFolder(job->path, &p->folder, p->name, sizeof p->name, &reached);
         err = LastSystemError();
     } else {
         opened = strlen(job->name) < sizeof p->name;
@@ -231,6 +283,12 @@ static bool OpenPage(PageRun *r)
         return false;
     }
     p->open = true;
+    // Through a link: the file opened must be the one the link was judged
+    // by, not one its owner put at the target's name since.
+    if (reached.file && !SameFile(&reached, &p->id)) {
+        Fail(r, kErrPageChanged, 0);
+        return false;
+    }
     res->bytesBefore = (int64_t)p->id.size;
     return RefuseNoText(r, p->file);
 }
@@ -274,7 +332,7 @@ static bool MakeCleanedPage(PageRun *r)
     const RunCallbacks *cb = r->job->callbacks;
     if (cb && cb->progress)
         StreamWatchReads(&r->page, OnRead, r);
-    if (!CreateNewFile(&r->p.folder, &r->cleaned)) {
+    if (!CreateNewFileFor(&r->p.folder, r->p.name, &r->cleaned)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;
     }
@@ -286,7 +344,13 @@ static bool MakeCleanedPage(PageRun *r)
         return false;
     }
     // The cleaned page gets exactly the page's access, or the page stays.
-    if (!CopyAccess(r->p.file, r->p.name, &r->cleaned, true) || !FinishNewFile(&r->cleaned)) {
+    if (!CopyAccess(r->p.file, r->p.name, &r->cleaned, true)) {
+        int lost = r->cleaned.lostKind;
+        Fail(r, lost == kLostOwner ? kErrOwnerNotKept : lost == kLostAttribute ? kErrAttributeNotKept : kErrCannotWritePage,
+             LastSystemError(), lost == kKeptAll ? 0 : r->cleaned.lost);
+        return false;
+    }
+    if (!FinishNewFile(&r->cleaned)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;
     }
@@ -295,6 +359,20 @@ static bool MakeCleanedPage(PageRun *r)
     PlatformClose(r->p.file);
     r->p.open = false;
     return true;
+}
+
+// The original could not leave; a name or path too long for the trash's
+// record is said to be one, with the way that needs no record.
+static void FailRemoval(PageRun *r, int err)
+{
+#ifndef _WIN32
+    if (err == ENAMETOOLONG && r->disposal.trashed.path[0] == 0) {
+        Fail(r, kErrCannotRemoveOriginal, err,
+             "\nThe trash cannot record so long a name or path; to move the original elsewhere, use --move-to.");
+        return;
+    }
+#endif
+    Fail(r, kErrCannotRemoveOriginal, err);
 }
 
 // Joins `detail`, a line break, `head` and `where` into one message detail.
@@ -318,19 +396,11 @@ static void ReportAfterDisposal(PageRun *r, ErrorId id, const char *detail, int 
     free(text);
 }
 
-// The original out of the way and the cleaned page in its place.
-static void PutInPlace(PageRun *r)
+// The cleaned page at the path after the original left it (where names
+// cannot be exchanged): the path is empty between the two renames.
+static void PlaceAfterDisposal(PageRun *r)
 {
     PageResult *res = r->result;
-    // What goes away must be the page that was read: one replaced or
-    // written to meanwhile stays, and so does the other program's work.
-    if (!EntryIsUnchanged(&r->p.folder, r->p.name, &r->p.id)) {
-        Fail(r, kErrPageChanged, 0);
-        return;
-    }
-    if (r->job->sayMissingFolder && r->job->target->folderMissing)
-        Warn(r, kWarnFolderMissing);
-    HoldTerminationSignals(true);
     DisposalOutcome *d = &r->disposal;
     DisposeOriginal(r->job->target, &r->p.folder, r->p.name, &r->p.id, d);
     for (int w = 0; w < kWarningCount; w++) {
@@ -342,7 +412,7 @@ static void PutInPlace(PageRun *r)
         if (d->kind == kDisposalPageChanged)
             Fail(r, kErrPageChanged, 0);
         else
-            Fail(r, kErrCannotRemoveOriginal, d->error);
+            FailRemoval(r, d->error);
         return;
     }
     res->original = d->kind == kDisposedToFolder ? kOriginalInFolder : kOriginalInTrash;
@@ -366,6 +436,80 @@ static void PutInPlace(PageRun *r)
     KeepNewFile(&r->cleaned, res->savedAs, sizeof res->savedAs);
     HoldTerminationSignals(false);
     ReportAfterDisposal(r, kErrCannotReplace, res->savedAs[0] ? res->savedAs : "(nowhere)", err);
+}
+
+// After the exchange: the original, now at the cleaned page's hidden name,
+// leaves from there, recorded under the page's name. What stands there must
+// be the page that was read (its times of change moved with the rename,
+// nothing else); if it is not, or it cannot leave, the names are swapped
+// back and the page is as it was.
+static void DisposeExchanged(PageRun *r)
+{
+    PageResult *res = r->result;
+    NewFile *nf = &r->cleaned;
+    DisposalOutcome *d = &r->disposal;
+    PageIdentity now;
+    bool same = LookAtEntry(&r->p.folder, nf->hiddenName, &now) == kEntryFile && SameFile(&now, &r->p.id) &&
+                now.size == r->p.id.size && now.modified == r->p.id.modified;
+    if (same) {
+        DisposeOriginalAs(r->job->target, &r->p.folder, nf->hiddenName, r->p.name, &now, d);
+        for (int w = 0; w < kWarningCount; w++) {
+            if (d->warnings & (1u << w))
+                Warn(r, (WarningId)w);
+        }
+        if (d->kind == kDisposedToFolder || d->kind == kDisposedToTrash) {
+            res->original = d->kind == kDisposedToFolder ? kOriginalInFolder : kOriginalInTrash;
+            memcpy(res->originalPath, d->where, strlen(d->where) + 1);
+            ExchangeDone(nf);
+            res->outcome = kPageCleaned;
+            HoldTerminationSignals(false);
+            return;
+        }
+    }
+    int undone = UndoExchange(nf, r->p.name);
+    HoldTerminationSignals(false);
+    if (undone != 0) {
+        // The cleaned page stays at the path and the original beside it,
+        // under the hidden name the message gives.
+        char kept[sizeof res->savedAs];
+        EntryPath(&r->p.folder, nf->hiddenName, kept, sizeof kept);
+        nf->placed = true;
+        Fail(r, kErrOriginalKeptBeside, undone, kept);
+        return;
+    }
+    if (!same || d->kind == kDisposalPageChanged)
+        Fail(r, kErrPageChanged, 0);
+    else
+        FailRemoval(r, d->error);
+}
+
+// The original out of the way and the cleaned page in its place: where the
+// names can be exchanged, the cleaned page takes the path in the same step
+// as the original leaves it, so the path always holds a whole page.
+static void PutInPlace(PageRun *r)
+{
+    // What goes away must be the page that was read: one replaced or
+    // written to meanwhile stays, and so does the other program's work.
+    if (!EntryIsUnchanged(&r->p.folder, r->p.name, &r->p.id)) {
+        Fail(r, kErrPageChanged, 0);
+        return;
+    }
+    if (r->job->sayMissingFolder && r->job->target->folderMissing)
+        Warn(r, kWarnFolderMissing);
+    HoldTerminationSignals(true);
+    int err = ExchangeWithNewFile(&r->cleaned, r->p.name);
+    if (err == kExchangeRefused) {
+        PlaceAfterDisposal(r);
+    } else if (err == ENOENT) {
+        HoldTerminationSignals(false);
+        Fail(r, kErrPageChanged, 0);
+    } else if (err != 0) {
+        // The page's name may not be taken from it (a sticky folder, another's page).
+        HoldTerminationSignals(false);
+        Fail(r, err == EPERM || err == EACCES ? kErrCannotRemoveOriginal : kErrCannotWritePage, err);
+    } else {
+        DisposeExchanged(r);
+    }
 }
 
 void CloseOpenedPage(OpenedPage *page)
@@ -435,6 +579,7 @@ void PreviewPageInPlace(const PageJob *job, PageResult *result)
     ByteStream *out = &r->out;
     bool temp = false;
     if (OpenPage(r)) {
+        TakeUpLeftover(r, true);
         StreamAttach(&r->page, r->p.file);
         temp = StreamCreateTemp(out);
         if (!temp)
@@ -467,8 +612,11 @@ void CleanPageInPlace(const PageJob *job, PageResult *result)
     PageRun *r = StartRun(job, result);
     if (!r)
         return;
-    if (OpenPage(r) && MakeCleanedPage(r))
-        PutInPlace(r);
+    if (OpenPage(r)) {
+        TakeUpLeftover(r, false);
+        if (MakeCleanedPage(r))
+            PutInPlace(r);
+    }
     DiscardNewFile(&r->cleaned);
     CloseOpenedPage(&r->p);
     free(r);

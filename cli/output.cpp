@@ -8,8 +8,12 @@
 //     umask;
 //   - a regular file of the runner's own with one link: replaced at once
 //     by a new file with its owner, mode, ACL and attributes;
-//   - any other regular file (another's, or with other links): truncated
+//   - any other regular file (another's, or with other links), or the
+//     runner's own in a folder where no new file can be made: truncated
 //     and written in place, as a shell's > does, so its owner and links stay.
+// The name is opened once without following it and judged on that
+// descriptor; a file written in place is checked to be that file before
+// it is truncated.
 // A symbolic link at the name is followed under the rule for links, and
 // stays a link.
 #include "cli/output.h"
@@ -39,6 +43,13 @@ int OutputDescriptor(const char *path)
     return atoi(number);
 }
 
+// Whether the open `fd` is the file that was judged at the name.
+static bool IsJudgedFile(int fd, const Output *o)
+{
+    PageIdentity now;
+    return FileIdentity(fd, &now) && SameFile(&now, &o->at);
+}
+
 bool OpenOutput(const char *path, unsigned pageMode, Output *o)
 {
     o->way = kOutputToDescriptor;
@@ -55,18 +66,31 @@ bool OpenOutput(const char *path, unsigned pageMode, Output *o)
         return true;
     }
     // The folder that holds the name, through a link at the name to its
-    // target's (under the rule for links).
-    if (!OpenPageFolder(path, &o->folder, o->name, sizeof o->name))
+    // target's (under the rule for links); the name opened once, without
+    // following anything, and judged on that descriptor.
+    PageIdentity reached;
+    memset(&o->at, 0, sizeof o->at);
+    if (!OpenLinkedPageFolder(path, &o->folder, o->name, sizeof o->name, &reached))
         return false;
     struct stat st;
-    if (fstatat((int)o->folder.handle, o->name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        if (errno != ENOENT)
+    fd = openat((int)o->folder.handle, o->name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        if (fd >= 0)
+            close(fd);
+        if (errno != ENOENT || reached.file)
             return false;
         o->way = kOutputCreate;
         return true;
     }
-    if (S_ISDIR(st.st_mode)) {
-        errno = EISDIR;
+    close(fd);
+    o->at.volume = (uint64_t)st.st_dev;
+    o->at.file = (uint64_t)st.st_ino;
+    if (reached.file && !SameFile(&reached, &o->at)) {
+        errno = EACCES;         // not what the link was judged by
+        return false;
+    }
+    if (S_ISDIR(st.st_mode) || S_ISLNK(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ELOOP;
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
@@ -75,6 +99,11 @@ bool OpenOutput(const char *path, unsigned pageMode, Output *o)
         fd = openat((int)o->folder.handle, o->name, O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0)
             return false;
+        if (!IsJudgedFile(fd, o)) {
+            close(fd);
+            errno = EACCES;
+            return false;
+        }
         o->way = kOutputToDescriptor;
         o->fd = fd;
         o->ownFd = true;
@@ -132,31 +161,46 @@ static bool CopyFileTo(int from, int to)
     return true;
 }
 
+// Truncates and writes the judged file at the name, as a shell's > does;
+// truncated only once it is known to be that file.
+static bool WriteInPlace(Output *o, int from)
+{
+    int fd = openat((int)o->folder.handle, o->name, O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    if (!IsJudgedFile(fd, o)) {
+        close(fd);
+        errno = EACCES;
+        return false;
+    }
+    bool ok = ftruncate(fd, 0) == 0 && CopyFileTo(from, fd) && fdatasync(fd) == 0;
+    int err = errno;
+    ok = close(fd) == 0 && ok;
+    if (!ok && errno == 0)
+        errno = err;
+    return ok;
+}
+
 bool WriteOutput(Output *o, ByteStream *cleaned)
 {
     int from = (int)cleaned->file;
     switch (o->way) {
     case kOutputToDescriptor:
         return CopyFileTo(from, o->fd);
-    case kOutputTruncate: {
-        int fd = openat((int)o->folder.handle, o->name,
-                        O_WRONLY | O_TRUNC | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0)
-            return false;
-        bool ok = CopyFileTo(from, fd) && fdatasync(fd) == 0;
-        int err = errno;
-        ok = close(fd) == 0 && ok;
-        if (!ok && errno == 0)
-            errno = err;
-        return ok;
-    }
+    case kOutputTruncate:
+        return WriteInPlace(o, from);
     case kOutputCreate:
     case kOutputReplace:
         break;
     }
     NewFile nf;
-    if (!CreateNewFile(&o->folder, &nf))
+    if (!CreateNewFile(&o->folder, &nf)) {
+        // No new file beside it (a folder the runner may not write): the
+        // runner's own file is written in place instead.
+        if (o->way == kOutputReplace && (errno == EACCES || errno == EPERM || errno == EROFS))
+            return WriteInPlace(o, from);
         return false;
+    }
     bool ok = CopyFileTo(from, (int)nf.file);
     if (ok && o->way == kOutputReplace) {
         FileHandle old;

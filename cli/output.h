@@ -18,6 +18,7 @@ struct Output {
     HeldFolder folder;      // the others: the folder that holds the name
     char name[kFolderPathSize];
     unsigned mode;          // a new file's mode before the umask
+    PageIdentity at;        // the file at the name when it was judged (volume and file 0: none)
 };
 
 // The open descriptor that `path` stands for ("-", /dev/stdout, /dev/fd/N,
@@ -29,7 +30,10 @@ int OutputDescriptor(const char *path);
 bool OpenOutput(const char *path, unsigned pageMode, Output *o);
 
 // Writes the whole of the cleaned page (a temporary file) there. False
-// with errno on failure; a new file is then not left behind.
+// with errno on failure; a new file is then not left behind. A file
+// written in place must still be the one that was judged (else EACCES);
+// the runner's own file in a folder where no new file can be made is
+// written in place, as a shell's > does.
 bool WriteOutput(Output *o, ByteStream *cleaned);
 
 void CloseOutput(Output *o);

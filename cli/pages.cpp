@@ -6,7 +6,9 @@
 // write alone. What a page says (its messages, its report) is kept with it
 // and goes out when every page before it in the list has gone out, so the
 // reports come in the order of the list whatever -j is.
+#include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
@@ -17,12 +19,15 @@
 #include <unistd.h>
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <thread>
+#include <utility>
 #include "app/run.h"
 #include "cli/messages.h"
 #include "cli/pages.h"
 #include "cli/report.h"
 #include "cli/output.h"
+#include "platform/place.h"
 
 // The run's messages for one page, kept with its report.
 struct PageSink {
@@ -169,7 +174,10 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
     StartPageResult(&p->result);
     std::string name = e.name == "-" ? "-" : e.name;
     if (!e.sameAs.empty()) {
-        p->err = "webtrim: " + QuoteName(e.name) + ": same file as " + QuoteName(e.sameAs) + "; cleaned once\n";
+        // The cleaned page takes the first name only: this one keeps the
+        // original's inode, so it still holds the old page.
+        p->err = "webtrim: " + QuoteName(e.name) + ": same file as " + QuoteName(e.sameAs) +
+                 "; left as it was (it still names the original)\n";
         return p;
     }
     if (e.isFolder) {
@@ -299,8 +307,66 @@ static void CleanInParallel(const std::vector<PageEntry> &pages, const Call &cal
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
 }
 
+// Whether `name` has the shape of a run's hidden name: ".wt" and six
+// letters or digits.
+static bool IsHiddenName(const char *name)
+{
+    if (strncmp(name, ".wt", 3) != 0 || strlen(name) != 9)
+        return false;
+    for (const char *c = name + 3; *c; c++) {
+        if (!((*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') || (*c >= '0' && *c <= '9')))
+            return false;
+    }
+    return true;
+}
+
+// -v: names the hidden files that runs cut short left in the folders of
+// the pages, once per folder, before the pages. A page's own leftover is
+// left out: its run takes it up and says so.
+static void SayLeftovers(const std::vector<PageEntry> &pages)
+{
+    std::set<std::pair<uint64_t, uint64_t>> seen;
+    std::set<std::string> own;
+    for (const PageEntry &e : pages) {
+        char name[64];
+        LeftoverName(FindFileName(e.folder ? e.entry.c_str() : e.name.c_str()), name, sizeof name);
+        own.insert(name);
+    }
+    for (const PageEntry &e : pages) {
+        if (e.name == "-" || e.isFolder || !e.sameAs.empty())
+            continue;
+        HeldFolder opened;
+        opened.open = false;
+        char page[kFolderPathSize];
+        const HeldFolder *folder = e.folder ? &e.folder->held : &opened;
+        if (!e.folder && !OpenPageFolder(e.name.c_str(), &opened, page, sizeof page))
+            continue;
+        struct stat st;
+        int fd = fstat((int)folder->handle, &st) == 0 && seen.insert({st.st_dev, st.st_ino}).second
+                     ? openat((int)folder->handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                     : -1;
+        DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+        if (fd >= 0 && !d)
+            close(fd);
+        while (d) {
+            struct dirent *entry = readdir(d);
+            if (!entry)
+                break;
+            char path[kFolderPathSize + 16];
+            if (IsHiddenName(entry->d_name) && !own.count(entry->d_name) &&
+                EntryPath(folder, entry->d_name, path, sizeof path))
+                WriteAllTo(2, MessageLine(path, "a hidden file that a run cut short left; it is not removed", 0, 0));
+        }
+        if (d)
+            closedir(d);
+        CloseHeldFolder(&opened);
+    }
+}
+
 int CleanPages(const std::vector<PageEntry> &pages, Call &call)
 {
+    if (call.level == kLevelVerbose && !call.output)
+        SayLeftovers(pages);
     Printer pr;
     pr.call = &call;
     pr.done.assign(pages.size(), nullptr);

@@ -200,9 +200,12 @@ WT_API void wt_free(void *buffer);
  * alone), and a page that cleaning would not change left untouched. The
  * original goes to the desktop trash, or into a folder under the first free
  * name (NAME, ~1_NAME, ... ~998_NAME; to the trash when the folder is
- * missing or full). It installs no signal handlers: a process killed while
- * the original is away may leave the cleaned page under a hidden name
- * ".wtXXXXXX" beside the page, never half of either. */
+ * full; a folder that does not exist fails the page, message_name
+ * "folder-missing", and nothing moves). It installs no signal handlers: a
+ * process killed while the original is away may leave the cleaned page, or
+ * the original it swapped out, under a hidden name ".wtXXXXXX" beside the
+ * page, never half of either, and the page's path always holds a whole
+ * page; the next clean of that page puts such an original into the trash. */
 
 /* What became of the page. */
 typedef enum wt_page {
@@ -221,7 +224,7 @@ typedef enum wt_original {
 
 /* The warnings of a clean in place, as bits of wt_file_result.warnings. */
 enum {
-    WT_WARN_FOLDER_MISSING = 1 << 1,    /* move_to is no folder: the original went to the trash */
+    WT_WARN_FOLDER_MISSING = 1 << 1,    /* no longer given: a missing move_to fails the page */
     WT_WARN_NAME_TOO_LONG = 1 << 2,     /* the name would be too long there: to the trash */
     WT_WARN_CANNOT_MOVE = 1 << 3        /* the move failed, or no name was free: to the trash */
 };

@@ -448,6 +448,19 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
     LeaveTerminationSignalsAlone();
     DisposalTarget target;
     OpenDisposalTarget(!move_to || !*move_to, move_to ? move_to : "", &target);
+    if (target.folderMissing) {
+        // A caller that named a folder gets its originals there or not at
+        // all: the page stays as it is.
+        int err = LastSystemError();
+        result->page = WT_PAGE_FAILED;
+        result->original = WT_ORIGINAL_STAYS;
+        result->error = err;
+        FormatMessageLine(ErrorText(kErrFolderMissing), nullptr, 0, result->message, sizeof result->message);
+        CopyField(result->message_name, ErrorName(kErrFolderMissing));
+        FillResult(&result->clean, WT_OK, nullptr);
+        CloseDisposalTarget(&target);
+        return WT_OK;
+    }
     PageJob job = {path, nullptr, nullptr, SwitchesFromWord(WordOf(options)), &target, nullptr, true, false};
     PageResult *r = (PageResult *)malloc(sizeof *r);
     if (!r) {

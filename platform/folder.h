@@ -56,8 +56,10 @@ struct HeldFolder {
 
 // Opens the folder at `path`. A symbolic link among its components is
 // followed only when the link belongs to the runner or to the owner of what
-// it points to: a link planted by someone else cannot make the runner work
-// in a folder of a third user's (EACCES). False with the system's error.
+// it led to: a link planted by someone else cannot make the runner work in
+// a folder of a third user's (EACCES). Each link is read once and judged by
+// the owner of the very file or folder its target opened as, never by a
+// second look at a name. False with the system's error.
 bool OpenHeldFolder(const char *path, HeldFolder *folder);
 
 // Opens the folder that holds the page at `pagePath` and gives the page's
@@ -66,6 +68,12 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder);
 // ENOENT. A name where nothing is yet is given all the same (its folder
 // must exist). A path that ends in a folder's name ("." or "/") is EISDIR.
 bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize);
+// The same, and where the page's own name was a link, the file that the
+// link was judged by goes to `reached` (else its volume and file are 0):
+// whoever opens the name later must find that file there, since the link's
+// owner may swap what its target holds after the judgement.
+bool OpenLinkedPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize,
+                          PageIdentity *reached);
 
 void CloseHeldFolder(HeldFolder *folder);
 
@@ -92,6 +100,10 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
 // file. False (EISDIR, ELOOP, ...) for anything but a regular file.
 bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle *file,
                          PageIdentity *id);
+
+// Removes the entry `name` of the folder if it is still the file `id`
+// describes, unchanged; false otherwise.
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id);
 
 // Whether the runner may create files in the folder (a look, for previews:
 // the real creation decides).

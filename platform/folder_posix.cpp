@@ -1,15 +1,15 @@
 // Held folders on POSIX systems: a descriptor per folder, found by walking
 // the path one component at a time from the root, so that every link on
-// the way is seen and judged before it is followed.
+// the way is seen and judged on what it led to.
 //
 // The walk keeps the folder it stands in as an O_PATH descriptor and the
-// real path that leads there. A component is looked at without following
-// it (fstatat, AT_SYMLINK_NOFOLLOW): a folder is entered with O_NOFOLLOW,
-// so a link that took its place after the look fails the open and is
-// looked at again; a link is followed only under the ownership rule, by
-// putting its target's components in front of the ones still to walk; ".."
-// goes back to the folder the walk came from, which is the real parent
-// since every link before it was resolved.
+// real path that leads there. A component is opened once, never through a
+// link (O_PATH|O_NOFOLLOW), and judged by fstat on that descriptor: a
+// folder is entered through it; a link is read through it and its
+// target's components go in front of the ones still to walk, followed by
+// the link's judgement, made against the owner of what the target turned
+// out to be once it is open; ".." goes back to the folder the walk came
+// from, which is the real parent since every link before it was resolved.
 #include "platform/folder.h"
 #include <dirent.h>
 #include <errno.h>
@@ -56,12 +56,17 @@ bool SameIdentity(const PageIdentity *a, const PageIdentity *b)
 }
 
 // The components still to walk, last first, so that a link's target goes
-// in front by pushing its components in reverse.
+// in front by pushing its components in reverse. A null item is a link's
+// judgement: when the walk pops it, the link's target has just been
+// reached, and the link's owner (owners[] at the same place) is judged
+// against what was opened there.
 struct Pending {
     char *text;                 // owned copies of the components
     size_t used, capacity;
     int count;
+    int names;                  // the items that are components, not judgements
     const char *items[kMaxDepth];
+    uid_t owners[kMaxDepth];
 };
 
 static bool PushComponents(Pending *p, const char *path)
@@ -97,8 +102,10 @@ static bool PushComponents(Pending *p, const char *path)
             }
             if (p->text) {
                 memcpy(grown, p->text, p->used);
-                for (int k = 0; k < p->count; k++)
-                    p->items[k] = grown + (p->items[k] - p->text);
+                for (int k = 0; k < p->count; k++) {
+                    if (p->items[k])
+                        p->items[k] = grown + (p->items[k] - p->text);
+                }
                 free(p->text);
             }
             p->text = grown;
@@ -109,7 +116,19 @@ static bool PushComponents(Pending *p, const char *path)
         copy[lengths[i]] = 0;
         p->used += lengths[i] + 1;
         p->items[p->count++] = copy;
+        p->names++;
     }
+    return true;
+}
+
+static bool PushJudgement(Pending *p, uid_t linkOwner)
+{
+    if (p->count >= kMaxDepth) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    p->owners[p->count] = linkOwner;
+    p->items[p->count++] = NULL;
     return true;
 }
 
@@ -175,32 +194,62 @@ static bool GoUp(Walk *w)
     return true;
 }
 
-// Whether a link whose owner is `linkOwner` may be followed to what it
-// points to: the runner's own links, and links of the owner of their target
-// (who could have made the target reachable anyway).
-static bool MayFollow(int dir, const char *name, const struct stat &link)
+// Whether a link owned by `linkOwner` may have led to a file owned by
+// `targetOwner`: the runner's own links lead anywhere; another's only to
+// what its owner owns (who could have made it reachable anyway).
+static bool MayFollow(uid_t linkOwner, uid_t targetOwner)
 {
-    if (link.st_uid == geteuid())
-        return true;
-    struct stat target;
-    if (fstatat(dir, name, &target, 0) != 0)
-        return false;           // dangling: errno is ENOENT
-    if (link.st_uid == target.st_uid)
+    if (linkOwner == geteuid() || linkOwner == targetOwner)
         return true;
     errno = EACCES;
     return false;
 }
 
+// The judgements waiting on top of the pending components, made against
+// the owner of what the walk just opened.
+static bool Judge(Pending *p, uid_t reachedOwner)
+{
+    while (p->count > 0 && !p->items[p->count - 1]) {
+        p->count--;
+        if (!MayFollow(p->owners[p->count], reachedOwner))
+            return false;
+    }
+    return true;
+}
+
+static bool GiveName(const char *c, char *name, size_t nameSize)
+{
+    size_t n = strlen(c);
+    if (n >= nameSize) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(name, c, n + 1);
+    return true;
+}
+
 // Walks `path` (made absolute) to its end. With `lastIsPage` the last
 // component is not entered: it must be a file, or a link to one, and its
-// resolved name goes to `name`. Leaves the walk in the folder that holds it.
-static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, size_t nameSize)
+// resolved name goes to `name`; when a link led to it, what it was when the
+// walk judged it goes to `reached` (else its volume and file are 0). Leaves
+// the walk in the folder that holds it.
+//
+// Every component is opened once, O_PATH|O_NOFOLLOW, and everything about
+// it is decided on that descriptor: a folder is entered through it, a
+// link's owner comes from fstat on it and its text from readlinkat(fd, ""),
+// so the link is read once; its target is then walked the same way, and
+// only once the walk stands on what the target named is the link judged,
+// by the owner of that opened file or folder.
+static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, size_t nameSize,
+                     PageIdentity *reached)
 {
     Pending pending = {};
     bool ok = false;
     int links = 0;
     bool linkAtEnd = false;         // the components to walk come from the last one's link
     char absolute[kFolderPathSize];
+    if (reached)
+        memset(reached, 0, sizeof *reached);
     if (path[0] != '/') {
         if (!getcwd(absolute, sizeof absolute))
             return false;
@@ -221,8 +270,16 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
     }
     while (pending.count > 0) {
         const char *c = pending.items[--pending.count];
-        bool last = pending.count == 0;
-        int dir = w->fd;
+        if (!c) {
+            // A link's target reached, a folder: judged by the folder's owner.
+            struct stat at;
+            pending.count++;
+            if (fstat(w->fd, &at) != 0 || !Judge(&pending, at.st_uid))
+                goto done;
+            continue;
+        }
+        pending.names--;
+        bool last = pending.names == 0;
         if (strcmp(c, ".") == 0 || strcmp(c, "..") == 0) {
             if (last && lastIsPage) {
                 errno = EISDIR;
@@ -232,66 +289,56 @@ static bool WalkPath(Walk *w, const char *path, bool lastIsPage, char *name, siz
                 goto done;
             continue;
         }
+        // The page at the end is not entered: one look at it does, unless
+        // it is a link, which is read through a descriptor of its own.
         struct stat st;
-        if (fstatat(dir, c, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        bool page = last && lastIsPage;
+        bool looked = page && fstatat(w->fd, c, &st, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(st.st_mode);
+        int fd = looked ? -1 : openat(w->fd, c, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (!looked && (fd < 0 || fstat(fd, &st) != 0)) {
+            if (fd >= 0)
+                close(fd);
             // No page there yet is a name all the same; the end of a link
             // that leads nowhere is not.
-            if (last && lastIsPage && errno == ENOENT && !linkAtEnd) {
-                size_t n = strlen(c);
-                if (n >= nameSize) {
-                    errno = ENAMETOOLONG;
-                    goto done;
-                }
-                memcpy(name, c, n + 1);
-                ok = true;
-            }
+            if (last && lastIsPage && errno == ENOENT && !linkAtEnd)
+                ok = GiveName(c, name, nameSize);
             goto done;
         }
         if (S_ISLNK(st.st_mode)) {
-            if (++links > kMaxLinks) {
-                errno = ELOOP;
-                goto done;
-            }
-            if (!MayFollow(dir, c, st))
-                goto done;
             char target[kFolderPathSize];
-            ssize_t n = readlinkat(dir, c, target, sizeof target - 1);
+            ssize_t n = ++links > kMaxLinks ? -1 : readlinkat(fd, "", target, sizeof target - 1);
+            close(fd);
+            if (links > kMaxLinks)
+                errno = ELOOP;
             if (n < 0)
                 goto done;
             target[n] = 0;
+            if (st.st_uid != geteuid() && !PushJudgement(&pending, st.st_uid))
+                goto done;
             if (target[0] == '/' && !StartAtRoot(w))
                 goto done;
             if (!PushComponents(&pending, target))
                 goto done;
             linkAtEnd = linkAtEnd || last;
-            if (last && lastIsPage && pending.count == 0) {
+            if (last && lastIsPage && pending.names == 0) {
                 errno = EISDIR;
                 goto done;
             }
             continue;
         }
-        if (last && lastIsPage) {
-            size_t n = strlen(c);
-            if (n >= nameSize) {
-                errno = ENAMETOOLONG;
+        if (page) {
+            if (fd >= 0)
+                close(fd);
+            if (!Judge(&pending, st.st_uid))
                 goto done;
-            }
-            memcpy(name, c, n + 1);
-            ok = true;
+            if (reached && linkAtEnd)
+                IdentityOf(st, reached);
+            ok = GiveName(c, name, nameSize);
             goto done;
         }
         if (!S_ISDIR(st.st_mode)) {
+            close(fd);
             errno = ENOTDIR;
-            goto done;
-        }
-        int fd = openat(dir, c, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
-            if (errno == ELOOP || errno == ENOTDIR) {
-                // Swapped for a link (or something else) since the look:
-                // look again.
-                pending.items[pending.count++] = c;
-                continue;
-            }
             goto done;
         }
         if (!Enter(w, fd, c))
@@ -332,7 +379,7 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder)
         errno = ENOENT;
         return false;
     }
-    if (!WalkPath(&w, path, false, 0, 0)) {
+    if (!WalkPath(&w, path, false, 0, 0, 0)) {
         int err = errno;
         CloseWalk(&w);
         errno = err;
@@ -342,6 +389,12 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder)
 }
 
 bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize)
+{
+    return OpenLinkedPageFolder(pagePath, folder, name, nameSize, 0);
+}
+
+bool OpenLinkedPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize,
+                          PageIdentity *reached)
 {
     folder->open = false;
     folder->path[0] = 0;
@@ -355,7 +408,7 @@ bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t
     Walk w;
     w.fd = -1;
     // A path that ends in '/' names a folder, never a page.
-    if (pagePath[n - 1] == '/' || !WalkPath(&w, pagePath, true, name, nameSize)) {
+    if (pagePath[n - 1] == '/' || !WalkPath(&w, pagePath, true, name, nameSize, reached)) {
         int err = pagePath[n - 1] == '/' ? EISDIR : errno;
         CloseWalk(&w);
         errno = err;
@@ -406,6 +459,11 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
 {
     PageIdentity now;
     return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
+}
+
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id)
+{
+    return EntryIsUnchanged(folder, name, id) && unlinkat((int)folder->handle, name, 0) == 0;
 }
 
 bool CanCreateIn(const HeldFolder *folder)

@@ -103,6 +103,16 @@ bool OpenHeldFolder(const char *path, HeldFolder *folder)
 
 bool OpenPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize)
 {
+    return OpenLinkedPageFolder(pagePath, folder, name, nameSize, 0);
+}
+
+// The page's name is taken as it is written: a reparse point at it is
+// judged when it is opened (OpenEntryForReading), on its handle.
+bool OpenLinkedPageFolder(const char *pagePath, HeldFolder *folder, char *name, size_t nameSize,
+                          PageIdentity *reached)
+{
+    if (reached)
+        memset(reached, 0, sizeof *reached);
     folder->open = false;
     folder->path[0] = 0;
     if (nameSize)
@@ -201,6 +211,13 @@ bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIden
     return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
 }
 
+bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    return EntryIsUnchanged(folder, name, id) && EntryPath(folder, name, path, sizeof path) &&
+           DeleteFileA(path);
+}
+
 bool CanCreateIn(const HeldFolder *)
 {
     return true;
@@ -211,6 +228,25 @@ bool FileIdentity(FileHandle file, PageIdentity *id)
     return ReadIdentity((HANDLE)file, id);
 }
 
+// Whether the open reparse point `h` stands for another name (a symbolic
+// link, a junction): what it leads to was never judged, so it is not read.
+// Other reparse points (cloud placeholders, deduplicated files) hold the
+// file's own data.
+static bool IsNameSurrogate(HANDLE h)
+{
+    static DWORD data[16 * 1024 / sizeof(DWORD)];   // MAXIMUM_REPARSE_DATA_BUFFER_SIZE
+    DWORD got = 0;
+    if (!DeviceIoControl(h, FSCTL_GET_REPARSE_POINT, NULL, 0, data, sizeof data, &got, NULL) ||
+        got < sizeof(DWORD))
+        return true;            // cannot tell: taken for a link
+    return IsReparseTagNameSurrogate(data[0]);
+}
+
+// The page is opened once without following a reparse point, and judged
+// on that handle: a link is refused; any other file is read through a
+// handle that must be the same file (volume and index), never through a
+// second look at the name alone. (Built for Windows; Wine makes no
+// reparse points, so this is not tested there.)
 bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle *file,
                          PageIdentity *id)
 {
@@ -218,9 +254,39 @@ bool OpenEntryForReading(const HeldFolder *folder, const char *name, FileHandle 
     if (!EntryPath(folder, name, path, sizeof path))
         return false;
     HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_OPEN_REPARSE_POINT,
+                           NULL);
     if (h == INVALID_HANDLE_VALUE)
         return false;
+    BY_HANDLE_FILE_INFORMATION seen;
+    if (!GetFileInformationByHandle(h, &seen)) {
+        DWORD error = GetLastError();
+        CloseHandle(h);
+        SetLastError(error);
+        return false;
+    }
+    if (seen.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        bool link = IsNameSurrogate(h);
+        CloseHandle(h);
+        if (link) {
+            SetLastError(ERROR_CANT_ACCESS_FILE);
+            return false;
+        }
+        // Its data comes through the file system's filter: opened again,
+        // and it must be the file just judged.
+        h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+        BY_HANDLE_FILE_INFORMATION now;
+        if (h != INVALID_HANDLE_VALUE &&
+            (!GetFileInformationByHandle(h, &now) || now.dwVolumeSerialNumber != seen.dwVolumeSerialNumber ||
+             now.nFileIndexHigh != seen.nFileIndexHigh || now.nFileIndexLow != seen.nFileIndexLow)) {
+            CloseHandle(h);
+            SetLastError(ERROR_CANT_ACCESS_FILE);
+            return false;
+        }
+        if (h == INVALID_HANDLE_VALUE)
+            return false;
+    }
     // Not a device such as NUL or COM1, and a file that tells who it is.
     PageIdentity mine;
     if (GetFileType(h) != FILE_TYPE_DISK || !ReadIdentity(h, id ? id : &mine)) {

@@ -88,6 +88,62 @@ static void KeepTimes(int from, int to)
     }
 }
 
+// Whether the open `src`, just unlinked, still holds what the copy `toName`
+// of `to` holds: no byte written through a descriptor opened before the
+// move (its size and modification time as when it was checked, `id`, and
+// its bytes the copy's, since times may not move within one clock tick).
+static bool StillAsCopied(int src, const PageIdentity *id, const HeldFolder *to, const char *toName)
+{
+    PageIdentity now;
+    if (!FileIdentity(src, &now) || (id && (now.size != id->size || now.modified != id->modified)))
+        return false;
+    int copy = openat((int)to->handle, toName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (copy < 0)
+        return true;            // nothing to compare with: the check above stands
+    PageIdentity copied;
+    bool same = FileIdentity(copy, &copied) && copied.size == now.size;
+    enum { kChunk = 64 * 1024 };
+    char *a = same ? (char *)malloc(2 * kChunk) : NULL;
+    for (int64_t at = 0; a && same && at < (int64_t)now.size;) {
+        long n = PlatformReadAt(src, a, kChunk, at);
+        long m = n > 0 ? PlatformReadAt(copy, a + kChunk, (size_t)n, at) : -1;
+        same = n > 0 && m == n && memcmp(a, a + kChunk, (size_t)n) == 0;
+        at += n;
+    }
+    free(a);
+    close(copy);
+    return same;
+}
+
+// Bytes reached the original after it was checked and before its unlink
+// returned: the still-open original goes back, whole, from its descriptor
+// (an unlinked file cannot be linked again), under its name or else a free
+// visible name beside it, and then the copy goes. False when it could not
+// be put back (the copy then stays, as the only whole copy there is).
+static bool PutBack(int src, const HeldFolder *from, const char *name, const HeldFolder *to,
+                    const char *toName)
+{
+    NewFile back;
+    if (!CreateNewFile(from, &back))
+        return false;
+    bool ok = CopyContent(src, (int)back.file);
+    if (ok) {
+        CopyAccess(src, name, &back, false);
+        KeepTimes(src, (int)back.file);
+        ok = fsync((int)back.file) == 0 && FinishNewFile(&back);
+    }
+    if (ok && PlaceNewFile(&back, name) != 0) {
+        char kept[kFolderPathSize];
+        ok = KeepNewFile(&back, kept, sizeof kept);
+    }
+    DiscardNewFile(&back);
+    if (ok) {
+        unlinkat((int)to->handle, toName, 0);
+        SyncHeldFolder(to);
+    }
+    return ok;
+}
+
 // The move to another file system. The copy is made where nobody sees it,
 // complete with the original's owner, mode, times and attributes, and
 // synced; it gets the free name only while the original is still the file
@@ -127,13 +183,18 @@ static MoveResult CopyAcross(const HeldFolder *from, const char *name, const Pag
             if (err == 0) {
                 // The original goes last, and only if its name still holds
                 // the file that was copied, unchanged.
+                // Written to until its unlink returned: it comes back as it
+                // is now, and the copy goes (PutBack).
+                bool putBack = false;
                 if (!IsFile(src, id) || (id && !EntryIsUnchanged(from, name, id)))
                     result = kMovePageChanged;
                 else if (unlinkat((int)from->handle, name, 0) != 0)
                     err = errno;
                 else
-                    result = kMoved;
-                if (result != kMoved) {
+                    putBack = !StillAsCopied(src, id, to, toName) && PutBack(src, from, name, to, toName);
+                if (!err && result != kMovePageChanged)
+                    result = putBack ? kMovePageChanged : kMoved;
+                if (result != kMoved && !putBack) {
                     unlinkat((int)to->handle, toName, 0);
                     SyncHeldFolder(to);
                 }

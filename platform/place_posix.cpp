@@ -5,9 +5,12 @@
 #include "platform/place.h"
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <time.h>
@@ -52,14 +55,40 @@ static void HiddenName(char *out, size_t size, int attempt)
     snprintf(out, size, ".wt%s", letters);
 }
 
+void LeftoverName(const char *pageName, char *out, size_t size)
+{
+    static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    unsigned long long x = 0xcbf29ce484222325ull;     // FNV-1a
+    for (const unsigned char *p = (const unsigned char *)pageName; *p; p++)
+        x = (x ^ *p) * 0x100000001b3ull;
+    char letters[7];
+    for (int i = 0; i < 6; i++) {
+        letters[i] = kLetters[x % (sizeof kLetters - 1)];
+        x /= sizeof kLetters - 1;
+    }
+    letters[6] = 0;
+    snprintf(out, size, ".wt%s", letters);
+}
+
 bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
+{
+    return CreateNewFileFor(folder, NULL, nf);
+}
+
+bool CreateNewFileFor(const HeldFolder *folder, const char *pageName, NewFile *nf)
 {
     nf->folder = folder;
     nf->open = false;
     nf->created = false;
     nf->placed = false;
+    nf->exchanged = false;
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
+    nf->ownName[0] = 0;
+    nf->lostKind = kKeptAll;
+    nf->lost[0] = 0;
+    if (pageName)
+        LeftoverName(pageName, nf->ownName, sizeof nf->ownName);
     int fd = -1;
 #ifdef O_TMPFILE
     fd = openat((int)folder->handle, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
@@ -69,6 +98,8 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
         // temporaries that a signal removes as it is made.
         for (int i = 0; i < kNameTries && fd < 0; i++) {
             char name[sizeof nf->hiddenName];
+            // Never the page's leftover name yet: that name only ever
+            // holds a whole file (FinishNewFile gives it).
             HiddenName(name, sizeof name, i);
             EnterTemporarySection();
             fd = openat((int)folder->handle, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
@@ -84,15 +115,28 @@ bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
         if (fd < 0)
             return false;
     }
+    // Under way while it is open: a run that finds the page's leftover
+    // name leaves a locked file alone.
+    if (pageName)
+        (void)flock(fd, LOCK_EX | LOCK_NB);
     nf->file = fd;
     nf->open = true;
     nf->created = true;
     return true;
 }
 
+bool IsNewFileUnderWay(FileHandle file)
+{
+    if (flock((int)file, LOCK_SH | LOCK_NB) != 0)
+        return errno == EWOULDBLOCK;
+    flock((int)file, LOCK_UN);
+    return false;
+}
+
 // The extended attributes of `from` onto `to`. False when `exact` asks for
-// the ACL and it could not be made the same.
-static bool CopyExtendedAttributes(int from, int to, bool exact)
+// the ACL and it could not be made the same, or a user.* attribute could
+// not be set (its name then goes to nf->lost).
+static bool CopyExtendedAttributes(int from, int to, bool exact, NewFile *nf)
 {
     bool hasAcl = false, ok = true;
     ssize_t n = flistxattr(from, NULL, 0);
@@ -114,6 +158,13 @@ static bool CopyExtendedAttributes(int from, int to, bool exact)
         bool set = value && size >= 0 && fsetxattr(to, name, value, (size_t)size, 0) == 0;
         if (acl && !set && exact)
             ok = false;
+        if (!set && exact && strncmp(name, "user.", 5) == 0 && nf->lostKind == kKeptAll) {
+            int err = errno;
+            nf->lostKind = kLostAttribute;
+            snprintf(nf->lost, sizeof nf->lost, "%s", name);
+            ok = false;
+            errno = err;
+        }
         free(value);
     }
     free(names);
@@ -121,6 +172,23 @@ static bool CopyExtendedAttributes(int from, int to, bool exact)
         exact)
         ok = false;
     return ok;
+}
+
+// "owner:group" by name where the system knows them, else by number.
+static void OwnerText(uid_t uid, gid_t gid, char *out, size_t size)
+{
+    char buf[4096], user[256], group[256];
+    struct passwd pw, *pwFound = NULL;
+    struct group gr, *grFound = NULL;
+    if (getpwuid_r(uid, &pw, buf, sizeof buf, &pwFound) == 0 && pwFound)
+        snprintf(user, sizeof user, "%s", pwFound->pw_name);
+    else
+        snprintf(user, sizeof user, "%u", (unsigned)uid);
+    if (getgrgid_r(gid, &gr, buf, sizeof buf, &grFound) == 0 && grFound)
+        snprintf(group, sizeof group, "%s", grFound->gr_name);
+    else
+        snprintf(group, sizeof group, "%u", (unsigned)gid);
+    snprintf(out, size, "%.120s:%.120s", user, group);
 }
 
 bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact)
@@ -142,7 +210,14 @@ bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact)
     }
     // The attributes before the mode: a read-only mode would refuse the
     // user.* attributes of a runner without privileges.
-    bool ok = CopyExtendedAttributes(from, to, exact);
+    if (!ownerKept && exact) {
+        int err = errno;
+        nf->lostKind = kLostOwner;
+        OwnerText(st.st_uid, st.st_gid, nf->lost, sizeof nf->lost);
+        errno = err;
+        return false;
+    }
+    bool ok = CopyExtendedAttributes(from, to, exact, nf);
     // Set-id bits only on a file that kept its owner.
     if (fchmod(to, st.st_mode & (ownerKept ? 07777 : 0777)) != 0 && exact)
         ok = false;
@@ -162,13 +237,25 @@ bool FinishNewFile(NewFile *nf)
     // the old file or the whole new one, never an empty file.
     if (fdatasync((int)nf->file) != 0)
         return false;
-    if (nf->hiddenName[0])
+    if (nf->hiddenName[0]) {
+        // Whole now: it takes the page's leftover name where it is free.
+        EnterTemporarySection();
+        if (nf->ownName[0] && renameat2(Folder(nf), nf->hiddenName, Folder(nf), nf->ownName, RENAME_NOREPLACE) == 0) {
+            ForgetTemporary(nf->tempSlot);
+            memcpy(nf->hiddenName, nf->ownName, sizeof nf->hiddenName);
+            nf->tempSlot = NoteTemporary(nf->folder->handle, nf->hiddenName);
+        }
+        LeaveTemporarySection();
         return true;
+    }
     char proc[64];
     snprintf(proc, sizeof proc, "/proc/self/fd/%d", (int)nf->file);
     for (int i = 0; i < kNameTries; i++) {
         char name[sizeof nf->hiddenName];
-        HiddenName(name, sizeof name, i);
+        if (i == 0 && nf->ownName[0])
+            memcpy(name, nf->ownName, sizeof name);
+        else
+            HiddenName(name, sizeof name, i);
         EnterTemporarySection();
         int got = linkat(AT_FDCWD, proc, Folder(nf), name, AT_SYMLINK_FOLLOW);
 #ifdef AT_EMPTY_PATH
@@ -248,6 +335,39 @@ bool ReplaceWithNewFile(NewFile *nf, const char *name)
     return true;
 }
 
+int ExchangeWithNewFile(NewFile *nf, const char *name)
+{
+    if (!nf->hiddenName[0])
+        return EINVAL;
+    if (renameat2(Folder(nf), nf->hiddenName, Folder(nf), name, RENAME_EXCHANGE) != 0)
+        return errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ? kExchangeRefused : errno;
+    // The hidden name holds the old file now: a signal must not remove it.
+    ForgetTemporary(nf->tempSlot);
+    nf->tempSlot = -1;
+    nf->exchanged = true;
+    return 0;
+}
+
+int UndoExchange(NewFile *nf, const char *name)
+{
+    if (!nf->exchanged)
+        return EINVAL;
+    EnterTemporarySection();
+    int err = renameat2(Folder(nf), nf->hiddenName, Folder(nf), name, RENAME_EXCHANGE) == 0 ? 0 : errno;
+    if (err == 0) {
+        nf->exchanged = false;
+        nf->tempSlot = NoteTemporary(nf->folder->handle, nf->hiddenName);
+    }
+    LeaveTemporarySection();
+    return err;
+}
+
+void ExchangeDone(NewFile *nf)
+{
+    nf->exchanged = false;
+    Named(nf);
+}
+
 bool KeepNewFile(NewFile *nf, char *out, size_t size)
 {
     if (size)
@@ -278,7 +398,7 @@ void DiscardNewFile(NewFile *nf)
 {
     if (!nf->created)
         return;
-    if (!nf->placed && nf->hiddenName[0]) {
+    if (!nf->placed && !nf->exchanged && nf->hiddenName[0]) {
         unlinkat(Folder(nf), nf->hiddenName, 0);
         ForgetTemporary(nf->tempSlot);
         nf->tempSlot = -1;

@@ -35,12 +35,33 @@ static bool MakeTempName(const char *folder, char *out, size_t size)
     return false;
 }
 
+bool CreateNewFileFor(const HeldFolder *folder, const char *, NewFile *nf)
+{
+    return CreateNewFile(folder, nf);
+}
+
+// A new file is opened without sharing: no other run opens it at all.
+bool IsNewFileUnderWay(FileHandle)
+{
+    return false;
+}
+
+void LeftoverName(const char *, char *out, size_t size)
+{
+    if (size)
+        out[0] = 0;
+}
+
 bool CreateNewFile(const HeldFolder *folder, NewFile *nf)
 {
     nf->folder = folder;
     nf->open = false;
     nf->created = false;
     nf->placed = false;
+    nf->exchanged = false;
+    nf->ownName[0] = 0;
+    nf->lostKind = kKeptAll;
+    nf->lost[0] = 0;
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
     char path[kEntryPathSize];
@@ -244,6 +265,22 @@ bool ReplaceWithNewFile(NewFile *nf, const char *name)
     DWORD error = MoveTo(nf, name, true);
     SetLastError(error);
     return error == 0;
+}
+
+// Never on Windows: the original goes to the Recycle Bin from its own
+// name, which its entry there records for Restore.
+int ExchangeWithNewFile(NewFile *, const char *)
+{
+    return kExchangeRefused;
+}
+
+int UndoExchange(NewFile *, const char *)
+{
+    return ERROR_INVALID_FUNCTION;
+}
+
+void ExchangeDone(NewFile *)
+{
 }
 
 bool KeepNewFile(NewFile *nf, char *out, size_t size)

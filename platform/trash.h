@@ -19,6 +19,11 @@ struct TrashedFile {
 // describes, into the user's trash, and syncs what it changed there.
 TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
                        TrashedFile *out);
+// The same for a file that stands at `name` for a moment but is the page
+// `asName` of the folder (the original after the cleaned page took its
+// name): recorded, and named in the trash, as `asName`. POSIX only.
+TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *asName,
+                         const PageIdentity *id, TrashedFile *out);
 
 // Brings a file just trashed back to `name` in `to`, never over anything;
 // false (and it stays in the trash) when that cannot be done.

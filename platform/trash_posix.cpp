@@ -17,7 +17,8 @@
 //     the sticky bit and $uid in it a real folder of the runner's), else
 //     $topdir/.Trash-$uid (a real folder of the runner's), by a rename;
 //   - a page on a tmpfs or ramfs (whose trash would vanish at the next
-//     start), or on a file system whose top takes no trash (read-only,
+//     start), or of a type that cannot be told (fstatfs fails), or on a
+//     file system whose top takes no trash (read-only,
 //     another owner's), goes to the home trash by the copy that moves use
 //     across file systems: synced, checked against the page, and the page
 //     removed only after a last look.
@@ -35,6 +36,7 @@
 #include "platform/trash.h"
 #include <dirent.h>
 #include <errno.h>
+#include <pthread.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <pthread.h>
@@ -423,8 +425,10 @@ static bool ChooseTrash(const HeldFolder *from, Trash *t)
         return false;
     if (HomeTrashDevice(&home) && home == st.st_dev)
         return OpenHomeTrash(t);
-    bool passing = fstatfs((int)from->handle, &fs) == 0 &&
-        ((unsigned long)fs.f_type == kTmpfsMagic || (unsigned long)fs.f_type == kRamfsMagic);
+    // A file system of unknown type is taken for one whose trash may not
+    // outlive a restart.
+    bool passing = fstatfs((int)from->handle, &fs) != 0 ||
+        (unsigned long)fs.f_type == kTmpfsMagic || (unsigned long)fs.f_type == kRamfsMagic;
     HeldFolder top;
     if (!passing && OpenTopdir(from, st.st_dev, &top)) {
         bool ok = OpenTopdirTrash(&top, t);
@@ -435,6 +439,70 @@ static bool ChooseTrash(const HeldFolder *from, Trash *t)
             return true;
     }
     return OpenHomeTrash(t);
+}
+
+// When this program started: a record older than that, without its file,
+// is no run's under way.
+static const time_t kStartedAt = time(NULL);
+
+// The trashes swept in this process, by (device, inode) of their info/.
+enum { kSweptMax = 16 };
+static pthread_mutex_t SweptLock = PTHREAD_MUTEX_INITIALIZER;
+static dev_t SweptDevice[kSweptMax];
+static ino_t SweptInode[kSweptMax];
+static int SweptCount;
+
+// Whether info/ is swept here for the first time (then it is noted).
+static bool FirstSweep(int info)
+{
+    struct stat st;
+    if (fstat(info, &st) != 0)
+        return false;
+    pthread_mutex_lock(&SweptLock);
+    bool first = SweptCount < kSweptMax;
+    for (int i = 0; i < SweptCount && first; i++)
+        first = !(SweptDevice[i] == st.st_dev && SweptInode[i] == st.st_ino);
+    if (first) {
+        SweptDevice[SweptCount] = st.st_dev;
+        SweptInode[SweptCount++] = st.st_ino;
+    }
+    pthread_mutex_unlock(&SweptLock);
+    return first;
+}
+
+// Removes, once per trash and process, the records left without their
+// file (a run cut short between its record and its move) that are older
+// than this run, so that no other run is still about to move their file.
+static void SweepOrphanRecords(const Trash *t)
+{
+    if (!t->info.canSync || !FirstSweep((int)t->info.handle))
+        return;
+    int fd = openat((int)t->info.handle, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR *d = fd >= 0 ? fdopendir(fd) : NULL;
+    if (!d) {
+        if (fd >= 0)
+            close(fd);
+        return;
+    }
+    bool removed = false;
+    size_t suffix = sizeof kInfoSuffix - 1;
+    while (struct dirent *e = readdir(d)) {
+        size_t n = strlen(e->d_name);
+        char name[sizeof e->d_name];
+        struct stat st;
+        if (n <= suffix || strcmp(e->d_name + n - suffix, kInfoSuffix) != 0)
+            continue;
+        memcpy(name, e->d_name, n - suffix);
+        name[n - suffix] = 0;
+        if (fstatat((int)t->files.handle, name, &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+            continue;
+        if (fstatat(fd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+            st.st_mtime < kStartedAt && unlinkat(fd, e->d_name, 0) == 0)
+            removed = true;
+    }
+    closedir(d);
+    if (removed)
+        SyncHeldFolder(&t->info);
 }
 
 // The name of the `n`th try for a file `name` in the trash: the name
@@ -526,16 +594,27 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
 
 TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdentity *id, TrashedFile *out)
 {
+    return TrashEntryAs(from, name, name, id, out);
+}
+
+TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *asName,
+                         const PageIdentity *id, TrashedFile *out)
+{
     out->path[0] = 0;
     out->name[0] = 0;
     if (id && !EntryIsUnchanged(from, name, id))
         return kTrashPageChanged;
+    // Path= must say where the page was, whole: a folder whose path was
+    // too long to keep (a deep walk) gives none, and the page stays.
     char pagePath[kFolderPathSize + 256];
-    if (!EntryPath(from, name, pagePath, sizeof pagePath))
+    if (from->path[0] != '/' || !EntryPath(from, asName, pagePath, sizeof pagePath)) {
+        errno = ENAMETOOLONG;
         return kTrashFailed;
+    }
     Trash t;
     if (!ChooseTrash(from, &t))
         return kTrashFailed;
+    SweepOrphanRecords(&t);
     // Path=: absolute for the home trash, from the top for the others.
     const char *recorded = pagePath;
     if (t.top[0])
@@ -544,7 +623,7 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
     int err = EEXIST;
     for (int i = 0; i < kPlainNumbers + kScatteredNumbers; i++) {
         char trashName[sizeof out->name], infoName[sizeof out->name + sizeof kInfoSuffix];
-        if (!TrashName(name, TryNumber(i), trashName, sizeof trashName)) {
+        if (!TrashName(asName, TryNumber(i), trashName, sizeof trashName)) {
             err = ENAMETOOLONG;
             break;
         }

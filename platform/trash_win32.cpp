@@ -96,3 +96,15 @@ bool IsTrashFolder(const char *name, const HeldFolder *, const KnownTrashes *)
 {
     return IsRecycleFolderName(name);
 }
+
+TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *asName,
+                         const PageIdentity *id, TrashedFile *out)
+{
+    if (strcmp(name, asName) != 0) {
+        out->path[0] = 0;
+        out->name[0] = 0;
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return kTrashFailed;
+    }
+    return TrashEntry(from, name, id, out);
+}

@@ -139,22 +139,70 @@ static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options,
     return rc;
 }
 
+/* The cleaned page as it comes, held in one buffer that never grows past
+ * the memory limit: a cleaned page larger than the limit stops the clean. */
+struct Held {
+    unsigned char *data;
+    size_t size, capacity, limit;
+    int over;                   /* the page passed the limit */
+};
+
+static int HoldBytes(void *context, const void *data, size_t n)
+{
+    struct Held *h = context;
+    if (n > h->limit - h->size) {
+        h->over = 1;
+        return -1;
+    }
+    if (h->size + n > h->capacity) {
+        size_t capacity = h->capacity ? h->capacity * 2 : 1 << 16;
+        if (capacity < h->size + n)
+            capacity = h->size + n;
+        if (capacity > h->limit)
+            capacity = h->limit;
+        unsigned char *grown = PyMem_RawRealloc(h->data, capacity);
+        if (!grown)
+            return -1;
+        h->data = grown;
+        h->capacity = capacity;
+    }
+    memcpy(h->data + h->size, data, n);
+    h->size += n;
+    return 0;
+}
+
 /* Cleans with the interpreter's lock released: the cleaned page as bytes,
- * or NULL with an exception set. */
+ * or NULL with an exception set. With a memory limit, the cleaned page
+ * counts too: it is held in a buffer of at most the limit, and a page
+ * that would pass it is an error (memory-limit). */
 static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result *result)
 {
     unsigned char *out = NULL;
     size_t outSize = 0;
     int status;
+    struct Held held = {NULL, 0, 0, options->memory_limit, 0};
     result->size = sizeof *result;
     Py_BEGIN_ALLOW_THREADS
-    status = wt_clean_to_buffer(options, page->buf, (size_t)page->len, &out, &outSize, result);
+    if (options->memory_limit)
+        status = wt_clean(options, page->buf, (size_t)page->len, HoldBytes, &held, result);
+    else
+        status = wt_clean_to_buffer(options, page->buf, (size_t)page->len, &out, &outSize, result);
     Py_END_ALLOW_THREADS
     PyBuffer_Release(page);
-    if (status != WT_OK)
-        return RaiseStatus(status, NULL);
-    PyObject *cleaned = PyBytes_FromStringAndSize((const char *)out, (Py_ssize_t)outSize);
-    wt_free(out);
+    if (options->memory_limit) {
+        out = held.data;
+        outSize = held.size;
+        if (held.over)
+            status = WT_ERR_MEMORY_LIMIT;
+        else if (status == WT_ERR_WRITE)
+            status = WT_ERR_NO_MEMORY;
+    }
+    PyObject *cleaned = status == WT_OK ? PyBytes_FromStringAndSize((const char *)out, (Py_ssize_t)outSize)
+                                        : RaiseStatus(status, held.over ? "the cleaned page" : NULL);
+    if (options->memory_limit)
+        PyMem_RawFree(out);
+    else
+        wt_free(out);
     return cleaned;
 }
 
@@ -406,7 +454,8 @@ PyDoc_STRVAR(kCleanDoc,
 "as `webtrim -` writes it. Options start from the program's defaults;\n"
 "`remove` and `keep` name kinds of element (a list, or 'pictures,forms';\n"
 "'all' is every kind), then each switch given as True or False applies.\n"
-"memory_limit: bytes, 0 for none. Raises webtrim.Error (with .code and\n"
+"memory_limit: bytes, 0 for none; the cleaned page counts against it too.\n"
+"Raises webtrim.Error (with .code and\n"
 ".name) when the clean fails or an option has no such name. Other threads\n"
 "run while it cleans.");
 

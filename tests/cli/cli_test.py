@@ -448,6 +448,199 @@ def root_with_a_users_environment_uses_its_own_trash(env):
        (PAGE, env.cleaned()))
 
 
+@case
+def killed_at_each_call_of_the_place_step(env):
+    """SIGKILL at each system call from the exchange of names on (the trash
+    and --move-to): the path always holds a whole page, old or new; an
+    original swapped out and left under the page's hidden name is put into
+    the trash, as the page, by the next run, which says so."""
+    clean = env.cleaned()
+    os.makedirs(env.path('old'))
+    for target in [[], ['--move-to', env.path('old')]]:
+        env.write('p.htm')
+        log = env.path('log')
+        eq(env.run(*target, 'p.htm', strace=['-o', log])[0], 0)
+        calls = [re.match(r'(\d+) +(\w+)\(', line).groups() for line in open(log)
+                 if re.match(r'\d+ +\w+\(', line)]
+        start = next(i for i, (_, name) in enumerate(calls) if name == 'renameat2')
+        for k in range(start, len(calls)):
+            pid, name = calls[k]
+            nth = sum(1 for c in calls[:k + 1] if c == (pid, name))
+            shutil.rmtree(env.root + '/home/data', ignore_errors=True)
+            for f in os.listdir(env.path('old')):
+                os.remove(env.path('old/' + f))
+            for f in os.listdir(env.root):
+                if f.startswith('.wt'):
+                    os.remove(env.path(f))
+            env.write('p.htm')
+            env.run(*target, 'p.htm', strace=['-e', 'inject=%s:signal=KILL:when=%d' % (name, nth)])
+            what = (target, k, name, nth)
+            now = env.read('p.htm')         # there, and whole
+            assert now in (PAGE, clean), what
+            left = [f for f in os.listdir(env.root) if f.startswith('.wt')]
+            st, _, err = env.run(*target, 'p.htm')
+            eq(st, 0, (what, err))
+            eq(env.read('p.htm'), clean, what)
+            eq([f for f in os.listdir(env.root) if f.startswith('.wt')], [], what)
+            kept = [open(os.path.join(env.trash, f), 'rb').read() for f in env.trashed()] + \
+                   [env.read('old/' + f) for f in os.listdir(env.path('old'))]
+            assert PAGE in kept, (what, left, err)
+            eq('cut short' in err, bool(left), (what, err))
+
+
+@case
+def an_owner_or_attribute_that_cannot_be_kept_stops_the_page(env):
+    """A group member cleaning a shared group-writable page of root's (the
+    new page would be the member's), and a user.* attribute the new page
+    cannot take: refused, named, -o suggested; the page stays as it was."""
+    import grp, pwd
+    group = grp.getgrnam('users')
+    nobody = pwd.getpwnam('nobody')
+    os.chmod(env.root, 0o755)
+    shared = env.write('shared/p.htm')
+    for path, mode in [(env.path('shared'), 0o2775), (shared, 0o664)]:
+        os.chown(path, 0, group.gr_gid)
+        os.chmod(path, mode)
+    member = ['setpriv', '--reuid', str(nobody.pw_uid), '--regid', str(nobody.pw_gid),
+              '--groups', str(group.gr_gid), WEBTRIM]
+    r = subprocess.run(member + ['shared/p.htm'], capture_output=True, env=env.env, cwd=env.root, timeout=60)
+    eq((r.returncode, r.stderr.decode()), (1, "webtrim: shared/p.htm: Cannot give the cleaned page the page's "
+       "owner: Operation not permitted. The page was not changed; to write a cleaned copy, use -o. "
+       "The owner: root:users\n"))
+    st = os.stat(shared)
+    eq((env.read('shared/p.htm'), st.st_uid, st.st_gid, os.listdir(env.path('shared'))),
+       (PAGE, 0, group.gr_gid, ['p.htm']))
+    r = subprocess.run(member + ['-o', 'shared/mine.htm', 'shared/p.htm'], capture_output=True, env=env.env,
+                       cwd=env.root, timeout=60)
+    eq((r.returncode, env.read('shared/mine.htm')), (0, env.cleaned()), r.stderr)
+
+    page = env.write('a.htm')
+    try:
+        os.setxattr(page, 'user.xdg.origin.url', b'http://x/a.htm')
+    except OSError:
+        return                      # no user attributes on this file system
+    st, _, err = env.run('a.htm', strace=['-o', '/dev/null', '-e', 'inject=fsetxattr:error=ENOSPC'])
+    eq((st, err), (1, "webtrim: a.htm: Cannot give the cleaned page the page's attribute: No space left on "
+                      "device. The page was not changed; to write a cleaned copy, use -o. The attribute: "
+                      "user.xdg.origin.url\n"))
+    eq((env.read('a.htm'), os.getxattr(page, 'user.xdg.origin.url'), env.trashed()),
+       (PAGE, b'http://x/a.htm', []))
+
+
+@case
+def names_and_paths_too_long_for_the_trash_name_move_to(env):
+    """A name too long for the trash's record (NAME.trashinfo), and a page
+    deeper than a path can be recorded whole (Path= is always absolute):
+    not trashed, said with --move-to, which cleans them."""
+    long = 'a' * 247 + '.htm'
+    env.write(long)
+    fd = os.open(env.root, os.O_RDONLY)
+    for i in range(22):             # 22 folders of 200 letters: past 4096 bytes
+        os.mkdir('d' * 199 + str(i % 10), dir_fd=fd)
+        fd, old = os.open('d' * 199 + str(i % 10), os.O_RDONLY, dir_fd=fd), fd
+        os.close(old)
+    deep = os.open('p.htm', os.O_WRONLY | os.O_CREAT, 0o644, dir_fd=fd)
+    os.write(deep, PAGE)
+    os.close(deep)
+    hint = 'Cannot remove the original file: File name too long. The page was not changed. The trash ' \
+           'cannot record so long a name or path; to move the original elsewhere, use --move-to.\n'
+    os.makedirs(env.path('old'))
+    for target in [[], ['--move-to', env.path('old')]]:
+        st, _, err = env.run(*target, long, '-r', 'd' * 199 + '0')
+        os.lseek(fd, 0, 0)
+        page = os.read(os.open('p.htm', os.O_RDONLY, dir_fd=fd), 1 << 20)
+        if not target:
+            eq((st, err.count(hint), env.read(long), page, env.trashed()), (1, 2, PAGE, PAGE, []), err)
+        else:
+            eq((st, env.read(long), page, sorted(os.listdir(env.path('old')))),
+               (0, env.cleaned(), env.cleaned(), [long, 'p.htm']), err)
+    os.close(fd)
+
+
+@case
+def a_file_system_of_unknown_type_trashes_at_home(env):
+    """fstatfs fails on the page's folder of another file system: its type
+    is unknown, so the original goes to the home trash (by copy), never to
+    a trash that may not outlive a restart."""
+    if not mount_for_test(env, 'ext4', 'disk'):
+        return
+    env.write('disk/p.htm')
+    st, _, err = env.run('disk/p.htm', strace=['-o', '/dev/null', '-e', 'inject=fstatfs:error=EIO'])
+    eq((st, err, env.trashed(), os.path.exists(env.path('disk/.Trash-0'))), (0, '', ['p.htm'], False))
+
+
+@case
+def orphan_trash_records_older_than_the_run_go(env):
+    """A record in info/ without its file in files/ (a run cut short between
+    the two) goes with the next run that uses that trash, when it is older
+    than the run; a record with its file, and a newer one, stay."""
+    info = env.root + '/home/data/Trash/info'
+    os.makedirs(info)
+    os.makedirs(env.trash)
+    env.write('home/data/Trash/files/kept.htm')
+    for name, age in [('orphan.htm', -3600), ('kept.htm', -3600), ('newer.htm', 3600)]:
+        path = env.write('home/data/Trash/info/%s.trashinfo' % name, b'[Trash Info]\nPath=/x\n')
+        os.utime(path, (time.time() + age, time.time() + age))
+    env.write('p.htm')
+    eq(env.run('p.htm')[0], 0)
+    eq(sorted(os.listdir(info)), ['kept.htm.trashinfo', 'newer.htm.trashinfo', 'p.htm.trashinfo'])
+
+
+@case
+def hidden_files_left_beside_pages_are_named_or_taken_up(env):
+    """A hidden .wtXXXXXX of no page in the list is named by -v, once per
+    folder, and stays; a page's own leftover (the original a killed run
+    swapped out) is named by -n and put into the trash, as the page, by a
+    real run."""
+    clean = env.cleaned()
+    env.write('site/a.htm', clean)
+    env.write('site/b.htm', clean)
+    env.write('site/.wtAbC123', b'half')
+    st, out, err = env.run('-v', 'site/a.htm', 'site/b.htm')
+    eq((st, err), (0, 'webtrim: %s/site/.wtAbC123: a hidden file that a run cut short left; it is not removed\n'
+                   % env.root))
+    eq(env.run('site/a.htm'), (0, b'', ''))
+    # The leftover of a.htm: its name from the page's, as a killed run left it.
+    env.write('site/a.htm')
+    # Killed as the original would leave the hidden name (the second rename).
+    env.run('site/a.htm', strace=['-o', '/dev/null', '-e', 'inject=renameat2:signal=KILL:when=2'])
+    left = [f for f in os.listdir(env.path('site')) if f.startswith('.wt') and f != '.wtAbC123']
+    eq((env.read('site/a.htm'), len(left)), (clean, 1))
+    eq(open(env.path('site/' + left[0]), 'rb').read(), PAGE)
+    st, _, err = env.run('-n', 'site/a.htm')
+    eq((st, err), (0, 'webtrim: site/a.htm: A run that was cut short left a file beside this page: '
+                      '%s/site/%s\n' % (env.root, left[0])))
+    # The killed run's record, made before its move, is an orphan older
+    # than the next run: it goes, and its name is free again.
+    orphan = env.root + '/home/data/Trash/info/a.htm.trashinfo'
+    os.utime(orphan, (time.time() - 60, time.time() - 60))
+    st, _, err = env.run('site/a.htm')
+    eq((st, err), (0, 'webtrim: site/a.htm: A run that was cut short left a copy of this page beside it; it was '
+                      'put in the trash: %s/a.htm\n' % env.trash))
+    eq((env.trashed(), open(env.trash + '/a.htm', 'rb').read(), sorted(os.listdir(env.path('site')))),
+       (['a.htm'], PAGE, ['.wtAbC123', 'a.htm', 'b.htm']))
+    eq(re.findall(r'^Path=(.*)$', open(orphan).read(), re.M), [env.root + '/site/a.htm'])
+
+
+@case
+def output_onto_ones_own_file_in_a_folder_one_cannot_write(env):
+    """-o onto the runner's own file in a folder where no new file can be
+    made beside it: written in place, as the shell's > does."""
+    import pwd
+    nobody = pwd.getpwnam('nobody')
+    os.chmod(env.root, 0o755)
+    env.write('p.htm')
+    out = env.write('ro/mine.htm', b'old')
+    os.chown(out, nobody.pw_uid, nobody.pw_gid)
+    os.chmod(env.path('ro'), 0o755)
+    r = subprocess.run(['setpriv', '--reuid', str(nobody.pw_uid), '--regid', str(nobody.pw_gid), '--clear-groups',
+                        WEBTRIM, '-o', 'ro/mine.htm', 'p.htm'], capture_output=True, env=env.env, cwd=env.root,
+                       timeout=60)
+    st = os.stat(out)
+    eq((r.returncode, env.read('ro/mine.htm'), st.st_uid, os.listdir(env.path('ro'))),
+       (0, env.cleaned(), nobody.pw_uid, ['mine.htm']), r.stderr)
+
+
 def mount_for_test(env, kind, name):
     """An ext4 image on a loop device or a tmpfs at env.path(name); False
     where this machine cannot mount (not root, no loop devices)."""
@@ -630,7 +823,7 @@ def two_names_of_one_file_are_cleaned_once_and_said(env):
     env.write('a.htm')
     os.link(env.path('a.htm'), env.path('b.htm'))
     st, _, err = env.run('a.htm', 'b.htm')
-    eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; cleaned once\n'))
+    eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; left as it was (it still names the original)\n'))
     eq(env.read('a.htm'), env.cleaned())
 
 

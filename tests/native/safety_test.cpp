@@ -16,6 +16,7 @@
 
 #define HELD "delay_enter=60000000"     // until Traced::Finish lets go
 static const std::string kNoTmpfile = std::string("LD_PRELOAD=") + NOTMPFILE_LIB;
+static const std::string kNoExchange = std::string("LD_PRELOAD=") + NOEXCHANGE_LIB;
 static const char kMoveWarning[] = "Cannot move the original into the chosen folder; it goes to the trash.\n";
 
 static std::vector<std::string> Contents(const std::string &folder)   // sorted
@@ -104,15 +105,16 @@ TEST_F(SafetyTest, ParallelRunsIntoOneFolderLoseNoOriginal)
 }
 
 // A run held by strace at a system call while something else happens.
-enum Meanwhile { kSecondRun, kReplace, kAppend, kTakePath, kSignal, kSwapFolder, kNothing };
+enum Meanwhile { kSecondRun, kReplace, kAppend, kAppendThroughOpenFile, kTakePath, kSignal, kSwapFolder, kNothing };
 enum Outcome { kBothInFolder, kUntouched, kSavedBeside, kCleanedAndTrashed, kSwappedFolderSpared };
 enum Target { kTrash, kFolder, kFolderElsewhere };    // the last on another file system
+enum { kNoExchangeHere = 2 };
 struct Race {
     const char *name;
     std::vector<const char *> inject;
     long heldAt;
     Target target;
-    bool noTmpfile;
+    int noTmpfile;      // 1: no anonymous files; kNoExchangeHere: no exchange of names
     Meanwhile act;
     int sig, status;
     Outcome outcome;
@@ -127,18 +129,30 @@ static const Race kRaces[] = {
      kBothInFolder, ""},
     {"page replaced", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kReplace, 0, 1, kUntouched, kChanged},
     {"page appended to", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, false, kAppend, 0, 1, kUntouched, kChanged},
-    // The trash's record is made first (its fdatasync is the run's second):
-    // a page replaced meanwhile stays, and so does no record of it.
+    // The cleaned page and the page swap names with the run's first
+    // renameat2; what then stands at the hidden name must be the page that
+    // was read, or the names swap back.
+    {"page replaced at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false, kReplace,
+     0, 1, kUntouched, kChanged},
+    {"page appended to at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kFolder, false,
+     kAppend, 0, 1, kUntouched, kChanged},
+    {"SIGTERM held at the exchange", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash, false, kSignal,
+     SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+    {"the original cannot leave: the names swap back", {"renameat2:error=EIO:when=2"}, 0, kTrash, false,
+     kNothing, 0, 1, kUntouched, "Cannot remove the original file: Input/output error. The page was not changed."},
+    // Where names cannot be exchanged, the original leaves first. The
+    // trash's record is made first (its fdatasync is the run's second): a
+    // page replaced meanwhile stays, and so does no record of it.
     {"page replaced while its trash record is made", {"fdatasync:" HELD ":when=2"}, SYS_fdatasync, kTrash,
-     false, kReplace, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kReplace, 0, 1, kUntouched, kChanged},
     // The original leaves with the run's first renameat2 (into the trash
     // or the folder), and the cleaned page takes the path with the second.
-    {"path taken, original in the trash", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kTrash, false,
-     kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
-    {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder, false,
-     kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
+    {"path taken, original in the trash", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kTrash,
+     kNoExchangeHere, kTakePath, 0, 1, kSavedBeside, "The original is in the trash."},
+    {"path taken, original in the folder", {"renameat2:" HELD ":when=2"}, SYS_renameat2, kFolder,
+     kNoExchangeHere, kTakePath, 0, 1, kSavedBeside, "The original was moved to:"},
     {"SIGTERM held while the original goes", {"renameat2:" HELD ":when=1"}, SYS_renameat2, kTrash,
-     false, kSignal, SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
+     kNoExchangeHere, kSignal, SIGTERM, 128 + SIGTERM, kCleanedAndTrashed, ""},
     {"SIGINT, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGINT,
      128 + SIGINT, kUntouched, ""},
     {"SIGTERM, no O_TMPFILE", {"fdatasync:" HELD}, SYS_fdatasync, kTrash, true, kSignal, SIGTERM,
@@ -155,15 +169,22 @@ static const Race kRaces[] = {
     // The cleaned page cannot take the path (an error, not a name taken):
     // the original comes back from the folder it went to.
     {"cleaned page not placed, original brought back", {"renameat2:error=EIO:when=2"}, 0, kFolder,
-     false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+     kNoExchangeHere, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
     {"cleaned page not placed, original brought back from the trash", {"renameat2:error=EIO:when=2"}, 0,
-     kTrash, false, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
+     kTrash, kNoExchangeHere, kNothing, 0, 1, kUntouched, "Cannot write the cleaned page: Input/output error"},
     // Another file system: held when the copy is whole and synced; the page
     // changes before the original would go, so nothing goes.
     {"page appended to while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
-     false, kAppend, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kAppend, 0, 1, kUntouched, kChanged},
     {"page replaced while copied across", {"fsync:" HELD ":when=1"}, SYS_fsync, kFolderElsewhere,
-     false, kReplace, 0, 1, kUntouched, kChanged},
+     kNoExchangeHere, kReplace, 0, 1, kUntouched, kChanged},
+    // Bytes written through a descriptor opened before the run, until the
+    // unlink of the original returns: the original comes back, whole, from
+    // the descriptor the move holds, and the copy goes. Both orders.
+    {"page written to until its unlink, across", {"unlinkat:" HELD ":when=1"}, SYS_unlinkat, kFolderElsewhere,
+     false, kAppendThroughOpenFile, 0, 1, kUntouched, kChanged},
+    {"the same where names cannot be exchanged", {"unlinkat:" HELD ":when=1"}, SYS_unlinkat, kFolderElsewhere,
+     kNoExchangeHere, kAppendThroughOpenFile, 0, 1, kUntouched, kChanged},
 };
 
 TEST_F(SafetyTest, RacesHeldByStrace)
@@ -180,7 +201,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         d.SetTarget(race.target == kFolder ? d.Make("old", 0777) : race.target == kFolderElsewhere ? old : "");
         std::vector<std::string> env = d.env;
         if (race.noTmpfile)
-            env.push_back(kNoTmpfile);
+            env.push_back(race.noTmpfile == kNoExchangeHere ? kNoExchange : kNoTmpfile);
         ChildOptions traced;
         for (const char *inject : race.inject)
             traced.strace.insert(traced.strace.end(), {"-e", std::string("inject=") + inject});
@@ -196,10 +217,16 @@ TEST_F(SafetyTest, RacesHeldByStrace)
             EXPECT_TRUE(ListFolder(d.Trash()).empty() && ListFolder(trashInfo).empty()) << "left in the trash";
             continue;
         }
+        FILE *writer = race.act == kAppendThroughOpenFile ? fopen(page.c_str(), "a") : nullptr;
         if (!run.Start({page}, env, traced))
             GTEST_SKIP() << "no strace";
         bool held = run.HeldAt(race.heldAt);
         std::string now = original;     // what the path holds after the other program
+        if (writer) {
+            fputs("more", writer);
+            fclose(writer);
+            now += "more";
+        }
         if (held && race.act == kSecondRun) {
             WriteFile(d.Make("second", 0777) + "/page.htm", "second<!-- c -->");
             EXPECT_EQ(RunWebtrim({d.dir.File("second/page.htm")}, d.env).status, 0);
@@ -222,7 +249,7 @@ TEST_F(SafetyTest, RacesHeldByStrace)
         } else if (held && race.act == kSignal) {
             // Once whole, the cleaned page has a hidden name beside the
             // page; before that, only where there are no anonymous files.
-            bool named = race.noTmpfile || race.heldAt != SYS_fdatasync;
+            bool named = race.noTmpfile == 1 || race.heldAt != SYS_fdatasync;
             EXPECT_EQ(ListFolder(folder).size(), named ? 2u : 1u) << "named temporary";
             kill(run.pid, race.sig);
         }
@@ -278,8 +305,9 @@ TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
     EXPECT_TRUE(synced < placed && placed < folderSynced && folderSynced != std::string::npos) << log;
 }
 
-// The trash's record is on the disk, with its folder, before the original
-// moves; the trash's files/ after it, before the cleaned page takes the path.
+// The cleaned page takes the path by exchange first; the trash's record is
+// on the disk, with its folder, before the original moves from the hidden
+// name; the trash's files/ after it, and the page's folder last.
 TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
 {
     TempDir logDir;
@@ -288,21 +316,23 @@ TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
     ASSERT_EQ(RunWebtrim({page}, d.env, traced).status, 0);
     std::string trash = std::regex_replace(d.dir.File("home/data/Trash"), std::regex("[.^$|()\\[\\]{}*+?\\\\]"),
                                            "\\$&");
+    std::string pages = std::regex_replace(folder, std::regex("[.^$|()\\[\\]{}*+?\\\\]"), "\\$&");
     const std::string steps[] = {
+        "renameat2\\(.*\"\\.wt\\w{6}\", .*, \"page\\.htm\", RENAME_EXCHANGE\\)",  // the cleaned page placed
         "fdatasync\\(\\d+<" + trash + "/info/page\\.htm\\.trashinfo>\\)",
         "fsync\\(\\d+<" + trash + "/info>\\)",
-        "renameat2\\(.*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
+        "renameat2\\(.*\"\\.wt\\w{6}\", .*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
         "fsync\\(\\d+<" + trash + "/files>\\)",
-        "renameat2\\(.*, \"page\\.htm\", RENAME_NOREPLACE\\)",     // the cleaned page placed
+        "fsync\\(\\d+<" + pages + ">\\)",
     };
     std::string log = ReadFile(logDir.File("log"));
     size_t step = 0;
-    for (size_t at = 0, end; at < log.size() && step < 5; at = end + 1) {
+    for (size_t at = 0, end; at < log.size() && step < 6; at = end + 1) {
         end = log.find('\n', at);
         if (std::regex_search(log.substr(at, end - at), std::regex(steps[step])))
             step++;
     }
-    EXPECT_EQ(step, 5u) << "missing, or out of order: " << steps[step < 5 ? step : 0] << "\n" << log;
+    EXPECT_EQ(step, 6u) << "missing, or out of order: " << steps[step < 6 ? step : 0] << "\n" << log;
 }
 
 // Where the cleaned page cannot be given exactly the page's access (its
@@ -463,8 +493,11 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         {"whole copy", "size=4m", false, false, ""},
         {"disk full", "size=64k", false, false, kMoveWarning},
         {"disk full, no anonymous files", "size=64k", true, false, kMoveWarning},
+        // Root's page in a sticky folder: neither its owner nor its name can
+        // be taken by the runner; the owner is the first to be found.
         {"original cannot be removed", "size=4m", false, true,
-         kMoveWarning + std::string("Cannot remove the original file: Operation not permitted. The page was not changed.\n")},
+         "Cannot give the cleaned page the page's owner: Operation not permitted. The page was not changed; "
+         "to write a cleaned copy, use -o. The owner: root:root\n"},
     };
     std::string small = d.Make("small", 0777);
     for (const auto &c : cases) {
@@ -499,5 +532,76 @@ TEST_F(SafetyTest, MovesToAnotherFileSystem)
         EXPECT_EQ(ListFolder(small).size(), c.err.empty() ? 1u : 0u) << "partial or leftover copy";
         EXPECT_TRUE(!c.stickyFolder || ReadFile(page) == original);
         umount(small.c_str());
+    }
+}
+
+// A user's link swapped for a link to root's files while the run stands at
+// its readlinkat: the link is read once, through the descriptor that was
+// judged, and its target judged once opened. Root's page, file and folder
+// stay as they are whichever link the run follows (the page's, a folder's
+// on the page's path, -o's, --move-to's).
+TEST_F(SafetyTest, LinkSwappedWhileReadIsFollowedAsJudged)
+{
+    const std::string mine = d.dir.File("mine"), rootOnly = d.dir.File("root-only");
+    enum Via { kPageLink, kFolderOnPath, kOutput, kMoveTo };
+    const struct {
+        const char *name;
+        Via via;
+        const char *link, *ownTarget, *rootTarget;  // the link in `folder`, its two targets
+    } cases[] = {
+        {"the page's link", kPageLink, "link.htm", "page.htm", "page.htm"},
+        {"a folder's link on the page's path", kFolderOnPath, "dir", "", ""},
+        {"the -o link", kOutput, "out.htm", "out.htm", "out.htm"},
+        {"the --move-to link", kMoveTo, "to", "old", ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        Reset();
+        system(("rm -rf '" + mine + "' '" + rootOnly + "'").c_str());
+        d.Make("mine", 0755);
+        d.Make("mine/old", 0755);
+        WriteFile(mine + "/page.htm", original);
+        WriteFile(mine + "/out.htm", "x");
+        for (const char *f : {"", "/old", "/page.htm", "/out.htm"})
+            GiveTo(mine + f, true);
+        mkdir(rootOnly.c_str(), 0700);
+        WriteFile(rootOnly + "/page.htm", "root's own<!-- c -->");
+        WriteFile(rootOnly + "/out.htm", "root's own<!-- c -->");
+        const std::string link = folder + "/" + c.link;
+        auto linkTo = [&](const std::string &to, const std::string &at) {
+            ASSERT_EQ(symlink(to.c_str(), at.c_str()), 0);
+            GiveTo(at, true);
+        };
+        linkTo(mine + (*c.ownTarget ? "/" : "") + c.ownTarget, link);
+        std::vector<std::string> args = {page};
+        if (c.via == kPageLink)
+            args = {link};
+        else if (c.via == kFolderOnPath)
+            args = {link + "/page.htm"};
+        else if (c.via == kOutput)
+            args = {"-o", link, page};
+        d.SetTarget(c.via == kMoveTo ? link : "");
+        ChildOptions traced;
+        traced.strace = {"-e", "inject=readlinkat:" HELD ":when=1"};
+        Traced run;
+        if (!run.Start(args, d.env, traced))
+            GTEST_SKIP() << "no strace";
+        bool held = run.HeldAt(SYS_readlinkat);
+        if (held) {
+            linkTo(rootOnly + (*c.rootTarget ? "/" : "") + c.rootTarget, folder + "/swap");
+            ASSERT_EQ(rename((folder + "/swap").c_str(), link.c_str()), 0);
+        }
+        ChildResult r = run.Finish();
+        ASSERT_TRUE(held) << r.err;
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(ReadFile(rootOnly + "/page.htm"), "root's own<!-- c -->");
+        EXPECT_EQ(ReadFile(rootOnly + "/out.htm"), "root's own<!-- c -->");
+        EXPECT_EQ(ListFolder(rootOnly), (std::vector<std::string>{"out.htm", "page.htm"}));
+        const std::string cleanedAt = c.via == kOutput ? mine + "/out.htm"
+                                      : c.via == kMoveTo ? page : mine + "/page.htm";
+        EXPECT_TRUE(ReadFile(cleanedAt) == cleaned);
+        if (c.via == kMoveTo) {
+            EXPECT_TRUE(ReadFile(mine + "/old/page.htm") == original);
+        }
     }
 }

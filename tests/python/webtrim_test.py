@@ -133,6 +133,9 @@ def errors_carry_the_message_texts(tmp):
         (lambda: webtrim.clean('<p>text</p>'), TypeError, None, None),
         (lambda: webtrim.clean(PAGE, remove=[3]), TypeError, None, None),
         (lambda: webtrim.clean(PAGE, memory_limit=-1), ValueError, None, None),
+        # The cleaned page counts against the limit too.
+        (lambda: webtrim.clean(PAGE * 40, memory_limit=len(webtrim.clean(PAGE * 40)) - 1), webtrim.Error,
+         'The page would pass the memory limit between two stages: the cleaned page', 'memory-limit'),
         (lambda: webtrim.clean(PAGE, tables=True), TypeError, None, None),
         (lambda: webtrim.clean(PAGE, False), TypeError, None, None),
     ]
@@ -145,8 +148,9 @@ def errors_carry_the_message_texts(tmp):
                 assert isinstance(e.code, int) and e.code > 0
             continue
         raise AssertionError('no %s for %s' % (kind.__name__, text))
-    # A limit the clean fits in changes nothing.
+    # A limit the clean fits in changes nothing, the cleaned page's own size included.
     eq(webtrim.clean(PAGE, memory_limit=1 << 24), webtrim.clean(PAGE))
+    eq(webtrim.clean(PAGE * 40, memory_limit=len(webtrim.clean(PAGE * 40))), webtrim.clean(PAGE * 40))
 
 
 @case
@@ -203,8 +207,14 @@ def clean_file_does_what_the_program_does(tmp):
             eq((r.original, r.original_path), ('folder', os.path.join(kept, ['page.htm', '~1_page.htm'][i])))
         with open(os.path.join(tmp, 'p0', 'page.htm'), 'wb') as f:
             f.write(PAGE)
-        r = webtrim.clean_file(os.path.join(tmp, 'p0', 'page.htm'), move_to=os.path.join(tmp, 'nowhere'))
-        eq((r.original, r.warnings), ('trash', ['folder-missing']))
+        # A move_to that does not exist is an error: nothing moves.
+        try:
+            webtrim.clean_file(os.path.join(tmp, 'p0', 'page.htm'), move_to=os.path.join(tmp, 'nowhere'))
+            raise AssertionError('no error for a missing move_to')
+        except webtrim.Error as e:
+            eq((e.name, e.outcome), ('folder-missing', 'failed'))
+        with open(os.path.join(tmp, 'p0', 'page.htm'), 'rb') as f:
+            eq(f.read(), PAGE)
         # Refused and failed: the program's words, the page untouched.
         with open(os.path.join(tmp, 'wide.htm'), 'wb') as f:
             f.write(b'\xff\xfe<\0p\0>\0')
