@@ -525,9 +525,10 @@ bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentit
                    HeldFolder *out)
 {
     out->open = false;
-    out->path[0] = 0;
-    if (!EntryPath(parent, name, out->path, sizeof out->path))
-        return false;
+    // A folder deeper than a path can spell is still walked by its
+    // descriptor; its path stays empty (or not absolute), which the trash
+    // refuses to record.
+    EntryPath(parent, name, out->path, sizeof out->path);
     int fd = openat((int)parent->handle, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     bool canSync = fd >= 0;
     if (fd < 0 && errno == EACCES)
