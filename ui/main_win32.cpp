@@ -101,7 +101,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
     PathList items = {}, pages = {};
     CommandLineItems(cmdLine, &items);
     CollectPages(&items, &pages);
-    BatchOutcome outcome = CleanPages(&pages);
+    // No window shows a result line: the report always comes.
+    BatchOutcome outcome = CleanPages(&pages, NULL, true);
     FreePathList(&items);
     FreePathList(&pages);
     return outcome.failed == 0 && outcome.cleaned > 0 ? 0 : 1;

@@ -8,6 +8,7 @@ a host that cannot run it. Each build has a prefix of its own under its
 build folder (a prefix is 32- or 64-bit for good). Paths given to the
 program are Windows paths on Wine's Z: drive, which maps the Linux root."""
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -108,7 +109,9 @@ class Wine:
     def drive(self, cmdline, press=None, timeout_ms=60000, env=None):
         """Runs a raw Windows command line under the driver (with `env`
         instead of the prefix's environment, when given); gives back the
-        list of message boxes (caption, icon, text) and the exit code."""
+        list of message boxes (caption, icon, text) and the exit code.
+        Each box's default button goes into self.defaults, each report
+        dialog's (rectangle, work area, copied text) into self.reports."""
         env = dict(env or self.env)
         env["WT_CMDLINE"] = cmdline
         env["WT_TIMEOUT"] = str(timeout_ms)
@@ -116,10 +119,14 @@ class Wine:
             env["WT_PRESS"] = str(press)
         out = self.run(DRIVER, env=env, timeout=timeout_ms / 1000 + 60).stdout
         boxes, code = [], None
+        self.defaults, self.reports = [], []
         for line in out.splitlines():
             parts = line.split("\t")
             if parts[0] == "BOX":
                 boxes.append((parts[1], parts[2], parts[3].replace("\\n", "\n")))
+                self.defaults.append(int(parts[4]))
+            elif parts[0] == "REPORT":
+                self.reports.append(parse_report(parts))
             elif parts[0] == "EXIT":
                 code = int(parts[1])
             elif parts[0] in ("TIMEOUT", "NOSTART"):
@@ -181,6 +188,13 @@ class Wine:
 
     def reg_delete_key(self):
         self.run("reg", "delete", KEY, "/f")
+
+
+def parse_report(parts):
+    """A REPORT line's fields: the dialog's rectangle, the work area of
+    its monitor, and the text that Copy gave, lines without their CR."""
+    text = re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), parts[3])
+    return tuple(int(x) for x in parts[1].split()), tuple(int(x) for x in parts[2].split()), text
 
 
 def write(path, data):

@@ -5,7 +5,8 @@
    Linux), answers every message box that the child shows, and prints one
    line per box and one for the exit:
 
-       BOX <tab> caption <tab> icon <tab> text      (line breaks as \n)
+       BOX <tab> caption <tab> icon <tab> text <tab> default   (line breaks as \n)
+       REPORT <tab> l t r b <tab> l t r b <tab> copied
        EXIT <tab> code
 
    Texts are given in UTF-8.
@@ -14,11 +15,20 @@
    confirmations (Yes and No buttons, a text they draw themselves) are
    listed with an empty text. Boxes with an OK button get OK; others get
    the button whose id is in WT_PRESS (default: IDNO, then IDCANCEL).
-   WT_TIMEOUT (ms, default 60000) ends a hung child. */
+   WT_TIMEOUT (ms, default 60000) ends a hung child. default is the id of
+   the box's default button (0 when it has none).
+
+   webtrim's report dialog is read as a box (its sentence is its text) and
+   then as a REPORT line: its rectangle, the work area of its monitor, and
+   the text its Copy button puts on the clipboard (empty when it has no
+   list; a backslash written \\), pressed and read before the dialog
+   gets its OK. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+enum { REPORT_LIST = 1040, REPORT_COPY = 1041 };   /* webtrim's report dialog */
 
 static DWORD child_pid;
 static int press_id = IDNO;
@@ -102,6 +112,50 @@ static void print_escaped(const char *s)
     }
 }
 
+/* The REPORT line of webtrim's report dialog. Copy is sent, not posted:
+   the clipboard holds the text once the call returns. */
+static void print_report(HWND w)
+{
+    RECT r, work;
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    GetWindowRect(w, &r);
+    GetMonitorInfoA(MonitorFromWindow(w, MONITOR_DEFAULTTONEAREST), &monitor);
+    work = monitor.rcWork;
+    printf("REPORT\t%ld %ld %ld %ld\t%ld %ld %ld %ld\t", r.left, r.top, r.right, r.bottom, work.left,
+           work.top, work.right, work.bottom);
+    HWND copy = GetDlgItem(w, REPORT_COPY);
+    if (copy && IsWindowVisible(copy)) {
+        SendMessageTimeoutA(w, WM_COMMAND, MAKEWPARAM(REPORT_COPY, BN_CLICKED), (LPARAM)copy,
+                            SMTO_ABORTIFHUNG, 5000, NULL);
+        if (OpenClipboard(NULL)) {
+            HANDLE data = GetClipboardData(CF_UNICODETEXT);
+            const wchar_t *text = data ? (const wchar_t *)GlobalLock(data) : NULL;
+            if (text) {
+                int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+                char *utf8 = (char *)malloc(n > 0 ? n : 1);
+                if (utf8 && WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, n, NULL, NULL) <= 0)
+                    utf8[0] = 0;
+                for (const char *c = utf8; utf8 && *c; c++) {
+                    if (*c == '\\')
+                        fputs("\\\\", stdout);
+                    else if (*c == '\n')
+                        fputs("\\n", stdout);
+                    else if (*c == '\t')
+                        fputs("\\t", stdout);
+                    else if (*c != '\r')
+                        putchar(*c);
+                }
+                free(utf8);
+                GlobalUnlock(data);
+            }
+            CloseClipboard();
+        }
+    }
+    putchar('\n');
+    fflush(stdout);
+}
+
 static BOOL CALLBACK visit(HWND w, LPARAM lp)
 {
     (void)lp;
@@ -128,8 +182,12 @@ static BOOL CALLBACK visit(HWND w, LPARAM lp)
     }
     printf("BOX\t%s\t%s\t", caption, icon_name(w));
     print_escaped(body);
-    putchar('\n');
+    DWORD_PTR def = 0;
+    SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &def);
+    printf("\t%d\n", HIWORD(def) == DC_HASDEFID ? (int)LOWORD(def) : 0);
     fflush(stdout);
+    if (GetDlgItem(w, REPORT_LIST))
+        print_report(w);
     int id = GetDlgItem(w, IDOK) ? IDOK : GetDlgItem(w, press_id) ? press_id : IDCANCEL;
     PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(w, id));
     Sleep(300);
