@@ -467,15 +467,15 @@ BatchOutcome EndBatch(Batch *b, HWND owner, bool always)
     }
     char line[2 * kAnsiPathSize + 256];
     if (b->pages.count == 1 && b->next == 1) {
-        // One page: its messages as they always were, one box each, with
-        // the page's name and the reason; the line alone when there are none.
+        // One page: its line, then its messages as they always were, one
+        // box each, with the page's name and the reason.
         const PageRun &run = b->runs[0];
+        OnePageLine(FirstPath(&b->pages), &run.result, line, sizeof line);
+        ShowResultLine(line);
         for (int m = 0; m < run.messages.count; m++) {
             const PageMessage &msg = run.messages.list[m];
             ShowMessageBox(msg.kind, msg.id, msg.detail, FirstPath(&b->pages), msg.sysError);
         }
-        OnePageLine(FirstPath(&b->pages), &run.result, line, sizeof line);
-        ShowResultLine(line);
         if (always && run.messages.count == 0)
             ShowReport(owner, line, NULL, 0, MB_ICONINFORMATION);
     } else if (b->pages.count > 0) {
