@@ -1,5 +1,15 @@
 // Entry of the Windows program. With paths on the command line it cleans
-// those pages and ends without a window; otherwise it shows the main window.
+// those pages and ends without a window, with a report of what it did;
+// otherwise it shows the main window.
+//
+// Gathering: Explorer starts one run for each page of a selection given to
+// its command. The first of runs started together holds a named mutex and a
+// hidden window of its own class, which takes the items of each later run
+// in a WM_COPYDATA (tag kGatherTag: the items one after another, each ended
+// by a zero); it waits for them until half a second passes without one (five
+// seconds at most), then cleans them all in one run with one report. A later
+// run ends once the first has taken its items; one that finds the mutex but
+// cannot hand its items over (the first is done waiting) cleans them itself.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdlib.h>
@@ -78,6 +88,75 @@ static void CommandLineItems(const char *tail, PathList *items)
     free(pieces);
 }
 
+static const char kGatherName[] = "Webtrim.Gather";     // the mutex's and the window class's
+enum {
+    kGatherTag = 0x57545031,        // "WTP1"
+    kGatherQuietMilliseconds = 500,
+    kGatherMostMilliseconds = 5000,
+    kHandOverMilliseconds = 5000,
+};
+
+static PathList *Gathered;          // the items, while the first run waits
+static DWORD LastHandOver;
+
+static LRESULT CALLBACK TakeItems(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
+    const char *text = (const char *)data->lpData, *end = text + data->cbData;
+    if (!Gathered || data->dwData != kGatherTag || data->cbData == 0 || end[-1] != 0)
+        return FALSE;
+    for (const char *p = text; p < end; p += strlen(p) + 1)
+        AddPath(Gathered, p);
+    LastHandOver = GetTickCount();
+    return TRUE;
+}
+
+// Gives `items` to the first run; false when it did not take them.
+static bool HandOver(const PathList *items)
+{
+    HWND first = FindWindowA(kGatherName, NULL);
+    if (!first || items->count == 0)
+        return false;
+    COPYDATASTRUCT data = {kGatherTag, (DWORD)items->size, items->text};
+    DWORD_PTR taken = 0;
+    return SendMessageTimeoutA(first, WM_COPYDATA, 0, (LPARAM)&data, SMTO_ABORTIFHUNG,
+                               kHandOverMilliseconds, &taken) && taken;
+}
+
+// The first run's wait for the items of the others, added to `items`.
+static void Gather(PathList *items)
+{
+    WNDCLASSA kind;
+    memset(&kind, 0, sizeof kind);
+    kind.lpfnWndProc = TakeItems;
+    kind.hInstance = Instance;
+    kind.lpszClassName = kGatherName;
+    HWND receiver = RegisterClassA(&kind) ? CreateWindowA(kGatherName, "", WS_POPUP, 0, 0, 0, 0, NULL,
+                                                          NULL, Instance, NULL)
+                                          : NULL;
+    if (!receiver)
+        return;
+    Gathered = items;
+    DWORD start = GetTickCount();
+    LastHandOver = start;
+    MSG msg;
+    for (;;) {
+        DWORD now = GetTickCount(), quiet = now - LastHandOver;
+        if (quiet >= kGatherQuietMilliseconds || now - start >= kGatherMostMilliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, kGatherQuietMilliseconds - quiet, QS_ALLINPUT);
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+    Gathered = NULL;
+    DestroyWindow(receiver);
+    // A handover still on its way is answered now, as not taken.
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
 static void LoadWindowSettings()
 {
     Settings s;
@@ -100,6 +179,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
     }
     PathList items = {}, pages = {};
     CommandLineItems(cmdLine, &items);
+    HANDLE gathering = CreateMutexA(NULL, FALSE, kGatherName);
+    bool later = gathering && GetLastError() == ERROR_ALREADY_EXISTS;
+    if (later && HandOver(&items)) {
+        CloseHandle(gathering);
+        FreePathList(&items);
+        return 0;
+    }
+    if (gathering && !later)
+        Gather(&items);
+    if (gathering)
+        CloseHandle(gathering);
     CollectPages(&items, &pages);
     // No window shows a result line: the report always comes.
     BatchOutcome outcome = CleanPages(&pages, NULL, true);

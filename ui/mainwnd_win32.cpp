@@ -486,6 +486,7 @@ static bool Busy;               // the busy cursor is shown
 static bool Asking;             // the question before closing is open
 static bool DonePending;        // the run ended while it was
 static bool CloseAfterRun;
+static bool FlashedThisRun;     // the picture flashed as the run began
 
 static HWND WindowUnderCursor()
 {
@@ -530,6 +531,7 @@ static void StartRun(PathList *pages)
         return;
     Running = kRunGoing;
     CloseAfterRun = false;
+    FlashedThisRun = false;
     ShowRunControls(true, TheRun.pages.count > 1);
     if (TheRun.pages.count == 1)
         SetTimer(MainWindow, IDT_BUSY, kBusyMilliseconds, NULL);
@@ -583,6 +585,7 @@ static void FinishRun()
     Batch ended = TheRun;
     memset(&TheRun, 0, sizeof TheRun);
     Running = kRunIdle;
+    FlashedThisRun = false;
     ShowRunControls(false, false);
     EndBatch(&ended, MainWindow, CloseAfterRun);
     if (CloseAfterRun)
@@ -677,6 +680,10 @@ static void Command(HWND window, int id)
         InvalidatePicture(window);
         break;
     case IDC_FLASH:
+        // Once a run: its pages' own flashes would keep the picture bright.
+        if (FlashedThisRun)
+            break;
+        FlashedThisRun = Running != kRunIdle;
         Flashing = 1;
         InvalidatePicture(window);
         break;

@@ -34,31 +34,45 @@ static void MoveBy(HWND dialog, int id, int dy)
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// Three columns: the page's name, the reason, the page's folder (names
+// come first, as the pages of one run often share their folder). A text
+// cut short shows whole under the pointer.
 static void FillList(HWND list, const ReportView *v)
 {
-    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+    ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT | LVS_EX_LABELTIP);
     RECT client;
     GetClientRect(list, &client);
     int width = client.right - GetSystemMetrics(SM_CXVSCROLL);
-    static const char *const kHeads[] = {"Page", "Reason"};
-    for (int c = 0; c < 2; c++) {
+    static const struct {
+        const char *head;
+        int share;              // of the width, in hundredths
+    } kColumns[] = {{"Page", 30}, {"Reason", 45}, {"Folder", 25}};
+    for (int c = 0; c < 3; c++) {
         LVCOLUMNA column;
         memset(&column, 0, sizeof column);
         column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.cx = c == 0 ? width / 2 : width - width / 2;
-        column.pszText = (char *)kHeads[c];
+        column.cx = width * kColumns[c].share / 100;
+        column.pszText = (char *)kColumns[c].head;
         SendMessageA(list, LVM_INSERTCOLUMNA, c, (LPARAM)&column);
     }
     for (int i = 0; i < v->count; i++) {
+        const char *page = v->entries[i].page, *slash = strrchr(page, '\\');
+        char folder[kAnsiPathSize];
+        size_t n = slash ? (size_t)(slash - page) : 0;
+        n = n < sizeof folder ? n : sizeof folder - 1;
+        memcpy(folder, page, n);
+        folder[n] = 0;
+        const char *texts[3] = {slash ? slash + 1 : page, v->entries[i].reason, folder};
         LVITEMA item;
         memset(&item, 0, sizeof item);
         item.mask = LVIF_TEXT;
         item.iItem = i;
-        item.pszText = (char *)v->entries[i].page;
+        item.pszText = (char *)texts[0];
         SendMessageA(list, LVM_INSERTITEMA, 0, (LPARAM)&item);
-        item.iSubItem = 1;
-        item.pszText = (char *)v->entries[i].reason;
-        SendMessageA(list, LVM_SETITEMTEXTA, i, (LPARAM)&item);
+        for (item.iSubItem = 1; item.iSubItem < 3; item.iSubItem++) {
+            item.pszText = (char *)texts[item.iSubItem];
+            SendMessageA(list, LVM_SETITEMTEXTA, i, (LPARAM)&item);
+        }
     }
 }
 

@@ -110,28 +110,36 @@ class Wine:
         """Runs a raw Windows command line under the driver (with `env`
         instead of the prefix's environment, when given); gives back the
         list of message boxes (caption, icon, text) and the exit code.
-        Each box's default button goes into self.defaults, each report
-        dialog's (rectangle, work area, copied text) into self.reports."""
+        Each box's default button goes into self.defaults. The report
+        dialog at a run's end is no message box: it goes into self.reports
+        as (caption, icon, sentence, rectangle, work area, copied text)."""
+        boxes, code, self.reports, self.defaults = self.drive_all(cmdline, press, timeout_ms, env)
+        return boxes, code
+
+    def drive_all(self, cmdline, press=None, timeout_ms=60000, env=None):
+        """drive(), for runs side by side: boxes, exit code, reports and
+        default buttons."""
         env = dict(env or self.env)
         env["WT_CMDLINE"] = cmdline
         env["WT_TIMEOUT"] = str(timeout_ms)
         if press is not None:
             env["WT_PRESS"] = str(press)
         out = self.run(DRIVER, env=env, timeout=timeout_ms / 1000 + 60).stdout
-        boxes, code = [], None
-        self.defaults, self.reports = [], []
+        boxes, code, reports, defaults = [], None, [], []
         for line in out.splitlines():
             parts = line.split("\t")
             if parts[0] == "BOX":
                 boxes.append((parts[1], parts[2], parts[3].replace("\\n", "\n")))
-                self.defaults.append(int(parts[4]))
+                defaults.append(int(parts[4]))
             elif parts[0] == "REPORT":
-                self.reports.append(parse_report(parts))
+                # The box just read was the report dialog.
+                defaults.pop()
+                reports.append(boxes.pop() + parse_report(parts))
             elif parts[0] == "EXIT":
                 code = int(parts[1])
             elif parts[0] in ("TIMEOUT", "NOSTART"):
                 raise AssertionError("driver: " + line)
-        return boxes, code
+        return boxes, code, reports, defaults
 
     def clean(self, path_text, press=None):
         """Runs webtrim.exe with the given command-line tail; each message
