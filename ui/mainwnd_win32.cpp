@@ -732,7 +732,8 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         } else if (wParam == IDT_BUSY) {
             KillTimer(window, IDT_BUSY);
             Busy = Running != kRunIdle;
-            if (Busy && IsChild(window, WindowUnderCursor()))
+            HWND under = WindowUnderCursor();
+            if (Busy && (under == window || IsChild(window, under)))
                 SetCursor(LoadCursorA(NULL, IDC_WAIT));
         }
         return FALSE;
