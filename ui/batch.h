@@ -51,8 +51,9 @@ struct BatchOutcome {
 // One run over a list of pages: begun and ended on the thread that shows
 // things, its pages cleaned one at a time in order, on that thread or on a
 // worker. Between BeginBatch and EndBatch only CleanNextPage writes to it,
-// and, from any thread, `stop`; the list of pages does not change, so its
-// paths may be read from any thread until EndBatch.
+// and AddBatchPages, and, from any thread, `stop`; unless AddBatchPages
+// grows it, the list of pages does not change, so its paths may be read
+// from any thread until EndBatch.
 struct PageRun;
 struct Batch {
     PathList pages;
@@ -60,7 +61,7 @@ struct Batch {
     DisposalTarget target;      // opened once for the run
     uint32_t options;           // the options of the moment the run began
     int next;                   // the index of the page cleaned next
-    const char *at;             // its path
+    size_t at;                  // where its path starts in pages.text
     volatile long stop;         // set: no page is begun after the one in hand
 };
 
@@ -70,6 +71,11 @@ bool BeginBatch(PathList *pages, uint32_t options, Batch *batch);
 
 // Cleans the next page; false when none is left or `stop` is set.
 bool CleanNextPage(Batch *batch);
+
+// Appends `more` to the pages still to clean, on the thread that cleans
+// them, between two pages (a run without a window takes the pages of runs
+// started after it so); false when there were none or memory ran out.
+bool AddBatchPages(Batch *batch, const PathList *more);
 
 // Says what the run came to, and frees it. The result line shows one page's
 // line, or the counts of several pages with the failed pages' names (when

@@ -440,7 +440,7 @@ bool BeginBatch(PathList *pages, uint32_t options, Batch *b)
     b->pages = *pages;
     memset(pages, 0, sizeof *pages);
     b->options = options;
-    b->at = FirstPath(&b->pages);
+    b->at = 0;
     // Where the originals go is decided once for the run: a missing
     // folder is said once.
     OpenDisposalTarget((options & kOptRecycleBin) != 0, TargetFolder, &b->target);
@@ -451,10 +451,26 @@ bool CleanNextPage(Batch *b)
 {
     if (b->next == b->pages.count || b->stop)
         return false;
-    RunPageQuietly(b->at, &b->target, true, b->options, &b->runs[b->next]);
-    b->at = NextPath(&b->pages, b->at);
+    const char *page = b->pages.text + b->at;
+    RunPageQuietly(page, &b->target, true, b->options, &b->runs[b->next]);
+    b->at += strlen(page) + 1;
     b->next++;
     return true;
+}
+
+bool AddBatchPages(Batch *b, const PathList *more)
+{
+    if (more->count == 0)
+        return false;
+    PageRun *grown = (PageRun *)realloc(b->runs, (size_t)(b->pages.count + more->count) * sizeof *grown);
+    if (!grown)
+        return false;
+    memset(grown + b->pages.count, 0, (size_t)more->count * sizeof *grown);
+    b->runs = grown;
+    int before = b->pages.count;
+    for (const char *p = FirstPath(more); p && AddPath(&b->pages, p); p = NextPath(more, p)) {
+    }
+    return b->pages.count > before;
 }
 
 BatchOutcome EndBatch(Batch *b, HWND owner, bool always)

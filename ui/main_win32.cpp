@@ -7,9 +7,12 @@
 // hidden window of its own class, which takes the items of each later run
 // in a WM_COPYDATA (tag kGatherTag: the items one after another, each ended
 // by a zero); it waits for them until half a second passes without one (five
-// seconds at most), then cleans them all in one run with one report. A later
-// run ends once the first has taken its items; one that finds the mutex but
-// cannot hand its items over (the first is done waiting) cleans them itself.
+// seconds at most), then cleans them all in one run with one report, taking
+// the items of runs that start while it cleans into the same run. A named
+// event says that the first's window is there to take items (or that the
+// first could not make one). A later run ends once the first has taken its
+// items; one that finds the mutex but cannot hand its items over (the first
+// has cleaned its last page) cleans them itself.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdlib.h>
@@ -89,6 +92,7 @@ static void CommandLineItems(const char *tail, PathList *items)
 }
 
 static const char kGatherName[] = "Webtrim.Gather";     // the mutex's and the window class's
+static const char kGatherReadyName[] = "Webtrim.GatherReady";
 enum {
     kGatherTag = 0x57545031,        // "WTP1"
     kGatherQuietMilliseconds = 500,
@@ -96,7 +100,8 @@ enum {
     kHandOverMilliseconds = 5000,
 };
 
-static PathList *Gathered;          // the items, while the first run waits
+static HWND Receiver;               // the first run's window that takes items
+static PathList Pending;            // items taken, not yet in the run
 static DWORD LastHandOver;
 
 static LRESULT CALLBACK TakeItems(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -105,17 +110,20 @@ static LRESULT CALLBACK TakeItems(HWND window, UINT message, WPARAM wParam, LPAR
         return DefWindowProcA(window, message, wParam, lParam);
     const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
     const char *text = (const char *)data->lpData, *end = text + data->cbData;
-    if (!Gathered || data->dwData != kGatherTag || data->cbData == 0 || end[-1] != 0)
+    if (!Receiver || data->dwData != kGatherTag || data->cbData == 0 || end[-1] != 0)
         return FALSE;
     for (const char *p = text; p < end; p += strlen(p) + 1)
-        AddPath(Gathered, p);
+        AddPath(&Pending, p);
     LastHandOver = GetTickCount();
     return TRUE;
 }
 
-// Gives `items` to the first run; false when it did not take them.
-static bool HandOver(const PathList *items)
+// Gives `items` to the first run once it is ready to take them; false when
+// it did not take them.
+static bool HandOver(const PathList *items, HANDLE ready)
 {
+    if (!ready || WaitForSingleObject(ready, kHandOverMilliseconds) != WAIT_OBJECT_0)
+        return false;
     HWND first = FindWindowA(kGatherName, NULL);
     if (!first || items->count == 0)
         return false;
@@ -125,36 +133,73 @@ static bool HandOver(const PathList *items)
                                kHandOverMilliseconds, &taken) && taken;
 }
 
-// The first run's wait for the items of the others, added to `items`.
-static void Gather(PathList *items)
+static void Pump()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+// The first run makes its window, says it is ready, and waits for the
+// items of the others until half a second passes without one.
+static void Gather(HANDLE ready)
 {
     WNDCLASSA kind;
     memset(&kind, 0, sizeof kind);
     kind.lpfnWndProc = TakeItems;
     kind.hInstance = Instance;
     kind.lpszClassName = kGatherName;
-    HWND receiver = RegisterClassA(&kind) ? CreateWindowA(kGatherName, "", WS_POPUP, 0, 0, 0, 0, NULL,
-                                                          NULL, Instance, NULL)
-                                          : NULL;
-    if (!receiver)
-        return;
-    Gathered = items;
+    if (RegisterClassA(&kind))
+        Receiver = CreateWindowA(kGatherName, "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, Instance, NULL);
+    if (ready)
+        SetEvent(ready);
     DWORD start = GetTickCount();
     LastHandOver = start;
-    MSG msg;
-    for (;;) {
+    while (Receiver) {
         DWORD now = GetTickCount(), quiet = now - LastHandOver;
         if (quiet >= kGatherQuietMilliseconds || now - start >= kGatherMostMilliseconds)
             break;
         MsgWaitForMultipleObjects(0, NULL, FALSE, kGatherQuietMilliseconds - quiet, QS_ALLINPUT);
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
+        Pump();
     }
-    Gathered = NULL;
-    DestroyWindow(receiver);
-    // A handover still on its way is answered now, as not taken.
-    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
-        DispatchMessageA(&msg);
+}
+
+// No more items are taken; a handover still on its way is answered now,
+// as not taken.
+static void StopGathering()
+{
+    if (!Receiver)
+        return;
+    HWND gone = Receiver;
+    Receiver = NULL;
+    DestroyWindow(gone);
+    Pump();
+}
+
+// Puts the items taken so far, folders asked about, into `items` or, once
+// the run has begun, into `run`; true when the run got more pages. Runs
+// started once the first is cleaning still join it, for as long as it
+// cleans.
+static bool TakePending(PathList *items, Batch *run)
+{
+    if (Receiver)
+        Pump();
+    if (Pending.count == 0)
+        return false;
+    // Taken out first: a question about a folder lets more come in.
+    PathList taken = Pending, pages = {};
+    memset(&Pending, 0, sizeof Pending);
+    bool more = false;
+    if (!run) {
+        for (const char *p = FirstPath(&taken); p; p = NextPath(&taken, p))
+            AddPath(items, p);
+    } else {
+        CollectPages(&taken, &pages);
+        more = AddBatchPages(run, &pages);
+    }
+    FreePathList(&taken);
+    FreePathList(&pages);
+    return more;
 }
 
 static void LoadWindowSettings()
@@ -181,19 +226,46 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
     CommandLineItems(cmdLine, &items);
     HANDLE gathering = CreateMutexA(NULL, FALSE, kGatherName);
     bool later = gathering && GetLastError() == ERROR_ALREADY_EXISTS;
-    if (later && HandOver(&items)) {
+    HANDLE ready = gathering ? CreateEventA(NULL, TRUE, FALSE, kGatherReadyName) : NULL;
+    if (later && HandOver(&items, ready)) {
+        CloseHandle(ready);
         CloseHandle(gathering);
         FreePathList(&items);
         return 0;
     }
-    if (gathering && !later)
-        Gather(&items);
+    if (gathering && !later) {
+        if (ready)
+            ResetEvent(ready);      // left set by an earlier first run still held open
+        Gather(ready);
+        TakePending(&items, NULL);
+    }
+    CollectPages(&items, &pages);
+    FreePathList(&items);
+    Batch run;
+    bool begun = BeginBatch(&pages, CleanOptions, &run);
+    if (!begun) {
+        // Nothing of its own to clean: what came in meanwhile, if anything.
+        StopGathering();
+        TakePending(&items, NULL);
+        CollectPages(&items, &pages);
+        FreePathList(&items);
+        begun = BeginBatch(&pages, CleanOptions, &run);
+    }
+    // No window shows a result line: the report always comes.
+    BatchOutcome outcome = {0, 0, 0};
+    if (begun) {
+        do {
+            while (CleanNextPage(&run))
+                TakePending(NULL, &run);
+            StopGathering();
+        } while (TakePending(NULL, &run));
+        outcome = EndBatch(&run, NULL, true);
+    }
+    StopGathering();
+    if (ready)
+        CloseHandle(ready);
     if (gathering)
         CloseHandle(gathering);
-    CollectPages(&items, &pages);
-    // No window shows a result line: the report always comes.
-    BatchOutcome outcome = CleanPages(&pages, NULL, true);
-    FreePathList(&items);
     FreePathList(&pages);
     return outcome.failed == 0 && outcome.cleaned > 0 ? 0 : 1;
 }

@@ -6,9 +6,10 @@
 // on answering (see "The run" below).
 //
 // The keyboard: the tab order follows the screen: the Open and Help buttons,
-// the tab strip, the page, then the other buttons; the dialog manager handles Tab, the arrow keys
-// and the Alt+letter keys marked in the templates; a message filter on the
-// dialog's own loop adds the page changes (Ctrl+Tab, Ctrl+Page Down...).
+// the tab strip, the page, then the other buttons; the dialog manager
+// handles Tab, the arrow keys and the Alt+letter keys marked in the
+// templates; a message filter on the dialog's own loop adds the page changes
+// (Ctrl+Tab, Ctrl+Page Down...).
 //
 // The picture flashes in its bright colour when a run starts: the run sends
 // IDC_FLASH, the next paint fills the picture with the flash colour and
@@ -472,9 +473,9 @@ static bool ChooseFile()
 // Cancel button in Default's place and the progress in the result line);
 // stopping (Cancel or Close was answered: the worker finishes the page in
 // hand and begins no other). A page cleaned alone that is still going after
-// half a second shows the busy cursor over the window. Closing during a run of several pages
-// asks first; a Yes stops the run and, once its report has been shown,
-// ends the window, so nothing the run says is lost.
+// half a second shows the busy cursor over the window. Closing during a run
+// of several pages asks first; a Yes stops the run and, once its report has
+// been shown, ends the window, so nothing the run says is lost.
 
 enum { kRunPageMessage = WM_APP + 1, kRunDoneMessage = WM_APP + 2, kBusyMilliseconds = 500 };
 enum RunState { kRunIdle, kRunGoing, kRunStopping };
@@ -498,7 +499,7 @@ static HWND WindowUnderCursor()
 static DWORD WINAPI WorkOnRun(void *)
 {
     while (TheRun.next < TheRun.pages.count && !TheRun.stop) {
-        PostMessageA(MainWindow, kRunPageMessage, (WPARAM)TheRun.next, (LPARAM)TheRun.at);
+        PostMessageA(MainWindow, kRunPageMessage, (WPARAM)TheRun.next, (LPARAM)(TheRun.pages.text + TheRun.at));
         CleanNextPage(&TheRun);
     }
     PostMessageA(MainWindow, kRunDoneMessage, 0, 0);

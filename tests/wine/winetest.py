@@ -117,8 +117,9 @@ class Wine:
         return boxes, code
 
     def drive_all(self, cmdline, press=None, timeout_ms=60000, env=None):
-        """drive(), for runs side by side: boxes, exit code, reports and
-        default buttons."""
+        """drive() giving boxes, exit code, reports and default buttons.
+        `cmdline` may hold several command lines, one a line, started
+        together: the exit code is then the list of theirs."""
         env = dict(env or self.env)
         env["WT_CMDLINE"] = cmdline
         env["WT_TIMEOUT"] = str(timeout_ms)
@@ -136,7 +137,7 @@ class Wine:
                 defaults.pop()
                 reports.append(boxes.pop() + parse_report(parts))
             elif parts[0] == "EXIT":
-                code = int(parts[1])
+                code = int(parts[1]) if code is None else (code if isinstance(code, list) else [code]) + [int(parts[1])]
             elif parts[0] in ("TIMEOUT", "NOSTART"):
                 raise AssertionError("driver: " + line)
         return boxes, code, reports, defaults
