@@ -506,21 +506,34 @@ static DWORD WINAPI WorkOnRun(void *)
     return 0;
 }
 
-// The window's controls for a run of several pages, or for none.
+// The window's controls for a run of several pages, of one, or for none.
+// The focus leaves a button that goes away or is disabled for the run (to
+// Cancel, or for one page to Help) and comes back to it after the run,
+// unless the user has moved it meanwhile.
 static void ShowRunControls(bool running, bool several)
 {
+    static HWND focusBefore, focusDuring;
     HWND cancel = GetDlgItem(MainWindow, IDC_CANCEL_RUN), open = GetDlgItem(MainWindow, IDC_OPEN);
-    HWND focus = GetFocus();
+    HWND byDefault = GetDlgItem(MainWindow, IDC_DEFAULT), focus = GetFocus();
+    if (running && (focus == open || (several && focus == byDefault))) {
+        focusBefore = focus;
+        focusDuring = several ? cancel : GetDlgItem(MainWindow, IDC_HELP_BUTTON);
+    } else if (running) {
+        focusBefore = focusDuring = NULL;
+    }
     EnableWindow(cancel, running);
     ShowWindow(cancel, running && several ? SW_SHOW : SW_HIDE);
-    ShowWindow(GetDlgItem(MainWindow, IDC_DEFAULT), running && several ? SW_HIDE : SW_SHOW);
-    DragAcceptFiles(MainWindow, !running);
-    // The focus leaves a button that goes away or gives way.
-    if (running && several && (focus == open || focus == GetDlgItem(MainWindow, IDC_DEFAULT)))
-        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)cancel, TRUE);
-    else if (!running && focus == cancel)
-        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)open, TRUE);
+    if (running && focusDuring)
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)focusDuring, TRUE);
+    ShowWindow(byDefault, running && several ? SW_HIDE : SW_SHOW);
     EnableWindow(open, !running);
+    DragAcceptFiles(MainWindow, !running);
+    if (!running && focusBefore && (focus == focusDuring || focus == NULL))
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)focusBefore, TRUE);
+    else if (!running && (focus == cancel || focus == NULL))
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)open, TRUE);
+    if (!running)
+        focusBefore = focusDuring = NULL;
 }
 
 static void StartRun(PathList *pages)
@@ -566,7 +579,6 @@ static void StopRun()
         return;
     InterlockedExchange(&TheRun.stop, 1);
     Running = kRunStopping;
-    EnableWindow(GetDlgItem(MainWindow, IDC_CANCEL_RUN), FALSE);
 }
 
 static void FinishRun()

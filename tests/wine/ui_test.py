@@ -1148,6 +1148,8 @@ class WindowTest(unittest.TestCase):
         self.assertFalse(st.main_control(CANCEL_RUN)["visible"])
         self.assertTrue(st.main_control(DEFAULT_BUTTON)["visible"])
         self.assertTrue(st.main_control(OPEN)["enabled"])
+        # The focus, on Cancel since the run began, is back on Open.
+        self.assertEqual(self.focused(), OPEN)
         self.program.assert_quiet(0.3)
 
         # Closing during a run asks; Yes stops it, and its report comes
