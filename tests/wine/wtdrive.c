@@ -126,11 +126,17 @@ static void print_escaped(const char *s)
     }
 }
 
-/* The box's default button: the one with the focus as the box opens (a
-   message box gives it the focus and no DM_SETDEFID), else the dialog's
-   DM_GETDEFID; 0 for none. */
+/* The box's default button: the one drawn as the default (a message box
+   marks it so and gives it the focus, without DM_SETDEFID), else the one
+   with the focus, else the dialog's DM_GETDEFID; 0 for none. */
 static int default_button(HWND w)
 {
+    for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[16];
+        if (GetClassNameA(c, cls, sizeof cls) && lstrcmpiA(cls, "Button") == 0 &&
+            (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return GetDlgCtrlID(c);
+    }
     GUITHREADINFO info;
     memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
