@@ -108,9 +108,9 @@ SectionEnd
 Section "Uninstall"
   SetShellVarContext current
   SetAutoClose true
-  ; Asked first, so that an answer comes before anything is gone. The
-  ; silent uninstaller keeps the settings.
-  MessageBox MB_YESNO|MB_ICONQUESTION \
+  ; Asked first, so that an answer comes before anything is gone. No, which
+  ; keeps them, is the default button; the silent uninstaller keeps them too.
+  MessageBox MB_YESNO|MB_ICONQUESTION|MB_DEFBUTTON2 \
     "Remove your Webtrim settings as well?$\r$\n$\r$\nChoose No to keep them for a later install." \
     /SD IDNO IDNO keep_settings
     DeleteRegKey HKCU "${SETTINGS_KEY}"

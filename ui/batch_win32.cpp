@@ -17,6 +17,7 @@
 #include "platform/path_win32.h"
 #include "platform/trash.h"
 #include "ui/mainwnd.h"
+#include "ui/report.h"
 
 static const char kCaption[] = "Webtrim";
 
@@ -239,7 +240,8 @@ static bool AskFolder(const char *folder, int count)
         MessageBoxA(MainWindow, text, kCaption, MB_OK | MB_ICONINFORMATION);
         return false;
     }
-    snprintf(text, sizeof text, "Clean the %d pages in %s and the folders below it?", count, folder);
+    snprintf(text, sizeof text, "Clean the %d %s in %s and the folders below it?", count,
+             count == 1 ? "page" : "pages", folder);
     return MessageBoxA(MainWindow, text, kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
@@ -332,29 +334,75 @@ static void OnePageLine(const char *path, const PageResult *r, char *line, size_
     }
 }
 
-// One message box for the pages of a drop that were not cleaned, each
-// with its message's first line and the system's reason, and the warnings
-// of them all, each once.
-static void ShowFailures(const PathList *pages, PageRun *runs, const BatchOutcome &outcome)
+// "1 page" or "N pages".
+static void AppendCount(char *line, size_t size, int n, const char *one, const char *many)
 {
-    size_t size = 1024;
-    for (int i = 0; i < pages->count; i++)
-        size += (3 * kAnsiPathSize + 512) * (size_t)runs[i].messages.count;
-    char *text = (char *)malloc(size);
-    if (!text)
-        return;
-    text[0] = 0;
-    unsigned warned = 0;
-    bool any = false;
-    if (outcome.failed) {
-        snprintf(text, size, outcome.failed == 1 ? "1 of %d pages was not cleaned:\n"
-                                                 : "%d of %d pages were not cleaned:\n",
-                 outcome.failed == 1 ? pages->count : outcome.failed, pages->count);
-        any = true;
+    size_t at = strlen(line);
+    snprintf(line + at, size - at, "%d %s", n, n == 1 ? one : many);
+}
+
+// The counts of a run of several pages: "5 pages cleaned, 1 already clean,
+// 2 failed"; with `names`, the failed pages' names after a colon; and, for a
+// run that was stopped, how many pages it left as they were.
+static void CountsLine(const Batch *b, bool names, char *line, size_t size)
+{
+    int cleaned = 0, already = 0, failed = 0;
+    for (int i = 0; i < b->next; i++) {
+        PageOutcome o = b->runs[i].result.outcome;
+        cleaned += o == kPageCleaned;
+        already += o == kPageAlreadyClean;
+        failed += o != kPageCleaned && o != kPageAlreadyClean;
     }
-    int i = 0;
-    for (const char *page = FirstPath(pages); page; page = NextPath(pages, page), i++) {
-        const PageRun &run = runs[i];
+    line[0] = 0;
+    AppendCount(line, size, cleaned, "page cleaned", "pages cleaned");
+    if (already) {
+        Append(line, size, ", ");
+        AppendCount(line, size, already, "already clean", "already clean");
+    }
+    if (failed) {
+        Append(line, size, ", ");
+        AppendCount(line, size, failed, "failed", "failed");
+    }
+    const char *page = FirstPath(&b->pages);
+    for (int i = 0, first = 1; names && failed && i < b->next; i++, page = NextPath(&b->pages, page)) {
+        PageOutcome o = b->runs[i].result.outcome;
+        if (o == kPageCleaned || o == kPageAlreadyClean)
+            continue;
+        Append(line, size, first ? ": " : ", ");
+        AppendName(line, size, page);
+        first = 0;
+    }
+    int left = b->pages.count - b->next;
+    if (left) {
+        Append(line, size, "; stopped, ");
+        AppendCount(line, size, left, "page left as it was", "pages left as they were");
+    }
+}
+
+// The rows of the report: each message of each page that was run, a
+// warning that many pages gave only once; the reasons are in `texts`, which
+// the caller frees with the array. Null when there is nothing to list.
+static ReportEntry *ReportEntries(const Batch *b, int *count, char **texts)
+{
+    enum { kReasonRoom = 3 * kAnsiPathSize + 512 };
+    *count = 0;
+    *texts = NULL;
+    int most = 0;
+    for (int i = 0; i < b->next; i++)
+        most += b->runs[i].messages.count;
+    if (most == 0)
+        return NULL;
+    ReportEntry *rows = (ReportEntry *)malloc(most * sizeof *rows);
+    char *reasons = (char *)malloc((size_t)most * kReasonRoom);
+    if (!rows || !reasons) {
+        free(rows);
+        free(reasons);
+        return NULL;
+    }
+    unsigned warned = 0;
+    const char *page = FirstPath(&b->pages);
+    for (int i = 0; i < b->next; i++, page = NextPath(&b->pages, page)) {
+        const PageRun &run = b->runs[i];
         for (int m = 0; m < run.messages.count; m++) {
             const PageMessage &msg = run.messages.list[m];
             if (msg.kind == kMessageWarning && msg.id != kWarnNotPermissible) {
@@ -362,87 +410,117 @@ static void ShowFailures(const PathList *pages, PageRun *runs, const BatchOutcom
                     continue;
                 warned |= 1u << msg.id;
             }
-            size_t n = strlen(text);
-            char reason[512], shown[2 * kAnsiPathSize + 2];
-            DescribeReason(msg.sysError, reason, sizeof reason);
-            WrapForBox(page, shown, sizeof shown);
-            snprintf(text + n, size - n, "\n%s\n%s%s%s%s\n", shown, MessageText(msg.kind, msg.id),
-                     msg.detail ? msg.detail : "", reason[0] ? "\n" : "", reason);
-            any = true;
+            char *reason = reasons + (size_t)*count * kReasonRoom;
+            FormatMessageLine(MessageText(msg.kind, msg.id), msg.detail, msg.sysError, reason, kReasonRoom);
+            rows[*count].page = page;
+            rows[*count].reason = reason;
+            ++*count;
         }
     }
-    if (any)
-        MessageBoxA(MainWindow, text, "Webtrim",
-                    MB_OK | (outcome.failed ? MB_ICONERROR : MB_ICONWARNING));
-    free(text);
+    *texts = reasons;
+    return rows;
 }
 
-BatchOutcome CleanPages(const PathList *pages)
+bool BeginBatch(PathList *pages, uint32_t options, Batch *b)
 {
-    BatchOutcome outcome = {0, 0};
+    memset(b, 0, sizeof *b);
     if (pages->count == 0)
-        return outcome;
-    // Large records: on the heap, one for each page of the drop.
-    PageRun *runs = (PageRun *)calloc((size_t)pages->count, sizeof *runs);
-    if (!runs) {
+        return false;
+    // Large records: on the heap, one for each page of the run.
+    b->runs = (PageRun *)calloc((size_t)pages->count, sizeof *b->runs);
+    if (!b->runs) {
         ShowMessageBox(kMessageError, kErrNoMemory, NULL);
-        outcome.failed = pages->count;
-        return outcome;
+        return false;
     }
-    // Where the originals go is decided once for the drop: a missing
+    b->pages = *pages;
+    memset(pages, 0, sizeof *pages);
+    b->options = options;
+    b->at = 0;
+    // Where the originals go is decided once for the run: a missing
     // folder is said once.
-    DisposalTarget target;
-    OpenDisposalTarget((CleanOptions & kOptRecycleBin) != 0, TargetFolder, &target);
-    int alreadyClean = 0, i = 0;
-    for (const char *page = FirstPath(pages); page; page = NextPath(pages, page), i++) {
-        RunPageQuietly(page, &target, true, &runs[i]);
-        PageOutcome o = runs[i].result.outcome;
-        if (o == kPageCleaned || o == kPageAlreadyClean)
-            outcome.cleaned++;
-        else
-            outcome.failed++;
-        alreadyClean += o == kPageAlreadyClean;
-    }
-    CloseDisposalTarget(&target);
+    OpenDisposalTarget((options & kOptRecycleBin) != 0, TargetFolder, &b->target);
+    return true;
+}
 
+bool CleanNextPage(Batch *b)
+{
+    if (b->next == b->pages.count || b->stop)
+        return false;
+    const char *page = b->pages.text + b->at;
+    RunPageQuietly(page, &b->target, true, b->options, &b->runs[b->next]);
+    b->at += strlen(page) + 1;
+    b->next++;
+    return true;
+}
+
+bool AddBatchPages(Batch *b, const PathList *more)
+{
+    if (more->count == 0)
+        return false;
+    PageRun *grown = (PageRun *)realloc(b->runs, (size_t)(b->pages.count + more->count) * sizeof *grown);
+    if (!grown)
+        return false;
+    memset(grown + b->pages.count, 0, (size_t)more->count * sizeof *grown);
+    b->runs = grown;
+    int before = b->pages.count;
+    for (const char *p = FirstPath(more); p && AddPath(&b->pages, p); p = NextPath(more, p)) {
+    }
+    return b->pages.count > before;
+}
+
+BatchOutcome EndBatch(Batch *b, HWND owner, bool always)
+{
+    BatchOutcome outcome = {0, 0, b->pages.count - b->next};
+    CloseDisposalTarget(&b->target);
+    for (int i = 0; i < b->next; i++) {
+        PageOutcome o = b->runs[i].result.outcome;
+        (o == kPageCleaned || o == kPageAlreadyClean ? outcome.cleaned : outcome.failed)++;
+    }
     char line[2 * kAnsiPathSize + 256];
-    if (pages->count == 1) {
-        // One page: its messages as they always were, one box each, with
-        // the page's name and the reason.
-        const PageRun &run = runs[0];
+    if (b->pages.count == 1 && b->next == 1) {
+        // One page: its line, then its messages as they always were, one
+        // box each, with the page's name and the reason.
+        const PageRun &run = b->runs[0];
+        OnePageLine(FirstPath(&b->pages), &run.result, line, sizeof line);
+        ShowResultLine(line);
         for (int m = 0; m < run.messages.count; m++) {
             const PageMessage &msg = run.messages.list[m];
-            ShowMessageBox(msg.kind, msg.id, msg.detail, FirstPath(pages), msg.sysError);
+            ShowMessageBox(msg.kind, msg.id, msg.detail, FirstPath(&b->pages), msg.sysError);
         }
-        OnePageLine(FirstPath(pages), &run.result, line, sizeof line);
-    } else {
-        snprintf(line, sizeof line, "%d pages cleaned", outcome.cleaned - alreadyClean);
-        if (alreadyClean)
-            Append(line, sizeof line, alreadyClean == 1 ? ", 1 already clean" : "");
-        if (alreadyClean > 1) {
-            size_t n = strlen(line);
-            snprintf(line + n, sizeof line - n, ", %d already clean", alreadyClean);
+        if (always && run.messages.count == 0)
+            ShowReport(owner, line, NULL, 0, MB_ICONINFORMATION);
+    } else if (b->pages.count > 0) {
+        CountsLine(b, true, line, sizeof line);
+        ShowResultLine(line);
+        int count = 0;
+        char *texts = NULL;
+        ReportEntry *rows = ReportEntries(b, &count, &texts);
+        if (count || always) {
+            char sentence[512];
+            CountsLine(b, false, sentence, sizeof sentence - 1);
+            Append(sentence, sizeof sentence, ".");
+            unsigned icon = outcome.failed ? MB_ICONERROR : count ? MB_ICONWARNING : MB_ICONINFORMATION;
+            ShowReport(owner, sentence, rows, count, icon);
         }
-        if (outcome.failed) {
-            size_t n = strlen(line);
-            snprintf(line + n, sizeof line - n, ", %d failed: ", outcome.failed);
-            bool first = true;
-            i = 0;
-            for (const char *page = FirstPath(pages); page; page = NextPath(pages, page), i++) {
-                PageOutcome o = runs[i].result.outcome;
-                if (o == kPageCleaned || o == kPageAlreadyClean)
-                    continue;
-                if (!first)
-                    Append(line, sizeof line, ", ");
-                AppendName(line, sizeof line, page);
-                first = false;
-            }
-        }
-        ShowFailures(pages, runs, outcome);
+        free(rows);
+        free(texts);
     }
-    ShowResultLine(line);
-    for (i = 0; i < pages->count; i++)
-        FreePageRun(&runs[i]);
-    free(runs);
+    for (int i = 0; i < b->pages.count && b->runs; i++)
+        FreePageRun(&b->runs[i]);
+    free(b->runs);
+    FreePathList(&b->pages);
+    memset(b, 0, sizeof *b);
     return outcome;
+}
+
+BatchOutcome CleanPages(PathList *pages, HWND owner, bool always)
+{
+    Batch b;
+    if (!BeginBatch(pages, CleanOptions, &b)) {
+        BatchOutcome none = {0, pages->count, 0};
+        return none;
+    }
+    while (CleanNextPage(&b)) {
+    }
+    return EndBatch(&b, owner, always);
 }

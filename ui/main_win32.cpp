@@ -1,5 +1,18 @@
 // Entry of the Windows program. With paths on the command line it cleans
-// those pages and ends without a window; otherwise it shows the main window.
+// those pages and ends without a window, with a report of what it did;
+// otherwise it shows the main window.
+//
+// Gathering: Explorer starts one run for each page of a selection given to
+// its command. The first of runs started together holds a named mutex and a
+// hidden window of its own class, which takes the items of each later run
+// in a WM_COPYDATA (tag kGatherTag: the items one after another, each ended
+// by a zero); it waits for them until half a second passes without one (five
+// seconds at most), then cleans them all in one run with one report, taking
+// the items of runs that start while it cleans into the same run. A named
+// event says that the first's window is there to take items (or that the
+// first could not make one). A later run ends once the first has taken its
+// items; one that finds the mutex but cannot hand its items over (the first
+// has cleaned its last page) cleans them itself.
 #include <windows.h>
 #include <commctrl.h>
 #include <stdlib.h>
@@ -78,6 +91,117 @@ static void CommandLineItems(const char *tail, PathList *items)
     free(pieces);
 }
 
+static const char kGatherName[] = "Webtrim.Gather";     // the mutex's and the window class's
+static const char kGatherReadyName[] = "Webtrim.GatherReady";
+enum {
+    kGatherTag = 0x57545031,        // "WTP1"
+    kGatherQuietMilliseconds = 500,
+    kGatherMostMilliseconds = 5000,
+    kHandOverMilliseconds = 5000,
+};
+
+static HWND Receiver;               // the first run's window that takes items
+static PathList Pending;            // items taken, not yet in the run
+static DWORD LastHandOver;
+
+static LRESULT CALLBACK TakeItems(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return DefWindowProcA(window, message, wParam, lParam);
+    const COPYDATASTRUCT *data = (const COPYDATASTRUCT *)lParam;
+    const char *text = (const char *)data->lpData, *end = text + data->cbData;
+    if (!Receiver || data->dwData != kGatherTag || data->cbData == 0 || end[-1] != 0)
+        return FALSE;
+    for (const char *p = text; p < end; p += strlen(p) + 1)
+        AddPath(&Pending, p);
+    LastHandOver = GetTickCount();
+    return TRUE;
+}
+
+// Gives `items` to the first run once it is ready to take them; false when
+// it did not take them.
+static bool HandOver(const PathList *items, HANDLE ready)
+{
+    if (!ready || WaitForSingleObject(ready, kHandOverMilliseconds) != WAIT_OBJECT_0)
+        return false;
+    HWND first = FindWindowA(kGatherName, NULL);
+    if (!first || items->count == 0)
+        return false;
+    COPYDATASTRUCT data = {kGatherTag, (DWORD)items->size, items->text};
+    DWORD_PTR taken = 0;
+    return SendMessageTimeoutA(first, WM_COPYDATA, 0, (LPARAM)&data, SMTO_ABORTIFHUNG,
+                               kHandOverMilliseconds, &taken) && taken;
+}
+
+static void Pump()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+}
+
+// The first run makes its window, says it is ready, and waits for the
+// items of the others until half a second passes without one.
+static void Gather(HANDLE ready)
+{
+    WNDCLASSA kind;
+    memset(&kind, 0, sizeof kind);
+    kind.lpfnWndProc = TakeItems;
+    kind.hInstance = Instance;
+    kind.lpszClassName = kGatherName;
+    if (RegisterClassA(&kind))
+        Receiver = CreateWindowA(kGatherName, "", WS_POPUP, 0, 0, 0, 0, NULL, NULL, Instance, NULL);
+    if (ready)
+        SetEvent(ready);
+    DWORD start = GetTickCount();
+    LastHandOver = start;
+    while (Receiver) {
+        DWORD now = GetTickCount(), quiet = now - LastHandOver;
+        if (quiet >= kGatherQuietMilliseconds || now - start >= kGatherMostMilliseconds)
+            break;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, kGatherQuietMilliseconds - quiet, QS_ALLINPUT);
+        Pump();
+    }
+}
+
+// No more items are taken; a handover still on its way is answered now,
+// as not taken.
+static void StopGathering()
+{
+    if (!Receiver)
+        return;
+    HWND gone = Receiver;
+    Receiver = NULL;
+    DestroyWindow(gone);
+    Pump();
+}
+
+// Puts the items taken so far, folders asked about, into `items` or, once
+// the run has begun, into `run`; true when the run got more pages. Runs
+// started once the first is cleaning still join it, for as long as it
+// cleans.
+static bool TakePending(PathList *items, Batch *run)
+{
+    if (Receiver)
+        Pump();
+    if (Pending.count == 0)
+        return false;
+    // Taken out first: a question about a folder lets more come in.
+    PathList taken = Pending, pages = {};
+    memset(&Pending, 0, sizeof Pending);
+    bool more = false;
+    if (!run) {
+        for (const char *p = FirstPath(&taken); p; p = NextPath(&taken, p))
+            AddPath(items, p);
+    } else {
+        CollectPages(&taken, &pages);
+        more = AddBatchPages(run, &pages);
+    }
+    FreePathList(&taken);
+    FreePathList(&pages);
+    return more;
+}
+
 static void LoadWindowSettings()
 {
     Settings s;
@@ -100,9 +224,48 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
     }
     PathList items = {}, pages = {};
     CommandLineItems(cmdLine, &items);
+    HANDLE gathering = CreateMutexA(NULL, FALSE, kGatherName);
+    bool later = gathering && GetLastError() == ERROR_ALREADY_EXISTS;
+    HANDLE ready = gathering ? CreateEventA(NULL, TRUE, FALSE, kGatherReadyName) : NULL;
+    if (later && HandOver(&items, ready)) {
+        CloseHandle(ready);
+        CloseHandle(gathering);
+        FreePathList(&items);
+        return 0;
+    }
+    if (gathering && !later) {
+        if (ready)
+            ResetEvent(ready);      // left set by an earlier first run still held open
+        Gather(ready);
+        TakePending(&items, NULL);
+    }
     CollectPages(&items, &pages);
-    BatchOutcome outcome = CleanPages(&pages);
     FreePathList(&items);
+    Batch run;
+    bool begun = BeginBatch(&pages, CleanOptions, &run);
+    if (!begun) {
+        // Nothing of its own to clean: what came in meanwhile, if anything.
+        StopGathering();
+        TakePending(&items, NULL);
+        CollectPages(&items, &pages);
+        FreePathList(&items);
+        begun = BeginBatch(&pages, CleanOptions, &run);
+    }
+    // No window shows a result line: the report always comes.
+    BatchOutcome outcome = {0, 0, 0};
+    if (begun) {
+        do {
+            while (CleanNextPage(&run))
+                TakePending(NULL, &run);
+            StopGathering();
+        } while (TakePending(NULL, &run));
+        outcome = EndBatch(&run, NULL, true);
+    }
+    StopGathering();
+    if (ready)
+        CloseHandle(ready);
+    if (gathering)
+        CloseHandle(gathering);
     FreePathList(&pages);
     return outcome.failed == 0 && outcome.cleaned > 0 ? 0 : 1;
 }

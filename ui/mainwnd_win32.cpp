@@ -2,13 +2,14 @@
 // left, a tab control with one option page over it on the right, a row of
 // buttons below, and below them all the result line of the last clean.
 // Pages dropped on the picture (folders: the pages below them), or chosen
-// with Open, are cleaned at once, synchronously, inside the window's message
-// handling.
+// with Open, are cleaned at once on a worker thread, while the window goes
+// on answering (see "The run" below).
 //
-// The keyboard: the tab order runs from the Open button to the tab strip,
-// the page and the buttons; the dialog manager handles Tab, the arrow keys
-// and the Alt+letter keys marked in the templates; a message filter on the
-// dialog's own loop adds the page changes (Ctrl+Tab, Ctrl+Page Down...).
+// The keyboard: the tab order follows the screen: the Open and Help buttons,
+// the tab strip, the page, then the other buttons; the dialog manager
+// handles Tab, the arrow keys and the Alt+letter keys marked in the
+// templates; a message filter on the dialog's own loop adds the page changes
+// (Ctrl+Tab, Ctrl+Page Down...).
 //
 // The picture flashes in its bright colour when a run starts: the run sends
 // IDC_FLASH, the next paint fills the picture with the flash colour and
@@ -22,6 +23,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <stddef.h>
+#include <stdio.h>
 #include <string.h>
 #include "app/options.h"
 #include "app/run.h"
@@ -70,6 +72,8 @@ static const char kPrompt[] = "Drag && Drop\nYour\nWeb Page\nFile\nHERE!";
 
 static const char kCaption[] = "Webtrim";
 static const char kNotOnPicture[] = "Please place your file to the picture";
+static const char kStopQuestion[] =
+    "Stop cleaning?\n\nThe page in hand is finished; the pages after it are left as they are.";
 
 // Context help: control id, help context id; the first thirteen follow
 // the bits of CleanOptions from 0 to 12, bit 13 comes last.
@@ -306,8 +310,8 @@ static void InitWindow(HWND window)
                                  Instance, NULL);
     TabFont = MakeFont(Scale(14), FW_NORMAL, "MS Sans Serif");
     SendMessageA(TabControl, WM_SETFONT, (WPARAM)TabFont, TRUE);
-    // In the tab order right after the Open button, which starts it.
-    SetWindowPos(TabControl, GetDlgItem(window, IDC_OPEN), 0, 0, 0, 0,
+    // In the tab order right after the Help button, which sits beside Open.
+    SetWindowPos(TabControl, GetDlgItem(window, IDC_HELP_BUTTON), 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (int tab = 0; tab < kPageCount; tab++) {
         TCITEMA item;
@@ -457,6 +461,176 @@ static bool ChooseFile()
     return false;
 }
 
+// ---------------------------------------------------------------- the run
+//
+// A run goes through its pages on a worker thread; the window's own thread
+// begins it, shows its progress and ends it, so that every box and dialog
+// comes from that thread. The worker posts kRunPageMessage before each page
+// (its index and path) and kRunDoneMessage once it has stopped; the window
+// then waits for the thread, which has nothing left to do, and reports.
+//
+// States: idle; running (Open and the drop refused; for several pages the
+// Cancel button in Default's place and the progress in the result line);
+// stopping (Cancel or Close was answered: the worker finishes the page in
+// hand and begins no other). A page cleaned alone that is still going after
+// half a second shows the busy cursor over the window. Closing during a run
+// of several pages asks first; a Yes stops the run and, once its report has
+// been shown, ends the window, so nothing the run says is lost.
+
+enum { kRunPageMessage = WM_APP + 1, kRunDoneMessage = WM_APP + 2, kBusyMilliseconds = 500 };
+enum RunState { kRunIdle, kRunGoing, kRunStopping };
+
+static Batch TheRun;
+static HANDLE Worker;
+static RunState Running;
+static bool Busy;               // the busy cursor is shown
+static bool Asking;             // the question before closing is open
+static bool DonePending;        // the run ended while it was
+static bool CloseAfterRun;
+static bool FlashedThisRun;     // the picture flashed as the run began
+
+static HWND WindowUnderCursor()
+{
+    POINT at;
+    GetCursorPos(&at);
+    return WindowFromPoint(at);
+}
+
+static DWORD WINAPI WorkOnRun(void *)
+{
+    while (TheRun.next < TheRun.pages.count && !TheRun.stop) {
+        PostMessageA(MainWindow, kRunPageMessage, (WPARAM)TheRun.next, (LPARAM)(TheRun.pages.text + TheRun.at));
+        CleanNextPage(&TheRun);
+    }
+    PostMessageA(MainWindow, kRunDoneMessage, 0, 0);
+    return 0;
+}
+
+// The window's controls for a run of several pages, of one, or for none.
+// The focus leaves a button that goes away or is disabled for the run (to
+// Cancel, or for one page to Help) and comes back to it after the run,
+// unless the user has moved it meanwhile.
+static void ShowRunControls(bool running, bool several)
+{
+    static HWND focusBefore, focusDuring;
+    HWND cancel = GetDlgItem(MainWindow, IDC_CANCEL_RUN), open = GetDlgItem(MainWindow, IDC_OPEN);
+    HWND byDefault = GetDlgItem(MainWindow, IDC_DEFAULT), focus = GetFocus();
+    if (running && (focus == open || (several && focus == byDefault))) {
+        focusBefore = focus;
+        focusDuring = several ? cancel : GetDlgItem(MainWindow, IDC_HELP_BUTTON);
+    } else if (running) {
+        focusBefore = focusDuring = NULL;
+    }
+    EnableWindow(cancel, running);
+    ShowWindow(cancel, running && several ? SW_SHOW : SW_HIDE);
+    if (running && focusDuring)
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)focusDuring, TRUE);
+    ShowWindow(byDefault, running && several ? SW_HIDE : SW_SHOW);
+    EnableWindow(open, !running);
+    DragAcceptFiles(MainWindow, !running);
+    if (!running && focusBefore && (focus == focusDuring || focus == NULL))
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)focusBefore, TRUE);
+    else if (!running && (focus == cancel || focus == NULL))
+        SendMessageA(MainWindow, WM_NEXTDLGCTL, (WPARAM)open, TRUE);
+    if (!running)
+        focusBefore = focusDuring = NULL;
+}
+
+static void StartRun(PathList *pages)
+{
+    if (Running != kRunIdle || pages->count == 0)
+        return;
+    ShowResultLine("");
+    if (!BeginBatch(pages, CleanOptions, &TheRun))
+        return;
+    Running = kRunGoing;
+    CloseAfterRun = false;
+    FlashedThisRun = false;
+    ShowRunControls(true, TheRun.pages.count > 1);
+    if (TheRun.pages.count == 1)
+        SetTimer(MainWindow, IDT_BUSY, kBusyMilliseconds, NULL);
+    Worker = CreateThread(NULL, 0, WorkOnRun, NULL, 0, NULL);
+    if (!Worker) {
+        // No thread: the run goes on here, as it once always did.
+        WorkOnRun(NULL);
+    }
+}
+
+// "N of M pages: name" while a run of several pages goes on.
+static void ShowProgress(int index, const char *path)
+{
+    if (Running != kRunGoing || TheRun.pages.count < 2)
+        return;
+    char line[kAnsiPathSize + 64];
+    snprintf(line, sizeof line, "%d of %d pages: ", index + 1, TheRun.pages.count);
+    const char *name = strrchr(path, '\\');
+    name = name ? name + 1 : path;
+    // The result line is UTF-8; the path is in the ANSI code page.
+    wchar_t wide[kAnsiPathSize + 1];
+    size_t n = strlen(line);
+    if (AnsiToWide(name, wide, kAnsiPathSize + 1))
+        WideCharToMultiByte(CP_UTF8, 0, wide, -1, line + n, (int)(sizeof line - n), NULL, NULL);
+    ShowResultLine(line);
+}
+
+static void StopRun()
+{
+    if (Running != kRunGoing)
+        return;
+    InterlockedExchange(&TheRun.stop, 1);
+    Running = kRunStopping;
+}
+
+static void FinishRun()
+{
+    if (Worker) {
+        WaitForSingleObject(Worker, INFINITE);
+        CloseHandle(Worker);
+        Worker = NULL;
+    }
+    KillTimer(MainWindow, IDT_BUSY);
+    if (Busy) {
+        Busy = false;
+        SetCursor(LoadCursorA(NULL, IDC_ARROW));
+    }
+    // The run is handed over before it is reported: another may begin
+    // while the report is open.
+    Batch ended = TheRun;
+    memset(&TheRun, 0, sizeof TheRun);
+    Running = kRunIdle;
+    FlashedThisRun = false;
+    ShowRunControls(false, false);
+    EndBatch(&ended, MainWindow, CloseAfterRun);
+    if (CloseAfterRun)
+        EndDialog(MainWindow, 1);
+}
+
+// The Close box, Exit and Escape. During a run of several pages the user is
+// asked first; one page is simply let finish.
+static void Close(HWND window)
+{
+    if (Running == kRunIdle) {
+        EndDialog(window, 1);
+        return;
+    }
+    if (CloseAfterRun || Asking)
+        return;
+    bool stop = true;
+    if (TheRun.pages.count > 1) {
+        Asking = true;
+        stop = MessageBoxA(window, kStopQuestion, kCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+        Asking = false;
+    }
+    if (stop) {
+        StopRun();
+        CloseAfterRun = true;
+    }
+    if (DonePending) {
+        DonePending = false;
+        FinishRun();
+    }
+}
+
 // The picture in screen pixels, for comparing with the cursor.
 static RECT PictureOnScreen(HWND window)
 {
@@ -490,6 +664,10 @@ static void DropFiles(HWND window, HDROP drop)
         MessageBoxA(window, kNotOnPicture, kCaption, MB_OK);
         return;
     }
+    if (Running != kRunIdle) {
+        DragFinish(drop);           // one that came in as the run began
+        return;
+    }
     // The drop is released before anything is cleaned; a path that cannot
     // be taken whole is reported at once.
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
@@ -503,7 +681,7 @@ static void DropFiles(HWND window, HDROP drop)
     for (int i = 0; i < refused; i++)
         ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
     CollectPages(&items, &pages);
-    CleanPages(&pages);
+    StartRun(&pages);
     FreePathList(&items);
     FreePathList(&pages);
 }
@@ -515,6 +693,10 @@ static void Command(HWND window, int id)
         InvalidatePicture(window);
         break;
     case IDC_FLASH:
+        // Once a run: its pages' own flashes would keep the picture bright.
+        if (FlashedThisRun)
+            break;
+        FlashedThisRun = Running != kRunIdle;
         Flashing = 1;
         InvalidatePicture(window);
         break;
@@ -522,9 +704,12 @@ static void Command(HWND window, int id)
         if (ChooseFile()) {
             PathList one = {};
             AddPath(&one, CurrentFile);
-            CleanPages(&one);
+            StartRun(&one);
             FreePathList(&one);
         }
+        break;
+    case IDC_CANCEL_RUN:
+        StopRun();
         break;
     case IDC_DEFAULT:
         CleanOptions = ResetWord(CleanOptions);
@@ -557,6 +742,12 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         if (wParam == IDT_FLASH) {
             Flashing = 0;
             InvalidatePicture(window);
+        } else if (wParam == IDT_BUSY) {
+            KillTimer(window, IDT_BUSY);
+            Busy = Running != kRunIdle;
+            HWND under = WindowUnderCursor();
+            if (Busy && (under == window || IsChild(window, under)))
+                SetCursor(LoadCursorA(NULL, IDC_WAIT));
         }
         return FALSE;
     case WM_NOTIFY:
@@ -571,17 +762,32 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
         return FALSE;
     case WM_COMMAND:
         if (LOWORD(wParam) == IDC_EXIT) {
-            EndDialog(window, 1);
+            Close(window);
             return TRUE;
         }
         Command(window, LOWORD(wParam));
         return FALSE;
     case WM_SYSCOMMAND:
         if (wParam == SC_CLOSE) {
-            EndDialog(window, 1);
+            Close(window);
             return TRUE;
         }
         return FALSE;
+    case WM_SETCURSOR:
+        if (!Busy)
+            return FALSE;
+        SetCursor(LoadCursorA(NULL, IDC_WAIT));
+        SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case kRunPageMessage:
+        ShowProgress((int)wParam, (const char *)lParam);
+        return TRUE;
+    case kRunDoneMessage:
+        if (Asking)
+            DonePending = true;     // ended once the question is answered
+        else
+            FinishRun();
+        return TRUE;
     }
     return FALSE;
 }

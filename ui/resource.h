@@ -11,6 +11,14 @@
 #define IDD_PAGE_COLOR       108
 #define IDD_PAGE_ABOUT       109
 
+/* The report of a run: its icon (where a message box has its own), its
+   sentence (a message box's text id), the list of pages, Copy. */
+#define IDD_REPORT           120
+#define IDC_REPORT_ICON      0x440
+#define IDC_REPORT_TEXT      0xFFFF
+#define IDC_REPORT_LIST      1040
+#define IDC_REPORT_COPY      1041
+
 /* Icons, 16 colours: the program, the two targets, the two image buttons. */
 #define IDI_PROGRAM          103
 #define IDI_RECYCLE_BIN      110
@@ -22,8 +30,10 @@
 #define IDC_REPAINT          102
 #define IDC_FLASH            104
 
-/* The flash timer of the drop picture. */
+/* The flash timer of the drop picture; the timer after which a run still
+   going shows the busy cursor. */
 #define IDT_FLASH            101
+#define IDT_BUSY             102
 
 /* Controls of the main window. "Exit" is the dialog's cancel id, so that
    Escape ends the dialog as well. */
@@ -34,6 +44,7 @@
 #define IDC_SAVE             1007
 #define IDC_TAB_PLACEHOLDER  1033
 #define IDC_RESULT           1034
+#define IDC_CANCEL_RUN       1035
 
 /* Main page. */
 #define IDC_EXTRACT          1008

@@ -44,12 +44,13 @@ struct PageRun {
     PageMessages messages;
 };
 
-// Cleans the page at `path` in place under the window's settings into the
-// target given (opened once for all the pages of a drop), keeping its
-// messages in out->messages instead of showing them. sayMissingFolder: the
-// run gives the warning that the target folder is missing.
+// Cleans the page at `path` in place under `options` into the target given
+// (opened once for all the pages of a drop), keeping its messages in
+// out->messages instead of showing them. sayMissingFolder: the run gives the
+// warning that the target folder is missing. Shows nothing and touches no
+// window but by posting: it may run on a worker thread.
 void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMissingFolder,
-                    PageRun *out);
+                    uint32_t options, PageRun *out);
 void FreePageRun(PageRun *run);
 
 // `text` with a line break before any 61st character of a run without a

@@ -101,11 +101,11 @@ void ShowMessageBox(MessageKind kind, int id, const char *detail, const char *pa
 }
 
 void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMissingFolder,
-                    PageRun *out)
+                    uint32_t options, PageRun *out)
 {
     out->messages.count = 0;
     RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
-    PageJob job = {path, NULL, NULL, SwitchesFromWord(CleanOptions), target, &callbacks,
+    PageJob job = {path, NULL, NULL, SwitchesFromWord(options), target, &callbacks,
                    sayMissingFolder, false};
     CleanPageInPlace(&job, &out->result);
 }

@@ -239,15 +239,20 @@ class CommandLine(unittest.TestCase):
             write(page)
         line = " ".join('"%s"' % winpath(page) for page in pages)
         self.assertEqual(self.wine.clean(line), ([], 0))
+        # No window: a report says what the run did.
+        self.assertEqual([r[:3] + r[5:] for r in self.wine.reports],
+                         [("Webtrim", "information", "3 pages cleaned.", "")])
         self.assertCleanedToTrash(*pages)
         for page in pages:
             write(page)
         missing = winpath(os.path.join(self.dir, "gone.htm"))
         boxes, code = self.wine.clean_full('%s "%s" "%s"' % (missing, winpath(pages[0]), winpath(pages[1])))
-        # One box at the end for the pages not cleaned: each named, with its
-        # message and the system's reason.
-        self.assertEqual((boxes, code), ([("Webtrim", "error", "1 of 3 pages was not cleaned:\n\n%s\n"
-                                           "Cannot open this file\nFile not found\n" % missing)], 1))
+        # The pages not cleaned are listed in the report: each named, with
+        # its message and the system's reason.
+        self.assertEqual((boxes, code), ([], 1))
+        self.assertEqual([r[:3] + r[5:] for r in self.wine.reports],
+                         [("Webtrim", "error", "2 pages cleaned, 1 failed.",
+                           "2 pages cleaned, 1 failed.\n\n%s\tCannot open this file: File not found\n" % missing)])
         self.assertFalse(os.path.exists(self.trashed(os.path.basename(pages[2]))))
         self.assertCleanedToTrash(*pages[:2])
         # A page whose path has blanks, unquoted, is still one page.
@@ -273,8 +278,9 @@ class CommandLine(unittest.TestCase):
         # No: nothing is cleaned.
         self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=7), ([question], 1))
         self.assertFalse(os.path.exists(self.wine.trash))
-        # Yes: both pages, the text file left alone.
+        # Yes: both pages, the text file left alone, and the report.
         self.assertEqual(self.wine.clean('"%s"' % winpath(tree), press=6), ([question], 0))
+        self.assertEqual([r[2] for r in self.wine.reports], ["2 pages cleaned."])
         self.assertCleanedToTrash(*pages)
         self.assertEqual(read(os.path.join(tree, "notes.txt")), b"plain")
         for page in binned:

@@ -101,6 +101,10 @@ class Installer(unittest.TestCase):
             write(page, PAGE % n)
             boxes, code = self.wine.drive(self.verb_command(".html").replace("%1", winpath(page)))
             self.assertEqual((boxes, code), ([], 0), name)
+            # The page's line confirms it.
+            self.assertEqual([r[:2] + r[5:] for r in self.wine.reports], [("Webtrim", "information", "")])
+            self.assertRegex(self.wine.reports[0][2], r"^%s: \d+ bytes \u2192 \d+ bytes; the original is in the "
+                             r"Recycle Bin$" % re.escape(name))
             self.assertEqual(read(page), CLEANED % n)
             self.assertEqual(read(os.path.join(self.wine.trash, name)), PAGE % n)
 
@@ -114,11 +118,13 @@ class Installer(unittest.TestCase):
         exe = self.folder + r"\webtrim.exe"
         command = '"%s" %s' % (exe, " ".join('"%s"' % winpath(page) for page in pages))
         self.assertEqual(self.wine.drive(command), ([], 0))
+        self.assertEqual([r[2] for r in self.wine.reports], ["3 pages cleaned."])
         self.assertEqual([read(page) for page in pages], [CLEANED % n for n in range(1, 4)])
 
     def test_3_ten_pages_cleaned_at_once_into_one_folder_lose_nothing(self):
-        # Explorer starts one run per selected page. Pages of the same name
-        # from ten folders go into one target folder.
+        # Explorer starts one run per selected page: the first takes the
+        # pages of the others and gives the one report. Pages of the same
+        # name from ten folders go into one target folder.
         target = os.path.join(self.dir, "originals")
         os.makedirs(target)
         self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
@@ -129,10 +135,11 @@ class Installer(unittest.TestCase):
             pages.append(os.path.join(self.dir, "site %02d" % n, "index.htm"))
             write(pages[-1], PAGE % n)
         command = self.verb_command(".htm")
-        with concurrent.futures.ThreadPoolExecutor(len(pages)) as pool:
-            results = list(pool.map(lambda page: self.wine.drive(command.replace("%1", winpath(page))), pages))
+        boxes, codes, reports, _ = self.wine.drive_all("\n".join(command.replace("%1", winpath(page))
+                                                                 for page in pages))
         self.wine.reg_delete_key()
-        self.assertEqual(results, [([], 0)] * len(pages))
+        self.assertEqual((boxes, codes), ([], [0] * len(pages)))
+        self.assertEqual([report[2] for report in reports], ["10 pages cleaned."])
         self.assertEqual([read(page) for page in pages], [CLEANED % n for n in range(1, 11)])
         kept = sorted(read(os.path.join(target, name)) for name in os.listdir(target))
         self.assertEqual(kept, sorted(PAGE % n for n in range(1, 11)))
@@ -177,6 +184,8 @@ class Installer(unittest.TestCase):
             boxes, code = run.result()
         self.assertEqual([(caption, text.split("\n")[0]) for caption, _, text in boxes],
                          [("Webtrim Uninstall", "Remove your Webtrim settings as well?")])
+        # No, which keeps them, is the default button.
+        self.assertEqual(self.wine.defaults, [7])
         self.assertEqual(code, 0)
         self.assertLeftNothing()
         self.assertIsNone(self.wine.reg_values(KEY))

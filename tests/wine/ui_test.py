@@ -42,6 +42,10 @@ STYLES, COMMENTS = 1012, 1016
 RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
 RED, GREEN, BLUE = 1025, 1026, 1027
 HELP = 1005
+CANCEL_RUN = 1035
+STOP_QUESTION = ("Stop cleaning?\n\nThe page in hand is finished; the pages after it are left as they are.")
+# A page stored as UTF-16, which is not cleaned.
+WIDE_PAGE = "<html><body>wide</body></html>".encode("utf-16")
 TABS = ["Main", "Advanced", "Target", "Color", "About"]
 
 
@@ -112,6 +116,14 @@ class Program:
             raise AssertionError("expected a message box, got %r" % line)
         parts = line.split("\t")
         return parts[1], parts[2], parts[3].replace("\\n", "\n")
+
+    def next_report(self, timeout=20):
+        """The REPORT line that follows a report dialog's box: its
+        rectangle, its monitor's work area, the text Copy gave."""
+        line = self._next(timeout)
+        if not line.startswith("REPORT\t"):
+            raise AssertionError("expected a report, got %r" % line)
+        return winetest.parse_report(line.split("\t"))
 
     def assert_quiet(self, seconds=1.5):
         """No message box comes, and the program goes on running."""
@@ -867,21 +879,22 @@ class WindowTest(unittest.TestCase):
 
     def test_12_the_keyboard_reaches_every_control_and_page(self):
         st = self.start()
-        # The Open button has the focus; Tab goes on to the tab strip, the
-        # page, then the buttons from left to right, and round.
+        # The Open button has the focus; Tab goes on as the screen reads:
+        # Help beside it, the tab strip, the page, then the other buttons
+        # from left to right, and round.
         now = self.focused()
         self.assertEqual(now, OPEN)
         order = []
         for _ in range(11):
             now = self.key("Tab", now)
             order.append(now)
-        self.assertEqual(order, ["tabs", EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT, HELP,
+        self.assertEqual(order, [HELP, "tabs", EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT,
                                  DEFAULT_BUTTON, SAVE, EXIT, OPEN])
         self.assertEqual(self.key("shift+Tab", now), EXIT)
 
         # On the tab strip the arrow keys go through all five pages and
         # keep the focus there.
-        now = self.key("Tab", self.key("Tab", EXIT))
+        now = self.key("Tab", self.key("Tab", self.key("Tab", EXIT)))
         self.assertEqual(now, "tabs")
         for key, tabs in (("Right", [1, 2, 3, 4, 4]), ("Left", [3, 2, 1, 0])):
             for tab in tabs:
@@ -1042,11 +1055,11 @@ class WindowTest(unittest.TestCase):
         # text file when its turn comes.
         self.assertEqual(self.program.next_box(),
                          ("Webtrim", "question", "Clean the 3 pages in %s and the folders below it?" % winpath(tree)))
-        # The pages not cleaned are listed in one box at the end.
-        # (the driver shows a line break as \n: so is the "\n" of "\notes.txt")
-        shown = winpath(text).replace("\\n", "\n")
-        self.assertEqual(self.box(whole=True), ("Webtrim", "error", "1 of 6 pages was not cleaned:\n\n%s\n%s\n"
-                                                % (shown, NOT_PERMISSIBLE[2])))
+        # The pages not cleaned are listed in one report at the end.
+        self.assertEqual(self.program.next_box(), ("Webtrim", "error", "5 pages cleaned, 1 failed."))
+        _, _, copied = self.program.next_report()
+        self.assertEqual(copied, "5 pages cleaned, 1 failed.\n\n%s\t%s\n"
+                         % (winpath(text), NOT_PERMISSIBLE[2].replace("\n", " ")))
         self.assertEqual(self.result_line(""), "5 pages cleaned, 1 failed: notes.txt")
         cleaned = [first, second] + below
         for path in cleaned:
@@ -1058,6 +1071,122 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(read(path), PAGE)
         self.assertEqual(sorted(os.listdir(kept)),
                          sorted(["old.htm", "a.htm", "статья.html", "1.htm", "文件.html", "x.PLG"]))
+        self.end_with_escape()
+
+    def test_16_counts_in_the_singular_and_the_new_line_under_any_box(self):
+        one = os.path.join(self.dir, "one")
+        os.makedirs(one)
+        page, second, text = os.path.join(one, "a.htm"), os.path.join(self.dir, "b.htm"), \
+            os.path.join(self.dir, "notes.txt")
+        write(page)
+        write(second)
+        write(text, b"plain")
+        st = self.start(env=dict(self.wine.env, WT_PRESS="6"))
+        l, t, r, b = st.picture()
+        inside = ((l + r) // 2, t + 20)
+        self.drop(inside, one)
+        self.assertEqual(self.program.next_box(),
+                         ("Webtrim", "question", "Clean the 1 page in %s and the folders below it?" % winpath(one)))
+        line = self.result_line("")
+        self.assertTrue(line.startswith("a.htm: "), line)
+        # a.htm is clean now: one of each, in the singular.
+        self.drop(inside, page, second)
+        line = self.result_line(line)
+        self.assertEqual(line, "1 page cleaned, 1 already clean")
+        # While a box is open the line already tells of its run.
+        write(second)
+        for dropped, want in (((text,), "notes.txt: The file is not permissible"),
+                              ((second, text), "1 page cleaned, 1 failed: notes.txt")):
+            self.drop(inside, *dropped)
+            self.program.next_box()
+            self.assertEqual(self.state().main_control(RESULT)["text"], want)
+            if len(dropped) > 1:
+                self.program.next_report()
+            self.until(lambda s: s.enabled, "the window enabled again")
+        self.end_with_escape()
+
+    def test_17_a_long_run_answers_shows_progress_and_stops_on_cancel_or_close(self):
+        folder, kept = os.path.join(self.dir, "many"), os.path.join(self.dir, "kept")
+        os.makedirs(folder)
+        os.makedirs(kept)
+        pages = [os.path.join(folder, "p%03d.htm" % i) for i in range(300)]
+        for path in pages:
+            write(path)
+        self.wine.reg_set("w0", "REG_DWORD", "0x000013bf")
+        self.wine.reg_set("w1", "REG_SZ", winpath(kept))
+        question = ("Webtrim", "question", "Clean the 300 pages in %s and the folders below it?" % winpath(folder))
+        progress = re.compile(r"(\d+) of 300 pages: p(\d{3})\.htm$")
+        st = self.start(env=dict(self.wine.env, WT_PRESS="6"))
+        l, t, r, b = st.picture()
+        inside = ((l + r) // 2, t + 20)
+        self.drop(inside, folder)
+        self.assertEqual(self.program.next_box(), question)
+        st = self.until(lambda s: progress.match(s.main_control(RESULT)["text"]), "the progress")
+        shown = progress.match(st.main_control(RESULT)["text"])
+        self.assertEqual(int(shown.group(1)) - 1, int(shown.group(2)))
+        # Cancel takes Default's place; Open waits for the run's end.
+        self.assertTrue(st.main_control(CANCEL_RUN)["visible"])
+        self.assertFalse(st.main_control(DEFAULT_BUTTON)["visible"])
+        self.assertFalse(st.main_control(OPEN)["enabled"])
+        self.shot(st, "progress")
+        # The window answers within a second all through.
+        calls, unanswered, slowest = (int(x) for x in self.looker.ask("alive 1500")[0].split()[1:])
+        self.assertGreater(calls, 10)
+        self.assertEqual(unanswered, 0)
+        self.assertLess(slowest, 1000)
+
+        self.click_main(st, CANCEL_RUN)
+        summary = re.compile(r"(\d+) pages? cleaned; stopped, (\d+) pages? left as (?:it was|they were)$")
+        st = self.until(lambda s: summary.match(s.main_control(RESULT)["text"]), "the summary")
+        shown = summary.match(st.main_control(RESULT)["text"])
+        done = int(shown.group(1))
+        self.assertEqual(done + int(shown.group(2)), 300)
+        self.assertLess(done, 300)
+        # The pages before the stop are cleaned, those after it untouched.
+        self.assertEqual([b"<script" not in read(path) for path in pages], [True] * done + [False] * (300 - done))
+        self.assertEqual(len(os.listdir(kept)), done)
+        self.assertFalse(st.main_control(CANCEL_RUN)["visible"])
+        self.assertTrue(st.main_control(DEFAULT_BUTTON)["visible"])
+        self.assertTrue(st.main_control(OPEN)["enabled"])
+        # The focus, on Cancel since the run began, is back on Open.
+        self.assertEqual(self.focused(), OPEN)
+        self.program.assert_quiet(0.3)
+
+        # Closing during a run asks; Yes stops it, and its report comes
+        # before the window ends.
+        self.drop(inside, folder)
+        self.assertEqual(self.program.next_box(), question)
+        self.until(lambda s: progress.match(s.main_control(RESULT)["text"]), "the progress")
+        self.xdo("key", "Escape")
+        self.assertEqual(self.program.next_box(), ("Webtrim", "question", STOP_QUESTION))
+        caption, icon, text = self.program.next_box()
+        self.assertEqual((caption, icon), ("Webtrim", "information"))
+        self.assertRegex(text, r"^(\d+ pages? cleaned, )?\d+ already clean; stopped, \d+ pages? left as")
+        self.assertEqual(self.program.next_report()[2], "")
+        self.assertEqual(self.program.exit_code(), 1)
+
+    def test_18_many_failures_give_one_report_inside_the_screen(self):
+        folder = os.path.join(self.dir, "wide")
+        os.makedirs(folder)
+        for i in range(40):
+            winetest.write(os.path.join(folder, "w%02d.htm" % i), WIDE_PAGE)
+        for name in ("a.htm", "b.htm"):
+            write(os.path.join(folder, name))
+        st = self.start(env=dict(self.wine.env, WT_PRESS="6"))
+        l, t, r, b = st.picture()
+        self.drop(((l + r) // 2, t + 20), folder)
+        self.program.next_box()
+        self.assertEqual(self.program.next_box(), ("Webtrim", "error", "2 pages cleaned, 40 failed."))
+        rect, work, copied = self.program.next_report()
+        self.assertTrue(work[0] <= rect[0] < rect[2] <= work[2] and work[1] <= rect[1] < rect[3] <= work[3],
+                        (rect, work))
+        reason = "The page is stored as UTF-16 (or UTF-32). Only pages in ASCII, UTF-8 or a single-byte " \
+                 "code page can be cleaned."
+        self.assertEqual(copied, "2 pages cleaned, 40 failed.\n\n" + "".join(
+            "%s\t%s\n" % (winpath(os.path.join(folder, "w%02d.htm" % i)), reason) for i in range(40)))
+        self.until(lambda s: s.enabled, "the window enabled again")
+        self.assertEqual(self.state().main_control(RESULT)["text"],
+                         "2 pages cleaned, 40 failed: " + ", ".join("w%02d.htm" % i for i in range(40)))
         self.end_with_escape()
 
 

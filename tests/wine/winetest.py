@@ -8,6 +8,7 @@ a host that cannot run it. Each build has a prefix of its own under its
 build folder (a prefix is 32- or 64-bit for good). Paths given to the
 program are Windows paths on Wine's Z: drive, which maps the Linux root."""
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -108,23 +109,38 @@ class Wine:
     def drive(self, cmdline, press=None, timeout_ms=60000, env=None):
         """Runs a raw Windows command line under the driver (with `env`
         instead of the prefix's environment, when given); gives back the
-        list of message boxes (caption, icon, text) and the exit code."""
+        list of message boxes (caption, icon, text) and the exit code.
+        Each box's default button goes into self.defaults. The report
+        dialog at a run's end is no message box: it goes into self.reports
+        as (caption, icon, sentence, rectangle, work area, copied text)."""
+        boxes, code, self.reports, self.defaults = self.drive_all(cmdline, press, timeout_ms, env)
+        return boxes, code
+
+    def drive_all(self, cmdline, press=None, timeout_ms=60000, env=None):
+        """drive() giving boxes, exit code, reports and default buttons.
+        `cmdline` may hold several command lines, one a line, started
+        together: the exit code is then the list of theirs."""
         env = dict(env or self.env)
         env["WT_CMDLINE"] = cmdline
         env["WT_TIMEOUT"] = str(timeout_ms)
         if press is not None:
             env["WT_PRESS"] = str(press)
         out = self.run(DRIVER, env=env, timeout=timeout_ms / 1000 + 60).stdout
-        boxes, code = [], None
+        boxes, code, reports, defaults = [], None, [], []
         for line in out.splitlines():
             parts = line.split("\t")
             if parts[0] == "BOX":
                 boxes.append((parts[1], parts[2], parts[3].replace("\\n", "\n")))
+                defaults.append(int(parts[4]))
+            elif parts[0] == "REPORT":
+                # The box just read was the report dialog.
+                defaults.pop()
+                reports.append(boxes.pop() + parse_report(parts))
             elif parts[0] == "EXIT":
-                code = int(parts[1])
+                code = int(parts[1]) if code is None else (code if isinstance(code, list) else [code]) + [int(parts[1])]
             elif parts[0] in ("TIMEOUT", "NOSTART"):
                 raise AssertionError("driver: " + line)
-        return boxes, code
+        return boxes, code, reports, defaults
 
     def clean(self, path_text, press=None):
         """Runs webtrim.exe with the given command-line tail; each message
@@ -181,6 +197,13 @@ class Wine:
 
     def reg_delete_key(self):
         self.run("reg", "delete", KEY, "/f")
+
+
+def parse_report(parts):
+    """A REPORT line's fields: the dialog's rectangle, the work area of
+    its monitor, and the text that Copy gave, lines without their CR."""
+    text = re.sub(r"\\(.)", lambda m: {"n": "\n", "t": "\t"}.get(m.group(1), m.group(1)), parts[3])
+    return tuple(int(x) for x in parts[1].split()), tuple(int(x) for x in parts[2].split()), text
 
 
 def write(path, data):

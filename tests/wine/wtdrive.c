@@ -5,8 +5,13 @@
    Linux), answers every message box that the child shows, and prints one
    line per box and one for the exit:
 
-       BOX <tab> caption <tab> icon <tab> text      (line breaks as \n)
+       BOX <tab> caption <tab> icon <tab> text <tab> default   (line breaks as \n)
+       REPORT <tab> l t r b <tab> l t r b <tab> copied
        EXIT <tab> code
+
+   WT_CMDLINE may hold several command lines, one a line: they are started
+   one right after another, their boxes answered alike, and each has its
+   EXIT line, in the order of the lines, once all have ended.
 
    Texts are given in UTF-8.
 
@@ -14,13 +19,32 @@
    confirmations (Yes and No buttons, a text they draw themselves) are
    listed with an empty text. Boxes with an OK button get OK; others get
    the button whose id is in WT_PRESS (default: IDNO, then IDCANCEL).
-   WT_TIMEOUT (ms, default 60000) ends a hung child. */
+   WT_TIMEOUT (ms, default 60000) ends a hung child. default is the id of
+   the box's default button (see default_button).
+
+   webtrim's report dialog is read as a box (its sentence is its text) and
+   then as a REPORT line: its rectangle, the work area of its monitor, and
+   the text its Copy button puts on the clipboard (empty when it has no
+   list; a backslash written \\), pressed and read before the dialog
+   gets its OK. */
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-static DWORD child_pid;
+enum { REPORT_LIST = 1040, REPORT_COPY = 1041 };   /* webtrim's report dialog */
+
+enum { kMostChildren = 32 };
+static DWORD child_pids[kMostChildren];
+static int child_count;
+
+static int is_child(DWORD pid)
+{
+    for (int i = 0; i < child_count; i++)
+        if (child_pids[i] == pid)
+            return 1;
+    return 0;
+}
 static int press_id = IDNO;
 
 /* Icon handles belong to the process that loaded them and cannot be drawn
@@ -102,13 +126,79 @@ static void print_escaped(const char *s)
     }
 }
 
+/* The box's default button: the one drawn as the default (a message box
+   marks it so and gives it the focus, without DM_SETDEFID), else the one
+   with the focus, else the dialog's DM_GETDEFID; 0 for none. */
+static int default_button(HWND w)
+{
+    for (HWND c = GetWindow(w, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        char cls[16];
+        if (GetClassNameA(c, cls, sizeof cls) && lstrcmpiA(cls, "Button") == 0 &&
+            (GetWindowLongA(c, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return GetDlgCtrlID(c);
+    }
+    GUITHREADINFO info;
+    memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(w, NULL), &info) && info.hwndFocus &&
+        GetParent(info.hwndFocus) == w)
+        return GetDlgCtrlID(info.hwndFocus);
+    DWORD_PTR def = 0;
+    SendMessageTimeoutA(w, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 2000, &def);
+    return HIWORD(def) == DC_HASDEFID ? (int)LOWORD(def) : 0;
+}
+
+/* The REPORT line of webtrim's report dialog. Copy is sent, not posted:
+   the clipboard holds the text once the call returns. */
+static void print_report(HWND w)
+{
+    RECT r, work;
+    MONITORINFO monitor;
+    monitor.cbSize = sizeof monitor;
+    GetWindowRect(w, &r);
+    GetMonitorInfoA(MonitorFromWindow(w, MONITOR_DEFAULTTONEAREST), &monitor);
+    work = monitor.rcWork;
+    printf("REPORT\t%ld %ld %ld %ld\t%ld %ld %ld %ld\t", r.left, r.top, r.right, r.bottom, work.left,
+           work.top, work.right, work.bottom);
+    HWND copy = GetDlgItem(w, REPORT_COPY);
+    if (copy && IsWindowVisible(copy)) {
+        SendMessageTimeoutA(w, WM_COMMAND, MAKEWPARAM(REPORT_COPY, BN_CLICKED), (LPARAM)copy,
+                            SMTO_ABORTIFHUNG, 5000, NULL);
+        if (OpenClipboard(NULL)) {
+            HANDLE data = GetClipboardData(CF_UNICODETEXT);
+            const wchar_t *text = data ? (const wchar_t *)GlobalLock(data) : NULL;
+            if (text) {
+                int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, NULL, 0, NULL, NULL);
+                char *utf8 = (char *)malloc(n > 0 ? n : 1);
+                if (utf8 && WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, n, NULL, NULL) <= 0)
+                    utf8[0] = 0;
+                for (const char *c = utf8; utf8 && *c; c++) {
+                    if (*c == '\\')
+                        fputs("\\\\", stdout);
+                    else if (*c == '\n')
+                        fputs("\\n", stdout);
+                    else if (*c == '\t')
+                        fputs("\\t", stdout);
+                    else if (*c != '\r')
+                        putchar(*c);
+                }
+                free(utf8);
+                GlobalUnlock(data);
+            }
+            CloseClipboard();
+        }
+    }
+    putchar('\n');
+    fflush(stdout);
+}
+
 static BOOL CALLBACK visit(HWND w, LPARAM lp)
 {
     (void)lp;
     DWORD pid = 0;
     char cls[64];
     GetWindowThreadProcessId(w, &pid);
-    if (pid != child_pid || !IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) ||
+    if (!is_child(pid) || !IsWindowVisible(w) || !GetClassNameA(w, cls, sizeof cls) ||
         strcmp(cls, "#32770") != 0)
         return TRUE;
     /* A message box has its text in a static control with id 0xFFFF; the
@@ -128,8 +218,10 @@ static BOOL CALLBACK visit(HWND w, LPARAM lp)
     }
     printf("BOX\t%s\t%s\t", caption, icon_name(w));
     print_escaped(body);
-    putchar('\n');
+    printf("\t%d\n", default_button(w));
     fflush(stdout);
+    if (GetDlgItem(w, REPORT_LIST))
+        print_report(w);
     int id = GetDlgItem(w, IDOK) ? IDOK : GetDlgItem(w, press_id) ? press_id : IDCANCEL;
     PostMessageA(w, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(w, id));
     Sleep(300);
@@ -154,29 +246,52 @@ int main(void)
         fprintf(stderr, "wtdrive: WT_CMDLINE is too long\n");
         return 2;
     }
-    STARTUPINFOW si;
-    PROCESS_INFORMATION pi;
-    memset(&si, 0, sizeof si);
-    si.cb = sizeof si;
-    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-        printf("NOSTART\t%lu\n", (unsigned long)GetLastError());
-        return 3;
+    /* Several command lines, one a line, start one after another at once,
+       as Explorer starts one run for each page of a selection. */
+    wchar_t *starts[kMostChildren];
+    HANDLE processes[kMostChildren];
+    int count = 0;
+    for (wchar_t *p = line; count < kMostChildren; count++) {
+        starts[count] = p;
+        wchar_t *end = wcschr(p, L'\n');
+        if (!end) {
+            count++;
+            break;
+        }
+        *end = 0;
+        p = end + 1;
     }
-    child_pid = pi.dwProcessId;
+    for (int i = 0; i < count; i++) {
+        STARTUPINFOW si;
+        PROCESS_INFORMATION pi;
+        memset(&si, 0, sizeof si);
+        si.cb = sizeof si;
+        if (!CreateProcessW(NULL, starts[i], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+            printf("NOSTART\t%lu\n", (unsigned long)GetLastError());
+            return 3;
+        }
+        processes[i] = pi.hProcess;
+        child_pids[i] = pi.dwProcessId;
+        CloseHandle(pi.hThread);
+    }
+    child_count = count;
     DWORD waited = 0;
     for (;;) {
-        if (WaitForSingleObject(pi.hProcess, 100) == WAIT_OBJECT_0)
+        if (WaitForMultipleObjects(count, processes, TRUE, 100) != WAIT_TIMEOUT)
             break;
         waited += 100;
         EnumWindows(visit, 0);
         if (waited > timeout) {
-            TerminateProcess(pi.hProcess, 99);
+            for (int i = 0; i < count; i++)
+                TerminateProcess(processes[i], 99);
             printf("TIMEOUT\n");
             return 4;
         }
     }
-    DWORD code = 0;
-    GetExitCodeProcess(pi.hProcess, &code);
-    printf("EXIT\t%lu\n", (unsigned long)code);
+    for (int i = 0; i < count; i++) {
+        DWORD code = 0;
+        GetExitCodeProcess(processes[i], &code);
+        printf("EXIT\t%lu\n", (unsigned long)code);
+    }
     return 0;
 }

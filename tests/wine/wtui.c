@@ -23,6 +23,9 @@
                           measured in its own font) and the size it has
      name ID              the accessible name of the main window's control
                           ID, as a screen reader reads it: NAME ok text
+     alive MS             for MS milliseconds sends the main window WM_NULL,
+                          one call after another, each allowed a second:
+                          ALIVE calls unanswered slowest_ms
      quit
 
    state lines (rectangles in screen pixels, left top right bottom):
@@ -460,6 +463,23 @@ static void cmd_name(int id)
         IAccessible_Release(acc);
 }
 
+static void cmd_alive(int ms)
+{
+    DWORD start = GetTickCount(), slowest = 0;
+    int calls = 0, missed = 0;
+    while ((int)(GetTickCount() - start) < ms) {
+        DWORD before = GetTickCount();
+        DWORD_PTR result;
+        if (!SendMessageTimeoutA(main_window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &result))
+            missed++;
+        DWORD took = GetTickCount() - before;
+        slowest = took > slowest ? took : slowest;
+        calls++;
+        Sleep(20);
+    }
+    printf("ALIVE %d %d %lu\n", calls, missed, (unsigned long)slowest);
+}
+
 int main(void)
 {
     char line[1024];
@@ -491,6 +511,8 @@ int main(void)
             EnumChildWindows(main_window, print_fit, 0);
         else if (strcmp(cmd, "name") == 0 && sscanf(line, "%*s %d", &x) == 1)
             cmd_name(x);
+        else if (strcmp(cmd, "alive") == 0 && sscanf(line, "%*s %d", &ms) == 1)
+            cmd_alive(ms);
         else
             printf("BAD %s", line);
         printf("END\n");
