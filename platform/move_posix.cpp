@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include "platform/durable.h"
 #include "platform/place.h"
 
 static bool IsFile(int fd, const PageIdentity *id)
@@ -135,7 +136,7 @@ static MoveResult CopyAcross(const HeldFolder *from, const char *name, const Pag
                     result = kMoved;
                 if (result != kMoved) {
                     unlinkat((int)to->handle, toName, 0);
-                    SyncHeldFolder(to);
+                    SyncFolderLater(to);
                 }
             }
         }
@@ -169,6 +170,6 @@ MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentit
     }
     // The folder it left is the caller's to sync: the run puts the cleaned
     // page there next, and syncs it then.
-    SyncHeldFolder(to);
+    SyncFolderLater(to);
     return kMoved;
 }
