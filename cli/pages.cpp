@@ -217,10 +217,10 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
 // back the reports before it no longer than that, give or take the page
 // that ends the wait), and at the end. 32 pages make one folder sync cost
 // less than a page's own two file syncs, while the reports still come
-// often enough for a person watching; a batch lost to a failed flush stays
-// small.
+// often enough for a person watching (a second at most, a page's own time
+// apart); a batch lost to a failed flush stays small.
 enum { kSyncBatch = 32 };
-static const int64_t kSyncWaitNs = 200 * 1000 * 1000;
+static const int64_t kSyncWaitNs = 1000 * 1000 * 1000;
 
 struct Printer {
     const Call *call;
@@ -253,8 +253,9 @@ static void NotSynced(PageReport *p, const Call &call, int err)
     std::string where = r->original == kOriginalInFolder ? std::string(kOriginalMovedToText) + r->originalPath
                         : r->original == kOriginalInTrash ? std::string(kOriginalInTrashText)
                                                           : std::string();
-    p->err += MessageLine(p->entry->name, ErrorText(kErrCannotWritePage), where.empty() ? 0 : where.c_str(),
-                          err);
+    // The detail goes on the lines after the text.
+    std::string detail = where.empty() ? where : "\n" + where;
+    p->err += MessageLine(p->entry->name, ErrorText(kErrCannotWritePage), detail.c_str(), err);
     Failed(p, kErrCannotWritePage, err);
     snprintf(r->stop.detail, sizeof r->stop.detail, "%s", where.c_str());
 }

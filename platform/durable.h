@@ -13,8 +13,10 @@
 #include "platform/folder.h"
 
 // Syncs the folder now, or keeps it for the next flush while gathering.
-// False (with the error) only when a sync made now failed.
-bool SyncFolderLater(const HeldFolder *folder);
+// False (with the error) only when a sync made now failed. `forCall`: the
+// caller holds the folder open until gathering ends, so that its handle
+// alone names it (nothing to look up or duplicate).
+bool SyncFolderLater(const HeldFolder *folder, bool forCall = false);
 
 // Starts (true) or ends (false) gathering. Ending flushes what is kept.
 void GatherFolderSyncs(bool on);

@@ -18,6 +18,7 @@ struct KeptFolder {
     dev_t dev;
     ino_t ino;
     int fd;
+    bool borrowed;      // the caller's descriptor, open for the call: not closed here
 };
 
 struct Gathered {
@@ -30,32 +31,37 @@ static Gathered gathered = {PTHREAD_MUTEX_INITIALIZER, false, 0, {}};
 
 // Keeps the folder for the flush: false when it cannot be kept (then it
 // is synced at once). Called with the lock held.
-static bool Keep(Gathered *g, const HeldFolder *folder)
+static bool Keep(Gathered *g, const HeldFolder *folder, bool forCall)
 {
+    int handle = (int)folder->handle;
+    for (int i = 0; forCall && i < g->count; i++) {
+        if (g->kept[i].borrowed && g->kept[i].fd == handle)
+            return true;
+    }
     struct stat st;
-    if (fstat((int)folder->handle, &st) != 0)
+    if (!forCall && fstat(handle, &st) != 0)
         return false;
-    for (int i = 0; i < g->count; i++) {
-        if (g->kept[i].dev == st.st_dev && g->kept[i].ino == st.st_ino)
+    for (int i = 0; !forCall && i < g->count; i++) {
+        if (!g->kept[i].borrowed && g->kept[i].dev == st.st_dev && g->kept[i].ino == st.st_ino)
             return true;
     }
     if (g->count == kMaxKept)
         return false;
-    int fd = fcntl((int)folder->handle, F_DUPFD_CLOEXEC, 0);
+    int fd = forCall ? handle : fcntl(handle, F_DUPFD_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    g->kept[g->count++] = {st.st_dev, st.st_ino, fd};
+    g->kept[g->count++] = {forCall ? 0 : st.st_dev, forCall ? 0 : st.st_ino, fd, forCall};
     return true;
 }
 
-bool SyncFolderLater(const HeldFolder *folder)
+bool SyncFolderLater(const HeldFolder *folder, bool forCall)
 {
     if (!folder->open || !folder->canSync)
         return true;
     Gathered *g = &gathered;
     int saved = errno;
     pthread_mutex_lock(&g->lock);
-    bool kept = g->on && Keep(g, folder);
+    bool kept = g->on && Keep(g, folder, forCall);
     pthread_mutex_unlock(&g->lock);
     errno = saved;
     return kept || SyncHeldFolder(folder);
@@ -79,7 +85,8 @@ bool FlushFolderSyncs(int *error)
         // there all the same.
         if (fsync(taken[i].fd) != 0 && errno != EINVAL && errno != EROFS && !*error)
             *error = errno;
-        close(taken[i].fd);
+        if (!taken[i].borrowed)
+            close(taken[i].fd);
     }
     return *error == 0;
 }

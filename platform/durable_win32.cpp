@@ -2,7 +2,7 @@
 // flush, so there is nothing to gather.
 #include "platform/durable.h"
 
-bool SyncFolderLater(const HeldFolder *folder)
+bool SyncFolderLater(const HeldFolder *folder, bool)
 {
     return SyncHeldFolder(folder);
 }

@@ -31,7 +31,12 @@
 // (MoveEntry: the page's identity checked just before, and the file that
 // arrived checked after); files/ is synced. If the move fails, the info
 // file goes. A crash leaves at worst an info file for a page that never
-// left, never a trashed file with no record of where it came from.
+// left, never a trashed file with no record of where it came from. Where
+// the caller gathers folder syncs (durable.h), info/ and files/ are synced
+// once for a batch of pages, before any of them is reported: the info
+// file's content is on the disk before the move all the same, and a file
+// system that journals its names in order (ext4, XFS) still never shows
+// the move without the info file's name after a crash.
 #include "platform/trash.h"
 #include <dirent.h>
 #include <errno.h>
@@ -585,7 +590,8 @@ static bool PercentEncode(const char *in, char *out, size_t size)
 
 // Makes info/NAME.trashinfo, never over another one, saying that `path`
 // left now, and puts it on the disk: 0 or the error (EEXIST: NAME is taken).
-static int WriteInfo(const HeldFolder *info, const char *infoName, const char *path)
+// `held`: info/ is the call's, open until its end (HoldTrashes).
+static int WriteInfo(const HeldFolder *info, bool held, const char *infoName, const char *path)
 {
     char encoded[3 * kFolderPathSize + 64];
     if (!PercentEncode(path, encoded, sizeof encoded))
@@ -613,7 +619,7 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
     if (!err && fdatasync(fd) != 0)
         err = errno;
     close(fd);
-    if (!err && !SyncFolderLater(info))
+    if (!err && !SyncFolderLater(info, held))
         err = errno;
     if (err)
         unlinkat((int)info->handle, infoName, 0);
@@ -624,8 +630,7 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
 {
     out->path[0] = 0;
     out->name[0] = 0;
-    if (id && !EntryIsUnchanged(from, name, id))
-        return kTrashPageChanged;
+    // The page's identity is checked by the move, just before it renames.
     char pagePath[kFolderPathSize + 256];
     if (!EntryPath(from, name, pagePath, sizeof pagePath))
         return kTrashFailed;
@@ -645,7 +650,7 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
             break;
         }
         snprintf(infoName, sizeof infoName, "%s%s", trashName, kInfoSuffix);
-        err = WriteInfo(&t.info, infoName, recorded);
+        err = WriteInfo(&t.info, t.held, infoName, recorded);
         if (err == EEXIST)
             continue;
         if (err)
