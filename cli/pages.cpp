@@ -169,7 +169,39 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
     delete out;
 }
 
-static PageReport *CleanEntry(const PageEntry &e, const Call &call)
+// The folder of the pages named by their paths, held from one page to the
+// next of the same folder part (one thread's): a list of pages of one
+// folder walks its path once, not once a page, as -r holds the folders it
+// was given.
+struct NamedFolder {
+    std::string dir;            // the folder part of the path as given ("" for none)
+    HeldFolder held;
+    NamedFolder() { held.open = false; }
+    ~NamedFolder() { CloseHeldFolder(&held); }
+    NamedFolder(const NamedFolder &) = delete;
+    NamedFolder &operator=(const NamedFolder &) = delete;
+};
+
+// The held folder of a page named by its path, and its name there, when
+// that name is a file of the folder (a link is left to the run, which
+// takes it at its target); else null.
+static const HeldFolder *NamedFolderOf(const PageEntry &e, NamedFolder *named, std::string *name)
+{
+    size_t slash = e.name.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : e.name.substr(0, slash + 1);
+    *name = e.name.substr(dir.size());
+    if (dir != named->dir || !named->held.open) {
+        CloseHeldFolder(&named->held);
+        named->dir = dir;
+        if (!OpenHeldFolder(dir.empty() ? "." : dir.c_str(), &named->held))
+            return nullptr;
+    }
+    if (name->empty() || LookAtEntry(&named->held, name->c_str(), 0) != kEntryFile)
+        return nullptr;
+    return &named->held;
+}
+
+static PageReport *CleanEntry(const PageEntry &e, const Call &call, NamedFolder *named)
 {
     PageReport *p = new PageReport;
     p->entry = &e;
@@ -199,6 +231,9 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
     PageSink sink = {&call, p, name};
     RunCallbacks cb = {&sink, OnMessage, nullptr, nullptr};
     PageJob job = JobOf(e, folder, call, &cb);
+    std::string inFolder;
+    if (!e.folder && p->inPlace && !call.dryRun && (job.folder = NamedFolderOf(e, named, &inFolder)))
+        job.name = inFolder.c_str();
     if (call.dryRun && p->inPlace)
         PreviewPageInPlace(&job, &p->result);
     else if (!p->inPlace || call.dryRun)
@@ -343,8 +378,9 @@ static void CleanInParallel(const std::vector<PageEntry> &pages, const Call &cal
     std::vector<std::thread> workers;
     for (int j = 0; j < jobs; j++) {
         workers.emplace_back([&] {
+            NamedFolder named;
             for (size_t i; !stop && (i = next++) < pages.size();)
-                Done(pr, i, CleanEntry(pages[i], call));
+                Done(pr, i, CleanEntry(pages[i], call, &named));
             if (--running == 0)
                 pthread_kill(self, SIGUSR1);
         });
@@ -391,8 +427,9 @@ int CleanPages(const std::vector<PageEntry> &pages, Call &call)
     if (jobs > 1) {
         CleanInParallel(pages, call, jobs, &pr);
     } else {
+        NamedFolder named;
         for (size_t i = 0; i < pages.size(); i++)
-            Done(&pr, i, CleanEntry(pages[i], call));
+            Done(&pr, i, CleanEntry(pages[i], call, &named));
     }
     Flush(&pr);
     GatherFolderSyncs(false);

@@ -127,8 +127,12 @@ static MoveResult CopyAcross(const HeldFolder *from, const char *name, const Pag
             err = PlaceNewFile(&copy, toName);
             if (err == 0) {
                 // The original goes last, and only if its name still holds
-                // the file that was copied, unchanged.
-                if (!IsFile(src, id) || (id && !EntryIsUnchanged(from, name, id)))
+                // the file that was copied, unchanged; the copy's name is
+                // on the disk first, even while syncs are gathered (two file
+                // systems keep no order between them).
+                if (!SyncHeldFolder(to))
+                    err = errno;
+                else if (!IsFile(src, id) || (id && !EntryIsUnchanged(from, name, id)))
                     result = kMovePageChanged;
                 else if (unlinkat((int)from->handle, name, 0) != 0)
                     err = errno;
