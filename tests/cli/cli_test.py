@@ -348,6 +348,28 @@ def pages_are_reported_after_the_sync_that_covers_them(env):
 
 
 @case
+def pages_named_by_path_in_several_folders(env):
+    """The folder of the pages named by their paths is held from one page
+    to the next of the same folder part: pages of two folders in turn, a
+    link to a page of the other folder (cleaned at its target, the link
+    stays a link), relative and absolute names, one thread or several."""
+    for jobs in ['1', JOBS]:
+        top = 'j' + jobs
+        for n in ['a/1.htm', 'a/2.htm', 'b/1.htm', 'b/2.htm', 'c.htm']:
+            env.write(top + '/' + n)
+        os.symlink('../b/2.htm', env.path(top + '/a/to-b.htm'))
+        names = [top + '/' + n for n in ['a/1.htm', 'a/to-b.htm', 'b/1.htm', 'a/2.htm']]
+        st, out, err = env.run('--json', '-j', jobs, *names, env.path(top + '/c.htm'))
+        eq(st, 0, err)
+        pages = [json.loads(l)['page'] for l in out.decode().splitlines()[:-1]]
+        eq(pages, [env.path(top + '/' + n) for n in ['a/1.htm', 'b/2.htm', 'b/1.htm', 'a/2.htm', 'c.htm']])
+        for n in ['a/1.htm', 'a/2.htm', 'b/1.htm', 'b/2.htm', 'c.htm']:
+            eq(env.read(top + '/' + n), env.cleaned(), n)
+        eq(os.readlink(env.path(top + '/a/to-b.htm')), '../b/2.htm')
+    eq(len(env.trashed()), 10)
+
+
+@case
 def copies_inside_the_system_as_through_buffers(env):
     """Stretches of 64 KiB and more move between two files inside the system
     (copy_file_range); where it refuses, at once or after a first stretch,
