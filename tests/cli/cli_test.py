@@ -297,19 +297,26 @@ def signal_during_parallel_pages_loses_nothing(env):
 @case
 def pages_are_reported_after_the_sync_that_covers_them(env):
     """The folders the pages changed are synced once a batch (32 pages),
-    and a page's report is written only after the sync of its folder that
-    follows its placing. A failed sync fails the pages it covers, with the
-    system's error; their originals stay in the trash with their records."""
-    sync = re.compile(r'^\d+ +fsync\(\d+<([^>]*)>\) += (-?\d+)')
+    and a page's report is written only after a sync of its folder that
+    follows its placing, with one thread or several, to the trash or to
+    --move-to. A failed sync fails the pages it covers, with the system's
+    error; their originals stay in the trash with their records."""
+    sync = re.compile(r'^\d+ +fsync\(\d+<([^>]*)>(\) += -?\d+| <unfinished)')
     place = re.compile(r'^\d+ +renameat2\(\d+<([^>]*)>, "\.wt[^"]*", \d+<[^>]*>, "([^"]*)"')
     report = re.compile(r'^\d+ +write\(1<[^>]*>, "\{\\"version\\":1,\\"path\\":\\"[^"]*\\",\\"page\\":\\"([^\\]*)\\"')
-    for pages, inject, want in [(40, None, 'cleaned'), (3, 'fsync:error=EIO', 'failed')]:
-        folder = 'p%d' % pages
+    os.makedirs(env.path('orig'))
+    trashed = 0
+    for pages, jobs, to, inject, want in [(40, '1', 'trash', None, 'cleaned'),
+                                          (3, '1', 'trash', 'fsync:error=EIO', 'failed'),
+                                          (40, JOBS, 'trash', None, 'cleaned'),
+                                          (40, JOBS, 'folder', None, 'cleaned')]:
+        folder = 'p%d-%s-%s' % (pages, jobs, to)
         for i in range(pages):
             env.write('%s/%02d.htm' % (folder, i))
         log = env.path(folder + '.log')
         trace = ['-y', '-s', '256', '-o', log, '-e', 'trace=fsync,renameat2,write']
-        st, out, err = env.run('--json', '-j', '1', '-r', folder,
+        where = ['--move-to', env.path('orig')] if to == 'folder' else []
+        st, out, err = env.run('--json', '-j', jobs, *where, '-r', folder,
                                strace=trace + (['-e', 'inject=' + inject] if inject else []))
         eq(st, 0 if want == 'cleaned' else 1, err)
         placed, synced_since, reported, syncs = {}, set(), [], []
@@ -328,20 +335,27 @@ def pages_are_reported_after_the_sync_that_covers_them(env):
                 assert m.group(1) in synced_since, 'reported before its folder was synced: ' + m.group(1)
                 reported.append(m.group(1))
         eq(len(reported), pages)
-        # Its folder, the trash's files/ and info/: three folders, one sync
-        # each a batch (of 32 pages, or less where a second passed).
-        batches = [syncs[i:i + 3] for i in range(0, len(syncs), 3)]
-        eq([len(set(b)) for b in batches], [3] * len(batches), syncs)
-        assert (pages + 31) // 32 <= len(batches) <= max(1, pages // 4), syncs
+        # Its folder and the trash's files/ and info/ (or the --move-to
+        # folder): one sync each a batch (of 32 pages, or less where a
+        # second passed), never one a page.
+        folders = 3 if to == 'trash' else 2
+        for f in set(syncs):
+            assert (pages + 31) // 32 <= syncs.count(f) <= max(1, pages // 4), syncs
+        eq(len(set(syncs)), folders, syncs)
+        if jobs == '1':
+            batches = [syncs[i:i + folders] for i in range(0, len(syncs), folders)]
+            eq([len(set(b)) for b in batches], [folders] * len(batches), syncs)
         results = [json.loads(l) for l in out.decode().splitlines()[:-1]]
         eq(sorted(r['outcome'] for r in results), [want] * pages)
-        eq(len(env.trashed()), 40 + 3 if want == 'failed' else 40)
+        trashed += pages if to == 'trash' else 0
+        eq(len(env.trashed()), trashed)
         for r in results:
-            eq(r['original']['place'], 'trash', r)
+            eq(r['original']['place'], to, r)
             with open(r['original']['path'], 'rb') as f:
                 eq(f.read(), PAGE, r['original']['path'])
-            info = r['original']['path'].replace('/files/', '/info/') + '.trashinfo'
-            assert 'Path=' + r['page'] + '\n' in open(info).read(), info
+            if to == 'trash':
+                info = r['original']['path'].replace('/files/', '/info/') + '.trashinfo'
+                assert 'Path=' + r['page'] + '\n' in open(info).read(), info
         if want == 'failed':
             eq(err.count('Cannot write the cleaned page: Input/output error'), pages, err)
             eq(err.count('The original is in the trash.'), pages, err)
