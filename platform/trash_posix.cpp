@@ -502,6 +502,15 @@ static bool FindTrash(const HeldFolder *from, const struct stat &st, Trash *t)
     return OpenHomeTrash(t);
 }
 
+// Whether the held trash `t`, kept for the file system `dev`, is the one
+// for a page of `from` on `dev`: a trash at a top (whose Path= counts from
+// there) only for the folders below that top, as a file system mounted
+// twice has two.
+static bool TrashFits(const Trash *t, dev_t trashDev, const HeldFolder *from, dev_t dev)
+{
+    return trashDev == dev && (!t->top[0] || IsAtOrAbove(t->top, from->path));
+}
+
 // The trash for a page of the held folder: the one the call holds for its
 // file system, else found by the rules at the top (and held from then on,
 // while the call holds its trashes).
@@ -516,7 +525,7 @@ static bool ChooseTrash(const HeldFolder *from, Trash *t)
     TrashHold *h = &hold;
     pthread_mutex_lock(&h->lock);
     for (int i = 0; h->on && i < h->trashes; i++) {
-        if (h->devs[i] == st.st_dev) {
+        if (TrashFits(&h->held[i], h->devs[i], from, st.st_dev)) {
             *t = h->held[i];
             pthread_mutex_unlock(&h->lock);
             return true;
@@ -528,7 +537,7 @@ static bool ChooseTrash(const HeldFolder *from, Trash *t)
     pthread_mutex_lock(&h->lock);
     bool taken = false;
     for (int i = 0; i < h->trashes; i++)
-        taken = taken || h->devs[i] == st.st_dev;
+        taken = taken || TrashFits(&h->held[i], h->devs[i], from, st.st_dev);
     if (h->on && !taken && h->trashes < kHeldTrashes) {
         t->held = true;
         h->devs[h->trashes] = st.st_dev;
