@@ -596,6 +596,47 @@ def trash_tools_list_and_restore_what_was_trashed(env):
 
 
 @case
+def one_call_holds_the_trash_of_each_file_system(env):
+    """A call opens the trash of each file system once and keeps it for
+    every page after: pages of the home's file system, of an ext4 (its
+    trash at its top) and of a tmpfs (the home trash, by copy), in turn,
+    each go to their own trash with their own record; a page inside the
+    home trash named in the same call is still refused."""
+    tops = [('h', None)]
+    if mount_for_test(env, 'ext4', 'ext4'):
+        tops.append(('ext4', 'ext4/.Trash-%d' % os.geteuid()))
+    if mount_for_test(env, 'tmpfs', 'tmpfs'):
+        tops.append(('tmpfs', None))
+    env.write('h/0.htm')
+    eq(env.run('h/0.htm')[0], 0)                 # the home trash is made
+    names = [top + '/%d.htm' % i for i in range(1, 3) for top, _ in tops]
+    for n in names:
+        env.write(n)
+    inside = env.path('home/data/Trash/files/0.htm')
+    log = env.path('log')
+    st, out, err = env.run('--json', '-j', '1', *names, inside,
+                           strace=['-o', log, '-e', 'trace=mkdirat'])
+    eq(st, 1, err)
+    results = [json.loads(l) for l in out.decode().splitlines()[:-1]]
+    eq([r['outcome'] for r in results], ['cleaned'] * len(names) + ['refused'])
+    eq(results[-1]['error']['id'], 'in-trash')
+    # files/ and info/ made (or found) once for each file system's pages,
+    # not once a page.
+    made = [l for l in open(log) if re.search(r'mkdirat\(\d+, "(files|info)"', l)]
+    eq(len(made), 2 * len(tops), made)
+    for n, r in zip(names, results):
+        trash = dict(tops)[n.split('/')[0]]
+        files = env.path(trash + '/files') if trash else env.trash
+        eq(os.path.dirname(r['original']['path']), files, n)
+        with open(r['original']['path'], 'rb') as f:
+            eq(f.read(), PAGE, n)
+        info = r['original']['path'].replace('/files/', '/info/') + '.trashinfo'
+        recorded = n.split('/', 1)[1] if trash else env.path(n)
+        assert 'Path=%s\n' % recorded in open(info).read(), (n, open(info).read())
+        eq(env.read(n), env.cleaned(), n)
+
+
+@case
 def page_lists_from_a_file(env):
     env.write('a.htm')
     env.write('b c.htm')
