@@ -21,14 +21,16 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/home/config" "$work/home/data"
 export HOME="$work/home" XDG_CONFIG_HOME="$work/home/config" XDG_DATA_HOME="$work/home/data"
 
+# Only the pages the program cleans, found once.
+cleanable=()
+for p in "$corpus"/*.htm; do
+  head -c 2 "$p" | od -An -tx1 | grep -Eq 'ff fe|fe ff' || cleanable+=("$p")
+done
+
 fresh() {
   rm -rf "$work/pages" "$XDG_DATA_HOME/Trash"
   mkdir "$work/pages"
-  cp "$corpus"/*.htm "$work/pages/"
-  # Only the pages the program cleans.
-  for p in "$work/pages"/*.htm; do
-    if head -c 2 "$p" | od -An -tx1 | grep -Eq 'ff fe|fe ff'; then rm "$p"; fi
-  done
+  cp "${cleanable[@]}" "$work/pages/"
 }
 
 # Counts for one program: calls, file-data syncs and folder syncs, a page.

@@ -6,6 +6,12 @@
 // write alone. What a page says (its messages, its report) is kept with it
 // and goes out when every page before it in the list has gone out, so the
 // reports come in the order of the list whatever -j is.
+//
+// The folders the pages changed are synced once for a batch of pages (a
+// group commit), not once for every page: a page is reported, and counted
+// done, only after the flush that follows it, so that a page reported
+// cleaned has its new page and its original's new place on the disk. The
+// trash is opened once for the call and held.
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -28,6 +34,8 @@
 #include "cli/report.h"
 #include "cli/output.h"
 #include "platform/place.h"
+#include "platform/durable.h"
+#include "platform/trash.h"
 
 // The run's messages for one page, kept with its report.
 struct PageSink {
@@ -166,7 +174,39 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
     delete out;
 }
 
-static PageReport *CleanEntry(const PageEntry &e, const Call &call)
+// The folder of the pages named by their paths, held from one page to the
+// next of the same folder part (one thread's): a list of pages of one
+// folder walks its path once, not once a page, as -r holds the folders it
+// was given.
+struct NamedFolder {
+    std::string dir;            // the folder part of the path as given ("" for none)
+    HeldFolder held;
+    NamedFolder() { held.open = false; }
+    ~NamedFolder() { CloseHeldFolder(&held); }
+    NamedFolder(const NamedFolder &) = delete;
+    NamedFolder &operator=(const NamedFolder &) = delete;
+};
+
+// The held folder of a page named by its path, and its name there, when
+// that name is a file of the folder (a link is left to the run, which
+// takes it at its target); else null.
+static const HeldFolder *NamedFolderOf(const PageEntry &e, NamedFolder *named, std::string *name)
+{
+    size_t slash = e.name.rfind('/');
+    std::string dir = slash == std::string::npos ? std::string() : e.name.substr(0, slash + 1);
+    *name = e.name.substr(dir.size());
+    if (dir != named->dir || !named->held.open) {
+        CloseHeldFolder(&named->held);
+        named->dir = dir;
+        if (!OpenHeldFolder(dir.empty() ? "." : dir.c_str(), &named->held))
+            return nullptr;
+    }
+    if (name->empty() || LookAtEntry(&named->held, name->c_str(), 0) != kEntryFile)
+        return nullptr;
+    return &named->held;
+}
+
+static PageReport *CleanEntry(const PageEntry &e, const Call &call, NamedFolder *named)
 {
     PageReport *p = new PageReport;
     p->entry = &e;
@@ -199,6 +239,9 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
     PageSink sink = {&call, p, name};
     RunCallbacks cb = {&sink, OnMessage, nullptr, nullptr};
     PageJob job = JobOf(e, folder, call, &cb);
+    std::string inFolder;
+    if (!e.folder && p->inPlace && !call.dryRun && (job.folder = NamedFolderOf(e, named, &inFolder)))
+        job.name = inFolder.c_str();
     if (call.dryRun && p->inPlace)
         PreviewPageInPlace(&job, &p->result);
     else if (!p->inPlace || call.dryRun)
@@ -212,15 +255,53 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call)
 
 // ---- The reports, in the order of the list
 
+// A flush comes when this many pages wait for it in a row, when the oldest
+// of them has waited this long (a page under way that takes its time holds
+// back the reports before it no longer than that, give or take the page
+// that ends the wait), and at the end. 32 pages make one folder sync cost
+// less than a page's own two file syncs, while the reports still come
+// often enough for a person watching (a second at most, a page's own time
+// apart); a batch lost to a failed flush stays small.
+enum { kSyncBatch = 32 };
+static const int64_t kSyncWaitNs = 1000 * 1000 * 1000;
+
 struct Printer {
     const Call *call;
     std::mutex lock;
+    std::mutex flushing;                // one flush at a time
     std::vector<PageReport *> done;     // by index; null until the page is done
     size_t next = 0;                    // the first page not yet printed
+    size_t ready = 0;                   // the first page not yet done
+    int64_t waitingSince = 0;           // when the pages from `next` began to wait
     CallTotals totals;
     int failed = 0;
     int stdoutError = 0;                // errno of a failed write to standard output
 };
+
+static int64_t Now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (int64_t)t.tv_sec * 1000000000 + t.tv_nsec;
+}
+
+// A page whose changes the flush could not make last: failed with the
+// system's error, and the message says where its original is.
+static void NotSynced(PageReport *p, const Call &call, int err)
+{
+    PageResult *r = &p->result;
+    bool wrote = call.output ? strcmp(call.output, "-") != 0 : p->inPlace;
+    if (r->outcome != kPageCleaned || call.dryRun || !wrote)
+        return;
+    std::string where = r->original == kOriginalInFolder ? std::string(kOriginalMovedToText) + r->originalPath
+                        : r->original == kOriginalInTrash ? std::string(kOriginalInTrashText)
+                                                          : std::string();
+    // The detail goes on the lines after the text.
+    std::string detail = where.empty() ? where : "\n" + where;
+    p->err += MessageLine(p->entry->name, ErrorText(kErrCannotWritePage), detail.c_str(), err);
+    Failed(p, kErrCannotWritePage, err);
+    snprintf(r->stop.detail, sizeof r->stop.detail, "%s", where.c_str());
+}
 
 static void Print(Printer *pr, PageReport *p)
 {
@@ -239,17 +320,48 @@ static void Print(Printer *pr, PageReport *p)
         pr->stdoutError = errno;
 }
 
-static void Done(Printer *pr, size_t index, PageReport *p)
+// Syncs the folders the pages changed, then prints every page done in a
+// row before the flush began: the flush covers them all.
+static void Flush(Printer *pr)
 {
+    std::lock_guard<std::mutex> one(pr->flushing);
+    size_t upto;
+    {
+        std::lock_guard<std::mutex> hold(pr->lock);
+        upto = pr->ready;
+        if (upto <= pr->next)
+            return;
+    }
+    int err = 0;
+    bool synced = FlushFolderSyncs(&err);
     std::lock_guard<std::mutex> hold(pr->lock);
-    pr->done[index] = p;
-    while (pr->next < pr->done.size() && pr->done[pr->next]) {
+    for (; pr->next < upto; pr->next++) {
         PageReport *q = pr->done[pr->next];
+        if (!synced)
+            NotSynced(q, *pr->call, err);
         Print(pr, q);
         delete q;
         pr->done[pr->next] = (PageReport *)1;   // printed
-        pr->next++;
     }
+    pr->waitingSince = pr->ready > pr->next ? Now() : 0;
+}
+
+static void Done(Printer *pr, size_t index, PageReport *p)
+{
+    bool flush;
+    {
+        std::lock_guard<std::mutex> hold(pr->lock);
+        pr->done[index] = p;
+        size_t n = pr->done.size();
+        while (pr->ready < n && pr->done[pr->ready])
+            pr->ready++;
+        if (pr->ready > pr->next && !pr->waitingSince)
+            pr->waitingSince = Now();
+        flush = pr->ready - pr->next >= kSyncBatch || (pr->ready == n && n > pr->next) ||
+                (pr->ready > pr->next && Now() - pr->waitingSince >= kSyncWaitNs);
+    }
+    if (flush)
+        Flush(pr);
 }
 
 // Runs the pages on `jobs` threads. The termination signals are taken by
@@ -274,8 +386,9 @@ static void CleanInParallel(const std::vector<PageEntry> &pages, const Call &cal
     std::vector<std::thread> workers;
     for (int j = 0; j < jobs; j++) {
         workers.emplace_back([&] {
+            NamedFolder named;
             for (size_t i; !stop && (i = next++) < pages.size();)
-                Done(pr, i, CleanEntry(pages[i], call));
+                Done(pr, i, CleanEntry(pages[i], call, &named));
             if (--running == 0)
                 pthread_kill(self, SIGUSR1);
         });
@@ -290,6 +403,8 @@ static void CleanInParallel(const std::vector<PageEntry> &pages, const Call &cal
     }
     for (std::thread &t : workers)
         t.join();
+    // The pages finished before the signal are made last and reported.
+    Flush(pr);
     if (caught) {
         signal(caught, SIG_DFL);
         sigset_t one;
@@ -373,12 +488,18 @@ int CleanPages(const std::vector<PageEntry> &pages, Call &call)
     int jobs = call.jobs < 1 ? 1 : call.jobs;
     if ((size_t)jobs > pages.size())
         jobs = (int)pages.size();
+    HoldTrashes(true);
+    GatherFolderSyncs(true);
     if (jobs > 1) {
         CleanInParallel(pages, call, jobs, &pr);
     } else {
+        NamedFolder named;
         for (size_t i = 0; i < pages.size(); i++)
-            Done(&pr, i, CleanEntry(pages[i], call));
+            Done(&pr, i, CleanEntry(pages[i], call, &named));
     }
+    Flush(&pr);
+    GatherFolderSyncs(false);
+    HoldTrashes(false);
     int fd = call.reportsToStderr ? 2 : 1;
     if (call.json) {
         if (!WriteAllTo(fd, SummaryJson(pr.totals, call)) && fd == 1 && !pr.stdoutError)

@@ -18,6 +18,6 @@ enum MoveResult {
 // Windows: size, write time, file index) and only then given the free
 // name; the original is removed last, after a last check. A change found
 // at any check removes the copy and leaves the original as it is. `to` is
-// synced before kMoved. With `id` null, the file is moved whatever it is.
+// synced before kMoved (SyncFolderLater: perhaps with a batch's flush). With `id` null, the file is moved whatever it is.
 MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentity *id,
                      const HeldFolder *to, const char *toName);

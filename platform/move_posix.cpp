@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+#include "platform/durable.h"
 #include "platform/place.h"
 
 static bool IsFile(int fd, const PageIdentity *id)
@@ -182,11 +183,15 @@ static MoveResult CopyAcross(const HeldFolder *from, const char *name, const Pag
             err = PlaceNewFile(&copy, toName);
             if (err == 0) {
                 // The original goes last, and only if its name still holds
-                // the file that was copied, unchanged.
-                // Written to until its unlink returned: it comes back as it
-                // is now, and the copy goes (PutBack).
+                // the file that was copied, unchanged; the copy's name is
+                // on the disk first, even while syncs are gathered (two file
+                // systems keep no order between them). Written to until its
+                // unlink returned: it comes back as it is now, and the copy
+                // goes (PutBack).
                 bool putBack = false;
-                if (!IsFile(src, id) || (id && !EntryIsUnchanged(from, name, id)))
+                if (!SyncHeldFolder(to))
+                    err = errno;
+                else if (!IsFile(src, id) || (id && !EntryIsUnchanged(from, name, id)))
                     result = kMovePageChanged;
                 else if (unlinkat((int)from->handle, name, 0) != 0)
                     err = errno;
@@ -196,7 +201,7 @@ static MoveResult CopyAcross(const HeldFolder *from, const char *name, const Pag
                     result = putBack ? kMovePageChanged : kMoved;
                 if (result != kMoved && !putBack) {
                     unlinkat((int)to->handle, toName, 0);
-                    SyncHeldFolder(to);
+                    SyncFolderLater(to);
                 }
             }
         }
@@ -230,6 +235,6 @@ MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentit
     }
     // The folder it left is the caller's to sync: the run puts the cleaned
     // page there next, and syncs it then.
-    SyncHeldFolder(to);
+    SyncFolderLater(to);
     return kMoved;
 }

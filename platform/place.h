@@ -76,11 +76,13 @@ bool FinishNewFile(NewFile *nf);
 
 // Gives the finished file the name `name`, never over anything there:
 // 0, or the error (EEXIST / ERROR_ALREADY_EXISTS when the name is taken).
-// The folder is synced after. Closes the file on success.
+// The folder is synced after (SyncFolderLater: perhaps with a batch's
+// flush). Closes the file on success.
 int PlaceNewFile(NewFile *nf, const char *name);
 
 // Gives the finished file the name `name` in place of the file there, at
-// once. The folder is synced after. Closes the file on success.
+// once. The folder is synced after (SyncFolderLater). Closes the file on
+// success.
 bool ReplaceWithNewFile(NewFile *nf, const char *name);
 
 // Swaps the finished file and the entry `name` in one step: the new file

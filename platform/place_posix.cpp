@@ -15,6 +15,7 @@
 #include <sys/xattr.h>
 #include <time.h>
 #include <unistd.h>
+#include "platform/durable.h"
 #include "platform/signals.h"
 
 enum {
@@ -309,7 +310,7 @@ static void Named(NewFile *nf)
     nf->tempSlot = -1;
     nf->hiddenName[0] = 0;
     nf->placed = true;
-    SyncHeldFolder(nf->folder);
+    SyncFolderLater(nf->folder);
     CloseNewFile(nf);
 }
 

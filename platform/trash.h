@@ -29,6 +29,14 @@ TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *a
 // false (and it stays in the trash) when that cannot be done.
 bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char *name);
 
+// A call of many pages holds its trashes: between HoldTrashes(true) and
+// HoldTrashes(false) the trash chosen for a file system is opened once and
+// kept for the pages after (POSIX: its files/ and info/ held, its owner
+// checked when it was opened), and a folder found outside every trash is
+// not looked at again. Without it (the library), each page opens its
+// trash. Windows: nothing to hold. Call it with no page under way.
+void HoldTrashes(bool on);
+
 // True when the held folder lies inside a trash, where pages are not
 // cleaned (Linux: the home trash and the .Trash folders at the top of a
 // file system, known by what they are, not by their names alone; Windows:

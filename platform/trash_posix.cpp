@@ -32,7 +32,12 @@
 // (MoveEntry: the page's identity checked just before, and the file that
 // arrived checked after); files/ is synced. If the move fails, the info
 // file goes. A crash leaves at worst an info file for a page that never
-// left, never a trashed file with no record of where it came from.
+// left, never a trashed file with no record of where it came from. Where
+// the caller gathers folder syncs (durable.h), info/ and files/ are synced
+// once for a batch of pages, before any of them is reported: the info
+// file's content is on the disk before the move all the same, and a file
+// system that journals its names in order (ext4, XFS) still never shows
+// the move without the info file's name after a crash.
 #include "platform/trash.h"
 #include <dirent.h>
 #include <errno.h>
@@ -49,6 +54,7 @@
 #include <sys/sysmacros.h>
 #include <time.h>
 #include <unistd.h>
+#include "platform/durable.h"
 #include "platform/move.h"
 
 static const char kFilesFolder[] = "files";
@@ -68,12 +74,55 @@ enum {
 struct Trash {
     HeldFolder files, info;
     char top[kFolderPathSize];  // "" for the home trash (Path= absolute), else its $topdir
+    bool held;                  // the call's, closed by HoldTrashes(false)
 };
 
 static void CloseTrash(Trash *t)
 {
+    if (t->held)
+        return;
     CloseHeldFolder(&t->files);
     CloseHeldFolder(&t->info);
+}
+
+enum {
+    kHeldTrashes = 8,           // file systems whose trash a call holds
+    kOutsideFolders = 64,       // folders a call remembers outside every trash
+};
+
+// What a call holds between HoldTrashes(true) and HoldTrashes(false): the
+// trash chosen for the pages of each file system, open; the home trash's
+// device and identity; the folders already found outside every trash.
+struct TrashHold {
+    pthread_mutex_t lock;
+    bool on;
+    int trashes;
+    dev_t devs[kHeldTrashes];           // a page's file system ...
+    Trash held[kHeldTrashes];           // ... and its trash
+    bool homeDevKnown, homeDevFound;
+    dev_t homeDev;
+    bool homeIdKnown;
+    dev_t homeIdDev;
+    ino_t homeIdIno;
+    int outside;
+    dev_t outsideDev[kOutsideFolders];
+    ino_t outsideIno[kOutsideFolders];
+};
+static TrashHold hold = {PTHREAD_MUTEX_INITIALIZER, false, 0, {}, {}, false, false, 0, false, 0, 0, 0, {}, {}};
+
+void HoldTrashes(bool on)
+{
+    TrashHold *h = &hold;
+    pthread_mutex_lock(&h->lock);
+    for (int i = 0; i < h->trashes; i++) {
+        h->held[i].held = false;
+        CloseTrash(&h->held[i]);
+    }
+    h->trashes = 0;
+    h->homeDevKnown = h->homeIdKnown = false;
+    h->outside = 0;
+    h->on = on;
+    pthread_mutex_unlock(&h->lock);
 }
 
 // Whether nobody but the runner (and root) can change the folders on the
@@ -284,7 +333,7 @@ static bool OpenHomeTrash(Trash *t)
 
 // The device of the home trash, or of the deepest folder on its way that
 // is there when it is not made yet.
-static bool HomeTrashDevice(dev_t *dev)
+static bool FindHomeTrashDevice(dev_t *dev)
 {
     char path[kFolderPathSize];
     if (!HomeTrashPath(path, sizeof path))
@@ -301,6 +350,27 @@ static bool HomeTrashDevice(dev_t *dev)
             return false;
         path[--n] = 0;
     }
+}
+
+// The same, looked at once for a call that holds its trashes.
+static bool HomeTrashDevice(dev_t *dev)
+{
+    TrashHold *h = &hold;
+    pthread_mutex_lock(&h->lock);
+    bool known = h->on && h->homeDevKnown, found = h->homeDevFound;
+    *dev = h->homeDev;
+    pthread_mutex_unlock(&h->lock);
+    if (known)
+        return found;
+    found = FindHomeTrashDevice(dev);
+    pthread_mutex_lock(&h->lock);
+    if (h->on && !h->homeDevKnown) {
+        h->homeDevKnown = true;
+        h->homeDevFound = found;
+        h->homeDev = *dev;
+    }
+    pthread_mutex_unlock(&h->lock);
+    return found;
 }
 
 // A mount point as /proc/self/mountinfo writes it: blanks, tabs, line
@@ -414,15 +484,10 @@ static bool OpenTopdirTrash(const HeldFolder *top, Trash *t)
 }
 
 // The trash for a page of the held folder, by the rules at the top.
-static bool ChooseTrash(const HeldFolder *from, Trash *t)
+static bool FindTrash(const HeldFolder *from, const struct stat &st, Trash *t)
 {
-    t->top[0] = 0;
-    t->files.open = t->info.open = false;
-    struct stat st;
     struct statfs fs;
     dev_t home;
-    if (fstat((int)from->handle, &st) != 0)
-        return false;
     if (HomeTrashDevice(&home) && home == st.st_dev)
         return OpenHomeTrash(t);
     // A file system of unknown type is taken for one whose trash may not
@@ -505,6 +570,51 @@ static void SweepOrphanRecords(const Trash *t)
         SyncHeldFolder(&t->info);
 }
 
+// Whether the held trash `t`, kept for the file system `dev`, is the one
+// for a page of `from` on `dev`: a trash at a top (whose Path= counts from
+// there) only for the folders below that top, as a file system mounted
+// twice has two.
+static bool TrashFits(const Trash *t, dev_t trashDev, const HeldFolder *from, dev_t dev)
+{
+    return trashDev == dev && (!t->top[0] || IsAtOrAbove(t->top, from->path));
+}
+
+// The trash for a page of the held folder: the one the call holds for its
+// file system, else found by the rules at the top (and held from then on,
+// while the call holds its trashes).
+static bool ChooseTrash(const HeldFolder *from, Trash *t)
+{
+    t->top[0] = 0;
+    t->files.open = t->info.open = false;
+    t->held = false;
+    struct stat st;
+    if (fstat((int)from->handle, &st) != 0)
+        return false;
+    TrashHold *h = &hold;
+    pthread_mutex_lock(&h->lock);
+    for (int i = 0; h->on && i < h->trashes; i++) {
+        if (TrashFits(&h->held[i], h->devs[i], from, st.st_dev)) {
+            *t = h->held[i];
+            pthread_mutex_unlock(&h->lock);
+            return true;
+        }
+    }
+    pthread_mutex_unlock(&h->lock);
+    if (!FindTrash(from, st, t))
+        return false;
+    pthread_mutex_lock(&h->lock);
+    bool taken = false;
+    for (int i = 0; i < h->trashes; i++)
+        taken = taken || TrashFits(&h->held[i], h->devs[i], from, st.st_dev);
+    if (h->on && !taken && h->trashes < kHeldTrashes) {
+        t->held = true;
+        h->devs[h->trashes] = st.st_dev;
+        h->held[h->trashes++] = *t;
+    }
+    pthread_mutex_unlock(&h->lock);
+    return true;
+}
+
 // The name of the `n`th try for a file `name` in the trash: the name
 // itself, then the number before the extension (page.2.htm).
 static bool TrashName(const char *name, unsigned long n, char *out, size_t size)
@@ -557,7 +667,8 @@ static bool PercentEncode(const char *in, char *out, size_t size)
 
 // Makes info/NAME.trashinfo, never over another one, saying that `path`
 // left now, and puts it on the disk: 0 or the error (EEXIST: NAME is taken).
-static int WriteInfo(const HeldFolder *info, const char *infoName, const char *path)
+// `held`: info/ is the call's, open until its end (HoldTrashes).
+static int WriteInfo(const HeldFolder *info, bool held, const char *infoName, const char *path)
 {
     char encoded[3 * kFolderPathSize + 64];
     if (!PercentEncode(path, encoded, sizeof encoded))
@@ -585,7 +696,7 @@ static int WriteInfo(const HeldFolder *info, const char *infoName, const char *p
     if (!err && fdatasync(fd) != 0)
         err = errno;
     close(fd);
-    if (!err && !SyncHeldFolder(info))
+    if (!err && !SyncFolderLater(info, held))
         err = errno;
     if (err)
         unlinkat((int)info->handle, infoName, 0);
@@ -602,8 +713,7 @@ TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *a
 {
     out->path[0] = 0;
     out->name[0] = 0;
-    if (id && !EntryIsUnchanged(from, name, id))
-        return kTrashPageChanged;
+    // The page's identity is checked by the move, just before it renames.
     // Path= must say where the page was, whole: a folder whose path was
     // too long to keep (a deep walk) gives none, and the page stays.
     char pagePath[kFolderPathSize + 256];
@@ -628,7 +738,7 @@ TrashResult TrashEntryAs(const HeldFolder *from, const char *name, const char *a
             break;
         }
         snprintf(infoName, sizeof infoName, "%s%s", trashName, kInfoSuffix);
-        err = WriteInfo(&t.info, infoName, recorded);
+        err = WriteInfo(&t.info, t.held, infoName, recorded);
         if (err == EEXIST)
             continue;
         if (err)
@@ -676,6 +786,7 @@ bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char
         return false;
     bool ok = OpenTrashFolder((int)folder.handle, folder.path, kFilesFolder, false, &t.files);
     t.info.open = false;
+    t.held = false;
     ok = ok && OpenTrashFolder((int)folder.handle, folder.path, kInfoFolder, false, &t.info);
     CloseHeldFolder(&folder);
     // Only the file that was trashed, as it was left there.
@@ -690,7 +801,7 @@ bool RestoreTrashed(const TrashedFile *trashed, const HeldFolder *to, const char
         char infoName[sizeof trashed->name + sizeof kInfoSuffix];
         snprintf(infoName, sizeof infoName, "%s%s", trashed->name, kInfoSuffix);
         unlinkat((int)t.info.handle, infoName, 0);
-        SyncHeldFolder(&t.info);
+        SyncFolderLater(&t.info);
     }
     int err = errno;
     CloseTrash(&t);
@@ -726,30 +837,56 @@ static bool IsTopdir(int parent, const char *parentPath)
     return top.st_dev == st.st_dev && top.st_ino == st.st_ino;
 }
 
-bool IsInsideTrash(const HeldFolder *folder)
+// The home trash's identity, where it is there (a call that holds its
+// trashes looks for it until it is found, then keeps it).
+static bool HomeTrashIdentity(dev_t *dev, ino_t *ino)
 {
-    int saved = errno;
+    TrashHold *h = &hold;
+    pthread_mutex_lock(&h->lock);
+    bool known = h->on && h->homeIdKnown;
+    *dev = h->homeIdDev;
+    *ino = h->homeIdIno;
+    pthread_mutex_unlock(&h->lock);
+    if (known)
+        return true;
     struct stat home;
     HeldFolder homeTrash;
-    bool haveHome = OpenHomeTrashFolder(false, &homeTrash);
-    if (haveHome) {
-        haveHome = fstat((int)homeTrash.handle, &home) == 0;
+    bool have = OpenHomeTrashFolder(false, &homeTrash);
+    if (have) {
+        have = fstat((int)homeTrash.handle, &home) == 0;
         CloseHeldFolder(&homeTrash);
     }
-    // The folder and each one above it, walked up by "..", which needs no
-    // path: each is the home trash, or is .Trash* at the top of its file
-    // system, by identity. The names come from the folder's path, checked
-    // against the folder the walk stands in.
+    if (!have)
+        return false;
+    *dev = home.st_dev;
+    *ino = home.st_ino;
+    pthread_mutex_lock(&h->lock);
+    if (h->on) {
+        h->homeIdKnown = true;
+        h->homeIdDev = home.st_dev;
+        h->homeIdIno = home.st_ino;
+    }
+    pthread_mutex_unlock(&h->lock);
+    return true;
+}
+
+// Whether the folder (`self` its fstat) or one above it is the home trash
+// or a .Trash* at the top of its file system, by identity. The folders
+// above are walked up by "..", which needs no path; the names come from
+// the folder's path, checked against the folder the walk stands in.
+static bool WalkUpToTrash(const HeldFolder *folder, const struct stat &self)
+{
+    dev_t homeDev;
+    ino_t homeIno;
+    bool haveHome = HomeTrashIdentity(&homeDev, &homeIno);
     char path[kFolderPathSize];
     snprintf(path, sizeof path, "%s", folder->path);
     size_t length = strlen(path);
-    int at = openat((int)folder->handle, ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int own = (int)folder->handle, at = own;   // the folder's own descriptor stays open
+    struct stat st = self;
     bool inside = false;
-    while (at >= 0 && !inside) {
-        struct stat st;
-        if (fstat(at, &st) != 0)
-            break;
-        if (haveHome && st.st_dev == home.st_dev && st.st_ino == home.st_ino) {
+    while (!inside) {
+        if (haveHome && st.st_dev == homeDev && st.st_ino == homeIno) {
             inside = true;
             break;
         }
@@ -776,11 +913,41 @@ bool IsInsideTrash(const HeldFolder *folder)
         }
         length = slash > 1 ? slash - 1 : (slash == 1 ? 1 : 0);
         path[length] = 0;
-        close(at);
+        if (at != own)
+            close(at);
         at = parent;
+        st = up;
     }
-    if (at >= 0)
+    if (at != own)
         close(at);
+    return inside;
+}
+
+bool IsInsideTrash(const HeldFolder *folder)
+{
+    int saved = errno;
+    struct stat st;
+    if (fstat((int)folder->handle, &st) != 0) {
+        errno = saved;
+        return false;
+    }
+    // A folder this call already found outside every trash stays so for
+    // the call (only a rename of it or of a folder above could change it).
+    TrashHold *h = &hold;
+    pthread_mutex_lock(&h->lock);
+    bool known = false;
+    for (int i = 0; h->on && i < h->outside && !known; i++)
+        known = h->outsideDev[i] == st.st_dev && h->outsideIno[i] == st.st_ino;
+    pthread_mutex_unlock(&h->lock);
+    bool inside = !known && WalkUpToTrash(folder, st);
+    if (!known && !inside) {
+        pthread_mutex_lock(&h->lock);
+        if (h->on && h->outside < kOutsideFolders) {
+            h->outsideDev[h->outside] = st.st_dev;
+            h->outsideIno[h->outside++] = st.st_ino;
+        }
+        pthread_mutex_unlock(&h->lock);
+    }
     errno = saved;
     return inside;
 }

@@ -45,6 +45,10 @@ TrashResult TrashEntry(const HeldFolder *from, const char *name, const PageIdent
     return kTrashFailed;
 }
 
+void HoldTrashes(bool)
+{
+}
+
 bool RestoreTrashed(const TrashedFile *, const HeldFolder *, const char *)
 {
     SetLastError(ERROR_NOT_SUPPORTED);

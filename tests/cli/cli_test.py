@@ -295,6 +295,95 @@ def signal_during_parallel_pages_loses_nothing(env):
 
 
 @case
+def pages_are_reported_after_the_sync_that_covers_them(env):
+    """The folders the pages changed are synced once a batch (32 pages),
+    and a page's report is written only after a sync of its folder that
+    follows its placing, with one thread or several, to the trash or to
+    --move-to. A failed sync fails the pages it covers, with the system's
+    error; their originals stay in the trash with their records."""
+    sync = re.compile(r'^\d+ +fsync\(\d+<([^>]*)>(\) += -?\d+| <unfinished)')
+    place = re.compile(r'^\d+ +renameat2\(\d+<([^>]*)>, "\.wt[^"]*", \d+<[^>]*>, "([^"]*)"')
+    report = re.compile(r'^\d+ +write\(1<[^>]*>, "\{\\"version\\":1,\\"path\\":\\"[^"]*\\",\\"page\\":\\"([^\\]*)\\"')
+    os.makedirs(env.path('orig'))
+    trashed = 0
+    for pages, jobs, to, inject, want in [(40, '1', 'trash', None, 'cleaned'),
+                                          (3, '1', 'trash', 'fsync:error=EIO', 'failed'),
+                                          (40, JOBS, 'trash', None, 'cleaned'),
+                                          (40, JOBS, 'folder', None, 'cleaned')]:
+        folder = 'p%d-%s-%s' % (pages, jobs, to)
+        for i in range(pages):
+            env.write('%s/%02d.htm' % (folder, i))
+        log = env.path(folder + '.log')
+        trace = ['-y', '-s', '256', '-o', log, '-e', 'trace=fsync,renameat2,write']
+        where = ['--move-to', env.path('orig')] if to == 'folder' else []
+        st, out, err = env.run('--json', '-j', jobs, *where, '-r', folder,
+                               strace=trace + (['-e', 'inject=' + inject] if inject else []))
+        eq(st, 0 if want == 'cleaned' else 1, err)
+        placed, synced_since, reported, syncs = {}, set(), [], []
+        for line in open(log, errors='replace'):
+            m = sync.match(line)
+            if m and '/config/' not in m.group(1):     # the settings' first save
+                syncs.append(m.group(1))
+                for name, where in list(placed.items()):
+                    if where == m.group(1):
+                        synced_since.add(name)
+            m = place.match(line)
+            if m:
+                placed[m.group(1) + '/' + m.group(2)] = m.group(1)
+            m = report.match(line)
+            if m:
+                assert m.group(1) in synced_since, 'reported before its folder was synced: ' + m.group(1)
+                reported.append(m.group(1))
+        eq(len(reported), pages)
+        # Its folder and the trash's files/ and info/ (or the --move-to
+        # folder): one sync each a batch (of 32 pages, or less where a
+        # second passed), never one a page.
+        folders = 3 if to == 'trash' else 2
+        for f in set(syncs):
+            assert (pages + 31) // 32 <= syncs.count(f) <= max(1, pages // 4), syncs
+        eq(len(set(syncs)), folders, syncs)
+        if jobs == '1':
+            batches = [syncs[i:i + folders] for i in range(0, len(syncs), folders)]
+            eq([len(set(b)) for b in batches], [folders] * len(batches), syncs)
+        results = [json.loads(l) for l in out.decode().splitlines()[:-1]]
+        eq(sorted(r['outcome'] for r in results), [want] * pages)
+        trashed += pages if to == 'trash' else 0
+        eq(len(env.trashed()), trashed)
+        for r in results:
+            eq(r['original']['place'], to, r)
+            with open(r['original']['path'], 'rb') as f:
+                eq(f.read(), PAGE, r['original']['path'])
+            if to == 'trash':
+                info = r['original']['path'].replace('/files/', '/info/') + '.trashinfo'
+                assert 'Path=' + r['page'] + '\n' in open(info).read(), info
+        if want == 'failed':
+            eq(err.count('Cannot write the cleaned page: Input/output error'), pages, err)
+            eq(err.count('The original is in the trash.'), pages, err)
+
+
+@case
+def pages_named_by_path_in_several_folders(env):
+    """The folder of the pages named by their paths is held from one page
+    to the next of the same folder part: pages of two folders in turn, a
+    link to a page of the other folder (cleaned at its target, the link
+    stays a link), relative and absolute names, one thread or several."""
+    for jobs in ['1', JOBS]:
+        top = 'j' + jobs
+        for n in ['a/1.htm', 'a/2.htm', 'b/1.htm', 'b/2.htm', 'c.htm']:
+            env.write(top + '/' + n)
+        os.symlink('../b/2.htm', env.path(top + '/a/to-b.htm'))
+        names = [top + '/' + n for n in ['a/1.htm', 'a/to-b.htm', 'b/1.htm', 'a/2.htm']]
+        st, out, err = env.run('--json', '-j', jobs, *names, env.path(top + '/c.htm'))
+        eq(st, 0, err)
+        pages = [json.loads(l)['page'] for l in out.decode().splitlines()[:-1]]
+        eq(pages, [env.path(top + '/' + n) for n in ['a/1.htm', 'b/2.htm', 'b/1.htm', 'a/2.htm', 'c.htm']])
+        for n in ['a/1.htm', 'a/2.htm', 'b/1.htm', 'b/2.htm', 'c.htm']:
+            eq(env.read(top + '/' + n), env.cleaned(), n)
+        eq(os.readlink(env.path(top + '/a/to-b.htm')), '../b/2.htm')
+    eq(len(env.trashed()), 10)
+
+
+@case
 def copies_inside_the_system_as_through_buffers(env):
     """Stretches of 64 KiB and more move between two files inside the system
     (copy_file_range); where it refuses, at once or after a first stretch,
@@ -697,6 +786,47 @@ def trash_tools_list_and_restore_what_was_trashed(env):
             eq((st, open(page, 'rb').read()), (0, PAGE), (place, restorer, out))
             st, listed = trash_tool(env, 'trash-list')
             assert page not in listed, (place, restorer, listed)
+
+
+@case
+def one_call_holds_the_trash_of_each_file_system(env):
+    """A call opens the trash of each file system once and keeps it for
+    every page after: pages of the home's file system, of an ext4 (its
+    trash at its top) and of a tmpfs (the home trash, by copy), in turn,
+    each go to their own trash with their own record; a page inside the
+    home trash named in the same call is still refused."""
+    tops = [('h', None)]
+    if mount_for_test(env, 'ext4', 'ext4'):
+        tops.append(('ext4', 'ext4/.Trash-%d' % os.geteuid()))
+    if mount_for_test(env, 'tmpfs', 'tmpfs'):
+        tops.append(('tmpfs', None))
+    env.write('h/0.htm')
+    eq(env.run('h/0.htm')[0], 0)                 # the home trash is made
+    names = [top + '/%d.htm' % i for i in range(1, 3) for top, _ in tops]
+    for n in names:
+        env.write(n)
+    inside = env.path('home/data/Trash/files/0.htm')
+    log = env.path('log')
+    st, out, err = env.run('--json', '-j', '1', *names, inside,
+                           strace=['-o', log, '-e', 'trace=mkdirat'])
+    eq(st, 1, err)
+    results = [json.loads(l) for l in out.decode().splitlines()[:-1]]
+    eq([r['outcome'] for r in results], ['cleaned'] * len(names) + ['refused'])
+    eq(results[-1]['error']['id'], 'in-trash')
+    # files/ and info/ made (or found) once for each file system's pages,
+    # not once a page.
+    made = [l for l in open(log) if re.search(r'mkdirat\(\d+, "(files|info)"', l)]
+    eq(len(made), 2 * len(tops), made)
+    for n, r in zip(names, results):
+        trash = dict(tops)[n.split('/')[0]]
+        files = env.path(trash + '/files') if trash else env.trash
+        eq(os.path.dirname(r['original']['path']), files, n)
+        with open(r['original']['path'], 'rb') as f:
+            eq(f.read(), PAGE, n)
+        info = r['original']['path'].replace('/files/', '/info/') + '.trashinfo'
+        recorded = n.split('/', 1)[1] if trash else env.path(n)
+        assert 'Path=%s\n' % recorded in open(info).read(), (n, open(info).read())
+        eq(env.read(n), env.cleaned(), n)
 
 
 @case

@@ -306,8 +306,10 @@ TEST_F(SafetyTest, SyncedBeforeItIsPlacedAndTheFolderAfter)
 }
 
 // The cleaned page takes the path by exchange first; the trash's record is
-// on the disk, with its folder, before the original moves from the hidden
-// name; the trash's files/ after it, and the page's folder last.
+// on the disk before the original moves from the hidden name; the folders
+// the page changed (the trash's info/ and files/, the page's own) are synced
+// together after that, once for the batch of pages, before the page is
+// reported.
 TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
 {
     TempDir logDir;
@@ -320,8 +322,8 @@ TEST_F(SafetyTest, TrashRecordAndFilesSyncedAroundTheMove)
     const std::string steps[] = {
         "renameat2\\(.*\"\\.wt\\w{6}\", .*, \"page\\.htm\", RENAME_EXCHANGE\\)",  // the cleaned page placed
         "fdatasync\\(\\d+<" + trash + "/info/page\\.htm\\.trashinfo>\\)",
-        "fsync\\(\\d+<" + trash + "/info>\\)",
         "renameat2\\(.*\"\\.wt\\w{6}\", .*<" + trash + "/files>, \"page\\.htm\", RENAME_NOREPLACE\\)",
+        "fsync\\(\\d+<" + trash + "/info>\\)",
         "fsync\\(\\d+<" + trash + "/files>\\)",
         "fsync\\(\\d+<" + pages + ">\\)",
     };
