@@ -73,6 +73,12 @@ enum AttributeFate {
     kFateIgnore,        // an end tag's attribute
 };
 
+// The attribute values the filter reads for what they say of their tag.
+enum ValueWatch {
+    kWatchNone = 0,
+    kWatchEquiv,            // META http-equiv: is it "refresh"
+};
+
 // Byte classes of the tokenizer.
 enum : uint8_t {
     kByteBlank = 1,
@@ -247,6 +253,16 @@ static constexpr AttributeRule kAttributeRules[] = {
 
 static constexpr NameIndex kAttributeIndex = BuildNameIndex(kAttributeRules);
 
+// The attribute names whose values are watched.
+struct WatchRule {
+    const char *name;
+};
+
+static constexpr WatchRule kWatchRules[] = {
+    {"http-equiv"},
+};
+static constexpr NameIndex kWatchIndex = BuildNameIndex(kWatchRules);
+
 static inline bool IsLetter(unsigned char c)
 {
     return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
@@ -376,8 +392,80 @@ static void TagNameDone(InertFilter *f)
     f->tagClass = f->rawElement >= 0 ? kTagRules[f->rawElement].classes : 0;
 }
 
+static bool IsHandlerName(const InertFilter *f)
+{
+    return f->attrNameLength >= 3 && (f->attrName[0] | 0x20) == 'o' &&
+           (f->attrName[1] | 0x20) == 'n' && IsLetter((unsigned char)f->attrName[2]);
+}
+
+// The blank set apart before a removed attribute: written when `write`,
+// else dropped with it.
+static void ResolveSeparator(InertFilter *f, bool write)
+{
+    if (f->separator < 0)
+        return;
+    unsigned char c = (unsigned char)f->separator;
+    if (write)
+        StreamWrite(f->output, &c, 1);
+    else
+        CountBytes(f, f->separatorKind, 1);
+    f->separator = -1;
+}
+
+// Removes [from, to) of an attribute whose name begins at nameStart: when
+// blanks come before the name, the last of them is set apart, so that what
+// follows the attribute is never glued to what came before it.
+static void RemoveAttributeBytes(InertFilter *f, int64_t from, int64_t nameStart, int64_t to,
+                                 int32_t kind)
+{
+    if (from >= nameStart || f->separator >= 0) {
+        Remove(f, from, to, kind, true);
+        return;
+    }
+    Remove(f, from, nameStart - 1, kind, true);
+    f->separator = WaitingByte(f, nameStart - 1);
+    f->separatorKind = kind;
+    DropThrough(f, nameStart);
+    Remove(f, nameStart, to, kind, false);
+}
+
+// The held META content goes (`drop`) or stays. Every byte of it is still
+// waiting, and so is the byte after it: when that byte begins another
+// attribute, the last blank before the content stays.
+static void ResolveMeta(InertFilter *f, bool drop)
+{
+    if (f->metaHold < 0)
+        return;
+    int64_t from = f->metaHold, name = f->metaNameStart, to = f->metaHoldEnd;
+    f->metaHold = -1;
+    if (!drop)
+        return;
+    unsigned char next = WaitingByte(f, to);
+    if (from < name && !(IsBlank(next) || next == '/' || next == '>')) {
+        Remove(f, from, name - 1, f->metaKind, true);
+        WriteThrough(f, name);
+        Remove(f, name, to, f->metaKind, false);
+    } else {
+        Remove(f, from, to, f->metaKind, true);
+    }
+}
+
+// The attribute goes: what was held of it now, the rest as it comes.
+static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
+{
+    ResolveMeta(f, true);
+    RemoveAttributeBytes(f, f->attrHold, f->attrStart, through, kind);
+    f->attrHold = -1;
+    f->fate = kFateDrop;
+    f->dropping = true;
+    f->dropKind = kind;
+}
+
 static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 {
+    ResolveSeparator(f, false);
+    f->attrStart = at;
+    f->watch = kWatchNone;
     f->attrHold = f->gapStart >= 0 ? f->gapStart : at;
     f->gapStart = -1;
     f->attrName[0] = (char)c;
@@ -387,22 +475,6 @@ static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
     f->state = kInertAttrName;
     if (f->endTag)
         f->attrHold = -1;
-}
-
-static bool IsHandlerName(const InertFilter *f)
-{
-    return f->attrNameLength >= 3 && (f->attrName[0] | 0x20) == 'o' &&
-           (f->attrName[1] | 0x20) == 'n' && IsLetter((unsigned char)f->attrName[2]);
-}
-
-// The attribute goes: what was held of it now, the rest as it comes.
-static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
-{
-    Remove(f, f->attrHold, through, kind, true);
-    f->attrHold = -1;
-    f->fate = kFateDrop;
-    f->dropping = true;
-    f->dropKind = kind;
 }
 
 static void KeepAttribute(InertFilter *f)
@@ -421,6 +493,11 @@ static void AttributeNameDone(InertFilter *f, int64_t at)
     if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & f->tagClass)))
         rule = &kAttributeRules[i];
     f->rule = rule ? i : -2;        // -2: looked up, none
+    if ((f->tagClass & kTagMeta) && f->attrNameLength == 10 &&
+        FindRule(kWatchIndex, kWatchRules, f->attrName, f->attrNameLength) >= 0) {
+        f->watch = kWatchEquiv;
+        f->watchedLength = 0;
+    }
     if (rule && rule->use == kUseSrcdoc) {
         if (f->scripts)
             DropAttribute(f, at, kRemovedScriptUrls);
@@ -510,8 +587,20 @@ static void ChooseCss(InertFilter *f, int64_t from)
 }
 
 // The value decided the attribute at `through` (the bytes before it read).
+// A META content goes only as a refresh: until the tag shows that it is
+// one, it waits (ResolveMeta).
 static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
 {
+    if (Removes(f, k) && f->rule >= 0 && kAttributeRules[f->rule].use == kUseRefresh &&
+        !f->metaRefresh && f->metaHold < 0) {
+        f->metaHold = f->attrHold;
+        f->metaNameStart = f->attrStart;
+        f->metaHoldEnd = -1;
+        f->metaKind = DropKindOf(f, k);
+        f->attrHold = -1;
+        f->fate = kFateKeep;
+        return;
+    }
     if (Removes(f, k)) {
         DropAttribute(f, through, DropKindOf(f, k));
         return;
@@ -537,8 +626,37 @@ static void StartValue(InertFilter *f, int64_t at)
     }
 }
 
+// Value bytes read for what they say (ValueWatch), in lower case.
+static void WatchBytes(InertFilter *f, const unsigned char *p, const unsigned char *q)
+{
+    for (; p < q && f->watchedLength <= kInertNameMax; p++) {
+        if (f->watchedLength < kInertNameMax)
+            f->watched[f->watchedLength] = Lower(*p);
+        f->watchedLength++;
+    }
+}
+
+static bool WatchedIs(const InertFilter *f, const char *word)
+{
+    int32_t n = NameLength(word);
+    return f->watchedLength == n && memcmp(f->watched, word, (size_t)n) == 0;
+}
+
+// A watched value has ended: what it says of the tag.
+static void WatchDone(InertFilter *f)
+{
+    int32_t watch = f->watch;
+    f->watch = kWatchNone;
+    if (watch == kWatchEquiv && WatchedIs(f, "refresh")) {
+        f->metaRefresh = true;
+        ResolveMeta(f, true);
+    }
+}
+
 static void ValueByte(InertFilter *f, unsigned char c, int64_t at)
 {
+    if (f->watch)
+        WatchBytes(f, &c, &c + 1);
     if (f->fate == kFateCheck) {
         AddressKind k = AddressReaderByte(&f->address, c);
         if (k != kAddressUndecided)
@@ -548,12 +666,16 @@ static void ValueByte(InertFilter *f, unsigned char c, int64_t at)
     }
 }
 
-// The value's bytes end before `at`.
-static void EndValue(InertFilter *f, int64_t at)
+// The value's bytes end before `at`; the attribute's before `attrEnd`.
+static void EndValue(InertFilter *f, int64_t at, int64_t attrEnd)
 {
     if (f->fate == kFateCheck)
         ValueDecided(f, FinishAddressReader(&f->address), at);
     FinishCss(f, at);
+    if (f->metaHold >= 0 && f->metaHoldEnd < 0)
+        f->metaHoldEnd = attrEnd;
+    if (f->watch)
+        WatchDone(f);
 }
 
 // An attribute without a value ended.
@@ -562,11 +684,16 @@ static void ValuelessDone(InertFilter *f, int64_t at)
     AttributeNameDone(f, at);
     if (f->fate == kFateCheck)
         KeepAttribute(f);
+    if (f->watch)
+        WatchDone(f);
 }
 
 // The '>' of a tag: what its content is.
 static void TagDone(InertFilter *f)
 {
+    ResolveSeparator(f, false);
+    ResolveMeta(f, f->metaRefresh);
+    f->metaRefresh = false;
     f->gapStart = -1;
     f->state = kInertText;
     uint32_t cls = f->tagClass;
@@ -626,6 +753,17 @@ static inline void LimitHolds(InertFilter *f, int64_t next)
     }
     if (f->gapStart >= 0 && next - f->gapStart >= kInertHoldMax)
         f->gapStart = -1;
+    if (f->metaHold >= 0 && next - f->metaHold >= kInertHoldMax) {
+        if (f->metaHoldEnd < 0) {
+            // Still in the content's value: it goes as a removed attribute does.
+            f->attrHold = f->metaHold;
+            f->attrStart = f->metaNameStart;
+            f->metaHold = -1;
+            DropAttribute(f, next, f->metaKind);
+        } else {
+            ResolveMeta(f, true);
+        }
+    }
     if (f->cssOn && f->css.holdFrom >= 0 && !f->css.dropping &&
         next - f->css.holdFrom >= kInertHoldMax) {
         ForceCssDecision(&f->css, next);
@@ -790,7 +928,7 @@ static bool Step(InertFilter *f, unsigned char c, int64_t at)
         return true;
     case kInertValueQuoted:
         if (c == f->quote) {
-            EndValue(f, at);
+            EndValue(f, at, at + 1);
             EndDropping(f, at + 1);
             f->state = kInertAfterValue;
             return false;
@@ -799,7 +937,7 @@ static bool Step(InertFilter *f, unsigned char c, int64_t at)
         return false;
     case kInertValueBare:
         if (IsBlank(c) || c == '>') {
-            EndValue(f, at);
+            EndValue(f, at, at);
             EndDropping(f, at);
             if (c == '>') {
                 TagDone(f);
@@ -812,6 +950,7 @@ static bool Step(InertFilter *f, unsigned char c, int64_t at)
         ValueByte(f, c, at);
         return false;
     case kInertAfterValue:
+        ResolveSeparator(f, !(IsBlank(c) || c == '/' || c == '>'));
         if (IsBlank(c)) {
             f->state = kInertBeforeAttr;
             f->gapStart = f->endTag ? -1 : at;
@@ -1298,6 +1437,8 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
     case kInertValueQuoted: {
         const unsigned char *stop = (const unsigned char *)memchr(p, (int)f->quote, left);
         q = ValueRun(f, p, stop ? stop : end);
+        if (f->watch)
+            WatchBytes(f, p, q);
         if (q != p)
             return q;
         break;
@@ -1307,6 +1448,8 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         while (stop < end && !(kBytes.of[*stop] & (kByteBlank | kByteGt)))
             stop++;
         q = ValueRun(f, p, stop);
+        if (f->watch)
+            WatchBytes(f, p, q);
         if (q != p)
             return q;
         break;
@@ -1383,6 +1526,14 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->lookHold = -1;
     f->dropping = false;
     f->dropKind = 0;
+    f->separator = -1;
+    f->separatorKind = 0;
+    f->metaHold = f->metaHoldEnd = f->metaNameStart = -1;
+    f->metaKind = 0;
+    f->metaRefresh = false;
+    f->watch = kWatchNone;
+    f->watchedLength = 0;
+    f->attrStart = 0;
     f->run = f->runEnd = nullptr;
     f->runStart = 0;
     f->carryLength = 0;
@@ -1398,6 +1549,8 @@ static int64_t EarliestHold(const InertFilter *f, int64_t end)
         h = f->gapStart;
     if (f->lookHold >= 0 && f->lookHold < h)
         h = f->lookHold;
+    if (f->metaHold >= 0 && f->metaHold < h)
+        h = f->metaHold;
     if (f->cssOn && f->css.holdFrom >= 0 && f->css.holdFrom < h)
         h = f->css.holdFrom;
     return h;
@@ -1441,7 +1594,7 @@ void FinishInertFilter(InertFilter *f)
         break;
     case kInertValueQuoted:
     case kInertValueBare:
-        EndValue(f, at);
+        EndValue(f, at, at);
         EndDropping(f, at);
         break;
     case kInertRawLt:
@@ -1451,6 +1604,8 @@ void FinishInertFilter(InertFilter *f)
     }
     FinishCss(f, at);
     EndDropping(f, at);
+    ResolveSeparator(f, false);
+    f->metaHold = -1;       // a tag the page ends in is no element
     f->attrHold = f->gapStart = f->lookHold = -1;
     WriteThrough(f, at);
     f->state = kInertText;

@@ -51,6 +51,7 @@ struct InertFilter {
     int32_t foreignDepth;           // SVG and MathML elements open
 
     // The attribute being read.
+    int64_t attrStart;              // its name's first byte
     char attrName[kInertNameMax];
     int32_t attrNameLength;
     int32_t fate;                   // AttributeFate
@@ -80,6 +81,24 @@ struct InertFilter {
     int64_t lookHold;               // a '<' that may end a STYLE element, or -1
     bool dropping;                  // the bytes read go (the rest of a removed attribute)
     int32_t dropKind;               // RemovalKind they count to
+    // The last blank before a removed attribute, taken out of the waiting
+    // bytes: written when another attribute follows the removed one with
+    // nothing between them (after its quote), else dropped. -1: none.
+    int32_t separator;
+    int32_t separatorKind;
+    // A META content that would go as a refresh, held (from its blanks to
+    // metaHoldEnd) until the tag shows whether it is one: an http-equiv of
+    // "refresh" before or after it. -1: none.
+    int64_t metaHold;
+    int64_t metaHoldEnd;
+    int64_t metaNameStart;
+    int32_t metaKind;
+    bool metaRefresh;               // this META's http-equiv is "refresh"
+    // A value read for what it says (ValueWatch in inert.cpp): its first
+    // bytes in lower case, and its length up to kInertNameMax + 1.
+    int32_t watch;
+    char watched[kInertNameMax];
+    int32_t watchedLength;
     const unsigned char *run;       // the run being read, [run, runEnd)
     const unsigned char *runEnd;
     int64_t runStart;

@@ -147,6 +147,33 @@ const std::vector<InertCase> kNotTags = {
     {"a '<' of text", "a < b onclick=x> c", kSI, "a < b onclick=x> c", kNone},
 };
 
+// A removal leaves the attributes around it apart, and META content goes
+// only when the tag is a refresh.
+const std::vector<InertCase> kMends = {
+    {"handler glued to the next", "<a onclick=\"x\"id=1>t</a>", kS, "<a id=1>t</a>",
+     kRemovedHandlers},
+    {"address glued to the next", "<img src=a onerror=\"x\"alt=y>", kS, "<img src=a alt=y>",
+     kRemovedHandlers},
+    {"between two", "<a id=1 onclick=\"x\"name=y>", kS, "<a id=1 name=y>", kRemovedHandlers},
+    {"two glued removals", "<a\tonclick='x'onblur='y'id=1>", kS, "<a\tid=1>", kRemovedHandlers},
+    {"the blank goes when one follows", "<a onclick=\"x\" id=1 onblur='y'/>", kS, "<a id=1/>",
+     kRemovedHandlers},
+    {"nothing to keep apart after a quote", "<a title='t'onclick='x'id=1>", kS,
+     "<a title='t'id=1>", kRemovedHandlers},
+    {"network address glued", "<img alt=a src=\"//x/i\"title=b>", kI, "<img alt=a title=b>",
+     kRemovedNetworkAttributes},
+    {"META content without http-equiv stays", "<meta content=\"0;url=http://x\" name=foo>", kI,
+     "<meta content=\"0;url=http://x\" name=foo>", kNone},
+    {"refresh named after its content", "<meta content=\"0;url=http://x\" HTTP-EQUIV=Refresh>",
+     kI, "<meta HTTP-EQUIV=Refresh>", kRemovedNetworkAttributes},
+    {"refresh after, glued", "<meta content='1;url=//x'http-equiv=refresh>", kI,
+     "<meta http-equiv=refresh>", kRemovedNetworkAttributes},
+    {"other http-equiv keeps it", "<meta content=\"0;url=//x\" http-equiv=refreshx>", kI,
+     "<meta content=\"0;url=//x\" http-equiv=refreshx>", kNone},
+    {"a later removal takes the held content", "<meta content='0;url=//x'onclick=y name=a>", kSI,
+     "<meta  name=a>", kRemovedHandlers},
+};
+
 // Long tags: the hold of an undecided attribute ends at kInertHoldMax bytes.
 std::vector<InertCase> LongTags()
 {
@@ -240,6 +267,11 @@ TEST(InertFilter, StyleSheets)
 TEST(InertFilter, WhatIsNoTag)
 {
     RunInertCases(kNotTags);
+}
+
+TEST(InertFilter, RemovalsKeepAttributesApart)
+{
+    RunInertCases(kMends);
 }
 
 TEST(InertFilter, TagsOfAnyLength)
