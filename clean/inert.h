@@ -33,7 +33,20 @@
 
 enum { kInertHoldMax = kCssHoldMax };   // bytes held back at most while a decision is open
 enum { kInertNameMax = 16 };        // of a tag or attribute name, enough for every rule
-enum { kInertLookMax = 8 };         // "</style" and the byte after it
+enum { kInertLookMax = 12 };        // "</noscript" and the byte after it
+enum { kInertNestMax = 32 };
+enum { kInertWatchMax = 24 };       // "application/xhtml+xml" and more        // foreign elements followed one by one
+
+// A foreign (SVG or MathML) element open, as the browser's tree builder
+// holds it: enough to know, at each tag, whether the tag is read as HTML
+// (where raw text and PLAINTEXT switch the tokenizer) or as foreign
+// content (where a CDATA section may begin), and which end tag closes it.
+struct InertNest {
+    uint32_t name;                  // NestName of its lower-case name
+    uint8_t space;                  // NestSpace (inert.cpp)
+    uint8_t point;                  // NestPoint: what kind of integration point it is
+    int32_t html;                   // HTML elements open above it (at an integration point)
+};
 
 struct InertFilter {
     bool scripts;
@@ -48,7 +61,34 @@ struct InertFilter {
     bool endTag;
     bool selfClosing;
     uint32_t tagClass;              // TagClass bits
-    int32_t foreignDepth;           // SVG and MathML elements open
+    // The tree reading. Invariant: nestDeeper > 0 only when nestDepth is
+    // kInertNestMax, and then the current node is a plain foreign element.
+    InertNest nest[kInertNestMax];
+    int32_t nestDepth;
+    int32_t nestDeeper;             // foreign elements open past kInertNestMax
+    bool fontBreaks;                // the FONT being read has color, face or size
+    bool encodingHtml;              // the annotation-xml being read is HTML
+    // Inside NOSCRIPT the content is read as markup (scripting off) and
+    // ends, as with scripting on, at the first "</noscript" wherever it
+    // stands: in text hiding tags (comments, CDATA, raw text, PLAINTEXT)
+    // closeMatched counts its bytes.
+    bool noscript;
+    int32_t closeMatched;
+    int32_t cdataMatched;           // bytes of "[CDATA[" after "<!"
+    // Both readings: a quoted value that holds an end tag of raw text or
+    // foreign content ("</title ", "</svg>"...) or "]]>" may be read by the
+    // browser as the end of that text, and the rest of the value as tags.
+    // markHold holds a start tag's attribute from its blanks until its
+    // quoted value has shown none (or kInertHoldMax bytes); markMatched
+    // counts the bytes of a mark being read from markStart.
+    int64_t markHold;
+    int64_t markStart;
+    int32_t markMatched;
+    bool dropTail;                  // the value goes from a mark on, its quote stays
+    char markName[kInertNameMax];
+
+    bool rawForeign;                // the raw text is a foreign STYLE's: a tag ends it
+    uint32_t rawEndLive;            // raw text end names still matching: 1 the element, 2 noscript
 
     // The attribute being read.
     int64_t attrStart;              // its name's first byte
@@ -95,9 +135,9 @@ struct InertFilter {
     int32_t metaKind;
     bool metaRefresh;               // this META's http-equiv is "refresh"
     // A value read for what it says (ValueWatch in inert.cpp): its first
-    // bytes in lower case, and its length up to kInertNameMax + 1.
+    // bytes in lower case, and its length up to kInertWatchMax + 1.
     int32_t watch;
-    char watched[kInertNameMax];
+    char watched[kInertWatchMax];
     int32_t watchedLength;
     const unsigned char *run;       // the run being read, [run, runEnd)
     const unsigned char *runEnd;
