@@ -262,7 +262,7 @@ static constexpr LoudNames BuildLoudNames()
 {
     LoudNames t = {};
     const uint32_t loud =
-        kTagForeign | kTagRawText | kTagStyle | kTagPlainText | kTagIframe | kTagNoscript;
+        kTagForeign | kTagRawText | kTagStyle | kTagPlainText | kTagIframe | kTagNoscript | kTagFrameset;
     for (const TagRule &r : kTagRules)
         if (r.classes & loud)
             t.of[r.name[0] & 31] |= 1u << (r.name[1] & 31);
@@ -970,12 +970,22 @@ static void HtmlStartTag(InertFilter *f, uint32_t cls)
     // Every HTML element but a void one stays open, a '/' or not.
     if (top && !(cls & kTagVoid) && top->html < 1000000)
         top->html++;
-    if (cls & kTagNoscript)
-        f->noscript = true;
-    if (cls & (kTagRawText | kTagStyle))
-        StartRawText(f, cls & kTagStyle, false);
-    else if (cls & kTagPlainText)
+    if (cls & kTagFrameset)
+        f->frameset = true;
+    if (!(cls & (kTagRawText | kTagStyle | kTagPlainText | kTagNoscript)))
+        return;
+    // NOSCRIPT, and after a FRAMESET every such tag but NOFRAMES (which the
+    // browser ignores there, unless it ignored the FRAMESET): markup that
+    // ends where the raw text would.
+    bool ignored = f->frameset && strcmp(kTagRules[f->rawElement].name, "noframes") != 0;
+    if ((cls & kTagNoscript) || ignored) {
+        f->dual = f->rawElement;
+        f->closeMatched = 0;
+    } else if (cls & kTagPlainText) {
         f->state = kInertPlainText;
+    } else {
+        StartRawText(f, cls & kTagStyle, false);
+    }
 }
 
 static void ForeignStartTag(InertFilter *f, uint32_t cls)
@@ -1010,6 +1020,20 @@ static void ForeignEndTag(InertFilter *f)
     }
 }
 
+// An end tag read as HTML closes HTML elements only: never one of ours,
+// which are all special, nor past them. One of their names is ignored.
+static void HtmlEndTag(InertFilter *f)
+{
+    InertNest *top = NestTop(f);
+    if (!top || top->html == 0)
+        return;
+    uint32_t name = NestName(f);
+    for (int32_t i = 0; i < f->nestDepth; i++)
+        if (f->nest[i].name == name)
+            return;
+    top->html--;
+}
+
 // The '>' of a tag: what the tree builder does with it, and so what the
 // tokenizer reads next.
 static void TagDone(InertFilter *f)
@@ -1022,17 +1046,13 @@ static void TagDone(InertFilter *f)
     f->rawForeign = false;
     uint32_t cls = f->tagClass;
     bool breaks = (cls & kTagBreakout) || ((cls & kTagFont) && f->fontBreaks);
-    f->fontBreaks = f->encodingHtml = false;
     if (f->endTag) {
-        if (cls & kTagNoscript)
-            f->noscript = false;
-        if (!CurrentIsHtml(f)) {
+        if (f->dual >= 0 && f->rawElement == f->dual)
+            f->dual = -1;
+        if (!CurrentIsHtml(f))
             ForeignEndTag(f);
-        } else {
-            InertNest *top = NestTop(f);
-            if (top && top->html > 0)
-                top->html--;
-        }
+        else
+            HtmlEndTag(f);
     } else if (StartTagIsHtml(f, cls)) {
         HtmlStartTag(f, cls);
     } else if (breaks) {
@@ -1041,6 +1061,7 @@ static void TagDone(InertFilter *f)
     } else {
         ForeignStartTag(f, cls);
     }
+    f->fontBreaks = f->encodingHtml = false;
     // Back inside a foreign STYLE after a tag in it.
     InertNest *top = NestTop(f);
     if (f->state == kInertText && top && top->html == 0 && top->name == kStyleName)
@@ -1507,7 +1528,7 @@ static bool OnRawLt(InertFilter *f, unsigned char c, int64_t at)
         if (f->cssOn)
             f->look[f->lookLength++] = c;
         f->rawMatched = 0;
-        f->rawEndLive = 1u | (f->noscript ? 2u : 0u);
+        f->rawEndLive = 1u | (f->dual >= 0 ? 2u : 0u);
         f->state = kInertRawEndName;
         return false;
     }
@@ -1515,19 +1536,19 @@ static bool OnRawLt(InertFilter *f, unsigned char c, int64_t at)
     return true;
 }
 
-// The name after "</" in raw text: the element's own, or inside NOSCRIPT
-// "noscript" (which ends it with scripting on).
+// The name after "</" in raw text: the element's own, or that of the
+// element read both ways (InertFilter.dual), which ends it in one reading.
 static bool OnRawEndName(InertFilter *f, unsigned char c, int64_t at)
 {
-    static const char kNoscript[] = "noscript";
     const char *name = kTagRules[f->rawElement].name;
-    int32_t n = (int32_t)strlen(name), m = f->rawMatched;
+    const char *dual = f->dual >= 0 ? kTagRules[f->dual].name : "";
+    int32_t n = (int32_t)strlen(name), d = (int32_t)strlen(dual), m = f->rawMatched;
     if (IsBlank(c) || c == '/' || c == '>') {
         const char *ends = nullptr;
         if ((f->rawEndLive & 1) && m == n)
             ends = name;
-        else if ((f->rawEndLive & 2) && m == 8)
-            ends = kNoscript;
+        else if ((f->rawEndLive & 2) && m == d)
+            ends = dual;
         if (!ends) {
             RawTextMismatch(f);
             return true;
@@ -1542,7 +1563,7 @@ static bool OnRawEndName(InertFilter *f, unsigned char c, int64_t at)
     char l = Lower(c);
     if (m >= n || name[m] != l)
         f->rawEndLive &= ~1u;
-    if (m >= 8 || kNoscript[m] != l)
+    if (m >= d || dual[m] != l)
         f->rawEndLive &= ~2u;
     if (!f->rawEndLive) {
         RawTextMismatch(f);
@@ -1561,19 +1582,23 @@ static bool OnPlainText(InertFilter *, unsigned char, int64_t)
     return false;
 }
 
-// Inside NOSCRIPT, in a state whose bytes hide tags: whether c completes
-// "</noscript" and the byte after it, which then begins that end tag.
-static bool NoscriptEnds(InertFilter *f, unsigned char c)
+// Inside the element read both ways, in a state whose bytes hide tags:
+// whether c completes "</" and its name and the byte after it, which then
+// begins that end tag.
+static bool DualEnds(InertFilter *f, unsigned char c)
 {
-    static const char kEnd[] = "</noscript";
-    if (f->closeMatched == 10) {
+    const char *name = kTagRules[f->dual].name;
+    int32_t n = (int32_t)strlen(name), m = f->closeMatched;
+    if (m == n + 2) {
         f->closeMatched = 0;
         if (IsBlank(c) || c == '/' || c == '>') {
-            EnterEndTag(f, kEnd + 2);
+            EnterEndTag(f, name);
             return true;
         }
     }
-    if (Lower(c) == kEnd[f->closeMatched])
+    m = f->closeMatched;
+    char want = m == 0 ? '<' : m == 1 ? '/' : name[m - 2];
+    if (Lower(c) == want)
         f->closeMatched++;
     else
         f->closeMatched = c == '<' ? 1 : 0;
@@ -1588,10 +1613,10 @@ static bool HidesTags(int32_t state)
 // The dispatcher: the byte to the handler of the state.
 static bool Step(InertFilter *f, unsigned char c, int64_t at)
 {
-    if (f->noscript) {
+    if (f->dual >= 0) {
         if (!HidesTags(f->state))
             f->closeMatched = 0;
-        else if (NoscriptEnds(f, c))
+        else if (DualEnds(f, c))
             return true;
     }
     switch (f->state) {
@@ -2047,7 +2072,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         break;
     }
     case kInertComment:
-        if (f->noscript)
+        if (f->dual >= 0)
             break;
         q = (const unsigned char *)memchr(p, '-', left);
         if (!q)
@@ -2055,7 +2080,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         f->state = kInertCommentEndDash;
         return q + 1;
     case kInertCdata:
-        if (f->noscript)
+        if (f->dual >= 0)
             break;
         q = (const unsigned char *)memchr(p, ']', left);
         if (!q)
@@ -2063,7 +2088,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         f->state = kInertCdataBracket;
         return q + 1;
     case kInertBogusComment:
-        if (f->noscript)
+        if (f->dual >= 0)
             break;
         q = (const unsigned char *)memchr(p, '>', left);
         if (!q)
@@ -2071,7 +2096,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         f->state = kInertText;
         return q + 1;
     case kInertPlainText:
-        if (f->noscript)
+        if (f->dual >= 0)
             break;
         return end;
     case kInertRawText: {
@@ -2116,7 +2141,8 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->tagClass = 0;
     f->nestDepth = f->nestDeeper = 0;
     f->fontBreaks = f->encodingHtml = false;
-    f->noscript = false;
+    f->dual = -1;
+    f->frameset = false;
     f->closeMatched = f->cdataMatched = 0;
     f->rawForeign = false;
     f->rawEndLive = 0;
@@ -2221,7 +2247,7 @@ void FinishInertFilter(InertFilter *f)
         break;
     }
     f->nestDepth = f->nestDeeper = 0;
-    f->noscript = false;
+    f->dual = -1;
     FinishCss(f, at);
     EndDropping(f, at);
     ResolveSeparator(f, false);

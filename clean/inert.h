@@ -33,7 +33,7 @@
 
 enum { kInertHoldMax = kCssHoldMax };   // bytes held back at most while a decision is open
 enum { kInertNameMax = 16 };        // of a tag or attribute name, enough for every rule
-enum { kInertLookMax = 12 };        // "</noscript" and the byte after it
+enum { kInertLookMax = 12 };        // "</plaintext" and the byte after it
 enum { kInertNestMax = 32 };
 enum { kInertWatchMax = 24 };       // "application/xhtml+xml" and more        // foreign elements followed one by one
 
@@ -68,11 +68,14 @@ struct InertFilter {
     int32_t nestDeeper;             // foreign elements open past kInertNestMax
     bool fontBreaks;                // the FONT being read has color, face or size
     bool encodingHtml;              // the annotation-xml being read is HTML
-    // Inside NOSCRIPT the content is read as markup (scripting off) and
-    // ends, as with scripting on, at the first "</noscript" wherever it
-    // stands: in text hiding tags (comments, CDATA, raw text, PLAINTEXT)
-    // closeMatched counts its bytes.
-    bool noscript;
+    // NOSCRIPT is raw text with scripting on and markup with it off; after
+    // a FRAMESET the browser ignores TITLE, STYLE and the like (unless it
+    // ignored the FRAMESET). Such an element is read as markup that ends,
+    // as the raw text would, at the first end tag of its name wherever it
+    // stands: in text that hides tags (comments, CDATA, raw text,
+    // PLAINTEXT) closeMatched counts the bytes of "</name" read.
+    int32_t dual;                   // its index in the tag table, or -1
+    bool frameset;                  // a FRAMESET start tag was read as HTML
     int32_t closeMatched;
     int32_t cdataMatched;           // bytes of "[CDATA[" after "<!"
     // Both readings: a quoted value that holds an end tag of raw text or
@@ -88,7 +91,7 @@ struct InertFilter {
     char markName[kInertNameMax];
 
     bool rawForeign;                // the raw text is a foreign STYLE's: a tag ends it
-    uint32_t rawEndLive;            // raw text end names still matching: 1 the element, 2 noscript
+    uint32_t rawEndLive;            // raw text end names still matching: 1 the element, 2 dual
 
     // The attribute being read.
     int64_t attrStart;              // its name's first byte
