@@ -277,6 +277,7 @@ enum AttributeUse {
     kUseLoadsList,          // loads addresses from a list (srcset, ping, archive)
     kUseRefresh,            // META content: a refresh to an address
     kUseSrcdoc,             // a page of its own, scripts and all
+    kUseValues,             // an animation's values: any of them may be loaded
 };
 
 struct AttributeRule {
@@ -304,6 +305,13 @@ static constexpr AttributeRule kAttributeRules[] = {
     {"manifest", kTagHtml, kUseLoads, false},
     {"content", kTagMeta, kUseRefresh, false},
     {"srcdoc", kTagIframe, kUseSrcdoc, false},
+    {"attributionsrc", 0, kUseLoadsList, false},
+    // What an animation sets: an address when it animates one (href,
+    // xlink:href; the attributeName may come after these, so any).
+    {"to", kTagAnimation, kUseLoads, false},
+    {"from", kTagAnimation, kUseLoads, false},
+    {"by", kTagAnimation, kUseLoads, false},
+    {"values", kTagAnimation, kUseValues, false},
 };
 
 static constexpr NameIndex kAttributeIndex = BuildNameIndex(kAttributeRules);
@@ -597,6 +605,22 @@ static void AttributeNameByte(InertFilter *f, unsigned char c, int64_t at)
         AttributeNameDone(f, at + 1);
 }
 
+// How an attribute's value is read for addresses.
+static AddressSyntax SyntaxOf(const AttributeRule *rule)
+{
+    if (!rule)
+        return kSyntaxOne;
+    switch (rule->use) {
+    case kUseLoadsList:
+        return kSyntaxList;
+    case kUseRefresh:
+        return kSyntaxRefresh;
+    case kUseValues:
+        return kSyntaxValues;
+    }
+    return kSyntaxOne;
+}
+
 static int32_t DropKindOf(const InertFilter *f, AddressKind k)
 {
     if (k != kAddressNetwork)
@@ -685,12 +709,7 @@ static void StartValue(InertFilter *f, int64_t at)
     f->cssOn = false;
     if (f->fate == kFateCheck) {
         const AttributeRule *rule = f->rule >= 0 ? &kAttributeRules[f->rule] : nullptr;
-        AddressSyntax syntax = kSyntaxOne;
-        if (rule && rule->use == kUseLoadsList)
-            syntax = kSyntaxList;
-        else if (rule && rule->use == kUseRefresh)
-            syntax = kSyntaxRefresh;
-        StartAddressReader(&f->address, syntax, f->checkMarkup, true);
+        StartAddressReader(&f->address, SyntaxOf(rule), f->checkMarkup, true);
     } else if (f->fate == kFateKeep) {
         ChooseCss(f, at);
     }
@@ -1738,15 +1757,10 @@ static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned
     unsigned char first = value < valueEnd ? (unsigned char)(*value | 0x20) : 0;
     bool scriptOnly = !checkNetwork && !checkMarkup;
     if (scriptOnly && first >= 'a' && first <= 'z' && first != 'j' && first != 'v' &&
-        !memchr(value, '&', (size_t)(valueEnd - value)))
+        !memchr(value, '&', (size_t)(valueEnd - value)) && !(rule && rule->use == kUseValues))
         return f->internet && !rule && memchr(value, '(', (size_t)(valueEnd - value));
     if (checkNetwork || f->scripts) {
-        AddressSyntax syntax = kSyntaxOne;
-        if (rule && rule->use == kUseLoadsList)
-            syntax = kSyntaxList;
-        else if (rule && rule->use == kUseRefresh)
-            syntax = kSyntaxRefresh;
-        AddressKind k = ReadAddress(value, (size_t)(valueEnd - value), syntax, checkMarkup);
+        AddressKind k = ReadAddress(value, (size_t)(valueEnd - value), SyntaxOf(rule), checkMarkup);
         if ((k == kAddressScript && f->scripts) || (k == kAddressMarkupData && checkMarkup) ||
             (k == kAddressNetwork && checkNetwork))
             return true;
@@ -1881,14 +1895,14 @@ static inline bool MayBeLoud(unsigned char a, unsigned char b)
 }
 
 // Whether the start tag named [name, n) is one whose attributes the tree
-// reading needs (FONT, annotation-xml) or whose values it reads
-// (animations): then Step reads it, its name looked up here.
+// reading needs (FONT, annotation-xml): then Step reads it, its name
+// looked up here.
 static bool NeedsAttributes(InertFilter *f, const unsigned char *name, const unsigned char *n,
                             const unsigned char *end)
 {
     SetTagName(f, name, n, end);
     TagNameDone(f);
-    return !f->endTag && (f->tagClass & (kTagFont | kTagAnnotation | kTagAnimation));
+    return !f->endTag && (f->tagClass & (kTagFont | kTagAnnotation));
 }
 
 // Text from p on, with the tags in it that have nothing to remove

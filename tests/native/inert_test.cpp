@@ -237,6 +237,35 @@ std::vector<InertCase> BothReadings()
     };
 }
 
+// Animations and the other ways a value names what the page loads.
+const std::vector<InertCase> kIndirect = {
+    {"set to", "<svg><image><set attributeName=\"xlink:href\" to=\"https://h/x\"/></image></svg>", kI,
+     "<svg><image><set attributeName=\"xlink:href\"/></image></svg>", kRemovedNetworkAttributes},
+    {"animate from, by, any case", "<svg><a><ANIMATE attributeName=HREF FROM=//h/a by='http://h'/>",
+     kI, "<svg><a><ANIMATE attributeName=HREF/>", kRemovedNetworkAttributes},
+    {"values: any of them", "<svg><animate attributeName=href values=\"#a; https://h/b\"/>", kI,
+     "<svg><animate attributeName=href/>", kRemovedNetworkAttributes},
+    {"values: a script anywhere", "<svg><animate values=\"#a;javascript:alert(1)\"/>", kS,
+     "<svg><animate/>", kRemovedScriptUrls},
+    {"animateMotion, animateTransform", "<animateMotion to=//h/m /><animateTransform from=//h/t>",
+     kI, "<animateMotion /><animateTransform>", kRemovedNetworkAttributes},
+    {"local values stay", "<svg><animate attributeName=href values=\"#a;#b\" to=\"1\"/>", kSI,
+     "<svg><animate attributeName=href values=\"#a;#b\" to=\"1\"/>", kNone},
+    {"to on other tags stays", "<a to=//h/x from=//h/y>", kI, "<a to=//h/x from=//h/y>", kNone},
+    {"attributionsrc", "<img src=a attributionsrc=\"https://h/r\"><a attributionsrc=//h>", kI,
+     "<img src=a><a>", kRemovedNetworkAttributes},
+    {"filter, mask, clip-path url()",
+     "<svg><g filter=\"url(https://h/f.svg#f)\" mask='url(//h/m.svg#m)' clip-path=url(#c)>", kI,
+     "<svg><g filter=\"\" mask='' clip-path=url(#c)>", kRemovedUrlReferences},
+    {"LINK of rel import and modulepreload",
+     "<link rel=import href=//h/i><link rel=modulepreload href=https://h/m.js>", kI,
+     "<link rel=import><link rel=modulepreload>", kRemovedNetworkAttributes},
+    {"portal and fencedframe", "<portal src=https://h/p></portal><fencedframe src=//h/f>", kI,
+     "<portal></portal><fencedframe>", kRemovedNetworkAttributes},
+    {"OBJECT of a type", "<object type=text/html data=\"https://h/o\"></object>", kI,
+     "<object type=text/html></object>", kRemovedNetworkAttributes},
+};
+
 // A removal leaves the attributes around it apart, and META content goes
 // only when the tag is a refresh.
 const std::vector<InertCase> kMends = {
@@ -362,6 +391,11 @@ TEST(InertFilter, WhatIsNoTag)
 TEST(InertFilter, RemovalsKeepAttributesApart)
 {
     RunInertCases(kMends);
+}
+
+TEST(InertFilter, IndirectLoads)
+{
+    RunInertCases(kIndirect);
 }
 
 TEST(InertFilter, TreeBuilderSwitches)
