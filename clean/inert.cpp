@@ -533,7 +533,11 @@ static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
 
 static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 {
-    ResolveSeparator(f, false);
+    // A blank set apart waits on this attribute only when it follows the
+    // removed one's quote straight away.
+    if (!f->separatorNext)
+        ResolveSeparator(f, false);
+    f->separatorNext = false;
     f->attrStart = at;
     f->watch = kWatchNone;
     f->markMatched = 0;
@@ -551,6 +555,7 @@ static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 
 static void KeepAttribute(InertFilter *f)
 {
+    ResolveSeparator(f, true);
     f->attrHold = -1;
     f->fate = kFateKeep;
 }
@@ -689,6 +694,7 @@ static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
         f->metaNameStart = f->attrStart;
         f->metaHoldEnd = -1;
         f->metaKind = DropKindOf(f, k);
+        ResolveSeparator(f, true);
         f->attrHold = -1;
         f->fate = kFateKeep;
         return;
@@ -1360,7 +1366,12 @@ static bool OnValueBare(InertFilter *f, unsigned char c, int64_t at)
 
 static bool OnAfterValue(InertFilter *f, unsigned char c, int64_t at)
 {
-    ResolveSeparator(f, !(IsBlank(c) || c == '/' || c == '>'));
+    // After a removed attribute's quote: the blank set apart goes unless an
+    // attribute follows that is kept (KeepAttribute writes it).
+    if (IsBlank(c) || c == '/' || c == '>')
+        ResolveSeparator(f, false);
+    else
+        f->separatorNext = f->separator >= 0;
     if (IsBlank(c)) {
         f->state = kInertBeforeAttr;
         f->gapStart = f->endTag ? -1 : at;
@@ -2179,6 +2190,7 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->dropKind = 0;
     f->separator = -1;
     f->separatorKind = 0;
+    f->separatorNext = false;
     f->metaHold = f->metaHoldEnd = f->metaNameStart = -1;
     f->metaKind = 0;
     f->metaRefresh = false;

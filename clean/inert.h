@@ -125,10 +125,11 @@ struct InertFilter {
     bool dropping;                  // the bytes read go (the rest of a removed attribute)
     int32_t dropKind;               // RemovalKind they count to
     // The last blank before a removed attribute, taken out of the waiting
-    // bytes: written when another attribute follows the removed one with
-    // nothing between them (after its quote), else dropped. -1: none.
+    // bytes: written when a kept attribute follows the removed ones with
+    // nothing between them (after a quote), else dropped. -1: none.
     int32_t separator;
     int32_t separatorKind;
+    bool separatorNext;             // it waits on the attribute beginning now
     // A META content that would go as a refresh, held (from its blanks to
     // metaHoldEnd) until the tag shows whether it is one: an http-equiv of
     // "refresh" before or after it. -1: none.

@@ -275,6 +275,8 @@ const std::vector<InertCase> kMends = {
      kRemovedHandlers},
     {"between two", "<a id=1 onclick=\"x\"name=y>", kS, "<a id=1 name=y>", kRemovedHandlers},
     {"two glued removals", "<a\tonclick='x'onblur='y'id=1>", kS, "<a\tid=1>", kRemovedHandlers},
+    {"two glued removals, then a blank", "<a b onclick='x'onblur=\"y\" c=1>", kS, "<a b c=1>",
+     kRemovedHandlers},
     {"the blank goes when one follows", "<a onclick=\"x\" id=1 onblur='y'/>", kS, "<a id=1/>",
      kRemovedHandlers},
     {"nothing to keep apart after a quote", "<a title='t'onclick='x'id=1>", kS,
