@@ -155,7 +155,7 @@ static int32_t FindRule(const NameIndex &index, const Rule (&rules)[N], const ch
             int i = w * 64 + __builtin_ctzll(set);
             const char *r = rules[i].name;
             int32_t k = 0;
-            while (k < n && r[k] == Lower((unsigned char)name[k]))
+            while (k < n && r[k] && r[k] == Lower((unsigned char)name[k]))
                 k++;
             if (k == n && r[k] == 0)
                 return i;

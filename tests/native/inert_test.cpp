@@ -48,6 +48,7 @@ const std::vector<InertCase> kHandlers = {
     {"end tags are never changed", "</a onclick=x>", kSI, "</a onclick=x>", kNone},
     {"SVG", "<svg onload=x><g><svg onload=y></svg></g></svg>", kS, "<svg><g><svg></svg></g></svg>",
      kRemovedHandlers},
+    {"a NUL in a tag name", string("<t\0 onclick=x>", 14), kS, string("<t\0>", 4), kRemovedHandlers},
 };
 
 const std::vector<InertCase> kScriptValues = {
