@@ -12,13 +12,18 @@
 //        blank or '>'
 //   260  after a quoted value
 //   270  after a '/' in a tag
-//   300  after "<!"; 301 after "<!-"
+//   300  after "<!"; 301 after "<!-"; 302 matching "[CDATA[" (foreign content)
 //   310  after "<!--"; 311 after "<!---"
 //   320  a comment; 321 after a '-' in it; 322 after "--"; 323 after "--!"
+//   330  a CDATA section; 331 after a ']' in it; 332 after "]]"
 //   350  a bogus comment ("<?", "<!x", "</ "), up to '>'
 //   400  the content of a raw text element, up to a '<'
 //   410  after its '<'; 420 matching the element's name after "</"
 //   490  PLAINTEXT: the rest of the page is text
+// Step hands each byte to the state's handler (On...). At each tag's '>'
+// TagDone reads it as the tree builder does (the nest of foreign elements,
+// InertNest) and so chooses the next state. Inside an element read both
+// ways (InertFilter.dual) the states from 300 on also end at its end tag.
 //
 // An attribute's fate (AttributeFate) is set when its name ends (a handler
 // as soon as its third letter shows it): kept, removed, or checked, which

@@ -1,16 +1,31 @@
 // The inert filter: the part of the attribute stage that keeps a cleaned
 // page from running code or loading from the network when it is opened.
-// It reads the page as a browser's tokenizer does (quoted values may hold a
-// '>', comments and the content of SCRIPT, STYLE, TEXTAREA and the like are
-// not tags), and removes, in start tags:
+// It reads the page as a browser's tokenizer does, following the switches
+// the browser's tree builder makes in it: quoted values may hold a '>';
+// comments and the content of SCRIPT, STYLE, TEXTAREA and the like are not
+// tags, but inside SVG and MathML they are (there STYLE's text is still a
+// style sheet, and a CDATA section hides tags up to "]]>"), except at the
+// integration points (foreignObject, desc, title; mi, mo, mn, ms, mtext;
+// annotation-xml of HTML); the HTML tags and "</p>", "</br>" that close
+// foreign content close it; PLAINTEXT makes the rest text. Where the
+// browser may read the bytes two ways, they are cleaned under both:
+// NOSCRIPT (and, after a FRAMESET, TITLE, STYLE and the like) is read as
+// markup that ends at its end tag wherever that stands, and a quoted value
+// holding the end tag of a raw text or foreign element, or "]]>", goes with
+// its attribute (from the mark on when the attribute is longer than the
+// hold). It removes, in start tags:
 //   - with Scripts: event-handler attributes (a name of "on" and a letter,
 //     any case); any attribute whose value is a javascript: or vbscript:
-//     URL; IFRAME srcdoc; a data: URL of HTML, XML or SVG in src or data of
-//     IFRAME, FRAME, OBJECT and EMBED;
+//     URL (in any item of an animation's values); IFRAME srcdoc; a data:
+//     URL of HTML, XML or SVG in src or data of IFRAME, FRAME, OBJECT and
+//     EMBED;
 //   - with Internet: the attributes that load what their value names when
-//     that is a network address (AttributeRules in inert.cpp), every
-//     url(...) and image-set string with a network address in a value, and
-//     in STYLE content the @import rules and url(...) with one.
+//     that is a network address (AttributeRules in inert.cpp: among them an
+//     animation's to, from, by and values, and attributionsrc), a META
+//     refresh's content (held until the tag shows whether its http-equiv
+//     is refresh), every url(...) and image-set string with a network
+//     address in a value, and in STYLE content the @import rules and
+//     url(...) with one.
 // Everything else passes through byte for byte.
 //
 // Each attribute is decided from its name and the first bytes of its value,
@@ -18,7 +33,8 @@
 // that has not decided by then is removed when it was being checked): the
 // rest of a kept value streams through, the rest of a removed one is passed
 // over. So tags of any length are cleaned, in bounded memory. A removed
-// attribute goes with the blanks before it.
+// attribute goes with the blanks before it, but for one kept when a kept
+// attribute follows its quote with nothing between them.
 //
 // It is a filter over runs of bytes like the attribute pass's, and writes
 // the same whatever the sizes of the runs.
