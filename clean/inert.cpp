@@ -2014,6 +2014,20 @@ static const unsigned char *ValueRun(InertFilter *f, const unsigned char *p,
     return stop;
 }
 
+// A stretch of a value from p to `stop`, cut where the mark or META hold
+// must end (LimitHolds then decides it).
+static const unsigned char *WithinHolds(const InertFilter *f, const unsigned char *p,
+                                        const unsigned char *stop)
+{
+    int64_t at = Pos(f, p);
+    const int64_t holds[2] = {f->markHold, f->metaHold};
+    for (int64_t hold : holds) {
+        if (hold >= 0 && hold + kInertHoldMax - at < stop - p)
+            stop = p + (hold + kInertHoldMax - at);
+    }
+    return stop;
+}
+
 // Reads bytes from p on: a stretch at a time where the state allows, else
 // one. Answers where reading goes on.
 static const unsigned char *Advance(InertFilter *f, const unsigned char *p, const unsigned char *end)
@@ -2076,9 +2090,7 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         const unsigned char *stop = (const unsigned char *)memchr(p, (int)f->quote, left);
         if (!stop)
             stop = end;
-        // No further than where the mark hold must end.
-        if (f->markHold >= 0 && f->markHold + kInertHoldMax - Pos(f, p) < stop - p)
-            stop = p + (f->markHold + kInertHoldMax - Pos(f, p));
+        stop = WithinHolds(f, p, stop);
         q = ValueRun(f, p, stop);
         if (f->watch)
             WatchBytes(f, p, q);
@@ -2094,9 +2106,12 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         const unsigned char *stop = p;
         while (stop < end && !(kBytes.of[*stop] & (kByteBlank | kByteGt)))
             stop++;
+        stop = WithinHolds(f, p, stop);
         q = ValueRun(f, p, stop);
         if (f->watch)
             WatchBytes(f, p, q);
+        if (q != p)
+            LimitHolds(f, Pos(f, q));
         if (q != p)
             return q;
         break;

@@ -315,6 +315,10 @@ std::vector<InertCase> LongTags()
         {"long handler name", "<a on" + a + "=1 b=2>", kS, "<a b=2>", kRemovedHandlers},
         {"long value kept", "<a title=\"" + a + "\" href=x>", kSI, "<a title=\"" + a + "\" href=x>",
          kNone},
+        {"META content held past its hold goes", "<meta content='0;url=//x' name=\"" + a + "\">", kI,
+         "<meta name=\"" + a + "\">", kRemovedNetworkAttributes},
+        {"and so with a bare value", "<meta content='0;url=//x' name=" + a + ">", kI,
+         "<meta name=" + a + ">", kRemovedNetworkAttributes},
     };
 }
 
