@@ -512,7 +512,8 @@ static void ResolveMeta(InertFilter *f, bool drop)
         return;
     int64_t from = f->metaHold, name = f->metaNameStart, to = f->metaHoldEnd;
     f->metaHold = -1;
-    if (!drop)
+    // Still in its value, the content is the attribute being removed.
+    if (!drop || to < 0)
         return;
     unsigned char next = WaitingByte(f, to);
     if (from < name && !(IsBlank(next) || next == '/' || next == '>')) {

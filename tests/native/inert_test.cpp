@@ -292,6 +292,8 @@ const std::vector<InertCase> kMends = {
      "<meta http-equiv=refresh>", kRemovedNetworkAttributes},
     {"other http-equiv keeps it", "<meta content=\"0;url=//x\" http-equiv=refreshx>", kI,
      "<meta content=\"0;url=//x\" http-equiv=refreshx>", kNone},
+    {"a mark in the held content", "<meta content='0;url=//x</title>' name=a>", kI,
+     "<meta name=a>", kRemovedNetworkAttributes},
     {"a later removal takes the held content", "<meta content='0;url=//x'onclick=y name=a>", kSI,
      "<meta  name=a>", kRemovedHandlers},
 };
