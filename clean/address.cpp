@@ -428,11 +428,18 @@ static AddressKind Settle(AddressReader *r, AddressKind kind)
     return kind;
 }
 
+// Whether a script address counts in the current list item: in the first
+// (where a srcset or ping would take it), or anywhere in animation values.
+static inline bool ScriptCounts(const AddressReader *r)
+{
+    return r->firstItem || r->syntax == kSyntaxValues;
+}
+
 // The current list address ended.
 static AddressKind EndListItem(AddressReader *r)
 {
     AddressKind k = FinishUrlHead(&r->head);
-    if (k == kAddressNetwork || (k == kAddressScript && r->firstItem))
+    if (k == kAddressNetwork || (k == kAddressScript && ScriptCounts(r)))
         return Settle(r, k);
     r->firstItem = false;
     r->phase = kListBetween;
@@ -441,7 +448,7 @@ static AddressKind EndListItem(AddressReader *r)
 
 static AddressKind ListChar(AddressReader *r, uint32_t c)
 {
-    bool apart = IsHtmlBlank(c) || c == ',';
+    bool apart = IsHtmlBlank(c) || c == (r->syntax == kSyntaxValues ? ';' : ',');
     switch (r->phase) {
     case kListBetween:
         if (apart)
@@ -453,7 +460,7 @@ static AddressKind ListChar(AddressReader *r, uint32_t c)
         if (apart)
             return EndListItem(r);
         AddressKind k = UrlHeadChar(&r->head, c);
-        if (k == kAddressNetwork || (k == kAddressScript && r->firstItem))
+        if (k == kAddressNetwork || (k == kAddressScript && ScriptCounts(r)))
             return Settle(r, k);
         if (k != kAddressUndecided)
             r->phase = kListItemRest;
@@ -592,6 +599,7 @@ static AddressKind ReaderChar(AddressReader *r, uint32_t c)
 {
     switch (r->syntax) {
     case kSyntaxList:
+    case kSyntaxValues:
         return ListChar(r, c);
     case kSyntaxRefresh:
         return RefreshChar(r, c);
@@ -667,6 +675,7 @@ AddressKind FinishAddressReader(AddressReader *r)
     }
     switch (r->syntax) {
     case kSyntaxList:
+    case kSyntaxValues:
         if (r->phase == kListItem)
             EndListItem(r);
         break;

@@ -15,9 +15,10 @@
 //                   are ignored wherever they stand, the scheme is read in
 //                   any case; "//", "\\", "/\" and "\/" begin an address on
 //                   another host.
-//   AddressReader   the two together over a value of one of three kinds of
+//   AddressReader   the two together over a value of one of four kinds of
 //                   syntax: one address (src, href...), a list of addresses
-//                   (srcset, ping, archive) or a META refresh ("5; url=...").
+//                   (srcset, ping, archive), a META refresh ("5; url=...")
+//                   or an animation's values ("a.png;b.png").
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -94,6 +95,7 @@ enum AddressSyntax {
     kSyntaxOne = 0,         // one address
     kSyntaxList,            // addresses apart by blanks and commas; any network one counts
     kSyntaxRefresh,         // a META refresh: a time, a separator, maybe "url=", the address
+    kSyntaxValues,          // animation values: addresses apart by ';' and blanks; any counts
 };
 
 struct AddressReader {

@@ -324,6 +324,7 @@ size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool 
     const __m128i amp = _mm_set1_epi8('&'), paren = _mm_set1_epi8('(');
     const __m128i slash = _mm_set1_epi8('/'), backslash = _mm_set1_epi8('\\');
     const __m128i tab = _mm_set1_epi8('\t'), lf = _mm_set1_epi8('\n'), cr = _mm_set1_epi8('\r');
+    const __m128i lessThan = _mm_set1_epi8('<'), bracket = _mm_set1_epi8(']');
     // Each block also reads the byte after it, for the slashes.
     for (; i + 17 <= n; i += 16) {
         __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
@@ -335,6 +336,10 @@ size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool 
                                   _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, tab), _mm_cmpeq_epi8(w, lf)),
                                                _mm_cmpeq_epi8(w, cr)));
         m = _mm_or_si128(m, _mm_and_si128(sl, nx));
+        // "</" and "]]": the end of raw text or a CDATA section may stand in a value.
+        __m128i lt = _mm_and_si128(_mm_cmpeq_epi8(v, lessThan), _mm_cmpeq_epi8(w, slash));
+        __m128i rb = _mm_and_si128(_mm_cmpeq_epi8(v, bracket), _mm_cmpeq_epi8(w, bracket));
+        m = _mm_or_si128(m, _mm_or_si128(lt, rb));
         unsigned marks = (unsigned)_mm_movemask_epi8(m);
         unsigned ends = (unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(v, q));
         if (ends) {
@@ -350,6 +355,8 @@ size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool 
         if (c == quote)
             break;
         if (IsMarkByte(c) || (IsSlashByte(c) && i + 1 < n && FollowsSlash(p[i + 1])))
+            seen = true;
+        if (i + 1 < n && ((c == '<' && p[i + 1] == '/') || (c == ']' && p[i + 1] == ']')))
             seen = true;
     }
     *marked = seen;

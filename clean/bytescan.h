@@ -65,7 +65,8 @@ size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigne
 
 // The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
 // before it may begin an address or a reference: ':', '&' or '(', or a '/'
-// or '\' followed by '/', '\', tab, LF or CR.
+// or '\' followed by '/', '\', tab, LF or CR; or an end tag or the end of a
+// CDATA section: "</" or "]]".
 size_t FindValueEnd(const unsigned char *p, size_t n, unsigned char quote, bool *marked);
 
 // The first byte c in p[0, n), or null: memchr for the many searches whose

@@ -12,13 +12,18 @@
 //        blank or '>'
 //   260  after a quoted value
 //   270  after a '/' in a tag
-//   300  after "<!"; 301 after "<!-"
+//   300  after "<!"; 301 after "<!-"; 302 matching "[CDATA[" (foreign content)
 //   310  after "<!--"; 311 after "<!---"
 //   320  a comment; 321 after a '-' in it; 322 after "--"; 323 after "--!"
+//   330  a CDATA section; 331 after a ']' in it; 332 after "]]"
 //   350  a bogus comment ("<?", "<!x", "</ "), up to '>'
 //   400  the content of a raw text element, up to a '<'
 //   410  after its '<'; 420 matching the element's name after "</"
 //   490  PLAINTEXT: the rest of the page is text
+// Step hands each byte to the state's handler (On...). At each tag's '>'
+// TagDone reads it as the tree builder does (the nest of foreign elements,
+// InertNest) and so chooses the next state. Inside an element read both
+// ways (InertFilter.dual) the states from 300 on also end at its end tag.
 //
 // An attribute's fate (AttributeFate) is set when its name ends (a handler
 // as soon as its third letter shows it): kept, removed, or checked, which
@@ -53,12 +58,16 @@ enum InertState {
     kInertSelfClosing = 270,
     kInertMarkupOpen = 300,
     kInertMarkupDash = 301,
+    kInertCdataOpen = 302,
     kInertCommentStart = 310,
     kInertCommentStartDash = 311,
     kInertComment = 320,
     kInertCommentEndDash = 321,
     kInertCommentEnd = 322,
     kInertCommentEndBang = 323,
+    kInertCdata = 330,
+    kInertCdataBracket = 331,
+    kInertCdataEnd = 332,
     kInertBogusComment = 350,
     kInertRawText = 400,
     kInertRawLt = 410,
@@ -71,6 +80,14 @@ enum AttributeFate {
     kFateDrop,
     kFateCheck,
     kFateIgnore,        // an end tag's attribute
+};
+
+// The attribute values the filter reads for what they say of their tag.
+enum ValueWatch {
+    kWatchNone = 0,
+    kWatchEquiv,            // META http-equiv: is it "refresh"
+    kWatchEncoding,         // annotation-xml encoding: is it HTML
+    kWatchFont,             // FONT color, face, size: only there at all
 };
 
 // Byte classes of the tokenizer.
@@ -111,18 +128,19 @@ static constexpr int32_t NameLength(const char *name)
     return n;
 }
 
-// The rules of a table by the length and first letter of their names:
-// bit i for entry i. Every name of ours is lower case.
+// The rules of a table by the first letter of their names: bit i for
+// entry i (up to 128 entries). Every name of ours is lower case.
 struct NameIndex {
-    uint32_t at[kInertNameMax + 1][32];
+    uint64_t at[32][2];
 };
 
 template <typename Rule, int N>
 static constexpr NameIndex BuildNameIndex(const Rule (&rules)[N])
 {
+    static_assert(N <= 128, "a name table holds 128 names at most");
     NameIndex index = {};
     for (int i = 0; i < N; i++)
-        index.at[NameLength(rules[i].name)][rules[i].name[0] & 31] |= 1u << i;
+        index.at[rules[i].name[0] & 31][i >> 6] |= 1ull << (i & 63);
     return index;
 }
 
@@ -137,13 +155,16 @@ static int32_t FindRule(const NameIndex &index, const Rule (&rules)[N], const ch
 {
     if (n > kInertNameMax)
         return -1;
-    for (uint32_t set = index.at[n][name[0] & 31]; set; set &= set - 1) {
-        int i = __builtin_ctz(set);
-        int32_t k = 0;
-        while (k < n && rules[i].name[k] == Lower((unsigned char)name[k]))
-            k++;
-        if (k == n)
-            return i;
+    for (int w = 0; w < 2; w++) {
+        for (uint64_t set = index.at[name[0] & 31][w]; set; set &= set - 1) {
+            int i = w * 64 + __builtin_ctzll(set);
+            const char *r = rules[i].name;
+            int32_t k = 0;
+            while (k < n && r[k] && r[k] == Lower((unsigned char)name[k]))
+                k++;
+            if (k == n && r[k] == 0)
+                return i;
+        }
     }
     return -1;
 }
@@ -159,6 +180,16 @@ enum TagClass : uint32_t {
     kTagRawText = 1u << 6,      // its content is text up to its end tag
     kTagStyle = 1u << 7,        // its content is a style sheet
     kTagPlainText = 1u << 8,    // the rest of the page is text
+    kTagNoscript = 1u << 9,     // raw text with scripting on, markup with it off
+    kTagBreakout = 1u << 10,    // a start tag of it leaves foreign content
+    kTagFont = 1u << 11,        // leaves foreign content with color, face or size
+    kTagVoid = 1u << 12,        // an HTML element with no content
+    kTagSvgPoint = 1u << 13,    // SVG foreignObject, desc, title: HTML inside
+    kTagMathText = 1u << 14,    // MathML mi, mo, mn, ms, mtext: HTML tags inside
+    kTagMathKeep = 1u << 15,    // mglyph, malignmark: foreign even there
+    kTagAnnotation = 1u << 16,  // annotation-xml: HTML inside when its encoding says so
+    kTagAnimation = 1u << 17,   // set, animate...: to, from, by, values may be an address
+    kTagFrameset = 1u << 18,    // FRAMESET
 };
 
 struct TagRule {
@@ -166,28 +197,62 @@ struct TagRule {
     uint32_t classes;
 };
 
+const uint32_t kBreak = kTagBreakout;
+const uint32_t kBreakVoid = kTagBreakout | kTagVoid;
+
 static constexpr TagRule kTagRules[] = {
     {"script", kTagLoadsHref | kTagRawText},
     {"style", kTagStyle},
-    {"link", kTagLoadsHref},
-    {"base", kTagLoadsHref},
-    {"image", kTagLoadsHref},
+    {"link", kTagLoadsHref | kTagVoid},
+    {"base", kTagLoadsHref | kTagVoid},
+    {"image", kTagLoadsHref | kTagVoid},
     {"use", kTagLoadsHref},
     {"feimage", kTagLoadsHref},
     {"iframe", kTagFrameLike | kTagIframe | kTagRawText},
-    {"frame", kTagFrameLike},
+    {"frame", kTagFrameLike | kTagVoid},
     {"object", kTagFrameLike},
-    {"embed", kTagFrameLike},
+    {"embed", kTagFrameLike | kBreakVoid},
     {"html", kTagHtml},
-    {"meta", kTagMeta},
+    {"meta", kTagMeta | kBreakVoid},
     {"svg", kTagForeign},
     {"math", kTagForeign},
     {"textarea", kTagRawText},
-    {"title", kTagRawText},
+    {"title", kTagRawText | kTagSvgPoint},
     {"xmp", kTagRawText},
     {"noembed", kTagRawText},
     {"noframes", kTagRawText},
     {"plaintext", kTagPlainText},
+    {"noscript", kTagNoscript},
+    {"frameset", kTagFrameset},
+    {"font", kTagFont},
+    {"foreignobject", kTagSvgPoint},
+    {"desc", kTagSvgPoint},
+    {"mi", kTagMathText},
+    {"mo", kTagMathText},
+    {"mn", kTagMathText},
+    {"ms", kTagMathText},
+    {"mtext", kTagMathText},
+    {"mglyph", kTagMathKeep},
+    {"malignmark", kTagMathKeep},
+    {"annotation-xml", kTagAnnotation},
+    {"set", kTagAnimation},
+    {"animate", kTagAnimation},
+    {"animatemotion", kTagAnimation},
+    {"animatetransform", kTagAnimation},
+    {"animatecolor", kTagAnimation},
+    {"b", kBreak}, {"big", kBreak}, {"blockquote", kBreak}, {"body", kBreak},
+    {"br", kBreakVoid}, {"center", kBreak}, {"code", kBreak}, {"dd", kBreak},
+    {"div", kBreak}, {"dl", kBreak}, {"dt", kBreak}, {"em", kBreak},
+    {"h1", kBreak}, {"h2", kBreak}, {"h3", kBreak}, {"h4", kBreak}, {"h5", kBreak},
+    {"h6", kBreak}, {"head", kBreak}, {"hr", kBreakVoid}, {"i", kBreak},
+    {"img", kBreakVoid}, {"li", kBreak}, {"listing", kBreak}, {"menu", kBreak},
+    {"nobr", kBreak}, {"ol", kBreak}, {"p", kBreak}, {"pre", kBreak},
+    {"ruby", kBreak}, {"s", kBreak}, {"small", kBreak}, {"span", kBreak},
+    {"strong", kBreak}, {"strike", kBreak}, {"sub", kBreak}, {"sup", kBreak},
+    {"table", kBreak}, {"tt", kBreak}, {"u", kBreak}, {"ul", kBreak}, {"var", kBreak},
+    {"area", kTagVoid}, {"col", kTagVoid}, {"input", kTagVoid}, {"source", kTagVoid},
+    {"track", kTagVoid}, {"wbr", kTagVoid}, {"param", kTagVoid}, {"keygen", kTagVoid},
+    {"basefont", kTagVoid}, {"bgsound", kTagVoid},
 };
 static constexpr NameIndex kTagIndex = BuildNameIndex(kTagRules);
 
@@ -201,7 +266,8 @@ struct LoudNames {
 static constexpr LoudNames BuildLoudNames()
 {
     LoudNames t = {};
-    const uint32_t loud = kTagForeign | kTagRawText | kTagStyle | kTagPlainText | kTagIframe;
+    const uint32_t loud =
+        kTagForeign | kTagRawText | kTagStyle | kTagPlainText | kTagIframe | kTagNoscript | kTagFrameset;
     for (const TagRule &r : kTagRules)
         if (r.classes & loud)
             t.of[r.name[0] & 31] |= 1u << (r.name[1] & 31);
@@ -216,6 +282,7 @@ enum AttributeUse {
     kUseLoadsList,          // loads addresses from a list (srcset, ping, archive)
     kUseRefresh,            // META content: a refresh to an address
     kUseSrcdoc,             // a page of its own, scripts and all
+    kUseValues,             // an animation's values: any of them may be loaded
 };
 
 struct AttributeRule {
@@ -243,9 +310,32 @@ static constexpr AttributeRule kAttributeRules[] = {
     {"manifest", kTagHtml, kUseLoads, false},
     {"content", kTagMeta, kUseRefresh, false},
     {"srcdoc", kTagIframe, kUseSrcdoc, false},
+    {"attributionsrc", 0, kUseLoadsList, false},
+    // What an animation sets: an address when it animates one (href,
+    // xlink:href; the attributeName may come after these, so any).
+    {"to", kTagAnimation, kUseLoads, false},
+    {"from", kTagAnimation, kUseLoads, false},
+    {"by", kTagAnimation, kUseLoads, false},
+    {"values", kTagAnimation, kUseValues, false},
 };
 
 static constexpr NameIndex kAttributeIndex = BuildNameIndex(kAttributeRules);
+
+// The attribute names whose values are watched.
+struct WatchRule {
+    const char *name;
+    uint32_t on;            // TagClass bits of the tags where it counts
+    int32_t watch;          // ValueWatch
+};
+
+static constexpr WatchRule kWatchRules[] = {
+    {"http-equiv", kTagMeta, kWatchEquiv},
+    {"encoding", kTagAnnotation, kWatchEncoding},
+    {"color", kTagFont, kWatchFont},
+    {"face", kTagFont, kWatchFont},
+    {"size", kTagFont, kWatchFont},
+};
+static constexpr NameIndex kWatchIndex = BuildNameIndex(kWatchRules);
 
 static inline bool IsLetter(unsigned char c)
 {
@@ -376,8 +466,88 @@ static void TagNameDone(InertFilter *f)
     f->tagClass = f->rawElement >= 0 ? kTagRules[f->rawElement].classes : 0;
 }
 
+static bool IsHandlerName(const InertFilter *f)
+{
+    return f->attrNameLength >= 3 && (f->attrName[0] | 0x20) == 'o' &&
+           (f->attrName[1] | 0x20) == 'n' && IsLetter((unsigned char)f->attrName[2]);
+}
+
+// The blank set apart before a removed attribute: written when `write`,
+// else dropped with it.
+static void ResolveSeparator(InertFilter *f, bool write)
+{
+    if (f->separator < 0)
+        return;
+    unsigned char c = (unsigned char)f->separator;
+    if (write)
+        StreamWrite(f->output, &c, 1);
+    else
+        CountBytes(f, f->separatorKind, 1);
+    f->separator = -1;
+}
+
+// Removes [from, to) of an attribute whose name begins at nameStart: when
+// blanks come before the name, the last of them is set apart, so that what
+// follows the attribute is never glued to what came before it.
+static void RemoveAttributeBytes(InertFilter *f, int64_t from, int64_t nameStart, int64_t to,
+                                 int32_t kind)
+{
+    if (from >= nameStart || f->separator >= 0) {
+        Remove(f, from, to, kind, true);
+        return;
+    }
+    Remove(f, from, nameStart - 1, kind, true);
+    f->separator = WaitingByte(f, nameStart - 1);
+    f->separatorKind = kind;
+    DropThrough(f, nameStart);
+    Remove(f, nameStart, to, kind, false);
+}
+
+// The held META content goes (`drop`) or stays. Every byte of it is still
+// waiting, and so is the byte after it: when that byte begins another
+// attribute, the last blank before the content stays.
+static void ResolveMeta(InertFilter *f, bool drop)
+{
+    if (f->metaHold < 0)
+        return;
+    int64_t from = f->metaHold, name = f->metaNameStart, to = f->metaHoldEnd;
+    f->metaHold = -1;
+    // Still in its value, the content is the attribute being removed.
+    if (!drop || to < 0)
+        return;
+    unsigned char next = WaitingByte(f, to);
+    if (from < name && !(IsBlank(next) || next == '/' || next == '>')) {
+        Remove(f, from, name - 1, f->metaKind, true);
+        WriteThrough(f, name);
+        Remove(f, name, to, f->metaKind, false);
+    } else {
+        Remove(f, from, to, f->metaKind, true);
+    }
+}
+
+// The attribute goes: what was held of it now, the rest as it comes.
+static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
+{
+    ResolveMeta(f, true);
+    RemoveAttributeBytes(f, f->attrHold, f->attrStart, through, kind);
+    f->attrHold = f->markHold = -1;
+    f->markMatched = 0;
+    f->fate = kFateDrop;
+    f->dropping = true;
+    f->dropKind = kind;
+}
+
 static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
 {
+    // A blank set apart waits on this attribute only when it follows the
+    // removed one's quote straight away.
+    if (!f->separatorNext)
+        ResolveSeparator(f, false);
+    f->separatorNext = false;
+    f->attrStart = at;
+    f->watch = kWatchNone;
+    f->markMatched = 0;
+    f->markHold = f->endTag ? -1 : f->gapStart >= 0 ? f->gapStart : at;
     f->attrHold = f->gapStart >= 0 ? f->gapStart : at;
     f->gapStart = -1;
     f->attrName[0] = (char)c;
@@ -389,24 +559,9 @@ static void StartAttribute(InertFilter *f, unsigned char c, int64_t at)
         f->attrHold = -1;
 }
 
-static bool IsHandlerName(const InertFilter *f)
-{
-    return f->attrNameLength >= 3 && (f->attrName[0] | 0x20) == 'o' &&
-           (f->attrName[1] | 0x20) == 'n' && IsLetter((unsigned char)f->attrName[2]);
-}
-
-// The attribute goes: what was held of it now, the rest as it comes.
-static void DropAttribute(InertFilter *f, int64_t through, int32_t kind)
-{
-    Remove(f, f->attrHold, through, kind, true);
-    f->attrHold = -1;
-    f->fate = kFateDrop;
-    f->dropping = true;
-    f->dropKind = kind;
-}
-
 static void KeepAttribute(InertFilter *f)
 {
+    ResolveSeparator(f, true);
     f->attrHold = -1;
     f->fate = kFateKeep;
 }
@@ -421,6 +576,15 @@ static void AttributeNameDone(InertFilter *f, int64_t at)
     if (i >= 0 && (!kAttributeRules[i].onlyOn || (kAttributeRules[i].onlyOn & f->tagClass)))
         rule = &kAttributeRules[i];
     f->rule = rule ? i : -2;        // -2: looked up, none
+    if (f->tagClass & (kTagMeta | kTagFont | kTagAnnotation)) {
+        int32_t w = FindRule(kWatchIndex, kWatchRules, f->attrName, f->attrNameLength);
+        if (w >= 0 && (kWatchRules[w].on & f->tagClass)) {
+            if (kWatchRules[w].watch == kWatchFont)
+                f->fontBreaks = true;
+            f->watch = kWatchRules[w].watch;
+            f->watchedLength = 0;
+        }
+    }
     if (rule && rule->use == kUseSrcdoc) {
         if (f->scripts)
             DropAttribute(f, at, kRemovedScriptUrls);
@@ -450,6 +614,22 @@ static void AttributeNameByte(InertFilter *f, unsigned char c, int64_t at)
     }
     if (f->attrNameLength > kInertNameMax)
         AttributeNameDone(f, at + 1);
+}
+
+// How an attribute's value is read for addresses.
+static AddressSyntax SyntaxOf(const AttributeRule *rule)
+{
+    if (!rule)
+        return kSyntaxOne;
+    switch (rule->use) {
+    case kUseLoadsList:
+        return kSyntaxList;
+    case kUseRefresh:
+        return kSyntaxRefresh;
+    case kUseValues:
+        return kSyntaxValues;
+    }
+    return kSyntaxOne;
 }
 
 static int32_t DropKindOf(const InertFilter *f, AddressKind k)
@@ -510,8 +690,21 @@ static void ChooseCss(InertFilter *f, int64_t from)
 }
 
 // The value decided the attribute at `through` (the bytes before it read).
+// A META content goes only as a refresh: until the tag shows that it is
+// one, it waits (ResolveMeta).
 static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
 {
+    if (Removes(f, k) && f->rule >= 0 && kAttributeRules[f->rule].use == kUseRefresh &&
+        !f->metaRefresh && f->metaHold < 0) {
+        f->metaHold = f->attrHold;
+        f->metaNameStart = f->attrStart;
+        f->metaHoldEnd = -1;
+        f->metaKind = DropKindOf(f, k);
+        ResolveSeparator(f, true);
+        f->attrHold = -1;
+        f->fate = kFateKeep;
+        return;
+    }
     if (Removes(f, k)) {
         DropAttribute(f, through, DropKindOf(f, k));
         return;
@@ -522,23 +715,127 @@ static void ValueDecided(InertFilter *f, AddressKind k, int64_t through)
 
 static void StartValue(InertFilter *f, int64_t at)
 {
+    if (!f->quote)
+        f->markHold = -1;       // a bare value ends where any reading ends it
     f->valueStart = at;
     f->cssOn = false;
     if (f->fate == kFateCheck) {
         const AttributeRule *rule = f->rule >= 0 ? &kAttributeRules[f->rule] : nullptr;
-        AddressSyntax syntax = kSyntaxOne;
-        if (rule && rule->use == kUseLoadsList)
-            syntax = kSyntaxList;
-        else if (rule && rule->use == kUseRefresh)
-            syntax = kSyntaxRefresh;
-        StartAddressReader(&f->address, syntax, f->checkMarkup, true);
+        StartAddressReader(&f->address, SyntaxOf(rule), f->checkMarkup, true);
     } else if (f->fate == kFateKeep) {
         ChooseCss(f, at);
     }
 }
 
+// Whether name[0, n) is that of an element whose end tag ends raw text or
+// foreign content.
+static bool EndsText(const char *name, int32_t n)
+{
+    int32_t i = FindRule(kTagIndex, kTagRules, name, n);
+    return i >= 0 && (kTagRules[i].classes & (kTagRawText | kTagStyle | kTagNoscript | kTagForeign));
+}
+
+// A mark in a quoted value (InertFilter.markHold): the attribute goes, whole
+// when its bytes still wait, else from the mark to its quote.
+static void MarkFound(InertFilter *f, int64_t at)
+{
+    int32_t kind = f->scripts ? kRemovedHandlers : kRemovedNetworkAttributes;
+    if (f->cssOn) {
+        f->cssOn = false;
+        f->css.cutCount = 0;
+    }
+    int64_t from = f->markHold >= f->pendingStart ? f->markHold : f->markStart;
+    bool whole = f->markHold >= f->pendingStart;
+    f->markMatched = 0;
+    f->attrHold = from;
+    DropAttribute(f, at + 1, kind);
+    f->dropTail = !whole;
+}
+
+// The mark reader, one byte of a quoted value: '<', '/', a name and a blank,
+// '/' or '>' after it; or "]]>".
+static void MarkByte(InertFilter *f, unsigned char c, int64_t at)
+{
+    int32_t m = f->markMatched;
+    if (m >= 2 && m < 100) {
+        if (IsLetter(c) && m - 2 < kInertNameMax) {
+            f->markName[m - 2] = Lower(c);
+            f->markMatched++;
+            return;
+        }
+        if ((IsBlank(c) || c == '/' || c == '>') && m > 2 && EndsText(f->markName, m - 2)) {
+            MarkFound(f, at);
+            return;
+        }
+    } else if (m == 1 && c == '/') {
+        f->markMatched = 2;
+        return;
+    } else if (m >= 100 && c == ']') {
+        f->markMatched = 101;
+        return;
+    } else if (m == 101 && c == '>') {
+        MarkFound(f, at);
+        return;
+    }
+    f->markMatched = 0;
+    if (c == '<' || c == ']') {
+        f->markMatched = c == '<' ? 1 : 100;
+        f->markStart = at;
+    }
+}
+
+// The bytes [p, q) of a quoted value at `at` through the mark reader,
+// passing over those that begin none.
+static void MarkSpan(InertFilter *f, const unsigned char *p, const unsigned char *q, int64_t at)
+{
+    const unsigned char *start = p;
+    while (p < q && f->fate != kFateDrop) {
+        if (f->markMatched == 0) {
+            const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(q - p));
+            const unsigned char *rb = (const unsigned char *)memchr(p, ']', (size_t)((lt ? lt : q) - p));
+            const unsigned char *next = rb ? rb : lt;
+            if (!next)
+                return;
+            p = next;
+        }
+        MarkByte(f, *p, at + (p - start));
+        p++;
+    }
+}
+
+// Value bytes read for what they say (ValueWatch), in lower case.
+static void WatchBytes(InertFilter *f, const unsigned char *p, const unsigned char *q)
+{
+    for (; p < q && f->watchedLength <= kInertWatchMax; p++) {
+        if (f->watchedLength < kInertWatchMax)
+            f->watched[f->watchedLength] = Lower(*p);
+        f->watchedLength++;
+    }
+}
+
+static bool WatchedIs(const InertFilter *f, const char *word)
+{
+    int32_t n = NameLength(word);
+    return f->watchedLength == n && memcmp(f->watched, word, (size_t)n) == 0;
+}
+
+// A watched value has ended: what it says of the tag.
+static void WatchDone(InertFilter *f)
+{
+    int32_t watch = f->watch;
+    f->watch = kWatchNone;
+    if (watch == kWatchEquiv && WatchedIs(f, "refresh")) {
+        f->metaRefresh = true;
+        ResolveMeta(f, true);
+    }
+    if (watch == kWatchEncoding && (WatchedIs(f, "text/html") || WatchedIs(f, "application/xhtml+xml")))
+        f->encodingHtml = true;
+}
+
 static void ValueByte(InertFilter *f, unsigned char c, int64_t at)
 {
+    if (f->watch)
+        WatchBytes(f, &c, &c + 1);
     if (f->fate == kFateCheck) {
         AddressKind k = AddressReaderByte(&f->address, c);
         if (k != kAddressUndecided)
@@ -548,49 +845,258 @@ static void ValueByte(InertFilter *f, unsigned char c, int64_t at)
     }
 }
 
-// The value's bytes end before `at`.
-static void EndValue(InertFilter *f, int64_t at)
+// The value's bytes end before `at`; the attribute's before `attrEnd`.
+static void EndValue(InertFilter *f, int64_t at, int64_t attrEnd)
 {
+    f->markHold = -1;
+    f->markMatched = 0;
     if (f->fate == kFateCheck)
         ValueDecided(f, FinishAddressReader(&f->address), at);
     FinishCss(f, at);
+    if (f->metaHold >= 0 && f->metaHoldEnd < 0)
+        f->metaHoldEnd = attrEnd;
+    if (f->watch)
+        WatchDone(f);
 }
 
 // An attribute without a value ended.
 static void ValuelessDone(InertFilter *f, int64_t at)
 {
+    f->markHold = -1;
     AttributeNameDone(f, at);
     if (f->fate == kFateCheck)
         KeepAttribute(f);
+    if (f->watch)
+        WatchDone(f);
 }
 
-// The '>' of a tag: what its content is.
-static void TagDone(InertFilter *f)
+// ---------------------------------------------------------------------------
+// The tree reading: which tags the browser's tree builder reads as HTML and
+// which as foreign content, after the rules for SVG and MathML. HTML
+// elements are not followed (every one of them reads its tags as HTML),
+// except those open at an integration point, which are only counted.
+
+enum NestSpace : uint8_t {
+    kSpaceSvg = 0,
+    kSpaceMath,
+};
+
+enum NestPoint : uint8_t {
+    kPointNone = 0,
+    kPointHtml,             // foreignObject, desc, SVG title, annotation-xml of HTML
+    kPointText,             // mi, mo, mn, ms, mtext
+    kPointAnnotation,       // annotation-xml of anything else: an svg start tag is HTML
+};
+
+// A tag name's key: its first kInertNameMax bytes in lower case and its
+// length (kInertNameMax + 1 for any longer name).
+static constexpr uint32_t NameKey(const char *name, int32_t length)
 {
-    f->gapStart = -1;
-    f->state = kInertText;
-    uint32_t cls = f->tagClass;
-    if (f->endTag) {
-        if ((cls & kTagForeign) && f->foreignDepth > 0)
-            f->foreignDepth--;
+    uint32_t h = 2166136261u ^ (uint32_t)length;
+    int32_t n = length < kInertNameMax ? length : kInertNameMax;
+    for (int32_t i = 0; i < n; i++) {
+        unsigned char c = (unsigned char)name[i];
+        h = (h ^ (uint32_t)(c >= 'A' && c <= 'Z' ? c + 32 : c)) * 16777619u;
+    }
+    return h;
+}
+
+static constexpr uint32_t kStyleName = NameKey("style", 5);
+
+static uint32_t NestName(const InertFilter *f)
+{
+    return NameKey(f->tagName, f->tagNameLength);
+}
+
+static InertNest *NestTop(InertFilter *f)
+{
+    return f->nestDepth > 0 && f->nestDeeper == 0 ? &f->nest[f->nestDepth - 1] : nullptr;
+}
+
+// Whether the current node is an HTML element (or there is no foreign
+// element open): then "<![CDATA[" is a bogus comment.
+static bool CurrentIsHtml(InertFilter *f)
+{
+    if (f->nestDepth == 0)
+        return true;
+    InertNest *top = NestTop(f);
+    return top && top->html > 0;
+}
+
+// Whether the start tag just read goes to the HTML rules.
+static bool StartTagIsHtml(InertFilter *f, uint32_t cls)
+{
+    if (CurrentIsHtml(f))
+        return true;
+    InertNest *top = NestTop(f);
+    if (!top)
+        return false;
+    switch (top->point) {
+    case kPointHtml:
+        return true;
+    case kPointText:
+        return !(cls & kTagMathKeep);
+    case kPointAnnotation:
+        return (cls & kTagForeign) && f->tagNameLength == 3;        // svg
+    }
+    return false;
+}
+
+static void PushNest(InertFilter *f, uint8_t space, uint8_t point)
+{
+    if (f->nestDepth == kInertNestMax) {
+        if (f->nestDeeper < 1000000)
+            f->nestDeeper++;
         return;
     }
-    if ((cls & kTagForeign) && !f->selfClosing && f->foreignDepth < 1000000)
-        f->foreignDepth++;
-    bool foreign = f->foreignDepth > 0;
-    if ((cls & kTagStyle) && !(foreign && f->selfClosing)) {
-        f->state = kInertRawText;
-        f->rawMatched = 0;
-        if (f->internet) {
-            StartCssScanner(&f->css, false);
-            f->cssOn = true;
-        }
-    } else if ((cls & kTagPlainText) && !foreign) {
-        f->state = kInertPlainText;
-    } else if ((cls & kTagRawText) && !foreign) {
-        f->state = kInertRawText;
-        f->rawMatched = 0;
+    InertNest *n = &f->nest[f->nestDepth++];
+    n->name = NestName(f);
+    n->space = space;
+    n->point = point;
+    n->html = 0;
+}
+
+// A breakout tag: foreign elements close up to an integration point.
+static void LeaveForeign(InertFilter *f)
+{
+    f->nestDeeper = 0;
+    while (f->nestDepth > 0 && f->nest[f->nestDepth - 1].point != kPointHtml &&
+           f->nest[f->nestDepth - 1].point != kPointText)
+        f->nestDepth--;
+}
+
+// What a foreign element is as an integration point.
+static uint8_t PointOf(const InertFilter *f, uint8_t space, uint32_t cls)
+{
+    if (space == kSpaceSvg)
+        return (cls & kTagSvgPoint) ? kPointHtml : kPointNone;
+    if (cls & kTagMathText)
+        return kPointText;
+    if (cls & kTagAnnotation)
+        return f->encodingHtml ? kPointHtml : kPointAnnotation;
+    return kPointNone;
+}
+
+// The tokenizer after an HTML start tag whose content is raw text.
+static void StartRawText(InertFilter *f, bool style, bool foreign)
+{
+    f->state = kInertRawText;
+    f->rawMatched = 0;
+    f->rawForeign = foreign;
+    if (style && f->internet) {
+        StartCssScanner(&f->css, false);
+        f->cssOn = true;
     }
+}
+
+static void HtmlStartTag(InertFilter *f, uint32_t cls)
+{
+    InertNest *top = NestTop(f);
+    if (cls & kTagForeign) {
+        if (!f->selfClosing)
+            PushNest(f, (uint8_t)(f->tagName[0] == 's' || f->tagName[0] == 'S' ? kSpaceSvg : kSpaceMath),
+                     kPointNone);
+        return;
+    }
+    // Every HTML element but a void one stays open, a '/' or not.
+    if (top && !(cls & kTagVoid) && top->html < 1000000)
+        top->html++;
+    if (cls & kTagFrameset)
+        f->frameset = true;
+    if (!(cls & (kTagRawText | kTagStyle | kTagPlainText | kTagNoscript)))
+        return;
+    // NOSCRIPT, and after a FRAMESET every such tag but NOFRAMES (which the
+    // browser ignores there, unless it ignored the FRAMESET): markup that
+    // ends where the raw text would.
+    bool ignored = f->frameset && strcmp(kTagRules[f->rawElement].name, "noframes") != 0;
+    if ((cls & kTagNoscript) || ignored) {
+        f->dual = f->rawElement;
+        f->closeMatched = 0;
+    } else if (cls & kTagPlainText) {
+        f->state = kInertPlainText;
+    } else {
+        StartRawText(f, cls & kTagStyle, false);
+    }
+}
+
+static void ForeignStartTag(InertFilter *f, uint32_t cls)
+{
+    if (f->selfClosing)
+        return;
+    InertNest *top = NestTop(f);
+    uint8_t space = top ? top->space : (uint8_t)kSpaceSvg;
+    PushNest(f, space, top ? PointOf(f, space, cls) : (uint8_t)kPointNone);
+    // A foreign STYLE's text is a style sheet, its tags are tags.
+}
+
+static void ForeignEndTag(InertFilter *f)
+{
+    const char *known = f->rawElement >= 0 ? kTagRules[f->rawElement].name : "";
+    if (strcmp(known, "p") == 0 || strcmp(known, "br") == 0) {
+        LeaveForeign(f);        // "</p>" and "</br>"
+        return;
+    }
+    if (f->nestDeeper > 0) {
+        f->nestDeeper--;
+        return;
+    }
+    uint32_t name = NestName(f);
+    for (int32_t i = f->nestDepth - 1; i >= 0; i--) {
+        if (f->nest[i].name == name) {
+            f->nestDepth = i;
+            return;
+        }
+        if (i > 0 && f->nest[i - 1].html > 0)
+            return;             // an HTML element comes next: the HTML rules, which close nothing of ours
+    }
+}
+
+// An end tag read as HTML closes HTML elements only: never one of ours,
+// which are all special, nor past them. One of their names is ignored.
+static void HtmlEndTag(InertFilter *f)
+{
+    InertNest *top = NestTop(f);
+    if (!top || top->html == 0)
+        return;
+    uint32_t name = NestName(f);
+    for (int32_t i = 0; i < f->nestDepth; i++)
+        if (f->nest[i].name == name)
+            return;
+    top->html--;
+}
+
+// The '>' of a tag: what the tree builder does with it, and so what the
+// tokenizer reads next.
+static void TagDone(InertFilter *f)
+{
+    ResolveSeparator(f, false);
+    ResolveMeta(f, f->metaRefresh);
+    f->metaRefresh = false;
+    f->gapStart = -1;
+    f->state = kInertText;
+    f->rawForeign = false;
+    uint32_t cls = f->tagClass;
+    bool breaks = (cls & kTagBreakout) || ((cls & kTagFont) && f->fontBreaks);
+    if (f->endTag) {
+        if (f->dual >= 0 && f->rawElement == f->dual)
+            f->dual = -1;
+        if (!CurrentIsHtml(f))
+            ForeignEndTag(f);
+        else
+            HtmlEndTag(f);
+    } else if (StartTagIsHtml(f, cls)) {
+        HtmlStartTag(f, cls);
+    } else if (breaks) {
+        LeaveForeign(f);
+        HtmlStartTag(f, cls);
+    } else {
+        ForeignStartTag(f, cls);
+    }
+    f->fontBreaks = f->encodingHtml = false;
+    // Back inside a foreign STYLE after a tag in it.
+    InertNest *top = NestTop(f);
+    if (f->state == kInertText && top && top->html == 0 && top->name == kStyleName)
+        StartRawText(f, true, true);
 }
 
 // ---------------------------------------------------------------------------
@@ -607,6 +1113,17 @@ static void RawTextMismatch(InertFilter *f)
     f->lookHold = -1;
     f->lookLength = 0;
     f->state = kInertRawText;
+}
+
+// The tokenizer goes on in the end tag of `name` (lower case), its name read.
+static void EnterEndTag(InertFilter *f, const char *name)
+{
+    int32_t n = (int32_t)strlen(name);
+    f->endTag = true;
+    f->selfClosing = false;
+    memcpy(f->tagName, name, (size_t)n);
+    f->tagNameLength = n;
+    f->state = kInertTagName;
 }
 
 // ---------------------------------------------------------------------------
@@ -626,6 +1143,19 @@ static inline void LimitHolds(InertFilter *f, int64_t next)
     }
     if (f->gapStart >= 0 && next - f->gapStart >= kInertHoldMax)
         f->gapStart = -1;
+    if (f->markHold >= 0 && next - f->markHold >= kInertHoldMax)
+        f->markHold = -1;
+    if (f->metaHold >= 0 && next - f->metaHold >= kInertHoldMax) {
+        if (f->metaHoldEnd < 0) {
+            // Still in the content's value: it goes as a removed attribute does.
+            f->attrHold = f->metaHold;
+            f->attrStart = f->metaNameStart;
+            f->metaHold = -1;
+            DropAttribute(f, next, f->metaKind);
+        } else {
+            ResolveMeta(f, true);
+        }
+    }
     if (f->cssOn && f->css.holdFrom >= 0 && !f->css.dropping &&
         next - f->css.holdFrom >= kInertHoldMax) {
         ForceCssDecision(&f->css, next);
@@ -633,315 +1163,528 @@ static inline void LimitHolds(InertFilter *f, int64_t next)
     }
 }
 
-// The byte c at position `at`. False: done with it; true: it is to be read
-// again in the state it left.
-static bool Step(InertFilter *f, unsigned char c, int64_t at)
+// The handlers of the states, one each: the byte c at position `at`.
+// False: done with it; true: it is to be read again in the state it left.
+
+static bool OnText(InertFilter *f, unsigned char c, int64_t)
 {
-    switch (f->state) {
-    case kInertText:
-        if (c == '<')
-            f->state = kInertTagOpen;
-        return false;
-    case kInertTagOpen:
-        if (c == '!')
-            f->state = kInertMarkupOpen;
-        else if (c == '/')
-            f->state = kInertEndTagOpen;
-        else if (c == '?')
-            f->state = kInertBogusComment;
-        else if (IsLetter(c))
-            StartTagName(f, c, false);
-        else {
-            f->state = kInertText;
-            return true;
-        }
-        return false;
-    case kInertEndTagOpen:
-        if (IsLetter(c)) {
-            StartTagName(f, c, true);
-        } else if (c == '>') {
-            f->state = kInertText;
-        } else {
-            f->state = kInertBogusComment;
-            return true;
-        }
-        return false;
-    case kInertTagName:
-        if (IsBlank(c) || c == '/' || c == '>') {
-            TagNameDone(f);
-            if (c == '>')
-                TagDone(f);
-            else if (c == '/')
-                f->state = kInertSelfClosing;
-            else {
-                f->state = kInertBeforeAttr;
-                f->gapStart = f->endTag ? -1 : at;
-            }
-            return false;
-        }
-        if (f->tagNameLength < kInertNameMax)
-            f->tagName[f->tagNameLength] = (char)c;
-        if (f->tagNameLength <= kInertNameMax)
-            f->tagNameLength++;
-        return false;
-    case kInertBeforeAttr:
-        if (IsBlank(c)) {
-            if (f->gapStart < 0 && !f->endTag)
-                f->gapStart = at;
-        } else if (c == '/') {
-            f->gapStart = -1;
-            f->state = kInertSelfClosing;
-        } else if (c == '>') {
-            TagDone(f);
-        } else {
-            StartAttribute(f, c, at);
-            if (f->fate == kFateCheck)
-                AttributeNameByte(f, c, at);
-        }
-        return false;
-    case kInertAttrName:
-        if (IsBlank(c) || c == '/' || c == '>' || c == '=') {
-            AttributeNameDone(f, at);
-            EndDropping(f, at);
-            if (c == '=') {
-                f->state = kInertBeforeValue;
-                if (f->fate == kFateDrop) {
-                    Remove(f, at, at + 1, f->dropKind, false);
-                    f->dropping = true;
-                }
-            } else if (IsBlank(c)) {
-                f->state = kInertAfterAttrName;
-                if (f->fate != kFateCheck && !f->endTag)
-                    f->gapStart = at;
-            } else {
-                ValuelessDone(f, at);
-                if (c == '>')
-                    TagDone(f);
-                else
-                    f->state = kInertSelfClosing;
-            }
-            return false;
-        }
-        AttributeNameByte(f, c, at);
-        return false;
-    case kInertAfterAttrName:
-        if (IsBlank(c)) {
-            if (f->gapStart < 0 && f->fate != kFateCheck && !f->endTag)
-                f->gapStart = at;
-            return false;
-        }
-        EndDropping(f, at);
-        if (c == '=') {
-            f->state = kInertBeforeValue;
-            if (f->fate == kFateDrop) {
-                int64_t from = f->gapStart >= 0 ? f->gapStart : at;
-                f->gapStart = -1;
-                Remove(f, from, at + 1, f->dropKind, false);
-                f->dropping = true;
-            } else {
-                f->gapStart = -1;
-            }
-            return false;
-        }
-        if (c == '/' || c == '>') {
-            ValuelessDone(f, at);
-            f->gapStart = -1;
-            if (c == '>')
-                TagDone(f);
-            else
-                f->state = kInertSelfClosing;
-            return false;
-        }
-        {
-            // A new attribute; the blanks before it were the last one's
-            // tail and are now its gap.
-            int64_t gap = f->gapStart;
-            if (f->fate == kFateCheck && f->attrHold >= 0) {
-                // The blanks after the name: find where they began.
-                gap = at;
-                while (gap > f->attrHold && IsBlank(WaitingByte(f, gap - 1)))
-                    gap--;
-            }
-            ValuelessDone(f, at);
-            f->gapStart = gap;
-            StartAttribute(f, c, at);
-            if (f->fate == kFateCheck)
-                AttributeNameByte(f, c, at);
-        }
-        return false;
-    case kInertBeforeValue:
-        if (IsBlank(c))
-            return false;
-        if (c == '>') {
-            EndDropping(f, at);
-            ValuelessDone(f, at);
-            TagDone(f);
-            return false;
-        }
-        if (c == '"' || c == '\'') {
-            f->quote = c;
-            StartValue(f, at + 1);
-            f->state = kInertValueQuoted;
-            return false;
-        }
-        f->quote = 0;
-        StartValue(f, at);
-        f->state = kInertValueBare;
+    if (c == '<')
+        f->state = kInertTagOpen;
+    return false;
+}
+
+static bool OnTagOpen(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '!')
+        f->state = kInertMarkupOpen;
+    else if (c == '/')
+        f->state = kInertEndTagOpen;
+    else if (c == '?')
+        f->state = kInertBogusComment;
+    else if (IsLetter(c))
+        StartTagName(f, c, false);
+    else {
+        f->state = kInertText;
         return true;
-    case kInertValueQuoted:
-        if (c == f->quote) {
-            EndValue(f, at);
-            EndDropping(f, at + 1);
-            f->state = kInertAfterValue;
-            return false;
-        }
-        ValueByte(f, c, at);
-        return false;
-    case kInertValueBare:
-        if (IsBlank(c) || c == '>') {
-            EndValue(f, at);
-            EndDropping(f, at);
-            if (c == '>') {
-                TagDone(f);
-            } else {
-                f->state = kInertBeforeAttr;
-                f->gapStart = f->endTag ? -1 : at;
-            }
-            return false;
-        }
-        ValueByte(f, c, at);
-        return false;
-    case kInertAfterValue:
-        if (IsBlank(c)) {
+    }
+    return false;
+}
+
+static bool OnEndTagOpen(InertFilter *f, unsigned char c, int64_t)
+{
+    if (IsLetter(c)) {
+        StartTagName(f, c, true);
+    } else if (c == '>') {
+        f->state = kInertText;
+    } else {
+        f->state = kInertBogusComment;
+        return true;
+    }
+    return false;
+}
+
+static bool OnTagName(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (IsBlank(c) || c == '/' || c == '>') {
+        TagNameDone(f);
+        if (c == '>')
+            TagDone(f);
+        else if (c == '/')
+            f->state = kInertSelfClosing;
+        else {
             f->state = kInertBeforeAttr;
             f->gapStart = f->endTag ? -1 : at;
-        } else if (c == '/') {
-            f->state = kInertSelfClosing;
-        } else if (c == '>') {
-            TagDone(f);
-        } else {
-            f->state = kInertBeforeAttr;
-            return true;
         }
         return false;
-    case kInertSelfClosing:
-        if (c == '>') {
-            f->selfClosing = true;
-            TagDone(f);
-            return false;
+    }
+    if (f->tagNameLength < kInertNameMax)
+        f->tagName[f->tagNameLength] = (char)c;
+    if (f->tagNameLength <= kInertNameMax)
+        f->tagNameLength++;
+    return false;
+}
+
+static bool OnBeforeAttr(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (IsBlank(c)) {
+        if (f->gapStart < 0 && !f->endTag)
+            f->gapStart = at;
+    } else if (c == '/') {
+        f->gapStart = -1;
+        f->state = kInertSelfClosing;
+    } else if (c == '>') {
+        TagDone(f);
+    } else {
+        StartAttribute(f, c, at);
+        if (f->fate == kFateCheck)
+            AttributeNameByte(f, c, at);
+    }
+    return false;
+}
+
+static bool OnAttrName(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (!(IsBlank(c) || c == '/' || c == '>' || c == '=')) {
+        AttributeNameByte(f, c, at);
+        return false;
+    }
+    AttributeNameDone(f, at);
+    EndDropping(f, at);
+    if (c == '=') {
+        f->state = kInertBeforeValue;
+        if (f->fate == kFateDrop) {
+            Remove(f, at, at + 1, f->dropKind, false);
+            f->dropping = true;
         }
+    } else if (IsBlank(c)) {
+        f->state = kInertAfterAttrName;
+        if (f->fate != kFateCheck && !f->endTag)
+            f->gapStart = at;
+    } else {
+        ValuelessDone(f, at);
+        if (c == '>')
+            TagDone(f);
+        else
+            f->state = kInertSelfClosing;
+    }
+    return false;
+}
+
+static bool OnAfterAttrName(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (IsBlank(c)) {
+        if (f->gapStart < 0 && f->fate != kFateCheck && !f->endTag)
+            f->gapStart = at;
+        return false;
+    }
+    EndDropping(f, at);
+    if (c == '=') {
+        f->state = kInertBeforeValue;
+        if (f->fate == kFateDrop) {
+            int64_t from = f->gapStart >= 0 ? f->gapStart : at;
+            f->gapStart = -1;
+            Remove(f, from, at + 1, f->dropKind, false);
+            f->dropping = true;
+        } else {
+            f->gapStart = -1;
+        }
+        return false;
+    }
+    if (c == '/' || c == '>') {
+        ValuelessDone(f, at);
+        f->gapStart = -1;
+        if (c == '>')
+            TagDone(f);
+        else
+            f->state = kInertSelfClosing;
+        return false;
+    }
+    // A new attribute; the blanks before it were the last one's tail and
+    // are now its gap.
+    int64_t gap = f->gapStart;
+    if (f->fate == kFateCheck && f->attrHold >= 0) {
+        // The blanks after the name: find where they began.
+        gap = at;
+        while (gap > f->attrHold && IsBlank(WaitingByte(f, gap - 1)))
+            gap--;
+    }
+    ValuelessDone(f, at);
+    f->gapStart = gap;
+    StartAttribute(f, c, at);
+    if (f->fate == kFateCheck)
+        AttributeNameByte(f, c, at);
+    return false;
+}
+
+static bool OnBeforeValue(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (IsBlank(c))
+        return false;
+    if (c == '>') {
+        EndDropping(f, at);
+        ValuelessDone(f, at);
+        TagDone(f);
+        return false;
+    }
+    if (c == '"' || c == '\'') {
+        f->quote = c;
+        StartValue(f, at + 1);
+        f->state = kInertValueQuoted;
+        return false;
+    }
+    f->quote = 0;
+    StartValue(f, at);
+    f->state = kInertValueBare;
+    return true;
+}
+
+static bool OnValueQuoted(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (c == f->quote) {
+        EndValue(f, at, at + 1);
+        EndDropping(f, f->dropTail ? at : at + 1);
+        f->dropTail = false;
+        f->state = kInertAfterValue;
+        return false;
+    }
+    ValueByte(f, c, at);
+    if (!f->endTag && f->fate != kFateDrop)
+        MarkByte(f, c, at);
+    return false;
+}
+
+static bool OnValueBare(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (!(IsBlank(c) || c == '>')) {
+        ValueByte(f, c, at);
+        return false;
+    }
+    EndValue(f, at, at);
+    EndDropping(f, at);
+    if (c == '>') {
+        TagDone(f);
+    } else {
+        f->state = kInertBeforeAttr;
+        f->gapStart = f->endTag ? -1 : at;
+    }
+    return false;
+}
+
+static bool OnAfterValue(InertFilter *f, unsigned char c, int64_t at)
+{
+    // After a removed attribute's quote: the blank set apart goes unless an
+    // attribute follows that is kept (KeepAttribute writes it).
+    if (IsBlank(c) || c == '/' || c == '>')
+        ResolveSeparator(f, false);
+    else
+        f->separatorNext = f->separator >= 0;
+    if (IsBlank(c)) {
+        f->state = kInertBeforeAttr;
+        f->gapStart = f->endTag ? -1 : at;
+    } else if (c == '/') {
+        f->state = kInertSelfClosing;
+    } else if (c == '>') {
+        TagDone(f);
+    } else {
         f->state = kInertBeforeAttr;
         return true;
-    case kInertMarkupOpen:
-        if (c == '-') {
-            f->state = kInertMarkupDash;
-            return false;
-        }
+    }
+    return false;
+}
+
+static bool OnSelfClosing(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '>') {
+        f->selfClosing = true;
+        TagDone(f);
+        return false;
+    }
+    f->state = kInertBeforeAttr;
+    return true;
+}
+
+// After "<!": a comment, a CDATA section (only in foreign content), or a
+// bogus comment.
+static bool OnMarkupOpen(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-') {
+        f->state = kInertMarkupDash;
+        return false;
+    }
+    if (c == '[' && !CurrentIsHtml(f)) {
+        f->state = kInertCdataOpen;
+        f->cdataMatched = 1;
+        return false;
+    }
+    f->state = kInertBogusComment;
+    return true;
+}
+
+static bool OnMarkupDash(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-') {
+        f->state = kInertCommentStart;
+        return false;
+    }
+    f->state = kInertBogusComment;
+    return true;
+}
+
+// "[CDATA[", in this case only.
+static bool OnCdataOpen(InertFilter *f, unsigned char c, int64_t)
+{
+    static const char kOpen[] = "[CDATA[";
+    if (c != (unsigned char)kOpen[f->cdataMatched]) {
         f->state = kInertBogusComment;
         return true;
-    case kInertMarkupDash:
-        if (c == '-') {
-            f->state = kInertCommentStart;
-            return false;
-        }
-        f->state = kInertBogusComment;
-        return true;
-    case kInertCommentStart:
-    case kInertCommentStartDash:
-        if (c == '-') {
-            f->state = f->state == kInertCommentStart ? kInertCommentStartDash : kInertCommentEnd;
-            return false;
-        }
-        if (c == '>') {
-            f->state = kInertText;
-            return false;
-        }
+    }
+    if (++f->cdataMatched == 7)
+        f->state = kInertCdata;
+    return false;
+}
+
+static bool OnCommentStart(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-') {
+        f->state = f->state == kInertCommentStart ? kInertCommentStartDash : kInertCommentEnd;
+        return false;
+    }
+    if (c == '>') {
+        f->state = kInertText;
+        return false;
+    }
+    f->state = kInertComment;
+    return true;
+}
+
+static bool OnComment(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-')
+        f->state = kInertCommentEndDash;
+    return false;
+}
+
+static bool OnCommentEndDash(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-') {
+        f->state = kInertCommentEnd;
+        return false;
+    }
+    f->state = kInertComment;
+    return true;
+}
+
+static bool OnCommentEnd(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '>')
+        f->state = kInertText;
+    else if (c == '!')
+        f->state = kInertCommentEndBang;
+    else if (c != '-') {
         f->state = kInertComment;
         return true;
-    case kInertComment:
-        if (c == '-')
-            f->state = kInertCommentEndDash;
-        return false;
-    case kInertCommentEndDash:
-        if (c == '-') {
-            f->state = kInertCommentEnd;
-            return false;
-        }
+    }
+    return false;
+}
+
+static bool OnCommentEndBang(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '-') {
+        f->state = kInertCommentEndDash;
+    } else if (c == '>') {
+        f->state = kInertText;
+    } else {
         f->state = kInertComment;
         return true;
-    case kInertCommentEnd:
-        if (c == '>')
-            f->state = kInertText;
-        else if (c == '!')
-            f->state = kInertCommentEndBang;
-        else if (c != '-') {
-            f->state = kInertComment;
-            return true;
-        }
+    }
+    return false;
+}
+
+static bool OnCdata(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == ']')
+        f->state = kInertCdataBracket;
+    return false;
+}
+
+static bool OnCdataBracket(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == ']') {
+        f->state = kInertCdataEnd;
         return false;
-    case kInertCommentEndBang:
-        if (c == '-') {
-            f->state = kInertCommentEndDash;
-        } else if (c == '>') {
-            f->state = kInertText;
-        } else {
-            f->state = kInertComment;
-            return true;
-        }
-        return false;
-    case kInertBogusComment:
-        if (c == '>')
-            f->state = kInertText;
-        return false;
-    case kInertRawText:
-        if (c == '<') {
-            f->state = kInertRawLt;
-            f->look[0] = c;
-            f->lookLength = 1;
-            if (f->cssOn)
-                f->lookHold = at;
-        } else if (f->cssOn) {
-            CssByte(f, c, at);
-        }
-        return false;
-    case kInertRawLt:
-        if (c == '/') {
-            if (f->cssOn)
-                f->look[f->lookLength++] = c;
-            f->rawMatched = 0;
-            f->state = kInertRawEndName;
-            return false;
-        }
-        RawTextMismatch(f);
+    }
+    f->state = kInertCdata;
+    return true;
+}
+
+static bool OnCdataEnd(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '>')
+        f->state = kInertText;
+    else if (c != ']') {
+        f->state = kInertCdata;
         return true;
-    case kInertRawEndName: {
-        const char *name = kTagRules[f->rawElement].name;
-        int32_t n = (int32_t)strlen(name);
-        if (f->rawMatched < n && Lower(c) == name[f->rawMatched]) {
-            // Only a STYLE element's bytes are kept, to be read as style
-            // text when they turn out not to end it.
-            if (f->cssOn)
-                f->look[f->lookLength++] = c;
-            f->rawMatched++;
-            return false;
-        }
-        if (f->rawMatched == n && (IsBlank(c) || c == '/' || c == '>')) {
-            if (f->cssOn)
-                FinishCss(f, f->lookHold >= 0 ? f->lookHold : at);
-            f->lookHold = -1;
-            f->lookLength = 0;
-            f->endTag = true;
-            f->selfClosing = false;
-            memcpy(f->tagName, name, (size_t)n);
-            f->tagNameLength = n;
-            f->state = kInertTagName;
+    }
+    return false;
+}
+
+static bool OnBogusComment(InertFilter *f, unsigned char c, int64_t)
+{
+    if (c == '>')
+        f->state = kInertText;
+    return false;
+}
+
+static bool OnRawText(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (c == '<') {
+        f->state = kInertRawLt;
+        f->look[0] = c;
+        f->lookLength = 1;
+        if (f->cssOn)
+            f->lookHold = at;
+    } else if (f->cssOn) {
+        CssByte(f, c, at);
+    }
+    return false;
+}
+
+static bool OnRawLt(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (f->rawForeign && (IsLetter(c) || c == '/' || c == '!' || c == '?')) {
+        // A foreign STYLE's text ends at any tag.
+        FinishCss(f, f->lookHold >= 0 ? f->lookHold : at);
+        f->lookHold = -1;
+        f->lookLength = 0;
+        f->rawForeign = false;
+        f->state = kInertTagOpen;
+        return true;
+    }
+    if (c == '/') {
+        if (f->cssOn)
+            f->look[f->lookLength++] = c;
+        f->rawMatched = 0;
+        f->rawEndLive = 1u | (f->dual >= 0 ? 2u : 0u);
+        f->state = kInertRawEndName;
+        return false;
+    }
+    RawTextMismatch(f);
+    return true;
+}
+
+// The name after "</" in raw text: the element's own, or that of the
+// element read both ways (InertFilter.dual), which ends it in one reading.
+static bool OnRawEndName(InertFilter *f, unsigned char c, int64_t at)
+{
+    const char *name = kTagRules[f->rawElement].name;
+    const char *dual = f->dual >= 0 ? kTagRules[f->dual].name : "";
+    int32_t n = (int32_t)strlen(name), d = (int32_t)strlen(dual), m = f->rawMatched;
+    if (IsBlank(c) || c == '/' || c == '>') {
+        const char *ends = nullptr;
+        if ((f->rawEndLive & 1) && m == n)
+            ends = name;
+        else if ((f->rawEndLive & 2) && m == d)
+            ends = dual;
+        if (!ends) {
+            RawTextMismatch(f);
             return true;
         }
+        if (f->cssOn)
+            FinishCss(f, f->lookHold >= 0 ? f->lookHold : at);
+        f->lookHold = -1;
+        f->lookLength = 0;
+        EnterEndTag(f, ends);
+        return true;
+    }
+    char l = Lower(c);
+    if (m >= n || name[m] != l)
+        f->rawEndLive &= ~1u;
+    if (m >= d || dual[m] != l)
+        f->rawEndLive &= ~2u;
+    if (!f->rawEndLive) {
         RawTextMismatch(f);
         return true;
     }
-    case kInertPlainText:
-        return false;
+    // Only a STYLE element's bytes are kept, to be read as style text when
+    // they turn out not to end it.
+    if (f->cssOn)
+        f->look[f->lookLength++] = c;
+    f->rawMatched++;
+    return false;
+}
+
+static bool OnPlainText(InertFilter *, unsigned char, int64_t)
+{
+    return false;
+}
+
+// Inside the element read both ways, in a state whose bytes hide tags:
+// whether c completes "</" and its name and the byte after it, which then
+// begins that end tag.
+static bool DualEnds(InertFilter *f, unsigned char c)
+{
+    const char *name = kTagRules[f->dual].name;
+    int32_t n = (int32_t)strlen(name), m = f->closeMatched;
+    if (m == n + 2) {
+        f->closeMatched = 0;
+        if (IsBlank(c) || c == '/' || c == '>') {
+            EnterEndTag(f, name);
+            return true;
+        }
+    }
+    m = f->closeMatched;
+    char want = m == 0 ? '<' : m == 1 ? '/' : name[m - 2];
+    if (Lower(c) == want)
+        f->closeMatched++;
+    else
+        f->closeMatched = c == '<' ? 1 : 0;
+    return false;
+}
+
+static bool HidesTags(int32_t state)
+{
+    return (state >= kInertMarkupOpen && state <= kInertBogusComment) || state == kInertPlainText;
+}
+
+// The dispatcher: the byte to the handler of the state.
+static bool Step(InertFilter *f, unsigned char c, int64_t at)
+{
+    if (f->dual >= 0) {
+        if (!HidesTags(f->state))
+            f->closeMatched = 0;
+        else if (DualEnds(f, c))
+            return true;
+    }
+    switch (f->state) {
+    case kInertText: return OnText(f, c, at);
+    case kInertTagOpen: return OnTagOpen(f, c, at);
+    case kInertEndTagOpen: return OnEndTagOpen(f, c, at);
+    case kInertTagName: return OnTagName(f, c, at);
+    case kInertBeforeAttr: return OnBeforeAttr(f, c, at);
+    case kInertAttrName: return OnAttrName(f, c, at);
+    case kInertAfterAttrName: return OnAfterAttrName(f, c, at);
+    case kInertBeforeValue: return OnBeforeValue(f, c, at);
+    case kInertValueQuoted: return OnValueQuoted(f, c, at);
+    case kInertValueBare: return OnValueBare(f, c, at);
+    case kInertAfterValue: return OnAfterValue(f, c, at);
+    case kInertSelfClosing: return OnSelfClosing(f, c, at);
+    case kInertMarkupOpen: return OnMarkupOpen(f, c, at);
+    case kInertMarkupDash: return OnMarkupDash(f, c, at);
+    case kInertCdataOpen: return OnCdataOpen(f, c, at);
+    case kInertCommentStart:
+    case kInertCommentStartDash: return OnCommentStart(f, c, at);
+    case kInertComment: return OnComment(f, c, at);
+    case kInertCommentEndDash: return OnCommentEndDash(f, c, at);
+    case kInertCommentEnd: return OnCommentEnd(f, c, at);
+    case kInertCommentEndBang: return OnCommentEndBang(f, c, at);
+    case kInertCdata: return OnCdata(f, c, at);
+    case kInertCdataBracket: return OnCdataBracket(f, c, at);
+    case kInertCdataEnd: return OnCdataEnd(f, c, at);
+    case kInertBogusComment: return OnBogusComment(f, c, at);
+    case kInertRawText: return OnRawText(f, c, at);
+    case kInertRawLt: return OnRawLt(f, c, at);
+    case kInertRawEndName: return OnRawEndName(f, c, at);
+    case kInertPlainText: return OnPlainText(f, c, at);
     }
     return false;
 }
@@ -982,6 +1725,29 @@ static inline bool HasMark(const unsigned char *p, const unsigned char *q)
     return false;
 }
 
+// Whether [p, q) holds a mark that MarkByte finds: an end tag of raw text
+// or foreign content, or "]]>".
+static bool HoldsMark(const unsigned char *p, const unsigned char *q)
+{
+    for (; p + 2 < q; p++) {
+        if (p[0] == ']' && p[1] == ']') {
+            const unsigned char *r = p + 2;
+            while (r < q && *r == ']')
+                r++;
+            if (r < q && *r == '>')
+                return true;
+        } else if (p[0] == '<' && p[1] == '/') {
+            const unsigned char *r = p + 2;
+            while (r < q && IsLetter(*r) && r - (p + 2) < kInertNameMax)
+                r++;
+            if (r < q && (IsBlank(*r) || *r == '/' || *r == '>') &&
+                EndsText((const char *)p + 2, (int32_t)(r - (p + 2))) && r > p + 2)
+                return true;
+        }
+    }
+    return false;
+}
+
 // Whether the start tag's attribute named [name, nameEnd), whose value
 // [value, valueEnd) holds a mark, would lose anything: the decisions of
 // AttributeNameDone, ValueDecided and ChooseCss, made on the bytes at once.
@@ -989,6 +1755,8 @@ static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned
                          const unsigned char *nameEnd, const unsigned char *value,
                          const unsigned char *valueEnd)
 {
+    if (HoldsMark(value, valueEnd))
+        return true;
     int32_t n = (int32_t)(nameEnd - name);
     if (n > kInertNameMax)
         n = kInertNameMax + 1;
@@ -1006,15 +1774,10 @@ static bool ValueChanges(const InertFilter *f, uint32_t tagClass, const unsigned
     unsigned char first = value < valueEnd ? (unsigned char)(*value | 0x20) : 0;
     bool scriptOnly = !checkNetwork && !checkMarkup;
     if (scriptOnly && first >= 'a' && first <= 'z' && first != 'j' && first != 'v' &&
-        !memchr(value, '&', (size_t)(valueEnd - value)))
+        !memchr(value, '&', (size_t)(valueEnd - value)) && !(rule && rule->use == kUseValues))
         return f->internet && !rule && memchr(value, '(', (size_t)(valueEnd - value));
     if (checkNetwork || f->scripts) {
-        AddressSyntax syntax = kSyntaxOne;
-        if (rule && rule->use == kUseLoadsList)
-            syntax = kSyntaxList;
-        else if (rule && rule->use == kUseRefresh)
-            syntax = kSyntaxRefresh;
-        AddressKind k = ReadAddress(value, (size_t)(valueEnd - value), syntax, checkMarkup);
+        AddressKind k = ReadAddress(value, (size_t)(valueEnd - value), SyntaxOf(rule), checkMarkup);
         if ((k == kAddressScript && f->scripts) || (k == kAddressMarkupData && checkMarkup) ||
             (k == kAddressNetwork && checkNetwork))
             return true;
@@ -1148,6 +1911,17 @@ static inline bool MayBeLoud(unsigned char a, unsigned char b)
     return (kLoudNames.of[a & 31] >> (b & 31)) & 1;
 }
 
+// Whether the start tag named [name, n) is one whose attributes the tree
+// reading needs (FONT, annotation-xml): then Step reads it, its name
+// looked up here.
+static bool NeedsAttributes(InertFilter *f, const unsigned char *name, const unsigned char *n,
+                            const unsigned char *end)
+{
+    SetTagName(f, name, n, end);
+    TagNameDone(f);
+    return !f->endTag && (f->tagClass & (kTagFont | kTagAnnotation));
+}
+
 // Text from p on, with the tags in it that have nothing to remove
 // (PlainTagEnd) passed over whole; stops at any other tag, with its name
 // read and its next byte to go through Step, or after a '<' that begins no
@@ -1179,7 +1953,8 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
             f->state = kInertTagName;
             return end;
         }
-        bool loud = MayBeLoud(name[0], name[1]);
+        // In foreign content every tag counts.
+        bool loud = f->nestDepth > 0 || MayBeLoud(name[0], name[1]);
         if (*n == '>') {
             p = n + 1;
             if (!loud)
@@ -1187,6 +1962,9 @@ static const unsigned char *TextRun(InertFilter *f, const unsigned char *p, cons
             SetTagName(f, name, n, end);
             TagNameDone(f);
             TagDone(f);
+        } else if (loud && NeedsAttributes(f, name, n, end)) {
+            f->state = kInertTagName;
+            return n;           // its attributes go through Step
         } else {
             // A tag shorter than kInertHoldMax: no hold in it can be forced.
             const unsigned char *limit = end - lt > kInertHoldMax - 1 ? lt + kInertHoldMax - 1 : end;
@@ -1233,6 +2011,20 @@ static const unsigned char *ValueRun(InertFilter *f, const unsigned char *p,
         size_t k = CssScannerRun(&f->css, p, (size_t)(stop - p), at);
         ApplyCuts(f, kRemovedUrlReferences);
         return p + k;
+    }
+    return stop;
+}
+
+// A stretch of a value from p to `stop`, cut where the mark or META hold
+// must end (LimitHolds then decides it).
+static const unsigned char *WithinHolds(const InertFilter *f, const unsigned char *p,
+                                        const unsigned char *stop)
+{
+    int64_t at = Pos(f, p);
+    const int64_t holds[2] = {f->markHold, f->metaHold};
+    for (int64_t hold : holds) {
+        if (hold >= 0 && hold + kInertHoldMax - at < stop - p)
+            stop = p + (hold + kInertHoldMax - at);
     }
     return stop;
 }
@@ -1297,33 +2089,61 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         break;
     case kInertValueQuoted: {
         const unsigned char *stop = (const unsigned char *)memchr(p, (int)f->quote, left);
-        q = ValueRun(f, p, stop ? stop : end);
-        if (q != p)
+        if (!stop)
+            stop = end;
+        stop = WithinHolds(f, p, stop);
+        q = ValueRun(f, p, stop);
+        if (f->watch)
+            WatchBytes(f, p, q);
+        if (!f->endTag)
+            MarkSpan(f, p, q, Pos(f, p));
+        if (q != p) {
+            LimitHolds(f, Pos(f, q));
             return q;
+        }
         break;
     }
     case kInertValueBare: {
         const unsigned char *stop = p;
         while (stop < end && !(kBytes.of[*stop] & (kByteBlank | kByteGt)))
             stop++;
+        stop = WithinHolds(f, p, stop);
         q = ValueRun(f, p, stop);
+        if (f->watch)
+            WatchBytes(f, p, q);
+        if (q != p)
+            LimitHolds(f, Pos(f, q));
         if (q != p)
             return q;
         break;
     }
     case kInertComment:
+        if (f->dual >= 0)
+            break;
         q = (const unsigned char *)memchr(p, '-', left);
         if (!q)
             return end;
         f->state = kInertCommentEndDash;
         return q + 1;
+    case kInertCdata:
+        if (f->dual >= 0)
+            break;
+        q = (const unsigned char *)memchr(p, ']', left);
+        if (!q)
+            return end;
+        f->state = kInertCdataBracket;
+        return q + 1;
     case kInertBogusComment:
+        if (f->dual >= 0)
+            break;
         q = (const unsigned char *)memchr(p, '>', left);
         if (!q)
             return end;
         f->state = kInertText;
         return q + 1;
     case kInertPlainText:
+        if (f->dual >= 0)
+            break;
         return end;
     case kInertRawText: {
         const unsigned char *lt = (const unsigned char *)memchr(p, '<', left);
@@ -1365,7 +2185,13 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->endTag = false;
     f->selfClosing = false;
     f->tagClass = 0;
-    f->foreignDepth = 0;
+    f->nestDepth = f->nestDeeper = 0;
+    f->fontBreaks = f->encodingHtml = false;
+    f->dual = -1;
+    f->frameset = false;
+    f->closeMatched = f->cdataMatched = 0;
+    f->rawForeign = false;
+    f->rawEndLive = 0;
     f->attrNameLength = 0;
     f->fate = kFateKeep;
     f->rule = -1;
@@ -1383,6 +2209,18 @@ void StartInertFilter(InertFilter *f, const CleanSwitches *sw, ByteStream *outpu
     f->lookHold = -1;
     f->dropping = false;
     f->dropKind = 0;
+    f->separator = -1;
+    f->separatorKind = 0;
+    f->separatorNext = false;
+    f->metaHold = f->metaHoldEnd = f->metaNameStart = -1;
+    f->metaKind = 0;
+    f->metaRefresh = false;
+    f->watch = kWatchNone;
+    f->watchedLength = 0;
+    f->attrStart = 0;
+    f->markHold = f->markStart = -1;
+    f->markMatched = 0;
+    f->dropTail = false;
     f->run = f->runEnd = nullptr;
     f->runStart = 0;
     f->carryLength = 0;
@@ -1398,6 +2236,12 @@ static int64_t EarliestHold(const InertFilter *f, int64_t end)
         h = f->gapStart;
     if (f->lookHold >= 0 && f->lookHold < h)
         h = f->lookHold;
+    if (f->metaHold >= 0 && f->metaHold < h)
+        h = f->metaHold;
+    if (f->markHold >= 0 && f->markHold < h)
+        h = f->markHold;
+    if (f->markMatched > 0 && f->markStart < h)
+        h = f->markStart;
     if (f->cssOn && f->css.holdFrom >= 0 && f->css.holdFrom < h)
         h = f->css.holdFrom;
     return h;
@@ -1441,7 +2285,7 @@ void FinishInertFilter(InertFilter *f)
         break;
     case kInertValueQuoted:
     case kInertValueBare:
-        EndValue(f, at);
+        EndValue(f, at, at);
         EndDropping(f, at);
         break;
     case kInertRawLt:
@@ -1449,8 +2293,13 @@ void FinishInertFilter(InertFilter *f)
         RawTextMismatch(f);
         break;
     }
+    f->nestDepth = f->nestDeeper = 0;
+    f->dual = -1;
     FinishCss(f, at);
     EndDropping(f, at);
+    ResolveSeparator(f, false);
+    f->metaHold = f->markHold = -1;       // a tag the page ends in is no element
+    f->markMatched = 0;
     f->attrHold = f->gapStart = f->lookHold = -1;
     WriteThrough(f, at);
     f->state = kInertText;

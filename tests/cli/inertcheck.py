@@ -7,8 +7,12 @@ strings and @import in style attributes and STYLE elements, a META refresh
 to a network address.
 
 A reading of its own, written apart from the program's, so that the two
-check each other. Run as a script: inertcheck.py PAGE... prints each finding
-and exits 1 when there is any.
+check each other. It follows the switches of the browser's tree builder that
+decide what is a tag: SVG and MathML, where no element is raw text but at
+their integration points and a CDATA section hides tags, the tags that
+close them, NOSCRIPT (raw text with scripting on: the page is read both
+with it on and off). Run as a script: inertcheck.py PAGE... prints each
+finding and exits 1 when there is any.
 """
 import html.parser
 import re
@@ -18,10 +22,21 @@ NETWORK_SCHEMES = ('http:', 'https:', 'ftp:', 'ws:', 'wss:')
 SCRIPT_SCHEMES = ('javascript:', 'vbscript:')
 # Attributes that load the address they hold, on every tag.
 LOADING = {'src', 'data', 'poster', 'background', 'lowsrc', 'dynsrc', 'codebase', 'xlink:href'}
-LOADING_LISTS = {'srcset', 'imagesrcset', 'ping', 'archive'}
+LOADING_LISTS = {'srcset', 'imagesrcset', 'ping', 'archive', 'attributionsrc'}
+# What an animation sets may be an address it loads (an href animated).
+ANIMATIONS = {'set', 'animate', 'animatemotion', 'animatetransform', 'animatecolor'}
 HREF_LOADS = {'link', 'base', 'image', 'use', 'feimage', 'script'}
 FRAME_LIKE = {'iframe', 'frame', 'object', 'embed'}
 RAW_TEXT = ('script', 'style', 'textarea', 'title', 'xmp', 'iframe', 'noembed', 'noframes')
+# The HTML start tags that close SVG and MathML (FONT only with color, face
+# or size), the HTML elements without content, the integration points.
+BREAKOUT = set('b big blockquote body br center code dd div dl dt em embed h1 h2 h3 h4 h5 h6 head '
+               'hr i img li listing menu meta nobr ol p pre ruby s small span strong strike sub '
+               'sup table tt u ul var'.split())
+VOID = set('area base br col embed hr img input link meta source track wbr param keygen frame '
+           'basefont bgsound image'.split())
+SVG_POINTS = {'foreignobject', 'desc', 'title'}
+MATH_TEXT_POINTS = {'mi', 'mo', 'mn', 'ms', 'mtext'}
 
 
 def url_text(value):
@@ -95,37 +110,113 @@ def css_findings(css):
 
 
 class Checker(html.parser.HTMLParser):
-    CDATA_CONTENT_ELEMENTS = RAW_TEXT
+    CDATA_CONTENT_ELEMENTS = RAW_TEXT + ('plaintext',)
 
-    def __init__(self):
+    def __init__(self, scripting):
+        if scripting:
+            self.CDATA_CONTENT_ELEMENTS = Checker.CDATA_CONTENT_ELEMENTS + ('noscript',)
         super().__init__(convert_charrefs=True)
         self.findings = []
         self.in_style = False
-        self.foreign = 0
+        # Foreign elements open, and the HTML ones open inside them:
+        # (name, 'svg' | 'math' | 'html', HTML integration point).
+        self.nest = []
+        self.tag_is_html = True
+
+    def current_is_html(self):
+        return not self.nest or self.nest[-1][1] == 'html'
+
+    def start_is_html(self, tag):
+        if self.current_is_html():
+            return True
+        name, space, point = self.nest[-1]
+        if space == 'math' and name in MATH_TEXT_POINTS and tag not in ('mglyph', 'malignmark'):
+            return True
+        if space == 'math' and name == 'annotation-xml' and tag == 'svg':
+            return True
+        return point
+
+    def leave_foreign(self):
+        while self.nest and self.nest[-1][1] != 'html' and not self.nest[-1][2] and not (
+                self.nest[-1][1] == 'math' and self.nest[-1][0] in MATH_TEXT_POINTS):
+            self.nest.pop()
+
+    def tree_start(self, tag, attrs, self_closing):
+        names = {n for n, _ in attrs}
+        html = self.start_is_html(tag)
+        if not html and (tag in BREAKOUT or (tag == 'font' and names & {'color', 'face', 'size'})):
+            self.leave_foreign()
+            html = True
+        self.tag_is_html = html
+        if html:
+            if tag in ('svg', 'math'):
+                if not self_closing:
+                    self.nest.append((tag, tag, False))
+            elif self.nest and tag not in VOID:
+                self.nest.append((tag, 'html', False))
+            return
+        if self_closing:
+            return
+        space = self.nest[-1][1]
+        encoding = (dict(attrs).get('encoding') or '').lower()
+        point = ((space == 'svg' and tag in SVG_POINTS) or
+                 (space == 'math' and tag == 'annotation-xml' and
+                  encoding in ('text/html', 'application/xhtml+xml')))
+        self.nest.append((tag, space, point))
 
     def set_cdata_mode(self, elem):
-        # Inside SVG and MathML only STYLE's content is a style sheet; the
-        # others are markup there.
-        if self.foreign and elem != 'style':
-            return
-        super().set_cdata_mode(elem)
+        # Inside SVG and MathML no element is raw text; STYLE's content is
+        # still a style sheet.
+        if self.tag_is_html:
+            super().set_cdata_mode(elem)
+
+    def parse_html_declaration(self, i):
+        # "<![CDATA[" begins a section up to "]]>" in foreign content and a
+        # bogus comment up to '>' elsewhere.
+        if self.rawdata.startswith('<![', i):
+            if not self.current_is_html() and self.rawdata.startswith('<![CDATA[', i):
+                j = self.rawdata.find(']]>', i + 9)
+                return -1 if j < 0 else j + 3
+            j = self.rawdata.find('>', i + 2)
+            return -1 if j < 0 else j + 1
+        return super().parse_html_declaration(i)
 
     def note(self, tag, what):
         self.findings.append('<%s> %s' % (tag, what))
 
     def handle_starttag(self, tag, attrs):
         self.check(tag, attrs)
-        if tag in ('svg', 'math'):
-            self.foreign += 1
+        self.tree_start(tag, attrs, False)
         self.in_style = tag == 'style'
 
     def handle_startendtag(self, tag, attrs):
         self.check(tag, attrs)
+        self.tree_start(tag, attrs, True)
+        # A '/' does not close an HTML element: raw text all the same.
+        if self.tag_is_html and tag in self.CDATA_CONTENT_ELEMENTS:
+            self.set_cdata_mode(tag)
+            self.in_style = tag == 'style'
 
     def handle_endtag(self, tag):
-        if tag in ('svg', 'math') and self.foreign:
-            self.foreign -= 1
         self.in_style = False
+        if self.current_is_html():
+            # Closes an HTML element of that name, never a foreign one.
+            for k in range(len(self.nest) - 1, -1, -1):
+                if self.nest[k][1] != 'html':
+                    return
+                if self.nest[k][0] == tag:
+                    del self.nest[k:]
+                    return
+            return
+        if tag in ('p', 'br'):
+            self.leave_foreign()
+            return
+        for k in range(len(self.nest) - 1, -1, -1):
+            if self.nest[k][0] == tag:
+                del self.nest[k:]
+                return
+            if k > 0 and self.nest[k - 1][1] == 'html':
+                return
 
     def handle_data(self, data):
         if self.in_style:
@@ -149,6 +240,9 @@ class Checker(html.parser.HTMLParser):
                 self.note(tag, 'loads %s=%r' % (name, value[:60]))
             elif name in LOADING_LISTS and any(is_network(v) for v in list_items(value)):
                 self.note(tag, 'loads %s=%r' % (name, value[:60]))
+            elif tag in ANIMATIONS and name in ('to', 'from', 'by', 'values') and any(
+                    is_network(v) or is_script(v) for v in value.split(';')):
+                self.note(tag, 'animates to %s=%r' % (name, value[:60]))
             if name == 'style' or 'url(' in value.lower():
                 for f in css_findings(value):
                     self.note(tag, '%s in %s' % (f, name))
@@ -161,11 +255,15 @@ class Checker(html.parser.HTMLParser):
 
 
 def findings(page):
-    """What the page would run or load, as a list of short texts."""
-    c = Checker()
-    c.feed(page.decode('latin-1'))
-    c.close()
-    return c.findings
+    """What the page would run or load, as a list of short texts: read with
+    scripting on and off, what either reading finds."""
+    found = []
+    for scripting in (True, False):
+        c = Checker(scripting)
+        c.feed(page.decode('latin-1'))
+        c.close()
+        found += [f for f in c.findings if f not in found]
+    return found
 
 
 def main(paths):

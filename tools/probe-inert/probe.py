@@ -40,7 +40,7 @@ import urllib.parse
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-PROBES = ['probe.htm', 'probe-base.htm', 'probe-refresh.htm']
+PROBES = ['probe.htm', 'probe-base.htm', 'probe-refresh.htm', 'probe-parser.htm']
 PAGE_HOST = 'page.test'
 DEFAULT_WORDS = ['0x100013BF', '0x100012BF', '0x10000012']   # default; without extract; scripts+internet
 CHROMIUM_FLAGS = [
