@@ -13,6 +13,7 @@
 #include <string.h>
 #include "app/messages.h"
 #include "app/options.h"
+#include "app/result.h"
 #include "app/run.h"
 #include "clean/clean.h"
 #include "platform/signals.h"
@@ -115,13 +116,6 @@ const StatusInfo kStatuses[] = {
 };
 const int kStatusCount = sizeof kStatuses / sizeof *kStatuses;
 static_assert(kStatusCount == WT_ERR_WRITE + 1, "a name and a text for every status");
-
-const char *const kOutcomeNames[] = {
-    "off", "no-main-part", "out-of-memory", "bare-cell", "wrapped-cell", "whole-table",
-    "any-layout-part",
-};
-static_assert(sizeof kOutcomeNames / sizeof *kOutcomeNames == WT_OUTCOME_ANY_LAYOUT_PART + 1,
-              "a name for every outcome");
 
 // A switch's field as a byte, to set.
 unsigned char *FieldOf(wt_options *o, const SwitchField &f)
@@ -285,8 +279,6 @@ void CopyField(char (&field)[N], const char *text)
 
 const size_t kFileResultSizeV1 = sizeof(wt_file_result);
 
-const char *const kPageNames[] = {"cleaned", "already-clean", "refused", "failed"};
-static_assert(sizeof kPageNames / sizeof *kPageNames == WT_PAGE_FAILED + 1, "a name for every page outcome");
 static_assert((int)WT_PAGE_CLEANED == (int)kPageCleaned && (int)WT_PAGE_ALREADY_CLEAN == (int)kPageAlreadyClean &&
                   (int)WT_PAGE_REFUSED == (int)kPageRefused && (int)WT_PAGE_FAILED == (int)kPageFailed,
               "the page outcomes of webtrim.h are the run's");
@@ -369,13 +361,12 @@ const char *wt_option_name(int index)
 
 const char *wt_outcome_name(int outcome)
 {
-    const int count = sizeof kOutcomeNames / sizeof *kOutcomeNames;
-    return outcome >= 0 && outcome < count ? kOutcomeNames[outcome] : nullptr;
+    return ExtractionName(outcome);
 }
 
 const char *wt_removal_name(int kind)
 {
-    return kind >= 0 && kind < kRemovalKindCount ? kRemovalKinds[kind].name : nullptr;
+    return RemovalKindName(kind);
 }
 
 int wt_clean(const wt_options *options, const void *page, size_t size, wt_sink sink,
@@ -491,7 +482,12 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
 
 const char *wt_page_name(int page)
 {
-    return page >= 0 && page <= WT_PAGE_FAILED ? kPageNames[page] : nullptr;
+    return PageOutcomeName(page);
+}
+
+const char *wt_original_name(int original)
+{
+    return OriginalPlaceName(original);
 }
 
 const char *wt_warning_name(unsigned warning)

@@ -308,6 +308,8 @@ TEST(Library, TheResultsFigures)
         EXPECT_STREQ(wt_removal_name(k), kRemovalKinds[k].name);
     EXPECT_EQ(wt_removal_name(kRemovalKindCount), nullptr);
     EXPECT_STREQ(wt_outcome_name(WT_OUTCOME_WHOLE_TABLE), "whole-table");
+    EXPECT_STREQ(wt_original_name(WT_ORIGINAL_IN_TRASH), "trash");
+    EXPECT_EQ(wt_original_name(WT_ORIGINAL_IN_FOLDER + 1), nullptr);
     EXPECT_EQ(wt_outcome_name(WT_OUTCOME_ANY_LAYOUT_PART + 1), nullptr);
 }
 
