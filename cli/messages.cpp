@@ -8,6 +8,7 @@
 #include "app/json.h"
 #include "app/messages.h"
 #include "app/result.h"
+#include "platform/file.h"
 
 // The bytes a name may hold and still be shown as it is.
 static bool IsPlain(unsigned char c)
@@ -104,19 +105,5 @@ std::string SizeText(int64_t n)
 
 bool WriteAllTo(int fd, const std::string &text)
 {
-    const char *p = text.data();
-    size_t n = text.size();
-    while (n) {
-        ssize_t w = write(fd, p, n);
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0) {
-            if (w == 0)
-                errno = EIO;
-            return false;
-        }
-        p += w;
-        n -= (size_t)w;
-    }
-    return true;
+    return PlatformWriteAll(fd, text.data(), text.size());
 }

@@ -452,7 +452,7 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
     LeaveTerminationSignalsAlone();
     DisposalTarget target;
     OpenDisposalTarget(!move_to || !*move_to, move_to ? move_to : "", &target);
-    PageJob job = {path, nullptr, nullptr, SwitchesOf(options), &target, nullptr, true, false};
+    PageJob job = PageJobFor(path, SwitchesOf(options), &target);
     PageResult *r = (PageResult *)malloc(sizeof *r);
     if (!r) {
         CloseDisposalTarget(&target);
