@@ -1,6 +1,7 @@
 // See describe.h. Numbers are written by hand, not with printf: the Windows
 // C library's printf does not take every 64-bit format.
 #include "app/describe.h"
+#include "app/result.h"
 #include <string.h>
 
 namespace {
@@ -42,28 +43,9 @@ void PutNumber(Line *l, int64_t n)
 
 void PutSize(Line *l, int64_t bytes)
 {
-    if (bytes < 1000) {
-        PutNumber(l, bytes);
-        Put(l, bytes == 1 ? " byte" : " bytes");
-        return;
-    }
-    static const char *const kUnits[] = {" kB", " MB", " GB", " TB", " PB", " EB"};
-    int64_t unit = 1000;
-    int u = 0;
-    // The unit under which the size, rounded, is below 1000.
-    while (u < 5 && (bytes + unit / 2) / unit >= 1000) {
-        unit *= 1000;
-        u++;
-    }
-    int64_t tenths = (bytes + unit / 20) / (unit / 10);
-    if (tenths < 1000) {
-        PutNumber(l, tenths / 10);
-        Put(l, ".");
-        PutNumber(l, tenths % 10);
-    } else {
-        PutNumber(l, (bytes + unit / 2) / unit);
-    }
-    Put(l, kUnits[u]);
+    char text[kSizeTextMax];
+    FormatSize(bytes, kSizeDecimalShort, text, sizeof text);
+    Put(l, text);
 }
 
 // "41.2 kB of 188 kB"
@@ -113,15 +95,6 @@ const char *TableRulePart(ExtractOutcome outcome)
 
 }  // namespace
 
-size_t FormatSize(int64_t bytes, char *out, size_t size)
-{
-    Line l = {out, size, 0};
-    if (size)
-        out[0] = '\0';
-    PutSize(&l, bytes);
-    return l.length;
-}
-
 size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
 {
     Line l = {out, size, 0};
@@ -169,9 +142,9 @@ size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
         // The table rule: kept whole when what it kept reads as the page's
         // size, or is more (the cell's new table around a small page).
         int64_t kept = report->extractionIn - report->removed[kStageExtraction];
-        char a[32], b[32];
-        FormatSize(kept, a, sizeof a);
-        FormatSize(report->extractionIn, b, sizeof b);
+        char a[kSizeTextMax], b[kSizeTextMax];
+        FormatSize(kept, kSizeDecimalShort, a, sizeof a);
+        FormatSize(report->extractionIn, kSizeDecimalShort, b, sizeof b);
         if (kept >= report->extractionIn || strcmp(a, b) == 0) {
             Put(&l, "kept whole");
             return l.length;

@@ -2,7 +2,8 @@
 // line of a verbose report and of a preview, the Windows result line's part,
 // and the hint that the rule for any layout would cut a page that the table
 // rule kept whole. Pure functions of a clean's report: they format into the
-// caller's buffer and read nothing else.
+// caller's buffer and read nothing else. Sizes are in the short decimal style
+// (FormatSize, app/result.h).
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -40,7 +41,3 @@ bool ShouldHintAnyLayout(const CleanReport *report, const AnyLayoutResult *scan)
 // "hint: --any-layout would keep <div class="content"> "First words…"
 // (27.9 kB of 37.7 kB)", from the scan.
 size_t DescribeAnyLayoutHint(const AnyLayoutResult *scan, char *out, size_t size);
-
-// A size for people: "1 byte", "812 bytes", "6.1 kB", "188 kB", "1.2 MB"
-// (units of 1000, one decimal below 100).
-size_t FormatSize(int64_t bytes, char *out, size_t size);

@@ -4,20 +4,9 @@
 CleanSwitches SwitchesFromWord(uint32_t word)
 {
     CleanSwitches sw;
-    sw.comments = (word & kOptComments) != 0;
-    sw.scripts = (word & kOptScripts) != 0;
-    sw.styles = (word & kOptStyles) != 0;
-    sw.forms = (word & kOptForms) != 0;
-    sw.internet = (word & kOptInternet) != 0;
-    sw.meta = (word & kOptMeta) != 0;
-    sw.pictures = (word & kOptPictures) != 0;
-    sw.modules = (word & kOptModules) != 0;
-    sw.extract = (word & kOptExtract) != 0;
-    sw.frames = (word & kOptFrames) != 0;
-    sw.badColors = (word & kOptBadColors) != 0;
-    sw.cutTables = (word & kOptCutTables) != 0;
-    sw.extractFirst = (word & kOptExtractFirst) != 0;
-    sw.anyLayout = (word & kOptAnyLayout) != 0;
+#define WEBTRIM_SWITCH_FROM_WORD(Name, bit, field, ...) sw.field = (word & kOpt##Name) != 0;
+    WEBTRIM_SWITCHES(WEBTRIM_SWITCH_FROM_WORD, WEBTRIM_SWITCH_FROM_WORD)
+#undef WEBTRIM_SWITCH_FROM_WORD
     return sw;
 }
 
@@ -30,24 +19,16 @@ Settings DefaultSettings()
 }
 
 const ElementKind kElementKinds[] = {
-    {"comments", kOptComments},
-    {"scripts", kOptScripts},
-    {"styles", kOptStyles},
-    {"forms", kOptForms},
-    {"internet", kOptInternet},
-    {"meta", kOptMeta},
-    {"pictures", kOptPictures},
-    {"modules", kOptModules},
-    {"frames", kOptFrames},
+#define WEBTRIM_ELEMENT_KIND(Name, bit, field, name, ...) {name, kOpt##Name},
+    WEBTRIM_SWITCHES(WEBTRIM_ELEMENT_KIND, WEBTRIM_SWITCH_NONE)
+#undef WEBTRIM_ELEMENT_KIND
 };
 const int kElementKindCount = sizeof kElementKinds / sizeof kElementKinds[0];
 
 const NamedSwitch kNamedSwitches[] = {
-    {"extract", "extract", "no-extract", kOptExtract},
-    {"cut-tables", "cut-tables", "no-cut-tables", kOptCutTables},
-    {"extract-first", "extract-first", "extract-last", kOptExtractFirst},
-    {"any-layout", "any-layout", "table-layout", kOptAnyLayout},
-    {"avoid-bad-colors", "avoid-bad-colors", "no-avoid-bad-colors", kOptBadColors},
+#define WEBTRIM_NAMED_SWITCH(Name, bit, field, name, onWord, offWord, ...) {name, onWord, offWord, kOpt##Name},
+    WEBTRIM_SWITCHES(WEBTRIM_SWITCH_NONE, WEBTRIM_NAMED_SWITCH)
+#undef WEBTRIM_NAMED_SWITCH
     {"trash", "trash", "move-to", kOptRecycleBin},
 };
 const int kNamedSwitchCount = sizeof kNamedSwitches / sizeof kNamedSwitches[0];

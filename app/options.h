@@ -8,33 +8,35 @@
 #include <stdint.h>
 #include "clean/switches.h"
 
+// The bits of the switches, kOptComments to kOptAnyLayout, from the table
+// of clean/switches.h; then the bits of the word that are not a clean's.
 enum : uint32_t {
-    kOptComments      = 1u << 0,
-    kOptScripts       = 1u << 1,
-    kOptStyles        = 1u << 2,
-    kOptForms         = 1u << 3,
-    kOptInternet      = 1u << 4,
-    kOptMeta          = 1u << 5,
-    kOptPictures      = 1u << 6,
-    kOptModules       = 1u << 7,
-    kOptExtract       = 1u << 8,
-    kOptFrames        = 1u << 9,
-    kOptBadColors     = 1u << 10,
-    kOptCutTables     = 1u << 11,
-    kOptExtractFirst  = 1u << 12,
-    kOptAnyLayout     = 1u << 13,
+#define WEBTRIM_SWITCH_BIT(Name, bit, ...) kOpt##Name = 1u << bit,
+    WEBTRIM_SWITCHES(WEBTRIM_SWITCH_BIT, WEBTRIM_SWITCH_BIT)
+#undef WEBTRIM_SWITCH_BIT
     kOptSchemeShift   = 24,
     kOptSchemeMask    = 0xFu << kOptSchemeShift,
     kOptRecycleBin    = 1u << 28,
 };
 
-enum { kSwitchCount = 14 };                             // bits 0 to 13
+#define WEBTRIM_SWITCH_ONE(...) +1
+enum { kSwitchCount = 0 WEBTRIM_SWITCHES(WEBTRIM_SWITCH_ONE, WEBTRIM_SWITCH_ONE) };  // bits 0 to 13
+#undef WEBTRIM_SWITCH_ONE
 const uint32_t kSwitchMask = (1u << kSwitchCount) - 1;
 
 // The switches a new user starts with, and "Default" restores.
-const uint32_t kDefaultSwitches = kOptComments | kOptScripts | kOptStyles | kOptForms |
-                                  kOptInternet | kOptMeta | kOptModules | kOptExtract |
-                                  kOptFrames | kOptExtractFirst;
+#define WEBTRIM_SWITCH_DEFAULT_E(Name, bit, field, name, on, ...) | (on ? kOpt##Name : 0u)
+#define WEBTRIM_SWITCH_DEFAULT_S(Name, bit, field, name, onWord, offWord, on, ...) | (on ? kOpt##Name : 0u)
+const uint32_t kDefaultSwitches = 0u WEBTRIM_SWITCHES(WEBTRIM_SWITCH_DEFAULT_E, WEBTRIM_SWITCH_DEFAULT_S);
+#undef WEBTRIM_SWITCH_DEFAULT_E
+#undef WEBTRIM_SWITCH_DEFAULT_S
+static_assert(kDefaultSwitches == (kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
+                                   kOptMeta | kOptModules | kOptExtract | kOptFrames | kOptExtractFirst),
+              "the defaults users have always started with");
+#define WEBTRIM_SWITCH_OR(Name, ...) | kOpt##Name
+static_assert((0u WEBTRIM_SWITCHES(WEBTRIM_SWITCH_OR, WEBTRIM_SWITCH_OR)) == kSwitchMask,
+              "the switches fill bits 0 up, each its own bit");
+#undef WEBTRIM_SWITCH_OR
 // The first word: those switches, scheme 0, originals to the trash.
 const uint32_t kDefaultOptions = kOptRecycleBin | kDefaultSwitches;
 
@@ -72,9 +74,10 @@ struct Settings {
 Settings DefaultSettings();
 
 // ---- The switches by name: the element kinds that --remove and --keep
-// take, and the other switches with their on and off spellings. One table
-// serves the parser, --settings, and the tests that hold the man page and
-// the completion to it.
+// take, and the other switches with their on and off spellings, both from
+// the table of clean/switches.h (kNamedSwitches ends with "trash", which is
+// the word's and not a clean's). They serve the parser, --settings, the
+// library, and the tests that hold the man page and the completion to them.
 
 struct ElementKind {
     const char *name;           // as --remove and --keep take it

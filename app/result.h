@@ -51,3 +51,36 @@ struct PageResult {
 
 // A record before anything happened: nothing known, nothing stopped.
 void StartPageResult(PageResult *r);
+
+// ---- The record's names, the same for every reader: --json, the
+// library, the Python module. Each answers null for a value out of range.
+
+// "cleaned", "already-clean", "refused", "failed".
+const char *PageOutcomeName(int outcome);
+// Where the original is: "stays", "trash", "folder".
+const char *OriginalPlaceName(int place);
+// How the main part was taken (ExtractOutcome): "off", "no-main-part",
+// "out-of-memory", "bare-cell", "wrapped-cell", "whole-table", "any-layout-part".
+const char *ExtractionName(int extraction);
+// The same, as --json's main part says it: "off", "whole" (nothing cut), "cut".
+const char *MainPartFoundName(int extraction);
+// The kinds of removal ("comments", "style-attributes"): clean/removals.h's.
+const char *RemovalKindName(int kind);
+
+// ---- A size for people, in one of the styles the front ends show:
+enum SizeStyle {
+    // "1 byte", "812 bytes", "6.1 kB", "188 kB", "1.2 MB": units of 1000,
+    // one decimal below 100 of a unit (the main-part line).
+    kSizeDecimalShort,
+    // "812 bytes", "41.2 kB", "188.0 kB", "18.0 MB": units of 1000 up to
+    // GB, always one decimal; a negative size keeps its sign (the command
+    // line's removals and summary).
+    kSizeDecimalTenths,
+    // "812 bytes", "41 KB": whole units of 1024, rounded (the Windows
+    // result line).
+    kSizeBinaryWhole,
+};
+// Writes at most `size` bytes with the NUL (cut short) and answers the
+// length written. 32 bytes hold any size in any style.
+enum { kSizeTextMax = 32 };
+size_t FormatSize(int64_t bytes, SizeStyle style, char *out, size_t size);

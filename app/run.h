@@ -43,6 +43,23 @@ struct PageJob {
     bool wantHint;
 };
 
+// A job for the page at `path` under `switches`, originals to `target`:
+// named by its path (no folder held), no callbacks, a missing folder said,
+// no hint. A caller sets the other fields by name.
+inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const DisposalTarget *target)
+{
+    PageJob job;
+    job.path = path;
+    job.folder = nullptr;
+    job.name = nullptr;
+    job.switches = switches;
+    job.target = target;
+    job.callbacks = nullptr;
+    job.sayMissingFolder = true;
+    job.wantHint = false;
+    return job;
+}
+
 // Accepts names ending in .htm, .html or .plg, in any case.
 bool IsPageName(const char *path);
 

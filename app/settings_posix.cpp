@@ -19,6 +19,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include "platform/file.h"
 #include "platform/folder.h"
 #include "platform/place.h"
 
@@ -291,20 +292,6 @@ static void SetStoredValues(GKeyFile *kf, const Settings *s)
 }
 
 
-static bool WriteAll(int fd, const char *data, size_t len)
-{
-    while (len) {
-        ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
 static bool IsRunnerOrRoot(uid_t uid)
 {
     return uid == geteuid() || uid == 0;
@@ -376,7 +363,7 @@ static CreateResult CreateStore(const HeldFolder *folder, const char *name, cons
     if (!CreateNewFile(folder, &nf))
         return kCreateFailed;
     CreateResult result = kCreateFailed;
-    if (WriteAll((int)nf.file, data, len) && SetNewFileMode(&nf, mode) && FinishNewFile(&nf)) {
+    if (PlatformWriteAll(nf.file, data, len) && SetNewFileMode(&nf, mode) && FinishNewFile(&nf)) {
         int err = PlaceNewFile(&nf, name);
         result = err == 0 ? kCreated : err == EEXIST ? kCreateLost : kCreateFailed;
     }
@@ -534,7 +521,7 @@ bool SaveSettings(const Settings *s, char *problem, size_t problemSize)
             FileHandle old;
             ok = CreateNewFile(&folder, &nf);
             if (ok) {
-                ok = WriteAll((int)nf.file, content->str, content->len);
+                ok = PlatformWriteAll(nf.file, content->str, content->len);
                 if (ok && OpenEntryForReading(&folder, name, &old, 0)) {
                     ok = CopyAccess(old, name, &nf, false);
                     PlatformClose(old);

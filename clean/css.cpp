@@ -5,6 +5,7 @@
 // its end, so that the bytes held back never outgrow the reference's head.
 #include "clean/css.h"
 #include <string.h>
+#include "clean/bytes.h"
 
 enum {
     kCssText = 0,
@@ -30,11 +31,6 @@ enum { kEscapeNone = 0, kEscapeStart = 1, kEscapeHex = 2 };
 static inline bool IsBlank(uint32_t c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-static inline bool IsLetter(uint32_t c)
-{
-    return (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
 }
 
 static inline bool IsDigit(uint32_t c)

@@ -1,5 +1,5 @@
 // The command line's words: names quoted for a shell, message lines, sizes
-// for people, JSON strings, whole writes.
+// for people, whole writes.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -19,13 +19,9 @@ std::string QuoteName(const std::string &name);
 std::string MessageLine(const std::string &name, const char *text, const char *detail, int sysError,
                         bool quoteName = true);
 
-// A byte count for people: "812 bytes", "41.2 kB", "18.0 MB".
+// A byte count for people: "812 bytes", "41.2 kB", "18.0 MB"
+// (FormatSize's kSizeDecimalTenths, app/result.h).
 std::string SizeText(int64_t n);
-
-// A JSON string: valid UTF-8 as it is (controls, quotes and backslashes
-// escaped); a byte that is no part of valid UTF-8 as \udcXX, as Python's
-// surrogateescape reads it back to the same byte.
-std::string JsonString(const std::string &s);
 
 // Writes all of `text` to the descriptor; false with errno on failure.
 bool WriteAllTo(int fd, const std::string &text);

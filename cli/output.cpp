@@ -22,7 +22,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -122,45 +121,6 @@ void CloseOutput(Output *o)
     CloseHeldFolder(&o->folder);
 }
 
-// Copies the whole temporary file `from` to the descriptor `to` from its
-// current offset on.
-static bool CopyFileTo(int from, int to)
-{
-    struct stat st;
-    if (fstat(from, &st) != 0)
-        return false;
-    off_t at = 0;
-    while (at < st.st_size) {
-        ssize_t n = sendfile(to, from, &at, (size_t)(st.st_size - at));
-        if (n > 0)
-            continue;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EINVAL || errno == ENOSYS))
-            break;              // no sendfile to this output: copy by hand
-        return false;
-    }
-    static thread_local char buf[1 << 16];
-    while (at < st.st_size) {
-        ssize_t n = pread(from, buf, sizeof buf, at);
-        if (n <= 0)
-            return false;
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(to, buf + done, (size_t)(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                if (w == 0)
-                    errno = ENOSPC;
-                return false;
-            }
-            done += w;
-        }
-        at += n;
-    }
-    return true;
-}
-
 // Truncates and writes the judged file at the name, as a shell's > does;
 // truncated only once it is known to be that file.
 static bool WriteInPlace(Output *o, int from)
@@ -173,7 +133,7 @@ static bool WriteInPlace(Output *o, int from)
         errno = EACCES;
         return false;
     }
-    bool ok = ftruncate(fd, 0) == 0 && CopyFileTo(from, fd) && fdatasync(fd) == 0;
+    bool ok = ftruncate(fd, 0) == 0 && PlatformCopyFile(from, fd) && fdatasync(fd) == 0;
     int err = errno;
     ok = close(fd) == 0 && ok;
     if (!ok && errno == 0)
@@ -186,7 +146,7 @@ bool WriteOutput(Output *o, ByteStream *cleaned)
     int from = (int)cleaned->file;
     switch (o->way) {
     case kOutputToDescriptor:
-        return CopyFileTo(from, o->fd);
+        return PlatformCopyFile(from, o->fd);
     case kOutputTruncate:
         return WriteInPlace(o, from);
     case kOutputCreate:
@@ -201,7 +161,7 @@ bool WriteOutput(Output *o, ByteStream *cleaned)
             return WriteInPlace(o, from);
         return false;
     }
-    bool ok = CopyFileTo(from, (int)nf.file);
+    bool ok = PlatformCopyFile(from, nf.file);
     if (ok && o->way == kOutputReplace) {
         FileHandle old;
         ok = OpenEntryForReading(&o->folder, o->name, &old, 0);

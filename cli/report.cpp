@@ -5,9 +5,9 @@
 #include <string.h>
 #include "cli/report.h"
 #include "app/describe.h"
+#include "app/json.h"
+#include "app/result.h"
 #include "cli/messages.h"
-
-static const char *const kOutcomeNames[] = {"cleaned", "already-clean", "refused", "failed"};
 
 static std::string Bytes(int64_t n)
 {
@@ -106,85 +106,92 @@ std::string DescribePage(const PageReport &p, const Call &call)
     return s;
 }
 
-static std::string Number(int64_t n)
+// The clean's figures: what each stage removed and how the main part
+// was taken.
+static void CleanJson(JsonWriter *w, const CleanReport &c)
 {
-    return n < 0 ? "null" : std::to_string((long long)n);
+    JsonOpenObject(w, "stages");
+    JsonNumber(w, "elements", c.removed[kStageElements]);
+    JsonNumber(w, "main_part", c.removed[kStageExtraction]);
+    JsonNumber(w, "attributes", c.removed[kStageAttributes]);
+    JsonCloseObject(w);
+    JsonOpenObject(w, "main_part");
+    JsonText(w, "found", MainPartFoundName(c.extraction));
+    std::string described = MainPartLine(c);
+    const std::string prefix = "main part: ";
+    if (described.compare(0, prefix.size(), prefix) == 0)
+        described.erase(0, prefix.size());
+    JsonText(w, "described", described.data(), described.size());
+    if (c.extraction == kExtractAnyLayoutPart && c.part.tag) {
+        const AnyLayoutResult &p = c.part;
+        JsonText(w, "element", p.tag);
+        JsonText(w, "label", p.label);
+        JsonNumber(w, "start", p.start);
+        JsonNumber(w, "end", p.end);
+        JsonBool(w, "headline_added", p.headlineAdded);
+        JsonNumber(w, "bytes_kept", p.bytesKept);
+        JsonNumber(w, "cuts", p.cutCount);
+        JsonNumber(w, "cut_bytes", p.cutBytes);
+    }
+    JsonCloseObject(w);
 }
 
 std::string PageJson(const PageReport &p, const Call &call)
 {
     const PageResult &r = p.result;
-    std::string s = "{\"version\":1,\"path\":" + JsonString(p.entry->name);
+    std::string s;
+    JsonWriter w;
+    JsonStart(&w, &s);
+    JsonOpenObject(&w, nullptr);
+    JsonNumber(&w, "version", 1);
+    JsonText(&w, "path", p.entry->name.data(), p.entry->name.size());
     if (r.page[0])
-        s += ",\"page\":" + JsonString(r.page);
-    s += std::string(",\"outcome\":\"") + kOutcomeNames[r.outcome] + "\"";
-    s += std::string(",\"dry_run\":") + (call.dryRun ? "true" : "false");
-    s += ",\"bytes_before\":" + Number(r.bytesBefore) + ",\"bytes_after\":" + Number(r.bytesAfter);
-    s += ",\"removed\":{";
+        JsonText(&w, "page", r.page);
+    JsonText(&w, "outcome", PageOutcomeName(r.outcome));
+    JsonBool(&w, "dry_run", call.dryRun);
+    JsonNumberOrNull(&w, "bytes_before", r.bytesBefore);
+    JsonNumberOrNull(&w, "bytes_after", r.bytesAfter);
+    JsonOpenObject(&w, "removed");
     for (int k = 0; k < kRemovalKindCount; k++) {
         const RemovalTally &t = r.clean.removals;
-        s += std::string(k ? "," : "") + "\"" + kRemovalKinds[k].name + "\":{\"count\":" +
-             std::to_string((long long)(r.haveClean ? t.count[k] : 0)) +
-             ",\"bytes\":" + std::to_string((long long)(r.haveClean ? t.bytes[k] : 0)) + "}";
+        JsonOpenObject(&w, RemovalKindName(k));
+        JsonNumber(&w, "count", r.haveClean ? t.count[k] : 0);
+        JsonNumber(&w, "bytes", r.haveClean ? t.bytes[k] : 0);
+        JsonCloseObject(&w);
     }
-    s += "}";
+    JsonCloseObject(&w);
     if (r.haveClean) {
-        const CleanReport &c = r.clean;
-        s += ",\"stages\":{\"elements\":" + std::to_string((long long)c.removed[kStageElements]) +
-             ",\"main_part\":" + std::to_string((long long)c.removed[kStageExtraction]) +
-             ",\"attributes\":" + std::to_string((long long)c.removed[kStageAttributes]) + "}";
-        const char *part = c.extraction == kExtractOff ? "off"
-                           : (c.extraction == kExtractNoMainPart || c.extraction == kExtractOutOfMemory)
-                               ? "whole"
-                               : "cut";
-        std::string described = MainPartLine(c);
-        const std::string prefix = "main part: ";
-        if (described.compare(0, prefix.size(), prefix) == 0)
-            described.erase(0, prefix.size());
-        s += std::string(",\"main_part\":{\"found\":\"") + part + "\",\"described\":" + JsonString(described);
-        if (c.extraction == kExtractAnyLayoutPart && c.part.tag) {
-            const AnyLayoutResult &p = c.part;
-            s += ",\"element\":" + JsonString(p.tag) + ",\"label\":" + JsonString(p.label) +
-                 ",\"start\":" + std::to_string((long long)p.start) +
-                 ",\"end\":" + std::to_string((long long)p.end) +
-                 ",\"headline_added\":" + (p.headlineAdded ? "true" : "false") +
-                 ",\"bytes_kept\":" + std::to_string((long long)p.bytesKept) +
-                 ",\"cuts\":" + std::to_string(p.cutCount) +
-                 ",\"cut_bytes\":" + std::to_string((long long)p.cutBytes);
-        }
-        s += "}";
+        CleanJson(&w, r.clean);
     } else {
-        s += ",\"stages\":null,\"main_part\":null";
+        JsonNull(&w, "stages");
+        JsonNull(&w, "main_part");
     }
-    const char *place = r.original == kOriginalInTrash ? "trash"
-                        : r.original == kOriginalInFolder ? "folder"
-                                                          : "stays";
-    s += std::string(",\"original\":{\"place\":\"") + place + "\"";
+    JsonOpenObject(&w, "original");
+    JsonText(&w, "place", OriginalPlaceName(r.original));
     if (r.originalPath[0])
-        s += ",\"path\":" + JsonString(r.originalPath);
-    s += "}";
+        JsonText(&w, "path", r.originalPath);
+    JsonCloseObject(&w);
     if (r.savedAs[0])
-        s += ",\"saved_as\":" + JsonString(r.savedAs);
-    s += ",\"warnings\":[";
-    bool first = true;
-    for (int w = 0; w < kWarningCount; w++) {
-        if (r.warnings & (1u << w)) {
-            s += std::string(first ? "" : ",") + "\"" + WarningName((WarningId)w) + "\"";
-            first = false;
-        }
-    }
-    s += "]";
+        JsonText(&w, "saved_as", r.savedAs);
+    JsonOpenArray(&w, "warnings");
+    for (int k = 0; k < kWarningCount; k++)
+        if (r.warnings & (1u << k))
+            JsonText(&w, nullptr, WarningName((WarningId)k));
+    JsonCloseArray(&w);
     if (r.stop.id >= 0) {
-        const char *name = MessageName(r.stop.kind, r.stop.id);
         char line[kMessageLineSize];
         FormatMessageLine(MessageText(r.stop.kind, r.stop.id), r.stop.detail, r.stop.sysError, line,
                           sizeof line);
-        s += std::string(",\"error\":{\"id\":\"") + name + "\",\"message\":" + JsonString(line) +
-             ",\"errno\":" + std::to_string(r.stop.sysError) + "}";
+        JsonOpenObject(&w, "error");
+        JsonText(&w, "id", MessageName(r.stop.kind, r.stop.id));
+        JsonText(&w, "message", line);
+        JsonNumber(&w, "errno", r.stop.sysError);
+        JsonCloseObject(&w);
     } else {
-        s += ",\"error\":null";
+        JsonNull(&w, "error");
     }
-    return s + "}\n";
+    JsonCloseObject(&w);
+    return s + "\n";
 }
 
 void AddToTotals(CallTotals *t, const PageResult &r)
@@ -225,10 +232,20 @@ std::string SummaryLine(const CallTotals &t, const Call &call)
 
 std::string SummaryJson(const CallTotals &t, const Call &call)
 {
-    return "{\"version\":1,\"summary\":true,\"dry_run\":" + std::string(call.dryRun ? "true" : "false") +
-           ",\"pages\":" + std::to_string(t.pages) + ",\"cleaned\":" + std::to_string(t.cleaned) +
-           ",\"already_clean\":" + std::to_string(t.alreadyClean) + ",\"refused\":" +
-           std::to_string(t.refused) + ",\"failed\":" + std::to_string(t.failed) +
-           ",\"bytes_before\":" + std::to_string((long long)t.bytesBefore) +
-           ",\"bytes_after\":" + std::to_string((long long)t.bytesAfter) + "}\n";
+    std::string s;
+    JsonWriter w;
+    JsonStart(&w, &s);
+    JsonOpenObject(&w, nullptr);
+    JsonNumber(&w, "version", 1);
+    JsonBool(&w, "summary", true);
+    JsonBool(&w, "dry_run", call.dryRun);
+    JsonNumber(&w, "pages", t.pages);
+    JsonNumber(&w, "cleaned", t.cleaned);
+    JsonNumber(&w, "already_clean", t.alreadyClean);
+    JsonNumber(&w, "refused", t.refused);
+    JsonNumber(&w, "failed", t.failed);
+    JsonNumber(&w, "bytes_before", t.bytesBefore);
+    JsonNumber(&w, "bytes_after", t.bytesAfter);
+    JsonCloseObject(&w);
+    return s + "\n";
 }

@@ -255,9 +255,11 @@ typedef struct wt_file_result {
  * error status of the call itself (WT_ERR_ARGUMENT, WT_ERR_RECORD). */
 WT_API int wt_clean_file(const wt_options *options, const char *path, const char *move_to,
                          wt_file_result *result);
-/* The stable names of the outcomes and warnings ("already-clean";
- * "folder-missing" for WT_WARN_FOLDER_MISSING); NULL for an unknown one. */
+/* The stable names of the outcomes, places and warnings ("already-clean";
+ * "trash" for WT_ORIGINAL_IN_TRASH; "folder-missing" for
+ * WT_WARN_FOLDER_MISSING); NULL for an unknown one. */
 WT_API const char *wt_page_name(int page);
+WT_API const char *wt_original_name(int original);
 WT_API const char *wt_warning_name(unsigned warning);
 
 /* The library's version, "2.4.1". */

@@ -2,8 +2,8 @@
 // to memory (CleanBytes).
 //
 // The options record is read into the switches of the clean; the names of
-// the options are the program's own (app/switches.cpp), and each maps to a
-// field of the record through one table. A record carries its size: a
+// the options are the program's own (app/options.h), and each maps to a
+// field of the record through the switch table (clean/switches.h). A record carries its size: a
 // smaller one than this library's first is refused, a larger one is taken
 // when the fields past ours are all zero (a later caller that left them at
 // their defaults).
@@ -13,6 +13,7 @@
 #include <string.h>
 #include "app/messages.h"
 #include "app/options.h"
+#include "app/result.h"
 #include "app/run.h"
 #include "clean/clean.h"
 #include "platform/signals.h"
@@ -58,28 +59,42 @@ static_assert(Paired(kPublicOutcomes), "the outcomes of webtrim.h are ExtractOut
 
 namespace {
 
-// Each switch of the options word and its field in the record.
+// Each switch of the options word and its field in the record, from the
+// table of clean/switches.h.
 struct SwitchField {
     uint32_t mask;
     size_t offset;
 };
 const SwitchField kSwitchFields[] = {
-    {kOptComments, offsetof(wt_options, comments)},
-    {kOptScripts, offsetof(wt_options, scripts)},
-    {kOptStyles, offsetof(wt_options, styles)},
-    {kOptForms, offsetof(wt_options, forms)},
-    {kOptInternet, offsetof(wt_options, internet)},
-    {kOptMeta, offsetof(wt_options, meta)},
-    {kOptPictures, offsetof(wt_options, pictures)},
-    {kOptModules, offsetof(wt_options, modules)},
-    {kOptFrames, offsetof(wt_options, frames)},
-    {kOptExtract, offsetof(wt_options, extract)},
-    {kOptCutTables, offsetof(wt_options, cut_tables)},
-    {kOptExtractFirst, offsetof(wt_options, extract_first)},
-    {kOptAnyLayout, offsetof(wt_options, any_layout)},
-    {kOptBadColors, offsetof(wt_options, avoid_bad_colors)},
+#define WEBTRIM_SWITCH_FIELD_E(Name, bit, field, name, on, libField) {kOpt##Name, offsetof(wt_options, libField)},
+#define WEBTRIM_SWITCH_FIELD_S(Name, bit, field, name, onWord, offWord, on, libField) \
+    {kOpt##Name, offsetof(wt_options, libField)},
+    WEBTRIM_SWITCHES(WEBTRIM_SWITCH_FIELD_E, WEBTRIM_SWITCH_FIELD_S)
+#undef WEBTRIM_SWITCH_FIELD_E
+#undef WEBTRIM_SWITCH_FIELD_S
 };
 static_assert(sizeof kSwitchFields / sizeof *kSwitchFields == kSwitchCount, "a field per switch");
+
+// A field of the record as a byte: a caller's bool may hold any value, and
+// any but 0 means on.
+bool FieldOn(const wt_options *o, size_t offset)
+{
+    return *((const unsigned char *)o + offset) != 0;
+}
+
+// The switches of a record, field by field.
+CleanSwitches SwitchesOf(const wt_options *o)
+{
+    CleanSwitches sw;
+#define WEBTRIM_SWITCH_OF_E(Name, bit, field, name, on, libField) \
+    sw.field = FieldOn(o, offsetof(wt_options, libField));
+#define WEBTRIM_SWITCH_OF_S(Name, bit, field, name, onWord, offWord, on, libField) \
+    sw.field = FieldOn(o, offsetof(wt_options, libField));
+    WEBTRIM_SWITCHES(WEBTRIM_SWITCH_OF_E, WEBTRIM_SWITCH_OF_S)
+#undef WEBTRIM_SWITCH_OF_E
+#undef WEBTRIM_SWITCH_OF_S
+    return sw;
+}
 
 // The first and only sizes of the records so far: the smallest a caller
 // may give.
@@ -102,15 +117,7 @@ const StatusInfo kStatuses[] = {
 const int kStatusCount = sizeof kStatuses / sizeof *kStatuses;
 static_assert(kStatusCount == WT_ERR_WRITE + 1, "a name and a text for every status");
 
-const char *const kOutcomeNames[] = {
-    "off", "no-main-part", "out-of-memory", "bare-cell", "wrapped-cell", "whole-table",
-    "any-layout-part",
-};
-static_assert(sizeof kOutcomeNames / sizeof *kOutcomeNames == WT_OUTCOME_ANY_LAYOUT_PART + 1,
-              "a name for every outcome");
-
-// A switch's field as a byte: a caller's bool may hold any value, and any
-// but 0 means on.
+// A switch's field as a byte, to set.
 unsigned char *FieldOf(wt_options *o, const SwitchField &f)
 {
     return (unsigned char *)o + f.offset;
@@ -121,7 +128,7 @@ uint32_t WordOf(const wt_options *o)
 {
     uint32_t word = 0;
     for (const SwitchField &f : kSwitchFields)
-        if (*FieldOf((wt_options *)o, f))
+        if (FieldOn(o, f.offset))
             word |= f.mask;
     return word;
 }
@@ -250,7 +257,7 @@ int Clean(const wt_options *options, const void *page, size_t size, ByteStream *
         wt_options_init(&defaults, sizeof defaults);
         options = &defaults;
     }
-    CleanSwitches sw = SwitchesFromWord(WordOf(options));
+    CleanSwitches sw = SwitchesOf(options);
     size_t limit = options->memory_limit ? options->memory_limit : kNoMemoryLimit;
     CleanReport report;
     CleanStatus done = CleanBytes(&sw, page, size, output, limit, &report);
@@ -272,8 +279,6 @@ void CopyField(char (&field)[N], const char *text)
 
 const size_t kFileResultSizeV1 = sizeof(wt_file_result);
 
-const char *const kPageNames[] = {"cleaned", "already-clean", "refused", "failed"};
-static_assert(sizeof kPageNames / sizeof *kPageNames == WT_PAGE_FAILED + 1, "a name for every page outcome");
 static_assert((int)WT_PAGE_CLEANED == (int)kPageCleaned && (int)WT_PAGE_ALREADY_CLEAN == (int)kPageAlreadyClean &&
                   (int)WT_PAGE_REFUSED == (int)kPageRefused && (int)WT_PAGE_FAILED == (int)kPageFailed,
               "the page outcomes of webtrim.h are the run's");
@@ -356,13 +361,12 @@ const char *wt_option_name(int index)
 
 const char *wt_outcome_name(int outcome)
 {
-    const int count = sizeof kOutcomeNames / sizeof *kOutcomeNames;
-    return outcome >= 0 && outcome < count ? kOutcomeNames[outcome] : nullptr;
+    return ExtractionName(outcome);
 }
 
 const char *wt_removal_name(int kind)
 {
-    return kind >= 0 && kind < kRemovalKindCount ? kRemovalKinds[kind].name : nullptr;
+    return RemovalKindName(kind);
 }
 
 int wt_clean(const wt_options *options, const void *page, size_t size, wt_sink sink,
@@ -461,7 +465,7 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
         CloseDisposalTarget(&target);
         return WT_OK;
     }
-    PageJob job = {path, nullptr, nullptr, SwitchesFromWord(WordOf(options)), &target, nullptr, true, false};
+    PageJob job = PageJobFor(path, SwitchesOf(options), &target);
     PageResult *r = (PageResult *)malloc(sizeof *r);
     if (!r) {
         CloseDisposalTarget(&target);
@@ -491,7 +495,12 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
 
 const char *wt_page_name(int page)
 {
-    return page >= 0 && page <= WT_PAGE_FAILED ? kPageNames[page] : nullptr;
+    return PageOutcomeName(page);
+}
+
+const char *wt_original_name(int original)
+{
+    return OriginalPlaceName(original);
 }
 
 const char *wt_warning_name(unsigned warning)

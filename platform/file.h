@@ -13,6 +13,20 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset);
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset);
 bool PlatformClose(FileHandle f);
 
+// Writes all n bytes at the file's current offset (a descriptor, a pipe, a
+// terminal), again after a signal. On failure false with the system's error
+// (LastSystemError); a write that moves nothing counts as a full disk
+// (ENOSPC, ERROR_DISK_FULL), as it does for PlatformWriteAt. Unlike the
+// positional calls it does not ask FileFaultHook.
+bool PlatformWriteAll(FileHandle f, const void *buf, size_t n);
+
+#ifndef _WIN32
+// Copies the whole of `from` (from its start) to `to` at its current
+// offset, inside the system where it will, else through a buffer; false
+// with errno as PlatformWriteAll leaves it (or the read's).
+bool PlatformCopyFile(FileHandle from, FileHandle to);
+#endif
+
 // Copies up to n bytes of `from` at fromOffset to `to` at toOffset inside
 // the system, never through a buffer of ours: how many (at least one), or
 // -1 where the system will not (another file system, a platform without

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include "platform/signals.h"
@@ -35,11 +36,60 @@ bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
         ssize_t r = pwrite((int)f, p, n, (off_t)offset);
         if (r < 0 && errno == EINTR)
             continue;
-        if (r <= 0)
+        if (r <= 0) {
+            if (r == 0)
+                errno = ENOSPC;
             return false;
+        }
         p += r;
         n -= (size_t)r;
         offset += r;
+    }
+    return true;
+}
+
+bool PlatformWriteAll(FileHandle f, const void *buf, size_t n)
+{
+    const char *p = (const char *)buf;
+    while (n > 0) {
+        ssize_t r = write((int)f, p, n);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0) {
+            if (r == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        p += r;
+        n -= (size_t)r;
+    }
+    return true;
+}
+
+bool PlatformCopyFile(FileHandle from, FileHandle to)
+{
+    struct stat st;
+    if (fstat((int)from, &st) != 0)
+        return false;
+    off_t at = 0;
+    while (at < st.st_size) {
+        ssize_t n = sendfile((int)to, (int)from, &at, (size_t)(st.st_size - at));
+        if (n > 0)
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EINVAL || errno == ENOSYS))
+            break;              // no sendfile to this output: copy by hand
+        return false;
+    }
+    static thread_local char buf[1 << 16];
+    while (at < st.st_size) {
+        ssize_t n = pread((int)from, buf, sizeof buf, at);
+        if (n <= 0)
+            return false;
+        if (!PlatformWriteAll(to, buf, (size_t)n))
+            return false;
+        at += n;
     }
     return true;
 }

@@ -37,11 +37,32 @@ bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
         ov.Offset = (DWORD)(uint64_t)offset;
         ov.OffsetHigh = (DWORD)((uint64_t)offset >> 32);
         DWORD put = 0;
-        if (!WriteFile(H(f), p, (DWORD)n, &put, &ov) || put == 0)
+        if (!WriteFile(H(f), p, (DWORD)n, &put, &ov))
             return false;
+        if (put == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
         p += put;
         n -= put;
         offset += put;
+    }
+    return true;
+}
+
+bool PlatformWriteAll(FileHandle f, const void *buf, size_t n)
+{
+    const char *p = (const char *)buf;
+    while (n > 0) {
+        DWORD put = 0;
+        if (!WriteFile(H(f), p, (DWORD)n, &put, NULL))
+            return false;
+        if (put == 0) {
+            SetLastError(ERROR_DISK_FULL);
+            return false;
+        }
+        p += put;
+        n -= put;
     }
     return true;
 }

@@ -366,7 +366,7 @@ static PyObject *MakeFileResult(const wt_file_result *r)
     PyObject *result = PyStructSequence_New(FileResultType);
     if (!result)
         return NULL;
-    static const char *const kPlaces[] = {"stays", "trash", "folder"};
+    const char *place = wt_original_name(r->original);
     PyObject *warnings = PyList_New(0);
     for (unsigned bit = 1; warnings && bit; bit <<= 1) {
         const char *name = (r->warnings & bit) ? wt_warning_name(bit) : NULL;
@@ -378,7 +378,7 @@ static PyObject *MakeFileResult(const wt_file_result *r)
     PyObject *items[] = {
         PyUnicode_FromString(wt_page_name(r->page)),
         TextOrNone(r->page_path),
-        PyUnicode_FromString(kPlaces[r->original >= 0 && r->original <= 2 ? r->original : 0]),
+        PyUnicode_FromString(place ? place : wt_original_name(WT_ORIGINAL_STAYS)),
         TextOrNone(r->original_path),
         warnings,
         PyLong_FromLongLong(r->clean.bytes_in),

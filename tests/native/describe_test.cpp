@@ -6,6 +6,7 @@
 #include <string>
 #include "app/options.h"
 #include "app/describe.h"
+#include "app/result.h"
 #include "clean/clean.h"
 #include "tests/native/support.h"
 
@@ -15,8 +16,8 @@ using std::string;
 
 string Size(int64_t n)
 {
-    char s[32];
-    FormatSize(n, s, sizeof s);
+    char s[kSizeTextMax];
+    FormatSize(n, kSizeDecimalShort, s, sizeof s);
     return s;
 }
 
@@ -178,21 +179,47 @@ TEST(DescribeHint, OnlyWhereTheTableRuleKeepsThePageAndAnyLayoutWouldCut)
     }
 }
 
-TEST(FormatSize, UnitsOfAThousandAndOneDecimalBelowAHundred)
+// One formatter, each front end's style of it.
+TEST(FormatSize, EachStyleItsUnitsAndDecimals)
 {
+    const SizeStyle S = kSizeDecimalShort, T = kSizeDecimalTenths, W = kSizeBinaryWhole;
     const struct {
+        SizeStyle style;
         int64_t bytes;
         const char *text;
     } cases[] = {
-        {0, "0 bytes"}, {1, "1 byte"}, {999, "999 bytes"}, {1000, "1.0 kB"}, {1049, "1.0 kB"},
-        {1050, "1.1 kB"}, {41249, "41.2 kB"}, {99949, "99.9 kB"}, {99950, "100 kB"},
-        {187600, "188 kB"}, {999499, "999 kB"}, {999500, "1.0 MB"}, {1234567890, "1.2 GB"},
+        {S, 0, "0 bytes"}, {S, 1, "1 byte"}, {S, 999, "999 bytes"}, {S, 1000, "1.0 kB"}, {S, 1049, "1.0 kB"},
+        {S, 1050, "1.1 kB"}, {S, 41249, "41.2 kB"}, {S, 99949, "99.9 kB"}, {S, 99950, "100 kB"},
+        {S, 187600, "188 kB"}, {S, 999499, "999 kB"}, {S, 999500, "1.0 MB"}, {S, 1234567890, "1.2 GB"},
+        {T, 1, "1 byte"}, {T, -1, "-1 byte"}, {T, 999, "999 bytes"}, {T, -999, "-999 bytes"},
+        {T, 1000, "1.0 kB"}, {T, 187600, "187.6 kB"}, {T, 999949, "999.9 kB"}, {T, 999950, "1.0 MB"},
+        {T, -41249, "-41.2 kB"}, {T, 18000000, "18.0 MB"}, {T, 5000000000000, "5000.0 GB"},
+        {W, 1, "1 bytes"}, {W, 1023, "1023 bytes"}, {W, 1024, "1 KB"}, {W, 1535, "1 KB"},
+        {W, 1536, "2 KB"}, {W, 30921589, "30197 KB"},
     };
     for (const auto &c : cases) {
-        char s[32];
-        EXPECT_EQ(strlen(c.text), FormatSize(c.bytes, s, sizeof s)) << c.bytes;
+        char s[kSizeTextMax];
+        EXPECT_EQ(strlen(c.text), FormatSize(c.bytes, c.style, s, sizeof s)) << c.bytes;
         EXPECT_STREQ(c.text, s) << c.bytes;
     }
+    char small[5];
+    EXPECT_EQ(4u, FormatSize(41249, S, small, sizeof small));
+    EXPECT_STREQ("41.2", small) << "cut short at the buffer's end";
+}
+
+// The record's names as --json, the library and the Python module give them.
+TEST(RecordNames, EveryValueHasOneAndNoneBeyond)
+{
+    EXPECT_STREQ("already-clean", PageOutcomeName(kPageAlreadyClean));
+    EXPECT_EQ(nullptr, PageOutcomeName(kPageFailed + 1));
+    EXPECT_STREQ("folder", OriginalPlaceName(kOriginalInFolder));
+    EXPECT_EQ(nullptr, OriginalPlaceName(-1));
+    EXPECT_STREQ("any-layout-part", ExtractionName(kExtractAnyLayoutPart));
+    const char *found[] = {"off", "whole", "whole", "cut", "cut", "cut", "cut"};
+    for (int e = kExtractOff; e <= kExtractAnyLayoutPart; e++)
+        EXPECT_STREQ(found[e], MainPartFoundName(e)) << ExtractionName(e);
+    EXPECT_EQ(nullptr, MainPartFoundName(kExtractAnyLayoutPart + 1));
+    EXPECT_EQ(nullptr, RemovalKindName(kRemovalKindCount));
 }
 
 }  // namespace

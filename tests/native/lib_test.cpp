@@ -101,6 +101,29 @@ TEST(Library, OptionsByNameAreTheProgramsSwitches)
     }
 }
 
+// The clean reads each switch from its field of the record: a field set
+// by hand, to any byte but 0, turns on that switch and no other.
+TEST(Library, FieldsSetByHandAreTheirSwitches)
+{
+    for (const NamedBit &b : kNamedBits) {
+        wt_options none;
+        wt_options_init(&none, sizeof none);
+        for (const NamedBit &c : kNamedBits)
+            wt_options_set(&none, c.name, 0);
+        wt_options one = none;
+        wt_options_set(&one, b.name, 1);
+        // The one byte that differs is the field's; a caller's bool may hold 0x80.
+        size_t at = 0;
+        while (at < sizeof one && ((unsigned char *)&one)[at] == ((unsigned char *)&none)[at])
+            at++;
+        ASSERT_LT(at, sizeof one) << b.name;
+        ((unsigned char *)&none)[at] = 0x80;
+        EXPECT_EQ(wt_options_get(&none, b.name), 1) << b.name;
+        EXPECT_EQ(ByLibrary(&none, kPage), ByCore(kPage, b.mask)) << b.name;
+        EXPECT_EQ(ByLibrary(&none, kPage), ByLibrary(&one, kPage)) << b.name;
+    }
+}
+
 TEST(Library, OptionNamesAsTheCommandLineTakesThem)
 {
     struct Case {
@@ -285,6 +308,8 @@ TEST(Library, TheResultsFigures)
         EXPECT_STREQ(wt_removal_name(k), kRemovalKinds[k].name);
     EXPECT_EQ(wt_removal_name(kRemovalKindCount), nullptr);
     EXPECT_STREQ(wt_outcome_name(WT_OUTCOME_WHOLE_TABLE), "whole-table");
+    EXPECT_STREQ(wt_original_name(WT_ORIGINAL_IN_TRASH), "trash");
+    EXPECT_EQ(wt_original_name(WT_ORIGINAL_IN_FOLDER + 1), nullptr);
     EXPECT_EQ(wt_outcome_name(WT_OUTCOME_ANY_LAYOUT_PART + 1), nullptr);
 }
 

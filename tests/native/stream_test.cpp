@@ -2,7 +2,10 @@
 // backend that can be written and read back (a temporary file, a memory
 // buffer), and the read-only, sink and reader backends.
 #include <gtest/gtest.h>
+#include <errno.h>
+#include <fcntl.h>
 #include <string.h>
+#include <unistd.h>
 #include <algorithm>
 #include <string>
 #include "platform/file.h"
@@ -205,4 +208,33 @@ TEST(StreamFile, ErrorsAreRemembered)
     EXPECT_TRUE(StreamWriteFailed(out));
     EXPECT_FALSE(StreamClose(out));
     delete out;
+}
+
+// The whole-write and the whole-file copy that the command line and the
+// settings store use: everything arrives, or false with the system's reason.
+TEST(PlatformWriteAll, EverythingArrivesOrTheReasonIsKept)
+{
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    const std::string text(3000, 'x');
+    EXPECT_TRUE(PlatformWriteAll(fds[1], text.data(), text.size()));
+    close(fds[1]);
+    std::string got;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        got.append(buf, (size_t)n);
+    close(fds[0]);
+    EXPECT_EQ(text, got);
+
+    int full = open("/dev/full", O_WRONLY);
+    ASSERT_GE(full, 0);
+    errno = 0;
+    EXPECT_FALSE(PlatformWriteAll(full, text.data(), text.size()));
+    EXPECT_EQ(ENOSPC, errno);
+    ByteStream *page = MakeTempFile(text + "y");
+    errno = 0;
+    EXPECT_FALSE(PlatformCopyFile(page->file, full));
+    EXPECT_EQ(ENOSPC, errno);
+    close(full);
+    CloseStream(page);
 }

@@ -52,7 +52,8 @@ bool CleaningRun(PageResult *result)
     PageResult *r = result ? result : &own;
     DisposalTarget target;
     OpenTarget(CleanOptions, TargetFolder, &target);
-    PageJob job = {CurrentFile, nullptr, nullptr, SwitchesFromWord(CleanOptions), &target, &kRecorder, true, false};
+    PageJob job = PageJobFor(CurrentFile, SwitchesFromWord(CleanOptions), &target);
+    job.callbacks = &kRecorder;
     CleanPageInPlace(&job, r);
     CloseDisposalTarget(&target);
     return r->outcome == kPageCleaned || r->outcome == kPageAlreadyClean;
