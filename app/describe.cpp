@@ -28,17 +28,8 @@ void Put(Line *l, const char *text)
 
 void PutNumber(Line *l, int64_t n)
 {
-    char digits[24];
-    char *p = digits + sizeof digits;
-    *--p = '\0';
-    uint64_t u = n < 0 ? (uint64_t)0 - (uint64_t)n : (uint64_t)n;
-    do {
-        *--p = (char)('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (n < 0)
-        *--p = '-';
-    Put(l, p);
+    char digits[kNumberTextMax];
+    Put(l, FormatNumber(n, digits));
 }
 
 void PutSize(Line *l, int64_t bytes)

@@ -1,4 +1,5 @@
 #include "app/json.h"
+#include "app/result.h"
 #include <string.h>
 
 namespace {
@@ -127,17 +128,8 @@ void JsonText(JsonWriter *w, const char *key, const char *text)
 void JsonNumber(JsonWriter *w, const char *key, int64_t n)
 {
     Next(w, key);
-    // By hand: not every C library's printf takes a 64-bit format.
-    char digits[24];
-    char *p = digits + sizeof digits;
-    uint64_t u = n < 0 ? (uint64_t)0 - (uint64_t)n : (uint64_t)n;
-    do {
-        *--p = (char)('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (n < 0)
-        *--p = '-';
-    w->out->append(p, (size_t)(digits + sizeof digits - p));
+    char digits[kNumberTextMax];
+    w->out->append(FormatNumber(n, digits));
 }
 
 void JsonNumberOrNull(JsonWriter *w, const char *key, int64_t n)

@@ -46,20 +46,10 @@ void Put(SizeLine *l, const char *text)
         l->out[l->length] = '\0';
 }
 
-// By hand: not every C library's printf takes a 64-bit format.
 void PutNumber(SizeLine *l, int64_t n)
 {
-    char digits[24];
-    char *p = digits + sizeof digits;
-    *--p = '\0';
-    uint64_t u = n < 0 ? (uint64_t)0 - (uint64_t)n : (uint64_t)n;
-    do {
-        *--p = (char)('0' + u % 10);
-        u /= 10;
-    } while (u);
-    if (n < 0)
-        *--p = '-';
-    Put(l, p);
+    char digits[kNumberTextMax];
+    Put(l, FormatNumber(n, digits));
 }
 
 // kSizeDecimalShort: whole numbers, the unit under which the size,
@@ -163,4 +153,18 @@ size_t FormatSize(int64_t bytes, SizeStyle style, char *out, size_t size)
         break;
     }
     return l.length;
+}
+
+const char *FormatNumber(int64_t n, char (&digits)[kNumberTextMax])
+{
+    char *p = digits + kNumberTextMax;
+    *--p = '\0';
+    uint64_t u = n < 0 ? (uint64_t)0 - (uint64_t)n : (uint64_t)n;
+    do {
+        *--p = (char)('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (n < 0)
+        *--p = '-';
+    return p;
 }

@@ -84,3 +84,8 @@ enum SizeStyle {
 // length written. 32 bytes hold any size in any style.
 enum { kSizeTextMax = 32 };
 size_t FormatSize(int64_t bytes, SizeStyle style, char *out, size_t size);
+
+// `n` in decimal, written by hand (not every C library's printf takes a
+// 64-bit format) at the end of `digits`; answers where the text starts.
+enum { kNumberTextMax = 24 };
+const char *FormatNumber(int64_t n, char (&digits)[kNumberTextMax]);
