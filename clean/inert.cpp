@@ -2029,6 +2029,31 @@ static const unsigned char *WithinHolds(const InertFilter *f, const unsigned cha
     return stop;
 }
 
+// A stretch of a quoted value from p to `stop`, cut just after the first
+// byte at which the mark reader could find a mark (a blank, '/' or '>'
+// once a '<' or ']' has begun one), so that the mark is read before the
+// style scanner's cuts write anything after it: the stretch then reads as
+// its bytes would one at a time.
+static const unsigned char *BeforeMarks(const InertFilter *f, const unsigned char *p,
+                                        const unsigned char *stop)
+{
+    if (f->endTag || f->fate == kFateDrop)
+        return stop;
+    const unsigned char *from = p;
+    if (f->markMatched == 0) {
+        const unsigned char *lt = (const unsigned char *)memchr(p, '<', (size_t)(stop - p));
+        const unsigned char *rb = (const unsigned char *)memchr(p, ']', (size_t)((lt ? lt : stop) - p));
+        from = rb ? rb : lt;
+        if (!from)
+            return stop;
+    }
+    for (const unsigned char *q = from; q < stop; q++) {
+        if (IsBlank(*q) || *q == '/' || *q == '>')
+            return q + 1;
+    }
+    return stop;
+}
+
 // Reads bytes from p on: a stretch at a time where the state allows, else
 // one. Answers where reading goes on.
 static const unsigned char *Advance(InertFilter *f, const unsigned char *p, const unsigned char *end)
@@ -2092,6 +2117,8 @@ static const unsigned char *Advance(InertFilter *f, const unsigned char *p, cons
         if (!stop)
             stop = end;
         stop = WithinHolds(f, p, stop);
+        if (f->cssOn)
+            stop = BeforeMarks(f, p, stop);
         q = ValueRun(f, p, stop);
         if (f->watch)
             WatchBytes(f, p, q);

@@ -294,6 +294,8 @@ const std::vector<InertCase> kMends = {
      "<meta content=\"0;url=//x\" http-equiv=refreshx>", kNone},
     {"a mark in the held content", "<meta content='0;url=//x</title>' name=a>", kI,
      "<meta name=a>", kRemovedNetworkAttributes},
+    {"a mark read before a style cut after it", "<p title=\"</textarea>url(//x)\" id=1>", kI,
+     "<p id=1>", kRemovedNetworkAttributes},
     {"a later removal takes the held content", "<meta content='0;url=//x'onclick=y name=a>", kSI,
      "<meta  name=a>", kRemovedHandlers},
 };
