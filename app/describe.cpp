@@ -35,7 +35,7 @@ void PutNumber(Line *l, int64_t n)
 void PutSize(Line *l, int64_t bytes)
 {
     char text[kSizeTextMax];
-    FormatSize(bytes, kSizeDecimalShort, text, sizeof text);
+    FormatSize(bytes, kSizeStyleHere, text, sizeof text);
     Put(l, text);
 }
 
@@ -134,8 +134,8 @@ size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
         // size, or is more (the cell's new table around a small page).
         int64_t kept = report->extractionIn - report->removed[kStageExtraction];
         char a[kSizeTextMax], b[kSizeTextMax];
-        FormatSize(kept, kSizeDecimalShort, a, sizeof a);
-        FormatSize(report->extractionIn, kSizeDecimalShort, b, sizeof b);
+        FormatSize(kept, kSizeStyleHere, a, sizeof a);
+        FormatSize(report->extractionIn, kSizeStyleHere, b, sizeof b);
         if (kept >= report->extractionIn || strcmp(a, b) == 0) {
             Put(&l, "kept whole");
             return l.length;

@@ -191,7 +191,7 @@ def dry_run_changes_and_creates_nothing(env):
     eq((st, err), (0, ''))
     eq(env.tree(), before)
     assert not os.path.exists(env.settings)
-    assert b'p.htm: would be cleaned, %d -> %d bytes' % (len(PAGE), len(env.cleaned())) in out, out
+    assert ('p.htm: would be cleaned, %d \u2192 %d bytes' % (len(PAGE), len(env.cleaned()))).encode() in out, out
     assert b'elements: ' in out and b'would go to the trash' in out, out
 
 

@@ -53,6 +53,11 @@ def write(path, data=PAGE):
     winetest.write(path, data)
 
 
+def explorer_size(n):
+    """A size as Explorer's Size column and the result line give it."""
+    return "{:,} KB".format((n + 1023) // 1024)
+
+
 def prepare_desktop(wine):
     """Wine's own fonts ("MS Sans Serif", Marlett for the caption buttons)
     go into the prefix, where Wine looks for them, and Wine draws the
@@ -1001,8 +1006,8 @@ class WindowTest(unittest.TestCase):
         line = self.result_line("")
         cleaned = len(read(page))
         self.assertLess(cleaned, len(PAGE))
-        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original is in the Recycle Bin"
-                         % (len(PAGE), cleaned))
+        self.assertEqual(line, "статья 😀.html: %s \u2192 %s; the original is in the Recycle Bin"
+                         % (explorer_size(len(PAGE)), explorer_size(cleaned)))
         self.assertEqual(read(os.path.join(self.wine.trash, "статья 😀.html")), PAGE)
 
         # A page that is not one: the run's warning, then the line.
@@ -1022,8 +1027,9 @@ class WindowTest(unittest.TestCase):
         st = self.start()
         self.drop(inside, page)
         line = self.result_line("")
-        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original was moved to %s"
-                         % (len(PAGE), cleaned, winpath(os.path.join(kept, "статья 😀.html"))))
+        self.assertEqual(line, "статья 😀.html: %s \u2192 %s; the original was moved to %s"
+                         % (explorer_size(len(PAGE)), explorer_size(cleaned),
+                            winpath(os.path.join(kept, "статья 😀.html"))))
         self.assertEqual(read(os.path.join(kept, "статья 😀.html")), PAGE)
         self.end_with_escape()
 
