@@ -106,15 +106,6 @@ const char *ExtractionName(int extraction)
     return NameIn(kExtractionNames, extraction);
 }
 
-const char *MainPartFoundName(int extraction)
-{
-    if (extraction < kExtractOff || extraction > kExtractAnyLayoutPart)
-        return nullptr;
-    if (extraction == kExtractOff)
-        return "off";
-    return extraction == kExtractNoMainPart || extraction == kExtractOutOfMemory ? "whole" : "cut";
-}
-
 const char *RemovalKindName(int kind)
 {
     return kind >= 0 && kind < kRemovalKindCount ? kRemovalKinds[kind].name : nullptr;

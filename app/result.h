@@ -62,8 +62,6 @@ const char *OriginalPlaceName(int place);
 // How the main part was taken (ExtractOutcome): "off", "no-main-part",
 // "out-of-memory", "bare-cell", "wrapped-cell", "whole-table", "any-layout-part".
 const char *ExtractionName(int extraction);
-// The same, as --json's main part says it: "off", "whole" (nothing cut), "cut".
-const char *MainPartFoundName(int extraction);
 // The kinds of removal ("comments", "style-attributes"): clean/removals.h's.
 const char *RemovalKindName(int kind);
 

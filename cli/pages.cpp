@@ -69,6 +69,7 @@ static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &c
     job.sayMissingFolder = false;      // said once for the call
     // The hint costs a second scan: only where a report is asked for.
     job.wantHint = !call.json && call.level == kLevelVerbose;
+    job.keepTimes = (call.settings.word & kOptPreserveTime) != 0;
     return job;
 }
 

@@ -108,7 +108,10 @@ std::string DescribePage(const PageReport &p, const Call &call)
     if (r.haveClean) {
         const CleanReport &c = r.clean;
         s += "  removed: " + RemovalsText(c.removals) + "\n";
-        std::string extraction = "  " + MainPartLine(c) + "\n";
+        // The description, and the bytes the stage took: "kept whole" may
+        // still drop a few (the fixed tags it writes, blanks at the end).
+        std::string extraction = "  " + MainPartLine(c) +
+                                 (c.extraction != kExtractOff ? "; " + Removed(c.removed[kStageExtraction]) : "") + "\n";
         if (r.haveHint)
             extraction += "  " + HintLine(r) + "\n";
         std::string elements = "  elements: " + Removed(c.removed[kStageElements]) + "\n";
@@ -131,7 +134,7 @@ static void CleanJson(JsonWriter *w, const CleanReport &c)
     JsonNumber(w, "attributes", c.removed[kStageAttributes]);
     JsonCloseObject(w);
     JsonOpenObject(w, "main_part");
-    JsonText(w, "found", MainPartFoundName(c.extraction));
+    JsonText(w, "found", MainPartFound(&c));
     std::string described = MainPartLine(c);
     const std::string prefix = "main part: ";
     if (described.compare(0, prefix.size(), prefix) == 0)

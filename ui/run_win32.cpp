@@ -106,7 +106,7 @@ void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMiss
     out->messages.count = 0;
     RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
     PageJob job = {path, NULL, NULL, SwitchesFromWord(options), target, &callbacks,
-                   sayMissingFolder, false};
+                   sayMissingFolder, false, (options & kOptPreserveTime) != 0};
     CleanPageInPlace(&job, &out->result);
 }
 
