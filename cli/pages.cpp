@@ -149,7 +149,8 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
         // Its errors name the output, not the page.
         const char *to = call.output ? call.output : "-";
         Output o;
-        if (!OpenOutput(to, mode, &o) || !WriteOutput(&o, out)) {
+        const PageIdentity *times = job.keepTimes && opened.open ? &opened.id : nullptr;
+        if (!OpenOutput(to, mode, &o) || !WriteOutput(&o, out, times)) {
             Failed(p, kErrCannotWritePage, errno);
             p->stopAbout = strcmp(to, "-") ? QuoteName(to) : std::string("standard output");
             ok = false;

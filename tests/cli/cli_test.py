@@ -1034,6 +1034,14 @@ def preserve_time_keeps_the_pages_times(env):
     os.utime(p, ns=then)
     eq(env.run('q.htm')[0], 0)
     eq((os.stat(p).st_atime_ns, os.stat(p).st_mtime_ns), then)
+    # -o: a file written gets the page's times too, a new one or one
+    # written over; the page itself is only read.
+    p = env.write('r.htm')
+    for n in range(2):
+        os.utime(p, ns=then)
+        eq(env.run('-p', '-o', 'out.htm', 'r.htm')[0], 0)
+        got = os.stat(env.path('out.htm'))
+        eq(((got.st_atime_ns, got.st_mtime_ns), env.read('out.htm')), (then, env.cleaned()), n)
     # A page already clean is not touched at all: its times stay anyway.
     os.utime(p, ns=(then[0] + 1, then[1] + 1))
     st, out, err = env.run('-v', '--no-preserve-time', 'q.htm')
