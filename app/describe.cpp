@@ -35,7 +35,7 @@ void PutNumber(Line *l, int64_t n)
 void PutSize(Line *l, int64_t bytes)
 {
     char text[kSizeTextMax];
-    FormatSize(bytes, kSizeDecimalShort, text, sizeof text);
+    FormatSize(bytes, kSizeStyleHere, text, sizeof text);
     Put(l, text);
 }
 
@@ -86,6 +86,31 @@ const char *TableRulePart(ExtractOutcome outcome)
 
 }  // namespace
 
+// The table rule kept the page whole: what it kept reads as the page's
+// size, or is more (the cell's new table around a small page).
+static bool TableRuleKeptWhole(const CleanReport *report)
+{
+    int64_t kept = report->extractionIn - report->removed[kStageExtraction];
+    char a[kSizeTextMax], b[kSizeTextMax];
+    FormatSize(kept, kSizeStyleHere, a, sizeof a);
+    FormatSize(report->extractionIn, kSizeStyleHere, b, sizeof b);
+    return kept >= report->extractionIn || strcmp(a, b) == 0;
+}
+
+const char *MainPartFound(const CleanReport *report)
+{
+    switch (report->extraction) {
+    case kExtractOff:
+        return "off";
+    case kExtractNoMainPart:
+    case kExtractOutOfMemory:
+    case kExtractAnyLayoutPart:
+        return KeptWhole(&report->part) ? "whole" : "cut";
+    default:
+        return TableRuleKeptWhole(report) ? "whole" : "cut";
+    }
+}
+
 size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
 {
     Line l = {out, size, 0};
@@ -130,13 +155,8 @@ size_t DescribeMainPart(const CleanReport *report, char *out, size_t size)
         Put(&l, ")");
         return l.length;
     default: {
-        // The table rule: kept whole when what it kept reads as the page's
-        // size, or is more (the cell's new table around a small page).
         int64_t kept = report->extractionIn - report->removed[kStageExtraction];
-        char a[kSizeTextMax], b[kSizeTextMax];
-        FormatSize(kept, kSizeDecimalShort, a, sizeof a);
-        FormatSize(report->extractionIn, kSizeDecimalShort, b, sizeof b);
-        if (kept >= report->extractionIn || strcmp(a, b) == 0) {
+        if (TableRuleKeptWhole(report)) {
             Put(&l, "kept whole");
             return l.length;
         }

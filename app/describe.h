@@ -29,6 +29,10 @@ enum { kDescribeLineMax = 320 };
 // kDescribeLineMax) and answers the length written.
 size_t DescribeMainPart(const CleanReport *report, char *out, size_t size);
 
+// What DescribeMainPart says, in one word for --json: "off" (not looked
+// for), "whole" (it says "kept whole"), "cut".
+const char *MainPartFound(const CleanReport *report);
+
 // Whether a clean is one to offer --any-layout for: the table rule looked
 // for the main part and kept all of the page or nearly all
 // (kHintNearlyWhole percent or more). A scan of the page (AnyLayoutScan)

@@ -41,7 +41,13 @@
       "The cleaned page is in place, but the original could not be moved away.\nThe original was kept as: ") \
     X(kErrFolderMissing, "folder-missing",                                                      \
       "The folder for the originals does not exist.\nThe page was not changed.",               \
-      "The folder for the originals does not exist.\nThe page was not changed.")
+      "The folder for the originals does not exist.\nThe page was not changed.")                \
+    X(kErrIsFolder, "folder-without-recursion", "This is a folder, not a web page",             \
+      "a folder; to clean the pages in it and in the folders below it, use -r")                 \
+    X(kErrFolderChanged, "folder-changed", "The folder of the page is no longer the one that was read", \
+      "its folder is no longer the one that was read; left as it was")                          \
+    X(kErrCannotOpenFolder, "cannot-open-folder", "Cannot open the folder of the page", "Cannot open its folder") \
+    X(kErrSameFile, "same-file", "The same file as: ", "same file as ")
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
     X(kWarnNotPermissible, "not-permissible",                                                                        \

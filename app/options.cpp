@@ -30,6 +30,7 @@ const NamedSwitch kNamedSwitches[] = {
     WEBTRIM_SWITCHES(WEBTRIM_SWITCH_NONE, WEBTRIM_NAMED_SWITCH)
 #undef WEBTRIM_NAMED_SWITCH
     {"trash", "trash", "move-to", kOptRecycleBin},
+    {"preserve-time", "preserve-time", "no-preserve-time", kOptPreserveTime},
 };
 const int kNamedSwitchCount = sizeof kNamedSwitches / sizeof kNamedSwitches[0];
 

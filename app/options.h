@@ -2,7 +2,8 @@
 //
 // The word is what the settings store keeps and the window edits: fourteen
 // switches in bits 0 to 13, the picture's colour scheme in bits 24 to 27,
-// and where the original goes in bit 28. A clean reads only the switches,
+// where the original goes in bit 28, and whether a cleaned page keeps the
+// page's times in bit 29. A clean reads only the switches,
 // as named fields taken from the word once (SwitchesFromWord).
 #pragma once
 #include <stdint.h>
@@ -17,6 +18,7 @@ enum : uint32_t {
     kOptSchemeShift   = 24,
     kOptSchemeMask    = 0xFu << kOptSchemeShift,
     kOptRecycleBin    = 1u << 28,
+    kOptPreserveTime  = 1u << 29,       // a cleaned page keeps the page's times
 };
 
 #define WEBTRIM_SWITCH_ONE(...) +1
@@ -75,8 +77,8 @@ Settings DefaultSettings();
 
 // ---- The switches by name: the element kinds that --remove and --keep
 // take, and the other switches with their on and off spellings, both from
-// the table of clean/switches.h (kNamedSwitches ends with "trash", which is
-// the word's and not a clean's). They serve the parser, --settings, the
+// the table of clean/switches.h (kNamedSwitches ends with "trash" and
+// "preserve-time", which are the word's and not a clean's). They serve the parser, --settings, the
 // library, and the tests that hold the man page and the completion to them.
 
 struct ElementKind {

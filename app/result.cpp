@@ -52,31 +52,9 @@ void PutNumber(SizeLine *l, int64_t n)
     Put(l, FormatNumber(n, digits));
 }
 
-// kSizeDecimalShort: whole numbers, the unit under which the size,
-// rounded, is below 1000.
-void PutDecimalShort(SizeLine *l, int64_t bytes)
-{
-    static const char *const kUnits[] = {" kB", " MB", " GB", " TB", " PB", " EB"};
-    int64_t unit = 1000;
-    int u = 0;
-    while (u < 5 && (bytes + unit / 2) / unit >= 1000) {
-        unit *= 1000;
-        u++;
-    }
-    int64_t tenths = (bytes + unit / 20) / (unit / 10);
-    if (tenths < 1000) {
-        PutNumber(l, tenths / 10);
-        Put(l, ".");
-        PutNumber(l, tenths % 10);
-    } else {
-        PutNumber(l, (bytes + unit / 2) / unit);
-    }
-    Put(l, kUnits[u]);
-}
-
-// kSizeDecimalTenths: a size that would round up to "1000.0" of a unit is
-// given in the next one.
-void PutDecimalTenths(SizeLine *l, int64_t bytes)
+// kSizeDecimal from 1000 bytes on: a size that would round up to "1000.0"
+// of a unit is given in the next one.
+void PutDecimal(SizeLine *l, int64_t bytes)
 {
     static const struct {
         double unit;
@@ -90,6 +68,25 @@ void PutDecimalTenths(SizeLine *l, int64_t bytes)
     char text[kSizeTextMax];
     snprintf(text, sizeof text, "%.1f %s", bytes / kUnits[u].unit, kUnits[u].name);
     Put(l, text);
+}
+
+// kSizeExplorer: whole KB rounded up, the thousands grouped by commas.
+void PutExplorer(SizeLine *l, int64_t bytes)
+{
+    int64_t kb = bytes <= 0 ? 0 : (bytes + 1023) / 1024;
+    char digits[kNumberTextMax];
+    const char *d = FormatNumber(kb, digits);
+    size_t n = strlen(d);
+    char grouped[kSizeTextMax];
+    size_t g = 0;
+    for (size_t i = 0; i < n; i++) {
+        if (i > 0 && (n - i) % 3 == 0)
+            grouped[g++] = ',';
+        grouped[g++] = d[i];
+    }
+    grouped[g] = '\0';
+    Put(l, grouped);
+    Put(l, " KB");
 }
 
 }  // namespace
@@ -109,49 +106,29 @@ const char *ExtractionName(int extraction)
     return NameIn(kExtractionNames, extraction);
 }
 
-const char *MainPartFoundName(int extraction)
-{
-    if (extraction < kExtractOff || extraction > kExtractAnyLayoutPart)
-        return nullptr;
-    if (extraction == kExtractOff)
-        return "off";
-    return extraction == kExtractNoMainPart || extraction == kExtractOutOfMemory ? "whole" : "cut";
-}
-
 const char *RemovalKindName(int kind)
 {
     return kind >= 0 && kind < kRemovalKindCount ? kRemovalKinds[kind].name : nullptr;
 }
+
+const char kSizeArrow[] = " \xE2\x86\x92 ";
 
 size_t FormatSize(int64_t bytes, SizeStyle style, char *out, size_t size)
 {
     SizeLine l = {out, size, 0};
     if (size)
         out[0] = '\0';
-    // Under one unit: in bytes. The Windows line has always said "bytes"
-    // whatever the number, the short style counts a negative size in bytes.
-    int64_t magnitude = bytes < 0 ? -bytes : bytes;
-    bool few = style == kSizeDecimalShort ? bytes < 1000
-               : style == kSizeDecimalTenths ? magnitude < 1000
-                                             : bytes < 1024;
-    if (few) {
-        bool one = style == kSizeDecimalShort ? bytes == 1 : style == kSizeDecimalTenths && magnitude == 1;
-        PutNumber(&l, style == kSizeBinaryWhole ? (int)bytes : bytes);
-        Put(&l, one ? " byte" : " bytes");
+    if (style == kSizeExplorer) {
+        PutExplorer(&l, bytes);
         return l.length;
     }
-    switch (style) {
-    case kSizeDecimalShort:
-        PutDecimalShort(&l, bytes);
-        break;
-    case kSizeDecimalTenths:
-        PutDecimalTenths(&l, bytes);
-        break;
-    case kSizeBinaryWhole:
-        PutNumber(&l, (int)((bytes + 512) / 1024));
-        Put(&l, " KB");
-        break;
+    int64_t magnitude = bytes < 0 ? -bytes : bytes;
+    if (magnitude < 1000) {
+        PutNumber(&l, bytes);
+        Put(&l, magnitude == 1 ? " byte" : " bytes");
+        return l.length;
     }
+    PutDecimal(&l, bytes);
     return l.length;
 }
 

@@ -62,24 +62,27 @@ const char *OriginalPlaceName(int place);
 // How the main part was taken (ExtractOutcome): "off", "no-main-part",
 // "out-of-memory", "bare-cell", "wrapped-cell", "whole-table", "any-layout-part".
 const char *ExtractionName(int extraction);
-// The same, as --json's main part says it: "off", "whole" (nothing cut), "cut".
-const char *MainPartFoundName(int extraction);
 // The kinds of removal ("comments", "style-attributes"): clean/removals.h's.
 const char *RemovalKindName(int kind);
 
-// ---- A size for people, in one of the styles the front ends show:
+// ---- A size for people, in the one style of each platform:
 enum SizeStyle {
-    // "1 byte", "812 bytes", "6.1 kB", "188 kB", "1.2 MB": units of 1000,
-    // one decimal below 100 of a unit (the main-part line).
-    kSizeDecimalShort,
-    // "812 bytes", "41.2 kB", "188.0 kB", "18.0 MB": units of 1000 up to
-    // GB, always one decimal; a negative size keeps its sign (the command
-    // line's removals and summary).
-    kSizeDecimalTenths,
-    // "812 bytes", "41 KB": whole units of 1024, rounded (the Windows
-    // result line).
-    kSizeBinaryWhole,
+    // "1 byte", "812 bytes", "41.2 kB", "188.0 kB", "18.0 MB": SI units of
+    // 1000 up to GB, always one decimal; a negative size keeps its sign (the
+    // command line).
+    kSizeDecimal,
+    // "0 KB", "1 KB", "41 KB", "1,235 KB": whole units of 1024, any part of
+    // one counting as one, with thousands grouped, as the Size column of
+    // the Windows file windows shows a file (the Windows program).
+    kSizeExplorer,
 };
+#ifdef _WIN32
+const SizeStyle kSizeStyleHere = kSizeExplorer;
+#else
+const SizeStyle kSizeStyleHere = kSizeDecimal;
+#endif
+// Between a size before and a size after, in every report: " \u2192 ".
+extern const char kSizeArrow[];
 // Writes at most `size` bytes with the NUL (cut short) and answers the
 // length written. 32 bytes hold any size in any style.
 enum { kSizeTextMax = 32 };

@@ -350,6 +350,11 @@ static bool MakeCleanedPage(PageRun *r)
              LastSystemError(), lost == kKeptAll ? 0 : r->cleaned.lost);
         return false;
     }
+    // The times from the look before the page was read.
+    if (r->job->keepTimes && !SetNewFileTimes(&r->cleaned, &r->p.id)) {
+        Fail(r, kErrCannotWritePage, LastSystemError());
+        return false;
+    }
     if (!FinishNewFile(&r->cleaned)) {
         Fail(r, kErrCannotWritePage, LastSystemError());
         return false;

@@ -41,11 +41,14 @@ struct PageJob {
     // Look whether the rule for any layout would cut a page that the table
     // rule kept whole (a second scan of the page; PageResult.haveHint).
     bool wantHint;
+    // The cleaned page takes the page's modification and access times, as
+    // the page's first look at it found them (kOptPreserveTime).
+    bool keepTimes;
 };
 
 // A job for the page at `path` under `switches`, originals to `target`:
 // named by its path (no folder held), no callbacks, a missing folder said,
-// no hint. A caller sets the other fields by name.
+// no hint, the clean's own times. A caller sets the other fields by name.
 inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const DisposalTarget *target)
 {
     PageJob job;
@@ -57,6 +60,7 @@ inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const
     job.callbacks = nullptr;
     job.sayMissingFolder = true;
     job.wantHint = false;
+    job.keepTimes = false;
     return job;
 }
 

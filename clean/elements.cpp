@@ -185,6 +185,7 @@ struct ElementScanner {
     int64_t RestoreScanEnd;
     RemovalTally *tally;        // null: nothing counted
     int64_t DeletionStart;      // input position of the deleted element's '<'
+    RemovalKind DeletionKind;   // what the last deletion counted as
     TagBuffer tag;
 };
 
@@ -233,11 +234,49 @@ static void BeginDeletion(ElementScanner *s)
         s->DeletionStart = StreamTell(s->input) - s->tag.length;
 }
 
+// What the element being deleted counts as: the kind of the switch that
+// removed it. One that its own switch keeps, and that goes because it
+// loads from the network, counts as a network element. A META tag is
+// judged on the tag in the buffer.
+static RemovalKind DeletionKindOf(const ElementScanner *s)
+{
+    const CleanSwitches &sw = s->sw;
+    bool own = true;
+    switch (s->ElementIndex) {
+    case kElementScript:
+        own = sw.scripts;
+        break;
+    case kElementImg:
+        own = sw.pictures;
+        break;
+    case kElementIframe:
+        own = sw.frames;
+        break;
+    case kElementFrame:
+        own = !sw.internet;
+        break;
+    case kElementLink:
+        own = sw.styles;
+        break;
+    case kElementMeta:
+        own = !(sw.internet && IsNetworkRefresh(&s->tag));
+        break;
+    case kElementObject:
+    case kElementEmbed:
+    case kElementApplet:
+        own = sw.modules;
+        break;
+    }
+    return own ? kElementKinds[s->ElementIndex] : kRemovedNetworkElements;
+}
+
 // The deletion ends with the last byte read: state 400 follows.
 static void EndDeletion(ElementScanner *s)
 {
-    if (s->tally)
-        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
+    if (s->tally) {
+        s->DeletionKind = DeletionKindOf(s);
+        TallyRemoval(s->tally, s->DeletionKind, StreamTell(s->input) - s->DeletionStart);
+    }
     s->ScanState = kStateAfterDeletion;
 }
 
@@ -245,7 +284,7 @@ static void EndDeletion(ElementScanner *s)
 static void ExtendDeletion(ElementScanner *s)
 {
     if (s->tally)
-        s->tally->bytes[kElementKinds[s->ElementIndex]]++;
+        s->tally->bytes[s->DeletionKind]++;
 }
 
 // A '<' in states 0, 400 and 410.
@@ -718,14 +757,14 @@ static void FinishAtEnd(ElementScanner *s)
         if (keep)
             WriteTag(s);
         else
-            TallyRemoval(s->tally, kElementKinds[s->ElementIndex], t->length);
+            TallyRemoval(s->tally, DeletionKindOf(s), t->length);
     } else if (s->ScanState == kStateDropTag && s->ElementIndex == kElementBody) {
         TallyRemoval(s->tally, kRemovedBodyAttributes, StreamTell(s->input) - s->DeletionStart - 6);
         StreamWriteText(s->output, "<BODY>");
     } else if (s->ScanState != kStateCopy && s->ScanState != kStateAfterDeletion &&
                s->ScanState != kStateAfterDeletionCr && s->tally) {
         // An element deleted up to the end of the page.
-        TallyRemoval(s->tally, kElementKinds[s->ElementIndex], StreamTell(s->input) - s->DeletionStart);
+        TallyRemoval(s->tally, DeletionKindOf(s), StreamTell(s->input) - s->DeletionStart);
     }
 }
 

@@ -26,7 +26,9 @@
     X(kRemovedHandlers, "handlers", "event-handler attributes (onload=, onclick=...)")        \
     X(kRemovedScriptUrls, "script-urls", "javascript: and vbscript: values, srcdoc, HTML data: URLs") \
     X(kRemovedNetworkAttributes, "network-attributes", "attributes that load from the network") \
-    X(kRemovedCssReferences, "css-references", "@import rules and url(...) in STYLE elements")
+    X(kRemovedCssReferences, "css-references", "@import rules and url(...) in STYLE elements") \
+    X(kRemovedNetworkElements, "network-elements",                                            \
+      "elements removed because they load from the network while their own kind is kept")
 
 enum RemovalKind {
 #define WEBTRIM_REMOVAL_ID(id, name, what) id,
@@ -49,6 +51,12 @@ struct RemovalTally {
     int64_t count[kRemovalKindCount];
     int64_t bytes[kRemovalKindCount];
 };
+
+// Whether a kind is the element pass's (else the attribute pass's).
+inline bool IsElementKind(int kind)
+{
+    return kind < kRemovedStyleAttributes || kind == kRemovedNetworkElements;
+}
 
 inline void TallyRemoval(RemovalTally *t, RemovalKind kind, int64_t bytes)
 {

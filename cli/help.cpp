@@ -59,6 +59,9 @@ Where originals go:
       --move-to=FOLDER    into FOLDER (at most 259 bytes), under the first
                             free name of NAME, ~1_NAME, ... ~998_NAME; when
                             FOLDER is missing or the move fails, to the trash
+The cleaned page's times:
+  -p, --preserve-time     keep the page's modification and access times
+      --no-preserve-time  the time of the clean (the default)
 Settings:
       --save              keep this call's choices as the saved settings
       --settings          print the settings file's path and the state of

@@ -39,7 +39,7 @@ struct Arguments {
 
 enum {
     kOptHelp = 'h', kOptJobs = 'j', kOptDryRun = 'n', kOptOutput = 'o', kOptQuiet = 'q',
-    kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0',
+    kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0', kOptKeepTimes = 'p',
     kLongOnly = 256, kOptVersion, kOptRemove, kOptKeep, kOptFilesFrom, kOptMoveTo, kOptSave,
     kOptSettings, kOptDefaults, kOptJson, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
 };
@@ -171,7 +171,7 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
     long processors = sysconf(_SC_NPROCESSORS_ONLN);
     call->jobs = processors > 0 ? (int)processors : 1;
     int c;
-    while ((c = getopt_long(argc, argv, "hqvnrj:o:0", longs.data(), nullptr)) != -1) {
+    while ((c = getopt_long(argc, argv, "hqvnrpj:o:0", longs.data(), nullptr)) != -1) {
         switch (c) {
         case kOptHelp:
             PrintHelp();
@@ -235,6 +235,9 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
             args->changes.push_back({SettingChange::kMoveTo, kOptRecycleBin, folder});
             break;
         }
+        case kOptKeepTimes:         // -p: --preserve-time
+            args->changes.push_back({SettingChange::kSet, kOptPreserveTime, ""});
+            break;
         case kOptSave:
             args->save = true;
             break;

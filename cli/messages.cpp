@@ -99,7 +99,7 @@ std::string MessageLine(const std::string &name, const char *text, const char *d
 std::string SizeText(int64_t n)
 {
     char text[kSizeTextMax];
-    FormatSize(n, kSizeDecimalTenths, text, sizeof text);
+    FormatSize(n, kSizeDecimal, text, sizeof text);
     return text;
 }
 

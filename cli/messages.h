@@ -20,7 +20,7 @@ std::string MessageLine(const std::string &name, const char *text, const char *d
                         bool quoteName = true);
 
 // A byte count for people: "812 bytes", "41.2 kB", "18.0 MB"
-// (FormatSize's kSizeDecimalTenths, app/result.h).
+// (FormatSize's kSizeDecimal, app/result.h).
 std::string SizeText(int64_t n);
 
 // Writes all of `text` to the descriptor; false with errno on failure.

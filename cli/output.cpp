@@ -23,6 +23,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 // The descriptor a name stands for, or -1.
@@ -123,7 +124,24 @@ void CloseOutput(Output *o)
 
 // Truncates and writes the judged file at the name, as a shell's > does;
 // truncated only once it is known to be that file.
-static bool WriteInPlace(Output *o, int from)
+// The page's times on a file written (PageIdentity's units: ns).
+static bool SetTimes(int fd, const PageIdentity *times)
+{
+    if (!times)
+        return true;
+    const int64_t kBillion = 1000000000;
+    struct timespec t[2] = {{(time_t)(times->accessed / kBillion), (long)(times->accessed % kBillion)},
+                            {(time_t)(times->modified / kBillion), (long)(times->modified % kBillion)}};
+    for (struct timespec &one : t) {
+        if (one.tv_nsec < 0) {
+            one.tv_sec--;
+            one.tv_nsec += kBillion;
+        }
+    }
+    return futimens(fd, t) == 0;
+}
+
+static bool WriteInPlace(Output *o, int from, const PageIdentity *times)
 {
     int fd = openat((int)o->folder.handle, o->name, O_WRONLY | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
@@ -133,7 +151,7 @@ static bool WriteInPlace(Output *o, int from)
         errno = EACCES;
         return false;
     }
-    bool ok = ftruncate(fd, 0) == 0 && PlatformCopyFile(from, fd) && fdatasync(fd) == 0;
+    bool ok = ftruncate(fd, 0) == 0 && PlatformCopyFile(from, fd) && SetTimes(fd, times) && fdatasync(fd) == 0;
     int err = errno;
     ok = close(fd) == 0 && ok;
     if (!ok && errno == 0)
@@ -141,14 +159,14 @@ static bool WriteInPlace(Output *o, int from)
     return ok;
 }
 
-bool WriteOutput(Output *o, ByteStream *cleaned)
+bool WriteOutput(Output *o, ByteStream *cleaned, const PageIdentity *times)
 {
     int from = (int)cleaned->file;
     switch (o->way) {
     case kOutputToDescriptor:
         return PlatformCopyFile(from, o->fd);
     case kOutputTruncate:
-        return WriteInPlace(o, from);
+        return WriteInPlace(o, from, times);
     case kOutputCreate:
     case kOutputReplace:
         break;
@@ -158,7 +176,7 @@ bool WriteOutput(Output *o, ByteStream *cleaned)
         // No new file beside it (a folder the runner may not write): the
         // runner's own file is written in place instead.
         if (o->way == kOutputReplace && (errno == EACCES || errno == EPERM || errno == EROFS))
-            return WriteInPlace(o, from);
+            return WriteInPlace(o, from, times);
         return false;
     }
     bool ok = PlatformCopyFile(from, nf.file);
@@ -174,7 +192,7 @@ bool WriteOutput(Output *o, ByteStream *cleaned)
         umask(mask);
         ok = SetNewFileMode(&nf, o->mode & 0777 & ~mask);
     }
-    ok = ok && FinishNewFile(&nf);
+    ok = ok && (!times || SetNewFileTimes(&nf, times)) && FinishNewFile(&nf);
     if (ok && o->way == kOutputReplace) {
         ok = ReplaceWithNewFile(&nf, o->name);
     } else if (ok) {

@@ -33,7 +33,8 @@ bool OpenOutput(const char *path, unsigned pageMode, Output *o);
 // with errno on failure; a new file is then not left behind. A file
 // written in place must still be the one that was judged (else EACCES);
 // the runner's own file in a folder where no new file can be made is
-// written in place, as a shell's > does.
-bool WriteOutput(Output *o, ByteStream *cleaned);
+// written in place, as a shell's > does. With `times` (-p), a file written
+// gets its modification and access times; a descriptor keeps its own.
+bool WriteOutput(Output *o, ByteStream *cleaned, const PageIdentity *times);
 
 void CloseOutput(Output *o);

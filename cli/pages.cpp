@@ -44,22 +44,16 @@ struct PageSink {
     std::string name;           // the name messages show
 };
 
+// The run's warnings as they come. What stops a page (an error, a name
+// refused) is in its record and said from there when the page is printed
+// (StopLine), as --json says it.
 static void OnMessage(void *context, MessageKind kind, int id, const char *detail, int sysError)
 {
     PageSink *sink = (PageSink *)context;
-    // A page refused for its name stops like an error does.
     bool stops = kind == kMessageError || id == kWarnNotPermissible;
-    if (!stops && sink->call->level == kLevelQuiet)
+    if (stops || sink->call->level == kLevelQuiet)
         return;
     sink->report->err += MessageLine(sink->name, MessageText(kind, id), detail, sysError);
-}
-
-// A message of the command line's own about the page (or "standard
-// output", which is no name to quote).
-static void Say(PageReport *p, const std::string &name, const char *text, int sysError = 0,
-                bool quote = true)
-{
-    p->err += MessageLine(name, text, 0, sysError, quote);
 }
 
 // `folder`: the page's folder, taken, for a page found by -r; else null.
@@ -74,16 +68,29 @@ static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &c
     job.callbacks = cb;
     job.sayMissingFolder = false;      // said once for the call
     // The hint costs a second scan: only where a report is asked for.
-    job.wantHint = !call.json && (call.level == kLevelVerbose || call.dryRun);
+    job.wantHint = !call.json && call.level == kLevelVerbose;
+    job.keepTimes = (call.settings.word & kOptPreserveTime) != 0;
     return job;
+}
+
+// A stop of the command line's own, in the record; `detail` follows the
+// text as the run's details do.
+static void Failed(PageReport *p, ErrorId id, int sysError, const char *detail = nullptr,
+                   PageOutcome outcome = kPageFailed)
+{
+    p->result.outcome = outcome;
+    p->result.stop.id = id;
+    p->result.stop.kind = kMessageError;
+    p->result.stop.sysError = sysError;
+    snprintf(p->result.stop.detail, sizeof p->result.stop.detail, "%s", detail ? detail : "");
 }
 
 // Standard input into a temporary file (the stages read their input more
 // than once).
-static bool ReadStandardInput(ByteStream *page, PageReport *p, const std::string &name)
+static bool ReadStandardInput(ByteStream *page, PageReport *p)
 {
     if (!StreamCreateTemp(page)) {
-        Say(p, name, ErrorText(kErrCannotCreateTemp), errno);
+        Failed(p, kErrCannotCreateTemp, errno);
         return false;
     }
     static thread_local char buf[1 << 16];
@@ -94,25 +101,17 @@ static bool ReadStandardInput(ByteStream *page, PageReport *p, const std::string
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
-            Say(p, name, ErrorText(kErrCannotRead), errno);
+            Failed(p, kErrCannotRead, errno);
             return false;
         }
         StreamWrite(page, buf, (size_t)n);
     }
     if (!StreamFlush(page)) {
-        Say(p, name, ErrorText(kErrCannotCreateTemp), errno);
+        Failed(p, kErrCannotCreateTemp, errno);
         return false;
     }
     StreamRewind(page);
     return true;
-}
-
-static void Failed(PageReport *p, ErrorId id, int sysError)
-{
-    p->result.outcome = kPageFailed;
-    p->result.stop.id = id;
-    p->result.stop.kind = kMessageError;
-    p->result.stop.sysError = sysError;
 }
 
 // A clean that writes elsewhere: to -o's file, to standard output, or
@@ -121,7 +120,6 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
                           const RunCallbacks *cb, PageReport *p)
 {
     PageResult *r = &p->result;
-    PageSink *sink = (PageSink *)cb->context;
     PageJob job = JobOf(e, folder, call, cb);
     ByteStream *page = new ByteStream, *out = new ByteStream;
     page->isOpen = out->isOpen = false;
@@ -132,9 +130,7 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
     bool ok;
     if (e.name == "-") {
         StartPageResult(r);
-        ok = ReadStandardInput(page, p, sink->name);
-        if (!ok)
-            Failed(p, kErrCannotRead, errno);
+        ok = ReadStandardInput(page, p);
     } else {
         ok = OpenPageToClean(&job, &opened, r);
         if (ok) {
@@ -145,7 +141,6 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
         }
     }
     if (ok && !StreamCreateTemp(out)) {
-        Say(p, sink->name, ErrorText(kErrCannotCreateTemp), errno);
         Failed(p, kErrCannotCreateTemp, errno);
         ok = false;
     }
@@ -153,12 +148,11 @@ static void CleanToOutput(const PageEntry &e, const HeldFolder *folder, const Ca
     if (ok && !call.dryRun) {
         // Its errors name the output, not the page.
         const char *to = call.output ? call.output : "-";
-        std::string toName = strcmp(to, "-") ? std::string(to) : std::string("standard output");
         Output o;
-        if (!OpenOutput(to, mode, &o) || !WriteOutput(&o, out)) {
-            int err = errno;
-            Say(p, toName, ErrorText(kErrCannotWritePage), err, strcmp(to, "-") != 0);
-            Failed(p, kErrCannotWritePage, err);
+        const PageIdentity *times = job.keepTimes && opened.open ? &opened.id : nullptr;
+        if (!OpenOutput(to, mode, &o) || !WriteOutput(&o, out, times)) {
+            Failed(p, kErrCannotWritePage, errno);
+            p->stopAbout = strcmp(to, "-") ? QuoteName(to) : std::string("standard output");
             ok = false;
         }
         CloseOutput(&o);
@@ -216,24 +210,21 @@ static PageReport *CleanEntry(const PageEntry &e, const Call &call, NamedFolder 
     if (!e.sameAs.empty()) {
         // The cleaned page takes the first name only: this one keeps the
         // original's inode, so it still holds the old page.
-        p->err = "webtrim: " + QuoteName(e.name) + ": same file as " + QuoteName(e.sameAs) +
-                 "; left as it was (it still names the original)\n";
+        std::string detail = QuoteName(e.sameAs) + "; left as it was (it still names the original)";
+        Failed(p, kErrSameFile, 0, detail.c_str(), kPageRefused);
         return p;
     }
     if (e.isFolder) {
-        p->result.outcome = kPageRefused;
-        p->result.stop.id = kErrCannotOpen;
-        p->result.stop.sysError = EISDIR;
-        p->err = "webtrim: " + QuoteName(e.name) +
-                 ": a folder; to clean the pages in it and in the folders below it, use -r\n";
+        Failed(p, kErrIsFolder, 0, nullptr, kPageRefused);
         return p;
     }
     const HeldFolder *folder = e.folder ? TakeFolder(e.folder.get()) : nullptr;
     if (e.folder && !folder) {
         int err = errno;
-        Say(p, name, err == ESTALE ? "its folder is no longer the one that was read; left as it was"
-                                   : "Cannot open its folder", err == ESTALE ? 0 : err);
-        Failed(p, kErrCannotOpen, err);
+        if (err == ESTALE)
+            Failed(p, kErrFolderChanged, 0);
+        else
+            Failed(p, kErrCannotOpenFolder, err);
         return p;
     }
     PageSink sink = {&call, p, name};
@@ -298,16 +289,15 @@ static void NotSynced(PageReport *p, const Call &call, int err)
                                                           : std::string();
     // The detail goes on the lines after the text.
     std::string detail = where.empty() ? where : "\n" + where;
-    p->err += MessageLine(p->entry->name, ErrorText(kErrCannotWritePage), detail.c_str(), err);
-    Failed(p, kErrCannotWritePage, err);
-    snprintf(r->stop.detail, sizeof r->stop.detail, "%s", where.c_str());
+    Failed(p, kErrCannotWritePage, err, detail.c_str());
 }
 
 static void Print(Printer *pr, PageReport *p)
 {
     const Call &call = *pr->call;
-    if (!p->err.empty())
-        WriteAllTo(2, p->err);
+    std::string err = p->err + StopLine(*p);
+    if (!err.empty())
+        WriteAllTo(2, err);
     if (!p->entry->sameAs.empty())
         return;
     AddToTotals(&pr->totals, p->result);

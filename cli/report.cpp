@@ -9,14 +9,9 @@
 #include "app/result.h"
 #include "cli/messages.h"
 
-static std::string Bytes(int64_t n)
-{
-    return std::to_string((long long)n) + (n == 1 || n == -1 ? " byte" : " bytes");
-}
-
 static std::string Removed(int64_t n)
 {
-    return n >= 0 ? Bytes(n) + " removed" : Bytes(-n) + " added";
+    return n >= 0 ? SizeText(n) + " removed" : SizeText(-n) + " added";
 }
 
 static std::string ShownName(const PageReport &p)
@@ -53,6 +48,23 @@ static std::string HintLine(const PageResult &r)
     return line;
 }
 
+std::string StopText(const PageResult &r)
+{
+    if (r.stop.id < 0)
+        return "";
+    char line[kMessageLineSize];
+    FormatMessageLine(MessageText(r.stop.kind, r.stop.id), r.stop.detail, r.stop.sysError, line, sizeof line);
+    return line;
+}
+
+std::string StopLine(const PageReport &p)
+{
+    if (p.result.stop.id < 0)
+        return "";
+    std::string about = p.stopAbout.empty() ? QuoteName(p.entry->name) : p.stopAbout;
+    return "webtrim: " + about + ": " + StopText(p.result) + "\n";
+}
+
 std::string DescribePage(const PageReport &p, const Call &call)
 {
     const PageResult &r = p.result;
@@ -69,8 +81,11 @@ std::string DescribePage(const PageReport &p, const Call &call)
         s += dry ? "would be cleaned" : "cleaned";
     if (!dry && call.output && r.outcome == kPageCleaned)
         s += std::string(" into ") + (strcmp(call.output, "-") ? QuoteName(call.output) : "standard output");
+    // Exact bytes on -v's line only; else as the summary gives sizes.
     if (r.bytesBefore >= 0 && r.bytesAfter >= 0)
-        s += ", " + std::to_string((long long)r.bytesBefore) + " -> " + Bytes(r.bytesAfter);
+        s += ", " + (verbose ? std::to_string((long long)r.bytesBefore) + kSizeArrow +
+                                   std::to_string((long long)r.bytesAfter) + " bytes"
+                             : SizeText(r.bytesBefore) + kSizeArrow + SizeText(r.bytesAfter));
     std::string original;
     if (!p.inPlace || r.outcome == kPageAlreadyClean) {
         if (verbose)
@@ -84,16 +99,19 @@ std::string DescribePage(const PageReport &p, const Call &call)
         original = (dry ? "would be moved to " : "moved to ") + QuoteName(r.originalPath);
     }
     if (!verbose) {
-        // One line a page: the preview's, and the hint on its own.
+        // One line a page: the hint is -v's.
         if (!original.empty())
             s += "; the original " + original;
-        return s + "\n" + (r.haveHint ? "  " + HintLine(r) + "\n" : "");
+        return s + "\n";
     }
     s += "\n";
     if (r.haveClean) {
         const CleanReport &c = r.clean;
         s += "  removed: " + RemovalsText(c.removals) + "\n";
-        std::string extraction = "  " + MainPartLine(c) + "\n";
+        // The description, and the bytes the stage took: "kept whole" may
+        // still drop a few (the fixed tags it writes, blanks at the end).
+        std::string extraction = "  " + MainPartLine(c) +
+                                 (c.extraction != kExtractOff ? "; " + Removed(c.removed[kStageExtraction]) : "") + "\n";
         if (r.haveHint)
             extraction += "  " + HintLine(r) + "\n";
         std::string elements = "  elements: " + Removed(c.removed[kStageElements]) + "\n";
@@ -116,7 +134,7 @@ static void CleanJson(JsonWriter *w, const CleanReport &c)
     JsonNumber(w, "attributes", c.removed[kStageAttributes]);
     JsonCloseObject(w);
     JsonOpenObject(w, "main_part");
-    JsonText(w, "found", MainPartFoundName(c.extraction));
+    JsonText(w, "found", MainPartFound(&c));
     std::string described = MainPartLine(c);
     const std::string prefix = "main part: ";
     if (described.compare(0, prefix.size(), prefix) == 0)
@@ -179,12 +197,10 @@ std::string PageJson(const PageReport &p, const Call &call)
             JsonText(&w, nullptr, WarningName((WarningId)k));
     JsonCloseArray(&w);
     if (r.stop.id >= 0) {
-        char line[kMessageLineSize];
-        FormatMessageLine(MessageText(r.stop.kind, r.stop.id), r.stop.detail, r.stop.sysError, line,
-                          sizeof line);
         JsonOpenObject(&w, "error");
         JsonText(&w, "id", MessageName(r.stop.kind, r.stop.id));
-        JsonText(&w, "message", line);
+        std::string line = StopText(r);
+        JsonText(&w, "message", line.data(), line.size());
         JsonNumber(&w, "errno", r.stop.sysError);
         JsonCloseObject(&w);
     } else {
@@ -222,7 +238,7 @@ std::string SummaryLine(const CallTotals &t, const Call &call)
     std::string s = std::to_string(t.pages) + (t.pages == 1 ? " page: " : " pages: ") +
                     std::to_string(t.cleaned) + (call.dryRun ? " would be cleaned" : " cleaned");
     if (t.cleaned)
-        s += ", " + SizeText(t.bytesBefore) + " \u2192 " + SizeText(t.bytesAfter);
+        s += ", " + SizeText(t.bytesBefore) + kSizeArrow + SizeText(t.bytesAfter);
     s += "; " + std::to_string(t.alreadyClean) + " already clean";
     if (t.refused)
         s += "; " + std::to_string(t.refused) + " refused";

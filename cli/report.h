@@ -10,8 +10,18 @@ struct PageReport {
     const PageEntry *entry;
     PageResult result;
     bool inPlace;
-    std::string err;                        // its messages, in the order given
+    std::string err;                        // its warnings, in the order given
+    // What a stop in the record is about when it is not the page: -o's
+    // file (quoted), "standard output".
+    std::string stopAbout;
 };
+
+// The record's stop in words (its text, detail and the system's reason),
+// as --json's "message" gives it; "" when nothing stopped the page.
+std::string StopText(const PageResult &r);
+// "webtrim: PAGE: " (or what the stop is about) and the stop's words, for
+// standard error; "" when nothing stopped the page.
+std::string StopLine(const PageReport &p);
 
 // The lines of -v and -n for a page (empty when the level asks for none).
 std::string DescribePage(const PageReport &p, const Call &call);

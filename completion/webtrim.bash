@@ -66,7 +66,7 @@ _webtrim()
             --remove= --keep= --extract --no-extract --cut-tables --no-cut-tables
             --extract-first --extract-last --any-layout --table-layout
             --avoid-bad-colors --no-avoid-bad-colors --defaults
-            --trash --move-to= --save --settings"
+            --trash --move-to= -p --preserve-time --no-preserve-time --save --settings"
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         [[ ${COMPREPLY[0]} == *= ]] && compopt -o nospace 2>/dev/null
         return

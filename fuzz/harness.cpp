@@ -67,8 +67,16 @@ std::string RunCleanBytes(const std::string &input, uint32_t options)
     ByteStream out;
     StreamOpenBuffer(&out);
     CleanSwitches sw = SwitchesFromWord(options);
-    Require(CleanBytes(&sw, input.data(), input.size(), &out, kNoMemoryLimit, nullptr) == kCleanDone,
+    CleanReport r;
+    Require(CleanBytes(&sw, input.data(), input.size(), &out, kNoMemoryLimit, &r) == kCleanDone,
             "the clean from memory reports no failure");
+    // Each byte removed counts once: under its kind, or as the main part's.
+    int64_t elements = 0, attributes = 0;
+    for (int k = 0; k < kRemovalKindCount; k++)
+        (IsElementKind(k) ? elements : attributes) += r.removals.bytes[k];
+    Require(elements == r.removed[kStageElements] && attributes == r.removed[kStageAttributes] &&
+                elements + attributes + r.removed[kStageExtraction] == r.bytesIn - r.bytesOut,
+            "the kinds and the main part add up to what the clean took out");
     std::string result;
     if (StreamMemorySize(&out) > 0)
         result.assign((const char *)StreamMemoryData(&out), StreamMemorySize(&out));

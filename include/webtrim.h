@@ -140,6 +140,7 @@ enum {
     WT_REMOVED_SCRIPT_URLS,
     WT_REMOVED_NETWORK_ATTRIBUTES,
     WT_REMOVED_CSS_REFERENCES,
+    WT_REMOVED_NETWORK_ELEMENTS,    /* loaded from the network, their own kind kept */
     WT_REMOVAL_SLOTS = 32
 };
 /* A kind's stable name ("style-attributes"), as webtrim --verbose shows it;

@@ -36,6 +36,7 @@ constexpr int kPublicKinds[][2] = {
     {WT_REMOVED_SCRIPT_URLS, kRemovedScriptUrls},
     {WT_REMOVED_NETWORK_ATTRIBUTES, kRemovedNetworkAttributes},
     {WT_REMOVED_CSS_REFERENCES, kRemovedCssReferences},
+    {WT_REMOVED_NETWORK_ELEMENTS, kRemovedNetworkElements},
 };
 constexpr int kPublicOutcomes[][2] = {
     {WT_OUTCOME_OFF, kExtractOff}, {WT_OUTCOME_NO_MAIN_PART, kExtractNoMainPart},

@@ -36,6 +36,7 @@ struct PageIdentity {
     uint64_t size;
     int64_t modified;           // st_mtim in ns / last-write FILETIME
     int64_t changed;            // st_ctim in ns / 0 where the platform has none
+    int64_t accessed;           // st_atim in ns / last-access FILETIME; never compared
 };
 
 bool SameIdentity(const PageIdentity *a, const PageIdentity *b);

@@ -47,6 +47,7 @@ static void IdentityOf(const struct stat &st, PageIdentity *id)
     id->size = (uint64_t)st.st_size;
     id->modified = Nanoseconds(st.st_mtim);
     id->changed = Nanoseconds(st.st_ctim);
+    id->accessed = Nanoseconds(st.st_atim);
 }
 
 bool SameIdentity(const PageIdentity *a, const PageIdentity *b)

@@ -32,6 +32,8 @@ static bool ReadIdentity(HANDLE h, PageIdentity *id)
     id->modified = (int64_t)(((uint64_t)info.ftLastWriteTime.dwHighDateTime << 32) |
                              info.ftLastWriteTime.dwLowDateTime);
     id->changed = 0;
+    id->accessed = (int64_t)(((uint64_t)info.ftLastAccessTime.dwHighDateTime << 32) |
+                             info.ftLastAccessTime.dwLowDateTime);
     return true;
 }
 

@@ -70,6 +70,11 @@ bool CopyAccess(FileHandle like, const char *likeName, NewFile *nf, bool exact);
 // no-op on Windows).
 bool SetNewFileMode(NewFile *nf, unsigned mode);
 
+// Gives the new file a page's modification and access times (PageIdentity's
+// `modified` and `accessed`), once its content is written: nothing written
+// after changes them.
+bool SetNewFileTimes(NewFile *nf, const PageIdentity *like);
+
 // The content, written and flushed by the caller, goes to the disk, and the
 // file gets a hidden name in its folder (if it had none).
 bool FinishNewFile(NewFile *nf);

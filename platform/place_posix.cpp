@@ -232,6 +232,23 @@ bool SetNewFileMode(NewFile *nf, unsigned mode)
     return fchmod((int)nf->file, (mode_t)mode) == 0;
 }
 
+bool SetNewFileTimes(NewFile *nf, const PageIdentity *like)
+{
+    const int64_t kBillion = 1000000000;
+    struct timespec t[2];
+    t[0].tv_sec = (time_t)(like->accessed / kBillion);
+    t[0].tv_nsec = (long)(like->accessed % kBillion);
+    t[1].tv_sec = (time_t)(like->modified / kBillion);
+    t[1].tv_nsec = (long)(like->modified % kBillion);
+    for (struct timespec &one : t) {
+        if (one.tv_nsec < 0) {          // before 1970
+            one.tv_sec--;
+            one.tv_nsec += kBillion;
+        }
+    }
+    return futimens((int)nf->file, t) == 0;
+}
+
 bool FinishNewFile(NewFile *nf)
 {
     // On the disk before it takes a name: after a power cut the name holds

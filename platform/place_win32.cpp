@@ -209,6 +209,16 @@ bool SetNewFileMode(NewFile *, unsigned)
     return true;
 }
 
+bool SetNewFileTimes(NewFile *nf, const PageIdentity *like)
+{
+    FILETIME access, write;
+    access.dwLowDateTime = (DWORD)((uint64_t)like->accessed & 0xFFFFFFFFu);
+    access.dwHighDateTime = (DWORD)((uint64_t)like->accessed >> 32);
+    write.dwLowDateTime = (DWORD)((uint64_t)like->modified & 0xFFFFFFFFu);
+    write.dwHighDateTime = (DWORD)((uint64_t)like->modified >> 32);
+    return SetFileTime(H(nf->file), NULL, &access, &write) != 0;
+}
+
 bool FinishNewFile(NewFile *nf)
 {
     return FlushFileBuffers(H(nf->file)) != 0;

@@ -272,15 +272,11 @@ static void AppendAnsi(char *line, size_t size, const char *text)
         line[n] = 0;
 }
 
-// A size as the result line gives it.
+// A size as the result line gives it: as Explorer's Size column does.
 static void AppendSize(char *line, size_t size, int64_t bytes)
 {
-    enum { kKilo = 1024 };
     size_t n = strlen(line);
-    if (bytes < kKilo)
-        snprintf(line + n, size - n, "%d bytes", (int)bytes);
-    else
-        snprintf(line + n, size - n, "%d KB", (int)((bytes + kKilo / 2) / kKilo));
+    FormatSize(bytes, kSizeStyleHere, line + n, size - n);
 }
 
 static void Append(char *line, size_t size, const char *text)
@@ -324,7 +320,7 @@ static void OnePageLine(const char *path, const PageResult *r, char *line, size_
         return;
     }
     AppendSize(line, size, r->bytesBefore);
-    Append(line, size, " \xe2\x86\x92 ");
+    Append(line, size, kSizeArrow);
     AppendSize(line, size, r->bytesAfter);
     if (r->original == kOriginalInFolder) {
         Append(line, size, "; the original was moved to ");

@@ -153,6 +153,7 @@ INT_PTR CALLBACK TargetPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     if (message == WM_INITDIALOG) {
         int chosen = (CleanOptions & kOptRecycleBin) ? IDC_TARGET_RECYCLE : IDC_TARGET_FOLDER;
         CheckRadioButton(page, IDC_TARGET_RECYCLE, IDC_TARGET_FOLDER, chosen);
+        CheckDlgButton(page, IDC_KEEP_TIME, (CleanOptions & kOptPreserveTime) ? BST_CHECKED : BST_UNCHECKED);
         // The command handler below sets up the edit control and "...".
         SendMessageA(page, WM_COMMAND, chosen, 0);
         return FALSE;
@@ -168,7 +169,14 @@ INT_PTR CALLBACK TargetPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
     case IDC_TARGET_FOLDER:
         EnableWindow(GetDlgItem(page, IDC_BROWSE), TRUE);
         ShowTargetFolder(page);
-        CleanOptions &= 0x0FFFFFFFu;     // bit 28 and the unused bits above it
+        CleanOptions &= ~(kOptRecycleBin | 0xC0000000u);     // bit 28 and the unused bits 30, 31
+        break;
+    case IDC_KEEP_TIME:
+        // The cleaned page keeps the page's times: bit 29.
+        if (IsDlgButtonChecked(page, IDC_KEEP_TIME) == BST_CHECKED)
+            CleanOptions |= kOptPreserveTime;
+        else
+            CleanOptions &= ~(uint32_t)kOptPreserveTime;
         break;
     case IDC_BROWSE:
         BrowseForTarget(page);

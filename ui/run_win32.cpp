@@ -19,9 +19,8 @@ enum { kFlashCommand = 104, kReasonSize = 512 };
 
 static const char kCaption[] = "Webtrim";
 
-static void Collect(void *context, MessageKind kind, int id, const char *detail, int sysError)
+static void Keep(PageMessages *m, MessageKind kind, int id, const char *detail, int sysError)
 {
-    PageMessages *m = (PageMessages *)context;
     if (m->count == kMaxPageMessages)
         return;
     PageMessage *c = &m->list[m->count++];
@@ -29,6 +28,16 @@ static void Collect(void *context, MessageKind kind, int id, const char *detail,
     c->id = id;
     c->sysError = sysError;
     c->detail = detail && *detail ? _strdup(detail) : NULL;
+}
+
+// The run's warnings as they come. What stops a page (an error, a name
+// refused) is taken from the page's record once the run is over, as the
+// result line and the command line's reports take it.
+static void Collect(void *context, MessageKind kind, int id, const char *detail, int sysError)
+{
+    if (kind == kMessageError || id == kWarnNotPermissible)
+        return;
+    Keep((PageMessages *)context, kind, id, detail, sysError);
 }
 
 static void Started(void *)
@@ -106,8 +115,11 @@ void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMiss
     out->messages.count = 0;
     RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
     PageJob job = {path, NULL, NULL, SwitchesFromWord(options), target, &callbacks,
-                   sayMissingFolder, false};
+                   sayMissingFolder, false, (options & kOptPreserveTime) != 0};
     CleanPageInPlace(&job, &out->result);
+    const PageStop &stop = out->result.stop;
+    if (stop.id >= 0)
+        Keep(&out->messages, stop.kind, stop.id, stop.detail, stop.sysError);
 }
 
 void FreePageRun(PageRun *run)

@@ -133,7 +133,7 @@ def messages_name_the_page_and_reason(env):
 
 
 def size_text(n):
-    return '%d bytes' % n if n < 1000 else '%.1f kB' % (n / 1e3)
+    return ('1 byte' if n == 1 else '%d bytes' % n) if n < 1000 else '%.1f kB' % (n / 1e3)
 
 
 @case
@@ -191,7 +191,7 @@ def dry_run_changes_and_creates_nothing(env):
     eq((st, err), (0, ''))
     eq(env.tree(), before)
     assert not os.path.exists(env.settings)
-    assert b'p.htm: would be cleaned, %d -> %d bytes' % (len(PAGE), len(env.cleaned())) in out, out
+    assert ('p.htm: would be cleaned, %d \u2192 %d bytes' % (len(PAGE), len(env.cleaned()))).encode() in out, out
     assert b'elements: ' in out and b'would go to the trash' in out, out
 
 
@@ -955,6 +955,97 @@ def two_names_of_one_file_are_cleaned_once_and_said(env):
     st, _, err = env.run('a.htm', 'b.htm')
     eq((st, err), (0, 'webtrim: b.htm: same file as a.htm; left as it was (it still names the original)\n'))
     eq(env.read('a.htm'), env.cleaned())
+
+
+@case
+def every_outcome_says_one_record_in_text_and_json(env):
+    """For each outcome, standard error's line is --json's message with the
+    page's name before it; -n gives one line a page (its sizes as the summary
+    gives them), the hint only with -v."""
+    links = b''.join(b'<a href="/l%d">link %d</a> ' % (i, i) for i in range(40))
+    words = b' '.join(b'word%d' % (i % 50) for i in range(600))
+    hinted = (b'<html><body><div class=nav>' + links + b'</div><div id="main"><p>' + words + b'</p><p>' +
+              words + b'</p></div><div class=foot>' + links + b'</div></body></html>\n')
+    env.write('hinted.htm', hinted)
+    env.write('clean.htm', env.cleaned())
+    env.write('utf16.htm', b'\xff\xfe<\0p\0>\0')
+    env.write('notes.txt')
+    env.write('home/data/Trash/files/t.htm')
+    os.makedirs(env.path('folder'))
+    cases = [       # name, outcome, error id
+        ('hinted.htm', 'cleaned', None), ('clean.htm', 'already-clean', None),
+        ('utf16.htm', 'refused', 'not-text'), ('notes.txt', 'refused', 'not-permissible'),
+        ('folder', 'refused', 'folder-without-recursion'), ('missing.htm', 'failed', 'cannot-open'),
+        ('home/data/Trash/files/t.htm', 'refused', 'in-trash')]
+    names = [c[0] for c in cases]
+    st, out, err = env.run('-n', '--json', *names)
+    eq(st, 1, err)
+    lines = [json.loads(l) for l in out.decode().splitlines()]
+    summary = lines.pop()
+    eq(summary['pages'], len(cases))
+    text_err = env.run('-n', *names)[2]
+    want_err = ''
+    for (name, outcome, error), l in zip(cases, lines):
+        eq((l['path'], l['outcome'], l['error'] and l['error']['id']), (name, outcome, error), l)
+        if error:
+            want_err += 'webtrim: %s: %s\n' % (name, l['error']['message'])
+        if l['stages']:
+            taken = sum(k['bytes'] for k in l['removed'].values()) + l['stages']['main_part']
+            eq(taken, l['bytes_before'] - l['bytes_after'], name)
+    eq(err, want_err)
+    eq(text_err, want_err)
+    eq(lines[0]['main_part']['found'], 'whole')
+    # -n: one line a page, then the summary; the hint is -v's.
+    st, out, _ = env.run('-n', 'hinted.htm', 'clean.htm')
+    eq(out.decode().splitlines(), [
+        'hinted.htm: would be cleaned, %s \u2192 %s; the original would go to the trash'
+        % (size_text(len(hinted)), size_text(lines[0]['bytes_after'])),
+        'clean.htm: already clean, %s \u2192 %s' % (size_text(len(env.cleaned())), size_text(len(env.cleaned()))),
+        '2 pages: 1 would be cleaned, %s \u2192 %s; 1 already clean; 0 failed'
+        % (size_text(len(hinted)), size_text(lines[0]['bytes_after']))])
+    st, out, _ = env.run('-n', '-v', 'hinted.htm')
+    text = out.decode()
+    assert 'hinted.htm: would be cleaned, %d \u2192 %d bytes\n' % (len(hinted), lines[0]['bytes_after']) in text, text
+    assert '\n  main part: kept whole; %s removed\n  hint: --any-layout would keep <div id="main">' \
+        % size_text(lines[0]['stages']['main_part']) in text, text
+
+
+@case
+def preserve_time_keeps_the_pages_times(env):
+    """-p: the cleaned page has the page's modification and access times as
+    they were before it was read; without it, the time of the clean. A
+    setting like the others: --save keeps it, --no-preserve-time clears it."""
+    then = (978307200123456789, 981234567987654321)     # atime, mtime in ns
+    for args, kept in [([], False), (['-p'], True), (['--preserve-time'], True),
+                       (['-p', '--no-preserve-time'], False)]:
+        p = env.write('p.htm')
+        os.utime(p, ns=then)
+        st, _, err = env.run(*args, 'p.htm')
+        eq(st, 0, err)
+        got = os.stat(p)            # before a read moves the access time
+        eq((got.st_atime_ns, got.st_mtime_ns) == then, kept, args)
+        eq(env.read('p.htm'), env.cleaned())
+        if not kept:
+            assert got.st_mtime > time.time() - 600, got
+    st, _, err = env.run('-p', '--save')
+    eq(st, 0, err)
+    assert re.search(rb'^preserve-time +on$', env.run('--settings')[1], re.M)
+    p = env.write('q.htm')
+    os.utime(p, ns=then)
+    eq(env.run('q.htm')[0], 0)
+    eq((os.stat(p).st_atime_ns, os.stat(p).st_mtime_ns), then)
+    # -o: a file written gets the page's times too, a new one or one
+    # written over; the page itself is only read.
+    p = env.write('r.htm')
+    for n in range(2):
+        os.utime(p, ns=then)
+        eq(env.run('-p', '-o', 'out.htm', 'r.htm')[0], 0)
+        got = os.stat(env.path('out.htm'))
+        eq(((got.st_atime_ns, got.st_mtime_ns), env.read('out.htm')), (then, env.cleaned()), n)
+    # A page already clean is not touched at all: its times stay anyway.
+    os.utime(p, ns=(then[0] + 1, then[1] + 1))
+    st, out, err = env.run('-v', '--no-preserve-time', 'q.htm')
+    eq((st, os.stat(p).st_mtime_ns), (0, then[1] + 1), err)
 
 
 @case

@@ -119,10 +119,22 @@ void ExpectTallyAddsUp(const string &page, uint32_t word, const string &what)
     int64_t elements = 0, attributes = 0;
     for (int k = 0; k < kRemovalKindCount; k++) {
         EXPECT_GE(r.removals.bytes[k], k == kRemovedBodyAttributes ? -r.removals.count[k] : 0) << what;
-        (k < kRemovedStyleAttributes ? elements : attributes) += r.removals.bytes[k];
+        (IsElementKind(k) ? elements : attributes) += r.removals.bytes[k];
     }
     EXPECT_EQ(elements, r.removed[kStageElements]) << what << std::hex << " word " << word;
     EXPECT_EQ(attributes, r.removed[kStageAttributes]) << what << std::hex << " word " << word;
+    EXPECT_EQ(elements + attributes + r.removed[kStageExtraction], r.bytesIn - r.bytesOut)
+        << what << std::hex << " word " << word;
+    // A kind whose switch is off took nothing: what went counts under the
+    // switch that removed it.
+    for (int i = 0; i < kElementKindCount; i++) {
+        const ElementKind &e = kElementKinds[i];
+        int kind = e.mask == kOptPictures ? kRemovedPictures : e.mask == kOptScripts ? kRemovedScripts
+                   : e.mask == kOptModules ? kRemovedModules : -1;
+        if (kind >= 0 && !(word & e.mask)) {
+            EXPECT_EQ(0, r.removals.count[kind]) << what << " " << e.name << std::hex << " word " << word;
+        }
+    }
     StreamClose(&out);
 }
 
@@ -131,8 +143,15 @@ TEST(CleanStream, RemovalsByKindAddUpOnGeneratedPages)
     const string inert = "<div onclick=x><a href=javascript:y>a</a><img src=https://x/p srcset=\"//x/q 2x\">"
                          "<p style=\"a:url(b);c:url(//d)\"><style>@import \"//e\";</style>"
                          "<meta http-equiv=refresh content=\"0;url=//f\"><iframe src=//g></iframe>";
-    const string pages[] = {kPage, Page(3000), Page(200000), inert, inert + Page(70000) + inert};
-    for (const string &page : pages) {
+    const string loads = "<table><td><script src=//h/s.js></script><img src=http://h/i.gif><link rel=stylesheet "
+                         "href=//h/c.css><embed src=//h/e><object data=http://h/o></object><frame src=//h/f>"
+                         "<iframe src=//h/i></iframe><meta http-equiv=refresh content=\"1;url=//h/\"></td></table>";
+    // The small pages under every word of the switches; the large under some.
+    for (const string &page : {kPage, inert, loads + Page(300)}) {
+        for (uint32_t word = 0; word <= kSwitchMask; word++)
+            ExpectTallyAddsUp(page, word, page.substr(0, 40));
+    }
+    for (const string &page : {Page(3000), Page(200000), inert + Page(70000) + inert}) {
         for (uint32_t word : {kDefaultSwitches, kSwitchMask, 0x3FFFu & ~kOptExtract, (uint32_t)kOptScripts,
                               (uint32_t)kOptInternet, kDefaultSwitches & ~kOptExtractFirst,
                               (uint32_t)(kOptStyles | kOptBadColors)})
@@ -165,7 +184,7 @@ TEST(CleanStream, CountsWhatTheDefaultCleanRemoves)
         RemovalKind kind;
         int64_t count;
     } expected[] = {
-        {kRemovedScripts, 1},   {kRemovedStyles, 1},     {kRemovedPictures, 1},
+        {kRemovedScripts, 1},   {kRemovedStyles, 1},     {kRemovedPictures, 0}, {kRemovedNetworkElements, 1},
         {kRemovedHandlers, 2},  {kRemovedScriptUrls, 1}, {kRemovedNetworkAttributes, 1},
         {kRemovedComments, 0},  {kRemovedCssReferences, 0},
     };

@@ -17,7 +17,7 @@ using std::string;
 string Size(int64_t n)
 {
     char s[kSizeTextMax];
-    FormatSize(n, kSizeDecimalShort, s, sizeof s);
+    FormatSize(n, kSizeStyleHere, s, sizeof s);
     return s;
 }
 
@@ -93,6 +93,10 @@ TEST(DescribeMainPart, EachOutcomeInOneLine)
             want.replace(at, 2, Size(of));
         EXPECT_EQ(want, Line(r)) << c.name;
         EXPECT_EQ(r.bytesIn, (int64_t)c.page.size()) << c.name;
+        // --json's word says what the line says.
+        const char *found = want.find("kept whole") != string::npos ? "whole"
+                            : want.find("not looked for") != string::npos ? "off" : "cut";
+        EXPECT_STREQ(found, MainPartFound(&r)) << c.name;
     }
 }
 
@@ -182,20 +186,20 @@ TEST(DescribeHint, OnlyWhereTheTableRuleKeepsThePageAndAnyLayoutWouldCut)
 // One formatter, each front end's style of it.
 TEST(FormatSize, EachStyleItsUnitsAndDecimals)
 {
-    const SizeStyle S = kSizeDecimalShort, T = kSizeDecimalTenths, W = kSizeBinaryWhole;
+    const SizeStyle D = kSizeDecimal, X = kSizeExplorer;
     const struct {
         SizeStyle style;
         int64_t bytes;
         const char *text;
     } cases[] = {
-        {S, 0, "0 bytes"}, {S, 1, "1 byte"}, {S, 999, "999 bytes"}, {S, 1000, "1.0 kB"}, {S, 1049, "1.0 kB"},
-        {S, 1050, "1.1 kB"}, {S, 41249, "41.2 kB"}, {S, 99949, "99.9 kB"}, {S, 99950, "100 kB"},
-        {S, 187600, "188 kB"}, {S, 999499, "999 kB"}, {S, 999500, "1.0 MB"}, {S, 1234567890, "1.2 GB"},
-        {T, 1, "1 byte"}, {T, -1, "-1 byte"}, {T, 999, "999 bytes"}, {T, -999, "-999 bytes"},
-        {T, 1000, "1.0 kB"}, {T, 187600, "187.6 kB"}, {T, 999949, "999.9 kB"}, {T, 999950, "1.0 MB"},
-        {T, -41249, "-41.2 kB"}, {T, 18000000, "18.0 MB"}, {T, 5000000000000, "5000.0 GB"},
-        {W, 1, "1 bytes"}, {W, 1023, "1023 bytes"}, {W, 1024, "1 KB"}, {W, 1535, "1 KB"},
-        {W, 1536, "2 KB"}, {W, 30921589, "30197 KB"},
+        {D, 0, "0 bytes"}, {D, 1, "1 byte"}, {D, -1, "-1 byte"}, {D, 999, "999 bytes"},
+        {D, -999, "-999 bytes"}, {D, 1000, "1.0 kB"}, {D, 1049, "1.0 kB"}, {D, 1050, "1.1 kB"},
+        {D, 41249, "41.2 kB"}, {D, 99950, "100.0 kB"}, {D, 187600, "187.6 kB"}, {D, 999949, "999.9 kB"},
+        {D, 999950, "1.0 MB"}, {D, -41249, "-41.2 kB"}, {D, 18000000, "18.0 MB"},
+        {D, 1234567890, "1.2 GB"}, {D, 5000000000000, "5000.0 GB"},
+        {X, 0, "0 KB"}, {X, 1, "1 KB"}, {X, 1023, "1 KB"}, {X, 1024, "1 KB"}, {X, 1025, "2 KB"},
+        {X, 1536, "2 KB"}, {X, 1023 * 1024, "1,023 KB"}, {X, 30921589, "30,197 KB"},
+        {X, 5000000000000, "4,882,812,500 KB"},
     };
     for (const auto &c : cases) {
         char s[kSizeTextMax];
@@ -203,7 +207,7 @@ TEST(FormatSize, EachStyleItsUnitsAndDecimals)
         EXPECT_STREQ(c.text, s) << c.bytes;
     }
     char small[5];
-    EXPECT_EQ(4u, FormatSize(41249, S, small, sizeof small));
+    EXPECT_EQ(4u, FormatSize(41249, D, small, sizeof small));
     EXPECT_STREQ("41.2", small) << "cut short at the buffer's end";
 }
 
@@ -215,10 +219,6 @@ TEST(RecordNames, EveryValueHasOneAndNoneBeyond)
     EXPECT_STREQ("folder", OriginalPlaceName(kOriginalInFolder));
     EXPECT_EQ(nullptr, OriginalPlaceName(-1));
     EXPECT_STREQ("any-layout-part", ExtractionName(kExtractAnyLayoutPart));
-    const char *found[] = {"off", "whole", "whole", "cut", "cut", "cut", "cut"};
-    for (int e = kExtractOff; e <= kExtractAnyLayoutPart; e++)
-        EXPECT_STREQ(found[e], MainPartFoundName(e)) << ExtractionName(e);
-    EXPECT_EQ(nullptr, MainPartFoundName(kExtractAnyLayoutPart + 1));
     EXPECT_EQ(nullptr, RemovalKindName(kRemovalKindCount));
 }
 

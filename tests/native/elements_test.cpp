@@ -134,7 +134,8 @@ TEST(ElementModes, NetworkRefreshGoesWhateverMetatagsSays)
     EXPECT_EQ(RunPass(WholeClean, local, kOptInternet), local);
 }
 
-// Every deletion is counted once, by what it deletes, with its blanks.
+// Every deletion is counted once, with its blanks, under the switch that
+// removed it: its own kind, or a network element when its own kind stays.
 TEST(ElementCounts, ByKindAddingUpToWhatWentOut)
 {
     struct CountCase {
@@ -148,16 +149,23 @@ TEST(ElementCounts, ByKindAddingUpToWhatWentOut)
     const CountCase cases[] = {
         {"comment and its CR LF", "a<!-- c -->\r\nb", kComments, kRemovedComments, 1, 12},
         {"script and a space", "a<script>x</script> b", kOptScripts, kRemovedScripts, 1, 19},
-        {"remote script is a script", "<script src=//a></script>b", kOptInternet, kRemovedScripts, 1, 25},
+        {"remote script, scripts kept: a network element", "<script src=//a></script>b", kOptInternet,
+         kRemovedNetworkElements, 1, 25},
+        {"remote script, scripts removed: a script", "<script src=//a></script>b", kOptInternet | kOptScripts,
+         kRemovedScripts, 1, 25},
         {"two pictures", "<img src=a><img src=b>", kOptPictures, kRemovedPictures, 2, 22},
-        {"refresh is meta", "<meta http-equiv=refresh content=\"0;url=//a\">", kOptInternet | kOptMeta,
+        {"a network refresh is internet's", "<meta http-equiv=refresh content=\"0;url=//a\">",
+         kOptInternet | kOptMeta, kRemovedNetworkElements, 1, 45},
+        {"without internet it is meta's", "<meta http-equiv=refresh content=\"0;url=//a\">", kOptMeta,
          kRemovedMeta, 1, 45},
         {"nested objects", "<object><object></object></object>x", kOptModules, kRemovedModules, 1, 34},
         {"form to the end", "a<form>b", kOptForms, kRemovedForms, 1, 7},
         {"frameset", "<frameset></frameset>", kOptFrames, kRemovedFrames, 1, 21},
         {"BODY loses its attributes", "<body bgcolor=red>", kOptBadColors, kRemovedBodyAttributes, 1, 12},
         {"unfinished BODY gains a byte", "<body", kOptBadColors, kRemovedBodyAttributes, 1, -1},
-        {"unfinished remote IMG", "a<img src=//x", kOptInternet, kRemovedPictures, 1, 12},
+        {"unfinished remote IMG, pictures kept", "a<img src=//x", kOptInternet, kRemovedNetworkElements, 1, 12},
+        {"remote IMG, pictures removed", "<img src=//x> a", kOptInternet | kOptPictures, kRemovedPictures, 1, 14},
+        {"remote EMBED, modules kept", "<embed src=http://x>", kOptInternet, kRemovedNetworkElements, 1, 20},
         {"restored form counts nothing", "<form><td></form>", kOptForms, kRemovedForms, 0, 0},
         {"stylesheet link", "<link rel=stylesheet href=a.css>", kAll, kRemovedLinks, 1, 32},
     };

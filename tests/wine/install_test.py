@@ -103,7 +103,7 @@ class Installer(unittest.TestCase):
             self.assertEqual((boxes, code), ([], 0), name)
             # The page's line confirms it.
             self.assertEqual([r[:2] + r[5:] for r in self.wine.reports], [("Webtrim", "information", "")])
-            self.assertRegex(self.wine.reports[0][2], r"^%s: \d+ bytes \u2192 \d+ bytes; the original is in the "
+            self.assertRegex(self.wine.reports[0][2], r"^%s: [\d,]+ KB \u2192 [\d,]+ KB; the original is in the "
                              r"Recycle Bin$" % re.escape(name))
             self.assertEqual(read(page), CLEANED % n)
             self.assertEqual(read(os.path.join(self.wine.trash, name)), PAGE % n)

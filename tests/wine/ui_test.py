@@ -39,7 +39,7 @@ EXIT, OPEN, DEFAULT_BUTTON, SAVE, RESULT = 2, 1003, 1004, 1007, 1034
 EXTRACT, CUT_TABLES, PICTURES, BAD_COLORS, ANY_LAYOUT = 1008, 1009, 1010, 1011, 1028
 ADVANCED_BOXES = [1012, 1013, 1014, 1015, 1016, 1017, 1018, 1019, 1020]
 STYLES, COMMENTS = 1012, 1016
-RECYCLE, FOLDER, BROWSE, TARGET_TEXT = 1021, 1022, 1003, 1024
+RECYCLE, FOLDER, BROWSE, TARGET_TEXT, KEEP_TIME = 1021, 1022, 1003, 1024, 1029
 RED, GREEN, BLUE = 1025, 1026, 1027
 HELP = 1005
 CANCEL_RUN = 1035
@@ -51,6 +51,11 @@ TABS = ["Main", "Advanced", "Target", "Color", "About"]
 
 def write(path, data=PAGE):
     winetest.write(path, data)
+
+
+def explorer_size(n):
+    """A size as Explorer's Size column and the result line give it."""
+    return "{:,} KB".format((n + 1023) // 1024)
 
 
 def prepare_desktop(wine):
@@ -368,7 +373,7 @@ class WindowTest(unittest.TestCase):
         """Clicks a check box or radio button and waits for its new mark."""
         was = st.page_control(ident)["checked"]
         self.click_page(st, ident)
-        want = not was if ident < RECYCLE or ident == ANY_LAYOUT else True
+        want = not was if ident < RECYCLE or ident in (ANY_LAYOUT, KEEP_TIME) else True
         return self.until(lambda s: s.page_control(ident)["checked"] == want, "box %d" % ident)
 
     def shot(self, st, name):
@@ -512,7 +517,8 @@ class WindowTest(unittest.TestCase):
     def test_03_target_page_folder_and_browser(self):
         long_folder = "C:\\" + "\\".join(["a folder with a long name %02d" % i for i in range(8)])
         self.wine.reg_set("w1", "REG_SZ", long_folder)
-        self.wine.reg_set("w0", "REG_DWORD", "0xf00013bf")     # "Folder" clears bits 28 to 31
+        # "Folder" clears bits 28, 30 and 31; bit 29 is "Keep the page's date".
+        self.wine.reg_set("w0", "REG_DWORD", "0xf00013bf")
         home = self.wine.env["HOME"]
         shutil.rmtree(os.path.join(home, "Kept originals"), ignore_errors=True)
         os.makedirs(os.path.join(home, "Kept originals"))
@@ -527,12 +533,15 @@ class WindowTest(unittest.TestCase):
         self.assertGreater(count, 2)
         self.assertGreater(first, 0)
         self.shot(st, "target-folder")
-        self.save(st, 0x000013BF)
+        self.assertTrue(st.page_control(KEEP_TIME)["checked"])
+        self.save(st, 0x200013BF)
 
-        # "Recycle Bin" again.
+        # "Recycle Bin" again; the box clears bit 29.
         st = self.toggle(st, RECYCLE)
         self.assertFalse(st.page_control(BROWSE)["enabled"])
         self.assertEqual(st.page_control(TARGET_TEXT)["text"], "Recycle Bin")
+        st = self.toggle(st, KEEP_TIME)
+        self.assertFalse(st.page_control(KEEP_TIME)["checked"])
         self.save(st, 0x100013BF)
 
         # The folder browser, driven by keys: cancelling changes nothing,
@@ -953,7 +962,7 @@ class WindowTest(unittest.TestCase):
                 "Try to avoid of bad page colors", "Find the main part in any layout"],
             1: ["Styles", "Scripts", "Build-in modules", "Forms", "Commentaries", "Frames", "Metatags",
                 "Elements that require Internet connection", "Extract main part before deleting"],
-            2: ["Recycle Bin", "Folder", "..."],
+            2: ["Recycle Bin", "Folder", "...", "Keep the page's date"],
             3: ["Red", "Green", "Blue"],
             4: [],
         }
@@ -1001,8 +1010,8 @@ class WindowTest(unittest.TestCase):
         line = self.result_line("")
         cleaned = len(read(page))
         self.assertLess(cleaned, len(PAGE))
-        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original is in the Recycle Bin"
-                         % (len(PAGE), cleaned))
+        self.assertEqual(line, "статья 😀.html: %s \u2192 %s; the original is in the Recycle Bin"
+                         % (explorer_size(len(PAGE)), explorer_size(cleaned)))
         self.assertEqual(read(os.path.join(self.wine.trash, "статья 😀.html")), PAGE)
 
         # A page that is not one: the run's warning, then the line.
@@ -1022,8 +1031,9 @@ class WindowTest(unittest.TestCase):
         st = self.start()
         self.drop(inside, page)
         line = self.result_line("")
-        self.assertEqual(line, "статья 😀.html: %d bytes \u2192 %d bytes; the original was moved to %s"
-                         % (len(PAGE), cleaned, winpath(os.path.join(kept, "статья 😀.html"))))
+        self.assertEqual(line, "статья 😀.html: %s \u2192 %s; the original was moved to %s"
+                         % (explorer_size(len(PAGE)), explorer_size(cleaned),
+                            winpath(os.path.join(kept, "статья 😀.html"))))
         self.assertEqual(read(os.path.join(kept, "статья 😀.html")), PAGE)
         self.end_with_escape()
 
