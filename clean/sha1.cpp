@@ -1,0 +1,108 @@
+// SHA-1 as FIPS 180-4 states it: 64-byte blocks, eighty rounds in four
+// groups of twenty, the length in bits at the end, big-endian throughout.
+#include "clean/sha1.h"
+#include <string.h>
+
+static inline uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+static void Sha1Block(uint32_t h[5], const unsigned char *p)
+{
+    uint32_t w[80];
+    for (int i = 0; i < 16; i++)
+        w[i] = (uint32_t)p[4 * i] << 24 | (uint32_t)p[4 * i + 1] << 16 | (uint32_t)p[4 * i + 2] << 8 |
+               p[4 * i + 3];
+    for (int i = 16; i < 80; i++)
+        w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
+    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+    for (int i = 0; i < 80; i++) {
+        uint32_t f, k;
+        if (i < 20) {
+            f = (b & c) | (~b & d);
+            k = 0x5A827999;
+        } else if (i < 40) {
+            f = b ^ c ^ d;
+            k = 0x6ED9EBA1;
+        } else if (i < 60) {
+            f = (b & c) | (b & d) | (c & d);
+            k = 0x8F1BBCDC;
+        } else {
+            f = b ^ c ^ d;
+            k = 0xCA62C1D6;
+        }
+        uint32_t t = Rotate(a, 5) + f + e + k + w[i];
+        e = d;
+        d = c;
+        c = Rotate(b, 30);
+        b = a;
+        a = t;
+    }
+    h[0] += a;
+    h[1] += b;
+    h[2] += c;
+    h[3] += d;
+    h[4] += e;
+}
+
+void Sha1Start(Sha1 *s)
+{
+    static const uint32_t kStart[5] = {0x67452301, 0xEFCDAB89, 0x98BADCFE, 0x10325476, 0xC3D2E1F0};
+    memcpy(s->h, kStart, sizeof kStart);
+    s->length = 0;
+}
+
+void Sha1Add(Sha1 *s, const void *data, size_t n)
+{
+    const unsigned char *p = (const unsigned char *)data;
+    size_t have = (size_t)(s->length % 64);
+    s->length += n;
+    if (have) {
+        size_t take = n < 64 - have ? n : 64 - have;
+        memcpy(s->block + have, p, take);
+        p += take;
+        n -= take;
+        if (have + take < 64)
+            return;
+        Sha1Block(s->h, s->block);
+    }
+    for (; n >= 64; p += 64, n -= 64)
+        Sha1Block(s->h, p);
+    memcpy(s->block, p, n);
+}
+
+void Sha1Finish(Sha1 *s, unsigned char digest[kSha1Size])
+{
+    uint64_t bits = s->length * 8;
+    unsigned char pad[72] = {0x80};
+    size_t have = (size_t)(s->length % 64);
+    size_t padLength = (have < 56 ? 56 : 120) - have;
+    for (int i = 0; i < 8; i++)
+        pad[padLength + i] = (unsigned char)(bits >> (56 - 8 * i));
+    Sha1Add(s, pad, padLength + 8);
+    for (int i = 0; i < 5; i++)
+        for (int j = 0; j < 4; j++)
+            digest[4 * i + j] = (unsigned char)(s->h[i] >> (24 - 8 * j));
+}
+
+void Sha1Of(const void *data, size_t n, unsigned char digest[kSha1Size])
+{
+    Sha1 s;
+    Sha1Start(&s);
+    Sha1Add(&s, data, n);
+    Sha1Finish(&s, digest);
+}
+
+void Sha1Base32(const unsigned char digest[kSha1Size], char out[kSha1Base32Size])
+{
+    static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+    int bits = 0, held = 0;
+    size_t o = 0;
+    for (int i = 0; i < kSha1Size; i++) {
+        held = (held << 8) | digest[i];
+        bits += 8;
+        while (bits >= 5) {
+            out[o++] = kLetters[(held >> (bits - 5)) & 31];
+            bits -= 5;
+        }
+    }
+    out[o] = 0;
+}
