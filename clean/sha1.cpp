@@ -94,10 +94,11 @@ void Sha1Of(const void *data, size_t n, unsigned char digest[kSha1Size])
 void Sha1Base32(const unsigned char digest[kSha1Size], char out[kSha1Base32Size])
 {
     static const char kLetters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
-    int bits = 0, held = 0;
+    int bits = 0;
+    uint32_t held = 0;                  // the bits not yet written: `bits` of them
     size_t o = 0;
     for (int i = 0; i < kSha1Size; i++) {
-        held = (held << 8) | digest[i];
+        held = ((held << 8) | digest[i]) & 0x1FFF;
         bits += 8;
         while (bits >= 5) {
             out[o++] = kLetters[(held >> (bits - 5)) & 31];
