@@ -248,25 +248,32 @@ bool CleanWarcStream(const WarcOptions *options, ByteStream *input, ByteStream *
     return !report->readFailed && !report->writeFailed;
 }
 
+bool OpenWarcInput(const char *path, FileHandle *file, PageIdentity *id)
+{
+    HeldFolder folder;
+    char name[kFolderPathSize];
+    if (!OpenPageFolder(path, &folder, name, sizeof name))
+        return false;
+    bool ok = OpenEntryForReading(&folder, name, file, id);
+    int err = LastSystemError();
+    CloseHeldFolder(&folder);
+    SetLastSystemError(err);
+    return ok;
+}
+
 int CleanWarcFile(const WarcOptions *options, const char *input, const char *output, WarcReport *report,
                   int *sysError)
 {
     memset(report, 0, sizeof *report);
     *sysError = 0;
-    HeldFolder inFolder, outFolder;
-    char inName[kFolderPathSize], outName[kFolderPathSize];
+    HeldFolder outFolder;
+    char outName[kFolderPathSize];
     FileHandle in;
     PageIdentity inId, outId;
-    if (!OpenPageFolder(input, &inFolder, inName, sizeof inName)) {
+    if (!OpenWarcInput(input, &in, &inId)) {
         *sysError = LastSystemError();
         return kWarcFileCannotRead;
     }
-    if (!OpenEntryForReading(&inFolder, inName, &in, &inId)) {
-        *sysError = LastSystemError();
-        CloseHeldFolder(&inFolder);
-        return kWarcFileCannotRead;
-    }
-    CloseHeldFolder(&inFolder);
     if (!OpenPageFolder(output, &outFolder, outName, sizeof outName)) {
         *sysError = LastSystemError();
         PlatformClose(in);

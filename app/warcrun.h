@@ -8,6 +8,7 @@
 #include "clean/stream.h"
 #include "clean/switches.h"
 #include "clean/warc.h"
+#include "platform/folder.h"
 
 struct WarcOptions {
     CleanSwitches switches;
@@ -55,6 +56,10 @@ enum WarcFileStatus {
 // error when there was one.
 int CleanWarcFile(const WarcOptions *options, const char *input, const char *output,
                   WarcReport *report, int *sysError);
+
+// Opens the archive at `path` for reading: a regular file only, never
+// blocking on a pipe. False with the system's error.
+bool OpenWarcInput(const char *path, FileHandle *file, PageIdentity *id);
 
 // Whether a record's Content-Type names an HTML page.
 bool IsHtmlType(const std::string &contentType);

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <thread>
 #include "app/json.h"
+#include "app/options.h"
 #include "app/warcrun.h"
 #include "cli/messages.h"
 
@@ -150,7 +151,7 @@ static void Worker(WarcShared *s)
         if (i >= s->tasks->size())
             break;
         WarcTask &t = (*s->tasks)[i];
-        WarcOptions o = WarcOptionsFor(s->call->switches, s->call->settings.word, s->version);
+        WarcOptions o = WarcOptionsFor(s->call->switches, s->call->settings.word & kSwitchMask, s->version);
         o.keepOriginals = s->warc->keepOriginals;
         if (s->warc->recordLimit)
             o.recordLimit = s->warc->recordLimit;

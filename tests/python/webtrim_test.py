@@ -414,6 +414,39 @@ def dask_example_writes_what_the_program_writes(tmp):
             eq(got[rid], f.read(), html[rid][0])
 
 
+@case
+def warc_clean_file_writes_what_the_program_writes(tmp):
+    """webtrim.warc.clean_file and webtrim --warc: the same archive byte for
+    byte, the same counts, bad records and all; the input is never the output."""
+    rid, good = response('http://example.org/a', PAGE, kind=b'text/html; charset=ISO-8859-1')
+    _, chunk = response('http://example.org/b', chunked(PAGE, 40), extra=b'Transfer-Encoding: chunked\r\n')
+    _, brotli = response('http://example.org/c', b'\x0bxx', extra=b'Content-Encoding: br\r\n')
+    _, cut = response('http://example.org/d', PAGE)
+    data = b''.join(gzip.compress(r) for r in (good, chunk, brotli)) + gzip.compress(cut)[:-20]
+    src = os.path.join(tmp, 'in.warc.gz')
+    with open(src, 'wb') as f:
+        f.write(data)
+    report = webtrim.warc.clean_file(src, os.path.join(tmp, 'py.warc.gz'), remove='pictures',
+                                     extract=False)
+    r = subprocess.run([WEBTRIM, '-q', '--defaults', '--remove=pictures', '--no-extract', '--warc', src,
+                        '-o', os.path.join(tmp, 'cli.warc.gz')], capture_output=True)
+    eq(r.returncode, 0, r.stderr)
+    with open(os.path.join(tmp, 'py.warc.gz'), 'rb') as a, open(os.path.join(tmp, 'cli.warc.gz'), 'rb') as b:
+        eq(a.read(), b.read(), 'the archives')
+    eq((report.records, report.cleaned, report.passed), (3, 2, 1))
+    eq({k: v for k, v in report.skipped.items() if v}, {'undecodable': 1, 'truncated': 1})
+    records = read_warc_records(os.path.join(tmp, 'py.warc.gz'))
+    eq([f['WARC-Type'] for f, _ in records], ['warcinfo', 'conversion', 'conversion', 'response'])
+    eq(records[1][0]['WARC-Refers-To'], rid)
+    eq(records[1][0]['Content-Type'], 'text/html; charset=iso-8859-1')
+    try:
+        webtrim.warc.clean_file(src, src)
+        raise AssertionError('the input was taken as the output')
+    except webtrim.Error as e:
+        eq((e.name, e.path), ('same-as-input', src))
+    eq(open(src, 'rb').read(), data)
+
+
 def main():
     global webtrim, WEBTRIM, SHIM, MODULE, SOURCE, FULL
     ap = argparse.ArgumentParser()
