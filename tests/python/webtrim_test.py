@@ -391,15 +391,22 @@ def dask_example_writes_what_the_program_writes(tmp):
     with open(os.path.join(tmp, 'c.warc'), 'wb') as f:
         f.write(b''.join(records['c.warc']))
     out = run_example(tmp, options + ['a.warc.gz', 'b.warc.gz', 'c.warc', 'warcs'])
-    assert 'cleaned %d pages' % len(pages) in out, out
+    # The HTML pages, the 404 page among them, become conversion records;
+    # the picture and the request are copied as they were.
+    assert 'cleaned %d pages' % (len(pages) + 3) in out, out
+    assert '%d records read' % (len(pages) + 9) in out, out
+    missing = response('http://example.org/gone', PAGE, status=b'404 Not Found')[0]
     folder = os.path.join(tmp, 'from-warc')
     os.makedirs(folder)
     got = {}
     for name in sorted(records):
         converted = read_warc_records(os.path.join(tmp, 'warcs', name.split('.')[0] + '.warc.gz'))
         eq(converted[0][0]['WARC-Type'], 'warcinfo')
+        eq(sorted(f['WARC-Type'] for f, _ in converted[1:]).count('conversion'),
+           len(records[name]) - 2)
         for fields, block in converted[1:]:
-            eq(fields['WARC-Type'], 'conversion')
+            if fields['WARC-Type'] != 'conversion' or fields['WARC-Refers-To'] == missing:
+                continue
             uri, data = html[fields['WARC-Refers-To']]
             eq(fields['WARC-Target-URI'], uri)
             got[fields['WARC-Refers-To']] = block
