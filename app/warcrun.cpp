@@ -81,7 +81,11 @@ struct WarcRun {
     std::string warcinfoId;
     bool warcinfoWritten;
     WarcRecord rec;
-    std::string payload, decoded, cleaned;
+    // The page of the record in hand: within the record's block, or in
+    // `decoded` or `inflated` when it had to be undone first.
+    const unsigned char *page;
+    size_t pageSize;
+    std::string decoded, inflated, cleaned;
 };
 
 // The warcinfo record, first in the output: made when the first record (or
@@ -111,7 +115,7 @@ static void PassRecord(WarcRun *run)
     run->report->passed++;
 }
 
-// The page a record holds, decoded, in run->payload (its HTTP Content-Type
+// The page a record holds, decoded, in run->page (its HTTP Content-Type
 // in *type): 1 when there is one to clean, 0 when the record is no page,
 // or a reason (kSkip...) + 2 when it is one that cannot be decoded.
 static int PageOf(WarcRun *run, std::string *type)
@@ -123,7 +127,8 @@ static int PageOf(WarcRun *run, std::string *type)
         if (!IsHtmlType(rec.contentType))
             return 0;
         *type = rec.contentType;
-        run->payload.assign((const char *)block, n);
+        run->page = block;
+        run->pageSize = n;
         return 1;
     }
     if (rec.type != "response" || rec.contentType.find("application/http") == std::string::npos)
@@ -143,7 +148,17 @@ static int PageOf(WarcRun *run, std::string *type)
         body = (const unsigned char *)run->decoded.data();
         bodySize = run->decoded.size();
     }
-    int rc = DecodeContent(http.contentEncoding, body, bodySize, &run->payload, run->o->recordLimit);
+    std::string encoding;
+    for (char c : http.contentEncoding)
+        encoding += (char)Lower((unsigned char)c);
+    if (encoding.empty() || encoding == "identity") {
+        run->page = body;
+        run->pageSize = bodySize;
+        return 1;
+    }
+    int rc = DecodeContent(encoding, body, bodySize, &run->inflated, run->o->recordLimit);
+    run->page = (const unsigned char *)run->inflated.data();
+    run->pageSize = run->inflated.size();
     return rc ? rc + 2 : 1;
 }
 
@@ -168,8 +183,8 @@ static void HandleRecord(WarcRun *run)
         report->skipped[page - 2]++;
     const char *kind;
     if (page != 1 ||
-        RefusalOfContent((const unsigned char *)run->payload.data(),
-                         run->payload.size() < (size_t)kSniffSize ? run->payload.size() : (size_t)kSniffSize, &kind) >= 0) {
+        RefusalOfContent(run->page, run->pageSize < (size_t)kSniffSize ? run->pageSize : (size_t)kSniffSize,
+                         &kind) >= 0) {
         PassRecord(run);
         return;
     }
@@ -177,7 +192,7 @@ static void HandleRecord(WarcRun *run)
     ByteStream *out = new ByteStream;
     StreamOpenSink(out, SinkToString, &run->cleaned);
     CleanReport cr;
-    CleanStatus status = CleanBytes(&run->o->switches, run->payload.data(), run->payload.size(), out,
+    CleanStatus status = CleanBytes(&run->o->switches, run->page, run->pageSize, out,
                                     run->o->recordLimit, &cr);
     StreamClose(out);
     delete out;
@@ -204,7 +219,7 @@ static void HandleRecord(WarcRun *run)
             "Content-Length: " + std::to_string(run->cleaned.size()) + "\r\n\r\n";
     WriteRecord(&run->writer, head, run->cleaned.data(), run->cleaned.size());
     report->cleaned++;
-    report->pageBytesIn += (int64_t)run->payload.size();
+    report->pageBytesIn += (int64_t)run->pageSize;
     report->pageBytesOut += (int64_t)run->cleaned.size();
 }
 

@@ -5,6 +5,18 @@
 
 static inline uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
+// One round: the five words move along, the new first word made of the
+// old ones, the round group's function f and constant k, and the schedule.
+#define SHA1_ROUND(f, k)                                   \
+    do {                                                   \
+        uint32_t t = Rotate(a, 5) + (f) + e + (k) + w[i];  \
+        e = d;                                             \
+        d = c;                                             \
+        c = Rotate(b, 30);                                 \
+        b = a;                                             \
+        a = t;                                             \
+    } while (0)
+
 static void Sha1Block(uint32_t h[5], const unsigned char *p)
 {
     uint32_t w[80];
@@ -14,34 +26,22 @@ static void Sha1Block(uint32_t h[5], const unsigned char *p)
     for (int i = 16; i < 80; i++)
         w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
     uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-    for (int i = 0; i < 80; i++) {
-        uint32_t f, k;
-        if (i < 20) {
-            f = (b & c) | (~b & d);
-            k = 0x5A827999;
-        } else if (i < 40) {
-            f = b ^ c ^ d;
-            k = 0x6ED9EBA1;
-        } else if (i < 60) {
-            f = (b & c) | (b & d) | (c & d);
-            k = 0x8F1BBCDC;
-        } else {
-            f = b ^ c ^ d;
-            k = 0xCA62C1D6;
-        }
-        uint32_t t = Rotate(a, 5) + f + e + k + w[i];
-        e = d;
-        d = c;
-        c = Rotate(b, 30);
-        b = a;
-        a = t;
-    }
+    int i = 0;
+    for (; i < 20; i++)
+        SHA1_ROUND(d ^ (b & (c ^ d)), 0x5A827999u);
+    for (; i < 40; i++)
+        SHA1_ROUND(b ^ c ^ d, 0x6ED9EBA1u);
+    for (; i < 60; i++)
+        SHA1_ROUND((b & c) | (d & (b | c)), 0x8F1BBCDCu);
+    for (; i < 80; i++)
+        SHA1_ROUND(b ^ c ^ d, 0xCA62C1D6u);
     h[0] += a;
     h[1] += b;
     h[2] += c;
     h[3] += d;
     h[4] += e;
 }
+#undef SHA1_ROUND
 
 void Sha1Start(Sha1 *s)
 {
