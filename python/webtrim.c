@@ -15,6 +15,7 @@
  * webtrim --remove and --keep take them), then the named switches. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <errno.h>
 #include <structmember.h>
 #include <string.h>
 #include "webtrim.h"
@@ -593,9 +594,156 @@ PyDoc_STRVAR(kWarcCleanFileDoc,
 "(.name 'cannot-read', 'cannot-write' or 'same-as-input', .errno, .path).\n"
 "Other threads run while it cleans.");
 
+/* webtrim.warc.records(path): the records of an archive, one by one. */
+
+static PyTypeObject *WarcRecordType;    /* webtrim.warc.WarcRecord */
+
+static PyStructSequence_Field kWarcRecordFields[] = {
+    {"type", "WARC-Type"},
+    {"id", "WARC-Record-ID"},
+    {"target_uri", "WARC-Target-URI, or ''"},
+    {"date", "WARC-Date, or ''"},
+    {"content_type", "Content-Type, or ''"},
+    {"version", "'1.0' or '1.1'"},
+    {"head", "the header as read (bytes), up to its blank line"},
+    {"block", "the block (bytes), or None past the record limit"},
+    {"length", "Content-Length"},
+    {NULL, NULL},
+};
+static PyStructSequence_Desc kWarcRecordDesc = {
+    "webtrim.warc.WarcRecord", "One good record of an archive.", kWarcRecordFields, 9,
+};
+
+typedef struct {
+    PyObject_HEAD
+    wt_warc_reader *reader;
+} ReaderObject;
+
+static void ReaderDealloc(ReaderObject *self)
+{
+    wt_warc_close(self->reader);
+    PyTypeObject *type = Py_TYPE(self);
+    type->tp_free((PyObject *)self);
+    Py_DECREF(type);
+}
+
+static PyObject *ReaderNext(ReaderObject *self)
+{
+    if (!self->reader)
+        return NULL;
+    wt_warc_record r;
+    int got;
+    r.size = sizeof r;
+    Py_BEGIN_ALLOW_THREADS
+    got = wt_warc_next(self->reader, &r);
+    Py_END_ALLOW_THREADS
+    if (got < 0)
+        return PyErr_SetFromErrno(PyExc_OSError);
+    if (got == 0)
+        return NULL;                    /* StopIteration */
+    PyObject *result = PyStructSequence_New(WarcRecordType);
+    PyObject *items[] = {
+        PyUnicode_DecodeLatin1(r.type, (Py_ssize_t)strlen(r.type), NULL),
+        PyUnicode_DecodeLatin1(r.id, (Py_ssize_t)strlen(r.id), NULL),
+        PyUnicode_DecodeLatin1(r.target_uri, (Py_ssize_t)strlen(r.target_uri), NULL),
+        PyUnicode_DecodeLatin1(r.date, (Py_ssize_t)strlen(r.date), NULL),
+        PyUnicode_DecodeLatin1(r.content_type, (Py_ssize_t)strlen(r.content_type), NULL),
+        PyUnicode_FromString(r.version == 11 ? "1.1" : "1.0"),
+        PyBytes_FromStringAndSize((const char *)r.head, (Py_ssize_t)r.head_size),
+        r.block ? PyBytes_FromStringAndSize((const char *)r.block, (Py_ssize_t)r.block_size)
+                : Py_NewRef(Py_None),
+        PyLong_FromLongLong(r.length),
+    };
+    if (!result) {
+        for (size_t i = 0; i < sizeof items / sizeof *items; i++)
+            Py_XDECREF(items[i]);
+        return NULL;
+    }
+    return FillRecord(result, items, (int)(sizeof items / sizeof *items));
+}
+
+static PyObject *ReaderSkipped(ReaderObject *self, void *closure)
+{
+    (void)closure;
+    int64_t counts[WT_WARC_REASONS];
+    wt_warc_skipped(self->reader, counts);
+    PyObject *d = PyDict_New();
+    for (int i = 0; d && i < WT_WARC_REASONS; i++) {
+        PyObject *n = PyLong_FromLongLong(counts[i]);
+        if (!n || PyDict_SetItemString(d, wt_warc_reason_name(i), n) < 0)
+            Py_CLEAR(d);
+        Py_XDECREF(n);
+    }
+    return d;
+}
+
+static PyGetSetDef kReaderGetSet[] = {
+    {"skipped", (getter)ReaderSkipped, NULL, "dict: the bad records skipped so far, by reason", NULL},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
+static PyType_Slot kReaderSlots[] = {
+    {Py_tp_dealloc, (void *)ReaderDealloc},
+    {Py_tp_iter, (void *)PyObject_SelfIter},
+    {Py_tp_iternext, (void *)ReaderNext},
+    {Py_tp_getset, (void *)kReaderGetSet},
+    {Py_tp_doc, (void *)"The records of an archive: iterate it; .skipped counts the bad ones."},
+    {0, NULL},
+};
+static PyType_Spec kReaderSpec = {
+    "webtrim.warc.Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT, kReaderSlots,
+};
+static PyObject *ReaderType;
+
+static PyObject *WarcRecords(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    static char *keywords[] = {"path", "record_limit", NULL};
+    PyObject *path = NULL;
+    Py_ssize_t recordLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|$n:records", keywords, PyUnicode_FSConverter, &path,
+                                     &recordLimit))
+        return NULL;
+    if (recordLimit < 0) {
+        Py_DECREF(path);
+        PyErr_SetString(PyExc_ValueError, "record_limit is a number of bytes, 0 for the default");
+        return NULL;
+    }
+    int error = 0;
+    wt_warc_reader *reader;
+    const char *text = PyBytes_AS_STRING(path);
+    Py_BEGIN_ALLOW_THREADS
+    reader = wt_warc_open(text, (size_t)recordLimit, &error);
+    Py_END_ALLOW_THREADS
+    if (!reader) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, text);
+        Py_DECREF(path);
+        return NULL;
+    }
+    Py_DECREF(path);
+    ReaderObject *r = PyObject_New(ReaderObject, (PyTypeObject *)ReaderType);
+    if (!r) {
+        wt_warc_close(reader);
+        return NULL;
+    }
+    r->reader = reader;
+    return (PyObject *)r;
+}
+
+PyDoc_STRVAR(kWarcRecordsDoc,
+"records($module, /, path, *, record_limit=0)\n"
+"--\n"
+"\n"
+"The good records of the archive at `path` (plain or gzipped), one\n"
+"webtrim.warc.WarcRecord at a time, read by the same reader as\n"
+"clean_file: bad records are skipped and counted in the iterator's\n"
+".skipped. A block past record_limit (default 32 MB) is given as None.");
+
 static PyMethodDef kWarcMethods[] = {
     {"clean_file", (PyCFunction)(void (*)(void))WarcCleanFile, METH_VARARGS | METH_KEYWORDS,
      kWarcCleanFileDoc},
+    {"records", (PyCFunction)(void (*)(void))WarcRecords, METH_VARARGS | METH_KEYWORDS, kWarcRecordsDoc},
     {NULL, NULL, 0, NULL},
 };
 
@@ -609,11 +757,15 @@ static struct PyModuleDef kWarcModule = {
 static int AddWarcModule(PyObject *m)
 {
     WarcReportType = PyStructSequence_NewType(&kWarcReportDesc);
-    PyObject *warc = WarcReportType ? PyModule_Create(&kWarcModule) : NULL;
+    WarcRecordType = PyStructSequence_NewType(&kWarcRecordDesc);
+    ReaderType = PyType_FromSpec(&kReaderSpec);
+    PyObject *warc = WarcReportType && WarcRecordType && ReaderType ? PyModule_Create(&kWarcModule) : NULL;
     if (!warc)
         return -1;
     PyObject *modules = PyImport_GetModuleDict();
     if (PyModule_AddObjectRef(warc, "WarcReport", (PyObject *)WarcReportType) < 0 ||
+        PyModule_AddObjectRef(warc, "WarcRecord", (PyObject *)WarcRecordType) < 0 ||
+        PyModule_AddObjectRef(warc, "Reader", ReaderType) < 0 ||
         PyDict_SetItemString(modules, "webtrim.warc", warc) < 0) {
         Py_DECREF(warc);
         return -1;

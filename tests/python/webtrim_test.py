@@ -452,6 +452,19 @@ def warc_clean_file_writes_what_the_program_writes(tmp):
     except webtrim.Error as e:
         eq((e.name, e.path), ('same-as-input', src))
     eq(open(src, 'rb').read(), data)
+    # records(): the same reader, from Python; bad records counted.
+    reader = webtrim.warc.records(src)
+    eq([(r.type, r.target_uri) for r in reader],
+       [('response', 'http://example.org/a'), ('response', 'http://example.org/b'),
+        ('response', 'http://example.org/c')])
+    eq({k: v for k, v in reader.skipped.items() if v}, {'truncated': 1})
+    got = [(r.type, r.block) for r in webtrim.warc.records(os.path.join(tmp, 'py.warc.gz'))]
+    eq([(t, b) for t, b in got], [(f['WARC-Type'], b) for f, b in records])
+    try:
+        webtrim.warc.records(os.path.join(tmp, 'missing.warc'))
+        raise AssertionError('a missing archive was opened')
+    except FileNotFoundError as e:
+        eq(e.filename, os.path.join(tmp, 'missing.warc'))
 
 
 def main():
