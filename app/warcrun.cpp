@@ -85,6 +85,7 @@ struct WarcRun {
     // `decoded` or `inflated` when it had to be undone first.
     const unsigned char *page;
     size_t pageSize;
+    size_t httpHeadSize;        // a response's HTTP head before the page; 0 for a resource
     std::string decoded, inflated, cleaned;
 };
 
@@ -129,6 +130,7 @@ static int PageOf(WarcRun *run, std::string *type)
         *type = rec.contentType;
         run->page = block;
         run->pageSize = n;
+        run->httpHeadSize = 0;
         return 1;
     }
     if (rec.type != "response" || rec.contentType.find("application/http") == std::string::npos)
@@ -137,6 +139,7 @@ static int PageOf(WarcRun *run, std::string *type)
     if (!ParseHttpHead(block, n, &http) || !IsHtmlType(http.contentType))
         return 0;
     *type = http.contentType;
+    run->httpHeadSize = http.size;
     const unsigned char *body = block + http.size;
     size_t bodySize = n - http.size;
     std::string lowerTe;
@@ -165,6 +168,79 @@ static int PageOf(WarcRun *run, std::string *type)
 static void SinkToString(void *context, const unsigned char *data, size_t n)
 {
     ((std::string *)context)->append((const char *)data, n);
+}
+
+// The cleaned page as a conversion record that refers to its original.
+static void WriteConversion(WarcRun *run, const std::string &type)
+{
+    const WarcRecord &rec = run->rec;
+    std::string charset = CharsetOf(type);
+    std::string digest = DigestText(run->cleaned.data(), run->cleaned.size());
+    std::string head = std::string(VersionLine(rec.version)) + "WARC-Type: conversion\r\n" +
+                       "WARC-Record-ID: " + RecordId("conversion " + run->warcinfoId + rec.id) + "\r\n" +
+                       "WARC-Refers-To: " + rec.id + "\r\n";
+    if (!rec.targetUri.empty())
+        head += "WARC-Target-URI: " + rec.targetUri + "\r\n";
+    if (!rec.date.empty())
+        head += "WARC-Date: " + rec.date + "\r\n";
+    head += "WARC-Warcinfo-ID: " + run->warcinfoId + "\r\n" + "WARC-Block-Digest: " + digest + "\r\n" +
+            "WARC-Payload-Digest: " + digest + "\r\n" + "Content-Type: text/html" +
+            (charset.empty() ? std::string() : "; charset=" + charset) + "\r\n" +
+            "Content-Length: " + std::to_string(run->cleaned.size()) + "\r\n\r\n";
+    WriteRecord(&run->writer, head, run->cleaned.data(), run->cleaned.size());
+}
+
+// Whether an HTTP head's line is one of the fields the new body makes
+// untrue (its framing and coding).
+static bool IsFramingField(const char *line, size_t n)
+{
+    static const char *const kFields[] = {"transfer-encoding:", "content-encoding:", "content-length:"};
+    for (const char *f : kFields) {
+        size_t m = strlen(f);
+        size_t i = 0;
+        while (i < m && i < n && Lower((unsigned char)line[i]) == (unsigned char)f[i])
+            i++;
+        if (i == m)
+            return true;
+    }
+    return false;
+}
+
+// The cleaned page as a response record: the original's HTTP head without
+// its framing and coding fields, a Content-Length for the new body, and
+// the digests of the new block and body.
+static void WriteResponse(WarcRun *run)
+{
+    const WarcRecord &rec = run->rec;
+    const char *h = rec.block.data();
+    size_t size = run->httpHeadSize;
+    std::string http;
+    for (size_t at = 0; at < size;) {
+        const char *nl = (const char *)memchr(h + at, '\n', size - at);
+        size_t lineSize = nl ? (size_t)(nl - h - at) + 1 : size - at;
+        bool blank = lineSize <= 2 && (h[at] == '\r' || h[at] == '\n');
+        if (blank) {
+            http += "Content-Length: " + std::to_string(run->cleaned.size()) + "\r\n";
+            http.append(h + at, size - at);
+            break;
+        }
+        if (at == 0 || !IsFramingField(h + at, lineSize))
+            http.append(h + at, lineSize);
+        at += lineSize;
+    }
+    std::string block = http + run->cleaned;
+    std::string head = std::string(VersionLine(rec.version)) + "WARC-Type: response\r\n" +
+                       "WARC-Record-ID: " + RecordId("response " + run->warcinfoId + rec.id) + "\r\n";
+    if (!rec.targetUri.empty())
+        head += "WARC-Target-URI: " + rec.targetUri + "\r\n";
+    if (!rec.date.empty())
+        head += "WARC-Date: " + rec.date + "\r\n";
+    head += "WARC-Warcinfo-ID: " + run->warcinfoId + "\r\n" +
+            "WARC-Block-Digest: " + DigestText(block.data(), block.size()) + "\r\n" +
+            "WARC-Payload-Digest: " + DigestText(run->cleaned.data(), run->cleaned.size()) + "\r\n" +
+            "Content-Type: " + rec.contentType + "\r\n" +
+            "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n";
+    WriteRecord(&run->writer, head, block.data(), block.size());
 }
 
 static void HandleRecord(WarcRun *run)
@@ -204,20 +280,10 @@ static void HandleRecord(WarcRun *run)
     }
     if (run->o->keepOriginals)
         PassRecord(run);
-    std::string charset = CharsetOf(type);
-    std::string digest = DigestText(run->cleaned.data(), run->cleaned.size());
-    std::string head = std::string(VersionLine(rec.version)) + "WARC-Type: conversion\r\n" +
-                       "WARC-Record-ID: " + RecordId("conversion " + run->warcinfoId + rec.id) + "\r\n" +
-                       "WARC-Refers-To: " + rec.id + "\r\n";
-    if (!rec.targetUri.empty())
-        head += "WARC-Target-URI: " + rec.targetUri + "\r\n";
-    if (!rec.date.empty())
-        head += "WARC-Date: " + rec.date + "\r\n";
-    head += "WARC-Warcinfo-ID: " + run->warcinfoId + "\r\n" + "WARC-Block-Digest: " + digest + "\r\n" +
-            "WARC-Payload-Digest: " + digest + "\r\n" + "Content-Type: text/html" +
-            (charset.empty() ? std::string() : "; charset=" + charset) + "\r\n" +
-            "Content-Length: " + std::to_string(run->cleaned.size()) + "\r\n\r\n";
-    WriteRecord(&run->writer, head, run->cleaned.data(), run->cleaned.size());
+    if (run->o->asResponse && run->httpHeadSize > 0)
+        WriteResponse(run);
+    else
+        WriteConversion(run, type);
     report->cleaned++;
     report->pageBytesIn += (int64_t)run->pageSize;
     report->pageBytesOut += (int64_t)run->cleaned.size();

@@ -16,6 +16,9 @@ struct WarcOptions {
     const char *version;        // the program's, named there too
     size_t recordLimit;         // the largest record held (kDefaultRecordLimit)
     bool keepOriginals;         // write each cleaned record's original before it
+    // A cleaned response stays a response record (its HTTP head kept, less
+    // the framing and coding fields) rather than becoming a conversion.
+    bool asResponse;
     bool gzip;                  // the output: one gzip member per record
     int level;                  // its compression level
     // Told after each record: raw bytes read so far, records so far.

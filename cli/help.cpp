@@ -44,6 +44,10 @@ Web archives (see WEB ARCHIVES in webtrim(1)):
                             become conversion records, the rest is copied,
                             bad records are skipped and counted
       --warc-keep-originals  keep each cleaned page's original record too
+      --warc-response     write a cleaned response as a response record (its
+                            HTTP head kept, less Transfer-Encoding,
+                            Content-Encoding, with a new Content-Length),
+                            not as a conversion record
       --record-limit=MB   hold records up to MB megabytes (default 32); larger
                             ones are copied through
 

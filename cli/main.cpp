@@ -44,7 +44,7 @@ enum {
     kOptHelp = 'h', kOptJobs = 'j', kOptDryRun = 'n', kOptOutput = 'o', kOptQuiet = 'q',
     kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0',
     kLongOnly = 256, kOptVersion, kOptRemove, kOptKeep, kOptFilesFrom, kOptMoveTo, kOptSave,
-    kOptSettings, kOptDefaults, kOptJson, kOptWarc, kOptWarcKeepOriginals, kOptRecordLimit, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
+    kOptSettings, kOptDefaults, kOptJson, kOptWarc, kOptWarcKeepOriginals, kOptWarcResponse, kOptRecordLimit, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
 };
 
 enum { kMaxJobs = 1024 };
@@ -162,6 +162,7 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
         {"defaults", no_argument, 0, kOptDefaults},
         {"warc", no_argument, 0, kOptWarc},
         {"warc-keep-originals", no_argument, 0, kOptWarcKeepOriginals},
+        {"warc-response", no_argument, 0, kOptWarcResponse},
         {"record-limit", required_argument, 0, kOptRecordLimit},
     };
     // The named switches; --move-to (the off side of --trash) takes a folder.
@@ -246,6 +247,9 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
             break;
         case kOptWarcKeepOriginals:
             args->warcCall.keepOriginals = true;
+            break;
+        case kOptWarcResponse:
+            args->warcCall.asResponse = true;
             break;
         case kOptRecordLimit: {
             // In megabytes (2^20 bytes).

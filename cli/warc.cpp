@@ -153,6 +153,7 @@ static void Worker(WarcShared *s)
         WarcTask &t = (*s->tasks)[i];
         WarcOptions o = WarcOptionsFor(s->call->switches, s->call->settings.word & kSwitchMask, s->version);
         o.keepOriginals = s->warc->keepOriginals;
+        o.asResponse = s->warc->asResponse;
         if (s->warc->recordLimit)
             o.recordLimit = s->warc->recordLimit;
         o.gzip = EndsWith(t.output, ".gz");

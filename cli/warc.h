@@ -8,6 +8,7 @@
 
 struct WarcCall {
     bool keepOriginals = false;
+    bool asResponse = false;            // --warc-response
     size_t recordLimit = 0;             // 0: the default
 };
 

@@ -218,6 +218,40 @@ def the_cleaned_page_is_the_command_lines(tmp):
         assert read_records(out)[1]['block'] == f.read()
 
 
+@case
+def cleaned_responses_stay_responses(tmp):
+    """--warc-response: the HTTP head kept less its framing and coding, a
+    new Content-Length, the digests of the new block and body, no
+    Refers-To; the page the same as in the conversion record."""
+    recs = good_set()
+    data = pack([r for r, _ in recs], 'member')
+    _, conv = clean_archive(tmp, data)
+    _, resp = clean_archive(tmp, data, out='resp.warc.gz', extra=['--warc-response'])
+    conv, resp = read_records(conv)[1:], read_records(resp)[1:]
+    assert len(conv) == len(resp), (len(conv), len(resp))
+    checked = 0
+    for c, r in zip(conv, resp):
+        if c['fields']['warc-type'] != 'conversion' or r['fields']['warc-type'] != 'response':
+            assert c['raw'] == r['raw'] or c['fields']['warc-type'] == 'conversion'
+            continue
+        checked += 1
+        f = r['fields']
+        assert 'warc-refers-to' not in f
+        head, _, body = r['block'].partition(b'\r\n\r\n')
+        assert body == c['block'], 'the pages differ'
+        lines = head.decode('latin-1').split('\r\n')
+        assert lines[0] == 'HTTP/1.1 200 OK'
+        names = [l.split(':')[0].lower() for l in lines[1:]]
+        assert 'transfer-encoding' not in names and 'content-encoding' not in names, names
+        assert ('content-length: %d' % len(body)) in [l.lower() for l in lines], lines
+        assert f['warc-block-digest'] == digest(r['block'])
+        assert f['warc-payload-digest'] == digest(body)
+        assert f['content-type'] == 'application/http; msgtype=response'
+    assert checked == 4, checked
+    # The resource record has no HTTP head: it is still a conversion.
+    assert [r['fields']['warc-type'] for r in resp].count('conversion') == 1
+
+
 BAD = [
     # name, the records (raw, cleaned?) that come through, the bad bytes, counts
     ('truncated', lambda: ([], [response('t1', http(PAGE))[:-60]]), {'truncated': 1}),
