@@ -294,7 +294,8 @@ typedef struct wt_warc_report {
 
 /* Flags of wt_warc_clean_file. */
 enum {
-    WT_WARC_KEEP_ORIGINALS = 1  /* write each cleaned record's original before it */
+    WT_WARC_KEEP_ORIGINALS = 1, /* write each cleaned record's original before it */
+    WT_WARC_RESPONSE = 2        /* a cleaned response stays a response record (--warc-response) */
 };
 
 /* Cleans the archive at `input` into a new file that takes the name

@@ -47,6 +47,7 @@ int wt_warc_clean_file(const wt_options *options, const char *input, const char 
     if (record_limit)
         o.recordLimit = record_limit;
     o.keepOriginals = (flags & WT_WARC_KEEP_ORIGINALS) != 0;
+    o.asResponse = (flags & WT_WARC_RESPONSE) != 0;
     size_t n = strlen(output);
     o.gzip = n >= 3 && strcasecmp(output + n - 3, ".gz") == 0;
     WarcReport r;

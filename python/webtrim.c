@@ -486,7 +486,7 @@ static PyTypeObject *WarcReportType;    /* webtrim.warc.WarcReport */
 
 static char *const kWarcKeywords[] = {
     "input", "output", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
-    "avoid_bad_colors", "keep_originals", "record_limit", NULL,
+    "avoid_bad_colors", "keep_originals", "response", "record_limit", NULL,
 };
 
 static PyStructSequence_Field kWarcReportFields[] = {
@@ -511,16 +511,20 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 {
     (void)self;
     PyObject *input = NULL, *output = NULL, *remove = NULL, *keep = NULL, *keepOriginals = NULL;
+    PyObject *response = NULL;
     PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
     Py_ssize_t recordLimit = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&O&|$OOOOOOOOn:clean_file", (char **)kWarcKeywords,
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&O&|$OOOOOOOOOn:clean_file", (char **)kWarcKeywords,
                                      PyUnicode_FSConverter, &input, PyUnicode_FSConverter, &output,
                                      &remove, &keep, &switches[0], &switches[1], &switches[2],
-                                     &switches[3], &switches[4], &keepOriginals, &recordLimit))
+                                     &switches[3], &switches[4], &keepOriginals, &response, &recordLimit))
         return NULL;
     wt_options options;
     PyObject *answer = NULL;
     int keepOn = keepOriginals ? PyObject_IsTrue(keepOriginals) : 0;
+    int responseOn = keepOn >= 0 && response ? PyObject_IsTrue(response) : 0;
+    if (responseOn < 0)
+        keepOn = -1;
     if (keepOn >= 0 && recordLimit < 0)
         PyErr_SetString(PyExc_ValueError, "record_limit is a number of bytes, 0 for the default");
     else if (keepOn >= 0 && ApplyOptions(&options, remove, keep, switches, 0) == 0) {
@@ -529,7 +533,8 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
         r.size = sizeof r;
         const char *in = PyBytes_AS_STRING(input), *out = PyBytes_AS_STRING(output);
         Py_BEGIN_ALLOW_THREADS
-        status = wt_warc_clean_file(&options, in, out, keepOn ? WT_WARC_KEEP_ORIGINALS : 0,
+        status = wt_warc_clean_file(&options, in, out,
+                                    (keepOn ? WT_WARC_KEEP_ORIGINALS : 0) | (responseOn ? WT_WARC_RESPONSE : 0),
                                     (size_t)recordLimit, &r);
         Py_END_ALLOW_THREADS
         if (status != WT_OK) {
@@ -583,7 +588,7 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 PyDoc_STRVAR(kWarcCleanFileDoc,
 "clean_file($module, /, input, output, *, remove=None, keep=None, extract=None,\n"
 "      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None,\n"
-"      keep_originals=False, record_limit=0)\n"
+"      keep_originals=False, response=False, record_limit=0)\n"
 "--\n"
 "\n"
 "Cleans the web archive `input` into a new archive `output` (a gzip member per\n"
