@@ -132,7 +132,7 @@ def main():
         for i in range(count):
             records = b"".join(warc_record(rng, i * 10 + j) for j in range(rng.randint(1, 4)))
             with open(os.path.join(folder, "seed-%04d" % i), "wb") as f:
-                f.write(bytes([rng.randrange(32), rng.randrange(256)]) + records)
+                f.write(bytes([rng.randrange(128), rng.randrange(256)]) + records)
         return
     folder = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
