@@ -266,7 +266,7 @@ static int EndedInside(WarcReader *r)
         r->pendingPos = 0;
         r->state = kReadSeek;
     } else {
-        r->skipped[r->source.cutShort ? kSkipTruncated : kSkipTruncated]++;
+        r->skipped[kSkipTruncated]++;       // the file, or its last gzip member, ends early
         r->state = kReadEnd;
     }
     return kContinue;
@@ -434,7 +434,7 @@ static int ReadTrailer(WarcReader *r, WarcRecord *rec)
         r->records++;
         return kWarcGot;
     }
-    if (end.size() < 4 && (r->source.broken || r->pending.size() == r->pendingPos))
+    if (end.size() < 4)                     // the source ended or broke first
         return EndedInside(r);
     return Reject(r, kSkipBadLength, rec->block + end, rec->held ? 1 : 0);
 }

@@ -193,7 +193,13 @@ int CleanWarcFiles(const std::vector<std::string> &inputs, const Call &call, con
 {
     std::vector<WarcTask> tasks(inputs.size());
     struct stat st;
-    bool toFolder = inputs.size() > 1 || (stat(call.output, &st) == 0 && S_ISDIR(st.st_mode));
+    bool isFolder = stat(call.output, &st) == 0 && S_ISDIR(st.st_mode);
+    bool toFolder = inputs.size() > 1 || isFolder;
+    if (toFolder && !isFolder) {
+        WriteAllTo(2, "webtrim: " + QuoteName(call.output) +
+                          ": with several archives, -o names a folder, and there is none\n");
+        return kExitStopped;
+    }
     std::vector<std::string> taken;
     for (size_t i = 0; i < inputs.size(); i++) {
         tasks[i].input = inputs[i];

@@ -348,6 +348,9 @@ def several_inputs_to_a_folder(tmp):
         with open(r['output'], 'rb') as f:
             refers.add(read_records(f.read())[2]['fields']['warc-refers-to'])
     assert refers == {'<urn:uuid:p-a>', '<urn:uuid:p-b>'}
+    rc, _, se = run('--warc', os.path.join(tmp, 'a/crawl.warc.gz'), os.path.join(tmp, 'b/crawl.warc.gz'),
+                    '-o', os.path.join(tmp, 'nowhere'))
+    assert rc == 1 and 'names a folder' in se and not os.path.exists(os.path.join(tmp, 'nowhere')), se
 
 
 @case
