@@ -37,6 +37,20 @@ Pages:
       --json              report as data: one JSON object per page and line,
                             then a summary object (see webtrim(1))
 
+Web archives (see WEB ARCHIVES in webtrim(1)):
+      --warc              the names are web archives (WARC, gzipped or not),
+                            cleaned into new archives: -o OUT for one, -o
+                            FOLDER for several (one output each); HTML pages
+                            become conversion records, the rest is copied,
+                            bad records are skipped and counted
+      --warc-keep-originals  keep each cleaned page's original record too
+      --warc-response     write a cleaned response as a response record (its
+                            HTTP head kept, less Transfer-Encoding,
+                            Content-Encoding, with a new Content-Length),
+                            not as a conversion record
+      --record-limit=MB   hold records up to MB megabytes (default 32); larger
+                            ones are copied through
+
 What to remove (for this call; --save keeps it for later calls):
       --remove=LIST       remove these kinds of element (names below, comma-
                             separated; all names every kind)

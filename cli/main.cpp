@@ -21,6 +21,7 @@
 #include "cli/messages.h"
 #include "cli/pages.h"
 #include "cli/output.h"
+#include "cli/warc.h"
 
 // One change to the settings, kept in command-line order.
 struct SettingChange {
@@ -34,6 +35,8 @@ struct Arguments {
     ListOptions list;
     bool save = false;
     bool showSettings = false;
+    bool warc = false;                  // the names are web archives
+    WarcCall warcCall;
     Call call;
 };
 
@@ -41,7 +44,8 @@ enum {
     kOptHelp = 'h', kOptJobs = 'j', kOptDryRun = 'n', kOptOutput = 'o', kOptQuiet = 'q',
     kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0', kOptKeepTimes = 'p',
     kLongOnly = 256, kOptVersion, kOptRemove, kOptKeep, kOptFilesFrom, kOptMoveTo, kOptSave,
-    kOptSettings, kOptDefaults, kOptJson, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
+    kOptSettings, kOptDefaults, kOptJson, kOptWarc, kOptWarcKeepOriginals, kOptWarcResponse,
+    kOptRecordLimit, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
 };
 
 enum { kMaxJobs = 1024 };
@@ -157,6 +161,10 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
         {"save", no_argument, 0, kOptSave},
         {"settings", no_argument, 0, kOptSettings},
         {"defaults", no_argument, 0, kOptDefaults},
+        {"warc", no_argument, 0, kOptWarc},
+        {"warc-keep-originals", no_argument, 0, kOptWarcKeepOriginals},
+        {"warc-response", no_argument, 0, kOptWarcResponse},
+        {"record-limit", required_argument, 0, kOptRecordLimit},
     };
     // The named switches; --move-to (the off side of --trash) takes a folder.
     for (int i = 0; i < kNamedSwitchCount; i++) {
@@ -238,6 +246,25 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
         case kOptKeepTimes:         // -p: --preserve-time
             args->changes.push_back({SettingChange::kSet, kOptPreserveTime, ""});
             break;
+        case kOptWarc:
+            args->warc = true;
+            break;
+        case kOptWarcKeepOriginals:
+            args->warcCall.keepOriginals = true;
+            break;
+        case kOptWarcResponse:
+            args->warcCall.asResponse = true;
+            break;
+        case kOptRecordLimit: {
+            // In megabytes (2^20 bytes).
+            char *end;
+            errno = 0;
+            long long mb = strtoll(optarg, &end, 10);
+            if (errno || *end || end == optarg || mb < 1 || mb > 65536)
+                Usage("invalid record limit (megabytes, 1 to 65536)", optarg);
+            args->warcCall.recordLimit = (size_t)mb << 20;
+            break;
+        }
         case kOptSave:
             args->save = true;
             break;
@@ -339,6 +366,16 @@ int main(int argc, char **argv)
         PrintSettings(call.settings);
     if (args.list.pages.empty() && args.list.filesFrom.empty())
         return status;
+
+    if (args.warc) {
+        if (!call.output || !strcmp(call.output, "-"))
+            Usage("--warc needs -o with an output file or folder");
+        if (call.dryRun)
+            Usage("--warc does not take --dry-run");
+        if (CleanWarcFiles(args.list.pages, call, args.warcCall, WEBTRIM_VERSION) != kExitCleaned)
+            status = kExitStopped;
+        return status;
+    }
 
     // Where the originals go, decided once for the call: a missing folder
     // is said once, and every original then goes to the trash.

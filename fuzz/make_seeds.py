@@ -7,7 +7,11 @@ deleted and kept elements, comments, forms with and without table tags,
 nested objects and tables, style and background attributes, over-long tags.
 The output is the same on every run (fixed random seed).
 
-usage: make_seeds.py FOLDER [COUNT]
+With --warc, the seeds are small web archives for the warc target instead:
+a packing byte (fuzz_warc.cpp), a byte for the damage, then records of every
+kind, some of them bad.
+
+usage: make_seeds.py [--warc] FOLDER [COUNT]
 """
 import os
 import random
@@ -101,7 +105,35 @@ def page(rng):
     return text
 
 
+def warc_record(rng, i):
+    body = page(rng).encode("latin-1")
+    kind = rng.choice(["page", "page", "chunked", "request", "resource", "bad"])
+    if kind == "chunked":
+        body = b"".join(b"%x\r\n" % len(body[j:j + 40]) + body[j:j + 40] + b"\r\n"
+                        for j in range(0, len(body), 40)) + b"0\r\n\r\n"
+    http = (b"HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n" +
+            (b"Transfer-Encoding: chunked\r\n" if kind == "chunked" else b"") + b"\r\n" + body)
+    typ, block = ("request", b"GET / HTTP/1.1\r\n\r\n") if kind == "request" else \
+        ("resource", body) if kind == "resource" else ("response", http)
+    length = len(block) + (rng.choice([-9, 7]) if kind == "bad" else 0)
+    head = ("WARC/1.%d\r\nWARC-Type: %s\r\nWARC-Record-ID: <urn:uuid:%d>\r\n"
+            "WARC-Target-URI: http://x/%d\r\nContent-Type: %s\r\nContent-Length: %d\r\n\r\n"
+            % (rng.randint(0, 1), typ, i, i,
+               "text/html" if typ == "resource" else "application/http; msgtype=" + typ, length))
+    return head.encode() + block + b"\r\n\r\n"
+
+
 def main():
+    if sys.argv[1] == "--warc":
+        folder = sys.argv[2]
+        count = int(sys.argv[3]) if len(sys.argv) > 3 else 100
+        os.makedirs(folder, exist_ok=True)
+        rng = random.Random(20261208)
+        for i in range(count):
+            records = b"".join(warc_record(rng, i * 10 + j) for j in range(rng.randint(1, 4)))
+            with open(os.path.join(folder, "seed-%04d" % i), "wb") as f:
+                f.write(bytes([rng.randrange(128), rng.randrange(256)]) + records)
+        return
     folder = sys.argv[1]
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 200
     os.makedirs(folder, exist_ok=True)

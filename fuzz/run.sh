@@ -2,7 +2,7 @@
 # Builds the fuzz targets (preset "fuzz") and runs each for SECONDS seconds
 # (default 30), one after the other.
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]     TARGET: elements attributes inert mainpart anylayout chain
+#   fuzz/run.sh [SECONDS] [TARGET...]     TARGET: elements attributes inert mainpart anylayout chain warc
 #
 # Each target reads a writable corpus folder under the build folder first,
 # which libFuzzer extends with the new inputs it finds (filled with generated
@@ -15,7 +15,7 @@ set -eu
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(elements attributes inert mainpart anylayout chain)
+[ ${#targets[@]} -eq 0 ] && targets=(elements attributes inert mainpart anylayout chain warc)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz
@@ -32,10 +32,15 @@ for t in "${targets[@]}"; do
   exe=$build/fuzz/fuzz_$t
   corpus=$build/corpus/$t
   if [ -z "$(ls -A "$corpus" 2>/dev/null)" ]; then
-    python3 "$root/fuzz/make_seeds.py" "$corpus"
+    if [ "$t" = warc ]; then
+      python3 "$root/fuzz/make_seeds.py" --warc "$corpus"
+    else
+      python3 "$root/fuzz/make_seeds.py" "$corpus"
+    fi
   fi
   dirs=("$corpus")
-  [ -d "$shared" ] && dirs+=("$shared")
+  # The real pages are no archives: the warc target reads its own seeds.
+  [ -d "$shared" ] && [ "$t" != warc ] && dirs+=("$shared")
   log=$build/fuzz-$t.log
   rc=0
   "$exe" -max_total_time="$seconds" -max_len=65536 -timeout=20 -rss_limit_mb=4096 \

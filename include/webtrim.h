@@ -263,6 +263,76 @@ WT_API const char *wt_page_name(int page);
 WT_API const char *wt_original_name(int original);
 WT_API const char *wt_warning_name(unsigned warning);
 
+/* ---- Web archives (WARC 1.0 and 1.1; plain, a gzip member per record, or
+ * one gzip stream), as `webtrim --warc` cleans them: every HTML page of a
+ * response or resource record becomes a conversion record, every other
+ * record is copied byte for byte, and a bad record is skipped (or copied)
+ * and counted by its reason, never stopping the file. These calls are in
+ * the shared library (Linux) only: the static one, which a C program links
+ * alone, leaves them out. */
+
+/* The reasons, in the order of wt_warc_report.skipped: "truncated",
+ * "bad-length", "bad-header", "bad-gzip", "bad-chunked", "undecodable",
+ * "too-large"; NULL past the last. */
+enum { WT_WARC_REASONS = 7 };
+WT_API const char *wt_warc_reason_name(int reason);
+
+typedef struct wt_warc_report {
+    size_t size;                /* sizeof (wt_warc_report): set by the caller */
+    int64_t records;            /* good records read */
+    int64_t cleaned;            /* pages written as conversion records */
+    int64_t passed;             /* records copied as they were */
+    int64_t skipped[8];         /* by reason (WT_WARC_REASONS of them used) */
+    int64_t bytes_in;           /* the input file's bytes */
+    int64_t bytes_out;          /* the output file's */
+    int64_t page_bytes_in;      /* the cleaned pages, before */
+    int64_t page_bytes_out;     /* and after */
+    int error;                  /* the system's error behind a failure, 0 when none */
+    /* "" when the archive was cleaned, else "cannot-read", "cannot-write"
+     * or "same-as-input" (nothing was written). */
+    char message_name[32];
+} wt_warc_report;
+
+/* Flags of wt_warc_clean_file. */
+enum {
+    WT_WARC_KEEP_ORIGINALS = 1, /* write each cleaned record's original before it */
+    WT_WARC_RESPONSE = 2        /* a cleaned response stays a response record (--warc-response) */
+};
+
+/* Cleans the archive at `input` into a new file that takes the name
+ * `output` once whole (replacing a file there; one gzip member per record
+ * when the name ends in ".gz"). record_limit: the largest record held in
+ * memory, 0 for the default (32 MB); larger ones are copied through.
+ * Answers WT_OK when the archive came to an outcome (report->message_name
+ * says whether it failed), or WT_ERR_ARGUMENT, WT_ERR_RECORD. */
+WT_API int wt_warc_clean_file(const wt_options *options, const char *input, const char *output,
+                              unsigned flags, size_t record_limit, wt_warc_report *report);
+
+/* Reading an archive's records one after the other. */
+typedef struct wt_warc_reader wt_warc_reader;
+typedef struct wt_warc_record {
+    size_t size;                /* sizeof (wt_warc_record): set by the caller */
+    int version;                /* 10 or 11 */
+    /* The header's fields ("" when absent); valid until the next call. */
+    const char *type, *id, *target_uri, *date, *content_type;
+    int64_t length;             /* Content-Length */
+    const unsigned char *head;  /* the header as read, up to its blank line */
+    size_t head_size;
+    /* The block, or NULL when it passes the record limit (it is read past). */
+    const unsigned char *block;
+    size_t block_size;
+} wt_warc_record;
+
+/* Opens the archive at `path` (record_limit as above); NULL with *error
+ * set (the system's error) when it cannot. */
+WT_API wt_warc_reader *wt_warc_open(const char *path, size_t record_limit, int *error);
+/* The next good record: 1, or 0 after the last, or -1 on a read error or
+ * a bad argument. Bad records are skipped and counted. */
+WT_API int wt_warc_next(wt_warc_reader *reader, wt_warc_record *record);
+/* The records skipped so far, by reason (WT_WARC_REASONS counts). */
+WT_API void wt_warc_skipped(const wt_warc_reader *reader, int64_t counts[WT_WARC_REASONS]);
+WT_API void wt_warc_close(wt_warc_reader *reader);
+
 /* The library's version, "2.4.1". */
 WT_API const char *wt_version(void);
 

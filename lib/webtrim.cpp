@@ -15,6 +15,7 @@
 #include "app/options.h"
 #include "app/result.h"
 #include "app/run.h"
+#include "lib/internal.h"
 #include "clean/clean.h"
 #include "platform/signals.h"
 
@@ -518,3 +519,18 @@ const char *wt_version(void)
 }
 
 }  // extern "C"
+
+CleanSwitches LibSwitchesOf(const wt_options *options)
+{
+    return SwitchesOf(options);
+}
+
+uint32_t LibWordOf(const wt_options *options)
+{
+    return WordOf(options);
+}
+
+bool LibOptionsUsable(const wt_options *options)
+{
+    return !options || RecordUsable(options, options->size, kOptionsSizeV1);
+}

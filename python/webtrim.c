@@ -15,6 +15,7 @@
  * webtrim --remove and --keep take them), then the named switches. */
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
+#include <errno.h>
 #include <structmember.h>
 #include <string.h>
 #include "webtrim.h"
@@ -477,6 +478,306 @@ static PyMethodDef kMethods[] = {
     {NULL, NULL, 0, NULL},
 };
 
+/* ---- Web archives: webtrim.warc.clean_file ---- */
+
+static int AddNew(PyObject *m, const char *name, PyObject *value);
+
+static PyTypeObject *WarcReportType;    /* webtrim.warc.WarcReport */
+
+static char *const kWarcKeywords[] = {
+    "input", "output", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
+    "avoid_bad_colors", "keep_originals", "response", "record_limit", NULL,
+};
+
+static PyStructSequence_Field kWarcReportFields[] = {
+    {"input", "the archive read"},
+    {"output", "the archive written"},
+    {"records", "good records read"},
+    {"cleaned", "pages written as conversion records"},
+    {"passed", "records copied as they were"},
+    {"skipped", "dict: the bad records by reason ('truncated', 'bad-length', 'bad-header', "
+                "'bad-gzip', 'bad-chunked', 'undecodable', 'too-large')"},
+    {"bytes_in", "the input file's size"},
+    {"bytes_out", "the output file's size"},
+    {"page_bytes_in", "the cleaned pages, before"},
+    {"page_bytes_out", "and after"},
+    {NULL, NULL},
+};
+static PyStructSequence_Desc kWarcReportDesc = {
+    "webtrim.warc.WarcReport", "What the clean of an archive did.", kWarcReportFields, 10,
+};
+
+static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    PyObject *input = NULL, *output = NULL, *remove = NULL, *keep = NULL, *keepOriginals = NULL;
+    PyObject *response = NULL;
+    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
+    Py_ssize_t recordLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&O&|$OOOOOOOOOn:clean_file", (char **)kWarcKeywords,
+                                     PyUnicode_FSConverter, &input, PyUnicode_FSConverter, &output,
+                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
+                                     &switches[3], &switches[4], &keepOriginals, &response, &recordLimit))
+        return NULL;
+    wt_options options;
+    PyObject *answer = NULL;
+    int keepOn = keepOriginals ? PyObject_IsTrue(keepOriginals) : 0;
+    int responseOn = keepOn >= 0 && response ? PyObject_IsTrue(response) : 0;
+    if (responseOn < 0)
+        keepOn = -1;
+    if (keepOn >= 0 && recordLimit < 0)
+        PyErr_SetString(PyExc_ValueError, "record_limit is a number of bytes, 0 for the default");
+    else if (keepOn >= 0 && ApplyOptions(&options, remove, keep, switches, 0) == 0) {
+        wt_warc_report r;
+        int status;
+        r.size = sizeof r;
+        const char *in = PyBytes_AS_STRING(input), *out = PyBytes_AS_STRING(output);
+        Py_BEGIN_ALLOW_THREADS
+        status = wt_warc_clean_file(&options, in, out,
+                                    (keepOn ? WT_WARC_KEEP_ORIGINALS : 0) | (responseOn ? WT_WARC_RESPONSE : 0),
+                                    (size_t)recordLimit, &r);
+        Py_END_ALLOW_THREADS
+        if (status != WT_OK) {
+            RaiseStatus(status, NULL);
+        } else if (r.message_name[0]) {
+            int sameAsInput = strcmp(r.message_name, "same-as-input") == 0;
+            PyObject *shown = PyUnicode_DecodeFSDefault(strcmp(r.message_name, "cannot-write") == 0 ? out : in);
+            PyObject *error = shown ? PyObject_CallFunction(
+                WebtrimError, "s", sameAsInput ? "The output is the input itself"
+                : strcmp(r.message_name, "cannot-read") == 0 ? "Cannot read the archive"
+                : "Cannot write the output") : NULL;
+            if (error) {
+                PyObject *name = PyUnicode_FromString(r.message_name), *err = PyLong_FromLong(r.error);
+                if (name && err && PyObject_SetAttrString(error, "name", name) == 0 &&
+                    PyObject_SetAttrString(error, "errno", err) == 0 &&
+                    PyObject_SetAttrString(error, "path", shown) == 0)
+                    PyErr_SetObject(WebtrimError, error);
+                Py_XDECREF(name);
+                Py_XDECREF(err);
+                Py_DECREF(error);
+            }
+            Py_XDECREF(shown);
+        } else {
+            PyObject *skipped = PyDict_New();
+            for (int i = 0; skipped && i < WT_WARC_REASONS; i++) {
+                PyObject *n = PyLong_FromLongLong(r.skipped[i]);
+                if (!n || PyDict_SetItemString(skipped, wt_warc_reason_name(i), n) < 0)
+                    Py_CLEAR(skipped);
+                Py_XDECREF(n);
+            }
+            PyObject *result = PyStructSequence_New(WarcReportType);
+            PyObject *items[] = {
+                PyUnicode_DecodeFSDefault(in), PyUnicode_DecodeFSDefault(out),
+                PyLong_FromLongLong(r.records), PyLong_FromLongLong(r.cleaned),
+                PyLong_FromLongLong(r.passed), skipped,
+                PyLong_FromLongLong(r.bytes_in), PyLong_FromLongLong(r.bytes_out),
+                PyLong_FromLongLong(r.page_bytes_in), PyLong_FromLongLong(r.page_bytes_out),
+            };
+            if (result)
+                answer = FillRecord(result, items, (int)(sizeof items / sizeof *items));
+            else
+                for (size_t i = 0; i < sizeof items / sizeof *items; i++)
+                    Py_XDECREF(items[i]);
+        }
+    }
+    Py_DECREF(input);
+    Py_DECREF(output);
+    return answer;
+}
+
+PyDoc_STRVAR(kWarcCleanFileDoc,
+"clean_file($module, /, input, output, *, remove=None, keep=None, extract=None,\n"
+"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None,\n"
+"      keep_originals=False, response=False, record_limit=0)\n"
+"--\n"
+"\n"
+"Cleans the web archive `input` into a new archive `output` (a gzip member per\n"
+"record when it ends in .gz), as `webtrim --warc` does: HTML pages become\n"
+"conversion records, other records are copied byte for byte, bad records are\n"
+"skipped or copied and counted, never stopping the file. The output takes its\n"
+"name only once whole. Gives a webtrim.warc.WarcReport; raises webtrim.Error\n"
+"(.name 'cannot-read', 'cannot-write' or 'same-as-input', .errno, .path).\n"
+"Other threads run while it cleans.");
+
+/* webtrim.warc.records(path): the records of an archive, one by one. */
+
+static PyTypeObject *WarcRecordType;    /* webtrim.warc.WarcRecord */
+
+static PyStructSequence_Field kWarcRecordFields[] = {
+    {"type", "WARC-Type"},
+    {"id", "WARC-Record-ID"},
+    {"target_uri", "WARC-Target-URI, or ''"},
+    {"date", "WARC-Date, or ''"},
+    {"content_type", "Content-Type, or ''"},
+    {"version", "'1.0' or '1.1'"},
+    {"head", "the header as read (bytes), up to its blank line"},
+    {"block", "the block (bytes), or None past the record limit"},
+    {"length", "Content-Length"},
+    {NULL, NULL},
+};
+static PyStructSequence_Desc kWarcRecordDesc = {
+    "webtrim.warc.WarcRecord", "One good record of an archive.", kWarcRecordFields, 9,
+};
+
+typedef struct {
+    PyObject_HEAD
+    wt_warc_reader *reader;
+} ReaderObject;
+
+static void ReaderDealloc(ReaderObject *self)
+{
+    wt_warc_close(self->reader);
+    PyTypeObject *type = Py_TYPE(self);
+    type->tp_free((PyObject *)self);
+    Py_DECREF(type);
+}
+
+static PyObject *ReaderNext(ReaderObject *self)
+{
+    if (!self->reader)
+        return NULL;
+    wt_warc_record r;
+    int got;
+    r.size = sizeof r;
+    Py_BEGIN_ALLOW_THREADS
+    got = wt_warc_next(self->reader, &r);
+    Py_END_ALLOW_THREADS
+    if (got < 0)
+        return PyErr_SetFromErrno(PyExc_OSError);
+    if (got == 0)
+        return NULL;                    /* StopIteration */
+    PyObject *result = PyStructSequence_New(WarcRecordType);
+    PyObject *items[] = {
+        PyUnicode_DecodeLatin1(r.type, (Py_ssize_t)strlen(r.type), NULL),
+        PyUnicode_DecodeLatin1(r.id, (Py_ssize_t)strlen(r.id), NULL),
+        PyUnicode_DecodeLatin1(r.target_uri, (Py_ssize_t)strlen(r.target_uri), NULL),
+        PyUnicode_DecodeLatin1(r.date, (Py_ssize_t)strlen(r.date), NULL),
+        PyUnicode_DecodeLatin1(r.content_type, (Py_ssize_t)strlen(r.content_type), NULL),
+        PyUnicode_FromString(r.version == 11 ? "1.1" : "1.0"),
+        PyBytes_FromStringAndSize((const char *)r.head, (Py_ssize_t)r.head_size),
+        r.block ? PyBytes_FromStringAndSize((const char *)r.block, (Py_ssize_t)r.block_size)
+                : Py_NewRef(Py_None),
+        PyLong_FromLongLong(r.length),
+    };
+    if (!result) {
+        for (size_t i = 0; i < sizeof items / sizeof *items; i++)
+            Py_XDECREF(items[i]);
+        return NULL;
+    }
+    return FillRecord(result, items, (int)(sizeof items / sizeof *items));
+}
+
+static PyObject *ReaderSkipped(ReaderObject *self, void *closure)
+{
+    (void)closure;
+    int64_t counts[WT_WARC_REASONS];
+    wt_warc_skipped(self->reader, counts);
+    PyObject *d = PyDict_New();
+    for (int i = 0; d && i < WT_WARC_REASONS; i++) {
+        PyObject *n = PyLong_FromLongLong(counts[i]);
+        if (!n || PyDict_SetItemString(d, wt_warc_reason_name(i), n) < 0)
+            Py_CLEAR(d);
+        Py_XDECREF(n);
+    }
+    return d;
+}
+
+static PyGetSetDef kReaderGetSet[] = {
+    {"skipped", (getter)ReaderSkipped, NULL, "dict: the bad records skipped so far, by reason", NULL},
+    {NULL, NULL, NULL, NULL, NULL},
+};
+
+static PyType_Slot kReaderSlots[] = {
+    {Py_tp_dealloc, (void *)ReaderDealloc},
+    {Py_tp_iter, (void *)PyObject_SelfIter},
+    {Py_tp_iternext, (void *)ReaderNext},
+    {Py_tp_getset, (void *)kReaderGetSet},
+    {Py_tp_doc, (void *)"The records of an archive: iterate it; .skipped counts the bad ones."},
+    {0, NULL},
+};
+static PyType_Spec kReaderSpec = {
+    "webtrim.warc.Reader", sizeof(ReaderObject), 0, Py_TPFLAGS_DEFAULT, kReaderSlots,
+};
+static PyObject *ReaderType;
+
+static PyObject *WarcRecords(PyObject *self, PyObject *args, PyObject *kwargs)
+{
+    (void)self;
+    static char *keywords[] = {"path", "record_limit", NULL};
+    PyObject *path = NULL;
+    Py_ssize_t recordLimit = 0;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|$n:records", keywords, PyUnicode_FSConverter, &path,
+                                     &recordLimit))
+        return NULL;
+    if (recordLimit < 0) {
+        Py_DECREF(path);
+        PyErr_SetString(PyExc_ValueError, "record_limit is a number of bytes, 0 for the default");
+        return NULL;
+    }
+    int error = 0;
+    wt_warc_reader *reader;
+    const char *text = PyBytes_AS_STRING(path);
+    Py_BEGIN_ALLOW_THREADS
+    reader = wt_warc_open(text, (size_t)recordLimit, &error);
+    Py_END_ALLOW_THREADS
+    if (!reader) {
+        errno = error;
+        PyErr_SetFromErrnoWithFilename(PyExc_OSError, text);
+        Py_DECREF(path);
+        return NULL;
+    }
+    Py_DECREF(path);
+    ReaderObject *r = PyObject_New(ReaderObject, (PyTypeObject *)ReaderType);
+    if (!r) {
+        wt_warc_close(reader);
+        return NULL;
+    }
+    r->reader = reader;
+    return (PyObject *)r;
+}
+
+PyDoc_STRVAR(kWarcRecordsDoc,
+"records($module, /, path, *, record_limit=0)\n"
+"--\n"
+"\n"
+"The good records of the archive at `path` (plain or gzipped), one\n"
+"webtrim.warc.WarcRecord at a time, read by the same reader as\n"
+"clean_file: bad records are skipped and counted in the iterator's\n"
+".skipped. A block past record_limit (default 32 MB) is given as None.");
+
+static PyMethodDef kWarcMethods[] = {
+    {"clean_file", (PyCFunction)(void (*)(void))WarcCleanFile, METH_VARARGS | METH_KEYWORDS,
+     kWarcCleanFileDoc},
+    {"records", (PyCFunction)(void (*)(void))WarcRecords, METH_VARARGS | METH_KEYWORDS, kWarcRecordsDoc},
+    {NULL, NULL, 0, NULL},
+};
+
+static struct PyModuleDef kWarcModule = {
+    PyModuleDef_HEAD_INIT, "webtrim.warc",
+    "Web archives cleaned into new archives: webtrim.warc.clean_file(input, output, **options).",
+    -1, kWarcMethods, NULL, NULL, NULL, NULL,
+};
+
+/* webtrim.warc, also importable as such (sys.modules). */
+static int AddWarcModule(PyObject *m)
+{
+    WarcReportType = PyStructSequence_NewType(&kWarcReportDesc);
+    WarcRecordType = PyStructSequence_NewType(&kWarcRecordDesc);
+    ReaderType = PyType_FromSpec(&kReaderSpec);
+    PyObject *warc = WarcReportType && WarcRecordType && ReaderType ? PyModule_Create(&kWarcModule) : NULL;
+    if (!warc)
+        return -1;
+    PyObject *modules = PyImport_GetModuleDict();
+    if (PyModule_AddObjectRef(warc, "WarcReport", (PyObject *)WarcReportType) < 0 ||
+        PyModule_AddObjectRef(warc, "WarcRecord", (PyObject *)WarcRecordType) < 0 ||
+        PyModule_AddObjectRef(warc, "Reader", ReaderType) < 0 ||
+        PyDict_SetItemString(modules, "webtrim.warc", warc) < 0) {
+        Py_DECREF(warc);
+        return -1;
+    }
+    return AddNew(m, "warc", warc);
+}
+
 static struct PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT, "webtrim",
     "Cleans saved web pages in memory: webtrim.clean(page, **options) -> bytes.",
@@ -546,7 +847,7 @@ PyMODINIT_FUNC PyInit_webtrim(void)
         PyModule_AddStringConstant(m, "__version__", wt_version()) < 0 ||
         AddNew(m, "OPTIONS", Names(wt_option_name)) < 0 ||
         AddNew(m, "REMOVAL_KINDS", Names(wt_removal_name)) < 0 ||
-        AddNew(m, "DEFAULTS", Defaults()) < 0) {
+        AddNew(m, "DEFAULTS", Defaults()) < 0 || AddWarcModule(m) < 0) {
         Py_DECREF(m);
         return NULL;
     }

@@ -9,7 +9,7 @@
 set -eu
 
 need=(
-  cmake ninja-build g++ pkg-config libglib2.0-dev libgtest-dev clang libclang-rt-14-dev
+  cmake ninja-build g++ pkg-config libglib2.0-dev zlib1g-dev libgtest-dev clang libclang-rt-14-dev
   python3 man-db groff-base dpkg-dev file strace acl
   python3-dev python3-distributed python3-lxml python3-readability lintian
   # the desktops' trash tools, which must list and restore what Webtrim
@@ -22,7 +22,7 @@ need=(
   nsis
 )
 
-native=(cmake ninja-build g++ pkg-config libglib2.0-dev)
+native=(cmake ninja-build g++ pkg-config libglib2.0-dev zlib1g-dev)
 case "${1:-all}" in
   native) need=("${native[@]}") ;;
   package) need=("${native[@]}" dpkg-dev file python3-dev) ;;

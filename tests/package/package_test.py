@@ -20,7 +20,9 @@ PACKAGES = {
         {'Depends': r'libglib2\.0-0', 'Section': r'^web$', 'Suggests': r'python3-webtrim'}),
     'libwebtrim1': (
         [LIBDIR + 'libwebtrim.so.1', LIBDIR + 'libwebtrim.so.1.0.0'],
-        {'Depends': r'^libc6 \([^)]*\)$', 'Section': r'^libs$', 'Suggests': r'webtrim'}),
+        # The web archive calls bring the C++ runtime and zlib.
+        {'Depends': r'^libc6 \([^)]*\), libstdc\+\+6 \([^)]*\), zlib1g \([^)]*\)$', 'Section': r'^libs$',
+         'Suggests': r'webtrim'}),
     'libwebtrim-dev': (
         ['./usr/include/webtrim.h', LIBDIR + 'libwebtrim.so', LIBDIR + 'libwebtrim.a',
          LIBDIR + 'pkgconfig/webtrim.pc'],

@@ -391,15 +391,22 @@ def dask_example_writes_what_the_program_writes(tmp):
     with open(os.path.join(tmp, 'c.warc'), 'wb') as f:
         f.write(b''.join(records['c.warc']))
     out = run_example(tmp, options + ['a.warc.gz', 'b.warc.gz', 'c.warc', 'warcs'])
-    assert 'cleaned %d pages' % len(pages) in out, out
+    # The HTML pages, the 404 page among them, become conversion records;
+    # the picture and the request are copied as they were.
+    assert 'cleaned %d pages' % (len(pages) + 3) in out, out
+    assert '%d records read' % (len(pages) + 9) in out, out
+    missing = response('http://example.org/gone', PAGE, status=b'404 Not Found')[0]
     folder = os.path.join(tmp, 'from-warc')
     os.makedirs(folder)
     got = {}
     for name in sorted(records):
         converted = read_warc_records(os.path.join(tmp, 'warcs', name.split('.')[0] + '.warc.gz'))
         eq(converted[0][0]['WARC-Type'], 'warcinfo')
+        eq(sorted(f['WARC-Type'] for f, _ in converted[1:]).count('conversion'),
+           len(records[name]) - 2)
         for fields, block in converted[1:]:
-            eq(fields['WARC-Type'], 'conversion')
+            if fields['WARC-Type'] != 'conversion' or fields['WARC-Refers-To'] == missing:
+                continue
             uri, data = html[fields['WARC-Refers-To']]
             eq(fields['WARC-Target-URI'], uri)
             got[fields['WARC-Refers-To']] = block
@@ -412,6 +419,52 @@ def dask_example_writes_what_the_program_writes(tmp):
     for rid in html:
         with open(os.path.join(folder, names[rid]), 'rb') as f:
             eq(got[rid], f.read(), html[rid][0])
+
+
+@case
+def warc_clean_file_writes_what_the_program_writes(tmp):
+    """webtrim.warc.clean_file and webtrim --warc: the same archive byte for
+    byte, the same counts, bad records and all; the input is never the output."""
+    rid, good = response('http://example.org/a', PAGE, kind=b'text/html; charset=ISO-8859-1')
+    _, chunk = response('http://example.org/b', chunked(PAGE, 40), extra=b'Transfer-Encoding: chunked\r\n')
+    _, brotli = response('http://example.org/c', b'\x0bxx', extra=b'Content-Encoding: br\r\n')
+    _, cut = response('http://example.org/d', PAGE)
+    data = b''.join(gzip.compress(r) for r in (good, chunk, brotli)) + gzip.compress(cut)[:-20]
+    src = os.path.join(tmp, 'in.warc.gz')
+    with open(src, 'wb') as f:
+        f.write(data)
+    report = webtrim.warc.clean_file(src, os.path.join(tmp, 'py.warc.gz'), remove='pictures',
+                                     extract=False)
+    r = subprocess.run([WEBTRIM, '-q', '--defaults', '--remove=pictures', '--no-extract', '--warc', src,
+                        '-o', os.path.join(tmp, 'cli.warc.gz')], capture_output=True)
+    eq(r.returncode, 0, r.stderr)
+    with open(os.path.join(tmp, 'py.warc.gz'), 'rb') as a, open(os.path.join(tmp, 'cli.warc.gz'), 'rb') as b:
+        eq(a.read(), b.read(), 'the archives')
+    eq((report.records, report.cleaned, report.passed), (3, 2, 1))
+    eq({k: v for k, v in report.skipped.items() if v}, {'undecodable': 1, 'truncated': 1})
+    records = read_warc_records(os.path.join(tmp, 'py.warc.gz'))
+    eq([f['WARC-Type'] for f, _ in records], ['warcinfo', 'conversion', 'conversion', 'response'])
+    eq(records[1][0]['WARC-Refers-To'], rid)
+    eq(records[1][0]['Content-Type'], 'text/html; charset=iso-8859-1')
+    try:
+        webtrim.warc.clean_file(src, src)
+        raise AssertionError('the input was taken as the output')
+    except webtrim.Error as e:
+        eq((e.name, e.path), ('same-as-input', src))
+    eq(open(src, 'rb').read(), data)
+    # records(): the same reader, from Python; bad records counted.
+    reader = webtrim.warc.records(src)
+    eq([(r.type, r.target_uri) for r in reader],
+       [('response', 'http://example.org/a'), ('response', 'http://example.org/b'),
+        ('response', 'http://example.org/c')])
+    eq({k: v for k, v in reader.skipped.items() if v}, {'truncated': 1})
+    got = [(r.type, r.block) for r in webtrim.warc.records(os.path.join(tmp, 'py.warc.gz'))]
+    eq([(t, b) for t, b in got], [(f['WARC-Type'], b) for f, b in records])
+    try:
+        webtrim.warc.records(os.path.join(tmp, 'missing.warc'))
+        raise AssertionError('a missing archive was opened')
+    except FileNotFoundError as e:
+        eq(e.filename, os.path.join(tmp, 'missing.warc'))
 
 
 def main():
