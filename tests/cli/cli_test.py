@@ -108,7 +108,7 @@ def messages_name_the_page_and_reason(env):
             (['dir.htm'], 'webtrim: dir.htm: a folder; to clean the pages in it and in the folders '
                           'below it, use -r\n'),
             (['notes.txt'], 'webtrim: notes.txt: The file is not permissible. '
-                            'Only *.htm, *.html, *.plg files are allowable.\n'),
+                            'Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.\n'),
             (['--remove=scirpts', 'x.htm'], "webtrim: unknown kind of element scirpts; did you mean "
              "scripts?\nKinds: comments, scripts, styles, forms, internet, meta, pictures, modules, "
              "frames, all\nTry 'webtrim --help' for more information.\n")]:

@@ -220,7 +220,7 @@ def clean_file_does_what_the_program_does(tmp):
             f.write(b'\xff\xfe<\0p\0>\0')
         for path, name, outcome, message in [
                 (os.path.join(tmp, 'notes.txt'), 'not-permissible', 'refused',
-                 'The file is not permissible. Only *.htm, *.html, *.plg files are allowable.'),
+                 'The file is not permissible. Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.'),
                 (os.path.join(tmp, 'gone.htm'), 'cannot-open', 'failed',
                  'Cannot open this file: No such file or directory'),
                 (os.path.join(tmp, 'wide.htm'), 'not-text', 'refused',
