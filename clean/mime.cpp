@@ -619,66 +619,91 @@ static int HexValue(int c)
 // they stand, so the encoder writes them back the same.
 enum QpState { kQpText = 0, kQpEquals, kQpHex, kQpSoft };
 
-static void DecodeQuotedPrintable(ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
+// One byte in a state other than kQpText's run of plain bytes.
+static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
+{
+    for (bool again = true; again;) {
+        again = false;
+        switch (*state) {
+        case kQpText:
+            if (c == '=')
+                *state = kQpEquals;
+            else
+                StreamPut(out, (unsigned char)c);
+            break;
+        case kQpEquals:
+            if (HexValue(c) >= 0) {
+                *held = c;
+                *state = kQpHex;
+            } else if (c == '\n') {
+                *state = kQpText;
+            } else if (c == '\r' || IsBlank((unsigned char)c)) {
+                *state = kQpSoft;
+            } else {
+                StreamPut(out, '=');
+                *state = kQpText;
+                again = true;
+            }
+            break;
+        case kQpHex:
+            if (HexValue(c) >= 0) {
+                StreamPut(out, (unsigned char)(HexValue(*held) * 16 + HexValue(c)));
+            } else {
+                StreamPut(out, '=');
+                StreamPut(out, (unsigned char)*held);
+                again = true;
+            }
+            *state = kQpText;
+            break;
+        default:  // kQpSoft
+            if (c == '\n') {
+                *state = kQpText;
+            } else if (c != '\r' && !IsBlank((unsigned char)c)) {
+                StreamPut(out, '=');
+                *state = kQpText;
+                again = true;
+            }
+            break;
+        }
+    }
+}
+
+static void DecodeQuotedPrintable(ByteStream *in, int64_t left, ByteStream *out, MimeLayout *layout)
 {
     int state = kQpText;
     int held = 0;
     bool sawEol = false;
     int prev = 0;
-    for (int64_t i = 0; i < n; i++) {
-        int c = StreamGet(in);
-        if (c < 0)
-            break;
-        if (c == '\n' && !sawEol) {
-            sawEol = true;
-            layout->crlf = prev == '\r';
-        }
-        prev = c;
-        for (bool again = true; again;) {
-            again = false;
-            switch (state) {
-            case kQpText:
-                if (c == '=')
-                    state = kQpEquals;
-                else
-                    StreamPut(out, (unsigned char)c);
-                break;
-            case kQpEquals:
-                if (HexValue(c) >= 0) {
-                    held = c;
-                    state = kQpHex;
-                } else if (c == '\n') {
-                    state = kQpText;
-                } else if (c == '\r' || IsBlank((unsigned char)c)) {
-                    state = kQpSoft;
-                } else {
-                    StreamPut(out, '=');
-                    state = kQpText;
-                    again = true;
-                }
-                break;
-            case kQpHex:
-                if (HexValue(c) >= 0) {
-                    StreamPut(out, (unsigned char)(HexValue(held) * 16 + HexValue(c)));
-                    state = kQpText;
-                } else {
-                    StreamPut(out, '=');
-                    StreamPut(out, (unsigned char)held);
-                    state = kQpText;
-                    again = true;
-                }
-                break;
-            default:  // kQpSoft
-                if (c == '\n') {
-                    state = kQpText;
-                } else if (c != '\r' && !IsBlank((unsigned char)c)) {
-                    StreamPut(out, '=');
-                    state = kQpText;
-                    again = true;
-                }
-                break;
+    const unsigned char *p;
+    size_t n;
+    while (left > 0 && (n = StreamPeek(in, &p)) > 0) {
+        if ((int64_t)n > left)
+            n = (size_t)left;
+        if (!sawEol) {
+            const unsigned char *nl = (const unsigned char *)memchr(p, '\n', n);
+            if (nl) {
+                sawEol = true;
+                layout->crlf = (nl > p ? nl[-1] : prev) == '\r';
             }
         }
+        // Runs of plain text go at once, up to the next '='.
+        for (size_t i = 0; i < n;) {
+            if (state == kQpText) {
+                const unsigned char *eq = (const unsigned char *)memchr(p + i, '=', n - i);
+                size_t run = eq ? (size_t)(eq - (p + i)) : n - i;
+                StreamWrite(out, p + i, run);
+                i += run;
+                if (eq) {
+                    state = kQpEquals;
+                    i++;
+                }
+                continue;
+            }
+            QpDecodeByte(&state, &held, p[i++], out);
+        }
+        prev = p[n - 1];
+        StreamSkip(in, n);
+        left -= (int64_t)n;
     }
     if (state == kQpEquals) {
         StreamPut(out, '=');
@@ -830,14 +855,50 @@ static void QpByte(QpEncoder *e, int c)
     }
 }
 
+// The bytes written as they are: printable ASCII but '='.
+struct PlainBytes {
+    bool of[256];
+};
+
+static constexpr PlainBytes BuildPlainBytes()
+{
+    PlainBytes t = {};
+    for (int c = 33; c <= 126; c++)
+        t.of[c] = c != '=';
+    return t;
+}
+
+static constexpr PlainBytes kPlain = BuildPlainBytes();
+
 static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
 {
     QpEncoder e = {out, layout->crlf ? "=\r\n" : "=\n", 0, 0, false};
     const unsigned char *p;
     size_t n;
     while ((n = StreamPeek(in, &p)) > 0) {
-        for (size_t i = 0; i < n; i++)
-            QpByte(&e, p[i]);
+        for (size_t i = 0; i < n;) {
+            // A run of plain bytes with nothing held: as much of it as the
+            // line takes at once.
+            size_t run = 0;
+            if (!e.blank && !e.cr)
+                while (i + run < n && kPlain.of[p[i + run]])
+                    run++;
+            if (run == 0) {
+                QpByte(&e, p[i++]);
+                continue;
+            }
+            while (run > 0) {
+                if (e.column >= 75) {
+                    StreamWriteText(out, e.softBreak);
+                    e.column = 0;
+                }
+                size_t take = run < (size_t)(75 - e.column) ? run : (size_t)(75 - e.column);
+                StreamWrite(out, p + i, take);
+                e.column += (int)take;
+                i += take;
+                run -= take;
+            }
+        }
         StreamSkip(in, n);
     }
     if (e.cr) {
