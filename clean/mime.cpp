@@ -498,6 +498,39 @@ static MimeState OnEpilogue(Reader *r, const Line *line)
     return kEpilogue;
 }
 
+// In a part's body, at the start of a line: passes over the lines that
+// cannot be a delimiter (those not beginning with '-') without handing them
+// over, and stops at the start of the next line that may be one (or at the
+// end), with prevEol the line end before it.
+static void SkipBodyLines(Reader *r, ByteStream *in)
+{
+    bool atLineStart = true;
+    int last = 0;
+    const unsigned char *p;
+    size_t n;
+    while ((n = StreamPeek(in, &p)) > 0) {
+        if (atLineStart && p[0] == '-')
+            return;
+        const unsigned char *end = p + n, *nl = nullptr;
+        for (const unsigned char *at = p; (at = (const unsigned char *)memchr(at, '\n', (size_t)(end - at)));) {
+            nl = at++;
+            if (at < end && *at == '-')
+                break;
+        }
+        if (nl) {
+            int before = nl > p ? nl[-1] : last;
+            r->prevEol = before == '\r' ? 2 : 1;
+            if (nl + 1 < end && nl[1] == '-') {
+                StreamSkip(in, (size_t)(nl - p) + 1);
+                return;
+            }
+        }
+        atLineStart = p[n - 1] == '\n';
+        last = p[n - 1];
+        StreamSkip(in, n);
+    }
+}
+
 typedef MimeState (*LineHandler)(Reader *r, const Line *line);
 static const LineHandler kHandlers[kMimeStateCount] = {
     OnTopHeaders, OnPreamble, OnPartHeaders, OnPartBody, OnEpilogue,
@@ -516,7 +549,11 @@ MimeStatus ReadMimeDocument(ByteStream *in, MimeDocument *doc)
     }
     r->doc = doc;
     r->state = kTopHeaders;
-    while (doc->status == kMimeOk && ReadLine(in, line)) {
+    while (doc->status == kMimeOk) {
+        if (r->state == kPartBody)
+            SkipBodyLines(r, in);
+        if (!ReadLine(in, line))
+            break;
         r->state = kHandlers[r->state](r, line);
         r->prevEol = line->eol;
     }
@@ -855,7 +892,8 @@ static void QpByte(QpEncoder *e, int c)
     }
 }
 
-// The bytes written as they are: printable ASCII but '='.
+// The bytes written as they are: printable ASCII but '=', and the blanks
+// (a blank is, unless a line end follows it).
 struct PlainBytes {
     bool of[256];
 };
@@ -865,6 +903,7 @@ static constexpr PlainBytes BuildPlainBytes()
     PlainBytes t = {};
     for (int c = 33; c <= 126; c++)
         t.of[c] = c != '=';
+    t.of[' '] = t.of['\t'] = true;
     return t;
 }
 
@@ -878,11 +917,14 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
     while ((n = StreamPeek(in, &p)) > 0) {
         for (size_t i = 0; i < n;) {
             // A run of plain bytes with nothing held: as much of it as the
-            // line takes at once.
+            // line takes at once. Blanks at its end go one by one, as a line
+            // end may follow them.
             size_t run = 0;
             if (!e.blank && !e.cr)
                 while (i + run < n && kPlain.of[p[i + run]])
                     run++;
+            while (run > 0 && IsBlank(p[i + run - 1]))
+                run--;
             if (run == 0) {
                 QpByte(&e, p[i++]);
                 continue;
