@@ -23,11 +23,22 @@ std::string Doc(const std::string &parts, const std::string &head = kHead)
     return head + parts + "------B--\r\n";
 }
 
-MimeStatus Read(const std::string &doc, MimeDocument *d)
+// Reads from memory (one window), or through a temporary file (64 KiB
+// windows, so lines meet their ends).
+MimeStatus Read(const std::string &doc, MimeDocument *d, bool throughFile = false)
 {
-    ByteStream in;
-    StreamOpenMemory(&in, doc.data(), doc.size());
-    return ReadMimeDocument(&in, d);
+    static ByteStream in;       // its buffer is too large for the stack
+    if (!throughFile) {
+        StreamOpenMemory(&in, doc.data(), doc.size());
+        return ReadMimeDocument(&in, d);
+    }
+    EXPECT_TRUE(StreamCreateTemp(&in));
+    StreamWrite(&in, doc.data(), doc.size());
+    StreamFlush(&in);
+    StreamRewind(&in);
+    MimeStatus status = ReadMimeDocument(&in, d);
+    StreamClose(&in);
+    return status;
 }
 
 std::string Decode(MimeEncoding e, const std::string &body, MimeLayout *layout)
@@ -94,6 +105,7 @@ TEST(MimeReader, WellFormedOrRefusedWithItsReason)
          Doc(Part(html, "x"), "Content-Type: multipart/related; boundary=\"----B\"; start=\"<nope>\"\r\n\r\n"),
          kMimeNoRoot},
         {"boundary only as a prefix", std::string(kHead) + Part(html, "x") + "------Bx--\r\n", kMimeUnterminated},
+        {"dashes in a body", Doc(Part(html, "-a\r\n--\r\n------Bx\r\n-") + Part(html, "")), kMimeOk},
     };
     for (const Case &c : cases) {
         MimeDocument d;
@@ -117,6 +129,17 @@ TEST(MimeReader, RootByStartElseFirstAndThePartsAddresses)
         EXPECT_TRUE(MimeHasAddress(&d.addresses, a, strlen(a))) << a;
     EXPECT_FALSE(MimeHasAddress(&d.addresses, "http://h/p_files/b.gif", 22));
     FreeMimeDocument(&d);
+
+    // Lines of dashes in a body, one the boundary with more after it, and
+    // bodies ending at buffer ends: the root part is all of its body.
+    for (size_t pad : {0, 65370, 65379, 65380, 65381, 65382, 65383, 65384, 65385, 65386}) {
+        std::string body = std::string(pad, 'x') + "\r\n-\r\n------B-x\r\n--";
+        std::string dashes = Doc(Part("Content-Type: text/html\r\n", body) + Part("Content-Type: text/html\r\n", "-"));
+        ASSERT_EQ(Read(dashes, &d, true), kMimeOk) << pad;
+        EXPECT_EQ(dashes.substr((size_t)d.rootStart, (size_t)(d.rootEnd - d.rootStart)), body) << pad;
+        EXPECT_EQ(d.parts, 2);
+        FreeMimeDocument(&d);
+    }
 
     std::string plain = Doc(Part("Content-Type: text/html\r\n", "<p>first") + Part("Content-Type: text/html\r\n", "<p>2"));
     ASSERT_EQ(Read(plain, &d), kMimeOk);
