@@ -903,7 +903,7 @@ static constexpr PlainBytes BuildPlainBytes()
     PlainBytes t = {};
     for (int c = 33; c <= 126; c++)
         t.of[c] = c != '=';
-    t.of[' '] = t.of['\t'] = true;
+    t.of[(unsigned char)' '] = t.of[(unsigned char)'\t'] = true;
     return t;
 }
 
