@@ -27,6 +27,8 @@
       "stored as UTF-16 (or UTF-32); only pages in ASCII, UTF-8 or a single-byte code page can "  \
       "be cleaned")                                                                             \
     X(kErrNotWebPage, "not-a-web-page", "This file is not a web page:\n", "not a web page ")                       \
+    X(kErrNotArchive, "not-an-archive", "This file is not a single-file page (MHTML) that can be read:\n",      \
+      "not a single-file page (MHTML) that can be read: ")                                     \
     X(kErrInTrash, "in-trash", "The page is in the Recycle Bin.\nPages in the Recycle Bin are not cleaned.",  \
       "in the trash; pages in a trash are not cleaned")                                         \
     X(kErrNoMemory, "no-memory", "Not enough memory to clean this page", "Not enough memory to clean this page") \
@@ -51,8 +53,8 @@
 
 #define WEBTRIM_WARNINGS(X)                                                                       \
     X(kWarnNotPermissible, "not-permissible",                                                                        \
-      "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable",             \
-      "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable.")           \
+      "The file is not permissible.\nOnly *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.", \
+      "The file is not permissible.\nOnly *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.") \
     X(kWarnFolderMissing, "folder-missing",                                                                         \
       "Choosed folder doesn't exist.\nThe original file will be sent to Recycle Bin.",           \
       "The chosen folder does not exist; the original goes to the trash.")                     \

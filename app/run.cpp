@@ -36,6 +36,7 @@
 #include "platform/trash.h"
 
 enum { kCompareChunk = 64 * 1024 };
+enum { kArchiveSniffSize = 4096 };      // the first bytes that tell a single-file page
 
 // The state of one run: a page, its new file and what became of them.
 struct PageRun {
@@ -48,15 +49,29 @@ struct PageRun {
     DisposalOutcome disposal;
 };
 
-bool IsPageName(const char *path)
+// Whether the path ends in one of the suffixes, in any case.
+static bool EndsWithOneOf(const char *path, const char *const *suffixes, size_t count)
 {
     size_t n = strlen(path);
-    if (n < 4)
-        return false;
-    const char *last4 = path + n - 4;
-    if (NamesEqualIgnoreCase(last4, ".htm") || NamesEqualIgnoreCase(last4, ".plg"))
-        return true;
-    return n >= 5 && path[n - 5] == '.' && NamesEqualIgnoreCase(last4, "html");
+    for (size_t i = 0; i < count; i++) {
+        size_t k = strlen(suffixes[i]);
+        if (n >= k && NamesEqualIgnoreCase(path + n - k, suffixes[i]))
+            return true;
+    }
+    return false;
+}
+
+static const char *const kArchiveSuffixes[] = {".mht", ".mhtml"};
+static const char *const kPageSuffixes[] = {".htm", ".html", ".plg", ".mht", ".mhtml"};
+
+bool IsArchiveName(const char *path)
+{
+    return EndsWithOneOf(path, kArchiveSuffixes, 2);
+}
+
+bool IsPageName(const char *path)
+{
+    return EndsWithOneOf(path, kPageSuffixes, sizeof kPageSuffixes / sizeof kPageSuffixes[0]);
 }
 
 // Known formats that are no web page, by the bytes they start with.
@@ -293,12 +308,56 @@ static bool OpenPage(PageRun *r)
     return RefuseNoText(r, p->file);
 }
 
+// Whether the page is a single-file page: by its name, or (a page of
+// another name, standard input) by its first bytes.
+static bool IsArchive(PageRun *r, ByteStream *input)
+{
+    const char *name = r->p.open ? r->p.name : r->job->path;
+    if (name && IsArchiveName(name))
+        return true;
+    unsigned char head[kArchiveSniffSize];
+    long n = input->kind == kStreamFile ? PlatformReadAt(input->file, head, sizeof head, 0)
+           : input->kind == kStreamMemory ? (long)(StreamMemorySize(input) < sizeof head ? StreamMemorySize(input) : sizeof head)
+                                          : 0;
+    if (input->kind == kStreamMemory && n > 0)
+        memcpy(head, StreamMemoryData(input), (size_t)n);
+    return n > 0 && LooksLikeMime(head, (size_t)n);
+}
+
+// A single-file page: read, then cleaned part by part. False with the
+// refusal or failure recorded.
+static bool CleanArchiveInto(PageRun *r, ByteStream *input, ByteStream *output, CleanStatus *status)
+{
+    MimeDocument doc;
+    MimeStatus m = ReadMimeDocument(input, &doc);
+    if (m != kMimeOk) {
+        FreeMimeDocument(&doc);
+        if (m == kMimeReadFailed) {
+            Fail(r, kErrCannotRead, LastSystemError());
+        } else {
+            Refuse(r, kErrNotArchive, MimeStatusText(m));
+        }
+        return false;
+    }
+    StreamSeek(input, 0);
+    *status = CleanArchiveStream(&r->job->switches, &doc, input, output, &r->result->clean);
+    FreeMimeDocument(&doc);
+    return true;
+}
+
 // The stages from `input` into `output`, flushed, with their figures in the
 // record. False with the failure recorded.
 static bool CleanInto(PageRun *r, ByteStream *input, ByteStream *output)
 {
     PageResult *res = r->result;
-    CleanStatus status = CleanStream(&r->job->switches, input, output, &res->clean);
+    CleanStatus status;
+    bool archive = IsArchive(r, input);
+    if (archive) {
+        if (!CleanArchiveInto(r, input, output, &status))
+            return false;
+    } else {
+        status = CleanStream(&r->job->switches, input, output, &res->clean);
+    }
     int err = LastSystemError();
     res->haveClean = status == kCleanDone;
     if (status != kCleanDone) {
@@ -315,7 +374,7 @@ static bool CleanInto(PageRun *r, ByteStream *input, ByteStream *output)
         return false;
     }
     // The hint reads the page once more; a failed read gives no hint.
-    if (r->job->wantHint && WorthAnyLayoutScan(&res->clean) && StreamSeek(input, 0)) {
+    if (r->job->wantHint && !archive && WorthAnyLayoutScan(&res->clean) && StreamSeek(input, 0)) {
         AnyLayoutScan(input, &res->hint);
         res->haveHint = !StreamReadFailed(input) && ShouldHintAnyLayout(&res->clean, &res->hint);
     }

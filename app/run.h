@@ -64,8 +64,10 @@ inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const
     return job;
 }
 
-// Accepts names ending in .htm, .html or .plg, in any case.
+// Accepts names ending in .htm, .html, .mht, .mhtml or .plg, in any case.
 bool IsPageName(const char *path);
+// A single-file page's name: .mht or .mhtml, in any case.
+bool IsArchiveName(const char *path);
 
 // Whether the first bytes of a page (all of it when it is shorter than
 // kSniffSize) are no 8-bit text: kErrNotText for UTF-16 and UTF-32,

@@ -9,6 +9,15 @@
 // without it when no '=', letter or digit follows.
 #include "clean/address.h"
 #include <string.h>
+#include "clean/mime.h"
+
+// The parts of the single-file page being cleaned on this thread, or null.
+static thread_local const MimeAddresses *t_archiveParts;
+
+void SetArchiveParts(const MimeAddresses *parts)
+{
+    t_archiveParts = parts;
+}
 
 enum {
     kRefText = 0,
@@ -254,6 +263,7 @@ enum {
     kHeadScheme = 100,
     kHeadSlash = 200,
     kHeadMediaType = 300,
+    kHeadArchive = 800,     // a network address that may name a part of the archive
     kHeadDecided = 900,
 };
 
@@ -277,6 +287,77 @@ static AddressKind Decide(UrlHead *h, AddressKind kind)
     h->kind = kind;
     h->state = kHeadDecided;
     return kind;
+}
+
+// A network address while a single-file page is cleaned: read to its end,
+// where FinishUrlHead looks it up among the archive's parts.
+static AddressKind StartArchiveAddress(UrlHead *h, const char *head)
+{
+    h->parts = t_archiveParts;
+    if (!h->parts)
+        return Decide(h, kAddressNetwork);
+    size_t n = strlen(head);
+    memcpy(h->address, head, n);
+    h->addressLength = (int32_t)n;
+    h->state = kHeadArchive;
+    return kAddressUndecided;
+}
+
+static AddressKind ArchiveChar(UrlHead *h, uint32_t c)
+{
+    unsigned char bytes[4];
+    int n = 0;
+    if (c == '\\')
+        c = '/';    // as a browser reads an http: address
+    if (c < 0x80) {
+        bytes[n++] = (unsigned char)c;
+    } else if (c < 0x800) {
+        bytes[n++] = (unsigned char)(0xC0 | c >> 6);
+        bytes[n++] = (unsigned char)(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        bytes[n++] = (unsigned char)(0xE0 | c >> 12);
+        bytes[n++] = (unsigned char)(0x80 | (c >> 6 & 0x3F));
+        bytes[n++] = (unsigned char)(0x80 | (c & 0x3F));
+    } else {
+        bytes[n++] = (unsigned char)(0xF0 | c >> 18);
+        bytes[n++] = (unsigned char)(0x80 | (c >> 12 & 0x3F));
+        bytes[n++] = (unsigned char)(0x80 | (c >> 6 & 0x3F));
+        bytes[n++] = (unsigned char)(0x80 | (c & 0x3F));
+    }
+    // Too long for any part's address: the network's.
+    if (h->addressLength + n > kUrlArchiveMax)
+        return Decide(h, kAddressNetwork);
+    memcpy(h->address + h->addressLength, bytes, (size_t)n);
+    h->addressLength += n;
+    return kAddressUndecided;
+}
+
+// The whole address read: a part's is local, any other the network's.
+static AddressKind FinishArchiveAddress(UrlHead *h)
+{
+    const char *a = h->address;
+    size_t n = (size_t)h->addressLength;
+    const char *hash = (const char *)memchr(a, '#', n);
+    if (hash)
+        n = (size_t)(hash - a);
+    while (n && (unsigned char)a[n - 1] <= 0x20)
+        n--;
+    bool local = MimeHasAddress(h->parts, a, n);
+    // An address on another host without a scheme ("//host/a.png") takes
+    // the page's, which is one of these two.
+    if (!local && n >= 2 && a[0] == '/') {
+        static const char *const kSchemes[] = {"http:", "https:"};
+        for (const char *scheme : kSchemes) {
+            size_t k = strlen(scheme);
+            if (local || n + k > kUrlArchiveMax)
+                continue;
+            char full[kUrlArchiveMax];
+            memcpy(full, scheme, k);
+            memcpy(full + k, a, n);
+            local = MimeHasAddress(h->parts, full, n + k);
+        }
+    }
+    return Decide(h, local ? kAddressOther : kAddressNetwork);
 }
 
 void StartUrlHead(UrlHead *h, bool wantDataType)
@@ -312,6 +393,13 @@ static AddressKind DecideScheme(UrlHead *h)
             h->state = kHeadMediaType;
             h->length = 0;
             return kAddressUndecided;
+        }
+        if (s.kind == kAddressNetwork && t_archiveParts) {
+            char head[kSchemeMax + 2];
+            memcpy(head, h->text, (size_t)h->length);
+            head[h->length] = ':';
+            head[h->length + 1] = 0;
+            return StartArchiveAddress(h, head);
         }
         return Decide(h, s.kind);
     }
@@ -354,7 +442,13 @@ AddressKind UrlHeadChar(UrlHead *h, uint32_t c)
         h->text[h->length++] = (char)LowerAscii(c);
         return kAddressUndecided;
     case kHeadSlash:
-        return Decide(h, c == '/' || c == '\\' ? kAddressNetwork : kAddressOther);
+        if (c == '/' || c == '\\') {
+            char head[3] = {'/', '/', 0};
+            return StartArchiveAddress(h, head);
+        }
+        return Decide(h, kAddressOther);
+    case kHeadArchive:
+        return ArchiveChar(h, c);
     case kHeadMediaType:
         if (c == ',' || c == ';')
             return DecideMediaType(h);
@@ -373,6 +467,8 @@ AddressKind FinishUrlHead(UrlHead *h)
 {
     if (h->state == kHeadMediaType)
         return DecideMediaType(h);
+    if (h->state == kHeadArchive)
+        return FinishArchiveAddress(h);
     if (h->state != kHeadDecided)
         return Decide(h, kAddressOther);
     return h->kind;

@@ -71,18 +71,32 @@ int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out);
 // The head of one address
 
 enum { kSchemeMax = 10 };       // "javascript"
+enum { kUrlArchiveMax = 2048 }; // the longest address looked up among an archive's parts
+
+struct MimeAddresses;
 enum { kMediaTypeMax = 48 };    // a longer data: media type counts as markup
 
 // States: 0 leading blanks; 100 scheme letters (a scheme longer than
 // kSchemeMax is none of ours: decided); 200 after a first slash; 300 a data:
-// media type; 900 decided.
+// media type; 800 a network address read to its end, as it may name a part
+// of the single-file page being cleaned (SetArchiveParts); 900 decided.
 struct UrlHead {
     int32_t state;
     int32_t length;
     char text[kMediaTypeMax];   // the scheme, then the media type, lower case
     bool wantDataType;          // read a data: URL's media type, or stop at "data:"
     AddressKind kind;
+    // State 800: the address so far, its characters in UTF-8.
+    const MimeAddresses *parts;
+    int32_t addressLength;
+    char address[kUrlArchiveMax];
 };
+
+// While a single-file page is cleaned on this thread: its parts' addresses.
+// A network address that names one of them is then local (kAddressOther),
+// as the browser takes it from the archive; it is decided at its end, not
+// at its scheme. Null (every other page) leaves every answer as it was.
+void SetArchiveParts(const MimeAddresses *parts);
 
 void StartUrlHead(UrlHead *h, bool wantDataType);
 AddressKind UrlHeadChar(UrlHead *h, uint32_t c);

@@ -11,6 +11,9 @@
 // Internet and Scripts off) is left out of the chain. CleanBytes runs the
 // same chain over memory, with a buffer in place of the temporary file.
 #include "clean/clean.h"
+#include <stdlib.h>
+#include <string.h>
+#include "clean/address.h"
 #include "clean/anylayout.h"
 
 namespace {
@@ -184,4 +187,131 @@ CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
     ByteStream input;
     StreamOpenMemory(&input, page, size);
     return RunChain(sw, &input, output, true, memoryLimit, report);
+}
+
+// ---------------------------------------------------------------------------
+// Single-file pages
+
+// Opens a stream between two steps: a temporary file, or a bounded buffer.
+static bool OpenBetween(ByteStream *s, bool inMemory, size_t memoryLimit)
+{
+    if (inMemory) {
+        StreamOpenBufferLimited(s, memoryLimit);
+        return true;
+    }
+    return StreamCreateTemp(s);
+}
+
+static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
+{
+    if (!StreamReadFailed(s) && !StreamWriteFailed(s))
+        return kCleanDone;
+    if (!inMemory)
+        return kCleanTempFailed;
+    return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
+}
+
+// Whether two streams, both at their start, hold the same bytes.
+static bool SameStreams(ByteStream *a, ByteStream *b)
+{
+    for (;;) {
+        const unsigned char *p, *q;
+        size_t n = StreamPeek(a, &p);
+        size_t m = StreamPeek(b, &q);
+        if (n == 0 || m == 0)
+            return n == m;
+        size_t k = n < m ? n : m;
+        if (memcmp(p, q, k) != 0)
+            return false;
+        StreamSkip(a, k);
+        StreamSkip(b, k);
+    }
+}
+
+static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
+                              ByteStream *output, bool inMemory, size_t memoryLimit, CleanReport *report)
+{
+    CleanReport r = CleanReport();
+    r.extraction = kExtractOff;
+    int64_t inStart = StreamTell(input);
+    int64_t outStart = StreamTell(output);
+    // Two stream buffers: too large for a thread's stack.
+    ByteStream *between = (ByteStream *)calloc(2, sizeof(ByteStream));
+    if (!between) {
+        r.status = kCleanNoMemory;
+        if (report)
+            *report = r;
+        return r.status;
+    }
+    ByteStream &decoded = between[0], &cleaned = between[1];
+    bool haveDecoded = false, haveCleaned = false;
+    MimeLayout layout;
+
+    StreamCopyBytes(input, output, doc->rootStart);
+    haveDecoded = OpenBetween(&decoded, inMemory, memoryLimit);
+    r.status = haveDecoded ? kCleanDone : kCleanTempFailed;
+    if (r.status == kCleanDone) {
+        MimeDecode(doc->encoding, input, doc->rootEnd - doc->rootStart, &decoded, &layout);
+        StreamFlush(&decoded);
+        r.status = StreamReadFailed(input) ? kCleanReadFailed : BetweenFailure(&decoded, inMemory);
+    }
+    if (r.status == kCleanDone) {
+        haveCleaned = OpenBetween(&cleaned, inMemory, memoryLimit);
+        r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
+    }
+    if (r.status == kCleanDone) {
+        StreamRewind(&decoded);
+        SetArchiveParts(&doc->addresses);
+        RunChain(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
+        SetArchiveParts(nullptr);
+        StreamFlush(&cleaned);
+        if (r.status == kCleanDone)
+            r.status = BetweenFailure(&cleaned, inMemory);
+        if (r.status == kCleanWriteFailed || r.status == kCleanReadFailed)
+            r.status = inMemory ? BetweenFailure(&cleaned, inMemory) : kCleanTempFailed;
+    }
+    if (r.status == kCleanDone) {
+        StreamRewind(&decoded);
+        StreamRewind(&cleaned);
+        if (SameStreams(&decoded, &cleaned)) {
+            StreamSeek(input, inStart + doc->rootStart);
+            StreamCopyBytes(input, output, doc->rootEnd - doc->rootStart);
+        } else {
+            StreamRewind(&cleaned);
+            MimeEncode(&layout, &cleaned, output);
+        }
+        r.status = BetweenFailure(&decoded, inMemory);
+        if (r.status == kCleanDone)
+            r.status = BetweenFailure(&cleaned, inMemory);
+    }
+    if (r.status == kCleanDone) {
+        StreamSeek(input, inStart + doc->rootEnd);
+        CopyStream(input, output);
+        StreamFlush(output);
+        r.status = StreamReadFailed(input) ? kCleanReadFailed : StreamWriteFailed(output) ? kCleanWriteFailed : kCleanDone;
+    }
+    if (haveDecoded)
+        StreamClose(&decoded);
+    if (haveCleaned)
+        StreamClose(&cleaned);
+    free(between);
+    r.bytesIn = StreamTell(input) - inStart;
+    r.bytesOut = StreamTell(output) - outStart;
+    if (report)
+        *report = r;
+    return r.status;
+}
+
+CleanStatus CleanArchiveStream(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
+                               ByteStream *output, CleanReport *report)
+{
+    return RunArchive(sw, doc, input, output, false, kNoMemoryLimit, report);
+}
+
+CleanStatus CleanArchiveBytes(const CleanSwitches *sw, const MimeDocument *doc, const void *page,
+                              size_t size, ByteStream *output, size_t memoryLimit, CleanReport *report)
+{
+    ByteStream input;
+    StreamOpenMemory(&input, page, size);
+    return RunArchive(sw, doc, &input, output, true, memoryLimit, report);
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 #include "clean/anylayout.h"
+#include "clean/mime.h"
 #include "clean/passes.h"
 #include "clean/removals.h"
 #include "clean/stream.h"
@@ -67,3 +68,19 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
 // written by then. kNoMemoryLimit: as much as there is.
 CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
                        ByteStream *output, size_t memoryLimit, CleanReport *report);
+
+// A single-file page (MHTML), read by ReadMimeDocument into *doc: the bytes
+// before the root part's body copied as they are, the body decoded, cleaned
+// as CleanStream cleans a page (a reference to one of the document's parts
+// counting as local, not the network's) and encoded again the same way, and
+// the rest copied as it is. A root part that cleaning leaves as it was is
+// copied as it was, not encoded again. The decoded page and the cleaned one
+// go through temporary files, so memory stays bounded as for a page. The
+// report's sizes are the document's; its removals are the page's.
+CleanStatus CleanArchiveStream(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
+                               ByteStream *output, CleanReport *report);
+// The same from memory, as CleanBytes cleans a page: the decoded and the
+// cleaned page are held in buffers, each bounded by memoryLimit.
+CleanStatus CleanArchiveBytes(const CleanSwitches *sw, const MimeDocument *doc, const void *page,
+                              size_t size, ByteStream *output, size_t memoryLimit,
+                              CleanReport *report);

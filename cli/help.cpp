@@ -7,15 +7,15 @@
 #endif
 
 static const char kHelp[] = R"(Usage: webtrim [OPTION]... PAGE...
-Clean saved web pages (.htm, .html, .plg) in place: cut each PAGE down to its
-main part, remove the kinds of element chosen below, and write the cleaned
-page at the page's own path. The untouched original goes to the trash, or
+Clean saved web pages (.htm, .html, .plg; single-file .mht, .mhtml) in
+place: cut each PAGE down to its main part, remove the kinds of element
+chosen below, and write the cleaned page at the page's own path. The untouched original goes to the trash, or
 into a folder chosen with --move-to. A PAGE of - is read from standard input
 and cleaned to standard output.
 
 Pages:
-  -r, --recursive         clean every .htm, .html and .plg file below each
-                            folder named; the list is made before any page
+  -r, --recursive         clean every .htm, .html, .mht, .mhtml and .plg
+                            file below each folder named; the list is made before any page
                             is cleaned, symbolic links to folders found there
                             are not followed, and the folder that originals
                             go to and every trash are skipped

@@ -123,6 +123,36 @@ def warc_record(rng, i):
     return head.encode() + block + b"\r\n\r\n"
 
 
+ENCODINGS = ["quoted-printable", "base64", "7bit", "8bit", "binary"]
+
+
+def archive(rng, html):
+    """A single-file page (MIME multipart/related) whose root part is html,
+    for the MIME reader's target (a folder whose name ends in "mime")."""
+    import base64
+    import quopri
+    eol = rng.choice(["\r\n", "\n"])
+    enc = rng.choice(ENCODINGS)
+    raw = html.encode("latin-1")
+    if enc == "quoted-printable":
+        body = quopri.encodestring(raw).decode("latin-1")
+    elif enc == "base64":
+        body = base64.encodebytes(raw).decode("ascii").rstrip("\n")
+    else:
+        body = html
+    start = rng.random() < 0.3
+    head = ["From: <Saved by Blink>", "MIME-Version: 1.0",
+            "Content-Type: multipart/related;", '\ttype="text/html";', '\tboundary="----B"' +
+            ('; start="<root@x>"' if start else ""), ""]
+    picture = ["------B", "Content-Type: image/png", "Content-Transfer-Encoding: base64",
+               "Content-Location: http://x/b.gif", "", "iVBORw0KGgo="]
+    root = ["------B", "Content-Type: text/html", "Content-ID: <root@x>",
+            "Content-Transfer-Encoding: " + enc, "Content-Location: http://x/page.htm", "", body]
+    parts = picture + root if start else root + picture
+    doc = eol.join(head + parts + ["------B--", ""])
+    return doc[: rng.randrange(len(doc) + 1)] if rng.random() < 0.1 else doc
+
+
 def main():
     if sys.argv[1] == "--warc":
         folder = sys.argv[2]
@@ -140,7 +170,10 @@ def main():
     rng = random.Random(20240611)
     for i in range(count):
         opts = OPTIONS[i % len(OPTIONS)]
-        data = bytes([opts & 0xFF, opts >> 8]) + page(rng).encode("latin-1")
+        text = page(rng)
+        if os.path.basename(os.path.normpath(folder)).endswith("mime"):
+            text = archive(rng, text)
+        data = bytes([opts & 0xFF, opts >> 8]) + text.encode("latin-1")
         with open(os.path.join(folder, "seed-%04d" % i), "wb") as f:
             f.write(data)
 

@@ -2,7 +2,7 @@
 # Builds the fuzz targets (preset "fuzz") and runs each for SECONDS seconds
 # (default 30), one after the other.
 #
-#   fuzz/run.sh [SECONDS] [TARGET...]     TARGET: elements attributes inert mainpart anylayout chain warc
+#   fuzz/run.sh [SECONDS] [TARGET...]     TARGET: elements attributes inert mainpart anylayout chain warc mime
 #
 # Each target reads a writable corpus folder under the build folder first,
 # which libFuzzer extends with the new inputs it finds (filled with generated
@@ -15,7 +15,7 @@ set -eu
 seconds=${1:-30}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(elements attributes inert mainpart anylayout chain warc)
+[ ${#targets[@]} -eq 0 ] && targets=(elements attributes inert mainpart anylayout chain warc mime)
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/fuzz

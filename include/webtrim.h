@@ -56,7 +56,8 @@ typedef enum wt_status {
     WT_ERR_OPTION = 3,          /* no option has that name */
     WT_ERR_NO_MEMORY = 4,       /* no memory for the cleaned page */
     WT_ERR_MEMORY_LIMIT = 5,    /* the page between two stages would pass memory_limit */
-    WT_ERR_WRITE = 6            /* the sink refused the cleaned page */
+    WT_ERR_WRITE = 6,           /* the sink refused the cleaned page */
+    WT_ERR_NOT_ARCHIVE = 7      /* a single-file page (MHTML) that is not well-formed */
 } wt_status;
 
 /* The status's message ("Cannot write the cleaned page"), and its stable
@@ -178,7 +179,10 @@ typedef struct wt_result {
 typedef int (*wt_sink)(void *context, const void *data, size_t size);
 
 /* Cleans the `size` bytes at `page` and hands the cleaned page to `sink`
- * in pieces as it is made. options: NULL for the defaults. result: NULL,
+ * in pieces as it is made. A single-file page (MHTML: MIME
+ * multipart/related, known by its first bytes) has its root HTML part
+ * cleaned and every other byte kept; one that is not well-formed is not
+ * cleaned (WT_ERR_NOT_ARCHIVE). options: NULL for the defaults. result: NULL,
  * or a record whose size the caller set, filled in on return whatever the
  * status. Answers WT_OK or an error status. */
 WT_API int wt_clean(const wt_options *options, const void *page, size_t size, wt_sink sink,

@@ -89,6 +89,8 @@ Section
   !insertmacro AddVerb ".htm"
   !insertmacro AddVerb ".html"
   !insertmacro AddVerb ".plg"
+  !insertmacro AddVerb ".mht"
+  !insertmacro AddVerb ".mhtml"
 
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "Webtrim"
   WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION_TEXT}"
@@ -130,6 +132,8 @@ Section "Uninstall"
   !insertmacro RemoveVerb ".htm"
   !insertmacro RemoveVerb ".html"
   !insertmacro RemoveVerb ".plg"
+  !insertmacro RemoveVerb ".mht"
+  !insertmacro RemoveVerb ".mhtml"
   DeleteRegKey /ifempty HKCU "${ASSOCIATIONS}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
 

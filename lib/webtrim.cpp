@@ -102,6 +102,7 @@ CleanSwitches SwitchesOf(const wt_options *o)
 // may give.
 const size_t kOptionsSizeV1 = sizeof(wt_options);
 const size_t kResultSizeV1 = sizeof(wt_result);
+const size_t kArchiveSniffSize = 4096;     // the first bytes that tell a single-file page
 
 struct StatusInfo {
     const char *name;
@@ -115,9 +116,10 @@ const StatusInfo kStatuses[] = {
     {"no-memory", "Out of memory"},
     {"memory-limit", "The page would pass the memory limit between two stages"},
     {"write", "Cannot write the cleaned page"},
+    {"not-an-archive", "Not a single-file page (MHTML) that can be read"},
 };
 const int kStatusCount = sizeof kStatuses / sizeof *kStatuses;
-static_assert(kStatusCount == WT_ERR_WRITE + 1, "a name and a text for every status");
+static_assert(kStatusCount == WT_ERR_NOT_ARCHIVE + 1, "a name and a text for every status");
 
 // A switch's field as a byte, to set.
 unsigned char *FieldOf(wt_options *o, const SwitchField &f)
@@ -262,7 +264,23 @@ int Clean(const wt_options *options, const void *page, size_t size, ByteStream *
     CleanSwitches sw = SwitchesOf(options);
     size_t limit = options->memory_limit ? options->memory_limit : kNoMemoryLimit;
     CleanReport report;
-    CleanStatus done = CleanBytes(&sw, page, size, output, limit, &report);
+    CleanStatus done;
+    // A single-file page (MHTML) is known by its first bytes: its root part
+    // is cleaned, every other byte kept; one not understood is not cleaned.
+    if (LooksLikeMime((const unsigned char *)page, size < kArchiveSniffSize ? size : kArchiveSniffSize)) {
+        MimeDocument doc;
+        ByteStream in;
+        StreamOpenMemory(&in, page, size);
+        if (ReadMimeDocument(&in, &doc) != kMimeOk) {
+            FreeMimeDocument(&doc);
+            FillResult(result, WT_ERR_NOT_ARCHIVE, nullptr);
+            return WT_ERR_NOT_ARCHIVE;
+        }
+        done = CleanArchiveBytes(&sw, &doc, page, size, output, limit, &report);
+        FreeMimeDocument(&doc);
+    } else {
+        done = CleanBytes(&sw, page, size, output, limit, &report);
+    }
     int status = StatusOf(done, toBuffer);
     FillResult(result, status, &report);
     return status;

@@ -441,7 +441,7 @@ static bool TakeWidePath(const wchar_t *path)
 static bool ChooseFile()
 {
     static const wchar_t kFilter[] =
-        L"Web pages (*.htm, *.html, *.plg)\0*.HTM;*.HTML;*.PLG\0All Files (*.*)\0*.*\0";
+        L"Web pages (*.htm, *.html, *.mht, *.mhtml, *.plg)\0*.HTM;*.HTML;*.MHT;*.MHTML;*.PLG\0All Files (*.*)\0*.*\0";
     wchar_t chosen[MAX_PATH + 1] = L"";
     CurrentFile[0] = 0;
     OPENFILENAMEW ofn;

@@ -108,7 +108,7 @@ def messages_name_the_page_and_reason(env):
             (['dir.htm'], 'webtrim: dir.htm: a folder; to clean the pages in it and in the folders '
                           'below it, use -r\n'),
             (['notes.txt'], 'webtrim: notes.txt: The file is not permissible. '
-                            'Only *.htm, *.html, *.plg files are allowable.\n'),
+                            'Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.\n'),
             (['--remove=scirpts', 'x.htm'], "webtrim: unknown kind of element scirpts; did you mean "
              "scripts?\nKinds: comments, scripts, styles, forms, internet, meta, pictures, modules, "
              "frames, all\nTry 'webtrim --help' for more information.\n")]:
@@ -1209,6 +1209,192 @@ def cleaned_pages_are_inert(env):
         eq(st, 0, (n, err))
         eq(inertcheck.findings(out), [], n)
     assert len(refused) <= 2, refused
+
+
+def archive(root, parts=(), cte='quoted-printable', eol=b'\r\n', boundary=b'----B'):
+    """A single-file page as browsers write one: root is the HTML page,
+    parts are (headers, body) of the other parts."""
+    import quopri, base64
+    if cte == 'quoted-printable':
+        body = quopri.encodestring(root.replace(b'\n', b'\r\n'))
+    elif cte == 'base64':
+        body = base64.encodebytes(root).rstrip(b'\n').replace(b'\n', eol)
+    else:
+        body = root
+    lines = [b'From: <Saved by Blink>', b'MIME-Version: 1.0',
+             b'Content-Type: multipart/related;', b'\ttype="text/html";', b'\tboundary="' + boundary + b'"', b'',
+             b'--' + boundary, b'Content-Type: text/html', b'Content-Transfer-Encoding: ' + cte.encode(),
+             b'Content-Location: http://x/page.htm', b'', body]
+    for headers, data in parts:
+        lines += [b'--' + boundary, headers, b'', data]
+    return eol.join(lines + [b'--' + boundary + b'--', b''])
+
+
+def archive_root(data):
+    """The root part's decoded page and what stands before and after it."""
+    import quopri, base64
+    head_end = data.index(b'\r\n\r\n', data.index(b'Content-Transfer-Encoding')) + 4
+    end = data.index(b'\r\n--', head_end)
+    cte = re.search(rb'Content-Transfer-Encoding: (\S+)', data[:head_end]).group(1)
+    body = data[head_end:end]
+    page = quopri.decodestring(body) if cte == b'quoted-printable' else \
+        base64.b64decode(body) if cte == b'base64' else body
+    return data[:head_end], page, data[end:]
+
+
+ARCHIVE_ROOT = (b'<html><head><title>t</title><script src="http://x/a.js"></script></head>\n'
+                b'<body><p>Words of the single page</p><img src="http://x/page_files/p.png">'
+                b'<img src="http://ads.example/t.gif"><img src="cid:pic@x"> '
+                + b'long ' * 40 + b'<scr' + b'ipt>alert(1)</script></body></html>\n')
+ARCHIVE_PARTS = [(b'Content-Type: image/png\r\nContent-Transfer-Encoding: base64\r\n'
+                  b'Content-Location: http://x/page_files/p.png', b'iVBORw0KGgoAAAA='),
+                 (b'Content-Type: image/png\r\nContent-ID: <pic@x>', b'\x89PNG raw bytes =\r\n')]
+
+
+@case
+def single_file_pages_are_cleaned_part_by_part(env):
+    keep_pictures = ['--keep=pictures', '--no-extract']
+    for cte in ('quoted-printable', 'base64', '8bit'):
+        doc = archive(ARCHIVE_ROOT, ARCHIVE_PARTS, cte)
+        env.write('sub/a.mht', doc)
+        env.write('sub/deeper/b.MHTML', doc)
+        env.write('renamed.htm', doc)       # known by its first bytes
+        st, out, err = env.run(*keep_pictures, '-r', 'sub', 'renamed.htm')
+        eq((st, err), (0, ''), cte)
+        for name in ('sub/a.mht', 'sub/deeper/b.MHTML', 'renamed.htm'):
+            got = env.read(name)
+            head, page, tail = archive_root(got)
+            want_head, _, want_tail = archive_root(doc)
+            eq((head, tail), (want_head, want_tail), (cte, name))
+            for gone in (b'script', b'ads.example'):
+                assert gone not in page, (cte, name, page)
+            for kept in (b'http://x/page_files/p.png', b'cid:pic@x', b'Words of the single page'):
+                assert kept in page, (cte, name, kept, page)
+            if cte == 'quoted-printable':
+                assert all(len(l) <= 76 for l in got.split(b'\r\n')), got
+        eq(env.cleaned(doc, *keep_pictures), env.read('renamed.htm'), cte)
+    eq(len(env.trashed()), 9)
+    # Nothing to take out: left as it is.
+    clean = archive(b'<html><body><p>plain =\n</p></body></html>\n', ARCHIVE_PARTS)
+    env.write('clean.mht', clean)
+    eq(env.run('--no-extract', 'clean.mht')[::2], (0, ''))
+    eq(env.read('clean.mht'), clean)
+
+
+@case
+def single_file_pages_not_understood_are_refused(env):
+    good = archive(ARCHIVE_ROOT, ARCHIVE_PARTS)
+    for data, reason in [
+            (b'<html><body>an HTML page</body></html>', 'it does not begin with MIME header fields'),
+            (good.replace(b'\tboundary="----B"', b'\tcharset=x'), 'it has no boundary'),
+            (good[:good.rindex(b'------B--')], 'a part is not terminated'),
+            (good.replace(b'Content-Type: text/html', b'Content-Type: text/plain'),
+             'its root part is not text/html'),
+            (good.replace(b'multipart/related', b'multipart/mixed'), 'it is not multipart/related')]:
+        env.write('bad.mht', data)
+        st, out, err = env.run('bad.mht')
+        eq((st, err), (1, 'webtrim: bad.mht: not a single-file page (MHTML) that can be read: %s\n'
+                       % reason), reason)
+        eq(env.read('bad.mht'), data, reason)
+    eq(env.trashed(), [])
+
+
+@case
+def a_page_saved_by_chromium_as_one_file(env):
+    """A page of the probe set saved by headless chromium (DevTools
+    Page.captureSnapshot over --remote-debugging-pipe), cleaned: only the
+    root part changes, its pictures stay, and it is inert."""
+    chromium = shutil.which('chromium')
+    if not chromium:
+        print('skip  chromium is not installed')
+        return
+    page = env.write('page.htm', b'<html><head><title>c</title><script>document.title="s"</script>'
+                     b'<style>p{color:red}</style></head><body><p onclick="x()">Chromium saved this page '
+                     b'<img src="pic.gif"> <iframe src="http://127.0.0.1:9/f"></iframe></p></body></html>')
+    env.write('pic.gif', b'GIF89a\x01\x00\x01\x00\x80\x00\x00\x00\x00\x00\xff\xff\xff!\xf9\x04\x01'
+              b'\x00\x00\x00\x00,\x00\x00\x00\x00\x01\x00\x01\x00\x00\x02\x02D\x01\x00;')
+    snapshot = chromium_snapshot(chromium, 'file://' + page, env.path('profile'))
+    if snapshot is None:
+        print('skip  chromium gave no snapshot')
+        return
+    env.write('saved.mhtml', snapshot)
+    st, _, err = env.run('--keep=pictures', '--no-extract', 'saved.mhtml')
+    eq((st, err), (0, ''))
+    got = env.read('saved.mhtml')
+    # Every part after the root's stays as it was.
+    boundary = re.search(rb'boundary="([^"]+)"', snapshot).group(1)
+    eq(got.split(b'--' + boundary)[2:], snapshot.split(b'--' + boundary)[2:])
+    root = got.split(b'--' + boundary)[1]
+    import quopri
+    html = quopri.decodestring(root.split(b'\r\n\r\n', 1)[1])
+    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+    import inertcheck
+    eq(inertcheck.findings(html), [])
+    assert b'Chromium saved this page' in html and b'pic.gif' in html, html
+    assert b'<script' not in html.lower() and b'onclick' not in html.lower(), html
+
+
+def chromium_snapshot(chromium, url, profile):
+    """The MHTML snapshot of url, from chromium driven through its pipe."""
+    import json as js
+    to_r, to_w = os.pipe()
+    from_r, from_w = os.pipe()
+    def child():
+        os.dup2(to_r, 3)
+        os.dup2(from_w, 4)
+    proc = subprocess.Popen([chromium, '--headless', '--no-sandbox', '--disable-gpu',
+                             '--remote-debugging-pipe', '--user-data-dir=' + profile, 'about:blank'],
+                            preexec_fn=child, pass_fds=(3, 4), stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
+    os.close(to_r)
+    os.close(from_w)
+    buf = b''
+    ids = [0]
+
+    def call(method, params=None, session=None):
+        ids[0] += 1
+        msg = {'id': ids[0], 'method': method, 'params': params or {}}
+        if session:
+            msg['sessionId'] = session
+        os.write(to_w, js.dumps(msg).encode() + b'\0')
+        return ids[0]
+
+    def wait(pred, timeout=60):
+        nonlocal buf
+        end = time.time() + timeout
+        while time.time() < end:
+            while b'\0' in buf:
+                raw, buf = buf.split(b'\0', 1)
+                m = js.loads(raw)
+                if pred(m):
+                    return m
+            r, _, _ = select.select([from_r], [], [], 1)
+            if r:
+                chunk = os.read(from_r, 1 << 20)
+                if not chunk:
+                    return None
+                buf += chunk
+        return None
+    try:
+        n = call('Target.createTarget', {'url': 'about:blank'})
+        m = wait(lambda m: m.get('id') == n)
+        if not m or 'result' not in m:
+            return None
+        n = call('Target.attachToTarget', {'targetId': m['result']['targetId'], 'flatten': True})
+        m = wait(lambda m: m.get('id') == n)
+        session = m['result']['sessionId']
+        n = call('Page.enable', session=session)
+        wait(lambda m: m.get('id') == n)
+        call('Page.navigate', {'url': url}, session)
+        wait(lambda m: m.get('method') == 'Page.loadEventFired')
+        n = call('Page.captureSnapshot', {'format': 'mhtml'}, session)
+        m = wait(lambda m: m.get('id') == n)
+        return m['result']['data'].encode('latin-1') if m and 'result' in m else None
+    finally:
+        proc.kill()
+        proc.wait()
+        os.close(to_w)
+        os.close(from_r)
 
 
 def main():

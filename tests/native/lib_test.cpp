@@ -341,7 +341,7 @@ TEST(Library, FailuresAndTheirNames)
 
     std::set<string> names, texts;
     const int codes[] = {WT_OK, WT_ERR_ARGUMENT, WT_ERR_RECORD, WT_ERR_OPTION, WT_ERR_NO_MEMORY,
-                         WT_ERR_MEMORY_LIMIT, WT_ERR_WRITE};
+                         WT_ERR_MEMORY_LIMIT, WT_ERR_WRITE, WT_ERR_NOT_ARCHIVE};
     for (int code : codes) {
         names.insert(wt_status_name(code));
         texts.insert(wt_status_text(code));
@@ -353,6 +353,27 @@ TEST(Library, FailuresAndTheirNames)
     EXPECT_STREQ(wt_status_name(99), "unknown");
     EXPECT_STREQ(wt_status_text(-1), "Unknown error");
     EXPECT_STREQ(wt_version(), WT_VERSION_STRING);
+}
+
+TEST(Library, SingleFilePagesByTheirFirstBytes)
+{
+    const string head = "MIME-Version: 1.0\r\nContent-Type: multipart/related; boundary=b\r\n\r\n";
+    const string rest = "--b\r\nContent-Location: http://h/a.js\r\n\r\nalert(1)\r\n--b--\r\n";
+    const string doc = head + "--b\r\nContent-Type: text/html\r\n\r\n<p>a<script src=http://h/a.js></script>b\r\n" + rest;
+    wt_options o;
+    wt_options_init(&o, sizeof o);
+    o.extract = 0;
+    unsigned char *out;
+    size_t size;
+    wt_result r = {};
+    r.size = sizeof r;
+    ASSERT_EQ(wt_clean_to_buffer(&o, doc.data(), doc.size(), &out, &size, &r), WT_OK);
+    EXPECT_EQ(string((const char *)out, size), head + "--b\r\nContent-Type: text/html\r\n\r\n<p>ab\r\n" + rest);
+    EXPECT_EQ(r.bytes_in, (int64_t)doc.size());
+    wt_free(out);
+    const string cut = doc.substr(0, doc.size() - 7);
+    EXPECT_EQ(wt_clean_to_buffer(&o, cut.data(), cut.size(), &out, &size, &r), WT_ERR_NOT_ARCHIVE);
+    EXPECT_EQ(r.status, WT_ERR_NOT_ARCHIVE);
 }
 
 }  // namespace

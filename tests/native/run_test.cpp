@@ -19,7 +19,7 @@ static const char kPage[] = "<html><body>hello</body></html>";
 
 // The texts as the user sees them.
 static const std::string kNotPermissible =
-    "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable.";
+    "The file is not permissible.\nOnly *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.";
 static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file", kMessageError};
 static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create a temporary file",
                                                                kMessageError};

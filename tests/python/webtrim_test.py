@@ -138,6 +138,10 @@ def errors_carry_the_message_texts(tmp):
          'The page would pass the memory limit between two stages: the cleaned page', 'memory-limit'),
         (lambda: webtrim.clean(PAGE, tables=True), TypeError, None, None),
         (lambda: webtrim.clean(PAGE, False), TypeError, None, None),
+        # A single-file page cut short is not cleaned.
+        (lambda: webtrim.clean(b'Content-Type: multipart/related; boundary=b\r\n\r\n--b\r\n'
+                               b'Content-Type: text/html\r\n\r\n<p>cut'), webtrim.Error,
+         'Not a single-file page (MHTML) that can be read', 'not-an-archive'),
     ]
     for call, kind, text, name in bad:
         try:
@@ -220,7 +224,7 @@ def clean_file_does_what_the_program_does(tmp):
             f.write(b'\xff\xfe<\0p\0>\0')
         for path, name, outcome, message in [
                 (os.path.join(tmp, 'notes.txt'), 'not-permissible', 'refused',
-                 'The file is not permissible. Only *.htm, *.html, *.plg files are allowable.'),
+                 'The file is not permissible. Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.'),
                 (os.path.join(tmp, 'gone.htm'), 'cannot-open', 'failed',
                  'Cannot open this file: No such file or directory'),
                 (os.path.join(tmp, 'wide.htm'), 'not-text', 'refused',

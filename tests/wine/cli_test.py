@@ -36,7 +36,7 @@ def linux_clean(data, w0):
         subprocess.run([LINUX_EXE, page], env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         return read(page)
-NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable"
+NOT_PERMISSIBLE = "The file is not permissible.\nOnly *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable."
 CANNOT_MOVE = ("Webtrim", "warning", "Cannot move the original file.\nIt will be sent to Recycle Bin.")
 CANNOT_REMOVE = ("Webtrim", "error", "Cannot remove the original file.\nThe page was not changed.")
 CHANGED = "The page changed while it was being cleaned.\nThe page was not changed."

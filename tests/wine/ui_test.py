@@ -31,7 +31,7 @@ YELLOW = (255, 255, 0)
 PAGE = b"<html><head><script>alert(1)</script></head><body><!-- note --><p>Kept text</p></body></html>"
 NOT_ON_PICTURE = ("Webtrim", "none", "Please place your file to the picture")
 NOT_PERMISSIBLE = ("Webtrim", "warning",
-                   "The file is not permissible.\nOnly *.htm, *.html, *.plg files are allowable")
+                   "The file is not permissible.\nOnly *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.")
 CANNOT_OPEN = ("Webtrim", "error", "Cannot open this file")
 
 # Control ids.

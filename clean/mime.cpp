@@ -1,0 +1,992 @@
+// The MIME reader and the codecs of mime.h.
+//
+// The reader is a state machine over lines; each state has its handler:
+//   kTopHeaders   the document's header fields, up to the first blank line
+//   kPreamble     text before the first delimiter ("--" boundary)
+//   kPartHeaders  a part's header fields, up to its blank line
+//   kPartBody     a part's body, up to the next delimiter
+//   kEpilogue     after the close delimiter ("--" boundary "--"): ignored
+// Invariants: a line is handed over whole, with its offset and its line
+// end's length, but only its first kLineKeep bytes are kept (a header field
+// or a delimiter is never longer; a body line may be); one header field,
+// unfolded, is held at a time (at most kFieldMax bytes, the rest cut); a
+// part's body ends where the line end before its delimiter begins, as the
+// delimiter owns that line end. The document is understood only when it
+// ends after a close delimiter; anything else is a status that refuses it.
+#include "clean/mime.h"
+#include <stdlib.h>
+#include <string.h>
+#include "clean/bytes.h"
+
+namespace {
+
+enum { kLineKeep = 1024, kFieldMax = 4096, kBoundaryMax = 200, kIdMax = 512 };
+
+enum MimeState {
+    kTopHeaders = 0,
+    kPreamble,
+    kPartHeaders,
+    kPartBody,
+    kEpilogue,
+    kMimeStateCount
+};
+
+struct Line {
+    int64_t start;
+    int64_t length;             // without its line end
+    int eol;                    // 0 (the last line), 1 (LF) or 2 (CR LF)
+    size_t keep;                // bytes kept in text
+    unsigned char text[kLineKeep];
+};
+
+// What the reader knows of the part it is in.
+struct Part {
+    char type[64];              // "text/html", lower case
+    char charset[40];
+    char id[kIdMax];            // without its angle brackets
+    MimeEncoding encoding;
+    bool knownEncoding;
+    int64_t bodyStart;
+};
+
+struct Reader {
+    MimeDocument *doc;
+    MimeState state;
+    char field[kFieldMax + 1];
+    size_t fieldLength;
+    bool sawField;
+    char topType[64];
+    char boundary[kBoundaryMax + 1];
+    size_t boundaryLength;
+    char start[kIdMax];         // the start parameter, without angle brackets
+    Part part;
+    bool haveRoot;
+    int prevEol;                // the line end of the line before
+    Part root;
+    int64_t rootEnd;
+};
+
+}  // namespace
+
+static bool IsBlank(unsigned char c)
+{
+    return c == ' ' || c == '\t';
+}
+
+// Reads one line into *line; false at the end of the input.
+static bool ReadLine(ByteStream *in, Line *line)
+{
+    line->start = StreamTell(in);
+    line->length = 0;
+    line->eol = 0;
+    line->keep = 0;
+    bool any = false;
+    unsigned char last = 0;
+    const unsigned char *p;
+    size_t n;
+    while ((n = StreamPeek(in, &p)) > 0) {
+        any = true;
+        const unsigned char *nl = (const unsigned char *)memchr(p, '\n', n);
+        size_t take = nl ? (size_t)(nl - p) : n;
+        if (line->keep < (size_t)kLineKeep) {
+            size_t room = (size_t)kLineKeep - line->keep;
+            size_t k = take < room ? take : room;
+            memcpy(line->text + line->keep, p, k);
+            line->keep += k;
+        }
+        if (take)
+            last = p[take - 1];
+        line->length += (int64_t)take;
+        if (nl) {
+            StreamSkip(in, take + 1);
+            line->eol = 1;
+            if (line->length > 0 && last == '\r') {
+                line->eol = 2;
+                line->length--;
+                if ((int64_t)line->keep > line->length)
+                    line->keep = (size_t)line->length;
+            }
+            return true;
+        }
+        StreamSkip(in, take);
+    }
+    return any;
+}
+
+static void CopyLower(char *to, size_t size, const char *from, size_t n)
+{
+    if (n >= size)
+        n = size - 1;
+    for (size_t i = 0; i < n; i++)
+        to[i] = (char)Lower((unsigned char)from[i]);
+    to[n] = 0;
+}
+
+static bool StartsWithIgnoringCase(const char *text, size_t n, const char *prefix)
+{
+    size_t k = strlen(prefix);
+    if (n < k)
+        return false;
+    for (size_t i = 0; i < k; i++)
+        if (Lower((unsigned char)text[i]) != (unsigned char)prefix[i])
+            return false;
+    return true;
+}
+
+// Trims blanks from both ends of [*p, *p + *n).
+static void Trim(const char **p, size_t *n)
+{
+    while (*n && IsBlank((unsigned char)**p)) {
+        (*p)++;
+        (*n)--;
+    }
+    while (*n && IsBlank((unsigned char)(*p)[*n - 1]))
+        (*n)--;
+}
+
+// Copies an identifier without its angle brackets and blanks.
+static void CopyId(char *to, size_t size, const char *from, size_t n)
+{
+    Trim(&from, &n);
+    if (n && from[0] == '<') {
+        from++;
+        n--;
+    }
+    if (n && from[n - 1] == '>')
+        n--;
+    if (n >= size)
+        n = size - 1;
+    memcpy(to, from, n);
+    to[n] = 0;
+}
+
+// A parameter of a Content-Type value ("; name=value" or "; name=\"value\""),
+// copied into `to` as it stands; false when there is none.
+static bool Parameter(const char *value, size_t n, const char *name, char *to, size_t size)
+{
+    size_t k = strlen(name);
+    bool quoted = false;
+    for (size_t i = 0; i < n; i++) {
+        char c = value[i];
+        if (c == '"')
+            quoted = !quoted;
+        if (quoted || c != ';')
+            continue;
+        size_t j = i + 1;
+        while (j < n && IsBlank((unsigned char)value[j]))
+            j++;
+        if (!StartsWithIgnoringCase(value + j, n - j, name))
+            continue;
+        j += k;
+        while (j < n && IsBlank((unsigned char)value[j]))
+            j++;
+        if (j >= n || value[j] != '=')
+            continue;
+        j++;
+        while (j < n && IsBlank((unsigned char)value[j]))
+            j++;
+        size_t len = 0;
+        if (j < n && value[j] == '"') {
+            j++;
+            while (j + len < n && value[j + len] != '"')
+                len++;
+        } else {
+            while (j + len < n && value[j + len] != ';' && !IsBlank((unsigned char)value[j + len]))
+                len++;
+        }
+        if (len >= size)
+            return false;
+        memcpy(to, value + j, len);
+        to[len] = 0;
+        return true;
+    }
+    return false;
+}
+
+// The media type of a Content-Type value, lower case.
+static void MediaType(const char *value, size_t n, char *to, size_t size)
+{
+    Trim(&value, &n);
+    size_t len = 0;
+    while (len < n && value[len] != ';' && !IsBlank((unsigned char)value[len]))
+        len++;
+    CopyLower(to, size, value, len);
+}
+
+// ---------------------------------------------------------------------------
+// The parts' addresses
+
+static void AddAddress(MimeAddresses *a, const char *prefix, const char *text, size_t n)
+{
+    size_t k = strlen(prefix);
+    if (n == 0 || n + k >= kMimeAddressMax)
+        return;
+    if (a->size + n + k + 1 > kMimeAddressesMax) {
+        a->overflow = true;
+        return;
+    }
+    if (a->size + n + k + 1 > a->capacity) {
+        size_t cap = a->capacity ? a->capacity * 2 : 4096;
+        while (cap < a->size + n + k + 1)
+            cap *= 2;
+        char *t = (char *)realloc(a->text, cap);
+        if (!t) {
+            a->overflow = true;
+            return;
+        }
+        a->text = t;
+        a->capacity = cap;
+    }
+    if (a->count == a->offsetCapacity) {
+        size_t cap = a->offsetCapacity ? a->offsetCapacity * 2 : 64;
+        uint32_t *o = (uint32_t *)realloc(a->offsets, cap * sizeof *o);
+        if (!o) {
+            a->overflow = true;
+            return;
+        }
+        a->offsets = o;
+        a->offsetCapacity = cap;
+    }
+    a->offsets[a->count++] = (uint32_t)a->size;
+    memcpy(a->text + a->size, prefix, k);
+    memcpy(a->text + a->size + k, text, n);
+    a->size += k + n;
+    a->text[a->size++] = 0;
+}
+
+// A heap sort of the offsets by the addresses they point to (no state
+// outside the record, so threads may read documents at once).
+static void SortAddresses(MimeAddresses *a)
+{
+    uint32_t *o = a->offsets;
+    const char *t = a->text;
+    size_t n = a->count;
+    for (size_t start = n / 2; start-- > 0;) {
+        for (size_t root = start;;) {
+            size_t child = 2 * root + 1;
+            if (child >= n)
+                break;
+            if (child + 1 < n && strcmp(t + o[child], t + o[child + 1]) < 0)
+                child++;
+            if (strcmp(t + o[root], t + o[child]) >= 0)
+                break;
+            uint32_t s = o[root];
+            o[root] = o[child];
+            o[child] = s;
+            root = child;
+        }
+    }
+    for (size_t end = n; end-- > 1;) {
+        uint32_t s = o[0];
+        o[0] = o[end];
+        o[end] = s;
+        for (size_t root = 0;;) {
+            size_t child = 2 * root + 1;
+            if (child >= end)
+                break;
+            if (child + 1 < end && strcmp(t + o[child], t + o[child + 1]) < 0)
+                child++;
+            if (strcmp(t + o[root], t + o[child]) >= 0)
+                break;
+            uint32_t x = o[root];
+            o[root] = o[child];
+            o[child] = x;
+            root = child;
+        }
+    }
+}
+
+bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
+{
+    size_t lo = 0, hi = a->count;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        const char *s = a->text + a->offsets[mid];
+        size_t m = strlen(s);
+        int c = memcmp(s, address, m < n ? m : n);
+        if (c == 0)
+            c = m < n ? -1 : m > n ? 1 : 0;
+        if (c == 0)
+            return true;
+        if (c < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// Header fields
+
+// The held field is complete: what it says of the document or the part.
+static void TakeField(Reader *r)
+{
+    if (!r->sawField)
+        return;
+    r->sawField = false;
+    const char *f = r->field;
+    size_t n = r->fieldLength;
+    const char *colon = (const char *)memchr(f, ':', n);
+    if (!colon)
+        return;
+    size_t nameLength = (size_t)(colon - f);
+    const char *value = colon + 1;
+    size_t vn = n - nameLength - 1;
+    Trim(&value, &vn);
+    char name[40];
+    CopyLower(name, sizeof name, f, nameLength);
+    if (r->state == kTopHeaders) {
+        if (strcmp(name, "content-type") != 0)
+            return;
+        MediaType(value, vn, r->topType, sizeof r->topType);
+        if (Parameter(value, vn, "boundary", r->boundary, sizeof r->boundary))
+            r->boundaryLength = strlen(r->boundary);
+        char start[kIdMax];
+        if (Parameter(value, vn, "start", start, sizeof start))
+            CopyId(r->start, sizeof r->start, start, strlen(start));
+        return;
+    }
+    Part *p = &r->part;
+    if (strcmp(name, "content-type") == 0) {
+        MediaType(value, vn, p->type, sizeof p->type);
+        char charset[sizeof p->charset];
+        if (Parameter(value, vn, "charset", charset, sizeof charset))
+            CopyLower(p->charset, sizeof p->charset, charset, strlen(charset));
+    } else if (strcmp(name, "content-transfer-encoding") == 0) {
+        char e[24];
+        CopyLower(e, sizeof e, value, vn);
+        p->knownEncoding = true;
+        if (strcmp(e, "quoted-printable") == 0)
+            p->encoding = kMimeQuotedPrintable;
+        else if (strcmp(e, "base64") == 0)
+            p->encoding = kMimeBase64;
+        else if (strcmp(e, "7bit") == 0 || strcmp(e, "8bit") == 0 || strcmp(e, "binary") == 0)
+            p->encoding = kMimeIdentity;
+        else
+            p->knownEncoding = false;
+    } else if (strcmp(name, "content-id") == 0) {
+        CopyId(p->id, sizeof p->id, value, vn);
+        AddAddress(&r->doc->addresses, "cid:", p->id, strlen(p->id));
+    } else if (strcmp(name, "content-location") == 0) {
+        AddAddress(&r->doc->addresses, "", value, vn);
+    }
+}
+
+// A header line: a new field, or (beginning with a blank) more of the held one.
+static bool HeaderLine(Reader *r, const Line *line)
+{
+    const char *t = (const char *)line->text;
+    size_t n = line->keep;
+    if (n && IsBlank((unsigned char)t[0]) && r->sawField) {
+        size_t room = (size_t)kFieldMax - r->fieldLength;
+        size_t k = n < room ? n : room;
+        memcpy(r->field + r->fieldLength, t, k);
+        r->fieldLength += k;
+        return true;
+    }
+    TakeField(r);
+    if (!memchr(t, ':', n))
+        return false;
+    r->fieldLength = n < (size_t)kFieldMax ? n : (size_t)kFieldMax;
+    memcpy(r->field, t, r->fieldLength);
+    r->sawField = true;
+    return true;
+}
+
+// 0: no delimiter; 1: a delimiter; 2: the close delimiter.
+static int Delimiter(const Reader *r, const Line *line)
+{
+    size_t b = r->boundaryLength;
+    if (line->length < (int64_t)(2 + b) || line->text[0] != '-' || line->text[1] != '-' ||
+        memcmp(line->text + 2, r->boundary, b) != 0 || (int64_t)line->keep != line->length)
+        return 0;
+    size_t i = 2 + b;
+    int kind = 1;
+    if (i + 1 < line->keep && line->text[i] == '-' && line->text[i + 1] == '-') {
+        kind = 2;
+        i += 2;
+    }
+    for (; i < line->keep; i++)
+        if (!IsBlank(line->text[i]))
+            return 0;
+    return kind;
+}
+
+static void StartPart(Reader *r, const Line *line)
+{
+    (void)line;
+    memset(&r->part, 0, sizeof r->part);
+    r->part.knownEncoding = true;
+    r->state = kPartHeaders;
+}
+
+// The part's body ended where `line`, its delimiter, began.
+static void EndPart(Reader *r, const Line *line)
+{
+    MimeDocument *d = r->doc;
+    int64_t end = line->start - r->prevEol;
+    if (end < r->part.bodyStart)
+        end = r->part.bodyStart;
+    bool isRoot = !r->haveRoot && (r->start[0] ? strcmp(r->part.id, r->start) == 0 : d->parts == 0);
+    if (isRoot) {
+        r->root = r->part;
+        r->rootEnd = end;
+        r->haveRoot = true;
+    }
+    d->parts++;
+}
+
+// ---------------------------------------------------------------------------
+// The states' handlers: each takes one line and answers the next state.
+
+static MimeState OnTopHeaders(Reader *r, const Line *line)
+{
+    if (line->length == 0) {
+        TakeField(r);
+        MimeDocument *d = r->doc;
+        if (strcmp(r->topType, "multipart/related") != 0)
+            d->status = kMimeNotMultipart;
+        else if (r->boundaryLength == 0)
+            d->status = kMimeNoBoundary;
+        return kPreamble;
+    }
+    if (!HeaderLine(r, line) || line->keep != (size_t)line->length)
+        r->doc->status = kMimeNoHeaders;
+    return kTopHeaders;
+}
+
+static MimeState OnPreamble(Reader *r, const Line *line)
+{
+    int kind = Delimiter(r, line);
+    if (kind == 1) {
+        StartPart(r, line);
+        return kPartHeaders;
+    }
+    if (kind == 2)
+        return kEpilogue;
+    return kPreamble;
+}
+
+static MimeState OnPartHeaders(Reader *r, const Line *line)
+{
+    if (line->length == 0) {
+        TakeField(r);
+        r->part.bodyStart = line->start + line->eol;
+        return kPartBody;
+    }
+    HeaderLine(r, line);
+    return kPartHeaders;
+}
+
+static MimeState OnPartBody(Reader *r, const Line *line)
+{
+    int kind = Delimiter(r, line);
+    if (kind == 0)
+        return kPartBody;
+    EndPart(r, line);
+    if (kind == 2)
+        return kEpilogue;
+    StartPart(r, line);
+    return kPartHeaders;
+}
+
+static MimeState OnEpilogue(Reader *r, const Line *line)
+{
+    (void)r;
+    (void)line;
+    return kEpilogue;
+}
+
+// In a part's body, at the start of a line: passes over the lines that
+// cannot be a delimiter (those not beginning with '-') without handing them
+// over, and stops at the start of the next line that may be one (or at the
+// end), with prevEol the line end before it.
+static void SkipBodyLines(Reader *r, ByteStream *in)
+{
+    bool atLineStart = true;
+    int last = 0;
+    const unsigned char *p;
+    size_t n;
+    while ((n = StreamPeek(in, &p)) > 0) {
+        if (atLineStart && p[0] == '-')
+            return;
+        const unsigned char *end = p + n, *nl = nullptr;
+        for (const unsigned char *at = p; (at = (const unsigned char *)memchr(at, '\n', (size_t)(end - at)));) {
+            nl = at++;
+            if (at < end && *at == '-')
+                break;
+        }
+        if (nl) {
+            int before = nl > p ? nl[-1] : last;
+            r->prevEol = before == '\r' ? 2 : 1;
+            if (nl + 1 < end && nl[1] == '-') {
+                StreamSkip(in, (size_t)(nl - p) + 1);
+                return;
+            }
+        }
+        atLineStart = p[n - 1] == '\n';
+        last = p[n - 1];
+        StreamSkip(in, n);
+    }
+}
+
+typedef MimeState (*LineHandler)(Reader *r, const Line *line);
+static const LineHandler kHandlers[kMimeStateCount] = {
+    OnTopHeaders, OnPreamble, OnPartHeaders, OnPartBody, OnEpilogue,
+};
+
+MimeStatus ReadMimeDocument(ByteStream *in, MimeDocument *doc)
+{
+    memset(doc, 0, sizeof *doc);
+    Reader *r = (Reader *)calloc(1, sizeof *r);
+    Line *line = (Line *)malloc(sizeof *line);
+    if (!r || !line) {
+        free(r);
+        free(line);
+        doc->status = kMimeReadFailed;
+        return doc->status;
+    }
+    r->doc = doc;
+    r->state = kTopHeaders;
+    while (doc->status == kMimeOk) {
+        if (r->state == kPartBody)
+            SkipBodyLines(r, in);
+        if (!ReadLine(in, line))
+            break;
+        r->state = kHandlers[r->state](r, line);
+        r->prevEol = line->eol;
+    }
+    if (StreamReadFailed(in))
+        doc->status = kMimeReadFailed;
+    if (doc->status == kMimeOk) {
+        if (r->state == kTopHeaders)
+            doc->status = r->sawField ? kMimeUnterminated : kMimeNoHeaders;
+        else if (r->state == kPreamble || (r->state == kEpilogue && doc->parts == 0))
+            doc->status = kMimeNoParts;
+        else if (r->state != kEpilogue)
+            doc->status = kMimeUnterminated;
+        else if (!r->haveRoot)
+            doc->status = kMimeNoRoot;
+        else if (strcmp(r->root.type, "text/html") != 0)
+            doc->status = kMimeRootNotHtml;
+        else if (!r->root.knownEncoding)
+            doc->status = kMimeBadEncoding;
+    }
+    if (doc->status == kMimeOk) {
+        doc->rootStart = r->root.bodyStart;
+        doc->rootEnd = r->rootEnd;
+        doc->encoding = r->root.encoding;
+        memcpy(doc->charset, r->root.charset, sizeof doc->charset);
+        SortAddresses(&doc->addresses);
+    }
+    free(r);
+    free(line);
+    return doc->status;
+}
+
+void FreeMimeDocument(MimeDocument *doc)
+{
+    free(doc->addresses.text);
+    free(doc->addresses.offsets);
+    memset(&doc->addresses, 0, sizeof doc->addresses);
+}
+
+const char *MimeStatusText(MimeStatus status)
+{
+    static const char *const kTexts[kMimeStatusCount] = {
+        "",
+        "it does not begin with MIME header fields",
+        "it is not multipart/related",
+        "it has no boundary",
+        "it has no parts",
+        "a part is not terminated",
+        "no part has the start parameter's Content-ID",
+        "its root part is not text/html",
+        "its root part's transfer encoding is unknown",
+        "it could not be read",
+    };
+    return status >= 0 && status < kMimeStatusCount ? kTexts[status] : "";
+}
+
+bool LooksLikeMime(const unsigned char *head, size_t n)
+{
+    // Header fields from the first byte (no markup before them), one of
+    // them a Content-Type of multipart/related.
+    size_t i = 0;
+    while (i < n) {
+        size_t end = i;
+        while (end < n && head[end] != '\n')
+            end++;
+        size_t len = end - i;
+        if (len && head[end - 1] == '\r')
+            len--;
+        if (len == 0)
+            return false;
+        const char *t = (const char *)head + i;
+        if (!IsBlank(head[i])) {
+            size_t k = 0;
+            while (k < len && t[k] != ':' && t[k] > ' ' && t[k] < 127)
+                k++;
+            if (k == 0 || k == len || t[k] != ':')
+                return false;
+            if (StartsWithIgnoringCase(t, len, "content-type:")) {
+                const char *v = t + 13;
+                size_t vn = len - 13;
+                Trim(&v, &vn);
+                return StartsWithIgnoringCase(v, vn, "multipart/related");
+            }
+        }
+        i = end + 1;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------
+// The codecs
+
+static int HexValue(int c)
+{
+    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// Quoted-printable decoding. States: kQpText; kQpEquals after '='; kQpHex
+// after '=' and one hex digit (held); kQpSoft after '=' and blanks or a CR,
+// waiting for the LF of a soft line break. Hard line breaks are written as
+// they stand, so the encoder writes them back the same.
+enum QpState { kQpText = 0, kQpEquals, kQpHex, kQpSoft };
+
+// One byte in a state other than kQpText's run of plain bytes.
+static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
+{
+    for (bool again = true; again;) {
+        again = false;
+        switch (*state) {
+        case kQpText:
+            if (c == '=')
+                *state = kQpEquals;
+            else
+                StreamPut(out, (unsigned char)c);
+            break;
+        case kQpEquals:
+            if (HexValue(c) >= 0) {
+                *held = c;
+                *state = kQpHex;
+            } else if (c == '\n') {
+                *state = kQpText;
+            } else if (c == '\r' || IsBlank((unsigned char)c)) {
+                *state = kQpSoft;
+            } else {
+                StreamPut(out, '=');
+                *state = kQpText;
+                again = true;
+            }
+            break;
+        case kQpHex:
+            if (HexValue(c) >= 0) {
+                StreamPut(out, (unsigned char)(HexValue(*held) * 16 + HexValue(c)));
+            } else {
+                StreamPut(out, '=');
+                StreamPut(out, (unsigned char)*held);
+                again = true;
+            }
+            *state = kQpText;
+            break;
+        default:  // kQpSoft
+            if (c == '\n') {
+                *state = kQpText;
+            } else if (c != '\r' && !IsBlank((unsigned char)c)) {
+                StreamPut(out, '=');
+                *state = kQpText;
+                again = true;
+            }
+            break;
+        }
+    }
+}
+
+static void DecodeQuotedPrintable(ByteStream *in, int64_t left, ByteStream *out, MimeLayout *layout)
+{
+    int state = kQpText;
+    int held = 0;
+    bool sawEol = false;
+    int prev = 0;
+    const unsigned char *p;
+    size_t n;
+    while (left > 0 && (n = StreamPeek(in, &p)) > 0) {
+        if ((int64_t)n > left)
+            n = (size_t)left;
+        if (!sawEol) {
+            const unsigned char *nl = (const unsigned char *)memchr(p, '\n', n);
+            if (nl) {
+                sawEol = true;
+                layout->crlf = (nl > p ? nl[-1] : prev) == '\r';
+            }
+        }
+        // Runs of plain text go at once, up to the next '='.
+        for (size_t i = 0; i < n;) {
+            if (state == kQpText) {
+                const unsigned char *eq = (const unsigned char *)memchr(p + i, '=', n - i);
+                size_t run = eq ? (size_t)(eq - (p + i)) : n - i;
+                StreamWrite(out, p + i, run);
+                i += run;
+                if (eq) {
+                    state = kQpEquals;
+                    i++;
+                }
+                continue;
+            }
+            QpDecodeByte(&state, &held, p[i++], out);
+        }
+        prev = p[n - 1];
+        StreamSkip(in, n);
+        left -= (int64_t)n;
+    }
+    if (state == kQpEquals) {
+        StreamPut(out, '=');
+    } else if (state == kQpHex) {
+        StreamPut(out, '=');
+        StreamPut(out, (unsigned char)held);
+    }
+}
+
+static int Base64Value(int c)
+{
+    return c >= 'A' && c <= 'Z' ? c - 'A' : c >= 'a' && c <= 'z' ? c - 'a' + 26 : c >= '0' && c <= '9' ? c - '0' + 52
+         : c == '+' ? 62 : c == '/' ? 63 : -1;
+}
+
+// Base64 decoding: every byte outside the alphabet is passed over, the
+// first '=' ends the data. The first line's length is the encoder's.
+static void DecodeBase64(ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
+{
+    uint32_t bits = 0;
+    int count = 0;
+    bool ended = false, firstLine = true;
+    int64_t lineChars = 0;
+    int prev = 0;
+    for (int64_t i = 0; i < n; i++) {
+        int c = StreamGet(in);
+        if (c < 0)
+            break;
+        if (firstLine && (c == '\n' || c == '\r')) {
+            firstLine = false;
+            layout->crlf = c == '\r';
+            layout->lineLength = lineChars;
+        }
+        prev = c;
+        int v = Base64Value(c);
+        if (v < 0 || ended) {
+            ended = ended || c == '=';
+            if (firstLine && c == '=')
+                lineChars++;
+            continue;
+        }
+        if (firstLine)
+            lineChars++;
+        bits = bits << 6 | (uint32_t)v;
+        if (++count == 4) {
+            StreamPut(out, (unsigned char)(bits >> 16));
+            StreamPut(out, (unsigned char)(bits >> 8));
+            StreamPut(out, (unsigned char)bits);
+            bits = 0;
+            count = 0;
+        }
+    }
+    (void)prev;
+    if (count == 2) {
+        StreamPut(out, (unsigned char)(bits >> 4));
+    } else if (count == 3) {
+        StreamPut(out, (unsigned char)(bits >> 10));
+        StreamPut(out, (unsigned char)(bits >> 2));
+    }
+}
+
+void MimeDecode(MimeEncoding encoding, ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
+{
+    layout->encoding = encoding;
+    layout->crlf = true;
+    layout->lineLength = 0;
+    if (encoding == kMimeQuotedPrintable)
+        DecodeQuotedPrintable(in, n, out, layout);
+    else if (encoding == kMimeBase64)
+        DecodeBase64(in, n, out, layout);
+    else
+        StreamCopyBytes(in, out, n);
+}
+
+// Quoted-printable encoding: a line holds at most 75 characters before its
+// soft break '=' (76 with it); '=', control bytes and bytes from 0x80 up are
+// written =XX; a blank is held until the next byte says whether a line end
+// follows (then it is written =20 or =09); a CR is held until the next byte
+// says whether it begins a CR LF (a hard line break, written as it stands,
+// as is a lone LF) or stands alone (=0D).
+struct QpEncoder {
+    ByteStream *out;
+    const char *softBreak;
+    int column;
+    int blank;                  // a held blank, or 0
+    bool cr;                    // a held CR
+};
+
+static void QpToken(QpEncoder *e, const char *token, int n)
+{
+    if (e->column + n > 75) {
+        StreamWriteText(e->out, e->softBreak);
+        e->column = 0;
+    }
+    StreamWrite(e->out, token, (size_t)n);
+    e->column += n;
+}
+
+static void QpEscaped(QpEncoder *e, int c)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    char t[3] = {'=', kHex[c >> 4], kHex[c & 15]};
+    QpToken(e, t, 3);
+}
+
+// The held blank, before a line end (escaped) or not.
+static void QpFlushBlank(QpEncoder *e, bool beforeLineEnd)
+{
+    if (!e->blank)
+        return;
+    if (beforeLineEnd) {
+        QpEscaped(e, e->blank);
+    } else {
+        char t = (char)e->blank;
+        QpToken(e, &t, 1);
+    }
+    e->blank = 0;
+}
+
+static void QpByte(QpEncoder *e, int c)
+{
+    if (e->cr) {
+        e->cr = false;
+        if (c == '\n') {
+            QpFlushBlank(e, true);
+            StreamWrite(e->out, "\r\n", 2);
+            e->column = 0;
+            return;
+        }
+        QpFlushBlank(e, false);
+        QpEscaped(e, '\r');
+    }
+    if (c == '\r') {
+        e->cr = true;
+    } else if (c == '\n') {
+        QpFlushBlank(e, true);
+        StreamPut(e->out, '\n');
+        e->column = 0;
+    } else {
+        QpFlushBlank(e, false);
+        if (c == ' ' || c == '\t') {
+            e->blank = c;
+        } else if (c < 33 || c > 126 || c == '=') {
+            QpEscaped(e, c);
+        } else {
+            char t = (char)c;
+            QpToken(e, &t, 1);
+        }
+    }
+}
+
+// The bytes written as they are: printable ASCII but '=', and the blanks
+// (a blank is, unless a line end follows it).
+struct PlainBytes {
+    bool of[256];
+};
+
+static constexpr PlainBytes BuildPlainBytes()
+{
+    PlainBytes t = {};
+    for (int c = 33; c <= 126; c++)
+        t.of[c] = c != '=';
+    t.of[(unsigned char)' '] = t.of[(unsigned char)'\t'] = true;
+    return t;
+}
+
+static constexpr PlainBytes kPlain = BuildPlainBytes();
+
+static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+{
+    QpEncoder e = {out, layout->crlf ? "=\r\n" : "=\n", 0, 0, false};
+    const unsigned char *p;
+    size_t n;
+    while ((n = StreamPeek(in, &p)) > 0) {
+        for (size_t i = 0; i < n;) {
+            // A run of plain bytes with nothing held: as much of it as the
+            // line takes at once. Blanks at its end go one by one, as a line
+            // end may follow them.
+            size_t run = 0;
+            if (!e.blank && !e.cr)
+                while (i + run < n && kPlain.of[p[i + run]])
+                    run++;
+            while (run > 0 && IsBlank(p[i + run - 1]))
+                run--;
+            if (run == 0) {
+                QpByte(&e, p[i++]);
+                continue;
+            }
+            while (run > 0) {
+                if (e.column >= 75) {
+                    StreamWriteText(out, e.softBreak);
+                    e.column = 0;
+                }
+                size_t take = run < (size_t)(75 - e.column) ? run : (size_t)(75 - e.column);
+                StreamWrite(out, p + i, take);
+                e.column += (int)take;
+                i += take;
+                run -= take;
+            }
+        }
+        StreamSkip(in, n);
+    }
+    if (e.cr) {
+        QpFlushBlank(&e, false);
+        QpEscaped(&e, '\r');
+    }
+    QpFlushBlank(&e, true);
+}
+
+static void EncodeBase64(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+{
+    static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const char *eol = layout->crlf ? "\r\n" : "\n";
+    int64_t column = 0;
+    unsigned char group[3];
+    int held = 0;
+    for (int c; (c = StreamGet(in)) >= 0 || held;) {
+        if (c >= 0)
+            group[held++] = (unsigned char)c;
+        if (held < 3 && c >= 0)
+            continue;
+        char t[4];
+        t[0] = kAlphabet[group[0] >> 2];
+        t[1] = kAlphabet[(group[0] & 3) << 4 | (held > 1 ? group[1] >> 4 : 0)];
+        t[2] = held > 1 ? kAlphabet[(group[1] & 15) << 2 | (held > 2 ? group[2] >> 6 : 0)] : '=';
+        t[3] = held > 2 ? kAlphabet[group[2] & 63] : '=';
+        for (int i = 0; i < 4; i++) {
+            if (layout->lineLength > 0 && column == layout->lineLength) {
+                StreamWriteText(out, eol);
+                column = 0;
+            }
+            StreamPut(out, (unsigned char)t[i]);
+            column++;
+        }
+        held = 0;
+        if (c < 0)
+            break;
+    }
+}
+
+void MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+{
+    if (layout->encoding == kMimeQuotedPrintable)
+        EncodeQuotedPrintable(layout, in, out);
+    else if (layout->encoding == kMimeBase64)
+        EncodeBase64(layout, in, out);
+    else
+        CopyStream(in, out);
+}

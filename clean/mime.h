@@ -1,0 +1,88 @@
+// Single-file pages (MHTML): a MIME multipart/related document whose root
+// part is the HTML page and whose other parts are what the page loads.
+//
+// The reader goes over the document once, a line at a time, and keeps no
+// more than one header field and the parts' names: where the root part's
+// body begins and ends, how it is encoded, and the address of every part
+// (its Content-Location, and "cid:" with its Content-ID), so that the
+// cleaning can tell a reference into the archive from one to the network.
+// The codecs decode the root part's body to the page and encode the cleaned
+// page the same way again, a byte at a time, each a small state machine.
+#pragma once
+#include <stddef.h>
+#include <stdint.h>
+#include "clean/stream.h"
+
+enum MimeStatus {
+    kMimeOk = 0,
+    kMimeNoHeaders,         // the document does not begin with MIME header fields
+    kMimeNotMultipart,      // its type is not multipart/related
+    kMimeNoBoundary,        // no boundary parameter
+    kMimeNoParts,           // no delimiter line
+    kMimeUnterminated,      // a part's headers, or the last part, never end
+    kMimeNoRoot,            // the start parameter names no part
+    kMimeRootNotHtml,       // the root part is not text/html
+    kMimeBadEncoding,       // the root part's transfer encoding is not one of ours
+    kMimeReadFailed,
+    kMimeStatusCount
+};
+
+enum MimeEncoding {
+    kMimeIdentity = 0,      // 7bit, 8bit, binary, or none given
+    kMimeQuotedPrintable,
+    kMimeBase64,
+};
+
+enum { kMimeAddressMax = 2048 };        // a longer address is no part's
+enum { kMimeAddressesMax = 1 << 20 };   // the bytes of the parts' addresses kept
+
+// The parts' addresses, sorted, for MimeHasAddress.
+struct MimeAddresses {
+    char *text;                 // the addresses, each ended by a 0 byte
+    size_t size;
+    size_t capacity;
+    uint32_t *offsets;          // into text, sorted by the addresses
+    size_t count;
+    size_t offsetCapacity;
+    bool overflow;              // some addresses were not kept (kMimeAddressesMax)
+};
+
+struct MimeDocument {
+    MimeStatus status;
+    int64_t rootStart;          // the root part's body: [rootStart, rootEnd)
+    int64_t rootEnd;
+    MimeEncoding encoding;
+    int parts;
+    char charset[40];           // the root part's charset parameter, lower case; "" when none
+    MimeAddresses addresses;
+};
+
+// Reads the document from the stream's current position (its start) to its
+// end and fills *doc; its addresses must be freed (FreeMimeDocument) whatever
+// the status.
+MimeStatus ReadMimeDocument(ByteStream *in, MimeDocument *doc);
+void FreeMimeDocument(MimeDocument *doc);
+// One short phrase for a status: "no boundary".
+const char *MimeStatusText(MimeStatus status);
+// Whether the first bytes of a document look like MIME header fields with
+// a multipart/related type (a single-file page whatever its name).
+bool LooksLikeMime(const unsigned char *head, size_t n);
+
+// Whether the address (n bytes, characters decoded) is one of the parts'.
+bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n);
+
+// ---------------------------------------------------------------------------
+// The codecs
+
+// Decodes n bytes of the body from `in` into `out`. Fills the encoder's
+// layout taken from the body: the line end of its lines and, for base64,
+// its line length.
+struct MimeLayout {
+    MimeEncoding encoding;
+    bool crlf;                  // its line ends are CR LF (else LF)
+    int64_t lineLength;         // base64: characters a line; 0 for one line
+};
+void MimeDecode(MimeEncoding encoding, ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout);
+
+// Encodes the rest of `in` into `out` under the layout.
+void MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out);
