@@ -3,7 +3,9 @@
 // The extraction, when on, comes first or second (extractFirst) and always
 // reads a seekable stream. First, it only scans the page: the element pass
 // then reads the extraction's output in place, through a view made of the
-// page's kept ranges and the fixed tags. Second, it reads a temporary file
+// page's kept ranges and the wrapper's opening tags, and the closing tags
+// follow its output (an element deleted up to the end of the part ends
+// there, before them). Second, it reads a temporary file
 // that the element pass wrote. The stage before the attribute pass writes
 // into it through a sink, and the attribute pass into the output, so the
 // page is written once into a temporary file at most. A stage that would
@@ -11,6 +13,7 @@
 // Internet and Scripts off) is left out of the chain. CleanBytes runs the
 // same chain over memory, with a buffer in place of the temporary file.
 #include "clean/clean.h"
+#include <string.h>
 #include "clean/anylayout.h"
 
 namespace {
@@ -106,6 +109,11 @@ static void RunThroughView(Chain *c, int64_t *middle)
         ByteStream *page = MainPartViewStream(view);
         ElementRemovalPass(c->sw, page, c->last, &c->report.removals);
         *middle = StreamTell(page);
+        if (const char *tail = MainPartViewTail(view)) {
+            size_t n = strlen(tail);
+            StreamWrite(c->last, tail, n);
+            *middle += (int64_t)n;
+        }
     }
     CloseMainPartView(view);
 }

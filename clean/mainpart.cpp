@@ -97,6 +97,7 @@ const int64_t kNotClosed = 0;
 const char kWrapperStart[] = "<table cellpadding=6><tr>";
 const char kWrapperEnd[] = "</table>";
 const char kPageEnd[] = "</body></html>";
+const char kWrappedTail[] = "</table></body></html>";     // kWrapperEnd, then kPageEnd
 
 namespace {     // the outline's types are this file's own
 
@@ -897,6 +898,7 @@ struct MainPartView {
     Piece *pieces;
     size_t count;
     size_t current;         // the piece the last read ended in
+    const char *tail;       // the fixed closing tags after the stream; none without pieces
     ByteStream stream;
 };
 
@@ -921,7 +923,7 @@ static bool BuildPieces(MainPartView *v)
     size_t ranges = 0;
     for (const KeepRange *r = plan.ranges; r; r = r->next)
         ranges++;
-    v->pieces = (Piece *)malloc((ranges + 3) * sizeof(Piece));
+    v->pieces = (Piece *)malloc((ranges + 1) * sizeof(Piece));
     if (!v->pieces)
         return false;
     bool wrapped = plan.choice.outcome == kOutcomeWrappedCell;
@@ -932,9 +934,8 @@ static bool BuildPieces(MainPartView *v)
         if (r == plan.ranges && wrapped)
             AddPiece(v, &at, 0, sizeof kWrapperStart - 1, kWrapperStart);
     }
-    if (wrapped)
-        AddPiece(v, &at, 0, sizeof kWrapperEnd - 1, kWrapperEnd);
-    AddPiece(v, &at, 0, sizeof kPageEnd - 1, kPageEnd);
+    // The closing tags are the view's tail, apart from its stream.
+    v->tail = wrapped ? kWrappedTail : kPageEnd;
     return true;
 }
 
@@ -998,6 +999,7 @@ MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_
     v->pieces = nullptr;
     v->count = 0;
     v->current = 0;
+    v->tail = nullptr;
     MakePlan(&v->plan, sw, input, memoryLimit);
     *outcome = v->plan.outcome;
     bool pieces = v->plan.ranges && BuildPieces(v);
@@ -1019,6 +1021,11 @@ ByteStream *MainPartViewStream(MainPartView *v)
 {
     // Without pieces the output is the input itself, read where it lies.
     return v->pieces ? &v->stream : v->input;
+}
+
+const char *MainPartViewTail(const MainPartView *v)
+{
+    return v->tail;
 }
 
 void CloseMainPartView(MainPartView *v)
