@@ -180,9 +180,130 @@ static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStre
     return r.status;
 }
 
+// ---------------------------------------------------------------------------
+// Settling: the rule for any layout judges each block against the page it
+// reads, so on its own output (the part, without the rest of the page) it
+// may choose a smaller part or cut again. Where it runs, the chain runs
+// again on its own output until that comes back unchanged, kSettleRuns
+// times at most; the output is the last one written. The table rule and
+// the passes need no second run: their output cleaned again comes back.
+
+enum { kSettleRuns = 3 };
+
+static bool Settles(const CleanSwitches *sw)
+{
+    return sw->extract && sw->anyLayout;
+}
+
+// A place for one run's output: a temporary file, or a buffer in memory.
+static bool OpenStage(ByteStream *s, bool inMemory, size_t memoryLimit)
+{
+    if (inMemory) {
+        StreamOpenBufferLimited(s, memoryLimit);
+        return true;
+    }
+    return StreamCreateTemp(s);
+}
+
+// Whether two streams hold the same bytes; both are read from their start.
+static bool SameStreams(ByteStream *a, ByteStream *b)
+{
+    StreamRewind(a);
+    StreamRewind(b);
+    for (;;) {
+        const unsigned char *x, *y;
+        size_t n = StreamPeek(a, &x), m = StreamPeek(b, &y);
+        if (n == 0 || m == 0)
+            return n == m && !StreamReadFailed(a) && !StreamReadFailed(b);
+        size_t k = n < m ? n : m;
+        if (memcmp(x, y, k) != 0)
+            return false;
+        StreamSkip(a, k);
+        StreamSkip(b, k);
+    }
+}
+
+// A later run's figures added to the first's: what each stage took out
+// and what it was, by kind; the part is the last run's choice.
+static void AddRun(CleanReport *total, const CleanReport *run)
+{
+    for (int k = 0; k < kStageCount; k++)
+        total->removed[k] += run->removed[k];
+    for (int k = 0; k < kRemovalKindCount; k++) {
+        total->removals.count[k] += run->removals.count[k];
+        total->removals.bytes[k] += run->removals.bytes[k];
+    }
+    total->bytesOut = run->bytesOut;
+    if (run->removed[kStageExtraction] != 0) {
+        total->extraction = run->extraction;
+        total->part = run->part;
+    }
+}
+
+// The failure of a run's own output stream: as the chain names its temp.
+static CleanStatus StageFailure(const ByteStream *s, bool inMemory)
+{
+    if (!inMemory)
+        return kCleanTempFailed;
+    return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
+}
+
+static CleanStatus Settle(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                          bool inMemory, size_t memoryLimit, CleanReport *report)
+{
+    CleanReport total = CleanReport();
+    ByteStream last, next;
+    if (!OpenStage(&last, inMemory, memoryLimit)) {
+        total.status = kCleanTempFailed;
+        if (report)
+            *report = total;
+        return total.status;
+    }
+    RunChain(sw, input, &last, inMemory, memoryLimit, &total);
+    for (int run = 2; run <= kSettleRuns && total.status == kCleanDone; run++) {
+        CleanReport again;
+        StreamRewind(&last);
+        if (!OpenStage(&next, inMemory, memoryLimit)) {
+            total.status = kCleanTempFailed;
+            break;
+        }
+        // A failure of a later run is the run's: its input is our own.
+        if (RunChain(sw, &last, &next, inMemory, memoryLimit, &again) != kCleanDone) {
+            total.status = again.status == kCleanReadFailed ? StageFailure(&last, inMemory)
+                           : again.status == kCleanWriteFailed ? StageFailure(&next, inMemory)
+                                                               : again.status;
+            StreamClose(&next);
+            break;
+        }
+        bool same = SameStreams(&last, &next);
+        if (same) {
+            StreamClose(&next);
+            break;
+        }
+        AddRun(&total, &again);
+        StreamClose(&last);
+        last = next;
+    }
+    if (total.status == kCleanDone) {
+        StreamRewind(&last);
+        CopyStream(&last, output);
+        StreamFlush(output);
+        if (StreamReadFailed(&last))
+            total.status = StageFailure(&last, inMemory);
+        else if (StreamWriteFailed(output))
+            total.status = kCleanWriteFailed;
+    }
+    StreamClose(&last);
+    if (report)
+        *report = total;
+    return total.status;
+}
+
 CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
                         CleanReport *report)
 {
+    if (Settles(sw))
+        return Settle(sw, input, output, false, kNoMemoryLimit, report);
     return RunChain(sw, input, output, false, kNoMemoryLimit, report);
 }
 
@@ -191,5 +312,7 @@ CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
 {
     ByteStream input;
     StreamOpenMemory(&input, page, size);
+    if (Settles(sw))
+        return Settle(sw, &input, output, true, memoryLimit, report);
     return RunChain(sw, &input, output, true, memoryLimit, report);
 }

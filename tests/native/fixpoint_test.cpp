@@ -30,29 +30,34 @@ string CleanOnce(uint32_t word, const string &page)
 // Corpus pages that still move under the table rule run before the element
 // pass: it judges the uncleaned page, whose script text in the body counts
 // as words; cleaned again, it finds a main part in the cleaned page.
-const char *const kJudgedBeforeCleaning[] = {"0005_", "0025_", "0030_", "0132_", "0205_"};
+const std::vector<const char *> kJudgedBeforeCleaning = {"0005_", "0025_", "0030_", "0132_", "0205_"};
+// Corpus pages on which the rule for any layout still chooses anew after
+// the three runs of a clean.
+const std::vector<const char *> kStillChoosing = {"0051_", "0158_", "0226_"};
 
 struct FixedWord {
     const char *name;
     uint32_t word;
-    bool judgedBefore;      // the table rule before the element pass: kJudgedBeforeCleaning move
+    const std::vector<const char *> *moving;    // corpus pages known to move, by prefix
+    bool generated;                             // over the generated pages too
 };
 
 const FixedWord kWords[] = {
-    {"default", kDefaultSwitches, true},
-    {"no-extract", kDefaultSwitches & ~kOptExtract, false},
-    {"extract-last", kDefaultSwitches & ~kOptExtractFirst, false},
-    {"everything off", 0, false},
-    {"any layout, no-extract", (kDefaultSwitches | kOptAnyLayout) & ~kOptExtract, false},
-    {"extract and frames only, extract-last", kOptExtract | kOptFrames, false},
+    {"default", kDefaultSwitches, &kJudgedBeforeCleaning, true},
+    {"no-extract", kDefaultSwitches & ~kOptExtract, nullptr, true},
+    {"extract-last", kDefaultSwitches & ~kOptExtractFirst, nullptr, true},
+    {"everything off", 0, nullptr, true},
+    {"any layout", kDefaultSwitches | kOptAnyLayout, &kStillChoosing, false},
+    {"any layout, no-extract", (kDefaultSwitches | kOptAnyLayout) & ~kOptExtract, nullptr, true},
+    {"extract and frames only, extract-last", kOptExtract | kOptFrames, nullptr, true},
 };
 
 bool KnownToMove(const FixedWord &w, const string &path)
 {
-    if (!w.judgedBefore)
+    if (!w.moving)
         return false;
     string name = path.substr(path.rfind('/') + 1);
-    for (const char *prefix : kJudgedBeforeCleaning)
+    for (const char *prefix : *w.moving)
         if (name.compare(0, strlen(prefix), prefix) == 0)
             return true;
     return false;
@@ -81,7 +86,8 @@ TEST(FixedPoint, Corpus)
 // page, some cut off at a random place, and pages of several hundred KiB
 // joined from them. A page cut inside a tag at the end of the body is left
 // out under the table rule before the element pass: the extraction's
-// closing tags then end that tag.
+// closing tags then end that tag. The rule for any layout is left out: its
+// closing tags behind a part cut inside a tag grow on every clean.
 TEST(FixedPoint, GeneratedPages)
 {
     TempDir dir;
@@ -109,7 +115,7 @@ TEST(FixedPoint, GeneratedPages)
     ASSERT_GT(names.size(), 60u);
     for (const FixedWord &w : kWords)
         for (const string &n : names)
-            if (!(w.judgedBefore && n[0] == 'c'))
+            if (w.generated && !(w.moving && n[0] == 'c'))
                 ExpectFixedPoint(w, n, ReadFile(pages + "/" + n));
 }
 
