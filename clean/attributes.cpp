@@ -1,9 +1,14 @@
 // Attribute cleaning pass: the last stage of a cleaning run. Copies the page
-// unchanged except inside tags, where it removes, once per tag and at the
-// first occurrence of each keyword:
-//   - with Internet: a `background` attribute whose value is an http:
-//     reference, then the first url(...) reference;
-//   - with Styles: the `style` attribute.
+// unchanged except inside tags, where it removes, in rounds:
+//   - with Internet: the first attribute named `background` when its value
+//     is an http: reference, then the first url(...) reference;
+//   - with Styles: the first attribute named `style`.
+// An attribute rule acts only on an attribute whose whole name is its
+// keyword, in any case (`data-style` and a `style` inside a value are not
+// one). A round that removed something is followed by another on what it
+// left, until a round removes nothing: so the tags it writes are the ones
+// it would write again if it read them (a clean of its own output changes
+// nothing), whether a tag held two style attributes or two url( references.
 // What it writes then goes through the inert filter (inert.h), which with
 // Scripts or Internet reads every tag as a browser does and removes what
 // would run or load from the network. Every removal is counted by kind.
@@ -79,13 +84,13 @@ static int32_t RemoveTagRange(TagBuffer *t, int32_t from, int32_t to)
     return to - from;
 }
 
-// `background`, a gap of blanks, quotes, line feeds and one '=', then an
+// An attribute named `background`, a gap of blanks, quotes, line feeds and one '=', then an
 // http: value that ends before a blank or the '>', or with a line feed.
 // Each Remove* answers how many bytes it removed.
 static int32_t RemoveRemoteBackground(TagBuffer *t)
 {
     unsigned char *tag = t->bytes;
-    int32_t x = FindToken(tag, t->length, "background");
+    int32_t x = FindAttributeName(tag, t->length, "background");
     if (x < 0)
         return 0;
     // The value search leaves out the tag's '>'.
@@ -120,13 +125,13 @@ static int32_t RemoveUrlReference(TagBuffer *t)
     return RemoveTagRange(t, b - 4, end);
 }
 
-// `style`, blanks and double quotes around one '=', then either a value in
+// An attribute named `style`, blanks and double quotes around one '=', then either a value in
 // double quotes (removed through the closing quote) or any other value
 // (removed through its first ';', or kept when it has none).
 static int32_t RemoveStyle(TagBuffer *t)
 {
     unsigned char *tag = t->bytes;
-    int32_t d = FindToken(tag, t->length, "style");
+    int32_t d = FindAttributeName(tag, t->length, "style");
     if (d < 0)
         return 0;
     int32_t e = d;
@@ -246,21 +251,27 @@ static unsigned KeywordsIn(const AttributeFilter *f, const unsigned char *tag, i
     return found;
 }
 
-// The tag buffer holds a whole tag: edit it, write it, empty the buffer.
-// An edit whose keyword the tag lacks does nothing, unless an edit before
-// it joined bytes that now spell it.
+// The tag buffer holds a whole tag: edit it in rounds until one removes
+// nothing, write it, empty the buffer. An edit whose keyword the tag lacks
+// does nothing, unless an edit before it joined bytes that now spell it.
+// Every round that goes on has shortened the tag, so the rounds end.
 static void WriteEditedTag(AttributeFilter *f, unsigned found)
 {
     TagBuffer *t = &f->tag;
     int32_t length = t->length;
-    if (f->internet) {
-        if (found & kHasBackground)
-            Count(f, kRemovedBackgrounds, RemoveRemoteBackground(t));
-        if ((found & kHasUrl) || t->length != length)
-            Count(f, kRemovedUrlReferences, RemoveUrlReference(t));
+    for (;;) {
+        int32_t before = t->length;
+        if (f->internet) {
+            if (found & kHasBackground)
+                Count(f, kRemovedBackgrounds, RemoveRemoteBackground(t));
+            if ((found & kHasUrl) || t->length != length)
+                Count(f, kRemovedUrlReferences, RemoveUrlReference(t));
+        }
+        if (f->styles && ((found & kHasStyle) || t->length != length))
+            Count(f, kRemovedStyleAttributes, RemoveStyle(t));
+        if (t->length == before)
+            break;
     }
-    if (f->styles && ((found & kHasStyle) || t->length != length))
-        Count(f, kRemovedStyleAttributes, RemoveStyle(t));
     Emit(f, t->bytes, (size_t)t->length);
     ResetTagBuffer(t);
 }

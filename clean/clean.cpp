@@ -3,7 +3,9 @@
 // The extraction, when on, comes first or second (extractFirst) and always
 // reads a seekable stream. First, it only scans the page: the element pass
 // then reads the extraction's output in place, through a view made of the
-// page's kept ranges and the fixed tags. Second, it reads a temporary file
+// page's kept ranges and the wrapper's opening tags, and the closing tags
+// follow its output (an element deleted up to the end of the part ends
+// there, before them). Second, it reads a temporary file
 // that the element pass wrote. The stage before the attribute pass writes
 // into it through a sink, and the attribute pass into the output, so the
 // page is written once into a temporary file at most. A stage that would
@@ -109,6 +111,11 @@ static void RunThroughView(Chain *c, int64_t *middle)
         ByteStream *page = MainPartViewStream(view);
         ElementRemovalPass(c->sw, page, c->last, &c->report.removals);
         *middle = StreamTell(page);
+        if (const char *tail = MainPartViewTail(view)) {
+            size_t n = strlen(tail);
+            StreamWrite(c->last, tail, n);
+            *middle += (int64_t)n;
+        }
     }
     CloseMainPartView(view);
 }
@@ -175,25 +182,23 @@ static CleanStatus RunChain(const CleanSwitches *sw, ByteStream *input, ByteStre
     return r.status;
 }
 
-CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
-                        CleanReport *report)
-{
-    return RunChain(sw, input, output, false, kNoMemoryLimit, report);
-}
-
-CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
-                       ByteStream *output, size_t memoryLimit, CleanReport *report)
-{
-    ByteStream input;
-    StreamOpenMemory(&input, page, size);
-    return RunChain(sw, &input, output, true, memoryLimit, report);
-}
-
 // ---------------------------------------------------------------------------
-// Single-file pages
+// Settling: the rule for any layout judges each block against the page it
+// reads, so on its own output (the part, without the rest of the page) it
+// may choose a smaller part or cut again. Where it runs, the chain runs
+// again on its own output until that comes back unchanged, kSettleRuns
+// times at most; the output is the last one written. The table rule and
+// the passes need no second run: their output cleaned again comes back.
 
-// Opens a stream between two steps: a temporary file, or a bounded buffer.
-static bool OpenBetween(ByteStream *s, bool inMemory, size_t memoryLimit)
+enum { kSettleRuns = 3 };
+
+static bool Settles(const CleanSwitches *sw)
+{
+    return sw->extract && sw->anyLayout;
+}
+
+// A place for one run's output: a temporary file, or a buffer in memory.
+static bool OpenStage(ByteStream *s, bool inMemory, size_t memoryLimit)
 {
     if (inMemory) {
         StreamOpenBufferLimited(s, memoryLimit);
@@ -202,6 +207,121 @@ static bool OpenBetween(ByteStream *s, bool inMemory, size_t memoryLimit)
     return StreamCreateTemp(s);
 }
 
+// Whether two streams hold the same bytes; both are read from their start.
+static bool SameStreams(ByteStream *a, ByteStream *b)
+{
+    StreamRewind(a);
+    StreamRewind(b);
+    for (;;) {
+        const unsigned char *x, *y;
+        size_t n = StreamPeek(a, &x), m = StreamPeek(b, &y);
+        if (n == 0 || m == 0)
+            return n == m && !StreamReadFailed(a) && !StreamReadFailed(b);
+        size_t k = n < m ? n : m;
+        if (memcmp(x, y, k) != 0)
+            return false;
+        StreamSkip(a, k);
+        StreamSkip(b, k);
+    }
+}
+
+// A later run's figures added to the first's: what each stage took out
+// and what it was, by kind; the part is the last run's choice.
+static void AddRun(CleanReport *total, const CleanReport *run)
+{
+    for (int k = 0; k < kStageCount; k++)
+        total->removed[k] += run->removed[k];
+    for (int k = 0; k < kRemovalKindCount; k++) {
+        total->removals.count[k] += run->removals.count[k];
+        total->removals.bytes[k] += run->removals.bytes[k];
+    }
+    total->bytesOut = run->bytesOut;
+    if (run->removed[kStageExtraction] != 0) {
+        total->extraction = run->extraction;
+        total->part = run->part;
+    }
+}
+
+// The failure of a run's own output stream: as the chain names its temp.
+static CleanStatus StageFailure(const ByteStream *s, bool inMemory)
+{
+    if (!inMemory)
+        return kCleanTempFailed;
+    return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
+}
+
+static CleanStatus Settle(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                          bool inMemory, size_t memoryLimit, CleanReport *report)
+{
+    CleanReport total = CleanReport();
+    ByteStream last, next;
+    if (!OpenStage(&last, inMemory, memoryLimit)) {
+        total.status = kCleanTempFailed;
+        if (report)
+            *report = total;
+        return total.status;
+    }
+    RunChain(sw, input, &last, inMemory, memoryLimit, &total);
+    for (int run = 2; run <= kSettleRuns && total.status == kCleanDone; run++) {
+        CleanReport again;
+        StreamRewind(&last);
+        if (!OpenStage(&next, inMemory, memoryLimit)) {
+            total.status = kCleanTempFailed;
+            break;
+        }
+        // A failure of a later run is the run's: its input is our own.
+        if (RunChain(sw, &last, &next, inMemory, memoryLimit, &again) != kCleanDone) {
+            total.status = again.status == kCleanReadFailed ? StageFailure(&last, inMemory)
+                           : again.status == kCleanWriteFailed ? StageFailure(&next, inMemory)
+                                                               : again.status;
+            StreamClose(&next);
+            break;
+        }
+        bool same = SameStreams(&last, &next);
+        if (same) {
+            StreamClose(&next);
+            break;
+        }
+        AddRun(&total, &again);
+        StreamClose(&last);
+        last = next;
+    }
+    if (total.status == kCleanDone) {
+        StreamRewind(&last);
+        CopyStream(&last, output);
+        StreamFlush(output);
+        if (StreamReadFailed(&last))
+            total.status = StageFailure(&last, inMemory);
+        else if (StreamWriteFailed(output))
+            total.status = kCleanWriteFailed;
+    }
+    StreamClose(&last);
+    if (report)
+        *report = total;
+    return total.status;
+}
+
+CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
+                        CleanReport *report)
+{
+    if (Settles(sw))
+        return Settle(sw, input, output, false, kNoMemoryLimit, report);
+    return RunChain(sw, input, output, false, kNoMemoryLimit, report);
+}
+
+CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
+                       ByteStream *output, size_t memoryLimit, CleanReport *report)
+{
+    ByteStream input;
+    StreamOpenMemory(&input, page, size);
+    if (Settles(sw))
+        return Settle(sw, &input, output, true, memoryLimit, report);
+    return RunChain(sw, &input, output, true, memoryLimit, report);
+}
+
+// ---------------------------------------------------------------------------
+// Single-file pages
+
 static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
 {
     if (!StreamReadFailed(s) && !StreamWriteFailed(s))
@@ -209,23 +329,6 @@ static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
     if (!inMemory)
         return kCleanTempFailed;
     return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
-}
-
-// Whether two streams, both at their start, hold the same bytes.
-static bool SameStreams(ByteStream *a, ByteStream *b)
-{
-    for (;;) {
-        const unsigned char *p, *q;
-        size_t n = StreamPeek(a, &p);
-        size_t m = StreamPeek(b, &q);
-        if (n == 0 || m == 0)
-            return n == m;
-        size_t k = n < m ? n : m;
-        if (memcmp(p, q, k) != 0)
-            return false;
-        StreamSkip(a, k);
-        StreamSkip(b, k);
-    }
 }
 
 static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
@@ -248,7 +351,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     MimeLayout layout;
 
     StreamCopyBytes(input, output, doc->rootStart);
-    haveDecoded = OpenBetween(&decoded, inMemory, memoryLimit);
+    haveDecoded = OpenStage(&decoded, inMemory, memoryLimit);
     r.status = haveDecoded ? kCleanDone : kCleanTempFailed;
     if (r.status == kCleanDone) {
         MimeDecode(doc->encoding, input, doc->rootEnd - doc->rootStart, &decoded, &layout);
@@ -256,13 +359,16 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         r.status = StreamReadFailed(input) ? kCleanReadFailed : BetweenFailure(&decoded, inMemory);
     }
     if (r.status == kCleanDone) {
-        haveCleaned = OpenBetween(&cleaned, inMemory, memoryLimit);
+        haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
         r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
     }
     if (r.status == kCleanDone) {
         StreamRewind(&decoded);
         SetArchiveParts(&doc->addresses);
-        RunChain(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
+        if (Settles(sw))
+            Settle(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
+        else
+            RunChain(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
         SetArchiveParts(nullptr);
         StreamFlush(&cleaned);
         if (r.status == kCleanDone)

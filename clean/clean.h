@@ -51,6 +51,14 @@ struct CleanReport {
 // a temporary file (so memory stays bounded by the page's tables and tags,
 // not its size). Fills *report when given. Safe to run on several threads
 // at once with different streams.
+//
+// With the rule for any layout, which judges each block against the page it
+// reads, the chain runs again on its own output (through a temporary file)
+// until that comes back unchanged, three runs at most, and the output is
+// the last run's: so a cleaned page cleaned again comes back byte for byte.
+// The report then adds up the runs (the stages' and the kinds' figures;
+// bytesIn is the page's, bytesOut the last output's), with the last run's
+// part; on a failure the output is left without the page.
 CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *output,
                         CleanReport *report);
 
@@ -65,7 +73,9 @@ CleanStatus CleanStream(const CleanSwitches *sw, ByteStream *input, ByteStream *
 // input unchanged (report->extraction is kExtractOutOfMemory, or the part's
 // outcome kAnyLayoutNoMemory), and the page between two stages, past which
 // the clean stops with kCleanOverLimit, the output holding what had been
-// written by then. kNoMemoryLimit: as much as there is.
+// written by then. With the rule for any layout the runs' outputs are held
+// too, two at a time, each within the limit. kNoMemoryLimit: as much as
+// there is.
 CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
                        ByteStream *output, size_t memoryLimit, CleanReport *report);
 

@@ -97,6 +97,7 @@ const int64_t kNotClosed = 0;
 const char kWrapperStart[] = "<table cellpadding=6><tr>";
 const char kWrapperEnd[] = "</table>";
 const char kPageEnd[] = "</body></html>";
+const char kWrappedTail[] = "</table></body></html>";     // kWrapperEnd, then kPageEnd
 
 namespace {     // the outline's types are this file's own
 
@@ -162,6 +163,8 @@ struct Outline {
     int64_t bodyDepth;
     bool counting;
     CellNode *counter;
+    int endState;           // the scan's state when the input ended
+    int64_t endTagStart;    // and, ended in a tag or comment, where its '<' stood
 };
 
 }  // namespace
@@ -625,6 +628,14 @@ static bool PassText(Window *w, int64_t *words)
 
 // Reads the whole input and builds the outline. Answers the number of bytes
 // read; stops early only when memory ran out.
+// The scan's end: where it stopped, and in which state.
+static inline int64_t Ended(Outline *o, const Window *w, int state, int64_t tagStart)
+{
+    o->endState = state;
+    o->endTagStart = tagStart;
+    return Position(w);
+}
+
 static int64_t Scan(Outline *o, ByteStream *input)
 {
     Window w = {input, nullptr, nullptr, nullptr, 0};
@@ -638,7 +649,7 @@ static int64_t Scan(Outline *o, ByteStream *input)
             // The words go to the counting cell; with the counter gone (a
             // table closed inside a cell) they are read but not kept.
             if (!PassText(&w, o->counting ? (o->counter ? &o->counter->words : &uncounted) : nullptr))
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             state = kStateAfterLt;
             tagStart = Position(&w) - 1;
             kind = 0;
@@ -654,25 +665,25 @@ static int64_t Scan(Outline *o, ByteStream *input)
             break;
         case kStateOtherTag:
             if (!PassTo(&w, '>'))
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             state = kStateText;
             break;
         case kStateNamed:
             if (!PassTo(&w, '>'))
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             OnTagEvent(o, kind, tagStart, Position(&w) - 1);
             if (o->outOfMemory)
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             state = kStateText;
             break;
         case kStateComment:
             if (!PassTo(&w, '-'))
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             state = kStateCommentDash;
             break;
         default: {
             if (w.p == w.end && !Refill(&w))
-                return Position(&w);
+                return Ended(o, &w, state, tagStart);
             int c = UpperAscii(*w.p++);
             if (state >= kStateBang)
                 state = CommentState(state, c);
@@ -756,6 +767,33 @@ static KeepRange *AddKeepRange(Outline *o, KeepRange **last, int64_t start)
     return r;
 }
 
+// How the output of a part that no tag closed ends (decided before
+// EndOpenParts). Such a part runs to the page's end; on a second clean it
+// would run on through the fixed closing tags and gain them once more, and
+// again on every clean after, unless they close it. Only "</body>" can,
+// and only for the body's own part at BODY depth 1: there the part ends
+// before a tag or comment left unfinished at the page's end (which would
+// take the closing tags in), and the closing tags follow. Any other part
+// left open ends the output as it ends the page, without them. Either way
+// the output cleaned again is itself.
+enum PartEnd {
+    kPartEndClosed,         // the part closed, or the body's at depth 1: closing tags
+    kPartEndBeforeTag,      // the body's, up to the unfinished tag; closing tags
+    kPartEndOpen,           // no closing tags
+};
+
+static PartEnd EndOfPart(const Outline *o, const Choice *choice)
+{
+    if (choice->outcome == kOutcomeNone)
+        return kPartEndClosed;
+    int64_t end = choice->outcome == kOutcomeWholeTable ? choice->table->end : choice->cell->end;
+    if (end != kNotClosed)
+        return kPartEndClosed;
+    if (!IsBodyTable(choice->table) || o->bodyDepth != 1)
+        return kPartEndOpen;
+    return o->endState == kStateText ? kPartEndClosed : kPartEndBeforeTag;
+}
+
 // The ranges to write: the head, then the part less the tables cut from it.
 // None when memory ran out.
 static KeepRange *BuildKeepRanges(Outline *o, const Choice *choice, bool cutTables)
@@ -806,14 +844,16 @@ static void CopyRange(ByteStream *input, ByteStream *output, int64_t start, int6
     StreamCopyBytes(input, output, end - start + 1);
 }
 
-static void WriteKeepRanges(const KeepRange *ranges, int outcome, ByteStream *input,
-                            ByteStream *output)
+static void WriteKeepRanges(const KeepRange *ranges, int outcome, bool closing,
+                            ByteStream *input, ByteStream *output)
 {
     for (const KeepRange *r = ranges; r; r = r->next) {
         CopyRange(input, output, r->start, r->end);
         if (r == ranges && outcome == kOutcomeWrappedCell)
             StreamWrite(output, kWrapperStart, sizeof kWrapperStart - 1);
     }
+    if (!closing)
+        return;
     if (outcome == kOutcomeWrappedCell)
         StreamWrite(output, kWrapperEnd, sizeof kWrapperEnd - 1);
     StreamWrite(output, kPageEnd, sizeof kPageEnd - 1);
@@ -828,6 +868,7 @@ struct Plan {
     int64_t size;           // the input's size
     Choice choice;
     KeepRange *ranges;      // none: the input is the output
+    bool closing;           // the fixed closing tags end the output
     ExtractOutcome outcome;
 };
 }  // namespace
@@ -839,11 +880,19 @@ static void MakePlan(Plan *p, const CleanSwitches *sw, ByteStream *input, size_t
     p->size = Scan(&p->outline, input);
     p->choice = {kOutcomeNone, nullptr, nullptr};
     p->ranges = nullptr;
+    p->closing = true;
     if (!p->outline.outOfMemory) {
-        EndOpenParts(&p->outline, p->size);
         p->choice = ChooseOutcome(&p->outline);
+        PartEnd partEnd = EndOfPart(&p->outline, &p->choice);
+        p->closing = partEnd != kPartEndOpen;
+        EndOpenParts(&p->outline, p->size);
         if (p->choice.outcome != kOutcomeNone)
             p->ranges = BuildKeepRanges(&p->outline, &p->choice, sw->cutTables);
+        // The part's ranges end before the unfinished tag.
+        if (p->ranges && partEnd == kPartEndBeforeTag)
+            for (KeepRange *r = p->ranges->next; r; r = r->next)
+                if (r->end >= p->outline.endTagStart)
+                    r->end = p->outline.endTagStart - 1;
     }
     if (p->ranges)
         p->outcome = p->choice.outcome == kOutcomeBareCell      ? kExtractBareCell
@@ -867,7 +916,7 @@ ExtractOutcome ExtractMainPart(const CleanSwitches *sw, ByteStream *input, ByteS
     MakePlan(&plan, sw, input, memoryLimit);
     StreamSeek(input, 0);
     if (plan.ranges) {
-        WriteKeepRanges(plan.ranges, plan.choice.outcome, input, output);
+        WriteKeepRanges(plan.ranges, plan.choice.outcome, plan.closing, input, output);
         StreamSeek(input, plan.size);   // leaves the input at its end, as a copy does
     } else {
         CopyStream(input, output);
@@ -897,6 +946,7 @@ struct MainPartView {
     Piece *pieces;
     size_t count;
     size_t current;         // the piece the last read ended in
+    const char *tail;       // the fixed closing tags after the stream; none without pieces
     ByteStream stream;
 };
 
@@ -921,7 +971,7 @@ static bool BuildPieces(MainPartView *v)
     size_t ranges = 0;
     for (const KeepRange *r = plan.ranges; r; r = r->next)
         ranges++;
-    v->pieces = (Piece *)malloc((ranges + 3) * sizeof(Piece));
+    v->pieces = (Piece *)malloc((ranges + 1) * sizeof(Piece));
     if (!v->pieces)
         return false;
     bool wrapped = plan.choice.outcome == kOutcomeWrappedCell;
@@ -932,9 +982,8 @@ static bool BuildPieces(MainPartView *v)
         if (r == plan.ranges && wrapped)
             AddPiece(v, &at, 0, sizeof kWrapperStart - 1, kWrapperStart);
     }
-    if (wrapped)
-        AddPiece(v, &at, 0, sizeof kWrapperEnd - 1, kWrapperEnd);
-    AddPiece(v, &at, 0, sizeof kPageEnd - 1, kPageEnd);
+    // The closing tags are the view's tail, apart from its stream.
+    v->tail = !plan.closing ? nullptr : wrapped ? kWrappedTail : kPageEnd;
     return true;
 }
 
@@ -998,6 +1047,7 @@ MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_
     v->pieces = nullptr;
     v->count = 0;
     v->current = 0;
+    v->tail = nullptr;
     MakePlan(&v->plan, sw, input, memoryLimit);
     *outcome = v->plan.outcome;
     bool pieces = v->plan.ranges && BuildPieces(v);
@@ -1019,6 +1069,11 @@ ByteStream *MainPartViewStream(MainPartView *v)
 {
     // Without pieces the output is the input itself, read where it lies.
     return v->pieces ? &v->stream : v->input;
+}
+
+const char *MainPartViewTail(const MainPartView *v)
+{
+    return v->tail;
 }
 
 void CloseMainPartView(MainPartView *v)

@@ -80,4 +80,10 @@ struct MainPartView;
 MainPartView *OpenMainPartView(const CleanSwitches *sw, ByteStream *input, size_t memoryLimit,
                                ExtractOutcome *outcome);
 ByteStream *MainPartViewStream(MainPartView *view);
+// The fixed closing tags that end the stage's output, which the view's
+// stream leaves out: the stage after it writes them behind its own output,
+// so that an element it deletes up to the end of the part cannot take them
+// (the same page cleaned again keeps them). None when the view is the
+// input itself.
+const char *MainPartViewTail(const MainPartView *view);
 void CloseMainPartView(MainPartView *view);

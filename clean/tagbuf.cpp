@@ -159,6 +159,16 @@ static bool NameEquals(const unsigned char *tag, const TagAttribute &a, const ch
     return true;
 }
 
+int32_t FindAttributeName(const unsigned char *tag, int32_t length, const char *name)
+{
+    int32_t pos = 0;
+    TagAttribute a;
+    while (NextAttribute(tag, length, &pos, &a))
+        if (NameEquals(tag, a, name))
+            return a.nameEnd;
+    return -1;
+}
+
 bool HasNetworkValue(const TagBuffer *t)
 {
     int32_t pos = 0;

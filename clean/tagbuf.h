@@ -55,6 +55,13 @@ int32_t FindToken(const unsigned char *data, int32_t length, const char *token);
 
 // The searches below take a buffer holding one whole tag ending with its '>'.
 
+// The first attribute whose whole name is `name` (any case), read as a
+// browser splits a tag into attributes: names end at a blank, '/', '=' or
+// the '>', values in quotes are passed over whole. Answers the index just
+// past the name, or -1: a longer name that holds `name`, or `name` inside
+// a value, is never it.
+int32_t FindAttributeName(const unsigned char *tag, int32_t length, const char *name);
+
 // Whether the value of the tag's first SRC (useSrc) or HREF, after blanks,
 // '=', blanks and at most one quote, is a network address as a browser
 // reads it (address.h): http:, https:, ftp:, ws:, wss: in any case, maybe

@@ -1,7 +1,8 @@
 // Fuzz target: the attribute pass alone (with its inert filter under Scripts
 // and Internet), under the options word in the input's first two bytes,
 // again over its own output, with its removals counted, and with Styles,
-// Internet and Scripts off, where it copies its input.
+// Internet and Scripts off, where it copies its input; the style rule alone
+// over its own output gives it back.
 #include "app/options.h"
 #include "clean/passes.h"
 #include "fuzz/harness.h"
@@ -19,6 +20,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     Require(RunStage(AttributePass, page, options & ~(kOptStyles | kOptInternet | kOptScripts)) == page,
             "attribute pass, Styles, Internet and Scripts off: a copy of the input");
+
+    // The style rule alone (Internet and Scripts off) acts in rounds until
+    // none applies: over its own output it changes nothing.
+    uint32_t stylesOnly = options & ~(kOptInternet | kOptScripts);
+    std::string styled = RunStage(AttributePass, page, stylesOnly);
+    Require(RunStage(AttributePass, styled, stylesOnly) == styled,
+            "attribute pass, the style rule alone: its output is a fixed point");
     Require(StageTally(false, page, options) == out, "attribute pass: the same output when counting");
     size_t piece = 1 + ((options >> 13) & 7) * 3;
     Require(RunStageTrickled(AttributePass, page, options, piece) == out,
