@@ -172,14 +172,20 @@ class Installer(unittest.TestCase):
         command = '"%s\\uninstall.exe" _?=%s' % (self.folder, self.folder)
         with concurrent.futures.ThreadPoolExecutor(1) as pool:
             # The driver answers the question with Yes; Return presses
-            # "Uninstall" on the first page.
+            # "Uninstall" on the first page. The question bears the same
+            # caption and takes Return as No, its default: Return goes only
+            # while the first page is the one window of that name, and again
+            # only when a press seems lost.
             run = pool.submit(self.wine.drive, command, press=6)
             end = time.time() + 30
+            pressed = None
             while self.wine.reg_values(KEY) is not None and time.time() < end:
                 found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Webtrim Uninstall"],
-                                       env=self.wine.env, capture_output=True).returncode == 0
-                if found:
+                                       env=self.wine.env, capture_output=True, text=True)
+                windows = found.stdout.split() if found.returncode == 0 else []
+                if len(windows) == 1 and (pressed is None or time.time() - pressed > 8):
                     subprocess.run(["xdotool", "key", "Return"], env=self.wine.env, check=True)
+                    pressed = time.time()
                 time.sleep(0.5)
             boxes, code = run.result()
         self.assertEqual([(caption, text.split("\n")[0]) for caption, _, text in boxes],
