@@ -32,6 +32,10 @@ typedef void (*StageProc)(const CleanSwitches *, ByteStream *, ByteStream *);
 // The table-rule extraction with the switches' extract and cutTables, no
 // memory ceiling. The any-layout rule has its own target.
 void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
+// The table rule's output as the chain reads it in place: the part, and the
+// closing tags the chain writes behind the element pass. False when no view
+// opens (the chain then reads the stage's output whole).
+bool ExtractionView(const std::string &page, uint32_t options, std::string *part, std::string *tail);
 // The whole clean, the stages chained as CleanStream chains them.
 void WholeClean(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
 
