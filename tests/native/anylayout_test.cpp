@@ -495,24 +495,15 @@ TEST(AnyLayoutWords, SixteenBytesAtATimeAsWordByWord)
 TEST(AnyLayoutRun, Bit13ChoosesTheRuleOnlyWithExtract)
 {
     const string page = H + "<div class=\"menu\">" + Links(20) + "</div>" + kArticle + "</body></html>";
-    const uint32_t saved = CleanOptions;
-    char savedFolder[kTargetFolderSize];
-    memcpy(savedFolder, TargetFolder, sizeof savedFolder);
     const uint32_t on = kOptExtract | kOptAnyLayout;
     for (uint32_t options : {on, on & ~(uint32_t)kOptExtract, on | kOptExtractFirst}) {
         TempDir dir;
         string path = dir.File("page.htm");
         WriteFile(path, page);
         mkdir(dir.File("old").c_str(), 0700);
-        strcpy(TargetFolder, dir.File("old").c_str());
-        memset(CurrentFile, 0, sizeof CurrentFile);
-        strcpy(CurrentFile, path.c_str());
-        CleanOptions = options;
-        EXPECT_TRUE(CleaningRun());
+        EXPECT_TRUE(RunInPlace(path, options, dir.File("old")));
         EXPECT_EQ((options & kOptExtract) ? H + kArticle + E : page, ReadFile(path)) << options;
     }
-    CleanOptions = saved;
-    memcpy(TargetFolder, savedFolder, sizeof savedFolder);
 }
 
 }  // namespace

@@ -9,23 +9,24 @@
 #include "app/messages.h"
 #include "tests/native/support.h"
 
+// The fixture disposes under `word` into `folder`, as a run would.
 struct DisposeFixture : ::testing::Test {
     TempDir dir;
-    std::string target;
+    std::string target, folder;
+    uint32_t word = kDefaultOptions & ~(uint32_t)kOptRecycleBin;
     DisposalOutcome out;
 
     void SetUp() override
     {
         ClearMessages();
-        CleanOptions = kDefaultOptions & ~(uint32_t)kOptRecycleBin;
         target = dir.File("old");
         ASSERT_EQ(mkdir(target.c_str(), 0755), 0);
         SetTarget(target);
     }
-    void SetTarget(const std::string &folder)
+    void SetTarget(const std::string &to)
     {
-        ASSERT_LT(folder.size(), sizeof TargetFolder);
-        strcpy(TargetFolder, folder.c_str());
+        ASSERT_LT(to.size(), (size_t)kTargetFolderSize);
+        folder = to;
     }
     // Disposes of a fresh page of the given name; gives back its content.
     std::string Dispose(const std::string &name)
@@ -33,7 +34,7 @@ struct DisposeFixture : ::testing::Test {
         std::string page = dir.File(name);
         std::string content = "original " + name;
         WriteFile(page, content);
-        DisposeForTest(page, CleanOptions, TargetFolder, &out);
+        DisposeForTest(page, word, folder.c_str(), &out);
         return content;
     }
     std::string OnlyWarning()
@@ -79,7 +80,7 @@ TEST_F(DisposeFixture, PageAlreadyInTheTargetFolder)
 
 TEST_F(DisposeFixture, RecycleBinBitIgnoresTheFolder)
 {
-    CleanOptions |= kOptRecycleBin;
+    word |= kOptRecycleBin;
     std::string a = Dispose("bin.htm");
     EXPECT_EQ(ReadFile(TrashFolder() + "/bin.htm"), a);
     EXPECT_EQ(out.kind, kDisposedToTrash);

@@ -130,10 +130,6 @@ TEST(FixedPoint, SecondRunIsAlreadyClean)
         GTEST_SKIP() << "no corpus";
     TempDir dir;
     string page = dir.File("page.htm");
-    ASSERT_LT(page.size(), sizeof CurrentFile - 1);
-    strcpy(CurrentFile, page.c_str());
-    TargetFolder[0] = 0;
-    CleanOptions = kDefaultOptions;
     const std::vector<string> trashed = ListFolder(TrashFolder());
     const FixedWord &w = kWords[0];
     for (size_t i = 0; i < files.size(); i++) {
@@ -146,7 +142,7 @@ TEST(FixedPoint, SecondRunIsAlreadyClean)
         WriteFile(page, cleaned);
         ClearMessages();
         PageResult r;
-        EXPECT_TRUE(CleaningRun(&r)) << f;
+        EXPECT_TRUE(RunInPlace(page, kDefaultOptions, "", &r)) << f;
         EXPECT_EQ(r.outcome, kPageAlreadyClean) << f;
         EXPECT_EQ(ReadFile(page), cleaned) << f;
     }

@@ -333,30 +333,21 @@ TEST(MainPartRun, BothStageOrders)
 {
     const string page = "<html><body><table><td>menu</td></table>"
                         "<table><td><p>one two three four five six</td></table></body></html>";
-    const uint32_t savedOptions = CleanOptions;
-    char savedFolder[kTargetFolderSize];
-    memcpy(savedFolder, TargetFolder, sizeof savedFolder);
     for (uint32_t first : {0u, (uint32_t)kOptExtractFirst}) {
         TempDir dir;
         string path = dir.File("page.htm");
         WriteFile(path, page);
         mkdir(dir.File("old").c_str(), 0700);
-        memset(CurrentFile, 0, sizeof CurrentFile);
-        strcpy(CurrentFile, path.c_str());
-        strcpy(TargetFolder, dir.File("old").c_str());
-        CleanOptions = kOptExtract | first;
+        const string old = dir.File("old");
         ClearMessages();
-        EXPECT_TRUE(CleaningRun());
+        EXPECT_TRUE(RunInPlace(path, kOptExtract | first, old));
         EXPECT_EQ("<html><body>" + W + "<td><p>one two three four five six</td>" + E, ReadFile(path));
         EXPECT_EQ(page, ReadFile(dir.File("old/page.htm")));
-        CleanOptions = first;
         WriteFile(path, page);
-        EXPECT_TRUE(CleaningRun());
+        EXPECT_TRUE(RunInPlace(path, first, old));
         EXPECT_EQ(page, ReadFile(path));
         EXPECT_TRUE(Messages.empty());
     }
-    CleanOptions = savedOptions;
-    memcpy(TargetFolder, savedFolder, sizeof savedFolder);
 }
 
 }  // namespace

@@ -24,26 +24,24 @@ static const std::pair<std::string, unsigned> CannotOpen{"Cannot open this file"
 static const std::pair<std::string, unsigned> CannotCreateTemp{"Cannot create a temporary file",
                                                                kMessageError};
 
+// A fixture's runs clean the path in `current` under `word`, originals to
+// the trash.
 struct RunFixture : ::testing::Test {
     TempDir dir;
-    std::string page;
+    std::string page, current;
+    uint32_t word = kDefaultOptions;
 
     void SetUp() override
     {
         ClearMessages();
-        CleanOptions = kDefaultOptions;
-        TargetFolder[0] = 0;
         page = dir.File("page.htm");
         WriteFile(page, kPage);
         Use(page);
     }
     void TearDown() override { FileFaultHook = nullptr; }
 
-    void Use(const std::string &path)
-    {
-        ASSERT_LT(path.size(), sizeof CurrentFile - 1);
-        strcpy(CurrentFile, path.c_str());
-    }
+    void Use(const std::string &path) { current = path; }
+    bool Run(PageResult *result = nullptr) { return RunInPlace(current, word, "", result); }
     void ExpectOriginalUntouched()
     {
         EXPECT_EQ(ReadFile(page), kPage);
@@ -54,7 +52,7 @@ struct RunFixture : ::testing::Test {
 TEST_F(RunFixture, RejectedNameWarnsWithoutFlashOrChange)
 {
     Use(dir.File("page.txt"));
-    EXPECT_FALSE(CleaningRun());
+    EXPECT_FALSE(Run());
     ASSERT_EQ(Messages.size(), 1u);
     EXPECT_EQ(Messages[0].first, kNotPermissible);
     EXPECT_EQ(Messages[0].second, (unsigned)kMessageWarning);
@@ -64,7 +62,7 @@ TEST_F(RunFixture, RejectedNameWarnsWithoutFlashOrChange)
 TEST_F(RunFixture, CompletedRunLeavesCleanedPageAndTrashedOriginal)
 {
     WriteFile(page, "<p>a<!-- note --></p>");
-    EXPECT_TRUE(CleaningRun());
+    EXPECT_TRUE(Run());
     EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(RunStartedCount, 1);
     EXPECT_EQ(ReadFile(page), "<p>a</p>");
@@ -84,7 +82,7 @@ TEST_F(RunFixture, AlreadyCleanPagesAreLeftAlone)
         ASSERT_EQ(stat(page.c_str(), &before), 0);
         for (int run = 0; run < 2; run++) {
             PageResult r;
-            EXPECT_TRUE(CleaningRun(&r));
+            EXPECT_TRUE(Run(&r));
             EXPECT_EQ(r.outcome, kPageAlreadyClean) << content;
             EXPECT_EQ(r.original, kOriginalStays);
         }
@@ -127,7 +125,7 @@ TEST_F(RunFixture, PagesThatAreNoTextAreRefused)
         ClearMessages();
         WriteFile(page, c.content);
         PageResult r;
-        EXPECT_FALSE(CleaningRun(&r)) << c.said;
+        EXPECT_FALSE(Run(&r)) << c.said;
         EXPECT_EQ(r.outcome, kPageRefused) << c.said;
         ASSERT_EQ(Messages.size(), 1u) << c.said;
         char line[512];
@@ -138,7 +136,7 @@ TEST_F(RunFixture, PagesThatAreNoTextAreRefused)
     }
     // One zero byte among text is a page like any other.
     WriteFile(page, std::string("<p>a\0b<!-- c --></p>", 20));
-    EXPECT_TRUE(CleaningRun());
+    EXPECT_TRUE(Run());
     EXPECT_EQ(ReadFile(page), std::string("<p>a\0b</p>", 10));
 }
 
@@ -152,7 +150,7 @@ TEST_F(RunFixture, PagesThatCannotBeOpened)
     for (const std::string &path : {missing, folder, fifo}) {
         ClearMessages();
         Use(path);
-        EXPECT_FALSE(CleaningRun()) << path;
+        EXPECT_FALSE(Run()) << path;
         EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotOpen})) << path;
         EXPECT_EQ(RunStartedCount, 1);
         if (path == missing) {
@@ -171,12 +169,12 @@ TEST_F(RunFixture, NoTemporaryFolder)
     const char *old = getenv("TMPDIR");
     std::string saved = old ? old : "";
     setenv("TMPDIR", dir.File("nowhere").c_str(), 1);
-    CleanOptions = kExtractAfterDeleting;
-    bool ok = CleaningRun();
-    CleanOptions = kDefaultOptions;
+    word = kExtractAfterDeleting;
+    bool ok = Run();
+    word = kDefaultOptions;
     WriteFile(dir.File("other.htm"), kPage);
     Use(dir.File("other.htm"));
-    bool defaultOk = CleaningRun();
+    bool defaultOk = Run();
     if (old)
         setenv("TMPDIR", saved.c_str(), 1);
     else
@@ -205,7 +203,7 @@ TEST_F(RunFixture, ReadErrorInTheMiddleOfThePage)
     WriteFile(page, std::string(200000, 'x'));
     FaultPath = page;
     FileFaultHook = FailPageReads;
-    EXPECT_FALSE(CleaningRun());
+    EXPECT_FALSE(Run());
     FileFaultHook = nullptr;
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
                             {"Cannot read this file", kMessageError}}));
@@ -215,9 +213,9 @@ TEST_F(RunFixture, ReadErrorInTheMiddleOfThePage)
 
 TEST_F(RunFixture, WriteErrorOnATemporaryFile)
 {
-    CleanOptions = kExtractAfterDeleting;
+    word = kExtractAfterDeleting;
     FileFaultHook = [](FileHandle, bool writing, int64_t) { return !writing; };
-    EXPECT_FALSE(CleaningRun());
+    EXPECT_FALSE(Run());
     FileFaultHook = nullptr;
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{CannotCreateTemp}));
     ExpectOriginalUntouched();
@@ -237,7 +235,7 @@ TEST_F(RunFixture, CleanedPageCannotBeWritten)
 {
     FaultPath = dir.path + "/";
     FileFaultHook = FailWritesBesidePage;
-    EXPECT_FALSE(CleaningRun());
+    EXPECT_FALSE(Run());
     FileFaultHook = nullptr;
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
                             {"Cannot write the cleaned page", kMessageError}}));
@@ -252,7 +250,7 @@ TEST_F(RunFixture, OriginalThatCannotBeTrashedIsKept)
     WriteFile(dir.File("data"), "a file, not a folder");
     std::string saved = getenv("XDG_DATA_HOME");
     setenv("XDG_DATA_HOME", dir.File("data/below").c_str(), 1);
-    EXPECT_FALSE(CleaningRun());
+    EXPECT_FALSE(Run());
     setenv("XDG_DATA_HOME", saved.c_str(), 1);
     EXPECT_EQ(Messages, (std::vector<std::pair<std::string, unsigned>>{
                             {"Cannot remove the original file.\nThe page was not changed.",
@@ -273,7 +271,7 @@ TEST_F(RunFixture, OriginalOnDevShmGoesToTheHomeTrash)
     WriteFile(shmPage, kPage + std::string("<!-- c -->"));
     Use(shmPage);
     PageResult r;
-    EXPECT_TRUE(CleaningRun(&r));
+    EXPECT_TRUE(Run(&r));
     EXPECT_TRUE(Messages.empty());
     EXPECT_EQ(ReadFile(shmPage), kPage);
     EXPECT_EQ(ListFolder(shm.path), std::vector<std::string>{"page.htm"});

@@ -16,25 +16,21 @@
 #include "app/settings.h"
 #include "tests/native/support.h"
 
-// The settings as the command line loads and saves them: into and from the
-// tests' word and folder, and the line it writes when the store says why.
+// The settings record the tests load into and save from, as a front end
+// keeps one, and the line the command line writes when the store says why.
+static Settings Kept;
+
 static void LoadSettings()
 {
-    Settings s;
     char problem[8192];
-    if (!LoadSettings(&s, true, problem, sizeof problem))
+    if (!LoadSettings(&Kept, true, problem, sizeof problem))
         fprintf(stderr, "webtrim: %s; using the default settings\n", problem);
-    CleanOptions = s.word;
-    memcpy(TargetFolder, s.targetFolder, sizeof TargetFolder);
 }
 
 static void SaveSettings()
 {
-    Settings s;
-    s.word = CleanOptions;
-    memcpy(s.targetFolder, TargetFolder, sizeof s.targetFolder);
     char problem[8192];
-    if (!SaveSettings(&s, problem, sizeof problem))
+    if (!SaveSettings(&Kept, problem, sizeof problem))
         fprintf(stderr, "webtrim: %s\n", problem);
 }
 
@@ -63,9 +59,9 @@ struct SettingsFile : ::testing::Test {
     // Values that any load must replace.
     static void Scribble()
     {
-        CleanOptions = 0x5A5A5A5A;
-        memset(TargetFolder, 'q', sizeof TargetFolder - 1);
-        TargetFolder[sizeof TargetFolder - 1] = 0;
+        Kept.word = 0x5A5A5A5A;
+        memset(Kept.targetFolder, 'q', sizeof Kept.targetFolder - 1);
+        Kept.targetFolder[sizeof Kept.targetFolder - 1] = 0;
     }
     void Store(const std::string &content)
     {
@@ -80,8 +76,8 @@ static const char kDefaultsText[] = "[Webtrim]\nw0=0x100013BF\nw1=\n";
 TEST_F(SettingsFile, FirstStartWritesTheDefaults)
 {
     EXPECT_EQ(StderrOf(LoadSettings), "");
-    EXPECT_EQ(CleanOptions, kDefaultOptions);
-    EXPECT_STREQ(TargetFolder, "");
+    EXPECT_EQ(Kept.word, kDefaultOptions);
+    EXPECT_STREQ(Kept.targetFolder, "");
     EXPECT_EQ(ReadFile(file), kDefaultsText);
     ExpectOnlyTheFile();
     // Empty, as a parallel first run may have just claimed it: left for
@@ -89,7 +85,7 @@ TEST_F(SettingsFile, FirstStartWritesTheDefaults)
     Store("");
     Scribble();
     EXPECT_EQ(StderrOf(LoadSettings), "");
-    EXPECT_EQ(CleanOptions, kDefaultOptions);
+    EXPECT_EQ(Kept.word, kDefaultOptions);
     EXPECT_EQ(ReadFile(file), "");
 }
 
@@ -112,14 +108,14 @@ TEST_F(SettingsFile, StoredValuesLoad)
         Store(std::string("[Webtrim]\nw0=") + c.w0 + "\nw1=" + c.w1 + "\n");
         Scribble();
         LoadSettings();
-        EXPECT_EQ(CleanOptions, c.options) << c.w0;
-        EXPECT_EQ(std::string(TargetFolder), c.folder) << c.w1;
+        EXPECT_EQ(Kept.word, c.options) << c.w0;
+        EXPECT_EQ(std::string(Kept.targetFolder), c.folder) << c.w1;
     }
     // As an editor on Windows may save it: a byte order mark, CR LF.
     Store("\xEF\xBB\xBF[Webtrim]\r\nw0=7\r\nw1=/a\r\n");
     EXPECT_EQ(StderrOf(LoadSettings), "");
-    EXPECT_EQ(CleanOptions, 7u);
-    EXPECT_STREQ(TargetFolder, "/a");
+    EXPECT_EQ(Kept.word, 7u);
+    EXPECT_STREQ(Kept.targetFolder, "/a");
 }
 
 TEST_F(SettingsFile, AFileThatFailsToLoadIsLeftAsItIsAndSaysWhy)
@@ -172,8 +168,8 @@ TEST_F(SettingsFile, AFileThatFailsToLoadIsLeftAsItIsAndSaysWhy)
         alarm(20);
         std::string said = StderrOf(LoadSettings);
         alarm(0);
-        EXPECT_EQ(CleanOptions, kDefaultOptions) << c.why;
-        EXPECT_STREQ(TargetFolder, "") << c.why;
+        EXPECT_EQ(Kept.word, kDefaultOptions) << c.why;
+        EXPECT_STREQ(Kept.targetFolder, "") << c.why;
         EXPECT_EQ(said, "webtrim: " + file + ": not used (" + c.why + "); using the default settings\n");
         ASSERT_EQ(lstat(file.c_str(), &after), 0) << c.why;
         EXPECT_EQ(after.st_ino, before.st_ino) << c.why;
@@ -190,15 +186,15 @@ TEST_F(SettingsFile, AnyFolderBytesSurviveSaveAndLoad)
     for (int b = 1; b <= 255; b++)
         folderText.push_back((char)b);
     folderText += "\\";
-    ASSERT_LT(folderText.size(), sizeof TargetFolder);
+    ASSERT_LT(folderText.size(), sizeof Kept.targetFolder);
     LoadSettings();                     // creates the file
-    CleanOptions = 0xDEADBEEF;
-    strcpy(TargetFolder, folderText.c_str());
+    Kept.word = 0xDEADBEEF;
+    strcpy(Kept.targetFolder, folderText.c_str());
     SaveSettings();
     Scribble();
     LoadSettings();
-    EXPECT_EQ(CleanOptions, 0xDEADBEEFu);
-    EXPECT_EQ(std::string(TargetFolder), folderText);
+    EXPECT_EQ(Kept.word, 0xDEADBEEFu);
+    EXPECT_EQ(std::string(Kept.targetFolder), folderText);
 }
 
 TEST_F(SettingsFile, SaveWithoutAKeyFileSavesNothing)
@@ -229,8 +225,8 @@ TEST_F(SettingsFile, SaveReplacesOnlyTheValuesAtTheLinksTarget)
     ASSERT_EQ(symlink(target.c_str(), file.c_str()), 0);
     struct stat before, after;
     stat(target.c_str(), &before);
-    CleanOptions = 0x1234;
-    strcpy(TargetFolder, "/new");
+    Kept.word = 0x1234;
+    strcpy(Kept.targetFolder, "/new");
     for (int save = 0; save < 2; save++) {      // a second save changes nothing
         EXPECT_EQ(StderrOf(SaveSettings), "");
         EXPECT_EQ(ReadFile(target), "\xEF\xBB\xBF# mine\n\n[Other]\nName[de]=x\n\n"
@@ -277,10 +273,10 @@ TEST_F(SettingsFile, AnotherUsersSettingsAreNotUsed)
         }
         Scribble();
         std::string said = StderrOf(LoadSettings);
-        EXPECT_EQ(CleanOptions, kDefaultOptions) << kind;
+        EXPECT_EQ(Kept.word, kDefaultOptions) << kind;
         EXPECT_NE(said.find("not used ("), std::string::npos) << said;
         EXPECT_NE(said.find("; using the default settings"), std::string::npos) << said;
-        CleanOptions = 0x77;
+        Kept.word = 0x77;
         EXPECT_NE(StderrOf(SaveSettings).find("settings not saved"), std::string::npos) << kind;
         EXPECT_EQ(ReadFile(secret), "[Webtrim]\nw0=0x1\nw1=/root-only\n");
         if (kind != kLink) {
@@ -300,8 +296,8 @@ TEST_F(SettingsFile, OlderVersionsFileIsCopiedOnce)
     WriteFile(oldFile, text);
     chmod(oldFile.c_str(), 0640);
     EXPECT_EQ(StderrOf(LoadSettings), "");
-    EXPECT_EQ(CleanOptions, 0x10000100u);
-    EXPECT_STREQ(TargetFolder, "/srv/old");
+    EXPECT_EQ(Kept.word, 0x10000100u);
+    EXPECT_STREQ(Kept.targetFolder, "/srv/old");
     EXPECT_EQ(ReadFile(file), text);
     struct stat st;
     ASSERT_EQ(stat(file.c_str(), &st), 0);
@@ -309,7 +305,7 @@ TEST_F(SettingsFile, OlderVersionsFileIsCopiedOnce)
     EXPECT_EQ(ReadFile(oldFile), text);
     WriteFile(oldFile, "[Webtrim]\nw0=0x1\nw1=\n");
     LoadSettings();
-    EXPECT_EQ(CleanOptions, 0x10000100u);
+    EXPECT_EQ(Kept.word, 0x10000100u);
 }
 
 // chmod 000 stops only an unprivileged user: as root, the load runs in a
@@ -334,7 +330,7 @@ TEST_F(SettingsFile, UnreadableFileIsAFailedLoad)
         if (fd >= 0 || errno != EACCES)
             _exit(77);
         std::string said = StderrOf(LoadSettings);
-        _exit(CleanOptions == kDefaultOptions && TargetFolder[0] == 0 &&
+        _exit(Kept.word == kDefaultOptions && Kept.targetFolder[0] == 0 &&
                       said == "webtrim: " + file + ": not used (cannot be read: Permission denied); "
                                                    "using the default settings\n"
                   ? 0

@@ -23,9 +23,6 @@
 std::vector<std::pair<std::string, unsigned>> Messages;
 std::vector<int> MessageErrors;
 int RunStartedCount;
-uint32_t CleanOptions = kDefaultOptions;
-char TargetFolder[kTargetFolderSize];
-char CurrentFile[kCurrentFileSize];
 
 // The tests' message sink: it records instead of printing.
 static void RecordMessage(void *, MessageKind kind, int id, const char *detail, int sysError)
@@ -46,13 +43,13 @@ static void OpenTarget(uint32_t word, const char *folder, DisposalTarget *target
     OpenDisposalTarget((word & kOptRecycleBin) != 0, folder, target);
 }
 
-bool CleaningRun(PageResult *result)
+bool RunInPlace(const std::string &page, uint32_t word, const std::string &folder, PageResult *result)
 {
     PageResult own;
     PageResult *r = result ? result : &own;
     DisposalTarget target;
-    OpenTarget(CleanOptions, TargetFolder, &target);
-    PageJob job = PageJobFor(CurrentFile, SwitchesFromWord(CleanOptions), &target);
+    OpenTarget(word, folder.c_str(), &target);
+    PageJob job = PageJobFor(page.c_str(), SwitchesFromWord(word), &target);
     job.callbacks = &kRecorder;
     CleanPageInPlace(&job, r);
     CloseDisposalTarget(&target);

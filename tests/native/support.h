@@ -16,16 +16,14 @@ extern std::vector<int> MessageErrors;
 extern int RunStartedCount;
 void ClearMessages();
 
-// A run in place as a front end starts it: the page CurrentFile under the
-// word CleanOptions and the folder TargetFolder (kept here, in the tests,
-// as the window keeps them), its messages and its start recorded above.
-// True when the page was cleaned or was clean already.
-enum { kCurrentFileSize = 4096 + 1 };
-extern uint32_t CleanOptions;
-extern char TargetFolder[kTargetFolderSize];
-extern char CurrentFile[kCurrentFileSize];
+// A run in place as a front end starts it: the job for `page` made by
+// PageJobFor under the switches of the options word `word`, its originals
+// to the folder `folder` or, when the word says so, the trash (the target
+// opened and closed around the run), its messages and its start recorded
+// above. True when the page was cleaned or was clean already.
 struct PageResult;
-bool CleaningRun(PageResult *result = nullptr);
+bool RunInPlace(const std::string &page, uint32_t word = kDefaultOptions, const std::string &folder = "",
+                PageResult *result = nullptr);
 
 // The disposal of the original `page` as a run does it, its warnings
 // recorded above.
