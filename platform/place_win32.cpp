@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 #include "platform/place.h"
+#include "platform/file.h"
 #include "platform/path_win32.h"
 
 enum { kNameTries = 100, kEntryPathSize = kFolderPathSize + MAX_PATH };
@@ -123,10 +124,10 @@ static bool CopyZoneStream(const char *likePath, const char *newPath)
         return true;
     }
     char buf[4096];
-    DWORD got = 0, put = 0;
+    DWORD got = 0;
     bool ok = true;
     while (ok && ReadFile(in, buf, sizeof buf, &got, NULL) && got > 0)
-        ok = WriteFile(out, buf, got, &put, NULL) && put == got;
+        ok = PlatformWriteAll((FileHandle)out, buf, got);
     ok = ok && FlushFileBuffers(out);
     CloseHandle(out);
     CloseHandle(in);

@@ -55,6 +55,7 @@
 #include <time.h>
 #include <unistd.h>
 #include "platform/durable.h"
+#include "platform/file.h"
 #include "platform/move.h"
 
 static const char kFilesFolder[] = "files";
@@ -683,16 +684,7 @@ static int WriteInfo(const HeldFolder *info, bool held, const char *infoName, co
     int fd = openat((int)info->handle, infoName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno;
-    int err = 0;
-    for (int at = 0; at < len && !err;) {
-        ssize_t n = write(fd, text + at, (size_t)(len - at));
-        if (n > 0)
-            at += (int)n;
-        else if (n < 0 && errno != EINTR)
-            err = errno;
-        else if (n == 0)
-            err = ENOSPC;
-    }
+    int err = PlatformWriteAll((FileHandle)fd, text, (size_t)len) ? 0 : errno;
     if (!err && fdatasync(fd) != 0)
         err = errno;
     close(fd);
