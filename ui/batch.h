@@ -9,6 +9,8 @@
 #include <stddef.h>
 #include <stdint.h>
 #include "app/dispose.h"
+#include "app/options.h"
+#include "platform/path_win32.h"
 
 // A list of paths, one after another in one block, each ended by a zero.
 // Zero-initialised it is empty; FreePathList gives its memory back.
@@ -30,15 +32,17 @@ const char *NextPath(const PathList *list, const char *path);
 // page's, folder by folder in name order, each folder's own pages before
 // those of its subfolders. The whole list is made before any page is
 // cleaned, so that neither cleaned pages nor moved originals come back into
-// it. Not entered: folder links (junctions and symbolic links) and folders
-// already walked, the folder that originals are moved into, and the Recycle
-// Bin's folders.
-void ListFolderPages(const char *folder, PathList *pages);
+// it. Not entered, `folder` itself included: folder links (junctions and
+// symbolic links) and folders already walked, the folder that originals are
+// moved into under `settings`, and the Recycle Bin's folders (the walks'
+// one trash rule, IsTrashFolder, by name).
+void ListFolderPages(const char *folder, const Settings *settings, PathList *pages);
 
 // The pages of `items` in order: each file as it is, the pages below each
 // folder when the user answers Yes to "Clean the N pages in FOLDER and the
-// folders below it?" (a folder without pages is said so).
-void CollectPages(const PathList *items, PathList *pages);
+// folders below it?" (a folder without pages is said so), asked in boxes
+// owned by `owner` (null: none).
+void CollectPages(const PathList *items, const Settings *settings, HWND owner, PathList *pages);
 
 // What cleaning a list of pages came to: pages cleaned (or already
 // clean), pages not cleaned, pages not begun because the run was stopped.
@@ -54,20 +58,22 @@ struct BatchOutcome {
 // and AddBatchPages, and, from any thread, `stop`; unless AddBatchPages
 // grows it, the list of pages does not change, so its paths may be read
 // from any thread until EndBatch.
-struct PageRun;
+struct QuietRun;
 struct Batch {
     PathList pages;
-    PageRun *runs;              // one per page; runs[0..next) are filled
+    QuietRun *runs;             // one per page; runs[0..next) are filled
     DisposalTarget target;      // opened once for the run
-    uint32_t options;           // the options of the moment the run began
+    Settings settings;          // the settings of the moment the run began
+    HWND window;                // told as each page begins; null: none
     int next;                   // the index of the page cleaned next
     size_t at;                  // where its path starts in pages.text
     volatile long stop;         // set: no page is begun after the one in hand
 };
 
-// Takes over `pages` (left empty) with `options`; false, and nothing to
-// end, when there is no page or memory ran out (said in a box).
-bool BeginBatch(PathList *pages, uint32_t options, Batch *batch);
+// Takes over `pages` (left empty) under a copy of `settings`, the window
+// (null: none) to flash as each page begins and to own a box; false, and
+// nothing to end, when there is no page or memory ran out (said in a box).
+bool BeginBatch(PathList *pages, const Settings *settings, HWND window, Batch *batch);
 
 // Cleans the next page; false when none is left or `stop` is set.
 bool CleanNextPage(Batch *batch);
@@ -77,14 +83,17 @@ bool CleanNextPage(Batch *batch);
 // started after it so); false when there were none or memory ran out.
 bool AddBatchPages(Batch *batch, const PathList *more);
 
-// Says what the run came to, and frees it. The result line shows one page's
-// line, or the counts of several pages with the failed pages' names (when
-// there is a window). One page's messages come as they always did, a box
-// each; those of several pages in one report dialog owned by `owner`, each
-// warning once. always: the report comes even when there is nothing to
-// list (there is no result line to read, or the window is closing); a
-// page cleaned alone is then confirmed by its line.
-BatchOutcome EndBatch(Batch *batch, HWND owner, bool always);
+// The result line of a run whose pages are done, in UTF-8: one page's line
+// ("page.htm: 120 KB -> 40 KB; the original is in the Recycle Bin" with an
+// arrow, U+2192, between the sizes; "page.htm: already clean"; or what
+// stopped it), or the counts of several pages with the failed pages' names. False, and no line, for a run without
+// pages. The window shows it before EndBatch.
+enum { kResultLineSize = 2 * kAnsiPathSize + 256 };
+bool BatchResultLine(const Batch *batch, char *line, size_t size);
 
-// A whole run on this thread: BeginBatch, every page, EndBatch.
-BatchOutcome CleanPages(PathList *pages, HWND owner, bool always);
+// Says what the run came to, and frees it. One page's messages come as they
+// always did, a box each; those of several pages in one report dialog owned
+// by `owner`, each warning once. always: the report comes even when there is
+// nothing to list (there is no result line to read, or the window is
+// closing); a page cleaned alone is then confirmed by its line.
+BatchOutcome EndBatch(Batch *batch, HWND owner, bool always);

@@ -16,7 +16,6 @@
 #include "ui/run.h"
 #include "platform/path_win32.h"
 #include "platform/trash.h"
-#include "ui/mainwnd.h"
 #include "ui/report.h"
 
 static const char kCaption[] = "Webtrim";
@@ -173,14 +172,18 @@ static void ReadFolder(const char *folder, PathList *pages, PathList *below)
     FreePathList(&folders);
 }
 
-void ListFolderPages(const char *folder, PathList *pages)
+void ListFolderPages(const char *folder, const Settings *settings, PathList *pages)
 {
+    // A trash named itself is not walked, as one found below is not.
+    if (IsTrashFolder(FindFileName(folder), NULL, NULL))
+        return;
     // The folders still to read, first in line last, and the identities of
     // those read and of the originals' folder.
     PathList stack = {};
     FolderKey *skip = NULL, key;
     int skipped = 0, room = 0;
-    if (!(CleanOptions & kOptRecycleBin) && TargetFolder[0] && GetFolderKey(TargetFolder, &key)) {
+    const char *target = settings->targetFolder;
+    if (!(settings->word & kOptRecycleBin) && target[0] && GetFolderKey(target, &key)) {
         skip = (FolderKey *)malloc(16 * sizeof *skip);
         room = skip ? 16 : 0;
         if (skip)
@@ -231,21 +234,21 @@ static bool IsFolder(const char *path)
 }
 
 // Asks before the pages below a dropped or sent folder are cleaned.
-static bool AskFolder(const char *folder, int count)
+static bool AskFolder(HWND owner, const char *folder, int count)
 {
     char text[kAnsiPathSize + 128];
     if (count == 0) {
         snprintf(text, sizeof text, "There are no pages to clean in %s and the folders below it.",
                  folder);
-        MessageBoxA(MainWindow, text, kCaption, MB_OK | MB_ICONINFORMATION);
+        MessageBoxA(owner, text, kCaption, MB_OK | MB_ICONINFORMATION);
         return false;
     }
     snprintf(text, sizeof text, "Clean the %d %s in %s and the folders below it?", count,
              count == 1 ? "page" : "pages", folder);
-    return MessageBoxA(MainWindow, text, kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return MessageBoxA(owner, text, kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-void CollectPages(const PathList *items, PathList *pages)
+void CollectPages(const PathList *items, const Settings *settings, HWND owner, PathList *pages)
 {
     for (const char *item = FirstPath(items); item; item = NextPath(items, item)) {
         if (!IsFolder(item)) {
@@ -253,8 +256,8 @@ void CollectPages(const PathList *items, PathList *pages)
             continue;
         }
         PathList below = {};
-        ListFolderPages(item, &below);
-        if (AskFolder(item, below.count)) {
+        ListFolderPages(item, settings, &below);
+        if (AskFolder(owner, item, below.count)) {
             for (const char *p = FirstPath(&below); p; p = NextPath(&below, p))
                 AddPath(pages, p);
         }
@@ -398,7 +401,7 @@ static ReportEntry *ReportEntries(const Batch *b, int *count, char **texts)
     unsigned warned = 0;
     const char *page = FirstPath(&b->pages);
     for (int i = 0; i < b->next; i++, page = NextPath(&b->pages, page)) {
-        const PageRun &run = b->runs[i];
+        const QuietRun &run = b->runs[i];
         for (int m = 0; m < run.messages.count; m++) {
             const PageMessage &msg = run.messages.list[m];
             if (msg.kind == kMessageWarning && msg.id != kWarnNotPermissible) {
@@ -417,24 +420,25 @@ static ReportEntry *ReportEntries(const Batch *b, int *count, char **texts)
     return rows;
 }
 
-bool BeginBatch(PathList *pages, uint32_t options, Batch *b)
+bool BeginBatch(PathList *pages, const Settings *settings, HWND window, Batch *b)
 {
     memset(b, 0, sizeof *b);
     if (pages->count == 0)
         return false;
     // Large records: on the heap, one for each page of the run.
-    b->runs = (PageRun *)calloc((size_t)pages->count, sizeof *b->runs);
+    b->runs = (QuietRun *)calloc((size_t)pages->count, sizeof *b->runs);
     if (!b->runs) {
-        ShowMessageBox(kMessageError, kErrNoMemory, NULL);
+        ShowMessageBox(window, kMessageError, kErrNoMemory, NULL);
         return false;
     }
     b->pages = *pages;
     memset(pages, 0, sizeof *pages);
-    b->options = options;
+    b->settings = *settings;
+    b->window = window;
     b->at = 0;
     // Where the originals go is decided once for the run: a missing
     // folder is said once.
-    OpenDisposalTarget((options & kOptRecycleBin) != 0, TargetFolder, &b->target);
+    OpenDisposalTarget((settings->word & kOptRecycleBin) != 0, settings->targetFolder, &b->target);
     return true;
 }
 
@@ -443,7 +447,7 @@ bool CleanNextPage(Batch *b)
     if (b->next == b->pages.count || b->stop)
         return false;
     const char *page = b->pages.text + b->at;
-    RunPageQuietly(page, &b->target, true, b->options, &b->runs[b->next]);
+    RunPageQuietly(page, &b->target, true, b->settings.word, b->window, &b->runs[b->next]);
     b->at += strlen(page) + 1;
     b->next++;
     return true;
@@ -453,7 +457,7 @@ bool AddBatchPages(Batch *b, const PathList *more)
 {
     if (more->count == 0)
         return false;
-    PageRun *grown = (PageRun *)realloc(b->runs, (size_t)(b->pages.count + more->count) * sizeof *grown);
+    QuietRun *grown = (QuietRun *)realloc(b->runs, (size_t)(b->pages.count + more->count) * sizeof *grown);
     if (!grown)
         return false;
     memset(grown + b->pages.count, 0, (size_t)more->count * sizeof *grown);
@@ -464,6 +468,23 @@ bool AddBatchPages(Batch *b, const PathList *more)
     return b->pages.count > before;
 }
 
+// A run of one page, cleaned: its line is its own.
+static bool OnePageRun(const Batch *b)
+{
+    return b->pages.count == 1 && b->next == 1;
+}
+
+bool BatchResultLine(const Batch *b, char *line, size_t size)
+{
+    if (OnePageRun(b))
+        OnePageLine(FirstPath(&b->pages), &b->runs[0].result, line, size);
+    else if (b->pages.count > 0)
+        CountsLine(b, true, line, size);
+    else
+        return false;
+    return true;
+}
+
 BatchOutcome EndBatch(Batch *b, HWND owner, bool always)
 {
     BatchOutcome outcome = {0, 0, b->pages.count - b->next};
@@ -472,22 +493,20 @@ BatchOutcome EndBatch(Batch *b, HWND owner, bool always)
         PageOutcome o = b->runs[i].result.outcome;
         (o == kPageCleaned || o == kPageAlreadyClean ? outcome.cleaned : outcome.failed)++;
     }
-    char line[2 * kAnsiPathSize + 256];
-    if (b->pages.count == 1 && b->next == 1) {
-        // One page: its line, then its messages as they always were, one
-        // box each, with the page's name and the reason.
-        const PageRun &run = b->runs[0];
-        OnePageLine(FirstPath(&b->pages), &run.result, line, sizeof line);
-        ShowResultLine(line);
+    if (OnePageRun(b)) {
+        // One page: its messages as they always were, one box each, with
+        // the page's name and the reason.
+        const QuietRun &run = b->runs[0];
         for (int m = 0; m < run.messages.count; m++) {
             const PageMessage &msg = run.messages.list[m];
-            ShowMessageBox(msg.kind, msg.id, msg.detail, FirstPath(&b->pages), msg.sysError);
+            ShowMessageBox(owner, msg.kind, msg.id, msg.detail, FirstPath(&b->pages), msg.sysError);
         }
-        if (always && run.messages.count == 0)
+        if (always && run.messages.count == 0) {
+            char line[kResultLineSize];
+            OnePageLine(FirstPath(&b->pages), &run.result, line, sizeof line);
             ShowReport(owner, line, NULL, 0, MB_ICONINFORMATION);
+        }
     } else if (b->pages.count > 0) {
-        CountsLine(b, true, line, sizeof line);
-        ShowResultLine(line);
         int count = 0;
         char *texts = NULL;
         ReportEntry *rows = ReportEntries(b, &count, &texts);
@@ -502,21 +521,9 @@ BatchOutcome EndBatch(Batch *b, HWND owner, bool always)
         free(texts);
     }
     for (int i = 0; i < b->pages.count && b->runs; i++)
-        FreePageRun(&b->runs[i]);
+        FreeQuietRun(&b->runs[i]);
     free(b->runs);
     FreePathList(&b->pages);
     memset(b, 0, sizeof *b);
     return outcome;
-}
-
-BatchOutcome CleanPages(PathList *pages, HWND owner, bool always)
-{
-    Batch b;
-    if (!BeginBatch(pages, CleanOptions, &b)) {
-        BatchOutcome none = {0, pages->count, 0};
-        return none;
-    }
-    while (CleanNextPage(&b)) {
-    }
-    return EndBatch(&b, owner, always);
 }

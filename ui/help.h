@@ -5,9 +5,9 @@
 
 enum { kHelpContents = 1 };     // the top of the help
 
-// Opens the help at `context`.
-void OpenHelp(int context);
+// Opens the help at `context`; `owner` (null: none) owns what it shows.
+void OpenHelp(HWND owner, int context);
 
-// Context help (F1) for the control `item`: its context is looked up in
-// `helpIds`, pairs of control id and context ended by (0, 0).
-void OpenControlHelp(HWND item, const DWORD *helpIds);
+// Context help (F1) for the control `item` of `owner`: its context is
+// looked up in `helpIds`, pairs of control id and context ended by (0, 0).
+void OpenControlHelp(HWND owner, HWND item, const DWORD *helpIds);

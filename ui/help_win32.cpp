@@ -11,7 +11,6 @@
 #include <string.h>
 #include "ui/help.h"
 #include "ui/main.h"
-#include "ui/mainwnd.h"
 
 static const char kCaption[] = "Webtrim";
 static const char kNoHelp[] = "Cannot find the help file\n";
@@ -120,32 +119,32 @@ static bool StartBrowser(const char *url)
     return true;
 }
 
-static void OpenHelpPage(int context)
+static void OpenHelpPage(HWND owner, int context)
 {
     char url[kUrlSize];
     if (MakeUrl(HelpPagePath, context, url, sizeof url) && StartBrowser(url))
         return;
-    ShellExecuteA(MainWindow, "open", HelpPagePath, NULL, NULL, SW_SHOWNORMAL);
+    ShellExecuteA(owner, "open", HelpPagePath, NULL, NULL, SW_SHOWNORMAL);
 }
 
-static void ReportNoHelp()
+static void ReportNoHelp(HWND owner)
 {
     char text[sizeof kNoHelp + kHelpPathSize];
     snprintf(text, sizeof text, "%s%s", kNoHelp, HelpPagePath);
-    MessageBoxA(MainWindow, text, kCaption, MB_OK | MB_ICONWARNING);
+    MessageBoxA(owner, text, kCaption, MB_OK | MB_ICONWARNING);
 }
 
-void OpenHelp(int context)
+void OpenHelp(HWND owner, int context)
 {
     if (IsFile(HelpPagePath))
-        OpenHelpPage(context);
+        OpenHelpPage(owner, context);
     else if (IsFile(HelpFilePath))
         WinHelpA(NULL, HelpFilePath, HELP_CONTEXT, context);
     else
-        ReportNoHelp();
+        ReportNoHelp(owner);
 }
 
-void OpenControlHelp(HWND item, const DWORD *helpIds)
+void OpenControlHelp(HWND owner, HWND item, const DWORD *helpIds)
 {
     if (!IsFile(HelpPagePath) && IsFile(HelpFilePath)) {
         WinHelpA(item, HelpFilePath, HELP_WM_HELP, (ULONG_PTR)helpIds);
@@ -159,5 +158,5 @@ void OpenControlHelp(HWND item, const DWORD *helpIds)
             break;
         }
     }
-    OpenHelp(context);
+    OpenHelp(owner, context);
 }

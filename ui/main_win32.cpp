@@ -52,15 +52,16 @@ static void BesideProgram(const char *name, char *path)
     memcpy(path + keep, name, length + 1);
 }
 
-// Puts the command-line tail into CurrentFile. The Windows 95 family gets
-// the long form of the path; NT takes it as it is, less its quotes.
-static bool TakePath(const char *tail)
+// Puts the command-line tail into `taken` (kTakenPathSize bytes). The
+// Windows 95 family gets the long form of the path; NT takes it as it is,
+// less its quotes.
+static bool TakePath(const char *tail, char *taken)
 {
     if (GetVersion() & 0x80000000u) {
-        DWORD n = GetLongPathNameA(tail, CurrentFile, MAX_PATH);
+        DWORD n = GetLongPathNameA(tail, taken, MAX_PATH);
         return n > 0 && n < MAX_PATH;
     }
-    return TakeCommandLinePath(tail, CurrentFile, kCurrentFileSize - 1);
+    return TakeCommandLinePath(tail, taken, kTakenPathSize - 1);
 }
 
 // The pages named on the command line. When the whole tail, less its
@@ -70,16 +71,17 @@ static bool TakePath(const char *tail)
 // and each piece is an item, a missing one included.
 static void CommandLineItems(const char *tail, PathList *items)
 {
-    bool taken = TakePath(tail);
-    if (taken && GetFileAttributesA(CurrentFile) != INVALID_FILE_ATTRIBUTES) {
-        AddPath(items, CurrentFile);
+    char path[kTakenPathSize];
+    bool taken = TakePath(tail, path);
+    if (taken && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        AddPath(items, path);
         return;
     }
     if (GetVersion() & 0x80000000u) {
         if (taken)
-            AddPath(items, CurrentFile);
+            AddPath(items, path);
         else
-            ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
+            ShowMessageBox(NULL, kMessageError, kErrCannotOpen, NULL);
         return;
     }
     char *pieces = (char *)malloc(strlen(tail) + 1);
@@ -177,9 +179,9 @@ static void StopGathering()
 }
 
 // Puts the items taken so far, folders asked about, into `items` or, once
-// the run has begun, into `run`; true when the run got more pages. Runs
-// started once the first is cleaning still join it, for as long as it
-// cleans.
+// the run has begun, into `run` (its folders walked under the run's
+// settings); true when the run got more pages. Runs started once the first
+// is cleaning still join it, for as long as it cleans.
 static bool TakePending(PathList *items, Batch *run)
 {
     if (Receiver)
@@ -194,7 +196,7 @@ static bool TakePending(PathList *items, Batch *run)
         for (const char *p = FirstPath(&taken); p; p = NextPath(&taken, p))
             AddPath(items, p);
     } else {
-        CollectPages(&taken, &pages);
+        CollectPages(&taken, &run->settings, NULL, &pages);
         more = AddBatchPages(run, &pages);
     }
     FreePathList(&taken);
@@ -202,25 +204,19 @@ static bool TakePending(PathList *items, Batch *run)
     return more;
 }
 
-static void LoadWindowSettings()
-{
-    Settings s;
-    char problem[256];
-    LoadSettings(&s, true, problem, sizeof problem);
-    CleanOptions = s.word;
-    memcpy(TargetFolder, s.targetFolder, sizeof TargetFolder);
-}
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
 {
     Instance = instance;
-    LoadWindowSettings();
+    // The user's settings: the window's to edit, or the command line's run's.
+    Settings settings;
+    char problem[256];
+    LoadSettings(&settings, true, problem, sizeof problem);
     BesideProgram("Webtrim.html", HelpPagePath);
     BesideProgram("Wtrim.hlp", HelpFilePath);
     if (!cmdLine || !*cmdLine) {
         INITCOMMONCONTROLSEX icc = {sizeof icc, ICC_TAB_CLASSES};
         InitCommonControlsEx(&icc);
-        return (int)ShowMainWindow();
+        return (int)ShowMainWindow(&settings);
     }
     PathList items = {}, pages = {};
     CommandLineItems(cmdLine, &items);
@@ -239,17 +235,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR cmdLine, int)
         Gather(ready);
         TakePending(&items, NULL);
     }
-    CollectPages(&items, &pages);
+    CollectPages(&items, &settings, NULL, &pages);
     FreePathList(&items);
     Batch run;
-    bool begun = BeginBatch(&pages, CleanOptions, &run);
+    bool begun = BeginBatch(&pages, &settings, NULL, &run);
     if (!begun) {
         // Nothing of its own to clean: what came in meanwhile, if anything.
         StopGathering();
         TakePending(&items, NULL);
-        CollectPages(&items, &pages);
+        CollectPages(&items, &settings, NULL, &pages);
         FreePathList(&items);
-        begun = BeginBatch(&pages, CleanOptions, &run);
+        begun = BeginBatch(&pages, &settings, NULL, &run);
     }
     // No window shows a result line: the report always comes.
     BatchOutcome outcome = {0, 0, 0};

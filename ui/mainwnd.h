@@ -1,12 +1,9 @@
 // The main window (mainwnd_win32.cpp).
 #pragma once
 #include <windows.h>
+#include "app/options.h"
 
-extern HWND MainWindow;             // null until the window exists (and on the command line)
-
-// Shows the main window as a modal dialog; gives back its result.
-INT_PTR ShowMainWindow();
-
-// Shows `utf8` in the result line below the picture, in place of what it
-// showed; does nothing while there is no window.
-void ShowResultLine(const char *utf8);
+// Shows the main window as a modal dialog over `settings`, which its option
+// pages edit in place, "Save" stores and every run takes; gives back its
+// result.
+INT_PTR ShowMainWindow(Settings *settings);

@@ -36,9 +36,9 @@
 #include "ui/main.h"
 #include "ui/run.h"
 
-HWND MainWindow;
-
 // Window state; it lives as long as the process.
+static HWND MainWindow;         // null until the window exists
+static Settings *TheSettings;  // the caller's, edited by the pages, given to every run
 static HWND TabControl;
 static HWND CurrentPage;
 static int CurrentTab;
@@ -76,7 +76,7 @@ static const char kStopQuestion[] =
     "Stop cleaning?\n\nThe page in hand is finished; the pages after it are left as they are.";
 
 // Context help: control id, help context id; the first thirteen follow
-// the bits of CleanOptions from 0 to 12, bit 13 comes last.
+// the bits of the options word from 0 to 12, bit 13 comes last.
 static const DWORD HelpIdTable[] = {
     IDC_COMMENTS, 2,     IDC_SCRIPTS, 3,   IDC_STYLES, 4,         IDC_FORMS, 5,
     IDC_INTERNET, 6,     IDC_METATAGS, 7,  IDC_PICTURES, 8,       IDC_MODULES, 9,
@@ -127,7 +127,7 @@ static HWND CreatePage(int tab)
 {
     HWND focus = GetFocus();
     HWND page = CreateDialogParamA(Instance, MAKEINTRESOURCEA(kPages[tab].templateId), MainWindow,
-                                   kPages[tab].procedure, 0);
+                                   kPages[tab].procedure, (LPARAM)TheSettings);
     if (!page)
         return NULL;
     RECT at, strip;
@@ -263,7 +263,9 @@ static bool ResultFontHas(wchar_t c)
     return has;
 }
 
-void ShowResultLine(const char *utf8)
+// Shows `utf8` in the result line below the picture, in place of what it
+// showed; does nothing while there is no window.
+static void ShowResultLine(const char *utf8)
 {
     enum { kArrow = 0x2192, kUnits = 1024 };
     if (!MainWindow)
@@ -343,7 +345,7 @@ static void InitWindow(HWND window)
 
 static void PaintPicture(HWND window)
 {
-    uint32_t scheme = (CleanOptions >> kOptSchemeShift) & 0xF;
+    uint32_t scheme = (TheSettings->word >> kOptSchemeShift) & 0xF;
     const SchemeColours &colours = kSchemes[scheme < 3 ? scheme : 2];
     HBRUSH normal = CreateSolidBrush(colours.normal);
     HBRUSH flash = CreateSolidBrush(colours.flash);
@@ -423,27 +425,27 @@ static LRESULT CALLBACK FilterKeys(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(KeyFilter, code, wParam, lParam);
 }
 
-// Puts a path the system gave in UTF-16 into CurrentFile, with the zero
-// after it that ends the one-entry list. A path that does not fit, or that
-// the ANSI code page cannot write, is refused whole, never cut or changed
-// into the name of another file.
-static bool TakeWidePath(const wchar_t *path)
+// Puts a path the system gave in UTF-16 into `taken` (kTakenPathSize
+// bytes), with the zero after it that ends the one-entry list. A path that
+// does not fit, or that the ANSI code page cannot write, is refused whole,
+// never cut or changed into the name of another file.
+static bool TakeWidePath(const wchar_t *path, char *taken)
 {
-    if (!WideToAnsi(path, CurrentFile, kCurrentFileSize - 1))
+    if (!WideToAnsi(path, taken, kTakenPathSize - 1))
         return false;
-    CurrentFile[strlen(CurrentFile) + 1] = 0;
+    taken[strlen(taken) + 1] = 0;
     return true;
 }
 
 // The open-file dialog; true when the user confirmed a file, whose path
-// is then in CurrentFile. A chosen file the ANSI code page cannot name is
-// reported as one that cannot be opened.
-static bool ChooseFile()
+// is then in `taken` (kTakenPathSize bytes). A chosen file the ANSI code
+// page cannot name is reported as one that cannot be opened.
+static bool ChooseFile(char *taken)
 {
     static const wchar_t kFilter[] =
         L"Web pages (*.htm, *.html, *.mht, *.mhtml, *.plg)\0*.HTM;*.HTML;*.MHT;*.MHTML;*.PLG\0All Files (*.*)\0*.*\0";
     wchar_t chosen[MAX_PATH + 1] = L"";
-    CurrentFile[0] = 0;
+    taken[0] = 0;
     OPENFILENAMEW ofn;
     memset(&ofn, 0, sizeof ofn);
     ofn.lStructSize = sizeof ofn;
@@ -455,9 +457,9 @@ static bool ChooseFile()
     ofn.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST | OFN_NOREADONLYRETURN;
     if (!GetOpenFileNameW(&ofn))
         return false;
-    if (TakeWidePath(chosen))
+    if (TakeWidePath(chosen, taken))
         return true;
-    ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
+    ShowMessageBox(MainWindow, kMessageError, kErrCannotOpen, NULL);
     return false;
 }
 
@@ -541,7 +543,7 @@ static void StartRun(PathList *pages)
     if (Running != kRunIdle || pages->count == 0)
         return;
     ShowResultLine("");
-    if (!BeginBatch(pages, CleanOptions, &TheRun))
+    if (!BeginBatch(pages, TheSettings, MainWindow, &TheRun))
         return;
     Running = kRunGoing;
     CloseAfterRun = false;
@@ -600,6 +602,10 @@ static void FinishRun()
     Running = kRunIdle;
     FlashedThisRun = false;
     ShowRunControls(false, false);
+    // The line first, so that it stands under any box the run's end shows.
+    char line[kResultLineSize];
+    if (BatchResultLine(&ended, line, sizeof line))
+        ShowResultLine(line);
     EndBatch(&ended, MainWindow, CloseAfterRun);
     if (CloseAfterRun)
         EndDialog(MainWindow, 1);
@@ -639,9 +645,10 @@ static RECT PictureOnScreen(HWND window)
     return picture;
 }
 
-// Copies dropped file `index`'s path into CurrentFile. The drop holds it in
-// UTF-16; its "A" call would give '?' for what the code page lacks.
-static bool TakeDroppedPath(HDROP drop, UINT index)
+// Copies dropped file `index`'s path into `taken` (kTakenPathSize bytes).
+// The drop holds it in UTF-16; its "A" call would give '?' for what the
+// code page lacks.
+static bool TakeDroppedPath(HDROP drop, UINT index, char *taken)
 {
     wchar_t path[MAX_PATH + 1];
     UINT length = DragQueryFileW(drop, index, NULL, 0);
@@ -650,7 +657,7 @@ static bool TakeDroppedPath(HDROP drop, UINT index)
     if (DragQueryFileW(drop, index, path, MAX_PATH) != length)
         return false;
     path[length] = 0;
-    return TakeWidePath(path);
+    return TakeWidePath(path, taken);
 }
 
 static void DropFiles(HWND window, HDROP drop)
@@ -673,14 +680,15 @@ static void DropFiles(HWND window, HDROP drop)
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, NULL, 0);
     PathList items = {}, pages = {};
     int refused = 0;
+    char taken[kTakenPathSize];
     for (UINT i = 0; i < count; i++) {
-        if (!TakeDroppedPath(drop, i) || !AddPath(&items, CurrentFile))
+        if (!TakeDroppedPath(drop, i, taken) || !AddPath(&items, taken))
             refused++;
     }
     DragFinish(drop);
     for (int i = 0; i < refused; i++)
-        ShowMessageBox(kMessageError, kErrCannotOpen, NULL);
-    CollectPages(&items, &pages);
+        ShowMessageBox(MainWindow, kMessageError, kErrCannotOpen, NULL);
+    CollectPages(&items, TheSettings, MainWindow, &pages);
     StartRun(&pages);
     FreePathList(&items);
     FreePathList(&pages);
@@ -700,30 +708,29 @@ static void Command(HWND window, int id)
         Flashing = 1;
         InvalidatePicture(window);
         break;
-    case IDC_OPEN:
-        if (ChooseFile()) {
+    case IDC_OPEN: {
+        char taken[kTakenPathSize];
+        if (ChooseFile(taken)) {
             PathList one = {};
-            AddPath(&one, CurrentFile);
+            AddPath(&one, taken);
             StartRun(&one);
             FreePathList(&one);
         }
         break;
+    }
     case IDC_CANCEL_RUN:
         StopRun();
         break;
     case IDC_DEFAULT:
-        CleanOptions = ResetWord(CleanOptions);
-        SetPageChecks(CurrentPage, CurrentTab);
+        TheSettings->word = ResetWord(TheSettings->word);
+        SetPageChecks(CurrentPage, CurrentTab, TheSettings);
         break;
     case IDC_HELP_BUTTON:
-        OpenHelp(kHelpContents);
+        OpenHelp(window, kHelpContents);
         break;
     case IDC_SAVE: {
-        Settings s;
-        s.word = CleanOptions;
-        memcpy(s.targetFolder, TargetFolder, sizeof s.targetFolder);
         char problem[256];
-        SaveSettings(&s, problem, sizeof problem);
+        SaveSettings(TheSettings, problem, sizeof problem);
         break;
     }
     }
@@ -755,7 +762,7 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
             ChangeTab(((NMHDR *)lParam)->hwndFrom);
         return FALSE;
     case WM_HELP:
-        OpenControlHelp((HWND)((HELPINFO *)lParam)->hItemHandle, HelpIdTable);
+        OpenControlHelp(window, (HWND)((HELPINFO *)lParam)->hItemHandle, HelpIdTable);
         return FALSE;
     case WM_DROPFILES:
         DropFiles(window, (HDROP)wParam);
@@ -792,8 +799,9 @@ static INT_PTR CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam,
     return FALSE;
 }
 
-INT_PTR ShowMainWindow()
+INT_PTR ShowMainWindow(Settings *settings)
 {
+    TheSettings = settings;
     INT_PTR result = DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_MAIN_WINDOW), NULL, MainWindowProc, 0);
     if (KeyFilter)
         UnhookWindowsHookEx(KeyFilter);

@@ -1,7 +1,9 @@
 // The option pages: child dialogs of the main window, over its tab control.
-// Each page is built afresh when its tab is chosen, sets its controls from
-// CleanOptions and TargetFolder, and writes every change straight back into
-// them. Nothing here touches the registry; "Save" on the main window does.
+// Each page is built afresh when its tab is chosen, over the window's
+// settings record (its creation parameter, kept in its DWLP_USER); it sets
+// its controls from the record's word and target folder and writes every
+// change straight back into them. Nothing here touches the registry; "Save"
+// on the main window does.
 //
 // Only the control id (the low word) of a WM_COMMAND is looked at, never the
 // notification code. The pages return FALSE for every message except
@@ -12,8 +14,7 @@
 #include "app/options.h"
 #include "ui/pages.h"
 #include "ui/resource.h"
-#include "ui/mainwnd.h"
-#include "ui/run.h"
+#include "platform/path_win32.h"
 
 // Switches whose boxes stand on the Main page: bits 6, 8, 10, 11 and 13.
 static const uint32_t kMainPageMask =
@@ -40,67 +41,82 @@ static uint32_t SwitchOfBox(int id)
     return 0;
 }
 
-static void ShowSwitch(HWND page, int id)
+// The settings a page shows and changes. Its WM_INITDIALOG keeps them
+// (KeepSettings); messages before that find none.
+static Settings *SettingsOf(HWND page)
 {
-    CheckDlgButton(page, id, (CleanOptions & SwitchOfBox(id)) ? BST_CHECKED : BST_UNCHECKED);
+    return (Settings *)GetWindowLongPtrA(page, DWLP_USER);
+}
+
+static Settings *KeepSettings(HWND page, LPARAM settings)
+{
+    SetWindowLongPtrA(page, DWLP_USER, settings);
+    return (Settings *)settings;
+}
+
+static void ShowSwitch(HWND page, int id, uint32_t word)
+{
+    CheckDlgButton(page, id, (word & SwitchOfBox(id)) ? BST_CHECKED : BST_UNCHECKED);
 }
 
 // "Find the main part in any layout" means something only while the main
 // part is extracted.
-static void EnableAnyLayout(HWND page)
+static void EnableAnyLayout(HWND page, uint32_t word)
 {
-    EnableWindow(GetDlgItem(page, IDC_ANY_LAYOUT), (CleanOptions & kOptExtract) != 0);
+    EnableWindow(GetDlgItem(page, IDC_ANY_LAYOUT), (word & kOptExtract) != 0);
 }
 
-void SetPageChecks(HWND page, int index)
+void SetPageChecks(HWND page, int index, const Settings *settings)
 {
     if (index == kPageMain) {
         for (int id : kMainPageBoxes)
-            ShowSwitch(page, id);
-        EnableAnyLayout(page);
+            ShowSwitch(page, id, settings->word);
+        EnableAnyLayout(page, settings->word);
     } else if (index == kPageAdvanced) {
         for (int bit = 0; bit < kSwitchCount; bit++) {
             if (kAdvancedMask & (1u << bit))
-                ShowSwitch(page, kControlIdByBit[bit]);
+                ShowSwitch(page, kControlIdByBit[bit], settings->word);
         }
     }
 }
 
 // A click on one of the page's own boxes copies its state into its bit;
 // anything that is not exactly BST_CHECKED clears the bit.
-static void TakeSwitch(HWND page, int id, uint32_t pageMask)
+static void TakeSwitch(HWND page, int id, uint32_t pageMask, Settings *settings)
 {
     uint32_t mask = SwitchOfBox(id) & pageMask;
     if (!mask)
         return;
     if (IsDlgButtonChecked(page, id) == BST_CHECKED)
-        CleanOptions |= mask;
+        settings->word |= mask;
     else
-        CleanOptions &= ~mask;
+        settings->word &= ~mask;
 }
 
-INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK MainPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
-        SetPageChecks(page, kPageMain);
+        SetPageChecks(page, kPageMain, KeepSettings(page, lParam));
         return TRUE;
     }
-    if (message == WM_COMMAND) {
-        TakeSwitch(page, LOWORD(wParam), kMainPageMask);
+    Settings *settings = SettingsOf(page);
+    if (message == WM_COMMAND && settings) {
+        TakeSwitch(page, LOWORD(wParam), kMainPageMask, settings);
         if (LOWORD(wParam) == IDC_EXTRACT)
-            EnableAnyLayout(page);
+            EnableAnyLayout(page, settings->word);
     }
     return FALSE;
 }
 
-INT_PTR CALLBACK AdvancedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK AdvancedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
-        SetPageChecks(page, kPageAdvanced);
+        SetPageChecks(page, kPageAdvanced, KeepSettings(page, lParam));
         return TRUE;
     }
-    if (message == WM_COMMAND)
-        TakeSwitch(page, LOWORD(wParam), kAdvancedMask);
+    Settings *settings = SettingsOf(page);
+    if (message == WM_COMMAND && settings)
+        TakeSwitch(page, LOWORD(wParam), kAdvancedMask, settings);
     return FALSE;
 }
 
@@ -111,18 +127,18 @@ static void ScrollToLastLine(HWND edit)
     SendMessageA(edit, EM_LINESCROLL, 0, lines);
 }
 
-static void ShowTargetFolder(HWND page)
+static void ShowTargetFolder(HWND page, const Settings *settings)
 {
     HWND edit = GetDlgItem(page, IDC_TARGET_TEXT);
-    SetWindowTextA(edit, TargetFolder);
+    SetWindowTextA(edit, settings->targetFolder);
     ScrollToLastLine(edit);
 }
 
-// The shell's folder browser. The path is copied into TargetFolder only
-// when the shell could give one that the ANSI code page can write, so a
-// cancel or a folder without a file-system path leaves TargetFolder as it
+// The shell's folder browser. The path is copied into the target folder
+// only when the shell could give one that the ANSI code page can write, so
+// a cancel or a folder without a file-system path leaves the folder as it
 // was. The "A" calls would cut a UTF-8 path at MAX_PATH bytes.
-static void BrowseForTarget(HWND page)
+static void BrowseForTarget(HWND page, Settings *settings)
 {
     wchar_t displayName[MAX_PATH];
     BROWSEINFOW info;
@@ -144,64 +160,68 @@ static void BrowseForTarget(HWND page)
     CoTaskMemFree(chosen);
     if (!havePath)
         return;
-    memcpy(TargetFolder, folder, sizeof TargetFolder);
-    ShowTargetFolder(page);
+    memcpy(settings->targetFolder, folder, sizeof settings->targetFolder);
+    ShowTargetFolder(page, settings);
 }
 
-INT_PTR CALLBACK TargetPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK TargetPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
-        int chosen = (CleanOptions & kOptRecycleBin) ? IDC_TARGET_RECYCLE : IDC_TARGET_FOLDER;
+        const Settings *kept = KeepSettings(page, lParam);
+        int chosen = (kept->word & kOptRecycleBin) ? IDC_TARGET_RECYCLE : IDC_TARGET_FOLDER;
         CheckRadioButton(page, IDC_TARGET_RECYCLE, IDC_TARGET_FOLDER, chosen);
-        CheckDlgButton(page, IDC_KEEP_TIME, (CleanOptions & kOptPreserveTime) ? BST_CHECKED : BST_UNCHECKED);
+        CheckDlgButton(page, IDC_KEEP_TIME, (kept->word & kOptPreserveTime) ? BST_CHECKED : BST_UNCHECKED);
         // The command handler below sets up the edit control and "...".
         SendMessageA(page, WM_COMMAND, chosen, 0);
         return FALSE;
     }
-    if (message != WM_COMMAND)
+    Settings *settings = SettingsOf(page);
+    if (message != WM_COMMAND || !settings)
         return FALSE;
     switch (LOWORD(wParam)) {
     case IDC_TARGET_RECYCLE:
         EnableWindow(GetDlgItem(page, IDC_BROWSE), FALSE);
         SetDlgItemTextA(page, IDC_TARGET_TEXT, kRecycleBinText);
-        CleanOptions |= kOptRecycleBin;
+        settings->word |= kOptRecycleBin;
         break;
     case IDC_TARGET_FOLDER:
         EnableWindow(GetDlgItem(page, IDC_BROWSE), TRUE);
-        ShowTargetFolder(page);
-        CleanOptions &= ~(kOptRecycleBin | 0xC0000000u);     // bit 28 and the unused bits 30, 31
+        ShowTargetFolder(page, settings);
+        settings->word &= ~(kOptRecycleBin | 0xC0000000u);     // bit 28 and the unused bits 30, 31
         break;
     case IDC_KEEP_TIME:
         // The cleaned page keeps the page's times: bit 29.
         if (IsDlgButtonChecked(page, IDC_KEEP_TIME) == BST_CHECKED)
-            CleanOptions |= kOptPreserveTime;
+            settings->word |= kOptPreserveTime;
         else
-            CleanOptions &= ~(uint32_t)kOptPreserveTime;
+            settings->word &= ~(uint32_t)kOptPreserveTime;
         break;
     case IDC_BROWSE:
-        BrowseForTarget(page);
+        BrowseForTarget(page, settings);
         break;
     }
     return FALSE;
 }
 
-INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM)
+INT_PTR CALLBACK ColorPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_INITDIALOG) {
         // Schemes above 2 come only from an edited stored word; they show,
         // and paint, as blue.
-        uint32_t scheme = (CleanOptions & kOptSchemeMask) >> kOptSchemeShift;
+        uint32_t scheme = (KeepSettings(page, lParam)->word & kOptSchemeMask) >> kOptSchemeShift;
         int id = scheme == 0 ? IDC_SCHEME_RED : scheme == 1 ? IDC_SCHEME_GREEN : IDC_SCHEME_BLUE;
         SendDlgItemMessageA(page, id, BM_SETCHECK, BST_CHECKED, 0);
         return FALSE;
     }
-    if (message != WM_COMMAND)
+    Settings *settings = SettingsOf(page);
+    if (message != WM_COMMAND || !settings)
         return FALSE;
     int id = LOWORD(wParam);
     if (id < IDC_SCHEME_RED || id > IDC_SCHEME_BLUE)
         return FALSE;
     uint32_t scheme = (uint32_t)(id - IDC_SCHEME_RED);
-    CleanOptions = (CleanOptions & ~(uint32_t)kOptSchemeMask) | (scheme << kOptSchemeShift);
-    SendMessageA(MainWindow, WM_COMMAND, IDC_REPAINT, 0);
+    settings->word = (settings->word & ~(uint32_t)kOptSchemeMask) | (scheme << kOptSchemeShift);
+    // The window, the page's parent, paints the picture in the new colour.
+    SendMessageA(GetParent(page), WM_COMMAND, IDC_REPAINT, 0);
     return FALSE;
 }

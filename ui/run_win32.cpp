@@ -1,21 +1,17 @@
 // A run started by the window or the command line: a page cleaned in place
-// under the window's settings. The run tells what happens through callbacks
-// that only collect: its messages are shown in message boxes after it has
-// returned, and the picture's flash is posted, so nothing the run does
-// re-enters the window while the run is on the stack.
+// under the options word of the run's settings. The run tells what happens
+// through callbacks that only collect: its messages are shown in message
+// boxes after it has returned, and the picture's flash is posted, so
+// nothing the run does re-enters the window while the run is on the stack.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include "app/run.h"
 #include "ui/run.h"
-#include "ui/mainwnd.h"
+#include "ui/resource.h"
 
-uint32_t CleanOptions = kDefaultOptions;
-char TargetFolder[kTargetFolderSize];
-char CurrentFile[kCurrentFileSize];
-
-enum { kFlashCommand = 104, kReasonSize = 512 };
+enum { kReasonSize = 512 };
 
 static const char kCaption[] = "Webtrim";
 
@@ -33,17 +29,24 @@ static void Keep(PageMessages *m, MessageKind kind, int id, const char *detail, 
 // The run's warnings as they come. What stops a page (an error, a name
 // refused) is taken from the page's record once the run is over, as the
 // result line and the command line's reports take it.
+// What the callbacks of one quiet run work on.
+struct QuietContext {
+    PageMessages *messages;
+    HWND window;                // told when the page begins; null: none
+};
+
 static void Collect(void *context, MessageKind kind, int id, const char *detail, int sysError)
 {
     if (kind == kMessageError || id == kWarnNotPermissible)
         return;
-    Keep((PageMessages *)context, kind, id, detail, sysError);
+    Keep(((QuietContext *)context)->messages, kind, id, detail, sysError);
 }
 
-static void Started(void *)
+static void Started(void *context)
 {
-    if (MainWindow)
-        PostMessageA(MainWindow, WM_COMMAND, kFlashCommand, 0);
+    HWND window = ((QuietContext *)context)->window;
+    if (window)
+        PostMessageA(window, WM_COMMAND, IDC_FLASH, 0);
 }
 
 // `text` and more joined into a new string (free it), or NULL.
@@ -88,7 +91,7 @@ void WrapForBox(const char *text, char *out, size_t size)
     out[n] = 0;
 }
 
-void ShowMessageBox(MessageKind kind, int id, const char *detail, const char *page, int sysError)
+void ShowMessageBox(HWND owner, MessageKind kind, int id, const char *detail, const char *page, int sysError)
 {
     bool error = kind == kMessageError;
     unsigned style = MB_OK | (error ? MB_ICONERROR : MB_ICONWARNING);
@@ -104,25 +107,28 @@ void ShowMessageBox(MessageKind kind, int id, const char *detail, const char *pa
                        reason[0] ? (page ? "\n" : "\n\n") : NULL);
     free(shown);
     char *all = whole && reason[0] ? Join(whole, reason, NULL, NULL, NULL) : NULL;
-    MessageBoxA(MainWindow, all ? all : whole ? whole : MessageText(kind, id), kCaption, style);
+    MessageBoxA(owner, all ? all : whole ? whole : MessageText(kind, id), kCaption, style);
     free(all);
     free(whole);
 }
 
 void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMissingFolder,
-                    uint32_t options, PageRun *out)
+                    uint32_t options, HWND window, QuietRun *out)
 {
     out->messages.count = 0;
-    RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
-    PageJob job = {path, NULL, NULL, SwitchesFromWord(options), target, &callbacks,
-                   sayMissingFolder, false, (options & kOptPreserveTime) != 0};
+    QuietContext context = {&out->messages, window};
+    RunCallbacks callbacks = {&context, Collect, Started, NULL};
+    PageJob job = PageJobFor(path, SwitchesFromWord(options), target);
+    job.callbacks = &callbacks;
+    job.sayMissingFolder = sayMissingFolder;
+    job.keepTimes = (options & kOptPreserveTime) != 0;
     CleanPageInPlace(&job, &out->result);
     const PageStop &stop = out->result.stop;
     if (stop.id >= 0)
         Keep(&out->messages, stop.kind, stop.id, stop.detail, stop.sysError);
 }
 
-void FreePageRun(PageRun *run)
+void FreeQuietRun(QuietRun *run)
 {
     for (int i = 0; i < run->messages.count; i++)
         free(run->messages.list[i].detail);

@@ -285,6 +285,12 @@ class CommandLine(unittest.TestCase):
         self.assertEqual(read(os.path.join(tree, "notes.txt")), b"plain")
         for page in binned:
             self.assertEqual(read(page), PAGE, page)
+        # Nor is one sent itself.
+        sent = os.path.dirname(binned[0])
+        self.assertEqual(self.wine.clean('"%s"' % winpath(sent)),
+                         ([("Webtrim", "information", "There are no pages to clean in %s and the folders below it."
+                            % winpath(sent))], 1))
+        self.assertEqual(read(binned[0]), PAGE)
 
     @unittest.skipUnless(os.path.exists(LINUX_EXE) and os.path.isdir(CORPUS),
                          "needs the Linux build and the shared corpus")
