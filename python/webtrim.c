@@ -637,40 +637,47 @@ static PyObject *CleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 }
 
 PyDoc_STRVAR(kCleanFileDoc,
-"clean_file($module, /, path, *, move_to=None, remove=None, keep=None, extract=None,\n"
-"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean_file($module, /, path, *, move_to=None, remove=None, keep=None, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
 "Cleans the page at `path` in place, as `webtrim PAGE` does, with its checks\n"
 "and its safety: the original goes to the desktop trash, or into the folder\n"
 "`move_to` under the first free name; a page that cleaning would leave as it\n"
-"is stays untouched. Gives a webtrim.FileResult. Raises webtrim.Error with\n"
-"the program's message (and .name, .errno, .outcome, .path) when the page is\n"
-"refused or cannot be cleaned. Installs no signal handler. Other threads run\n"
-"while it cleans.");
+"is stays untouched. The options as clean() takes them. Gives a\n"
+"webtrim.FileResult. Raises webtrim.Error with the path and the program's\n"
+"message (and .name, .errno, .outcome, .path) when the page is refused or\n"
+"cannot be cleaned; with a system error behind it, it is also the matching\n"
+"OSError (FileNotFoundError, ...). Installs no signal handler. Other threads\n"
+"run while it cleans.");
 
 PyDoc_STRVAR(kCleanDoc,
-"clean($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
-"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean($module, /, data, *, remove=None, keep=None, force=False, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
 "Cleans one page (bytes or any buffer) in memory; gives the cleaned page,\n"
 "as `webtrim -` writes it. Options start from the program's defaults;\n"
 "`remove` and `keep` name kinds of element (a list, or 'pictures,forms';\n"
-"'all' is every kind), then each switch given as True or False applies.\n"
+"'all' is every kind), then each option given by its keyword in\n"
+"webtrim.DEFAULTS (pictures=True, any_layout=False; None: the default)\n"
+"applies; an option that is not True, False or None is a TypeError.\n"
 "memory_limit: bytes, 0 for none; the cleaned page counts against it too.\n"
-"Raises webtrim.Error (with .code and\n"
-".name) when the clean fails or an option has no such name. Other threads\n"
-"run while it cleans.");
+"A page stored as UTF-16 or UTF-32, or in a known binary format, is refused\n"
+"as the program refuses it (webtrim.Error, .name 'not-text' or\n"
+"'not-a-web-page') unless force is True. Raises webtrim.Error (with .code\n"
+"and .name) when the clean fails or an option has no such name. Other\n"
+"threads run while it cleans.");
 
 PyDoc_STRVAR(kCleanResultDoc,
-"clean_result($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
-"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean_result($module, /, data, *, remove=None, keep=None, force=False, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
-"The same as clean(), with what the clean did: the page, the extraction's\n"
-"outcome, the sizes, the bytes each stage took out, the removals by kind\n"
-"and the main part that the rule for any layout chose.");
+"The same as clean(), with what the clean did: the page, its outcome\n"
+"('cleaned' or 'already-clean'), the sizes, the bytes each stage took out,\n"
+"the removals by kind, the main part that the rule for any layout chose\n"
+"and how the main part was taken (extraction).");
 
 static PyMethodDef kMethods[] = {
     {"clean", (PyCFunction)(void (*)(void))Clean, METH_VARARGS | METH_KEYWORDS, kCleanDoc},
@@ -773,18 +780,18 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 }
 
 PyDoc_STRVAR(kWarcCleanFileDoc,
-"clean_file($module, /, input, output, *, remove=None, keep=None, extract=None,\n"
-"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None,\n"
-"      keep_originals=False, response=False, record_limit=0)\n"
+"clean_file($module, /, input, output, *, remove=None, keep=None, keep_originals=False,\n"
+"      response=False, record_limit=0, **options)\n"
 "--\n"
 "\n"
 "Cleans the web archive `input` into a new archive `output` (a gzip member per\n"
 "record when it ends in .gz), as `webtrim --warc` does: HTML pages become\n"
 "conversion records, other records are copied byte for byte, bad records are\n"
 "skipped or copied and counted, never stopping the file. The output takes its\n"
-"name only once whole. Gives a webtrim.warc.WarcReport; raises webtrim.Error\n"
-"(.name 'cannot-read', 'cannot-write' or 'same-as-input', .errno, .path).\n"
-"Other threads run while it cleans.");
+"name only once whole. The options as webtrim.clean() takes them. Gives a\n"
+"webtrim.warc.WarcReport; raises webtrim.Error (.name 'cannot-read',\n"
+"'cannot-write' or 'same-as-input', .errno, .path; the OSError of a system\n"
+"error too). Other threads run while it cleans.");
 
 /* webtrim.warc.records(path): the records of an archive, one by one. */
 

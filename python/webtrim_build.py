@@ -98,7 +98,7 @@ def build_extension(folder):
     objects_dir = os.path.abspath(objects_dir or scratch)
     os.makedirs(objects_dir, exist_ok=True)
     try:
-        common = ['-O2', '-DNDEBUG', '-fPIC', '-fvisibility=hidden', '-I' + ROOT,
+        common = ['-O3', '-DNDEBUG', '-fPIC', '-fvisibility=hidden', '-I' + ROOT,
                   '-I' + os.path.join(ROOT, 'include'), '-DWEBTRIM_VERSION="%s"' % version()]
         cxx = _compiler('CXX', 'c++') + ['-std=c++17', '-fno-exceptions', '-fvisibility-inlines-hidden']
         cc = _compiler('CC', 'cc') + ['-std=gnu99', '-I' + sysconfig.get_paths()['include']]

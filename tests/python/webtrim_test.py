@@ -469,9 +469,12 @@ def dask_example_writes_what_the_program_writes(tmp):
                 f.write(data)
     with open(os.path.join(tree, 'notes.txt'), 'wb') as f:
         f.write(b'not a page')
+    with open(os.path.join(tree, 'd1', 'wide.htm'), 'wb') as f:       # the program refuses it
+        f.write(b'\xff\xfe<\0p\0>\0')
     run_program(expect, options)
     out = run_example(tmp, options + [tree, 'out'])
-    assert 'cleaned %d pages' % len(pages) in out, out
+    assert 'cleaned %d pages' % len(pages) in out and 'refused 1 ' in out, out
+    assert not os.path.exists(os.path.join(tmp, 'out', 'd1', 'wide.htm'))
     for top, _, files in os.walk(expect):
         for f in files:
             rel = os.path.relpath(os.path.join(top, f), expect)
