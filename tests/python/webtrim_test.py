@@ -96,8 +96,13 @@ def pages_as_the_program_writes_them(tmp):
                 f.write(data)
         run_program(folder, options)
         for name, data in pages:
+            try:
+                cleaned = webtrim.clean(data, **kwargs)
+            except webtrim.Error as e:          # refused for its bytes, as the program left it
+                eq((e.outcome, e.name), ('refused', 'not-text'), name)
+                cleaned = data
             with open(os.path.join(folder, name), 'rb') as f:
-                eq(webtrim.clean(data, **kwargs), f.read(), '%s under %s' % (name, options))
+                eq(cleaned, f.read(), '%s under %s' % (name, options))
 
 
 @case
