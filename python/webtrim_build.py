@@ -69,7 +69,13 @@ def _extension_name():
 
 
 def _compiler(var, fallback):
-    return shlex.split(os.environ.get(var) or sysconfig.get_config_var(var) or fallback)
+    """CC or CXX from the environment, else the interpreter's own when this
+    machine has it (a conda Python names compilers it may not have), else
+    cc or c++."""
+    if os.environ.get(var):
+        return shlex.split(os.environ[var])
+    command = shlex.split(sysconfig.get_config_var(var) or '')
+    return command if command and shutil.which(command[0]) else [fallback]
 
 
 def _stale(obj, dep):
@@ -146,7 +152,7 @@ def _dist_info():
 
 def _metadata():
     return ('Metadata-Version: 2.1\nName: %s\nVersion: %s\nSummary: %s\nLicense: see LICENSE\n'
-            'Requires-Python: >=3.8\n' % (NAME, version(), SUMMARY)).encode()
+            'Requires-Python: >=3.10\n' % (NAME, version(), SUMMARY)).encode()
 
 
 def _wheel_file(tag):
