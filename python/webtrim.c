@@ -836,8 +836,9 @@ static PyObject *ReaderNext(ReaderObject *self)
     Py_BEGIN_ALLOW_THREADS
     got = wt_warc_next(self->reader, &r);
     Py_END_ALLOW_THREADS
-    if (got < 0)
-        return PyErr_SetFromErrno(PyExc_OSError);
+    if (got < 0)        /* the archive could not be read on: webtrim.Error, the OSError too */
+        return RaiseError("Cannot read the archive", "cannot-read", errno ? errno : EIO, NULL,
+                          wt_page_name(WT_PAGE_FAILED));
     if (got == 0)
         return NULL;                    /* StopIteration */
     PyObject *result = PyStructSequence_New(WarcRecordType);
