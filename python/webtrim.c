@@ -22,6 +22,7 @@
 
 static PyObject *WebtrimError;          /* webtrim.Error */
 static PyObject *ErrorClasses;          /* dict: OSError subclass -> webtrim.Error that is one */
+static PyObject *Module;                /* webtrim, which names those classes too */
 static PyTypeObject *ResultType;        /* webtrim.Result */
 
 /* webtrim.Error(text) with .code and .name: the library's status. */
@@ -48,7 +49,10 @@ static PyObject *RaiseStatus(int status, const char *detail)
 
 /* The webtrim.Error that is also the OSError subclass Python gives for
  * `sysError` (FileNotFoundError for ENOENT, PermissionError for EACCES, or
- * OSError itself): made once per subclass. A borrowed reference. */
+ * OSError itself): made once per subclass, as webtrim.FileNotFoundError and
+ * so on (made for every errno as the module starts, so that an error pickled
+ * in one process, a Dask worker's, is read back in another). A borrowed
+ * reference. */
 static PyObject *ErrorClassFor(int sysError)
 {
     PyObject *probe = PyObject_CallFunction(PyExc_OSError, "is", sysError, "");
@@ -61,7 +65,8 @@ static PyObject *ErrorClassFor(int sysError)
         PyOS_snprintf(name, sizeof name, "webtrim.%s", ((PyTypeObject *)kind)->tp_name);
         PyObject *bases = PyTuple_Pack(2, WebtrimError, kind);
         PyObject *made = bases ? PyErr_NewException(name, bases, NULL) : NULL;
-        if (made && PyDict_SetItem(ErrorClasses, kind, made) == 0)
+        if (made && PyDict_SetItem(ErrorClasses, kind, made) == 0 &&
+            PyModule_AddObjectRef(Module, ((PyTypeObject *)kind)->tp_name, made) == 0)
             cls = made;
         Py_XDECREF(made);
         Py_XDECREF(bases);
@@ -1053,6 +1058,10 @@ PyMODINIT_FUNC PyInit_webtrim(void)
         NULL, members) : NULL;
     Py_XDECREF(members);
     ErrorClasses = PyDict_New();
+    Module = m;
+    for (int e = 1; WebtrimError && ErrorClasses && e < 256; e++)
+        if (!ErrorClassFor(e))
+            Py_CLEAR(ErrorClasses);
     ResultType = PyStructSequence_NewType(&kResultDesc);
     FileResultType = PyStructSequence_NewType(&kFileResultDesc);
     if (!WebtrimError || !ErrorClasses || !ResultType || !FileResultType ||

@@ -13,7 +13,7 @@ in it.
 Run: webtrim_test.py [--module DIR] --webtrim PATH --shim PATH [--library PATH] [--source DIR]
                      [--install-into DIR] [NAME...]
 """
-import argparse, contextlib, ctypes, gzip, json, mmap, os, shutil, subprocess, sys, tempfile, threading, time
+import argparse, contextlib, ctypes, gzip, json, mmap, os, pickle, shutil, subprocess, sys, tempfile, threading, time
 
 CASES = []
 
@@ -341,6 +341,8 @@ def one_vocabulary(tmp):
                 file_words = (e.outcome, e.name)
                 eq((e.errno, isinstance(e, OSError)), (line['error']['errno'], line['error']['errno'] != 0), name)
                 eq(str(e), os.path.join(tmp, 'module', name) + ': ' + line['error']['message'], name)
+                back = pickle.loads(pickle.dumps(e))        # as a Dask worker's error comes back
+                eq((type(back), str(back), back.name, back.path), (type(e), str(e), e.name, e.path), name)
         eq(file_words, want, name + ' by clean_file')
         eq((line['outcome'], (line['error'] or {}).get('id') or line['original']['place']), want,
            name + ' by the program')
