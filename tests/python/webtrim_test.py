@@ -13,7 +13,8 @@ in it.
 Run: webtrim_test.py [--module DIR] --webtrim PATH --shim PATH [--library PATH] [--source DIR]
                      [--install-into DIR] [NAME...]
 """
-import argparse, contextlib, ctypes, gzip, json, mmap, os, pickle, shutil, subprocess, sys, tempfile, threading, time
+import argparse, contextlib, ctypes, gzip, json, mmap, os, pickle, shutil, subprocess, sys, tempfile, \
+    threading, time
 
 CASES = []
 
