@@ -15,7 +15,9 @@ import argparse, os, statistics, sys, time
 
 def webtrim_cleaner():
     import webtrim
-    return 'webtrim.clean', webtrim.clean
+    # Every page cleaned, the one stored as UTF-16 too, as before clean()
+    # refused what the program refuses.
+    return 'webtrim.clean', lambda page: webtrim.clean(page, force=True)
 
 
 def lxml_cleaner():

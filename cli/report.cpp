@@ -135,6 +135,7 @@ static void CleanJson(JsonWriter *w, const CleanReport &c)
     JsonCloseObject(w);
     JsonOpenObject(w, "main_part");
     JsonText(w, "found", MainPartFound(&c));
+    JsonText(w, "extraction", ExtractionName(c.extraction));
     std::string described = MainPartLine(c);
     const std::string prefix = "main part: ";
     if (described.compare(0, prefix.size(), prefix) == 0)

@@ -32,10 +32,18 @@ PAGE_SUFFIXES = ('.htm', '.html', '.plg')
 # ---------------------------------------------------------------------------
 # The cleaning, as any engine calls it
 
-def clean_pages(pairs, **options):
-    """Cleans (key, page bytes) pairs; yields (key, cleaned page) pairs."""
+def clean_pages(pairs, refused=None, **options):
+    """Cleans (key, page bytes) pairs; yields (key, cleaned page) pairs. A
+    page the program refuses for its bytes (UTF-16 or UTF-32, a PDF, a
+    picture) is left out, its key added to the list `refused` when given."""
     for key, page in pairs:
-        yield key, webtrim.clean(page, **options)
+        try:
+            yield key, webtrim.clean(page, **options)
+        except webtrim.Error as e:
+            if e.outcome != 'refused':
+                raise
+            if refused is not None:
+                refused.append(key)
 
 
 # ---------------------------------------------------------------------------
@@ -43,21 +51,23 @@ def clean_pages(pairs, **options):
 
 def clean_file_batch(paths, root, out, options):
     """Cleans a batch of page files below root into the same places below
-    out: (pages, bytes in, bytes out)."""
+    out: (pages, bytes in, bytes out, pages refused). A page refused is
+    not written."""
     names = [os.path.relpath(p, root) for p in paths]
     pairs = []
     for path, name in zip(paths, names):
         with open(path, 'rb') as f:
             pairs.append((name, f.read()))
-    size_in = sum(len(p) for _, p in pairs)
-    size_out = 0
-    for name, cleaned in clean_pages(pairs, **options):
+    size_in, size_out, refused = 0, 0, []
+    sizes = dict(pairs)
+    for name, cleaned in clean_pages(pairs, refused, **options):
+        size_in += len(sizes[name])
         target = os.path.join(out, name)
         os.makedirs(os.path.dirname(target), exist_ok=True)
         with open(target, 'wb') as f:
             f.write(cleaned)
         size_out += len(cleaned)
-    return len(pairs), size_in, size_out
+    return len(pairs) - len(refused), size_in, size_out, len(refused)
 
 
 def clean_warc(path, target, options):
@@ -167,7 +177,7 @@ def main(argv=None):
             targets = warc_targets(a.inputs, os.path.abspath(a.output))
             futures = client.map(clean_warc, [os.path.abspath(p) for p in a.inputs], targets,
                                  options=options, pure=False)
-        pages = size_in = size_out = records = 0
+        pages = size_in = size_out = records = refused = 0
         skipped = {}
         for future in as_completed(futures):
             result = future.result()
@@ -177,7 +187,8 @@ def main(argv=None):
                 for reason, count in result['skipped'].items():
                     skipped[reason] = skipped.get(reason, 0) + count
             else:
-                n, b_in, b_out = result
+                n, b_in, b_out, r = result
+                refused += r
             pages, size_in, size_out = pages + n, size_in + b_in, size_out + b_out
         seconds = time.monotonic() - start
     finally:
@@ -186,6 +197,8 @@ def main(argv=None):
             cluster.close()
     print('cleaned %d pages (%.1f MB into %.1f MB) in %.2f s: %.0f pages/s'
           % (pages, size_in / 1e6, size_out / 1e6, seconds, pages / seconds if seconds else 0))
+    if refused:
+        print('refused %d files that are no pages to clean (UTF-16 or UTF-32, or binary)' % refused)
     if not os.path.isdir(a.inputs[0]):
         print('%d records read; skipped or copied as they were: %s'
               % (records, ', '.join('%s %d' % kv for kv in sorted(skipped.items())) or 'none'))

@@ -267,6 +267,14 @@ WT_API const char *wt_page_name(int page);
 WT_API const char *wt_original_name(int original);
 WT_API const char *wt_warning_name(unsigned warning);
 
+/* Whether `webtrim PAGE` would refuse a page of these bytes for what its
+ * first 512 bytes are: NULL when it may be cleaned; else the message's
+ * stable name, "not-text" (UTF-16 or UTF-32) or "not-a-web-page" (a known
+ * binary format: PDF, ZIP, a picture, a program), with the program's words
+ * for it in `message` (at most message_size bytes with the NUL; message may
+ * be NULL). wt_clean itself cleans any bytes it is given. */
+WT_API const char *wt_page_refusal(const void *page, size_t size, char *message, size_t message_size);
+
 /* ---- Web archives (WARC 1.0 and 1.1; plain, a gzip member per record, or
  * one gzip stream), as `webtrim --warc` cleans them: every HTML page of a
  * response or resource record becomes a conversion record, every other

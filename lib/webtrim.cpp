@@ -531,6 +531,21 @@ const char *wt_warning_name(unsigned warning)
     return nullptr;
 }
 
+const char *wt_page_refusal(const void *page, size_t size, char *message, size_t message_size)
+{
+    const char *kind = "";
+    int id = page ? RefusalOfContent((const unsigned char *)page, size < (size_t)kSniffSize ? size : (size_t)kSniffSize,
+                                     &kind)
+                  : -1;
+    if (message && message_size)
+        message[0] = '\0';
+    if (id < 0)
+        return nullptr;
+    if (message && message_size)
+        FormatMessageLine(ErrorText((ErrorId)id), kind, 0, message, message_size);
+    return ErrorName((ErrorId)id);
+}
+
 const char *wt_version(void)
 {
     return WEBTRIM_VERSION;

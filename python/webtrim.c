@@ -21,6 +21,8 @@
 #include "webtrim.h"
 
 static PyObject *WebtrimError;          /* webtrim.Error */
+static PyObject *ErrorClasses;          /* dict: OSError subclass -> webtrim.Error that is one */
+static PyObject *Module;                /* webtrim, which names those classes too */
 static PyTypeObject *ResultType;        /* webtrim.Result */
 
 /* webtrim.Error(text) with .code and .name: the library's status. */
@@ -44,6 +46,86 @@ static PyObject *RaiseStatus(int status, const char *detail)
     Py_DECREF(error);
     return NULL;
 }
+
+/* The webtrim.Error that is also the OSError subclass Python gives for
+ * `sysError` (FileNotFoundError for ENOENT, PermissionError for EACCES, or
+ * OSError itself): made once per subclass, as webtrim.FileNotFoundError and
+ * so on (made for every errno as the module starts, so that an error pickled
+ * in one process, a Dask worker's, is read back in another). A borrowed
+ * reference. */
+static PyObject *ErrorClassFor(int sysError)
+{
+    PyObject *probe = PyObject_CallFunction(PyExc_OSError, "is", sysError, "");
+    if (!probe)
+        return NULL;
+    PyObject *kind = (PyObject *)Py_TYPE(probe);
+    PyObject *cls = PyDict_GetItemWithError(ErrorClasses, kind);
+    if (!cls && !PyErr_Occurred()) {
+        char name[128];
+        PyOS_snprintf(name, sizeof name, "webtrim.%s", ((PyTypeObject *)kind)->tp_name);
+        PyObject *bases = PyTuple_Pack(2, WebtrimError, kind);
+        PyObject *made = bases ? PyErr_NewException(name, bases, NULL) : NULL;
+        if (made && PyDict_SetItem(ErrorClasses, kind, made) == 0 &&
+            PyModule_AddObjectRef(Module, ((PyTypeObject *)kind)->tp_name, made) == 0)
+            cls = made;
+        Py_XDECREF(made);
+        Py_XDECREF(bases);
+    }
+    Py_DECREF(probe);
+    return cls;
+}
+
+/* Raises webtrim.Error for a page or an archive that could not be done:
+ * its text after the path (when there is one), with .name (the message's
+ * stable name, as --json gives it), .errno (0 when the system gave no
+ * error), .outcome and .path. With a system error it is also the OSError
+ * for it (so `except FileNotFoundError` takes it), with .filename the
+ * path and .strerror the system's words. */
+static PyObject *RaiseError(const char *message, const char *name, int sysError, PyObject *path,
+                            const char *outcome)
+{
+    if (!path)
+        path = Py_None;
+    PyObject *text = path != Py_None ? PyUnicode_FromFormat("%S: %s", path, message)
+                                     : PyUnicode_FromString(message);
+    PyObject *error = NULL;
+    if (text && sysError) {
+        PyObject *cls = ErrorClassFor(sysError);
+        error = cls ? PyObject_CallFunction(cls, "isO", sysError, strerror(sysError), path) : NULL;
+    } else if (text) {
+        error = PyObject_CallOneArg(WebtrimError, text);
+    }
+    if (error) {
+        PyObject *values[] = {Py_XNewRef(text), PyUnicode_FromString(name), PyLong_FromLong(sysError),
+                              outcome ? PyUnicode_FromString(outcome) : Py_NewRef(Py_None), Py_NewRef(path)};
+        const char *names[] = {"message", "name", "errno", "outcome", "path"};
+        int ok = 1;
+        for (int i = 0; i < 5; i++) {
+            if (!values[i] || PyObject_SetAttrString(error, names[i], values[i]) < 0)
+                ok = 0;
+            Py_XDECREF(values[i]);
+        }
+        if (ok)
+            PyErr_SetObject((PyObject *)Py_TYPE(error), error);
+        Py_DECREF(error);
+    }
+    Py_XDECREF(text);
+    return NULL;
+}
+
+/* webtrim.Error's str(): the text it was raised with (an OSError's own
+ * would give "[Errno 2] ..." and the path again). */
+static PyObject *ErrorText(PyObject *unused, PyObject *self)
+{
+    (void)unused;
+    PyObject *text = PyObject_GetAttrString(self, "message");
+    if (text && PyUnicode_Check(text))
+        return text;
+    Py_XDECREF(text);
+    PyErr_Clear();
+    return ((PyTypeObject *)PyExc_BaseException)->tp_str(self);
+}
+static PyMethodDef kErrorTextDef = {"__str__", ErrorText, METH_O, NULL};
 
 static int SetOption(wt_options *options, PyObject *name, int on)
 {
@@ -92,51 +174,176 @@ static int SetKinds(wt_options *options, PyObject *list, int on)
     return rc;
 }
 
-/* The named switches, their keywords and their fields. */
-static char *const kKeywords[] = {
-    "data", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
-    "avoid_bad_colors", "memory_limit", NULL,
-};
-enum { kSwitchKeywords = 5 };
+/* ---- A call's arguments: its own (the page, a path, memory_limit, ...)
+ * and the options. The options are keywords: `remove` and `keep` (kinds by
+ * name), then one keyword per option, True or False (None: the default),
+ * by the names of webtrim.DEFAULTS: the kinds ("pictures") and the switches
+ * with '_' for '-' ("any_layout"). */
 
-/* The options of a call: the defaults, then `remove`, `keep` and the
- * switches given. 0, or -1 with an exception set. */
-static int ApplyOptions(wt_options *options, PyObject *remove, PyObject *keep, PyObject **switches,
-                        Py_ssize_t memoryLimit)
+enum {
+    kArgMemoryLimit, kArgForce, kArgMoveTo, kArgKeepOriginals, kArgResponse, kArgRecordLimit, kArgCount
+};
+static const char *const kArgNames[kArgCount] = {
+    "memory_limit", "force", "move_to", "keep_originals", "response", "record_limit",
+};
+#define ARG(a) (1u << (a))
+
+/* The keyword of option `name` ("any-layout" -> "any_layout"), in `out`. */
+static void KeywordOf(const char *name, char *out, size_t size)
 {
-    wt_options_init(options, sizeof *options);
-    int rc = SetKinds(options, remove, 1);
-    if (rc == 0)
-        rc = SetKinds(options, keep, 0);
-    for (int i = 0; i < kSwitchKeywords && rc == 0; i++) {
-        if (!switches[i] || switches[i] == Py_None)
-            continue;
-        int on = PyObject_IsTrue(switches[i]);
-        if (on < 0 || wt_options_set(options, kKeywords[3 + i], on) != WT_OK)
-            rc = -1;
-    }
-    if (rc == 0 && memoryLimit < 0) {
-        PyErr_SetString(PyExc_ValueError, "memory_limit is a number of bytes, 0 for none");
-        rc = -1;
-    }
-    options->memory_limit = (size_t)memoryLimit;
-    return rc;
+    size_t i = 0;
+    for (; name[i] && i + 1 < size; i++)
+        out[i] = name[i] == '-' ? '_' : name[i];
+    out[i] = '\0';
 }
 
-/* Reads the arguments of clean() and clean_result() into *options and the
- * page's buffer. */
-static int ParseArguments(PyObject *args, PyObject *kwargs, wt_options *options, Py_buffer *page)
+static int IsOptionKeyword(const char *key)
 {
-    PyObject *remove = NULL, *keep = NULL;
-    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
-    Py_ssize_t memoryLimit = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "y*|$OOOOOOOn:clean", (char **)kKeywords, page,
-                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
-                                     &switches[3], &switches[4], &memoryLimit))
+    char keyword[64];
+    for (int i = 0; wt_option_name(i); i++) {
+        KeywordOf(wt_option_name(i), keyword, sizeof keyword);
+        if (strcmp(key, keyword) == 0)
+            return 1;
+    }
+    return 0;
+}
+
+/* A switch's value: 1 or 0 into *on and 1 for True or False, 0 for None
+ * (the default stays), -1 with TypeError for anything else. */
+static int TakeBool(PyObject *value, const char *keyword, int *on)
+{
+    if (!value || value == Py_None)
+        return 0;
+    if (!PyBool_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s takes True or False, not %.100s", keyword, Py_TYPE(value)->tp_name);
         return -1;
-    int rc = ApplyOptions(options, remove, keep, switches, memoryLimit);
-    if (rc != 0)
-        PyBuffer_Release(page);
+    }
+    *on = value == Py_True;
+    return 1;
+}
+
+/* A number of bytes (absent: 0): 0, or -1 with the error set. */
+static int TakeSize(PyObject *value, const char *keyword, const char *zero, size_t *size)
+{
+    *size = 0;
+    if (!value)
+        return 0;
+    if (PyBool_Check(value) || !PyIndex_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "%s is a number of bytes, not %.100s", keyword, Py_TYPE(value)->tp_name);
+        return -1;
+    }
+    Py_ssize_t n = PyNumber_AsSsize_t(value, PyExc_OverflowError);
+    if (n == -1 && PyErr_Occurred())
+        return -1;
+    if (n < 0) {
+        PyErr_Format(PyExc_ValueError, "%s is a number of bytes, 0 for %s", keyword, zero);
+        return -1;
+    }
+    *size = (size_t)n;
+    return 0;
+}
+
+/* The first `count` parameters of function `fn`, by position or by
+ * keyword, as new references in `out` (NULL for one not given; the first
+ * `required` must be). Answers the other keywords (a new dict), or NULL
+ * with TypeError set. */
+static PyObject *TakeParameters(const char *fn, PyObject *args, PyObject *kwargs, const char *const *names,
+                                int count, int required, PyObject **out)
+{
+    for (int i = 0; i < count; i++)
+        out[i] = NULL;
+    Py_ssize_t given = PyTuple_GET_SIZE(args);
+    if (given > count) {
+        PyErr_Format(PyExc_TypeError, "%s() takes at most %d positional argument%s (%zd given)", fn, count,
+                     count == 1 ? "" : "s", given);
+        return NULL;
+    }
+    PyObject *rest = kwargs ? PyDict_Copy(kwargs) : PyDict_New();
+    for (int i = 0; rest && i < count; i++) {
+        PyObject *named = PyDict_GetItemString(rest, names[i]);
+        if (named && i < given) {
+            PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", fn, names[i]);
+        } else if (!named && i >= given && i < required) {
+            PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %d)", fn, names[i], i + 1);
+        } else {
+            out[i] = i < given ? Py_NewRef(PyTuple_GET_ITEM(args, i)) : Py_XNewRef(named);
+            if (!named || PyDict_DelItemString(rest, names[i]) == 0)
+                continue;
+        }
+        Py_CLEAR(rest);
+    }
+    if (!rest)
+        for (int i = 0; i < count; i++)
+            Py_CLEAR(out[i]);
+    return rest;
+}
+
+/* The options of a call from its keywords `kw` (the parameters taken
+ * out): the defaults, then `remove`, `keep` and the options given. The
+ * call's own keywords (the ARG() bits of `takes`) go to `own` as borrowed
+ * references (NULL when not given); another keyword is a TypeError. */
+static int ParseOptions(const char *fn, PyObject *kw, unsigned takes, wt_options *options, PyObject **own)
+{
+    wt_options_init(options, sizeof *options);
+    for (int a = 0; a < kArgCount; a++)
+        own[a] = NULL;
+    if (SetKinds(options, PyDict_GetItemString(kw, "remove"), 1) < 0 ||
+        SetKinds(options, PyDict_GetItemString(kw, "keep"), 0) < 0)
+        return -1;
+    PyObject *key, *value;
+    Py_ssize_t at = 0;
+    while (PyDict_Next(kw, &at, &key, &value)) {
+        const char *k = PyUnicode_Check(key) ? PyUnicode_AsUTF8(key) : NULL;
+        if (!k) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_TypeError, "%s() keywords must be strings", fn);
+            return -1;
+        }
+        if (strcmp(k, "remove") == 0 || strcmp(k, "keep") == 0)
+            continue;
+        int a = 0;
+        while (a < kArgCount && strcmp(k, kArgNames[a]) != 0)
+            a++;
+        if (a < kArgCount && (takes & ARG(a))) {
+            own[a] = value;
+            continue;
+        }
+        if (!IsOptionKeyword(k)) {
+            PyErr_Format(PyExc_TypeError, "%s() got an unexpected keyword argument '%s'", fn, k);
+            return -1;
+        }
+        int on = 0, given = TakeBool(value, k, &on);
+        if (given < 0 || (given && SetOption(options, key, on) < 0))
+            return -1;
+    }
+    return 0;
+}
+
+/* The page of clean() and clean_result() and their options. */
+struct PageCall {
+    wt_options options;
+    Py_buffer page;
+    int force;
+};
+
+/* Reads the arguments of clean() and clean_result(); 0, or -1 with the
+ * error set (and no buffer held). */
+static int ParsePageCall(const char *fn, PyObject *args, PyObject *kwargs, struct PageCall *call)
+{
+    static const char *const names[] = {"data"};
+    PyObject *data, *own[kArgCount];
+    PyObject *kw = TakeParameters(fn, args, kwargs, names, 1, 1, &data);
+    if (!kw)
+        return -1;
+    int rc = ParseOptions(fn, kw, ARG(kArgMemoryLimit) | ARG(kArgForce), &call->options, own);
+    call->force = 0;
+    if (rc == 0 && (TakeBool(own[kArgForce], "force", &call->force) < 0 ||
+                    TakeSize(own[kArgMemoryLimit], "memory_limit", "none", &call->options.memory_limit) < 0))
+        rc = -1;
+    if (rc == 0)
+        rc = PyObject_GetBuffer(data, &call->page, PyBUF_SIMPLE);
+    Py_DECREF(kw);
+    Py_DECREF(data);
     return rc;
 }
 
@@ -173,11 +380,22 @@ static int HoldBytes(void *context, const void *data, size_t n)
 }
 
 /* Cleans with the interpreter's lock released: the cleaned page as bytes,
- * or NULL with an exception set. With a memory limit, the cleaned page
- * counts too: it is held in a buffer of at most the limit, and a page
- * that would pass it is an error (memory-limit). */
-static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result *result)
+ * or NULL with an exception set; *unchanged: whether it is the page's own
+ * bytes. Unless forced, refuses first what the program refuses for its
+ * bytes (UTF-16 or UTF-32, a binary format). With a memory limit, the
+ * cleaned page counts too: it is held in a buffer of at most the limit,
+ * and a page that would pass it is an error (memory-limit). Releases the
+ * page's buffer. */
+static PyObject *CleanPage(struct PageCall *call, wt_result *result, int *unchanged)
 {
+    const wt_options *options = &call->options;
+    Py_buffer *page = &call->page;
+    char refusal[512];
+    const char *refused = call->force ? NULL : wt_page_refusal(page->buf, (size_t)page->len, refusal, sizeof refusal);
+    if (refused) {
+        PyBuffer_Release(page);
+        return RaiseError(refusal, refused, 0, NULL, wt_page_name(WT_PAGE_REFUSED));
+    }
     unsigned char *out = NULL;
     size_t outSize = 0;
     int status;
@@ -189,7 +407,6 @@ static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result
     else
         status = wt_clean_to_buffer(options, page->buf, (size_t)page->len, &out, &outSize, result);
     Py_END_ALLOW_THREADS
-    PyBuffer_Release(page);
     if (options->memory_limit) {
         out = held.data;
         outSize = held.size;
@@ -198,6 +415,8 @@ static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result
         else if (status == WT_ERR_WRITE)
             status = WT_ERR_NO_MEMORY;
     }
+    *unchanged = status == WT_OK && outSize == (size_t)page->len && (!outSize || memcmp(out, page->buf, outSize) == 0);
+    PyBuffer_Release(page);
     PyObject *cleaned = status == WT_OK ? PyBytes_FromStringAndSize((const char *)out, (Py_ssize_t)outSize)
                                         : RaiseStatus(status, held.over ? "the cleaned page" : NULL);
     if (options->memory_limit)
@@ -210,12 +429,12 @@ static PyObject *CleanPage(const wt_options *options, Py_buffer *page, wt_result
 static PyObject *Clean(PyObject *self, PyObject *args, PyObject *kwargs)
 {
     (void)self;
-    wt_options options;
-    Py_buffer page;
+    struct PageCall call;
     wt_result result;
-    if (ParseArguments(args, kwargs, &options, &page) < 0)
+    int unchanged;
+    if (ParsePageCall("clean", args, kwargs, &call) < 0)
         return NULL;
-    return CleanPage(&options, &page, &result);
+    return CleanPage(&call, &result, &unchanged);
 }
 
 /* A dict of kind name to figure, for the kinds this library counts. */
@@ -236,8 +455,7 @@ static PyObject *KindDict(const int64_t *figures)
 
 static PyStructSequence_Field kResultFields[] = {
     {"page", "the cleaned page (bytes)"},
-    {"outcome", "what the extraction did: 'off', 'no-main-part', 'out-of-memory', "
-                "'bare-cell', 'wrapped-cell', 'whole-table' or 'any-layout-part'"},
+    {"outcome", "'cleaned', or 'already-clean' (the cleaned page is the page's own bytes)"},
     {"bytes_in", "the page's size"},
     {"bytes_out", "the cleaned page's size"},
     {"removed_by_elements", "bytes the element removal took out"},
@@ -246,11 +464,13 @@ static PyStructSequence_Field kResultFields[] = {
     {"removals", "dict: how many of each kind of removal"},
     {"removal_bytes", "dict: the bytes that went with each kind"},
     {"part", "(start, end, tag) of the main part the rule for any layout chose, or None"},
+    {"extraction", "how the main part was taken: 'off', 'no-main-part', 'out-of-memory', "
+                   "'bare-cell', 'wrapped-cell', 'whole-table' or 'any-layout-part'"},
     {NULL, NULL},
 };
 static PyStructSequence_Desc kResultDesc = {
     "webtrim.Result", "What a clean made of a page: the page and its figures.", kResultFields,
-    10,
+    11,
 };
 
 // Fills a record's fields from `items`, whose references it takes; an item
@@ -270,20 +490,26 @@ static PyObject *FillRecord(PyObject *record, PyObject **items, int count)
     return record;
 }
 
-static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
+/* The extraction's name, a str. */
+static PyObject *ExtractionOf(const wt_result *r)
+{
+    const char *name = wt_outcome_name(r->outcome);
+    return PyUnicode_FromString(name ? name : wt_outcome_name(WT_OUTCOME_OFF));
+}
+
+static PyObject *MakeResult(PyObject *cleaned, const wt_result *r, int unchanged)
 {
     PyObject *result = PyStructSequence_New(ResultType);
     if (!result) {
         Py_DECREF(cleaned);
         return NULL;
     }
-    const char *outcome = wt_outcome_name(r->outcome);
     PyObject *part = r->part_tag ? Py_BuildValue("(LLs)", (long long)r->part_start,
                                                  (long long)r->part_end, r->part_tag)
                                  : Py_NewRef(Py_None);
     PyObject *items[] = {
         cleaned,
-        PyUnicode_FromString(outcome ? outcome : "unknown"),
+        PyUnicode_FromString(wt_page_name(unchanged ? WT_PAGE_ALREADY_CLEAN : WT_PAGE_CLEANED)),
         PyLong_FromLongLong(r->bytes_in),
         PyLong_FromLongLong(r->bytes_out),
         PyLong_FromLongLong(r->removed_by_elements),
@@ -292,6 +518,7 @@ static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
         KindDict(r->removals),
         KindDict(r->removal_bytes),
         part,
+        ExtractionOf(r),
     };
     return FillRecord(result, items, (int)(sizeof items / sizeof *items));
 }
@@ -299,23 +526,18 @@ static PyObject *MakeResult(PyObject *cleaned, const wt_result *r)
 static PyObject *CleanResult(PyObject *self, PyObject *args, PyObject *kwargs)
 {
     (void)self;
-    wt_options options;
-    Py_buffer page;
+    struct PageCall call;
     wt_result result;
-    if (ParseArguments(args, kwargs, &options, &page) < 0)
+    int unchanged;
+    if (ParsePageCall("clean_result", args, kwargs, &call) < 0)
         return NULL;
-    PyObject *cleaned = CleanPage(&options, &page, &result);
-    return cleaned ? MakeResult(cleaned, &result) : NULL;
+    PyObject *cleaned = CleanPage(&call, &result, &unchanged);
+    return cleaned ? MakeResult(cleaned, &result, unchanged) : NULL;
 }
 
 /* ---- clean_file */
 
 static PyTypeObject *FileResultType;    /* webtrim.FileResult */
-
-static char *const kFileKeywords[] = {
-    "path", "move_to", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
-    "avoid_bad_colors", "memory_limit", NULL,
-};
 
 static PyStructSequence_Field kFileResultFields[] = {
     {"outcome", "'cleaned', or 'already-clean' (nothing was written or moved)"},
@@ -327,39 +549,16 @@ static PyStructSequence_Field kFileResultFields[] = {
     {"bytes_out", "the cleaned page's size"},
     {"removals", "dict: how many of each kind of removal"},
     {"removal_bytes", "dict: the bytes that went with each kind"},
+    {"extraction", "how the main part was taken, as webtrim.Result.extraction says it"},
     {NULL, NULL},
 };
 static PyStructSequence_Desc kFileResultDesc = {
-    "webtrim.FileResult", "What a clean in place made of a page.", kFileResultFields, 9,
+    "webtrim.FileResult", "What a clean in place made of a page.", kFileResultFields, 10,
 };
 
 static PyObject *TextOrNone(const char *text)
 {
     return *text ? PyUnicode_DecodeFSDefault(text) : Py_NewRef(Py_None);
-}
-
-/* webtrim.Error for a page refused or failed: the program's message, its
- * .name ("not-text"), .errno (0 when the system gave none), .outcome
- * ('refused' or 'failed') and .path. */
-static PyObject *RaisePage(const wt_file_result *r, PyObject *path)
-{
-    PyObject *error = PyObject_CallFunction(WebtrimError, "s", r->message);
-    if (!error)
-        return NULL;
-    PyObject *values[] = {PyUnicode_FromString(r->message_name), PyLong_FromLong(r->error),
-                          PyUnicode_FromString(wt_page_name(r->page)),
-                          path ? Py_NewRef(path) : Py_NewRef(Py_None)};
-    const char *names[] = {"name", "errno", "outcome", "path"};
-    int ok = 1;
-    for (int i = 0; i < 4; i++) {
-        if (!values[i] || PyObject_SetAttrString(error, names[i], values[i]) < 0)
-            ok = 0;
-        Py_XDECREF(values[i]);
-    }
-    if (ok)
-        PyErr_SetObject(WebtrimError, error);
-    Py_DECREF(error);
-    return NULL;
 }
 
 static PyObject *MakeFileResult(const wt_file_result *r)
@@ -386,25 +585,31 @@ static PyObject *MakeFileResult(const wt_file_result *r)
         PyLong_FromLongLong(r->clean.bytes_out),
         KindDict(r->clean.removals),
         KindDict(r->clean.removal_bytes),
+        ExtractionOf(&r->clean),
     };
     return FillRecord(result, items, (int)(sizeof items / sizeof *items));
+}
+
+/* A path given as str, bytes or os.PathLike into *bytes (None: NULL). */
+static int TakePath(PyObject *value, PyObject **bytes)
+{
+    *bytes = NULL;
+    return !value || value == Py_None || PyUnicode_FSConverter(value, bytes) ? 0 : -1;
 }
 
 static PyObject *CleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 {
     (void)self;
-    PyObject *path = NULL, *moveTo = NULL, *remove = NULL, *keep = NULL;
-    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
-    Py_ssize_t memoryLimit = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&|$O&OOOOOOOn:clean_file", (char **)kFileKeywords,
-                                     PyUnicode_FSConverter, &path, PyUnicode_FSConverter, &moveTo,
-                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
-                                     &switches[3], &switches[4], &memoryLimit))
+    static const char *const names[] = {"path"};
+    PyObject *given, *own[kArgCount], *path = NULL, *moveTo = NULL, *answer = NULL;
+    PyObject *kw = TakeParameters("clean_file", args, kwargs, names, 1, 1, &given);
+    if (!kw)
         return NULL;
     wt_options options;
     wt_file_result *r = NULL;
-    PyObject *answer = NULL;
-    if (ApplyOptions(&options, remove, keep, switches, memoryLimit) == 0) {
+    if (ParseOptions("clean_file", kw, ARG(kArgMemoryLimit) | ARG(kArgMoveTo), &options, own) == 0 &&
+        TakeSize(own[kArgMemoryLimit], "memory_limit", "none", &options.memory_limit) == 0 &&
+        TakePath(given, &path) == 0 && TakePath(own[kArgMoveTo], &moveTo) == 0) {
         r = (wt_file_result *)PyMem_Malloc(sizeof *r);
         if (!r)
             PyErr_NoMemory();
@@ -420,54 +625,64 @@ static PyObject *CleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
         if (status != WT_OK) {
             RaiseStatus(status, NULL);
         } else if (r->page == WT_PAGE_REFUSED || r->page == WT_PAGE_FAILED) {
-            PyObject *shown = PyUnicode_DecodeFSDefaultAndSize(PyBytes_AS_STRING(path), PyBytes_GET_SIZE(path));
-            RaisePage(r, shown);
+            PyObject *shown = PyUnicode_DecodeFSDefaultAndSize(pathText, PyBytes_GET_SIZE(path));
+            if (shown)
+                RaiseError(r->message, r->message_name, r->error, shown, wt_page_name(r->page));
             Py_XDECREF(shown);
         } else {
             answer = MakeFileResult(r);
         }
         PyMem_Free(r);
     }
-    Py_DECREF(path);
+    Py_DECREF(kw);
+    Py_DECREF(given);
+    Py_XDECREF(path);
     Py_XDECREF(moveTo);
     return answer;
 }
 
 PyDoc_STRVAR(kCleanFileDoc,
-"clean_file($module, /, path, *, move_to=None, remove=None, keep=None, extract=None,\n"
-"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean_file($module, /, path, *, move_to=None, remove=None, keep=None, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
 "Cleans the page at `path` in place, as `webtrim PAGE` does, with its checks\n"
 "and its safety: the original goes to the desktop trash, or into the folder\n"
 "`move_to` under the first free name; a page that cleaning would leave as it\n"
-"is stays untouched. Gives a webtrim.FileResult. Raises webtrim.Error with\n"
-"the program's message (and .name, .errno, .outcome, .path) when the page is\n"
-"refused or cannot be cleaned. Installs no signal handler. Other threads run\n"
-"while it cleans.");
+"is stays untouched. The options as clean() takes them. Gives a\n"
+"webtrim.FileResult. Raises webtrim.Error with the path and the program's\n"
+"message (and .name, .errno, .outcome, .path) when the page is refused or\n"
+"cannot be cleaned; with a system error behind it, it is also the matching\n"
+"OSError (FileNotFoundError, ...). Installs no signal handler. Other threads\n"
+"run while it cleans.");
 
 PyDoc_STRVAR(kCleanDoc,
-"clean($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
-"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean($module, /, data, *, remove=None, keep=None, force=False, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
 "Cleans one page (bytes or any buffer) in memory; gives the cleaned page,\n"
 "as `webtrim -` writes it. Options start from the program's defaults;\n"
 "`remove` and `keep` name kinds of element (a list, or 'pictures,forms';\n"
-"'all' is every kind), then each switch given as True or False applies.\n"
+"'all' is every kind), then each option given by its keyword in\n"
+"webtrim.DEFAULTS (pictures=True, any_layout=False; None: the default)\n"
+"applies; an option that is not True, False or None is a TypeError.\n"
 "memory_limit: bytes, 0 for none; the cleaned page counts against it too.\n"
-"Raises webtrim.Error (with .code and\n"
-".name) when the clean fails or an option has no such name. Other threads\n"
-"run while it cleans.");
+"A page stored as UTF-16 or UTF-32, or in a known binary format, is refused\n"
+"as the program refuses it (webtrim.Error, .name 'not-text' or\n"
+"'not-a-web-page') unless force is True. Raises webtrim.Error (with .code\n"
+"and .name) when the clean fails or an option has no such name. Other\n"
+"threads run while it cleans.");
 
 PyDoc_STRVAR(kCleanResultDoc,
-"clean_result($module, /, data, *, remove=None, keep=None, extract=None, cut_tables=None,\n"
-"      extract_first=None, any_layout=None, avoid_bad_colors=None, memory_limit=0)\n"
+"clean_result($module, /, data, *, remove=None, keep=None, force=False, memory_limit=0,\n"
+"      **options)\n"
 "--\n"
 "\n"
-"The same as clean(), with what the clean did: the page, the extraction's\n"
-"outcome, the sizes, the bytes each stage took out, the removals by kind\n"
-"and the main part that the rule for any layout chose.");
+"The same as clean(), with what the clean did: the page, its outcome\n"
+"('cleaned' or 'already-clean'), the sizes, the bytes each stage took out,\n"
+"the removals by kind, the main part that the rule for any layout chose\n"
+"and how the main part was taken (extraction).");
 
 static PyMethodDef kMethods[] = {
     {"clean", (PyCFunction)(void (*)(void))Clean, METH_VARARGS | METH_KEYWORDS, kCleanDoc},
@@ -483,11 +698,6 @@ static PyMethodDef kMethods[] = {
 static int AddNew(PyObject *m, const char *name, PyObject *value);
 
 static PyTypeObject *WarcReportType;    /* webtrim.warc.WarcReport */
-
-static char *const kWarcKeywords[] = {
-    "input", "output", "remove", "keep", "extract", "cut_tables", "extract_first", "any_layout",
-    "avoid_bad_colors", "keep_originals", "response", "record_limit", NULL,
-};
 
 static PyStructSequence_Field kWarcReportFields[] = {
     {"input", "the archive read"},
@@ -510,24 +720,20 @@ static PyStructSequence_Desc kWarcReportDesc = {
 static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 {
     (void)self;
-    PyObject *input = NULL, *output = NULL, *remove = NULL, *keep = NULL, *keepOriginals = NULL;
-    PyObject *response = NULL;
-    PyObject *switches[kSwitchKeywords] = {NULL, NULL, NULL, NULL, NULL};
-    Py_ssize_t recordLimit = 0;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O&O&|$OOOOOOOOOn:clean_file", (char **)kWarcKeywords,
-                                     PyUnicode_FSConverter, &input, PyUnicode_FSConverter, &output,
-                                     &remove, &keep, &switches[0], &switches[1], &switches[2],
-                                     &switches[3], &switches[4], &keepOriginals, &response, &recordLimit))
+    static const char *const names[] = {"input", "output"};
+    PyObject *given[2], *own[kArgCount], *input = NULL, *output = NULL, *answer = NULL;
+    PyObject *kw = TakeParameters("clean_file", args, kwargs, names, 2, 2, given);
+    if (!kw)
         return NULL;
     wt_options options;
-    PyObject *answer = NULL;
-    int keepOn = keepOriginals ? PyObject_IsTrue(keepOriginals) : 0;
-    int responseOn = keepOn >= 0 && response ? PyObject_IsTrue(response) : 0;
-    if (responseOn < 0)
-        keepOn = -1;
-    if (keepOn >= 0 && recordLimit < 0)
-        PyErr_SetString(PyExc_ValueError, "record_limit is a number of bytes, 0 for the default");
-    else if (keepOn >= 0 && ApplyOptions(&options, remove, keep, switches, 0) == 0) {
+    size_t recordLimit = 0;
+    int keepOn = 0, responseOn = 0;
+    if (ParseOptions("clean_file", kw, ARG(kArgKeepOriginals) | ARG(kArgResponse) | ARG(kArgRecordLimit), &options,
+                     own) == 0 &&
+        TakeBool(own[kArgKeepOriginals], "keep_originals", &keepOn) >= 0 &&
+        TakeBool(own[kArgResponse], "response", &responseOn) >= 0 &&
+        TakeSize(own[kArgRecordLimit], "record_limit", "the default", &recordLimit) == 0 &&
+        TakePath(given[0], &input) == 0 && TakePath(given[1], &output) == 0) {
         wt_warc_report r;
         int status;
         r.size = sizeof r;
@@ -535,27 +741,17 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
         Py_BEGIN_ALLOW_THREADS
         status = wt_warc_clean_file(&options, in, out,
                                     (keepOn ? WT_WARC_KEEP_ORIGINALS : 0) | (responseOn ? WT_WARC_RESPONSE : 0),
-                                    (size_t)recordLimit, &r);
+                                    recordLimit, &r);
         Py_END_ALLOW_THREADS
         if (status != WT_OK) {
             RaiseStatus(status, NULL);
         } else if (r.message_name[0]) {
-            int sameAsInput = strcmp(r.message_name, "same-as-input") == 0;
-            PyObject *shown = PyUnicode_DecodeFSDefault(strcmp(r.message_name, "cannot-write") == 0 ? out : in);
-            PyObject *error = shown ? PyObject_CallFunction(
-                WebtrimError, "s", sameAsInput ? "The output is the input itself"
-                : strcmp(r.message_name, "cannot-read") == 0 ? "Cannot read the archive"
-                : "Cannot write the output") : NULL;
-            if (error) {
-                PyObject *name = PyUnicode_FromString(r.message_name), *err = PyLong_FromLong(r.error);
-                if (name && err && PyObject_SetAttrString(error, "name", name) == 0 &&
-                    PyObject_SetAttrString(error, "errno", err) == 0 &&
-                    PyObject_SetAttrString(error, "path", shown) == 0)
-                    PyErr_SetObject(WebtrimError, error);
-                Py_XDECREF(name);
-                Py_XDECREF(err);
-                Py_DECREF(error);
-            }
+            int writing = strcmp(r.message_name, "cannot-write") == 0;
+            PyObject *shown = PyUnicode_DecodeFSDefault(writing ? out : in);
+            if (shown)
+                RaiseError(strcmp(r.message_name, "same-as-input") == 0 ? "The output is the input itself"
+                           : writing ? "Cannot write the output" : "Cannot read the archive",
+                           r.message_name, r.error, shown, wt_page_name(WT_PAGE_FAILED));
             Py_XDECREF(shown);
         } else {
             PyObject *skipped = PyDict_New();
@@ -580,24 +776,27 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
                     Py_XDECREF(items[i]);
         }
     }
-    Py_DECREF(input);
-    Py_DECREF(output);
+    Py_DECREF(kw);
+    Py_DECREF(given[0]);
+    Py_DECREF(given[1]);
+    Py_XDECREF(input);
+    Py_XDECREF(output);
     return answer;
 }
 
 PyDoc_STRVAR(kWarcCleanFileDoc,
-"clean_file($module, /, input, output, *, remove=None, keep=None, extract=None,\n"
-"      cut_tables=None, extract_first=None, any_layout=None, avoid_bad_colors=None,\n"
-"      keep_originals=False, response=False, record_limit=0)\n"
+"clean_file($module, /, input, output, *, remove=None, keep=None, keep_originals=False,\n"
+"      response=False, record_limit=0, **options)\n"
 "--\n"
 "\n"
 "Cleans the web archive `input` into a new archive `output` (a gzip member per\n"
 "record when it ends in .gz), as `webtrim --warc` does: HTML pages become\n"
 "conversion records, other records are copied byte for byte, bad records are\n"
 "skipped or copied and counted, never stopping the file. The output takes its\n"
-"name only once whole. Gives a webtrim.warc.WarcReport; raises webtrim.Error\n"
-"(.name 'cannot-read', 'cannot-write' or 'same-as-input', .errno, .path).\n"
-"Other threads run while it cleans.");
+"name only once whole. The options as webtrim.clean() takes them. Gives a\n"
+"webtrim.warc.WarcReport; raises webtrim.Error (.name 'cannot-read',\n"
+"'cannot-write' or 'same-as-input', .errno, .path; the OSError of a system\n"
+"error too). Other threads run while it cleans.");
 
 /* webtrim.warc.records(path): the records of an archive, one by one. */
 
@@ -642,8 +841,9 @@ static PyObject *ReaderNext(ReaderObject *self)
     Py_BEGIN_ALLOW_THREADS
     got = wt_warc_next(self->reader, &r);
     Py_END_ALLOW_THREADS
-    if (got < 0)
-        return PyErr_SetFromErrno(PyExc_OSError);
+    if (got < 0)        /* the archive could not be read on: webtrim.Error, the OSError too */
+        return RaiseError("Cannot read the archive", "cannot-read", errno ? errno : EIO, NULL,
+                          wt_page_name(WT_PAGE_FAILED));
     if (got == 0)
         return NULL;                    /* StopIteration */
     PyObject *result = PyStructSequence_New(WarcRecordType);
@@ -721,8 +921,11 @@ static PyObject *WarcRecords(PyObject *self, PyObject *args, PyObject *kwargs)
     reader = wt_warc_open(text, (size_t)recordLimit, &error);
     Py_END_ALLOW_THREADS
     if (!reader) {
-        errno = error;
-        PyErr_SetFromErrnoWithFilename(PyExc_OSError, text);
+        PyObject *shown = PyUnicode_DecodeFSDefault(text);
+        if (shown)
+            RaiseError("Cannot read the archive", "cannot-read", error ? error : EIO, shown,
+                       wt_page_name(WT_PAGE_FAILED));
+        Py_XDECREF(shown);
         Py_DECREF(path);
         return NULL;
     }
@@ -802,22 +1005,29 @@ static PyObject *Names(const char *(*name)(int))
     return tuple;
 }
 
-/* The defaults by option name. */
-static PyObject *Defaults(void)
+/* The options' keywords (the program's names, '_' for '-') as a tuple, or
+ * with their defaults as a dict: clean(page, **webtrim.DEFAULTS) cleans as
+ * clean(page) does. */
+static PyObject *Keywords(int withDefaults)
 {
     wt_options options;
     wt_options_init(&options, sizeof options);
-    PyObject *d = PyDict_New();
-    for (int i = 0; d && wt_option_name(i); i++) {
+    PyObject *all = withDefaults ? PyDict_New() : PyList_New(0);
+    char keyword[64];
+    for (int i = 0; all && wt_option_name(i); i++) {
+        KeywordOf(wt_option_name(i), keyword, sizeof keyword);
+        PyObject *key = PyUnicode_FromString(keyword);
         PyObject *on = PyBool_FromLong(wt_options_get(&options, wt_option_name(i)) == 1);
-        if (PyDict_SetItemString(d, wt_option_name(i), on) < 0) {
-            Py_DECREF(on);
-            Py_DECREF(d);
-            return NULL;
-        }
+        if (!key || (withDefaults ? PyDict_SetItem(all, key, on) : PyList_Append(all, key)) < 0)
+            Py_CLEAR(all);
+        Py_XDECREF(key);
         Py_DECREF(on);
     }
-    return d;
+    if (withDefaults || !all)
+        return all;
+    PyObject *tuple = PyList_AsTuple(all);
+    Py_DECREF(all);
+    return tuple;
 }
 
 /* Adds a new reference to the module, which takes it. */
@@ -835,19 +1045,35 @@ PyMODINIT_FUNC PyInit_webtrim(void)
     PyObject *m = PyModule_Create(&kModule);
     if (!m)
         return NULL;
-    WebtrimError = PyErr_NewExceptionWithDoc(
-        "webtrim.Error", "A clean that failed: the message, with .code and .name of its status.",
-        NULL, NULL);
+    PyObject *text = PyCFunction_New(&kErrorTextDef, NULL);
+    PyObject *method = text ? PyInstanceMethod_New(text) : NULL;
+    PyObject *members = method ? Py_BuildValue("{sO}", "__str__", method) : NULL;
+    Py_XDECREF(text);
+    Py_XDECREF(method);
+    WebtrimError = members ? PyErr_NewExceptionWithDoc(
+        "webtrim.Error",
+        "A clean that failed: the message, with .name (its stable name) and .code (the library's\n"
+        "status) or .errno, .outcome and .path (a page or an archive). With a system error behind\n"
+        "it, it is also the matching OSError (FileNotFoundError, PermissionError, ...).",
+        NULL, members) : NULL;
+    Py_XDECREF(members);
+    ErrorClasses = PyDict_New();
+    Module = m;
+    for (int e = 1; WebtrimError && ErrorClasses && e < 256; e++)
+        if (!ErrorClassFor(e))
+            Py_CLEAR(ErrorClasses);
     ResultType = PyStructSequence_NewType(&kResultDesc);
     FileResultType = PyStructSequence_NewType(&kFileResultDesc);
-    if (!WebtrimError || !ResultType || !FileResultType ||
+    if (!WebtrimError || !ErrorClasses || !ResultType || !FileResultType ||
         PyModule_AddObjectRef(m, "FileResult", (PyObject *)FileResultType) < 0 ||
         PyModule_AddObjectRef(m, "Error", WebtrimError) < 0 ||
         PyModule_AddObjectRef(m, "Result", (PyObject *)ResultType) < 0 ||
         PyModule_AddStringConstant(m, "__version__", wt_version()) < 0 ||
-        AddNew(m, "OPTIONS", Names(wt_option_name)) < 0 ||
+        AddNew(m, "OPTIONS", Keywords(0)) < 0 || AddNew(m, "DEFAULTS", Keywords(1)) < 0 ||
         AddNew(m, "REMOVAL_KINDS", Names(wt_removal_name)) < 0 ||
-        AddNew(m, "DEFAULTS", Defaults()) < 0 || AddWarcModule(m) < 0) {
+        AddNew(m, "OUTCOMES", Names(wt_page_name)) < 0 ||
+        AddNew(m, "PLACES", Names(wt_original_name)) < 0 ||
+        AddNew(m, "EXTRACTIONS", Names(wt_outcome_name)) < 0 || AddWarcModule(m) < 0) {
         Py_DECREF(m);
         return NULL;
     }

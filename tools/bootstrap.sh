@@ -11,7 +11,7 @@ set -eu
 need=(
   cmake ninja-build g++ pkg-config libglib2.0-dev zlib1g-dev libgtest-dev clang libclang-rt-14-dev
   python3 man-db groff-base dpkg-dev file strace acl
-  python3-dev python3-distributed python3-lxml python3-readability lintian
+  python3-dev python3-venv python3-distributed python3-lxml python3-readability lintian
   # the desktops' trash tools, which must list and restore what Webtrim
   # trashed (gio's trash is a gvfs service on a session bus)
   trash-cli libglib2.0-bin gvfs dbus-daemon

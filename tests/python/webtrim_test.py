@@ -6,9 +6,15 @@ program writes in place under the same options, the figures of a Result,
 the option names and the errors, the inputs it takes, and two threads in
 the library at once (a preloaded shim holds each clean until both stand in
 it, which they can only if the module lets go of the interpreter's lock).
-Run: webtrim_test.py --module DIR --webtrim PATH --shim PATH [--source DIR] [NAME...]
+Without --module, the runner tests the module the interpreter itself
+imports (from a venv); with --install-into DIR, it makes that venv in DIR,
+builds a wheel and installs the checkout with pip, offline, and runs again
+in it.
+Run: webtrim_test.py [--module DIR] --webtrim PATH --shim PATH [--library PATH] [--source DIR]
+                     [--install-into DIR] [NAME...]
 """
-import argparse, gzip, mmap, os, shutil, subprocess, sys, tempfile, threading
+import argparse, contextlib, ctypes, gzip, json, mmap, os, pickle, shutil, subprocess, sys, tempfile, \
+    threading, time
 
 CASES = []
 
@@ -48,6 +54,21 @@ def corpus():
         if os.path.isdir(d) else []
 
 
+@contextlib.contextmanager
+def home_in(folder):
+    """A home of the module's own for a while: its trash below `folder`."""
+    saved = {k: os.environ.get(k) for k in ('HOME', 'XDG_DATA_HOME')}
+    os.environ.update(HOME=folder, XDG_DATA_HOME=folder + '/data')
+    try:
+        yield
+    finally:
+        for k, v in saved.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
+
+
 def run_program(folder, options):
     """Cleans every page below folder in place with the program, in a home
     of its own, with the defaults and then `options`."""
@@ -76,8 +97,13 @@ def pages_as_the_program_writes_them(tmp):
                 f.write(data)
         run_program(folder, options)
         for name, data in pages:
+            try:
+                cleaned = webtrim.clean(data, **kwargs)
+            except webtrim.Error as e:          # refused for its bytes, as the program left it
+                eq((e.outcome, e.name), ('refused', 'not-text'), name)
+                cleaned = data
             with open(os.path.join(folder, name), 'rb') as f:
-                eq(webtrim.clean(data, **kwargs), f.read(), '%s under %s' % (name, options))
+                eq(cleaned, f.read(), '%s under %s' % (name, options))
 
 
 @case
@@ -93,10 +119,10 @@ def result_figures(tmp):
         eq(sorted(r.removals), sorted(webtrim.REMOVAL_KINDS), what)
         eq(sorted(r.removal_bytes), sorted(webtrim.REMOVAL_KINDS), what)
         assert all(v >= 0 for v in r.removals.values()), what
-    eq(webtrim.clean_result(PAGE, extract=False).outcome, 'off')
-    eq(webtrim.clean_result(PAGE).outcome, 'wrapped-cell')
+    eq(webtrim.clean_result(PAGE, extract=False).extraction, 'off')
+    eq(webtrim.clean_result(PAGE).extraction, 'wrapped-cell')
     r = webtrim.clean_result(PAGE, any_layout=True)
-    eq(r.outcome, 'any-layout-part')
+    eq((r.outcome, r.extraction), ('cleaned', 'any-layout-part'))
     start, end, tag = r.part
     eq((tag, PAGE[start:start + 5]), ('DIV', b'<div '), 'the part lies in the page given')
     assert PAGE[start:end].endswith(b'</div>'), PAGE[start:end]
@@ -105,14 +131,18 @@ def result_figures(tmp):
 
 @case
 def options_by_name(tmp):
-    eq(sorted(webtrim.DEFAULTS), sorted(webtrim.OPTIONS))
+    eq(list(webtrim.DEFAULTS), list(webtrim.OPTIONS))
+    assert all(type(v) is bool and k.isidentifier() for k, v in webtrim.DEFAULTS.items()), webtrim.DEFAULTS
     same = [
         ({'remove': 'pictures,forms'}, {'remove': ['pictures', 'forms']}),
         ({'remove': ('pictures',)}, {'remove': iter(['pictures'])}),
         ({'remove': 'scripts', 'keep': 'scripts'}, {'keep': 'scripts'}),       # keep comes last
         ({'keep': 'all', 'remove': 'styles'}, {'keep': 'all'}),
         ({'extract': None, 'remove': None}, {}),
-        ({'any_layout': 1}, {'any_layout': True}),
+        (webtrim.DEFAULTS, {}),                                                # the defaults round-trip
+        ({'pictures': True, 'scripts': False}, {'remove': 'pictures', 'keep': 'scripts'}),
+        ({'remove': 'pictures', 'pictures': False}, {}),                       # the keywords come last
+        ({'keep': 'any_layout,cut-tables'}, {'any_layout': False, 'cut_tables': False}),
     ]
     for a, b in same:
         eq(webtrim.clean(PAGE, **a), webtrim.clean(PAGE, **b), '%r and %r' % (a, b))
@@ -138,6 +168,15 @@ def errors_carry_the_message_texts(tmp):
          'The page would pass the memory limit between two stages: the cleaned page', 'memory-limit'),
         (lambda: webtrim.clean(PAGE, tables=True), TypeError, None, None),
         (lambda: webtrim.clean(PAGE, False), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, data=PAGE), TypeError, None, None),
+        # Options are typed: a switch takes True or False (None: its default).
+        (lambda: webtrim.clean(PAGE, any_layout=1), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, pictures='no'), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, force=0), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, memory_limit=True), TypeError, None, None),
+        (lambda: webtrim.clean(PAGE, **{'any-layout': True}), TypeError, None, None),
+        (lambda: webtrim.clean_file('x.htm', move_to='k', keep_originals=True), TypeError, None, None),
+        (lambda: webtrim.warc.clean_file('a', 'b', response='yes'), TypeError, None, None),
         # A single-file page cut short is not cleaned.
         (lambda: webtrim.clean(b'Content-Type: multipart/related; boundary=b\r\n\r\n--b\r\n'
                                b'Content-Type: text/html\r\n\r\n<p>cut'), webtrim.Error,
@@ -219,7 +258,8 @@ def clean_file_does_what_the_program_does(tmp):
             eq((e.name, e.outcome), ('folder-missing', 'failed'))
         with open(os.path.join(tmp, 'p0', 'page.htm'), 'rb') as f:
             eq(f.read(), PAGE)
-        # Refused and failed: the program's words, the page untouched.
+        # Refused and failed: the program's words after the path, the page
+        # untouched; a system error is the OSError it names too.
         with open(os.path.join(tmp, 'wide.htm'), 'wb') as f:
             f.write(b'\xff\xfe<\0p\0>\0')
         for path, name, outcome, message in [
@@ -234,7 +274,8 @@ def clean_file_does_what_the_program_does(tmp):
                 webtrim.clean_file(path)
                 raise AssertionError('no error for ' + path)
             except webtrim.Error as e:
-                eq((str(e), e.name, e.outcome, e.path), (message, name, outcome, path))
+                eq((str(e), e.name, e.outcome, e.path), (path + ': ' + message, name, outcome, path))
+                eq(isinstance(e, OSError), e.errno != 0, path)
         with open(os.path.join(tmp, 'wide.htm'), 'rb') as f:
             eq(f.read(), b'\xff\xfe<\0p\0>\0')
     finally:
@@ -245,10 +286,89 @@ def clean_file_does_what_the_program_does(tmp):
                 os.environ[k] = v
 
 
+# What becomes of a page, by each reader: (name, bytes (None: no file),
+# options as keywords, as switches; the outcome and the original's place or
+# the error's name they all give).
+VOCABULARY = [
+    ('page.htm', PAGE, {}, [], ('cleaned', 'trash')),
+    ('same.htm', b'<p>x</p>', {}, [], ('already-clean', 'stays')),
+    ('part.htm', PAGE, {'any_layout': True, 'move_to': 'kept'}, ['--any-layout', '--move-to=kept'],
+     ('cleaned', 'folder')),
+    ('wide.htm', b'\xff\xfe<\0p\0>\0', {}, [], ('refused', 'not-text')),
+    ('be.htm', b'\0<\0p\0>', {}, [], ('refused', 'not-text')),
+    ('doc.html', b'%PDF-1.7\n<p>x</p>', {}, [], ('refused', 'not-a-web-page')),
+    ('shot.htm', b'\x89PNG\r\n\x1a\n', {'pictures': False}, ['--keep=pictures'], ('refused', 'not-a-web-page')),
+    ('notes.txt', PAGE, {}, [], ('refused', 'not-permissible')),
+    ('gone.htm', None, {}, [], ('failed', 'cannot-open')),
+]
+
+
+@case
+def one_vocabulary(tmp):
+    """The same words from every reader: the program's --json, clean_file's
+    FileResult or Error, clean_result's Result or Error, and the library's
+    wt_*_name calls, whose names the module lists."""
+    if LIBRARY:
+        lib = ctypes.CDLL(LIBRARY)
+        for call, names in [('wt_page_name', webtrim.OUTCOMES), ('wt_original_name', webtrim.PLACES),
+                            ('wt_outcome_name', webtrim.EXTRACTIONS), ('wt_removal_name', webtrim.REMOVAL_KINDS)]:
+            f = getattr(lib, call)
+            f.restype = ctypes.c_char_p
+            got = []
+            while f(len(got)):
+                got.append(f(len(got)).decode())
+            eq(tuple(got), names, call)
+    os.makedirs(os.path.join(tmp, 'kept'))
+    for name, data, kwargs, options, want in VOCABULARY:
+        for who in ('program', 'module'):
+            if data is not None:
+                os.makedirs(os.path.join(tmp, who), exist_ok=True)
+                with open(os.path.join(tmp, who, name), 'wb') as f:
+                    f.write(data)
+        env = dict(os.environ, HOME=tmp, XDG_DATA_HOME=tmp + '/data', XDG_CONFIG_HOME=tmp + '/config', LC_ALL='C')
+        r = subprocess.run([WEBTRIM, '--defaults', '--json'] + options + [os.path.join(tmp, 'program', name)],
+                           capture_output=True, env=env, cwd=tmp, timeout=300)
+        line = json.loads(r.stdout.decode().splitlines()[0])
+        named = {k: os.path.join(tmp, v) if k == 'move_to' else v for k, v in kwargs.items()}
+        with home_in(tmp):
+            try:
+                fr = webtrim.clean_file(os.path.join(tmp, 'module', name), **named)
+                file_words = (fr.outcome, fr.original)
+                eq(list(fr.removals), list(line['removed']), name)
+                eq({k: (fr.removals[k], fr.removal_bytes[k]) for k in fr.removals},
+                   {k: (v['count'], v['bytes']) for k, v in line['removed'].items()}, name)
+                eq(fr.extraction, line['main_part']['extraction'], name)
+            except webtrim.Error as e:
+                file_words = (e.outcome, e.name)
+                eq((e.errno, isinstance(e, OSError)), (line['error']['errno'], line['error']['errno'] != 0), name)
+                eq(str(e), os.path.join(tmp, 'module', name) + ': ' + line['error']['message'], name)
+                back = pickle.loads(pickle.dumps(e))        # as a Dask worker's error comes back
+                eq((type(back), str(back), back.name, back.path), (type(e), str(e), e.name, e.path), name)
+        eq(file_words, want, name + ' by clean_file')
+        eq((line['outcome'], (line['error'] or {}).get('id') or line['original']['place']), want,
+           name + ' by the program')
+        assert want[0] in webtrim.OUTCOMES and (want[1] in webtrim.PLACES or line['error']), name
+        # In memory: the words of what the bytes are (a name or a path is not
+        # the memory clean's to refuse).
+        if data is None or name.endswith('.txt'):
+            continue
+        kwargs = {k: v for k, v in kwargs.items() if k != 'move_to'}
+        try:
+            r = webtrim.clean_result(data, **kwargs)
+            eq((r.outcome, r.extraction, list(r.removals)),
+               (want[0], line['main_part']['extraction'], list(line['removed'])), name)
+        except webtrim.Error as e:
+            eq((e.outcome, e.name, str(e), isinstance(e, OSError)), want + (line['error']['message'], False), name)
+        eq(webtrim.clean(data, force=True, **kwargs), webtrim.clean_result(data, force=True, **kwargs).page, name)
+
+
 @case
 def threads_clean_at_once(tmp):
     """The shim lets the cleans go on only when two stand in the library at
     once: both threads finish only if the lock was released for the clean."""
+    if not MODULE:
+        print('skip  threads_clean_at_once: the installed module holds the library within')
+        return
     script = '''
 import sys, threading, webtrim
 page = sys.stdin.buffer.read()
@@ -316,7 +436,7 @@ def chunked(body, size):
 
 
 def run_example(tmp, args):
-    env = dict(os.environ, PYTHONPATH=MODULE)
+    env = dict(os.environ, PYTHONPATH=MODULE) if MODULE else dict(os.environ)
     r = subprocess.run([sys.executable, os.path.join(SOURCE, 'examples/dask_clean.py'),
                         '--workers', '2', '--batch', '7'] + args, capture_output=True, env=env,
                        cwd=tmp, timeout=600)
@@ -357,9 +477,12 @@ def dask_example_writes_what_the_program_writes(tmp):
                 f.write(data)
     with open(os.path.join(tree, 'notes.txt'), 'wb') as f:
         f.write(b'not a page')
+    with open(os.path.join(tree, 'd1', 'wide.htm'), 'wb') as f:       # the program refuses it
+        f.write(b'\xff\xfe<\0p\0>\0')
     run_program(expect, options)
     out = run_example(tmp, options + [tree, 'out'])
-    assert 'cleaned %d pages' % len(pages) in out, out
+    assert 'cleaned %d pages' % len(pages) in out and 'refused 1 ' in out, out
+    assert not os.path.exists(os.path.join(tmp, 'out', 'd1', 'wide.htm'))
     for top, _, files in os.walk(expect):
         for f in files:
             rel = os.path.relpath(os.path.join(top, f), expect)
@@ -471,21 +594,60 @@ def warc_clean_file_writes_what_the_program_writes(tmp):
         eq(e.filename, os.path.join(tmp, 'missing.warc'))
 
 
+def install_and_run(venv, a):
+    """Makes a venv in `venv`, builds a wheel of the checkout and installs
+    the checkout into it with pip, offline, and runs these tests in it: the
+    exit status of that run."""
+    shutil.rmtree(venv, ignore_errors=True)
+    env = dict(os.environ, WEBTRIM_BUILD_DIR=os.path.join(venv, 'objects'), PIP_DISABLE_PIP_VERSION_CHECK='1')
+    python = os.path.join(venv, 'bin', 'python')
+    pip = [python, '-m', 'pip', '--no-cache-dir', '--quiet']
+    steps = [('venv', [sys.executable, '-m', 'venv', venv]),
+             ('wheel', pip + ['wheel', '--no-build-isolation', '--no-index', '-w', os.path.join(venv, 'wheels'),
+                              a.source]),
+             ('install', pip + ['install', '--no-build-isolation', '--no-index', a.source])]
+    for what, command in steps:
+        start = time.monotonic()
+        r = subprocess.run(command, env=env, cwd=venv if what != 'venv' else None, timeout=1200)
+        print('%-8s %.0f s' % (what, time.monotonic() - start))
+        if r.returncode:
+            return r.returncode
+    wheels = os.listdir(os.path.join(venv, 'wheels'))
+    assert len(wheels) == 1 and wheels[0].startswith('webtrim-'), wheels
+    command = [python, os.path.abspath(__file__), '--webtrim', a.webtrim, '--shim', a.shim, '--source', a.source]
+    if a.library:
+        command += ['--library', a.library]
+    start = time.monotonic()
+    r = subprocess.run(command + (['--full'] if a.full else []) + a.names, cwd=venv, timeout=1200)
+    print('tests    %.0f s' % (time.monotonic() - start))
+    return r.returncode
+
+
 def main():
-    global webtrim, WEBTRIM, SHIM, MODULE, SOURCE, FULL
+    global webtrim, WEBTRIM, SHIM, MODULE, SOURCE, FULL, LIBRARY
     ap = argparse.ArgumentParser()
-    ap.add_argument('--module', required=True, help='the folder holding the built module')
+    ap.add_argument('--module', help='the folder holding the built module (else the one installed)')
+    ap.add_argument('--library', help='libwebtrim.so.1, whose names the module must give')
+    ap.add_argument('--install-into', metavar='DIR', help='a venv to make, install into and test in')
     ap.add_argument('--webtrim', required=True)
     ap.add_argument('--shim', required=True)
     ap.add_argument('--source', default=os.path.join(os.path.dirname(__file__), '../..'))
     ap.add_argument('--full', action='store_true', help='every corpus page, not every fourth')
     ap.add_argument('names', nargs='*')
     a = ap.parse_args()
-    MODULE, WEBTRIM, SHIM, SOURCE, FULL = (os.path.abspath(a.module), os.path.abspath(a.webtrim),
-                                           os.path.abspath(a.shim), a.source, a.full)
-    sys.path.insert(0, MODULE)
+    a.source, a.webtrim, a.shim = os.path.abspath(a.source), os.path.abspath(a.webtrim), os.path.abspath(a.shim)
+    a.library = a.library and os.path.abspath(a.library)
+    if a.install_into:
+        sys.exit(install_and_run(os.path.abspath(a.install_into), a))
+    MODULE, WEBTRIM, SHIM, SOURCE, FULL, LIBRARY = (a.module and os.path.abspath(a.module), a.webtrim, a.shim,
+                                                    a.source, a.full, a.library)
+    if MODULE:
+        sys.path.insert(0, MODULE)
     import webtrim
     globals()['webtrim'] = webtrim
+    if not MODULE:
+        # The module pip installed, not one from the build folder.
+        assert sys.prefix != sys.base_prefix and webtrim.__file__.startswith(sys.prefix), webtrim.__file__
     failed = 0
     for fn in CASES:
         if a.names and fn.__name__ not in a.names:
