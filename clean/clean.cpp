@@ -331,6 +331,10 @@ static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
     return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
 }
 
+// The root part is read through a view that decodes it as the chain reads
+// it; the cleaned page is held (a temporary file, or memory for a page in
+// memory) until it is known to differ from the decoded one: then it is
+// encoded in place of the root part's body, else that body is copied.
 static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
                               ByteStream *output, bool inMemory, size_t memoryLimit, CleanReport *report)
 {
@@ -340,30 +344,27 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     int64_t outStart = StreamTell(output);
     // Two stream buffers: too large for a thread's stack.
     ByteStream *between = (ByteStream *)calloc(2, sizeof(ByteStream));
-    if (!between) {
+    MimeLayout layout;
+    MimeView *view = between ? MimeOpenView(&between[0], input, inStart + doc->rootStart, inStart + doc->rootEnd,
+                                            doc->encoding, &layout)
+                             : nullptr;
+    if (!view) {
+        free(between);
         r.status = kCleanNoMemory;
         if (report)
             *report = r;
         return r.status;
     }
     ByteStream &decoded = between[0], &cleaned = between[1];
-    bool haveDecoded = false, haveCleaned = false;
-    MimeLayout layout;
+    bool haveCleaned = false;
 
     StreamCopyBytes(input, output, doc->rootStart);
-    haveDecoded = OpenStage(&decoded, inMemory, memoryLimit);
-    r.status = haveDecoded ? kCleanDone : kCleanTempFailed;
-    if (r.status == kCleanDone) {
-        MimeDecode(doc->encoding, input, doc->rootEnd - doc->rootStart, &decoded, &layout);
-        StreamFlush(&decoded);
-        r.status = StreamReadFailed(input) ? kCleanReadFailed : BetweenFailure(&decoded, inMemory);
-    }
+    r.status = StreamReadFailed(input) ? kCleanReadFailed : kCleanDone;
     if (r.status == kCleanDone) {
         haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
         r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
     }
     if (r.status == kCleanDone) {
-        StreamRewind(&decoded);
         SetArchiveParts(&doc->addresses);
         if (Settles(sw))
             Settle(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
@@ -372,23 +373,24 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         SetArchiveParts(nullptr);
         StreamFlush(&cleaned);
         if (r.status == kCleanDone)
-            r.status = BetweenFailure(&cleaned, inMemory);
-        if (r.status == kCleanWriteFailed || r.status == kCleanReadFailed)
-            r.status = inMemory ? BetweenFailure(&cleaned, inMemory) : kCleanTempFailed;
+            r.status = !MimeFinishView(view) ? kCleanReadFailed : BetweenFailure(&cleaned, inMemory);
+        else if (r.status == kCleanWriteFailed || r.status == kCleanReadFailed)
+            r.status = StreamReadFailed(&decoded) ? kCleanReadFailed
+                     : inMemory                   ? BetweenFailure(&cleaned, inMemory)
+                                                  : kCleanTempFailed;
     }
     if (r.status == kCleanDone) {
-        StreamRewind(&decoded);
-        StreamRewind(&cleaned);
-        if (SameStreams(&decoded, &cleaned)) {
+        bool same = SameStreams(&decoded, &cleaned);
+        if (StreamReadFailed(&decoded)) {
+            r.status = kCleanReadFailed;
+        } else if (same) {
             StreamSeek(input, inStart + doc->rootStart);
             StreamCopyBytes(input, output, doc->rootEnd - doc->rootStart);
         } else {
             StreamRewind(&cleaned);
             MimeEncode(&layout, &cleaned, output);
-        }
-        r.status = BetweenFailure(&decoded, inMemory);
-        if (r.status == kCleanDone)
             r.status = BetweenFailure(&cleaned, inMemory);
+        }
     }
     if (r.status == kCleanDone) {
         StreamSeek(input, inStart + doc->rootEnd);
@@ -396,10 +398,10 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         StreamFlush(output);
         r.status = StreamReadFailed(input) ? kCleanReadFailed : StreamWriteFailed(output) ? kCleanWriteFailed : kCleanDone;
     }
-    if (haveDecoded)
-        StreamClose(&decoded);
+    StreamClose(&decoded);
     if (haveCleaned)
         StreamClose(&cleaned);
+    MimeCloseView(view);
     free(between);
     r.bytesIn = StreamTell(input) - inStart;
     r.bytesOut = StreamTell(output) - outStart;

@@ -511,19 +511,24 @@ static void SkipBodyLines(Reader *r, ByteStream *in)
     while ((n = StreamPeek(in, &p)) > 0) {
         if (atLineStart && p[0] == '-')
             return;
-        const unsigned char *end = p + n, *nl = nullptr;
-        for (const unsigned char *at = p; (at = (const unsigned char *)memchr(at, '\n', (size_t)(end - at)));) {
-            nl = at++;
-            if (at < end && *at == '-')
-                break;
+        // The first "\n-": a '-' after a LF. Dashes are rarer than line
+        // ends in a page, so they are the ones looked for.
+        const unsigned char *end = p + n, *dash = p + 1;
+        while (dash < end && (dash = (const unsigned char *)memchr(dash, '-', (size_t)(end - dash))) &&
+               dash[-1] != '\n')
+            dash++;
+        if (dash && dash < end) {
+            int before = dash - 1 > p ? dash[-2] : last;
+            r->prevEol = before == '\r' ? 2 : 1;
+            StreamSkip(in, (size_t)(dash - p));
+            return;
         }
-        if (nl) {
+        const unsigned char *nl = end - 1;
+        while (nl > p && *nl != '\n')
+            nl--;
+        if (*nl == '\n') {
             int before = nl > p ? nl[-1] : last;
             r->prevEol = before == '\r' ? 2 : 1;
-            if (nl + 1 < end && nl[1] == '-') {
-                StreamSkip(in, (size_t)(nl - p) + 1);
-                return;
-            }
         }
         atLineStart = p[n - 1] == '\n';
         last = p[n - 1];
@@ -656,8 +661,9 @@ static int HexValue(int c)
 // they stand, so the encoder writes them back the same.
 enum QpState { kQpText = 0, kQpEquals, kQpHex, kQpSoft };
 
-// One byte in a state other than kQpText's run of plain bytes.
-static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
+// One byte in a state other than kQpText's run of plain bytes, written at
+// *o: at most three bytes (a '=' and a digit held from before, then c).
+static void QpDecodeByte(int *state, int *held, int c, unsigned char **o)
 {
     for (bool again = true; again;) {
         again = false;
@@ -666,7 +672,7 @@ static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
             if (c == '=')
                 *state = kQpEquals;
             else
-                StreamPut(out, (unsigned char)c);
+                *(*o)++ = (unsigned char)c;
             break;
         case kQpEquals:
             if (HexValue(c) >= 0) {
@@ -677,17 +683,17 @@ static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
             } else if (c == '\r' || IsBlank((unsigned char)c)) {
                 *state = kQpSoft;
             } else {
-                StreamPut(out, '=');
+                *(*o)++ = '=';
                 *state = kQpText;
                 again = true;
             }
             break;
         case kQpHex:
             if (HexValue(c) >= 0) {
-                StreamPut(out, (unsigned char)(HexValue(*held) * 16 + HexValue(c)));
+                *(*o)++ = (unsigned char)(HexValue(*held) * 16 + HexValue(c));
             } else {
-                StreamPut(out, '=');
-                StreamPut(out, (unsigned char)*held);
+                *(*o)++ = '=';
+                *(*o)++ = (unsigned char)*held;
                 again = true;
             }
             *state = kQpText;
@@ -696,7 +702,7 @@ static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
             if (c == '\n') {
                 *state = kQpText;
             } else if (c != '\r' && !IsBlank((unsigned char)c)) {
-                StreamPut(out, '=');
+                *(*o)++ = '=';
                 *state = kQpText;
                 again = true;
             }
@@ -705,49 +711,53 @@ static void QpDecodeByte(int *state, int *held, int c, ByteStream *out)
     }
 }
 
-static void DecodeQuotedPrintable(ByteStream *in, int64_t left, ByteStream *out, MimeLayout *layout)
+// Decodes one stretch of the body into dst, which has room for n + 2 bytes
+// (a stretch gives back no more than its bytes and a sequence held from
+// before). Plain runs go up to the next '=' at once, and "=XX" and a
+// soft break that lie whole in the stretch are read in place; everything
+// else goes through QpDecodeByte. Answers the bytes written.
+static size_t QpDecodeStretch(int *state, int *held, const unsigned char *p, size_t n, unsigned char *dst)
 {
-    int state = kQpText;
-    int held = 0;
-    bool sawEol = false;
-    int prev = 0;
-    const unsigned char *p;
-    size_t n;
-    while (left > 0 && (n = StreamPeek(in, &p)) > 0) {
-        if ((int64_t)n > left)
-            n = (size_t)left;
-        if (!sawEol) {
-            const unsigned char *nl = (const unsigned char *)memchr(p, '\n', n);
-            if (nl) {
-                sawEol = true;
-                layout->crlf = (nl > p ? nl[-1] : prev) == '\r';
-            }
+    unsigned char *o = dst;
+    for (size_t i = 0; i < n;) {
+        if (*state != kQpText) {
+            // Rare: a sequence cut by the stretch's end, or not a sequence.
+            QpDecodeByte(state, held, p[i++], &o);
+            continue;
         }
-        // Runs of plain text go at once, up to the next '='.
-        for (size_t i = 0; i < n;) {
-            if (state == kQpText) {
-                const unsigned char *eq = (const unsigned char *)memchr(p + i, '=', n - i);
-                size_t run = eq ? (size_t)(eq - (p + i)) : n - i;
-                StreamWrite(out, p + i, run);
-                i += run;
-                if (eq) {
-                    state = kQpEquals;
-                    i++;
-                }
-                continue;
-            }
-            QpDecodeByte(&state, &held, p[i++], out);
+        const unsigned char *eq = (const unsigned char *)memchr(p + i, '=', n - i);
+        size_t run = eq ? (size_t)(eq - (p + i)) : n - i;
+        memcpy(o, p + i, run);
+        o += run;
+        i += run;
+        if (!eq)
+            break;
+        if (i + 2 < n && HexValue(p[i + 1]) >= 0 && HexValue(p[i + 2]) >= 0) {
+            *o++ = (unsigned char)(HexValue(p[i + 1]) * 16 + HexValue(p[i + 2]));
+            i += 3;
+        } else if (i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n') {
+            i += 3;
+        } else if (i + 1 < n && p[i + 1] == '\n') {
+            i += 2;
+        } else {
+            *state = kQpEquals;
+            i++;
         }
-        prev = p[n - 1];
-        StreamSkip(in, n);
-        left -= (int64_t)n;
     }
-    if (state == kQpEquals) {
-        StreamPut(out, '=');
-    } else if (state == kQpHex) {
-        StreamPut(out, '=');
-        StreamPut(out, (unsigned char)held);
+    return (size_t)(o - dst);
+}
+
+// The layout as the body's first line shows it: the line end of its first
+// line (quoted-printable) and its characters (base64).
+static void QpLayout(MimeDecoder *d, const unsigned char *p, size_t n, MimeLayout *layout)
+{
+    if (d->layoutSeen)
+        return;
+    if (const unsigned char *nl = (const unsigned char *)memchr(p, '\n', n)) {
+        d->layoutSeen = true;
+        layout->crlf = (nl > p ? nl[-1] : d->prev) == '\r';
     }
+    d->prev = p[n - 1];
 }
 
 static int Base64Value(int c)
@@ -758,61 +768,281 @@ static int Base64Value(int c)
 
 // Base64 decoding: every byte outside the alphabet is passed over, the
 // first '=' ends the data. The first line's length is the encoder's.
-static void DecodeBase64(ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
+static size_t Base64Stretch(MimeDecoder *d, const unsigned char *p, size_t n, unsigned char *dst, MimeLayout *layout)
 {
-    uint32_t bits = 0;
-    int count = 0;
-    bool ended = false, firstLine = true;
-    int64_t lineChars = 0;
-    int prev = 0;
-    for (int64_t i = 0; i < n; i++) {
-        int c = StreamGet(in);
-        if (c < 0)
-            break;
-        if (firstLine && (c == '\n' || c == '\r')) {
-            firstLine = false;
+    unsigned char *o = dst;
+    for (size_t i = 0; i < n; i++) {
+        int c = p[i];
+        if (!d->layoutSeen && (c == '\n' || c == '\r')) {
+            d->layoutSeen = true;
             layout->crlf = c == '\r';
-            layout->lineLength = lineChars;
+            layout->lineLength = d->lineChars;
         }
-        prev = c;
         int v = Base64Value(c);
-        if (v < 0 || ended) {
-            ended = ended || c == '=';
-            if (firstLine && c == '=')
-                lineChars++;
+        if (v < 0 || d->ended) {
+            d->ended = d->ended || c == '=';
+            if (!d->layoutSeen && c == '=')
+                d->lineChars++;
             continue;
         }
-        if (firstLine)
-            lineChars++;
-        bits = bits << 6 | (uint32_t)v;
-        if (++count == 4) {
-            StreamPut(out, (unsigned char)(bits >> 16));
-            StreamPut(out, (unsigned char)(bits >> 8));
-            StreamPut(out, (unsigned char)bits);
-            bits = 0;
-            count = 0;
+        if (!d->layoutSeen)
+            d->lineChars++;
+        d->bits = d->bits << 6 | (uint32_t)v;
+        if (++d->count == 4) {
+            *o++ = (unsigned char)(d->bits >> 16);
+            *o++ = (unsigned char)(d->bits >> 8);
+            *o++ = (unsigned char)d->bits;
+            d->bits = 0;
+            d->count = 0;
         }
     }
-    (void)prev;
-    if (count == 2) {
-        StreamPut(out, (unsigned char)(bits >> 4));
-    } else if (count == 3) {
-        StreamPut(out, (unsigned char)(bits >> 10));
-        StreamPut(out, (unsigned char)(bits >> 2));
+    return (size_t)(o - dst);
+}
+
+void MimeStartDecoder(MimeDecoder *d, MimeEncoding encoding, MimeLayout *layout)
+{
+    memset(d, 0, sizeof *d);
+    d->encoding = encoding;
+    d->state = kQpText;
+    layout->encoding = encoding;
+    layout->crlf = true;
+    layout->lineLength = 0;
+}
+
+size_t MimeDecodeStretch(MimeDecoder *d, const unsigned char *p, size_t n, unsigned char *dst, MimeLayout *layout)
+{
+    if (n == 0)
+        return 0;
+    if (d->encoding == kMimeQuotedPrintable) {
+        QpLayout(d, p, n, layout);
+        return QpDecodeStretch(&d->state, &d->held, p, n, dst);
     }
+    if (d->encoding == kMimeBase64)
+        return Base64Stretch(d, p, n, dst, layout);
+    memcpy(dst, p, n);
+    return n;
+}
+
+size_t MimeDecodeEnd(MimeDecoder *d, unsigned char *dst)
+{
+    unsigned char *o = dst;
+    if (d->encoding == kMimeQuotedPrintable) {
+        if (d->state == kQpEquals) {
+            *o++ = '=';
+        } else if (d->state == kQpHex) {
+            *o++ = '=';
+            *o++ = (unsigned char)d->held;
+        }
+        d->state = kQpText;
+    } else if (d->encoding == kMimeBase64) {
+        if (d->count == 2) {
+            *o++ = (unsigned char)(d->bits >> 4);
+        } else if (d->count == 3) {
+            *o++ = (unsigned char)(d->bits >> 10);
+            *o++ = (unsigned char)(d->bits >> 2);
+        }
+        d->count = 0;
+    }
+    return (size_t)(o - dst);
 }
 
 void MimeDecode(MimeEncoding encoding, ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
 {
-    layout->encoding = encoding;
-    layout->crlf = true;
-    layout->lineLength = 0;
-    if (encoding == kMimeQuotedPrintable)
-        DecodeQuotedPrintable(in, n, out, layout);
-    else if (encoding == kMimeBase64)
-        DecodeBase64(in, n, out, layout);
-    else
-        StreamCopyBytes(in, out, n);
+    unsigned char decoded[kMimeStretch + 2];
+    MimeDecoder d;
+    MimeStartDecoder(&d, encoding, layout);
+    const unsigned char *p;
+    size_t got;
+    while (n > 0 && (got = StreamPeek(in, &p)) > 0) {
+        if ((int64_t)got > n)
+            got = (size_t)n;
+        if (got > kMimeStretch)
+            got = kMimeStretch;
+        StreamWrite(out, decoded, MimeDecodeStretch(&d, p, got, decoded, layout));
+        StreamSkip(in, got);
+        n -= (int64_t)got;
+    }
+    StreamWrite(out, decoded, MimeDecodeEnd(&d, decoded));
+}
+
+// ---------------------------------------------------------------------------
+// The decoded view
+
+namespace {
+// Where decoding can start again: the decoder as it stood before the body
+// byte `encoded`, which gives the decoded bytes from `decoded` on.
+struct Mark {
+    int64_t decoded;
+    int64_t encoded;
+    MimeDecoder decoder;
+};
+
+// One place of reading: a decoder and the stretch it decoded last, the
+// decoded bytes [stageStart, stageStart + stageLength).
+struct Cursor {
+    MimeDecoder decoder;
+    int64_t encoded;            // the next body byte to decode
+    bool ended;                 // the decoder's last bytes are in the stage
+    int64_t stageStart;
+    size_t stageLength;
+    unsigned char stage[kMimeStretch + 2];
+    uint64_t used;              // when it last served a read
+};
+}  // namespace
+
+enum { kMarkEvery = 64 * 1024 };
+
+struct MimeView {
+    ByteStream *in;
+    int64_t start, end;         // the body in `in`
+    MimeLayout *layout;
+    Mark *marks;                // ascending; marks[0] is the body's start
+    size_t markCount, markCapacity;
+    Cursor cursors[2];          // two readers of one stream (a stage's twin)
+    uint64_t clock;
+    bool failed;
+};
+
+static void Restart(Cursor *c, const Mark *m)
+{
+    c->decoder = m->decoder;
+    c->encoded = m->encoded;
+    c->ended = false;
+    c->stageStart = m->decoded;
+    c->stageLength = 0;
+}
+
+// Notes a mark where the marks have not reached yet.
+static void NoteMark(MimeView *v, const Cursor *c)
+{
+    const Mark *last = &v->marks[v->markCount - 1];
+    if (c->stageStart < last->decoded + kMarkEvery)
+        return;
+    if (v->markCount == v->markCapacity) {
+        size_t more = v->markCapacity * 2;
+        Mark *grown = (Mark *)realloc(v->marks, more * sizeof *grown);
+        if (!grown)
+            return;             // decoding again from further back is slower, not wrong
+        v->marks = grown;
+        v->markCapacity = more;
+    }
+    v->marks[v->markCount++] = {c->stageStart, c->encoded, c->decoder};
+}
+
+// Decodes the stretch after the cursor's stage; false at the end of the
+// body (or on a read error).
+static bool NextStage(MimeView *v, Cursor *c)
+{
+    c->stageStart += (int64_t)c->stageLength;
+    c->stageLength = 0;
+    while (c->stageLength == 0) {
+        if (c->ended)
+            return false;
+        NoteMark(v, c);
+        const unsigned char *p = nullptr;
+        size_t n = 0;
+        if (c->encoded < v->end && StreamSeek(v->in, c->encoded))
+            n = StreamPeek(v->in, &p);
+        if ((int64_t)n > v->end - c->encoded)
+            n = (size_t)(v->end - c->encoded);
+        if (n > kMimeStretch)
+            n = kMimeStretch;
+        if (n == 0) {
+            if (StreamReadFailed(v->in))
+                v->failed = true;
+            c->stageLength = MimeDecodeEnd(&c->decoder, c->stage);
+            c->ended = true;
+            continue;
+        }
+        c->stageLength = MimeDecodeStretch(&c->decoder, p, n, c->stage, v->layout);
+        c->encoded += (int64_t)n;
+    }
+    return true;
+}
+
+// The cursor to read `offset` with: the one whose stage holds it or lies
+// before it nearest, else the one used least lately, restarted from the
+// last mark before the offset.
+static Cursor *CursorFor(MimeView *v, int64_t offset)
+{
+    Cursor *best = nullptr;
+    for (Cursor &c : v->cursors)
+        if (c.stageStart <= offset && offset - c.stageStart < kMarkEvery && (!best || c.stageStart > best->stageStart))
+            best = &c;
+    if (!best) {
+        best = v->cursors[0].used <= v->cursors[1].used ? &v->cursors[0] : &v->cursors[1];
+        size_t lo = 0, hi = v->markCount;   // the last mark at or before offset
+        while (hi - lo > 1) {
+            size_t mid = lo + (hi - lo) / 2;
+            if (v->marks[mid].decoded <= offset)
+                lo = mid;
+            else
+                hi = mid;
+        }
+        Restart(best, &v->marks[lo]);
+    }
+    best->used = ++v->clock;
+    return best;
+}
+
+static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    MimeView *v = (MimeView *)context;
+    Cursor *c = CursorFor(v, offset);
+    size_t got = 0;
+    while (got < n) {
+        int64_t at = offset + (int64_t)got;
+        while (at >= c->stageStart + (int64_t)c->stageLength)
+            if (!NextStage(v, c))
+                return v->failed ? -1 : (long)got;
+        size_t from = (size_t)(at - c->stageStart);
+        size_t take = c->stageLength - from < n - got ? c->stageLength - from : n - got;
+        memcpy(buf + got, c->stage + from, take);
+        got += take;
+    }
+    return (long)got;
+}
+
+MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding,
+                       MimeLayout *layout)
+{
+    MimeView *v = (MimeView *)calloc(1, sizeof *v);
+    Mark *marks = (Mark *)malloc(16 * sizeof *marks);
+    if (!v || !marks) {
+        free(v);
+        free(marks);
+        return nullptr;
+    }
+    v->in = in;
+    v->start = start;
+    v->end = end;
+    v->layout = layout;
+    v->marks = marks;
+    v->markCapacity = 16;
+    v->markCount = 1;
+    MimeStartDecoder(&marks[0].decoder, encoding, layout);
+    marks[0].decoded = 0;
+    marks[0].encoded = start;
+    for (Cursor &c : v->cursors)
+        Restart(&c, &marks[0]);
+    StreamOpenReader(view, ReadDecoded, v);
+    return v;
+}
+
+bool MimeFinishView(MimeView *v)
+{
+    Cursor *c = CursorFor(v, v->marks[v->markCount - 1].decoded);
+    while (NextStage(v, c)) {
+    }
+    return !v->failed;
+}
+
+void MimeCloseView(MimeView *v)
+{
+    if (!v)
+        return;
+    free(v->marks);
+    free(v);
 }
 
 // Quoted-printable encoding: a line holds at most 75 characters before its
@@ -909,6 +1139,27 @@ static constexpr PlainBytes BuildPlainBytes()
 
 static constexpr PlainBytes kPlain = BuildPlainBytes();
 
+// The length of the run of plain bytes at p (at most n): eight at a time
+// while none of them is below a space, above '~' or '=', then one by one.
+static size_t PlainRun(const unsigned char *p, size_t n)
+{
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    size_t run = 0;
+    for (; run + 8 <= n; run += 8) {
+        uint64_t x;
+        memcpy(&x, p + run, 8);
+        uint64_t below = (x - ones * 32) & ~x & highs;             // a byte < 0x20
+        uint64_t above = ((x + ones * (127 - 126)) | x) & highs;    // a byte > 0x7E
+        uint64_t eq = x ^ (ones * '=');
+        uint64_t equals = (eq - ones) & ~eq & highs;                // a '='
+        if (below | above | equals)
+            break;
+    }
+    while (run < n && kPlain.of[p[run]])
+        run++;
+    return run;
+}
+
 static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
 {
     QpEncoder e = {out, layout->crlf ? "=\r\n" : "=\n", 0, 0, false};
@@ -917,14 +1168,12 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
     while ((n = StreamPeek(in, &p)) > 0) {
         for (size_t i = 0; i < n;) {
             // A run of plain bytes with nothing held: as much of it as the
-            // line takes at once. Blanks at its end go one by one, as a line
-            // end may follow them.
-            size_t run = 0;
-            if (!e.blank && !e.cr)
-                while (i + run < n && kPlain.of[p[i + run]])
-                    run++;
-            while (run > 0 && IsBlank(p[i + run - 1]))
-                run--;
+            // line takes at once. Blanks at its end go one by one when a
+            // line end may follow them (a CR, a LF, or the stretch's end).
+            size_t run = e.blank || e.cr ? 0 : PlainRun(p + i, n - i);
+            if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
+                while (run > 0 && IsBlank(p[i + run - 1]))
+                    run--;
             if (run == 0) {
                 QpByte(&e, p[i++]);
                 continue;

@@ -84,5 +84,40 @@ struct MimeLayout {
 };
 void MimeDecode(MimeEncoding encoding, ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout);
 
+// The decoder underneath, a stretch of the body at a time: its whole state
+// (a copy of it decodes on from where it stood) and what it has seen of
+// the layout.
+struct MimeDecoder {
+    MimeEncoding encoding;
+    int state, held;            // quoted-printable: the state and a held digit
+    uint32_t bits;              // base64: the bits of a group and their count
+    int count;
+    bool ended;                 // base64: a '=' was read
+    bool layoutSeen;            // the first line end was read
+    int prev;                   // the last byte of the stretch before
+    int64_t lineChars;          // base64: characters of the first line so far
+};
+enum { kMimeStretch = 16 * 1024 };      // the stretch that MimeDecodeStretch takes at most
+void MimeStartDecoder(MimeDecoder *d, MimeEncoding encoding, MimeLayout *layout);
+// Decodes n body bytes into dst, which has room for n + 2 bytes; answers
+// how many it wrote.
+size_t MimeDecodeStretch(MimeDecoder *d, const unsigned char *p, size_t n, unsigned char *dst, MimeLayout *layout);
+// At the body's end: the bytes the decoder still holds (at most 2).
+size_t MimeDecodeEnd(MimeDecoder *d, unsigned char *dst);
+
+// A seekable stream of the decoded body [start, end) of `in`, decoded as it
+// is read: no copy of the page is made. Marks every 64 KiB of decoded bytes
+// keep a seek backwards short, and two cursors let two readers of the
+// stream (a stage and its twin) go on side by side. `in` must stay open and
+// be left to the view while it is read; the layout is filled as the first
+// line goes by (MimeFinishView reads to the end, so it is whole). Null when
+// memory for it cannot be had.
+struct MimeView;
+MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding,
+                       MimeLayout *layout);
+// Decodes what was not read yet; false when reading the body failed.
+bool MimeFinishView(MimeView *v);
+void MimeCloseView(MimeView *v);
+
 // Encodes the rest of `in` into `out` under the layout.
 void MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out);

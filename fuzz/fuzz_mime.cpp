@@ -4,7 +4,7 @@
 // before and after the root part's body as it was, and the cleaned body
 // decodes to what the same clean of the decoded page writes. Every input
 // is also decoded and encoded again both ways, and must decode back to the
-// same page.
+// same page, and the decoded view reads what the decoder writes.
 #include <string.h>
 #include "clean/clean.h"
 #include "clean/mime.h"
@@ -43,6 +43,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         MimeLayout again;
         Require(Decoded(e, Encoded(&layout, page), &again) == page,
                 "mime: an encoded page decodes to the page");
+        // The view, read from a place the input picks, then from its start.
+        ByteStream in, *view = new ByteStream;
+        StreamOpenMemory(&in, doc.data(), doc.size());
+        MimeLayout viewLayout;
+        MimeView *v = MimeOpenView(view, &in, 0, (int64_t)doc.size(), e, &viewLayout);
+        size_t from = page.empty() ? 0 : (options >> 8) % page.size();
+        std::string tail, whole;
+        StreamSeek(view, (int64_t)from);
+        for (int c; (c = StreamGet(view)) >= 0;)
+            tail += (char)c;
+        StreamRewind(view);
+        for (int c; (c = StreamGet(view)) >= 0;)
+            whole += (char)c;
+        Require(MimeFinishView(v) && whole == page && tail == page.substr(from) &&
+                    viewLayout.crlf == layout.crlf && viewLayout.lineLength == layout.lineLength,
+                "mime: the view reads what the decoder writes");
+        StreamClose(view);
+        delete view;
+        MimeCloseView(v);
     }
 
     MimeDocument d;

@@ -79,7 +79,6 @@ std::string Clean(const std::string &doc, uint32_t options, CleanStatus *status 
     return s;
 }
 
-}  // namespace
 
 TEST(MimeReader, WellFormedOrRefusedWithItsReason)
 {
@@ -231,3 +230,77 @@ TEST(MimeClean, RootCleanedEveryOtherByteKeptPartsAreLocal)
                             rest);
     EXPECT_EQ(Clean(clean, 0), clean);
 }
+
+// The decoded view reads what the decoder writes, wherever it is read:
+// straight through, after seeks back past its marks, with a twin reading
+// elsewhere between its reads, and with the body inside a larger stream;
+// a failed read of the body is a failed read of the view.
+long FailFrom(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const std::string &s = *(const std::string *)context;
+    if (offset >= (int64_t)s.size() / 2)
+        return -1;
+    size_t take = std::min(n, s.size() / 2 - (size_t)offset);
+    memcpy(buf, s.data() + offset, take);
+    return (long)take;
+}
+
+TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
+{
+    std::string page;
+    for (unsigned i = 0; page.size() < 300000; i++)
+        page += (i % 7 == 0) ? "<p a=\"b\">\xC3\xA9 \r\n" : (i % 5 == 0) ? "x \t\n" : "word=word  ";
+    const MimeLayout layouts[] = {
+        {kMimeQuotedPrintable, true, 0}, {kMimeQuotedPrintable, false, 0},
+        {kMimeBase64, true, 76},         {kMimeBase64, false, 0},
+        {kMimeIdentity, true, 0},
+    };
+    for (const MimeLayout &l : layouts) {
+        std::string body = Encode(l, page), around = "head" + body + "tail";
+        MimeLayout decodedLayout, viewLayout;
+        ASSERT_EQ(Decode(l.encoding, body, &decodedLayout), page);
+
+        ByteStream in, view, twin;
+        StreamOpenMemory(&in, around.data(), around.size());
+        MimeView *v = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
+        ASSERT_TRUE(v);
+        std::string whole;
+        for (int c; (c = StreamGet(&view)) >= 0;)
+            whole += (char)c;
+        EXPECT_EQ(whole, page) << l.encoding;
+        EXPECT_EQ(viewLayout.crlf, decodedLayout.crlf);
+        EXPECT_EQ(viewLayout.lineLength, decodedLayout.lineLength);
+
+        StreamOpenTwin(&twin, &view);
+        const int64_t places[] = {250000, 3, 131072, 299000, 65535, 0, 200001};
+        for (size_t k = 0; k < sizeof places / sizeof *places; k++) {
+            int64_t at = places[k], other = places[(k + 3) % 7];
+            StreamSeek(&view, at);
+            StreamSeek(&twin, other);
+            for (int i = 0; i < 5000; i++) {
+                int a = StreamGet(&view), b = StreamGet(&twin);
+                ASSERT_EQ(a, at + i < (int64_t)page.size() ? (unsigned char)page[at + i] : -1) << at + i;
+                ASSERT_EQ(b, other + i < (int64_t)page.size() ? (unsigned char)page[other + i] : -1) << other + i;
+            }
+        }
+        EXPECT_TRUE(MimeFinishView(v));
+        EXPECT_FALSE(StreamReadFailed(&view));
+        StreamClose(&view);
+        MimeCloseView(v);
+    }
+
+    std::string body = Encode(layouts[0], page);
+    ByteStream in, view;
+    StreamOpenReader(&in, FailFrom, &body);
+    MimeLayout layout;
+    MimeView *v = MimeOpenView(&view, &in, 0, (int64_t)body.size(), kMimeQuotedPrintable, &layout);
+    ASSERT_TRUE(v);
+    while (StreamGet(&view) >= 0) {
+    }
+    EXPECT_TRUE(StreamReadFailed(&view));
+    EXPECT_FALSE(MimeFinishView(v));
+    StreamClose(&view);
+    MimeCloseView(v);
+}
+
+}  // namespace
