@@ -760,9 +760,9 @@ static AddressKind OnRefreshDone(AddressReader *r, uint32_t)
 typedef AddressKind RefreshHandler(AddressReader *r, uint32_t c);
 
 static RefreshHandler *const kRefreshHandlers[kRefreshPhaseCount] = {
-    OnRefreshLeading,      OnRefreshTime,        OnRefreshAfterTime,     OnRefreshAfterSeparator,
-    OnRefreshUrlWord,      OnRefreshAfterUrlWord, OnRefreshAfterUrlBlank, OnRefreshAfterEquals,
-    OnRefreshAddress,      OnRefreshQuoted,      OnRefreshDone,
+    OnRefreshLeading, OnRefreshTime,         OnRefreshAfterTime,     OnRefreshAfterSeparator,
+    OnRefreshUrlWord, OnRefreshAfterUrlWord, OnRefreshAfterUrlBlank, OnRefreshAfterEquals,
+    OnRefreshAddress, OnRefreshQuoted,       OnRefreshDone,
 };
 
 // The dispatcher for refresh values.

@@ -286,7 +286,8 @@ static void OnString(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t)
         s->state = kCssText;
 }
 
-// A word ended: "url(" begins an address, "image-set(" a list of them.
+// A word, up to the character after it: "url(" begins an address,
+// "image-set(" a list of them.
 static void OnWord(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
 {
     if (TakeWordChar(s, c, escaped))
@@ -425,9 +426,9 @@ static void OnSkipRule(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t
 typedef void CssHandler(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end);
 
 static CssHandler *const kCssHandlers[kCssStateCount] = {
-    OnText,    OnSlash,      OnComment,    OnCommentStar, OnString,    OnWord,
-    OnLongWord,   OnAtWord,     OnImport,     OnImportWord,  OnUrlOpen,   OnUrlBare,
-    OnUrlQuoted,  OnUrlClose,   OnSetString,  OnSkipRule,
+    OnText,     OnSlash,    OnComment,   OnCommentStar, OnString,   OnWord,
+    OnLongWord, OnAtWord,   OnImport,    OnImportWord,  OnUrlOpen,  OnUrlBare,
+    OnUrlQuoted, OnUrlClose, OnSetString, OnSkipRule,
 };
 
 // The dispatcher. Text, the state most characters are read in, is handled
