@@ -19,14 +19,16 @@ void SetArchiveParts(const MimeAddresses *parts)
     t_archiveParts = parts;
 }
 
-enum {
-    kRefText = 0,
-    kRefAmpersand = 100,
-    kRefName = 200,
-    kRefHash = 300,
-    kRefHashX = 310,
-    kRefDecimal = 400,
-    kRefHex = 410,
+// The states, numbered for the handler table (kRefHandlers, in this order).
+enum : int32_t {
+    kRefText,
+    kRefAmpersand,
+    kRefName,
+    kRefHash,
+    kRefHashX,
+    kRefDecimal,
+    kRefHex,
+    kRefStateCount
 };
 
 struct NamedRef {
@@ -140,89 +142,117 @@ static int PlainByte(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar
     return Put(out, n, c, at, at + 1);
 }
 
+// The bytes since the '&' stand for themselves, and so does c after them.
+static int StandsForItself(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    int n = PutLiteral(d, out, 0);
+    d->state = kRefText;
+    return PlainByte(d, c, at, out, n);
+}
+
+// The handlers of the states, one each: the byte c at position `at`; each
+// answers how many characters it put in out.
+
+static int OnRefText(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    return PlainByte(d, c, at, out, 0);
+}
+
+static int OnRefAmpersand(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    if (c == '#') {
+        d->state = kRefHash;
+        return 0;
+    }
+    if (IsAsciiAlpha(c) || IsAsciiDigit(c)) {
+        d->state = kRefName;
+        d->name[0] = (char)c;
+        d->nameLength = 1;
+        return 0;
+    }
+    return StandsForItself(d, c, at, out);
+}
+
+// A known name ended by c: its text, then c unless it is the ';'.
+static int PutNamed(CharRefDecoder *d, const NamedRef *r, unsigned char c, int64_t at, DecodedChar *out)
+{
+    int64_t end = c == ';' ? at + 1 : at;
+    int n = 0;
+    for (const char *t = r->text; *t; t++)
+        n = Put(out, n, (unsigned char)*t, d->refStart, end);
+    d->state = kRefText;
+    return c == ';' ? n : PlainByte(d, c, at, out, n);
+}
+
+// A name longer than any we know stands for itself.
+static int OnRefName(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    bool nameByte = IsAsciiAlpha(c) || IsAsciiDigit(c);
+    if (nameByte && d->nameLength < kRefNameMax) {
+        d->name[d->nameLength++] = (char)c;
+        return 0;
+    }
+    if (!nameByte) {
+        const NamedRef *r = FindNamedRef(d->name, d->nameLength);
+        if (r && (c == ';' || (r->legacy && c != '=')))
+            return PutNamed(d, r, c, at, out);
+    }
+    return StandsForItself(d, c, at, out);
+}
+
+static int OnRefHash(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    if (c == 'x' || c == 'X') {
+        d->state = kRefHashX;
+        d->hex = c == 'x';
+        return 0;
+    }
+    if (IsAsciiDigit(c)) {
+        d->state = kRefDecimal;
+        d->value = c - '0';
+        return 0;
+    }
+    return StandsForItself(d, c, at, out);
+}
+
+static int OnRefHashX(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    if (IsHexDigit(c)) {
+        d->state = kRefHex;
+        d->value = IsAsciiDigit(c) ? c - '0' : (LowerAscii(c) - 'a' + 10);
+        return 0;
+    }
+    return StandsForItself(d, c, at, out);
+}
+
+// Decimal or hex digits; any other byte ends the number.
+static int OnRefNumber(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
+{
+    bool hex = d->state == kRefHex;
+    if (hex ? IsHexDigit(c) : IsAsciiDigit(c)) {
+        uint32_t digit = IsAsciiDigit(c) ? c - '0' : (LowerAscii(c) - 'a' + 10);
+        uint32_t v = d->value * (hex ? 16 : 10) + digit;
+        d->value = d->value >= 0x110000 || v >= 0x110000 ? 0x110000 : v;
+        return 0;
+    }
+    int64_t end = c == ';' ? at + 1 : at;
+    int n = Put(out, 0, NumberChar(d->value), d->refStart, end);
+    d->state = kRefText;
+    return c == ';' ? n : PlainByte(d, c, at, out, n);
+}
+
+typedef int RefHandler(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out);
+
+static RefHandler *const kRefHandlers[kRefStateCount] = {
+    OnRefText, OnRefAmpersand, OnRefName, OnRefHash, OnRefHashX, OnRefNumber, OnRefNumber,
+};
+
+// The dispatcher; a byte outside a reference is handled in place.
 int CharRefByte(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out)
 {
-    int n = 0;
-    switch (d->state) {
-    case kRefText:
+    if (d->state == kRefText)
         return PlainByte(d, c, at, out, 0);
-    case kRefAmpersand:
-        if (c == '#') {
-            d->state = kRefHash;
-            return 0;
-        }
-        if (IsAsciiAlpha(c) || IsAsciiDigit(c)) {
-            d->state = kRefName;
-            d->name[0] = (char)c;
-            d->nameLength = 1;
-            return 0;
-        }
-        n = Put(out, 0, '&', d->refStart, d->refStart + 1);
-        d->state = kRefText;
-        return PlainByte(d, c, at, out, n);
-    case kRefName:
-        if ((IsAsciiAlpha(c) || IsAsciiDigit(c)) && d->nameLength < kRefNameMax) {
-            d->name[d->nameLength++] = (char)c;
-            return 0;
-        }
-        if (IsAsciiAlpha(c) || IsAsciiDigit(c)) {
-            // Longer than any name we know: it stands for itself.
-            n = PutLiteral(d, out, 0);
-            d->state = kRefText;
-            return Put(out, n, c, at, at + 1);
-        }
-        {
-            const NamedRef *r = FindNamedRef(d->name, d->nameLength);
-            if (r && (c == ';' || (r->legacy && c != '='))) {
-                int64_t end = c == ';' ? at + 1 : at;
-                for (const char *t = r->text; *t; t++)
-                    n = Put(out, n, (unsigned char)*t, d->refStart, end);
-                d->state = kRefText;
-                return c == ';' ? n : PlainByte(d, c, at, out, n);
-            }
-        }
-        n = PutLiteral(d, out, 0);
-        d->state = kRefText;
-        return PlainByte(d, c, at, out, n);
-    case kRefHash:
-        if (c == 'x' || c == 'X') {
-            d->state = kRefHashX;
-            d->hex = c == 'x';
-            return 0;
-        }
-        if (IsAsciiDigit(c)) {
-            d->state = kRefDecimal;
-            d->value = c - '0';
-            return 0;
-        }
-        n = PutLiteral(d, out, 0);
-        d->state = kRefText;
-        return PlainByte(d, c, at, out, n);
-    case kRefHashX:
-        if (IsHexDigit(c)) {
-            d->state = kRefHex;
-            d->value = IsAsciiDigit(c) ? c - '0' : (LowerAscii(c) - 'a' + 10);
-            return 0;
-        }
-        n = PutLiteral(d, out, 0);
-        d->state = kRefText;
-        return PlainByte(d, c, at, out, n);
-    case kRefDecimal:
-    case kRefHex: {
-        bool hex = d->state == kRefHex;
-        if (hex ? IsHexDigit(c) : IsAsciiDigit(c)) {
-            uint32_t digit = IsAsciiDigit(c) ? c - '0' : (LowerAscii(c) - 'a' + 10);
-            uint32_t v = d->value * (hex ? 16 : 10) + digit;
-            d->value = d->value >= 0x110000 || v >= 0x110000 ? 0x110000 : v;
-            return 0;
-        }
-        int64_t end = c == ';' ? at + 1 : at;
-        n = Put(out, 0, NumberChar(d->value), d->refStart, end);
-        d->state = kRefText;
-        return c == ';' ? n : PlainByte(d, c, at, out, n);
-    }
-    }
-    return 0;
+    return kRefHandlers[d->state](d, c, at, out);
 }
 
 int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out)
@@ -486,18 +516,20 @@ enum {
 
 // Refresh phases: the value is "[blanks] time [blanks] [; or ,] [blanks]
 // [url [blanks] = [blanks]] [quote] address".
-enum {
-    kRefreshLeading = 0,
-    kRefreshTime = 100,
-    kRefreshAfterTime = 200,
-    kRefreshAfterSeparator = 210,
-    kRefreshUrlWord = 300,      // `matched` letters of "url" read
-    kRefreshAfterUrlWord = 310,
-    kRefreshAfterUrlBlank = 311,    // "url" and a blank: either "url =" or an address "url ..."
-    kRefreshAfterEquals = 320,
-    kRefreshAddress = 400,
-    kRefreshQuoted = 410,       // the address ends at the quote held in `matched`
-    kRefreshDone = 900,
+// Numbered for the handler table (kRefreshHandlers, in this order).
+enum : int32_t {
+    kRefreshLeading,
+    kRefreshTime,
+    kRefreshAfterTime,
+    kRefreshAfterSeparator,
+    kRefreshUrlWord,            // `matched` letters of "url" read
+    kRefreshAfterUrlWord,
+    kRefreshAfterUrlBlank,      // "url" and a blank: either "url =" or an address "url ..."
+    kRefreshAfterEquals,
+    kRefreshAddress,
+    kRefreshQuoted,             // the address ends at the quote held in `matched`
+    kRefreshDone,
+    kRefreshPhaseCount
 };
 
 static inline bool IsHtmlBlank(uint32_t c)
@@ -595,100 +627,148 @@ static AddressKind FeedUrlWord(AddressReader *r, bool blankAfter)
     return k;
 }
 
+// The handlers of the refresh phases, one each.
+
+static AddressKind OnRefreshLeading(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c))
+        return kAddressUndecided;
+    if (IsAsciiDigit(c) || c == '.') {
+        r->phase = kRefreshTime;
+        return kAddressUndecided;
+    }
+    return Settle(r, kAddressOther);
+}
+
+static AddressKind OnRefreshTime(AddressReader *r, uint32_t c)
+{
+    if (IsAsciiDigit(c) || c == '.')
+        return kAddressUndecided;
+    if (c == ';' || c == ',') {
+        r->phase = kRefreshAfterSeparator;
+        return kAddressUndecided;
+    }
+    if (IsHtmlBlank(c)) {
+        r->phase = kRefreshAfterTime;
+        return kAddressUndecided;
+    }
+    return Settle(r, kAddressOther);
+}
+
+static AddressKind OnRefreshAfterEquals(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c))
+        return kAddressUndecided;
+    if (c == '"' || c == '\'') {
+        r->phase = kRefreshQuoted;
+        r->matched = (int32_t)c;
+        return kAddressUndecided;
+    }
+    r->phase = kRefreshAddress;
+    return HeadChar(r, c);
+}
+
+// The letters of "url" read so far, and a blank when blankAfter, begin the
+// address; c follows them.
+static AddressKind NotUrlWord(AddressReader *r, uint32_t c, bool blankAfter)
+{
+    if (FeedUrlWord(r, blankAfter) != kAddressUndecided)
+        return r->kind;
+    return HeadChar(r, c);
+}
+
+static AddressKind OnRefreshUrlWord(AddressReader *r, uint32_t c)
+{
+    if (LowerAscii(c) == (uint32_t)"url"[r->matched]) {
+        if (++r->matched == 3)
+            r->phase = kRefreshAfterUrlWord;
+        return kAddressUndecided;
+    }
+    if (r->matched == 0) {
+        r->phase = kRefreshAfterEquals;     // no "url=": a quote may still come
+        return OnRefreshAfterEquals(r, c);
+    }
+    return NotUrlWord(r, c, false);
+}
+
+static AddressKind OnRefreshAfterTime(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c))
+        return kAddressUndecided;
+    if (c == ';' || c == ',') {
+        r->phase = kRefreshAfterSeparator;
+        return kAddressUndecided;
+    }
+    r->phase = kRefreshUrlWord;
+    return OnRefreshUrlWord(r, c);
+}
+
+static AddressKind OnRefreshAfterSeparator(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c))
+        return kAddressUndecided;
+    r->phase = kRefreshUrlWord;
+    return OnRefreshUrlWord(r, c);
+}
+
+// After "url" (and a blank when blankBefore): an '=' or the address.
+static AddressKind UrlWordEnded(AddressReader *r, uint32_t c, bool blankBefore)
+{
+    if (c == '=') {
+        r->phase = kRefreshAfterEquals;
+        r->matched = 0;
+        return kAddressUndecided;
+    }
+    return NotUrlWord(r, c, blankBefore);
+}
+
+static AddressKind OnRefreshAfterUrlWord(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c)) {
+        r->phase = kRefreshAfterUrlBlank;
+        return kAddressUndecided;
+    }
+    return UrlWordEnded(r, c, false);
+}
+
+static AddressKind OnRefreshAfterUrlBlank(AddressReader *r, uint32_t c)
+{
+    if (IsHtmlBlank(c))
+        return kAddressUndecided;
+    return UrlWordEnded(r, c, true);
+}
+
+static AddressKind OnRefreshAddress(AddressReader *r, uint32_t c)
+{
+    return HeadChar(r, c);
+}
+
+static AddressKind OnRefreshQuoted(AddressReader *r, uint32_t c)
+{
+    if (c == (uint32_t)r->matched) {
+        r->phase = kRefreshDone;
+        return Settle(r, FinishUrlHead(&r->head));
+    }
+    return HeadChar(r, c);
+}
+
+static AddressKind OnRefreshDone(AddressReader *r, uint32_t)
+{
+    return r->kind;
+}
+
+typedef AddressKind RefreshHandler(AddressReader *r, uint32_t c);
+
+static RefreshHandler *const kRefreshHandlers[kRefreshPhaseCount] = {
+    OnRefreshLeading, OnRefreshTime,         OnRefreshAfterTime,     OnRefreshAfterSeparator,
+    OnRefreshUrlWord, OnRefreshAfterUrlWord, OnRefreshAfterUrlBlank, OnRefreshAfterEquals,
+    OnRefreshAddress, OnRefreshQuoted,       OnRefreshDone,
+};
+
+// The dispatcher for refresh values.
 static AddressKind RefreshChar(AddressReader *r, uint32_t c)
 {
-    switch (r->phase) {
-    case kRefreshLeading:
-        if (IsHtmlBlank(c))
-            return kAddressUndecided;
-        if (IsAsciiDigit(c) || c == '.') {
-            r->phase = kRefreshTime;
-            return kAddressUndecided;
-        }
-        return Settle(r, kAddressOther);
-    case kRefreshTime:
-        if (IsAsciiDigit(c) || c == '.')
-            return kAddressUndecided;
-        if (c == ';' || c == ',') {
-            r->phase = kRefreshAfterSeparator;
-            return kAddressUndecided;
-        }
-        if (IsHtmlBlank(c)) {
-            r->phase = kRefreshAfterTime;
-            return kAddressUndecided;
-        }
-        return Settle(r, kAddressOther);
-    case kRefreshAfterTime:
-        if (IsHtmlBlank(c))
-            return kAddressUndecided;
-        if (c == ';' || c == ',') {
-            r->phase = kRefreshAfterSeparator;
-            return kAddressUndecided;
-        }
-        r->phase = kRefreshUrlWord;
-        return RefreshChar(r, c);
-    case kRefreshAfterSeparator:
-        if (IsHtmlBlank(c))
-            return kAddressUndecided;
-        r->phase = kRefreshUrlWord;
-        return RefreshChar(r, c);
-    case kRefreshUrlWord:
-        if (LowerAscii(c) == (uint32_t)"url"[r->matched]) {
-            if (++r->matched == 3)
-                r->phase = kRefreshAfterUrlWord;
-            return kAddressUndecided;
-        }
-        if (r->matched == 0) {
-            r->phase = kRefreshAfterEquals;     // no "url=": a quote may still come
-            return RefreshChar(r, c);
-        }
-        if (FeedUrlWord(r, false) != kAddressUndecided)
-            return r->kind;
-        return HeadChar(r, c);
-    case kRefreshAfterUrlWord:
-        if (IsHtmlBlank(c)) {
-            r->phase = kRefreshAfterUrlBlank;
-            return kAddressUndecided;
-        }
-        if (c == '=') {
-            r->phase = kRefreshAfterEquals;
-            r->matched = 0;
-            return kAddressUndecided;
-        }
-        if (FeedUrlWord(r, false) != kAddressUndecided)
-            return r->kind;
-        return HeadChar(r, c);
-    case kRefreshAfterUrlBlank:
-        if (IsHtmlBlank(c))
-            return kAddressUndecided;
-        if (c == '=') {
-            r->phase = kRefreshAfterEquals;
-            r->matched = 0;
-            return kAddressUndecided;
-        }
-        if (FeedUrlWord(r, true) != kAddressUndecided)
-            return r->kind;
-        return HeadChar(r, c);
-    case kRefreshAfterEquals:
-        if (IsHtmlBlank(c))
-            return kAddressUndecided;
-        if (c == '"' || c == '\'') {
-            r->phase = kRefreshQuoted;
-            r->matched = (int32_t)c;
-            return kAddressUndecided;
-        }
-        r->phase = kRefreshAddress;
-        return HeadChar(r, c);
-    case kRefreshAddress:
-        return HeadChar(r, c);
-    case kRefreshQuoted:
-        if (c == (uint32_t)r->matched) {
-            r->phase = kRefreshDone;
-            return Settle(r, FinishUrlHead(&r->head));
-        }
-        return HeadChar(r, c);
-    }
-    return r->kind;
+    return kRefreshHandlers[r->phase](r, c);
 }
 
 static AddressKind ReaderChar(AddressReader *r, uint32_t c)

@@ -49,8 +49,8 @@ enum { kRefNameMax = 16 };      // the longest name that stands for an ASCII cha
 // The most characters one byte can give: a '&', a name cut off, its terminator.
 enum { kRefOutMax = kRefNameMax + 3 };
 
-// States: 0 plain text; 100 after '&'; 200 a name; 300 after "&#"; 310
-// after "&#x"; 400 decimal digits; 410 hex digits.
+// States (0 is plain text, the rest in address.cpp's order): after '&'; a
+// name; after "&#"; after "&#x"; decimal digits; hex digits.
 struct CharRefDecoder {
     int32_t state;
     int32_t nameLength;

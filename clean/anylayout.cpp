@@ -154,11 +154,11 @@ void CopyPart(State *st, ByteStream *input, int64_t from, int64_t to, const Cut 
 // ---------------------------------------------------------------------------
 // The choice written out
 
-void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cutTables)
+// The scan ended: the last block ends and every record still open closes;
+// the root spans the body (or, without a BODY tag, all after the head).
+void CloseAll(State *st, int64_t origin, int64_t size)
 {
-    AnyLayoutResult *res = &st->result;
     Record *root = &st->open[0];
-    // The last block, and every record still open.
     EndBlock(st);
     while (st->depth > 1) {
         const Record *top = &st->open[st->depth - 1];
@@ -172,7 +172,12 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     }
     root->contentStart = st->headEnd;
     root->end = st->bodyClose > root->start ? st->bodyClose - 1 : size - 1;
+}
 
+// The record of the best score after the head; the root unless one beats it.
+const Record *BestRecord(State *st)
+{
+    const Record *root = &st->open[0];
     const Record *chosen = root;
     SortKept(st);
     int64_t g = root->weighted;
@@ -181,10 +186,16 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
         if (k->start >= st->headEnd && ScoresAtLeast(k, chosen, g))
             chosen = k;
     }
-    Cut cuts[kAnyLayoutMaxCuts];
-    int cutCount = root->words > 0 ? FindCuts(st, chosen, cuts) : 0;
+    return chosen;
+}
+
+// The choice, its cuts and its words into the result.
+void ReportChoice(State *st, const Record *chosen, int64_t from, const Cut *cuts, int cutCount,
+                         int64_t origin, int64_t size)
+{
+    AnyLayoutResult *res = &st->result;
+    const Record *root = &st->open[0];
     bool isRoot = chosen == root;
-    int64_t from = isRoot ? root->contentStart : chosen->start;
     res->tag = kTags[chosen->tag].name;
     res->isRoot = isRoot;
     res->headEnd = st->headEnd;
@@ -200,54 +211,63 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     res->pageWords = root->words;
     res->wordsKept += isRoot && cutCount == 0 ? root->words : chosen->words;
     res->bytesIn = size - origin;
+}
 
-    // The part less its cuts.
-    Cut pieces[kAnyLayoutMaxCuts + 1];
+// The part [from, to] less its cuts, as pieces in order; *bytes: their length.
+int PiecesOf(int64_t from, int64_t to, const Cut *cuts, int cutCount, Cut *pieces, int64_t *bytes)
+{
     int pieceCount = 0;
     int64_t at = from;
     for (int i = 0; i < cutCount; i++) {
         pieces[pieceCount++] = {at, cuts[i].start - 1, 0};
         at = cuts[i].end + 1;
     }
-    pieces[pieceCount++] = {at, chosen->end, 0};
-    int64_t partBytes = 0;
+    pieces[pieceCount++] = {at, to, 0};
+    *bytes = 0;
     for (int i = 0; i < pieceCount; i++)
-        partBytes += pieces[i].end >= pieces[i].start ? pieces[i].end - pieces[i].start + 1 : 0;
+        *bytes += pieces[i].end >= pieces[i].start ? pieces[i].end - pieces[i].start + 1 : 0;
+    return pieceCount;
+}
 
-    if (root->words == 0 || (isRoot && cutCount == 0)) {
-        // A page without words, or all of it main text: unchanged, but for
-        // the tables of the body when they go.
-        res->outcome = kAnyLayoutCopied;
-        res->bytesKept = size - origin;
-        if (!st->output)
-            return;
-        if (root->words == 0 || !cutTables || chosen->end < from) {
-            CopyBytes(input, st->output, origin, size - 1, &res->bytesCopied);
-            return;
-        }
-        CopyBytes(input, st->output, origin, from - 1, &res->bytesCopied);
-        CopyPart(st, input, from, chosen->end, pieces, 1, true);
-        CopyBytes(input, st->output, chosen->end + 1, size - 1, &res->bytesCopied);
-        res->tableBytes = partBytes - st->emitted;
-        res->bytesKept -= res->tableBytes;
+// A page without words, or all of it main text: copied unchanged, but for
+// the tables of the body [from, to] when they go.
+void WriteWhole(State *st, ByteStream *input, int64_t origin, int64_t size, int64_t from, int64_t to,
+                       const Cut *pieces, int64_t partBytes, bool cutTables)
+{
+    AnyLayoutResult *res = &st->result;
+    res->outcome = kAnyLayoutCopied;
+    res->bytesKept = size - origin;
+    if (!st->output)
+        return;
+    if (st->open[0].words == 0 || !cutTables || to < from) {
+        CopyBytes(input, st->output, origin, size - 1, &res->bytesCopied);
         return;
     }
+    CopyBytes(input, st->output, origin, from - 1, &res->bytesCopied);
+    CopyPart(st, input, from, to, pieces, 1, true);
+    CopyBytes(input, st->output, to + 1, size - 1, &res->bytesCopied);
+    res->tableBytes = partBytes - st->emitted;
+    res->bytesKept -= res->tableBytes;
+}
 
-    res->outcome = kAnyLayoutPart;
-    // The headline: the last H1 after the BODY tag and before the part, when
-    // the part holds none; up to the part when its end tag is missing.
-    if (!isRoot && !chosen->hasH1 && chosen->h1Start >= st->headEnd) {
+// The headline: the last H1 after the BODY tag and before the part, when
+// the part holds none; up to the part when its end tag is missing.
+void FindHeadline(State *st, const Record *chosen)
+{
+    AnyLayoutResult *res = &st->result;
+    if (chosen != &st->open[0] && !chosen->hasH1 && chosen->h1Start >= st->headEnd) {
         res->headlineAdded = true;
         res->headlineStart = chosen->h1Start;
         res->headlineEnd = chosen->h1End >= 0 ? chosen->h1End : chosen->start - 1;
     }
-    int64_t headlineBytes = res->headlineAdded ? res->headlineEnd - res->headlineStart + 1 : 0;
-    res->bytesKept = (st->headEnd - origin) + headlineBytes + partBytes;
-    ReadLabel(st, input, chosen->start, chosen->contentStart - chosen->start);
-    TakeFirstWords(st, input, pieces, pieceCount, cuts, cutCount);
-    if (!st->output)
-        return;
+}
 
+// Writes the head, the headline, and the part in what its tag needs around
+// it (a cell or row in a table), then the page's end.
+void WritePart(State *st, ByteStream *input, int64_t origin, int64_t from, const Record *chosen,
+                      const Cut *pieces, int pieceCount, bool cutTables)
+{
+    AnyLayoutResult *res = &st->result;
     const char *wrapper = "", *wrapperEnd = "";
     if (chosen->tag == kTagTd || chosen->tag == kTagTh) {
         wrapper = "<table><tr>";
@@ -263,6 +283,35 @@ void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cut
     CopyPart(st, input, from, chosen->end, pieces, pieceCount, cutTables);
     StreamWriteText(st->output, wrapperEnd);
     StreamWriteText(st->output, kPageEnd);
+}
+
+void Choose(State *st, ByteStream *input, int64_t origin, int64_t size, bool cutTables)
+{
+    AnyLayoutResult *res = &st->result;
+    const Record *root = &st->open[0];
+    CloseAll(st, origin, size);
+    const Record *chosen = BestRecord(st);
+    Cut cuts[kAnyLayoutMaxCuts];
+    int cutCount = root->words > 0 ? FindCuts(st, chosen, cuts) : 0;
+    bool isRoot = chosen == root;
+    int64_t from = isRoot ? root->contentStart : chosen->start;
+    ReportChoice(st, chosen, from, cuts, cutCount, origin, size);
+    Cut pieces[kAnyLayoutMaxCuts + 1];
+    int64_t partBytes;
+    int pieceCount = PiecesOf(from, chosen->end, cuts, cutCount, pieces, &partBytes);
+    if (root->words == 0 || (isRoot && cutCount == 0)) {
+        WriteWhole(st, input, origin, size, from, chosen->end, pieces, partBytes, cutTables);
+        return;
+    }
+    res->outcome = kAnyLayoutPart;
+    FindHeadline(st, chosen);
+    int64_t headlineBytes = res->headlineAdded ? res->headlineEnd - res->headlineStart + 1 : 0;
+    res->bytesKept = (st->headEnd - origin) + headlineBytes + partBytes;
+    ReadLabel(st, input, chosen->start, chosen->contentStart - chosen->start);
+    TakeFirstWords(st, input, pieces, pieceCount, cuts, cutCount);
+    if (!st->output)
+        return;
+    WritePart(st, input, origin, from, chosen, pieces, pieceCount, cutTables);
     if (cutTables) {
         res->tableBytes = partBytes - st->emitted;
         res->bytesKept -= res->tableBytes;

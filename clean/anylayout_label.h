@@ -206,6 +206,80 @@ bool IsName(const unsigned char *p, size_t n, const char *name)
     return true;
 }
 
+// Bytes of the start tag read for the label.
+struct LabelSpan {
+    const unsigned char *p;         // null: none
+    size_t n;
+};
+
+inline bool EndsLabelName(unsigned char c)
+{
+    return IsBlank(c) || c == '/' || c == '>';
+}
+
+// The attribute at tag[*at], after its blanks: its name and, after a '=',
+// its value, quoted or bare (value->p null without one). Leaves *at after
+// it.
+void ReadLabelAttribute(const unsigned char *tag, size_t got, size_t *at, LabelSpan *name, LabelSpan *value)
+{
+    size_t i = *at;
+    name->p = tag + i;
+    while (i < got && !EndsLabelName(tag[i]) && tag[i] != '=')
+        i++;
+    name->n = (size_t)(tag + i - name->p);
+    while (i < got && IsBlank(tag[i]))
+        i++;
+    *value = LabelSpan{nullptr, 0};
+    if (i < got && tag[i] == '=') {
+        i++;
+        while (i < got && IsBlank(tag[i]))
+            i++;
+        if (i < got && (tag[i] == '"' || tag[i] == '\'')) {
+            unsigned char quote = tag[i++];
+            value->p = tag + i;
+            while (i < got && tag[i] != quote)
+                i++;
+            value->n = (size_t)(tag + i - value->p);
+            i++;
+        } else {
+            value->p = tag + i;
+            while (i < got && !IsBlank(tag[i]) && tag[i] != '>')
+                i++;
+            value->n = (size_t)(tag + i - value->p);
+        }
+    }
+    *at = i;
+}
+
+// "<name id="..." class="...">" into the result's label, escaped and cut
+// to fit.
+void WriteLabel(AnyLayoutResult *res, LabelSpan name, LabelSpan id, LabelSpan cls)
+{
+    unsigned char text[2 * kTagRead];
+    size_t t = 0;
+    auto put = [&](const void *p, size_t k) {
+        memcpy(text + t, p, k);
+        t += k;
+    };
+    put("<", 1);
+    put(name.p, name.n);
+    if (id.p) {
+        put(" id=\"", 5);
+        put(id.p, id.n);
+        put("\"", 1);
+    }
+    if (cls.p) {
+        put(" class=\"", 8);
+        put(cls.p, cls.n);
+        put("\"", 1);
+    }
+    put(">", 1);
+    if (!EscapeText(text, t, res->label, kAnyLayoutLabelMax)) {
+        EscapeText(text, t, res->label, kAnyLayoutLabelMax - (sizeof kEllipsis - 1));
+        strcat(res->label, kEllipsis);
+    }
+}
+
 // The label of the chosen element: its start tag at `at` (`n` bytes long)
 // as its name, id and class.
 void ReadLabel(State *st, ByteStream *input, int64_t at, int64_t n)
@@ -219,76 +293,23 @@ void ReadLabel(State *st, ByteStream *input, int64_t at, int64_t n)
         strcpy(res->label, "<body>");   // the root of a page without BODY
         return;
     }
-    const unsigned char *id = nullptr, *cls = nullptr;
-    size_t idLength = 0, clsLength = 0;
     size_t i = 1;
-    auto stops = [&](unsigned char c) { return IsBlank(c) || c == '/' || c == '>'; };
-    while (i < got && !stops(tag[i]))
+    while (i < got && !EndsLabelName(tag[i]))
         i++;
-    size_t nameLength = i - 1;
+    LabelSpan name = {tag + 1, i - 1}, id = {nullptr, 0}, cls = {nullptr, 0};
     for (;;) {
         while (i < got && (IsBlank(tag[i]) || tag[i] == '/'))
             i++;
         if (i >= got || tag[i] == '>')
             break;
-        size_t name = i;
-        while (i < got && !stops(tag[i]) && tag[i] != '=')
-            i++;
-        size_t attrLength = i - name;
-        while (i < got && IsBlank(tag[i]))
-            i++;
-        const unsigned char *value = nullptr;
-        size_t valueLength = 0;
-        if (i < got && tag[i] == '=') {
-            i++;
-            while (i < got && IsBlank(tag[i]))
-                i++;
-            if (i < got && (tag[i] == '"' || tag[i] == '\'')) {
-                unsigned char quote = tag[i++];
-                value = tag + i;
-                while (i < got && tag[i] != quote)
-                    i++;
-                valueLength = (size_t)(tag + i - value);
-                i++;
-            } else {
-                value = tag + i;
-                while (i < got && !IsBlank(tag[i]) && tag[i] != '>')
-                    i++;
-                valueLength = (size_t)(tag + i - value);
-            }
-        }
-        if (value && !id && IsName(tag + name, attrLength, "id")) {
+        LabelSpan attr, value;
+        ReadLabelAttribute(tag, got, &i, &attr, &value);
+        if (value.p && !id.p && IsName(attr.p, attr.n, "id"))
             id = value;
-            idLength = valueLength;
-        } else if (value && !cls && IsName(tag + name, attrLength, "class")) {
+        else if (value.p && !cls.p && IsName(attr.p, attr.n, "class"))
             cls = value;
-            clsLength = valueLength;
-        }
     }
-    // "<name id="..." class="...">", then escaped and cut to fit.
-    unsigned char text[2 * kTagRead];
-    size_t t = 0;
-    auto put = [&](const void *p, size_t k) {
-        memcpy(text + t, p, k);
-        t += k;
-    };
-    put("<", 1);
-    put(tag + 1, nameLength);
-    if (id) {
-        put(" id=\"", 5);
-        put(id, idLength);
-        put("\"", 1);
-    }
-    if (cls) {
-        put(" class=\"", 8);
-        put(cls, clsLength);
-        put("\"", 1);
-    }
-    put(">", 1);
-    if (!EscapeText(text, t, res->label, kAnyLayoutLabelMax)) {
-        EscapeText(text, t, res->label, kAnyLayoutLabelMax - (sizeof kEllipsis - 1));
-        strcat(res->label, kEllipsis);
-    }
+    WriteLabel(res, name, id, cls);
 }
 
 }  // namespace

@@ -7,23 +7,25 @@
 #include <string.h>
 #include "clean/bytes.h"
 
-enum {
-    kCssText = 0,
-    kCssSlash = 10,
-    kCssComment = 20,
-    kCssCommentStar = 21,
-    kCssString = 30,
-    kCssWord = 100,
-    kCssLongWord = 110,
-    kCssAtWord = 120,
-    kCssImport = 200,
-    kCssImportWord = 210,
-    kCssUrlOpen = 300,
-    kCssUrlBare = 310,
-    kCssUrlQuoted = 320,
-    kCssUrlClose = 330,
-    kCssSetString = 400,
-    kCssSkipRule = 500,
+// The states, numbered for the handler table (kCssHandlers, in this order).
+enum : int32_t {
+    kCssText,
+    kCssSlash,
+    kCssComment,
+    kCssCommentStar,
+    kCssString,
+    kCssWord,
+    kCssLongWord,
+    kCssAtWord,
+    kCssImport,
+    kCssImportWord,
+    kCssUrlOpen,
+    kCssUrlBare,
+    kCssUrlQuoted,
+    kCssUrlClose,
+    kCssSetString,
+    kCssSkipRule,
+    kCssStateCount
 };
 
 enum { kEscapeNone = 0, kEscapeStart = 1, kEscapeHex = 2 };
@@ -179,7 +181,7 @@ static void Reconsume(CssScanner *s, uint32_t c, bool escaped, int64_t start, in
     Token(s, c, escaped, start, end);
 }
 
-static void TextToken(CssScanner *s, uint32_t c, bool escaped, int64_t start)
+static void OnText(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t)
 {
     if (!escaped) {
         switch (c) {
@@ -253,149 +255,193 @@ static void StartUrl(CssScanner *s, bool importRule)
     s->state = kCssUrlOpen;
 }
 
-static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+// The handlers of the states, one each: the character c (escaped: written
+// as a CSS escape, so it has no syntax) from `start` to `end`.
+
+static void OnSlash(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
 {
-    if (s->dropping && s->holdFrom >= 0 && s->state != kCssText)
-        Cut(s, end, false);
-    bool plain = !escaped;
-    switch (s->state) {
-    case kCssText:
-        TextToken(s, c, escaped, start);
-        return;
-    case kCssSlash:
-        if (plain && c == '*')
-            s->state = kCssComment;
-        else
-            Reconsume(s, c, escaped, start, end);
-        return;
-    case kCssComment:
-        if (plain && c == '*')
-            s->state = kCssCommentStar;
-        return;
-    case kCssCommentStar:
-        if (plain && c == '/')
-            s->state = kCssText;
-        else if (!(plain && c == '*'))
-            s->state = kCssComment;
-        return;
-    case kCssString:
-        if (plain && (c == s->quote || c == '\n'))
-            s->state = kCssText;
-        return;
-    case kCssWord:
-        if (TakeWordChar(s, c, escaped))
-            return;
-        if (plain && c == '(' && WordIs(s, "url")) {
-            StartUrl(s, false);
-            return;
-        }
-        Release(s);
-        if (plain && c == '(' && WordIsImageSet(s)) {
-            s->depth++;
-            if (s->imageSetDepth == 0)
-                s->imageSetDepth = s->depth;
-            s->state = kCssText;
-            return;
-        }
+    if (!escaped && c == '*')
+        s->state = kCssComment;
+    else
         Reconsume(s, c, escaped, start, end);
+}
+
+static void OnComment(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t)
+{
+    if (!escaped && c == '*')
+        s->state = kCssCommentStar;
+}
+
+static void OnCommentStar(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t)
+{
+    if (!escaped && c == '/')
+        s->state = kCssText;
+    else if (escaped || c != '*')
+        s->state = kCssComment;
+}
+
+static void OnString(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t)
+{
+    if (!escaped && (c == s->quote || c == '\n'))
+        s->state = kCssText;
+}
+
+// A word, up to the character after it: "url(" begins an address,
+// "image-set(" a list of them.
+static void OnWord(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (TakeWordChar(s, c, escaped))
         return;
-    case kCssLongWord:
-        if (!IsWordChar(c, escaped))
-            Reconsume(s, c, escaped, start, end);
-        return;
-    case kCssAtWord:
-        if (TakeWordChar(s, c, escaped))
-            return;
-        if (WordIs(s, "import")) {
-            s->state = kCssImport;
-            Token(s, c, escaped, start, end);
-            return;
-        }
-        Release(s);
-        Reconsume(s, c, escaped, start, end);
-        return;
-    case kCssImport:
-        if (IsBlank(c) && plain)
-            return;
-        if (plain && (c == '"' || c == '\'')) {
-            s->quote = c;
-            s->importRule = true;
-            StartAddress(s);
-            s->state = kCssUrlQuoted;
-            return;
-        }
-        if (IsWordStart(c, escaped)) {
-            s->word[0] = LowerByte(c);
-            s->wordLength = 1;
-            s->state = kCssImportWord;
-            return;
-        }
-        Release(s);
-        Reconsume(s, c, escaped, start, end);
-        return;
-    case kCssImportWord:
-        if (TakeWordChar(s, c, escaped))
-            return;
-        if (plain && c == '(' && WordIs(s, "url")) {
-            StartUrl(s, true);
-            return;
-        }
-        Release(s);
-        Reconsume(s, c, escaped, start, end);
-        return;
-    case kCssUrlOpen:
-        if (plain && IsBlank(c))
-            return;
-        if (plain && (c == '"' || c == '\'')) {
-            s->quote = c;
-            s->state = kCssUrlQuoted;
-            return;
-        }
-        s->state = kCssUrlBare;
-        Token(s, c, escaped, start, end);
-        return;
-    case kCssUrlBare:
-        if (plain && c == ')') {
-            FinishAddress(s, end);
-            EndAddressPart(s, end);
-        } else if (plain && IsBlank(c)) {
-            FinishAddress(s, end);
-            s->state = kCssUrlClose;
-        } else {
-            AddressChar(s, c, end);
-        }
-        return;
-    case kCssUrlQuoted:
-        if (plain && (c == s->quote || c == '\n')) {
-            FinishAddress(s, end);
-            if (s->importRule)
-                EndAddressPart(s, end);
-            else
-                s->state = kCssUrlClose;
-        } else {
-            AddressChar(s, c, end);
-        }
-        return;
-    case kCssUrlClose:
-        if (plain && c == ')')
-            EndAddressPart(s, end);
-        return;
-    case kCssSetString:
-        if (plain && (c == s->quote || c == '\n')) {
-            FinishAddress(s, end);
-            EndReference(s, end);
-            s->state = kCssText;
-        } else {
-            AddressChar(s, c, end);
-        }
-        return;
-    case kCssSkipRule:
-        if (plain && c == ';') {
-            EndReference(s, end);
-            s->state = kCssText;
-        }
+    if (!escaped && c == '(' && WordIs(s, "url")) {
+        StartUrl(s, false);
         return;
     }
+    Release(s);
+    if (!escaped && c == '(' && WordIsImageSet(s)) {
+        s->depth++;
+        if (s->imageSetDepth == 0)
+            s->imageSetDepth = s->depth;
+        s->state = kCssText;
+        return;
+    }
+    Reconsume(s, c, escaped, start, end);
+}
+
+static void OnLongWord(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (!IsWordChar(c, escaped))
+        Reconsume(s, c, escaped, start, end);
+}
+
+static void OnAtWord(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (TakeWordChar(s, c, escaped))
+        return;
+    if (WordIs(s, "import")) {
+        s->state = kCssImport;
+        Token(s, c, escaped, start, end);
+        return;
+    }
+    Release(s);
+    Reconsume(s, c, escaped, start, end);
+}
+
+static void OnImport(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (!escaped && IsBlank(c))
+        return;
+    if (!escaped && (c == '"' || c == '\'')) {
+        s->quote = c;
+        s->importRule = true;
+        StartAddress(s);
+        s->state = kCssUrlQuoted;
+        return;
+    }
+    if (IsWordStart(c, escaped)) {
+        s->word[0] = LowerByte(c);
+        s->wordLength = 1;
+        s->state = kCssImportWord;
+        return;
+    }
+    Release(s);
+    Reconsume(s, c, escaped, start, end);
+}
+
+static void OnImportWord(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (TakeWordChar(s, c, escaped))
+        return;
+    if (!escaped && c == '(' && WordIs(s, "url")) {
+        StartUrl(s, true);
+        return;
+    }
+    Release(s);
+    Reconsume(s, c, escaped, start, end);
+}
+
+static void OnUrlOpen(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (!escaped && IsBlank(c))
+        return;
+    if (!escaped && (c == '"' || c == '\'')) {
+        s->quote = c;
+        s->state = kCssUrlQuoted;
+        return;
+    }
+    s->state = kCssUrlBare;
+    Token(s, c, escaped, start, end);
+}
+
+static void OnUrlBare(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t end)
+{
+    if (!escaped && c == ')') {
+        FinishAddress(s, end);
+        EndAddressPart(s, end);
+    } else if (!escaped && IsBlank(c)) {
+        FinishAddress(s, end);
+        s->state = kCssUrlClose;
+    } else {
+        AddressChar(s, c, end);
+    }
+}
+
+static void OnUrlQuoted(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t end)
+{
+    if (escaped || (c != s->quote && c != '\n')) {
+        AddressChar(s, c, end);
+        return;
+    }
+    FinishAddress(s, end);
+    if (s->importRule)
+        EndAddressPart(s, end);
+    else
+        s->state = kCssUrlClose;
+}
+
+static void OnUrlClose(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t end)
+{
+    if (!escaped && c == ')')
+        EndAddressPart(s, end);
+}
+
+static void OnSetString(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t end)
+{
+    if (escaped || (c != s->quote && c != '\n')) {
+        AddressChar(s, c, end);
+        return;
+    }
+    FinishAddress(s, end);
+    EndReference(s, end);
+    s->state = kCssText;
+}
+
+static void OnSkipRule(CssScanner *s, uint32_t c, bool escaped, int64_t, int64_t end)
+{
+    if (!escaped && c == ';') {
+        EndReference(s, end);
+        s->state = kCssText;
+    }
+}
+
+typedef void CssHandler(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end);
+
+static CssHandler *const kCssHandlers[kCssStateCount] = {
+    OnText,     OnSlash,    OnComment,   OnCommentStar, OnString,   OnWord,
+    OnLongWord, OnAtWord,   OnImport,    OnImportWord,  OnUrlOpen,  OnUrlBare,
+    OnUrlQuoted, OnUrlClose, OnSetString, OnSkipRule,
+};
+
+// The dispatcher. Text, the state most characters are read in, is handled
+// in place; a reference that goes is cut through each character it reads.
+static void Token(CssScanner *s, uint32_t c, bool escaped, int64_t start, int64_t end)
+{
+    if (s->state == kCssText) {
+        OnText(s, c, escaped, start, end);
+        return;
+    }
+    if (s->dropping && s->holdFrom >= 0)
+        Cut(s, end, false);
+    kCssHandlers[s->state](s, c, escaped, start, end);
 }
 
 static inline uint32_t EscapedValue(uint32_t v)

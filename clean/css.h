@@ -9,22 +9,22 @@
 // Comments and ordinary strings are passed over; CSS escapes ("\75 rl(",
 // "\68ttp") are read as the characters they stand for.
 //
-// States (CssScanner.state):
-//   0    text
-//   10   after '/': a comment may begin
-//   20   a comment; 21 a '*' in it
-//   30   an ordinary string
-//   100  an identifier: "url" or "...image-set" may follow with '('
-//   110  an identifier too long to matter
-//   120  an at-keyword: "import" may follow
-//   200  @import, before its address
-//   210  @import, an identifier that may be "url"
-//   300  after "url(", before the address
-//   310  an unquoted address, up to ')' or a blank
-//   320  a quoted address (url( or @import)
-//   330  after the address, up to ')'
-//   400  a string inside image-set(...): an address
-//   500  the rest of a removed @import rule, up to ';'
+// States (CssScanner.state), each read by its own handler:
+//   text
+//   slash: after '/', a comment may begin
+//   comment; comment star: a '*' in it
+//   string: an ordinary string
+//   word: an identifier; "url" or "...image-set" may follow with '('
+//   long word: an identifier too long to matter
+//   at-word: an at-keyword; "import" may follow
+//   import: @import, before its address
+//   import word: @import, an identifier that may be "url"
+//   url open: after "url(", before the address
+//   url bare: an unquoted address, up to ')' or a blank
+//   url quoted: a quoted address (url( or @import)
+//   url close: after the address, up to ')'
+//   set string: a string inside image-set(...), an address
+//   skip rule: the rest of a removed @import rule, up to ';'
 //
 // A reference begins at the first byte of its name (or quote) and ends
 // after its ')', its ';' or its closing quote, or where the text ends; it is

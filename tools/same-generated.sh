@@ -79,7 +79,10 @@ build() {  # SRC OUT DRIVER [FLAG]
   fi
   # Since the options word left clean/ for app/.
   [ -f "$1/clean/switches.cpp" ] || sources+=("$1/app/options.cpp")
-  g++ -std=c++17 -O2 -fno-exceptions ${4:-} -I"$1" "${sources[@]}" "$3" -o "$2"
+  # Since web archives came into the cleaning: they need zlib.
+  local libs=()
+  if [ -f "$1/clean/warc.cpp" ]; then libs+=(-lz); fi
+  g++ -std=c++17 -O2 -fno-exceptions ${4:-} -I"$1" "${sources[@]}" "$3" -o "$2" ${libs[@]+"${libs[@]}"}
 }
 if [ -f "$work/old/clean/clean.h" ]; then
   build "$work/old" "$work/old-clean" "$root/tools/cleanwords.cpp"

@@ -114,6 +114,15 @@ const AddressCase kCases[] = {
     {"5", kSyntaxRefresh, false, kOther},
     {"0;url='a.htm'http://b", kSyntaxRefresh, false, kOther},
     {"0&#59; url&#61;http://a", kSyntaxRefresh, false, kNet},
+    // Each way from the time to the address.
+    {"0 ; url=http://a", kSyntaxRefresh, false, kNet},
+    {"0 url=http://a", kSyntaxRefresh, false, kNet},
+    {"0;url = 'http://a'", kSyntaxRefresh, false, kNet},
+    {"0;'http://a'", kSyntaxRefresh, false, kNet},
+    {"0;url='//a", kSyntaxRefresh, false, kNet},        // decided before its quote closes
+    {"0;URL=\"a.htm\" http://b", kSyntaxRefresh, false, kOther},
+    {"0;ur", kSyntaxRefresh, false, kOther},
+    {"0; url", kSyntaxRefresh, false, kOther},
 };
 
 TEST(Address, KindsWholeAndByteByByte)
@@ -173,6 +182,12 @@ TEST(CharRefs, DecodedAsInAnAttribute)
         {"&fjlig;", "fj"},           {"&#65;&#x42;&#X43", "ABC"},  {"&#1114112;", "\xef\xbf\xbd"},
         {"&#65x", "Ax"},             {"&#&#65;", "&#A"},           {"&&amp;", "&&"},
         {"&Tab;", "\t"},             {"&tab;", "&tab;"},           {"&eacute;", "&eacute;"},
+        // Cut short, or ended by a byte no reference takes.
+        {"&", "&"},                  {"& ", "& "},                 {"&#", "&#"},
+        {"&#x;", "&#x;"},            {"&#XZ", "&#XZ"},             {"&#x41", "A"},
+        {"&lt", "<"},                {"&lt=", "&lt="},             {"&colon", "&colon"},
+        {"&#0;", "\xef\xbf\xbd"},
+        {"&abcdefghijklmnopq;", "&abcdefghijklmnopq;"},     // longer than any name we know
     };
     for (const RefCase &c : cases) {
         CharRefDecoder d;

@@ -131,6 +131,14 @@ const std::vector<InertCase> kStyleSheets = {
      kRemovedCssReferences},
     {"after the end tag, tags again", "<style>p{}</STYLE ><img src=//x>", kI,
      "<style>p{}</STYLE ><img>", kRemovedNetworkAttributes},
+    {"@import in any case", "<style>@IMPORT url(//x/a.css);p{}</style>", kI, "<style>p{}</style>",
+     kRemovedCssReferences},
+    {"@import url( with blanks and media", "<style>@import url( //x/a.css ) screen;p{}</style>", kI,
+     "<style>p{}</style>", kRemovedCssReferences},
+    {"image-set with a vendor prefix", "<p style=\"x:url(a);y:-webkit-image-set('//x/a.png' 1x)\">", kI,
+     "<p style=\"x:;y:-webkit-image-set( 1x)\">", kRemovedUrlReferences},
+    {"an escaped quote ends no string", "<style>a{content:'\\'url(//x)'}</style>", kI,
+     "<style>a{content:'\\'url(//x)'}</style>", kNone},
 };
 
 const std::vector<InertCase> kNotTags = {
