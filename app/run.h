@@ -44,6 +44,10 @@ struct PageJob {
     // The cleaned page takes the page's modification and access times, as
     // the page's first look at it found them (kOptPreserveTime).
     bool keepTimes;
+    // A file of the companion folder went (or, in a preview, would go):
+    // where it is now (or was), and its size; called with the callbacks'
+    // context. May be null.
+    void (*companionFile)(void *context, const char *path, int64_t size);
 };
 
 // A job for the page at `path` under `switches`, originals to `target`:
@@ -61,6 +65,7 @@ inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const
     job.sayMissingFolder = true;
     job.wantHint = false;
     job.keepTimes = false;
+    job.companionFile = nullptr;
     return job;
 }
 

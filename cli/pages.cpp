@@ -56,6 +56,15 @@ static void OnMessage(void *context, MessageKind kind, int id, const char *detai
     sink->report->err += MessageLine(sink->name, MessageText(kind, id), detail, sysError);
 }
 
+// -n -v: each companion file that would go, on its own line.
+static void OnCompanionFile(void *context, const char *path, int64_t size)
+{
+    PageSink *sink = (PageSink *)context;
+    if (sink->call->level != kLevelVerbose || !sink->call->dryRun)
+        return;
+    sink->report->companionList += "    " + QuoteName(path) + " (" + SizeText(size) + ")\n";
+}
+
 // `folder`: the page's folder, taken, for a page found by -r; else null.
 static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &call, const RunCallbacks *cb)
 {
@@ -70,6 +79,7 @@ static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &c
     // The hint costs a second scan: only where a report is asked for.
     job.wantHint = !call.json && call.level == kLevelVerbose;
     job.keepTimes = (call.settings.word & kOptPreserveTime) != 0;
+    job.companionFile = OnCompanionFile;
     return job;
 }
 

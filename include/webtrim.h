@@ -91,6 +91,10 @@ typedef struct wt_options {
      * WT_OUTCOME_OUT_OF_MEMORY) and the page held between two stages (past
      * it the clean fails with WT_ERR_MEMORY_LIMIT). */
     size_t memory_limit;
+    /* wt_clean_file: the files of the page's companion folder (NAME_files
+     * beside NAME.htm) that the cleaned page no longer reaches go with the
+     * original. Added in 2.5; ignored by wt_clean. */
+    bool companion_files;
 } wt_options;
 
 /* Fills the first `size` bytes of *options with the defaults (size: the
