@@ -10,9 +10,7 @@
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
-#include <deque>
-#include <set>
-#include <string>
+#include <stdio.h>
 #include "app/run.h"
 #include "clean/refs.h"
 #include "platform/compare.h"
@@ -105,15 +103,110 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
 enum { kMaxDepth = 64 };            // folders below the companion folder
 enum { kMaxScanned = 100000 };      // reached files read for their references
 
-// What reaches into the companion folder.
-struct Reach {
-    std::string root;               // the companion folder's path, then '/'
-    std::set<std::string> reached;  // paths below it
-    std::deque<std::pair<std::string, bool>> queue;     // to read: path, as a style sheet
-    int outcome;                    // kCompanionTrimmed while nothing stops the plan
-    bool strict;                    // an unknown reference stops the plan (pages, not files of the folder)
-    std::string base;               // the folder the references resolve against
+// A list of strings, each malloc'd.
+struct Strings {
+    char **items;
+    bool *flags;
+    size_t count, capacity;
 };
+
+static bool AddString(Strings *list, const char *text, bool flag)
+{
+    if (list->count == list->capacity) {
+        size_t n = list->capacity ? 2 * list->capacity : 64;
+        char **items = (char **)realloc(list->items, n * sizeof *items);
+        if (items)
+            list->items = items;
+        bool *flags = items ? (bool *)realloc(list->flags, n * sizeof *flags) : nullptr;
+        if (flags)
+            list->flags = flags;
+        if (!items || !flags)
+            return false;
+        list->capacity = n;
+    }
+    char *copy = strdup(text);
+    if (!copy)
+        return false;
+    list->items[list->count] = copy;
+    list->flags[list->count++] = flag;
+    return true;
+}
+
+static void FreeStrings(Strings *list)
+{
+    for (size_t i = 0; i < list->count; i++)
+        free(list->items[i]);
+    free(list->items);
+    free(list->flags);
+    memset(list, 0, sizeof *list);
+}
+
+// What reaches into the companion folder: the reached paths in the order
+// found (also the queue of files to read), and a hash of them.
+struct Reach {
+    char root[kFolderPathSize + 1];     // the companion folder's path, then '/'
+    size_t rootLength;
+    Strings reached;                    // flag: read it as a style sheet
+    size_t *slots;                      // index + 1 into `reached`, or 0
+    size_t slotCount;                   // a power of 2, more than twice the paths
+    int outcome;                        // kCompanionTrimmed while nothing stops the plan
+    bool strict;                        // an unknown reference stops the plan (pages)
+    char base[kFolderPathSize];         // the folder the references resolve against
+};
+
+static size_t HashOf(const char *p)
+{
+    size_t h = 14695981039346656037ull & (size_t)-1;
+    for (; *p; p++)
+        h = (h ^ (unsigned char)*p) * (size_t)1099511628211ull;
+    return h;
+}
+
+static bool IsReached(const Reach *r, const char *path)
+{
+    if (!r->slotCount)
+        return false;
+    for (size_t i = HashOf(path) & (r->slotCount - 1);; i = (i + 1) & (r->slotCount - 1)) {
+        if (!r->slots[i])
+            return false;
+        if (strcmp(r->reached.items[r->slots[i] - 1], path) == 0)
+            return true;
+    }
+}
+
+static void PutSlot(Reach *r, size_t index)
+{
+    size_t i = HashOf(r->reached.items[index]) & (r->slotCount - 1);
+    while (r->slots[i])
+        i = (i + 1) & (r->slotCount - 1);
+    r->slots[i] = index + 1;
+}
+
+// Adds a path: false when it was there, or memory ran out (the plan stops).
+static bool AddReached(Reach *r, const char *path, bool css)
+{
+    if (IsReached(r, path))
+        return false;
+    if (2 * (r->reached.count + 1) >= r->slotCount) {
+        size_t n = r->slotCount ? 2 * r->slotCount : 256;
+        size_t *slots = (size_t *)calloc(n, sizeof *slots);
+        if (!slots) {
+            r->outcome = kCompanionUnreadable;
+            return false;
+        }
+        free(r->slots);
+        r->slots = slots;
+        r->slotCount = n;
+        for (size_t i = 0; i < r->reached.count; i++)
+            PutSlot(r, i);
+    }
+    if (!AddString(&r->reached, path, css)) {
+        r->outcome = kCompanionUnreadable;
+        return false;
+    }
+    PutSlot(r, r->reached.count - 1);
+    return true;
+}
 
 static void OnReference(void *context, RefKind kind, const char *text, size_t n)
 {
@@ -124,10 +217,10 @@ static void OnReference(void *context, RefKind kind, const char *text, size_t n)
         return;
     }
     char path[kFolderPathSize];
-    RefTarget t = ResolveReference(text, n, r->base.c_str(), path, sizeof path);
+    RefTarget t = ResolveReference(text, n, r->base, path, sizeof path);
     if (kind == kRefBase) {
         // A BASE naming the page's own folder changes nothing.
-        bool here = t == kTargetFile && r->base == path;
+        bool here = t == kTargetFile && (strcmp(r->base, path) == 0 || (!r->base[0] && strcmp(path, "/") == 0));
         if (r->strict && !here && r->outcome == kCompanionTrimmed)
             r->outcome = kCompanionBaseElsewhere;
         return;
@@ -137,10 +230,8 @@ static void OnReference(void *context, RefKind kind, const char *text, size_t n)
             r->outcome = kCompanionUnresolved;
         return;
     }
-    if (t != kTargetFile || strncmp(path, r->root.c_str(), r->root.size()) != 0)
-        return;
-    if (r->reached.insert(path).second)
-        r->queue.emplace_back(path, kind == kRefStyleSheet);
+    if (t == kTargetFile && strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
+        AddReached(r, path, kind == kRefStyleSheet);
 }
 
 // Reads the references of an open file, in the charset its head declares.
@@ -159,91 +250,92 @@ static bool ReadRefsOf(FileHandle file, bool css, Reach *r)
     return ok;
 }
 
-static bool EndsWithIgnoreCase(const std::string &s, const char *suffix)
+static bool EndsWithIgnoreCase(const char *s, const char *suffix)
 {
-    size_t k = strlen(suffix);
-    return s.size() >= k && NamesEqualIgnoreCase(s.c_str() + s.size() - k, suffix);
+    size_t n = strlen(s), k = strlen(suffix);
+    return n >= k && NamesEqualIgnoreCase(s + n - k, suffix);
 }
 
 // Opens the file at `path` (below r->root) through held folders, never
 // through a link.
-static bool OpenBelow(const Reach *r, const HeldFolder *companion, const std::string &path, FileHandle *file)
+static bool OpenBelow(const Reach *r, const HeldFolder *companion, const char *path, FileHandle *file)
 {
-    std::string rest = path.substr(r->root.size());
+    char rest[kFolderPathSize];
+    snprintf(rest, sizeof rest, "%s", path + r->rootLength);
     HeldFolder at = *companion;
-    bool own = false;
-    size_t slash;
+    bool own = false, ok = true;
+    char *name = rest;
     int depth = 0;
-    bool ok = true;
-    while (ok && (slash = rest.find('/')) != std::string::npos) {
+    for (char *slash; ok && (slash = strchr(name, '/')) != nullptr; name = slash + 1) {
+        *slash = 0;
         HeldFolder next;
-        ok = ++depth <= kMaxDepth && OpenSubfolder(&at, rest.substr(0, slash).c_str(), nullptr, &next);
+        ok = ++depth <= kMaxDepth && OpenSubfolder(&at, name, nullptr, &next);
         if (own)
             CloseHeldFolder(&at);
         if (ok) {
             at = next;
             own = true;
         }
-        rest.erase(0, slash + 1);
     }
     PageIdentity id;
-    ok = ok && OpenEntryForReading(&at, rest.c_str(), file, &id);
+    ok = ok && OpenEntryForReading(&at, name, file, &id);
     if (own)
         CloseHeldFolder(&at);
     return ok;
 }
+
+static const char *const kMarkupEndings[] = {".svg", ".htm", ".html", ".xhtml", ".shtml", ".xml"};
 
 // Reads the reached files that may name others, until none is left.
 static void FollowReached(Reach *r, const HeldFolder *companion)
 {
     r->strict = false;
     int scanned = 0;
-    while (!r->queue.empty() && scanned < kMaxScanned) {
-        std::pair<std::string, bool> next = r->queue.front();
-        r->queue.pop_front();
-        const std::string &path = next.first;
-        bool css = next.second || EndsWithIgnoreCase(path, ".css");
-        bool markup = !css && (EndsWithIgnoreCase(path, ".svg") || EndsWithIgnoreCase(path, ".htm") ||
-                               EndsWithIgnoreCase(path, ".html") || EndsWithIgnoreCase(path, ".xhtml") ||
-                               EndsWithIgnoreCase(path, ".shtml") || EndsWithIgnoreCase(path, ".xml"));
+    for (size_t next = 0; next < r->reached.count && scanned < kMaxScanned; next++) {
+        char path[kFolderPathSize];
+        snprintf(path, sizeof path, "%s", r->reached.items[next]);
+        bool css = r->reached.flags[next] || EndsWithIgnoreCase(path, ".css");
+        bool markup = false;
+        for (const char *ending : kMarkupEndings)
+            markup = markup || (!css && EndsWithIgnoreCase(path, ending));
         FileHandle file;
         if ((!css && !markup) || !OpenBelow(r, companion, path, &file))
             continue;
         scanned++;
-        r->base = path.substr(0, path.rfind('/'));
+        *strrchr(path, '/') = 0;
+        snprintf(r->base, sizeof r->base, "%s", path);
         ReadRefsOf(file, css, r);
         PlatformClose(file);
     }
 }
 
-// The names of a folder, gathered.
 static void AddName(void *context, const char *name)
 {
-    ((std::deque<std::string> *)context)->emplace_back(name);
+    AddString((Strings *)context, name, false);
 }
 
 // The other pages of the folder, as they stand.
 static void ReadOtherPages(const HeldFolder *folder, const char *pageName, Reach *r)
 {
-    std::deque<std::string> names;
+    Strings names = {};
     if (!ReadFolderNames(folder, AddName, &names)) {
         r->outcome = kCompanionUnreadable;
+        FreeStrings(&names);
         return;
     }
-    for (const std::string &name : names) {
-        if (r->outcome != kCompanionTrimmed)
-            return;
-        if (name == pageName || !IsPageName(name.c_str()) || IsArchiveName(name.c_str()))
+    for (size_t i = 0; i < names.count && r->outcome == kCompanionTrimmed; i++) {
+        const char *name = names.items[i];
+        if (strcmp(name, pageName) == 0 || !IsPageName(name) || IsArchiveName(name))
             continue;
         FileHandle file;
         PageIdentity id;
-        if (LookAtEntry(folder, name.c_str(), 0) != kEntryFile ||
-            !OpenEntryForReading(folder, name.c_str(), &file, &id))
+        if (LookAtEntry(folder, name, 0) != kEntryFile || !OpenEntryForReading(folder, name, &file, &id))
             continue;
         if (!ReadRefsOf(file, false, r))
             r->outcome = kCompanionUnreadable;
         PlatformClose(file);
     }
+    FreeStrings(&names);
 }
 
 // The walk and the disposal.
@@ -259,24 +351,26 @@ struct Trim {
 
 // The folder in the target that takes the files of `sub` (a path below the
 // companion folder, "" for itself), made where it is missing.
-static bool OpenTargetFolder(const Trim *t, const std::string &sub, HeldFolder *out)
+static bool OpenTargetFolder(const Trim *t, const char *sub, HeldFolder *out)
 {
-    std::string rest = std::string(t->companionName) + (sub.empty() ? "" : "/" + sub);
+    char rest[kFolderPathSize];
+    snprintf(rest, sizeof rest, "%s%s%s", t->companionName, sub[0] ? "/" : "", sub);
     HeldFolder at = t->target->folder;
-    bool own = false;
-    bool ok = true;
-    while (ok && !rest.empty()) {
-        size_t slash = rest.find('/');
-        std::string name = rest.substr(0, slash);
-        rest.erase(0, slash == std::string::npos ? rest.size() : slash + 1);
+    bool own = false, ok = true;
+    char *name = rest;
+    while (ok && name) {
+        char *slash = strchr(name, '/');
+        if (slash)
+            *slash = 0;
         HeldFolder next;
-        ok = MakeSubfolder(&at, name.c_str(), &next);
+        ok = MakeSubfolder(&at, name, &next);
         if (own)
             CloseHeldFolder(&at);
         if (ok) {
             at = next;
             own = true;
         }
+        name = slash ? slash + 1 : nullptr;
     }
     if (ok)
         *out = at;
@@ -284,8 +378,8 @@ static bool OpenTargetFolder(const Trim *t, const std::string &sub, HeldFolder *
 }
 
 // One unreached entry of `folder` (at `sub` below the companion folder).
-static void DisposeUnreached(const Trim *t, const HeldFolder *folder, const std::string &sub,
-                             const char *name, const PageIdentity *id, HeldFolder *moveTo)
+static void DisposeUnreached(const Trim *t, const HeldFolder *folder, const char *sub, const char *name,
+                             const PageIdentity *id, HeldFolder *moveTo)
 {
     CompanionReport *report = t->report;
     int64_t size = (int64_t)id->size;
@@ -325,43 +419,47 @@ static void DisposeUnreached(const Trim *t, const HeldFolder *folder, const std:
 // Walks `folder` (at `sub` below the companion folder): its unreached
 // entries go, its subfolders are walked and then removed if empty. True
 // when the folder was walked whole and now seems empty.
-static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const std::string &sub, int depth)
+static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const char *sub, int depth)
 {
-    std::deque<std::string> names;
+    Strings names = {};
     if (!ReadFolderNames(folder, AddName, &names)) {
         t->report->kept++;
+        FreeStrings(&names);
         return false;
     }
     HeldFolder moveTo;
     moveTo.open = false;
     bool empty = true;
-    const std::string prefix = t->reach->root + sub + (sub.empty() ? "" : "/");
-    for (const std::string &name : names) {
+    for (size_t i = 0; i < names.count; i++) {
+        const char *name = names.items[i];
         PageIdentity id;
-        EntryKind kind = LookAtEntry(folder, name.c_str(), &id);
-        std::string inner = sub.empty() ? name : sub + "/" + name;
+        EntryKind kind = LookAtEntry(folder, name, &id);
+        char inner[kFolderPathSize], full[2 * kFolderPathSize];
+        snprintf(inner, sizeof inner, "%s%s%s", sub, sub[0] ? "/" : "", name);
+        snprintf(full, sizeof full, "%s%s", t->reach->root, inner);
         if (kind == kEntryFolder) {
             HeldFolder child;
             bool gone = false;
-            if (depth < kMaxDepth && OpenSubfolder(folder, name.c_str(), &id, &child)) {
+            if (depth < kMaxDepth && OpenSubfolder(folder, name, &id, &child)) {
                 gone = WalkAndTrim(t, &child, inner, depth + 1);
                 CloseHeldFolder(&child);
-                gone = gone && !t->preview && RemoveEmptySubfolder(folder, name.c_str());
+                gone = gone && !t->preview && RemoveEmptySubfolder(folder, name);
             }
             empty = empty && gone;
             continue;
         }
         if (kind == kEntryMissing)
             continue;
-        if (t->reach->reached.count(prefix + name)) {
+        if (IsReached(t->reach, full)) {
             empty = false;
             continue;
         }
-        DisposeUnreached(t, folder, sub, name.c_str(), &id, &moveTo);
+        DisposeUnreached(t, folder, sub, name, &id, &moveTo);
         empty = empty && !t->preview;
     }
     if (moveTo.open)
         CloseHeldFolder(&moveTo);
+    FreeStrings(&names);
     return empty;
 }
 
@@ -374,19 +472,19 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
         return;
     HeldFolder companion;
     PageIdentity id;
-    if (LookAtEntry(folder, report->folder, &id) != kEntryFolder ||
-        !OpenSubfolder(folder, report->folder, &id, &companion) || companion.path[0] != '/') {
+    Reach *r = (Reach *)calloc(1, sizeof *r);
+    if (!r || LookAtEntry(folder, report->folder, &id) != kEntryFolder ||
+        !OpenSubfolder(folder, report->folder, &id, &companion)) {
         report->outcome = kCompanionUnreadable;
+        free(r);
         return;
     }
-    Reach *r = new Reach;
-    r->root = std::string(companion.path) + "/";
-    r->outcome = kCompanionTrimmed;
+    r->rootLength = (size_t)snprintf(r->root, sizeof r->root, "%s/", companion.path);
+    r->outcome = companion.path[0] == '/' && r->rootLength < sizeof r->root ? kCompanionTrimmed
+                                                                           : kCompanionUnreadable;
     r->strict = true;
-    r->base = folder->path;
-    if (r->base == "/")
-        r->base.clear();
-    if (!ReadRefsOf(cleaned, false, r))
+    snprintf(r->base, sizeof r->base, "%s", strcmp(folder->path, "/") == 0 ? "" : folder->path);
+    if (r->outcome == kCompanionTrimmed && !ReadRefsOf(cleaned, false, r))
         r->outcome = kCompanionUnreadable;
     if (r->outcome == kCompanionTrimmed)
         ReadOtherPages(folder, pageName, r);
@@ -402,7 +500,9 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
     } else {
         CloseHeldFolder(&companion);
     }
-    delete r;
+    FreeStrings(&r->reached);
+    free(r->slots);
+    free(r);
 }
 
 #endif

@@ -1,5 +1,6 @@
 // See refs.h.
 #include "clean/refs.h"
+#include <stdlib.h>
 #include <string.h>
 
 // ---------------------------------------------------------------------------
@@ -681,8 +682,9 @@ bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *cont
 {
     // Its reference buffers are too large for a thread's stack to hold twice.
     static_assert(sizeof(MarkupReader) < 3 * kRefMax, "two references held at most");
-    MarkupReader *m = new MarkupReader;
-    memset(m, 0, sizeof *m);
+    MarkupReader *m = (MarkupReader *)calloc(1, sizeof *m);
+    if (!m)
+        return false;
     m->state = kMuText;
     m->charset = charset;
     m->each = each;
@@ -693,7 +695,7 @@ bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *cont
         FinishValue(m);
     else if (m->state == kMuRawStyle)
         FinishCss(&m->css);
-    delete m;
+    free(m);
     return !StreamReadFailed(in);
 }
 

@@ -11,7 +11,7 @@ PAGE = (b'<html><head><title>t</title><style>p{color:red}</style>\r\n'
         b'</head><body bgcolor=black><!-- note --><p style="color:blue">Words of the page '
         b'<img src="http://x/p.gif"> and more words.</p><form><input></form></body></html>\n')
 
-DEFAULT_W0 = 0x100013BF
+DEFAULT_W0 = 0x100053BF
 JOBS = '2'
 CASES = []
 
@@ -111,7 +111,7 @@ def messages_name_the_page_and_reason(env):
                             'Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.\n'),
             (['--remove=scirpts', 'x.htm'], "webtrim: unknown kind of element scirpts; did you mean "
              "scripts?\nKinds: comments, scripts, styles, forms, internet, meta, pictures, modules, "
-             "frames, all\nTry 'webtrim --help' for more information.\n")]:
+             "frames, companion-files, all\nTry 'webtrim --help' for more information.\n")]:
         st, _, err = env.run(*args)
         eq((st, err), (2 if '--remove=scirpts' in args else 1, want), args)
     # A missing folder for the originals is said once, before any page.
@@ -228,6 +228,7 @@ OPTION_BITS = [
     (['--avoid-bad-colors', '--no-avoid-bad-colors'], lambda w: w),
     (['--any-layout'], lambda w: w | 0x2000),
     (['--any-layout', '--table-layout'], lambda w: w),
+    (['--keep=companion-files'], lambda w: w & ~0x4000),
     (['--move-to=/x'], lambda w: w & ~0x10000000),
     (['--move-to=/x', '--trash'], lambda w: w),
     (['--remove=pictures', '--any-layout', '--no-extract', '--defaults'], lambda w: w),

@@ -16,7 +16,7 @@ using std::string;
 TEST(Switches, WordBitsByName)
 {
     // Words stored by earlier versions keep their meaning.
-    EXPECT_EQ(kDefaultOptions, 0x100013BFu);
+    EXPECT_EQ(kDefaultOptions, 0x100053BFu);  // bit 14, the companion folder, since 2.5
     CleanSwitches sw = SwitchesFromWord(kOptScripts | kOptPictures | kOptCutTables);
     EXPECT_TRUE(sw.scripts && sw.pictures && sw.cutTables);
     EXPECT_FALSE(sw.comments || sw.styles || sw.forms || sw.internet || sw.meta || sw.modules ||
