@@ -49,7 +49,7 @@ const uint32_t kDefaultOptions = kOptRecycleBin | kDefaultSwitches;
 
 // The switches on the Advanced page.
 const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
-                               kOptMeta | kOptModules | kOptFrames | kOptExtractFirst;
+                               kOptMeta | kOptModules | kOptFrames | kOptExtractFirst | kOptCompanionFiles;
 // The low half of the word, which "Default" resets: the switches and the
 // unused bits above them.
 const uint32_t kResetMask = 0xFFFFu;
