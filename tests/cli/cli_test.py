@@ -863,6 +863,48 @@ def help_man_page_and_completion_agree(env):
     assert st == 0 and out.startswith(b'webtrim '), out
 
 
+@case
+def companion_files_go_each_on_its_own(env):
+    """The files of p_files/ that the cleaned page no longer reaches go to
+    the trash one by one, each recorded at its own path; -n -v lists them
+    first and changes nothing; a settings word saved before the switch keeps
+    the folder whole."""
+    page = (b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>'
+            b'<img src="p_files/kept%20one.png"><script src="p_files/t.js"></script></td></tr></table>'
+            b'</body></html>')
+    def make():
+        env.write('site/p.htm', page)
+        for name in ['kept one.png', 't.js', 'sub/unused.css']:
+            env.write('site/p_files/' + name, b'x' * 10)
+    make()
+    before = env.tree()
+    st, out, err = env.run('-n', '-v', 'site/p.htm')
+    eq(st, 0, err)
+    text = out.decode()
+    assert 'companion files 2 (20 bytes) would go from p_files:' in text, text
+    assert '/site/p_files/t.js (10 bytes)' in text and '/site/p_files/sub/unused.css' in text, text
+    eq(env.tree(), before)
+    st, out, err = env.run('-v', '--json', 'site/p.htm')
+    eq(st, 0, err)
+    report = json.loads(out.decode().splitlines()[0])
+    eq(report['companion_files'], {'folder': 'p_files', 'outcome': 'trimmed', 'count': 2, 'bytes': 20,
+                                   'kept': 0})
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png'])
+    eq(env.trashed(), ['p.htm', 't.js', 'unused.css'])
+    info = env.root + '/home/data/Trash/info/'
+    for name, where in [('t.js', 'site/p_files/t.js'), ('unused.css', 'site/p_files/sub/unused.css')]:
+        assert 'Path=%s\n' % env.path(where) in open(info + name + '.trashinfo').read(), name
+    shutil.rmtree(env.path('site'))
+    make()
+    os.makedirs(os.path.dirname(env.settings), exist_ok=True)
+    with open(env.settings, 'w') as f:
+        f.write('[Webtrim]\nw0=0x100013BF\nw1=\n')
+    st, out, err = env.run('-v', 'site/p.htm')
+    eq(st, 0, err)
+    assert 'companion' not in out.decode(), out
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png', 'sub', 't.js'])
+
+
 def corpus_pages(n):
     """Up to n real pages (the shared corpus), else generated ones."""
     corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')
