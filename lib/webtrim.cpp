@@ -299,7 +299,8 @@ void CopyField(char (&field)[N], const char *text)
     field[n] = 0;
 }
 
-const size_t kFileResultSizeV1 = sizeof(wt_file_result);
+const size_t kFileResultSizeV1 = offsetof(wt_file_result, companion_outcome);
+const size_t kFileResultSizeNow = sizeof(wt_file_result);
 
 static_assert((int)WT_PAGE_CLEANED == (int)kPageCleaned && (int)WT_PAGE_ALREADY_CLEAN == (int)kPageAlreadyClean &&
                   (int)WT_PAGE_REFUSED == (int)kPageRefused && (int)WT_PAGE_FAILED == (int)kPageFailed,
@@ -512,6 +513,11 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
     FillResult(&result->clean, WT_OK, r->haveClean ? &r->clean : nullptr);
     if (r->haveClean && r->bytesBefore >= 0)
         result->clean.bytes_in = r->bytesBefore;
+    if (size >= kFileResultSizeNow) {
+        result->companion_outcome = r->companion.outcome;
+        result->companion_files = r->companion.files;
+        result->companion_bytes = r->companion.bytes;
+    }
     free(r);
     return WT_OK;
 }
@@ -532,6 +538,11 @@ const char *wt_warning_name(unsigned warning)
         if (warning == 1u << w)
             return WarningName((WarningId)w);
     return nullptr;
+}
+
+const char *wt_companion_name(int outcome)
+{
+    return CompanionOutcomeName(outcome);
 }
 
 const char *wt_version(void)

@@ -9,6 +9,7 @@
 #include <vector>
 #include "app/companion.h"
 #include "clean/refs.h"
+#include "include/webtrim.h"
 #include "platform/file.h"
 #include "tests/native/support.h"
 
@@ -243,4 +244,37 @@ TEST(CompanionPlan, WhatIsReachedStaysAndTheRestGoesToTheTarget)
             EXPECT_FALSE(Exists(site + "/p_files/deep")) << c.what;
         }
     }
+}
+
+TEST(CompanionPlan, TheLibrarysCleanOfAFileTrimsAndCounts)
+{
+    TempDir dir;
+    WriteFile(dir.File("p.htm"), "<table><tr><td><p>Text enough to stay the page.</p><img src=p_files/a.png>"
+                                 "<script src=p_files/t.js></script></td></tr></table>");
+    mkdir(dir.File("p_files").c_str(), 0755);
+    WriteFile(dir.File("p_files/a.png"), "png");
+    WriteFile(dir.File("p_files/t.js"), "script");
+    mkdir(dir.File("old").c_str(), 0755);
+    struct Case {
+        const char *what;
+        size_t optionsSize;     // 0: the record as this header has it
+        int outcome;
+        int64_t files;
+    } cases[] = {
+        {"a record from before the switch: the folder stays", offsetof(wt_options, companion_files), 0, 0},
+        {"the defaults now: what the page no longer names goes", 0, 1, 1},
+    };
+    for (const Case &c : cases) {
+        wt_options o;
+        wt_options_init(&o, c.optionsSize ? c.optionsSize : sizeof o);
+        wt_file_result r;
+        r.size = sizeof r;
+        WriteFile(dir.File("p.htm"), ReadFile(dir.File("p.htm")) + " ");
+        ASSERT_EQ(wt_clean_file(&o, dir.File("p.htm").c_str(), dir.File("old").c_str(), &r), WT_OK) << c.what;
+        EXPECT_EQ(r.page, WT_PAGE_CLEANED) << c.what << r.message;
+        EXPECT_STREQ(wt_companion_name(r.companion_outcome), c.outcome ? "trimmed" : "none") << c.what;
+        EXPECT_EQ(r.companion_files, c.files) << c.what;
+    }
+    EXPECT_EQ(ListFolder(dir.File("p_files")), std::vector<std::string>{"a.png"});
+    EXPECT_EQ(ReadFile(dir.File("old/p_files/t.js")), "script");
 }
