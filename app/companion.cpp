@@ -88,10 +88,98 @@ static void StartReport(CompanionReport *report)
     report->kept = 0;
 }
 
+// ---- What a page reaches
+
+struct ReachReader {
+    PageReach *reach;
+    const char *base;           // the page's folder ("" for "/")
+    size_t baseLength;
+};
+
+static bool AddReachPath(PageReach *reach, char kind, const char *path)
+{
+    if (reach->count == reach->capacity) {
+        size_t n = reach->capacity ? 2 * reach->capacity : 32;
+        char **paths = (char **)realloc(reach->paths, n * sizeof *paths);
+        if (!paths)
+            return false;
+        reach->paths = paths;
+        reach->capacity = n;
+    }
+    size_t k = strlen(path);
+    char *copy = (char *)malloc(k + 2);
+    if (!copy)
+        return false;
+    copy[0] = kind;
+    memcpy(copy + 1, path, k + 1);
+    reach->paths[reach->count++] = copy;
+    return true;
+}
+
+static void OnPageReference(void *context, RefKind kind, const char *text, size_t n)
+{
+    ReachReader *rr = (ReachReader *)context;
+    PageReach *reach = rr->reach;
+    if (kind == kRefUnreadable) {
+        if (reach->stop == kCompanionTrimmed)
+            reach->stop = kCompanionUnresolved;
+        return;
+    }
+    char path[kFolderPathSize];
+    RefTarget t = ResolveReference(text, n, rr->base, path, sizeof path);
+    if (kind == kRefBase) {
+        // A BASE naming the page's own folder changes nothing.
+        bool here = t == kTargetFile && (strcmp(rr->base, path) == 0 || (!rr->base[0] && strcmp(path, "/") == 0));
+        if (!here && reach->stop == kCompanionTrimmed)
+            reach->stop = kCompanionBaseElsewhere;
+        return;
+    }
+    if (t == kTargetUnknown) {
+        if (reach->stop == kCompanionTrimmed)
+            reach->stop = kCompanionUnresolved;
+        return;
+    }
+    // Only what lies in a subfolder of the page's folder can be a companion file.
+    if (t != kTargetFile || strncmp(path, rr->base, rr->baseLength) != 0 || path[rr->baseLength] != '/' ||
+        !strchr(path + rr->baseLength + 1, '/'))
+        return;
+    if (!AddReachPath(reach, kind == kRefStyleSheet ? 'c' : 'p', path))
+        reach->stop = kCompanionUnreadable;
+}
+
+bool ReadPageReach(FileHandle page, const char *folderPath, PageReach *reach)
+{
+    memset(reach, 0, sizeof *reach);
+    reach->stop = kCompanionTrimmed;
+    ByteStream *in = (ByteStream *)malloc(sizeof *in);
+    unsigned char head[kCharsetLook];
+    long n = in ? PlatformReadAt(page, head, sizeof head, 0) : -1;
+    if (n < 0) {
+        free(in);
+        reach->stop = kCompanionUnreadable;
+        return false;
+    }
+    ReachReader rr = {reach, strcmp(folderPath, "/") == 0 ? "" : folderPath, 0};
+    rr.baseLength = strlen(rr.base);
+    StreamAttach(in, page);
+    if (!ReadMarkupRefs(in, PageCharset(head, (size_t)n), OnPageReference, &rr))
+        reach->stop = kCompanionUnreadable;
+    free(in);
+    return reach->stop != kCompanionUnreadable;
+}
+
+void FreePageReach(PageReach *reach)
+{
+    for (size_t i = 0; i < reach->count; i++)
+        free(reach->paths[i]);
+    free(reach->paths);
+    memset(reach, 0, sizeof *reach);
+}
+
 #ifdef _WIN32
 
 void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHandle, const DisposalTarget *,
-                         bool, CompanionProc, void *, CompanionReport *report)
+                         bool, CompanionProc, void *, const CompanionNeighbours *, CompanionReport *report)
 {
     StartReport(report);
     if (FindCompanionFolder(folder, pageName, report->folder, sizeof report->folder))
@@ -150,7 +238,6 @@ struct Reach {
     size_t *slots;                      // index + 1 into `reached`, or 0
     size_t slotCount;                   // a power of 2, more than twice the paths
     int outcome;                        // kCompanionTrimmed while nothing stops the plan
-    bool strict;                        // an unknown reference stops the plan (pages)
     char base[kFolderPathSize];         // the folder the references resolve against
 };
 
@@ -208,28 +295,16 @@ static bool AddReached(Reach *r, const char *path, bool css)
     return true;
 }
 
+// A reference of a file of the companion folder: what it names is reached
+// too. Its BASE and what cannot be resolved there change nothing: the pages
+// decide whether the folder is trimmed.
 static void OnReference(void *context, RefKind kind, const char *text, size_t n)
 {
     Reach *r = (Reach *)context;
-    if (kind == kRefUnreadable) {
-        if (r->strict && r->outcome == kCompanionTrimmed)
-            r->outcome = kCompanionUnresolved;
+    if (kind == kRefUnreadable || kind == kRefBase)
         return;
-    }
     char path[kFolderPathSize];
     RefTarget t = ResolveReference(text, n, r->base, path, sizeof path);
-    if (kind == kRefBase) {
-        // A BASE naming the page's own folder changes nothing.
-        bool here = t == kTargetFile && (strcmp(r->base, path) == 0 || (!r->base[0] && strcmp(path, "/") == 0));
-        if (r->strict && !here && r->outcome == kCompanionTrimmed)
-            r->outcome = kCompanionBaseElsewhere;
-        return;
-    }
-    if (t == kTargetUnknown) {
-        if (r->strict && r->outcome == kCompanionTrimmed)
-            r->outcome = kCompanionUnresolved;
-        return;
-    }
     if (t == kTargetFile && strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
         AddReached(r, path, kind == kRefStyleSheet);
 }
@@ -289,7 +364,6 @@ static const char *const kMarkupEndings[] = {".svg", ".htm", ".html", ".xhtml", 
 // Reads the reached files that may name others, until none is left.
 static void FollowReached(Reach *r, const HeldFolder *companion)
 {
-    r->strict = false;
     int scanned = 0;
     for (size_t next = 0; next < r->reached.count && scanned < kMaxScanned; next++) {
         char path[kFolderPathSize];
@@ -314,6 +388,23 @@ static void AddName(void *context, const char *name)
     AddString((Strings *)context, name, false);
 }
 
+// A page's reach, into the plan: its paths in the companion folder are
+// reached; a page that keeps every folder whole stops the plan.
+static void ApplyReach(void *context, const PageReach *reach)
+{
+    Reach *r = (Reach *)context;
+    if (reach->stop != kCompanionTrimmed) {
+        if (r->outcome == kCompanionTrimmed)
+            r->outcome = reach->stop;
+        return;
+    }
+    for (size_t i = 0; i < reach->count && r->outcome == kCompanionTrimmed; i++) {
+        const char *path = reach->paths[i] + 1;
+        if (strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
+            AddReached(r, path, reach->paths[i][0] == 'c');
+    }
+}
+
 // The other pages of the folder, as they stand.
 static void ReadOtherPages(const HeldFolder *folder, const char *pageName, Reach *r)
 {
@@ -331,8 +422,10 @@ static void ReadOtherPages(const HeldFolder *folder, const char *pageName, Reach
         PageIdentity id;
         if (LookAtEntry(folder, name, 0) != kEntryFile || !OpenEntryForReading(folder, name, &file, &id))
             continue;
-        if (!ReadRefsOf(file, false, r))
-            r->outcome = kCompanionUnreadable;
+        PageReach reach;
+        ReadPageReach(file, folder->path, &reach);
+        ApplyReach(r, &reach);
+        FreePageReach(&reach);
         PlatformClose(file);
     }
     FreeStrings(&names);
@@ -465,7 +558,8 @@ static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const char *sub
 
 void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHandle cleaned,
                          const DisposalTarget *target, bool preview, CompanionProc each,
-                         void *context, CompanionReport *report)
+                         void *context, const CompanionNeighbours *neighbours,
+                         CompanionReport *report)
 {
     StartReport(report);
     if (!FindCompanionFolder(folder, pageName, report->folder, sizeof report->folder))
@@ -482,11 +576,17 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
     r->rootLength = (size_t)snprintf(r->root, sizeof r->root, "%s/", companion.path);
     r->outcome = companion.path[0] == '/' && r->rootLength < sizeof r->root ? kCompanionTrimmed
                                                                            : kCompanionUnreadable;
-    r->strict = true;
-    snprintf(r->base, sizeof r->base, "%s", strcmp(folder->path, "/") == 0 ? "" : folder->path);
-    if (r->outcome == kCompanionTrimmed && !ReadRefsOf(cleaned, false, r))
-        r->outcome = kCompanionUnreadable;
+    PageReach own;
+    ReadPageReach(cleaned, folder->path, &own);
     if (r->outcome == kCompanionTrimmed)
+        ApplyReach(r, &own);
+    // A preview changes nothing, the neighbours' record neither.
+    if (neighbours && !preview)
+        neighbours->cleaned(neighbours->context, folder, pageName, &own);
+    else
+        FreePageReach(&own);
+    if (r->outcome == kCompanionTrimmed &&
+        !(neighbours && neighbours->forEach(neighbours->context, folder, pageName, ApplyReach, r)))
         ReadOtherPages(folder, pageName, r);
     if (r->outcome == kCompanionTrimmed)
         FollowReached(r, &companion);

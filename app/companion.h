@@ -45,6 +45,35 @@ struct CompanionReport {
 // Told each file that goes (or would go): its path and size.
 typedef void (*CompanionProc)(void *context, const char *path, int64_t size);
 
+// What one page reaches: the paths its references resolve to in the
+// subfolders of its own folder, each after a letter ('c' a style sheet,
+// 'p' any other file), and whether it keeps every companion folder whole.
+struct PageReach {
+    char **paths;               // malloc'd, each malloc'd
+    size_t count, capacity;
+    int stop;                   // kCompanionTrimmed, or the outcome it forces
+};
+// Reads the page in `page` (from its start, not closed), which lies in the
+// folder at the absolute path `folderPath`. False when memory ran out or a
+// read failed (then stop is kCompanionUnreadable).
+bool ReadPageReach(FileHandle page, const char *folderPath, PageReach *reach);
+void FreePageReach(PageReach *reach);
+
+// A call of many pages keeps what the pages of each folder reach, so that
+// each page is read once however many companion folders its folder holds.
+// Both members are called from any thread.
+struct CompanionNeighbours {
+    void *context;
+    // Gives `each` the reach of every page of `folder` but `pageName`
+    // (.htm, .html, .plg); false when it cannot, and the planner reads the
+    // folder itself.
+    bool (*forEach)(void *context, const HeldFolder *folder, const char *pageName,
+                    void (*each)(void *eachContext, const PageReach *reach), void *eachContext);
+    // The page `pageName` of `folder` was cleaned: from now on it reaches
+    // `reach`, which the call takes over (and frees).
+    void (*cleaned)(void *context, const HeldFolder *folder, const char *pageName, PageReach *reach);
+};
+
 // Finds the companion folder of the page `pageName` in `folder` (the first
 // suffix whose entry is a folder, not a link); false when there is none.
 bool FindCompanionFolder(const HeldFolder *folder, const char *pageName, char *name, size_t size);
@@ -52,9 +81,11 @@ bool FindCompanionFolder(const HeldFolder *folder, const char *pageName, char *n
 // Trims the companion folder of the page `pageName` of `folder`, whose
 // cleaned bytes `cleaned` holds (read from its start, not closed). With
 // `preview` nothing moves: `each` is told what would go. Fills *report.
+// `neighbours` may be null: the other pages of the folder are read then.
 void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHandle cleaned,
                          const DisposalTarget *target, bool preview, CompanionProc each,
-                         void *context, CompanionReport *report);
+                         void *context, const CompanionNeighbours *neighbours,
+                         CompanionReport *report);
 
 // The words for an outcome that kept every file ("the page's BASE points
 // elsewhere"), or null.

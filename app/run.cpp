@@ -592,7 +592,7 @@ static void TrimCompanion(PageRun *r, FileHandle cleaned, bool preview)
     if (!r->job->switches.companionFiles || r->result->outcome != kPageCleaned)
         return;
     TrimCompanionFolder(&r->p.folder, r->p.name, cleaned, r->job->target, preview, OnCompanionFile, r,
-                        &r->result->companion);
+                        r->job->neighbours, &r->result->companion);
 }
 
 // After the run: the cleaned page, read again at the page's name.

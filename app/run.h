@@ -6,6 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "app/companion.h"
 #include "app/dispose.h"
 #include "app/messages.h"
 #include "app/result.h"
@@ -48,6 +49,9 @@ struct PageJob {
     // where it is now (or was), and its size; called with the callbacks'
     // context. May be null.
     void (*companionFile)(void *context, const char *path, int64_t size);
+    // A call of many pages: what the pages of each folder reach, each page
+    // read once (app/companion.h). May be null.
+    const CompanionNeighbours *neighbours;
 };
 
 // A job for the page at `path` under `switches`, originals to `target`:
@@ -66,6 +70,7 @@ inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const
     job.wantHint = false;
     job.keepTimes = false;
     job.companionFile = nullptr;
+    job.neighbours = nullptr;
     return job;
 }
 

@@ -115,7 +115,7 @@ void RunPageQuietly(const char *path, const DisposalTarget *target, bool sayMiss
     out->messages.count = 0;
     RunCallbacks callbacks = {&out->messages, Collect, Started, NULL};
     PageJob job = {path, NULL, NULL, SwitchesFromWord(options), target, &callbacks,
-                   sayMissingFolder, false, (options & kOptPreserveTime) != 0, NULL};
+                   sayMissingFolder, false, (options & kOptPreserveTime) != 0, NULL, NULL};
     CleanPageInPlace(&job, &out->result);
     const PageStop &stop = out->result.stop;
     if (stop.id >= 0)

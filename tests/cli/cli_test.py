@@ -905,6 +905,26 @@ def companion_files_go_each_on_its_own(env):
     eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png', 'sub', 't.js'])
 
 
+@case
+def a_companion_folder_shared_by_pages_of_a_walk(env):
+    """-r: a file that another page of the folder names stays, whichever
+    page is cleaned first; one that no page names goes."""
+    body = b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>%s</td></tr></table></body></html>'
+    env.write('site/p.htm', body % b'<img src="p_files/a.png">')
+    env.write('site/q.htm', body % b'<img src="./p_files/sub/../shared.png"><img src="q_files/b.png">')
+    env.write('site/r.htm', body % b'<img src="r_files/c.png">')
+    for name in ['p_files/a.png', 'p_files/shared.png', 'p_files/gone.png', 'q_files/b.png', 'q_files/x.png',
+                 'r_files/c.png', 'r_files/y.png']:
+        env.write('site/' + name, b'x')
+    os.makedirs(env.path('old'))
+    st, out, err = env.run('-r', '-v', '--move-to', env.path('old'), 'site')
+    eq(st, 0, err)
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['a.png', 'shared.png'])
+    eq(sorted(os.listdir(env.path('site/q_files'))), ['b.png'])
+    eq(sorted(os.listdir(env.path('site/r_files'))), ['c.png'])
+    eq(sorted(os.listdir(env.path('old/p_files'))), ['gone.png'])
+
+
 def corpus_pages(n):
     """Up to n real pages (the shared corpus), else generated ones."""
     corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')

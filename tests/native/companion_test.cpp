@@ -220,7 +220,7 @@ TEST(CompanionPlan, WhatIsReachedStaysAndTheRestGoesToTheTarget)
         ASSERT_TRUE(OpenEntryForReading(&folder, "p.htm", &cleaned, &id));
         for (bool preview : {true, false}) {
             CompanionReport report;
-            TrimCompanionFolder(&folder, "p.htm", cleaned, &t, preview, nullptr, nullptr, &report);
+            TrimCompanionFolder(&folder, "p.htm", cleaned, &t, preview, nullptr, nullptr, nullptr, &report);
             EXPECT_EQ(report.outcome, c.outcome) << c.what;
             EXPECT_EQ(report.files, (int64_t)c.gone.size()) << c.what << (preview ? " (preview)" : "");
         }
