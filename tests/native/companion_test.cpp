@@ -128,8 +128,8 @@ namespace {
 
 struct Layout {
     const char *what;
-    // Files to make: "path=content"; a path ending in "@" is made a link to
-    // the page instead.
+    // Files to make: "path=content"; "path@" is made a link to the page,
+    // "path@target" a link to `target` of the same folder.
     std::vector<std::string> files;
     std::vector<std::string> gone;          // below p_files, moved into the target
     int outcome;
@@ -141,9 +141,10 @@ void Make(const std::string &root, const std::string &spec)
     std::string path = root + "/" + spec.substr(0, eq);
     for (size_t slash = path.find('/', root.size() + 1); slash != std::string::npos; slash = path.find('/', slash + 1))
         mkdir(path.substr(0, slash).c_str(), 0755);
-    if (path.back() == '@') {
-        path.pop_back();
-        ASSERT_EQ(symlink((root + "/p.htm").c_str(), path.c_str()), 0);
+    size_t at = spec.find('@');
+    if (at != std::string::npos && at < eq) {
+        std::string link = root + "/" + spec.substr(0, at), to = spec.substr(at + 1);
+        ASSERT_EQ(symlink((root + "/" + (to.empty() ? "p.htm" : to)).c_str(), link.c_str()), 0);
         return;
     }
     WriteFile(path, eq == std::string::npos ? "x" : spec.substr(eq + 1));
@@ -201,6 +202,25 @@ TEST(CompanionPlan, WhatIsReachedStaysAndTheRestGoesToTheTarget)
         {"another suffix", {"p.htm=<img src=p.files/a.png>", "p.files/a.png", "p.files/b.png"}, {"b.png"},
          kCompanionTrimmed},
         {"no companion folder", {"p.htm=<img src=a.png>", "a.png"}, {}, kCompanionNone},
+        {"a companion folder that is a link is left alone",
+         {"p.htm=<img src=real/a.png>", "real/a.png", "real/b.png", "p_files@real"}, {}, kCompanionNone},
+        {"a link to a folder inside goes as a link, its folder untouched",
+         {"p.htm=<img src=p_files/a.png>", "p_files/a.png", "elsewhere/keep.png", "p_files/dir@elsewhere"},
+         {"dir"},
+         kCompanionTrimmed},
+        {"a reached style sheet that is a link is not read",
+         {"p.htm=<link rel=stylesheet href=p_files/s.css>", "outside.css=a{b:url(p_files/x.png)}",
+          "p_files/s.css@outside.css", "p_files/x.png"},
+         {"x.png"},
+         kCompanionTrimmed},
+        {"another page whose BASE points elsewhere keeps the folder whole",
+         {"p.htm=<img src=p_files/a.png>", "q.htm=<base href=\"http://h/\"><img src=x.png>", "p_files/a.png",
+          "p_files/b.png"},
+         {},
+         kCompanionBaseElsewhere},
+        {"a folder emptied goes, with its subfolders",
+         {"p.htm=<p>nothing named</p>", "p_files/a.png", "p_files/in/b.png"}, {"a.png", "in/b.png"},
+         kCompanionTrimmed},
     };
     for (const Layout &c : cases) {
         TempDir dir;
@@ -243,6 +263,12 @@ TEST(CompanionPlan, WhatIsReachedStaysAndTheRestGoesToTheTarget)
         if (!c.gone.empty() && c.gone[0] == "deep/er/gone.png") {
             EXPECT_FALSE(Exists(site + "/p_files/deep")) << c.what;
         }
+        if (!c.gone.empty() && c.gone[0] == "a.png") {
+            EXPECT_FALSE(Exists(site + "/p_files")) << c.what;
+        }
+        if (c.files.size() > 2 && c.files[2] == "elsewhere/keep.png") {
+            EXPECT_EQ(ReadFile(site + "/elsewhere/keep.png"), "x") << c.what;
+        }
     }
 }
 
@@ -277,4 +303,83 @@ TEST(CompanionPlan, TheLibrarysCleanOfAFileTrimsAndCounts)
     }
     EXPECT_EQ(ListFolder(dir.File("p_files")), std::vector<std::string>{"a.png"});
     EXPECT_EQ(ReadFile(dir.File("old/p_files/t.js")), "script");
+}
+
+namespace {
+
+// A record of the folder's pages as a call of many pages keeps it: one
+// other page that reaches "shared.png", and what the planner gave back.
+struct FakeNeighbours {
+    std::string folder;
+    PageReach shared;
+    std::vector<std::string> recorded;
+    int asked = 0;
+};
+
+bool FakeForEach(void *context, const HeldFolder *, const char *pageName,
+                 void (*each)(void *eachContext, const PageReach *reach), void *eachContext)
+{
+    FakeNeighbours *n = (FakeNeighbours *)context;
+    n->asked++;
+    EXPECT_STREQ(pageName, "p.htm");
+    each(eachContext, &n->shared);
+    return true;
+}
+
+void FakeCleaned(void *context, const HeldFolder *, const char *pageName, PageReach *reach)
+{
+    FakeNeighbours *n = (FakeNeighbours *)context;
+    n->recorded.push_back(pageName);
+    for (size_t i = 0; i < reach->count; i++)
+        n->recorded.push_back(reach->paths[i]);
+    FreePageReach(reach);
+}
+
+}  // namespace
+
+TEST(CompanionPlan, TheOtherPagesFromTheCallsRecordAndTheCleanedPageIntoIt)
+{
+    TempDir dir;
+    WriteFile(dir.File("p.htm"), "<link rel=stylesheet href=p_files/s.css><img src=p_files/a.png><img src=up.png>");
+    // The folder's own other page would keep b.png: the record is asked instead.
+    WriteFile(dir.File("q.htm"), "<img src=p_files/b.png>");
+    mkdir(dir.File("p_files").c_str(), 0755);
+    for (const char *name : {"a.png", "b.png", "shared.png", "s.css"})
+        WriteFile(dir.File(std::string("p_files/") + name), "x");
+    FakeNeighbours n;
+    memset(&n.shared, 0, sizeof n.shared);
+    n.shared.stop = kCompanionTrimmed;
+    char *one = strdup(("p" + dir.File("p_files/shared.png")).c_str());
+    n.shared.paths = &one;
+    n.shared.count = n.shared.capacity = 1;
+    CompanionNeighbours record = {&n, FakeForEach, FakeCleaned};
+
+    HeldFolder folder;
+    ASSERT_TRUE(OpenHeldFolder(dir.path.c_str(), &folder));
+    DisposalTarget t;
+    mkdir(dir.File("old").c_str(), 0755);
+    OpenDisposalTarget(false, dir.File("old").c_str(), &t);
+    FileHandle page;
+    PageIdentity id;
+    ASSERT_TRUE(OpenEntryForReading(&folder, "p.htm", &page, &id));
+    std::vector<std::string> told;
+    CompanionProc each = [](void *context, const char *path, int64_t size) {
+        ((std::vector<std::string> *)context)->push_back(std::string(path) + " " + std::to_string(size));
+    };
+    CompanionReport report;
+    TrimCompanionFolder(&folder, "p.htm", page, &t, true, each, &told, &record, &report);
+    EXPECT_EQ(told, std::vector<std::string>{dir.File("p_files/b.png") + " 1"}) << "previewed";
+    EXPECT_TRUE(n.recorded.empty()) << "a preview records nothing";
+    told.clear();
+    TrimCompanionFolder(&folder, "p.htm", page, &t, false, each, &told, &record, &report);
+    EXPECT_EQ(told, std::vector<std::string>{dir.File("old/p_files/b.png") + " 1"});
+    EXPECT_EQ(n.asked, 2);
+    // The page's own reach: only what lies in a subfolder, style sheets marked.
+    EXPECT_EQ(n.recorded, (std::vector<std::string>{"p.htm", "c" + dir.File("p_files/s.css"),
+                                                    "p" + dir.File("p_files/a.png")}));
+    EXPECT_EQ(ListFolder(dir.File("p_files")), (std::vector<std::string>{"a.png", "s.css", "shared.png"}));
+    PlatformClose(page);
+    CloseHeldFolder(&folder);
+    CloseDisposalTarget(&t);
+    free(one);
 }
