@@ -440,6 +440,7 @@ struct Trim {
     void *context;
     CompanionReport *report;
     const char *companionName;
+    PageIdentity targetId;      // the target folder's, or zeros for the trash
 };
 
 // The folder in the target that takes the files of `sub` (a path below the
@@ -533,7 +534,9 @@ static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const char *sub
         if (kind == kEntryFolder) {
             HeldFolder child;
             bool gone = false;
-            if (depth < kMaxDepth && OpenSubfolder(folder, name, &id, &child)) {
+            // The folder the files go to may lie inside: it is not walked.
+            bool target = t->targetId.file && SameFile(&id, &t->targetId);
+            if (!target && depth < kMaxDepth && OpenSubfolder(folder, name, &id, &child)) {
                 gone = WalkAndTrim(t, &child, inner, depth + 1);
                 CloseHeldFolder(&child);
                 gone = gone && !t->preview && RemoveEmptySubfolder(folder, name);
@@ -592,7 +595,9 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
         FollowReached(r, &companion);
     report->outcome = r->outcome;
     if (r->outcome == kCompanionTrimmed) {
-        Trim t = {r, target, preview, each, context, report, report->folder};
+        Trim t = {r, target, preview, each, context, report, report->folder, {}};
+        if (!target->toTrash && !FileIdentity(target->folder.handle, &t.targetId))
+            memset(&t.targetId, 0, sizeof t.targetId);
         bool empty = WalkAndTrim(&t, &companion, "", 0);
         CloseHeldFolder(&companion);
         if (empty && !preview)
