@@ -388,16 +388,12 @@ static void AddName(void *context, const char *name)
     AddString((Strings *)context, name, false);
 }
 
-// A page's reach, into the plan: its paths in the companion folder are
-// reached; a page that keeps every folder whole stops the plan.
+// Another page's reach, into the plan: its paths in the companion folder
+// are reached. What it could not resolve, or its BASE, keeps its own
+// companion folder whole, not this one: every path it did resolve counts.
 static void ApplyReach(void *context, const PageReach *reach)
 {
     Reach *r = (Reach *)context;
-    if (reach->stop != kCompanionTrimmed) {
-        if (r->outcome == kCompanionTrimmed)
-            r->outcome = reach->stop;
-        return;
-    }
     for (size_t i = 0; i < reach->count && r->outcome == kCompanionTrimmed; i++) {
         const char *path = reach->paths[i] + 1;
         if (strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
@@ -581,6 +577,8 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
                                                                            : kCompanionUnreadable;
     PageReach own;
     ReadPageReach(cleaned, folder->path, &own);
+    if (r->outcome == kCompanionTrimmed && own.stop != kCompanionTrimmed)
+        r->outcome = own.stop;
     if (r->outcome == kCompanionTrimmed)
         ApplyReach(r, &own);
     // A preview changes nothing, the neighbours' record neither.

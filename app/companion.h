@@ -8,9 +8,9 @@
 // Reached: named by a reference left in the cleaned page (clean/refs.h),
 // resolved against the page's folder; by a reference of another page in
 // the same folder; and, from those, by the references inside reached style
-// sheets, SVG pictures and frames of the folder, transitively. A BASE that
-// points elsewhere, or a reference that cannot be resolved, keeps the
-// whole folder. Nothing outside the companion folder is touched, a link in
+// sheets, SVG pictures and frames of the folder, transitively. A BASE in
+// the page that points elsewhere, or a reference of the page that cannot be
+// resolved, keeps the page's whole folder (another page's keep its own). Nothing outside the companion folder is touched, a link in
 // it is never followed (it goes or stays as a file does), and every move
 // takes the disposal's own rules (app/dispose.h): held folders, the file
 // that was looked at or none.
