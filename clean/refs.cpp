@@ -866,7 +866,23 @@ RefTarget ResolveReference(const char *ref, size_t n, const char *base, char *ou
         if (s < end && clean[s] == ':') {
             bool file = s == 4 && (clean[0] | 0x20) == 'f' && (clean[1] | 0x20) == 'i' &&
                         (clean[2] | 0x20) == 'l' && (clean[3] | 0x20) == 'e';
-            return file ? kTargetUnknown : kTargetNone;
+            if (!file)
+                return kTargetNone;
+            // file: an absolute path on this machine ("file:///x", "file://localhost/x").
+            size_t at = 5;
+            if (at + 1 < end && clean[at] == '/' && clean[at + 1] == '/') {
+                size_t host = at + 2, slash = host;
+                while (slash < end && clean[slash] != '/')
+                    slash++;
+                bool here = slash == host || (slash - host == 9 && memcmp(clean + host, "localhost", 9) == 0);
+                if (!here)
+                    return kTargetNone;     // a file of another machine
+                at = slash;
+            }
+            if (at >= end || clean[at] != '/')
+                return kTargetUnknown;
+            memmove(clean, clean + at, end - at);
+            end -= at;
         }
     }
     if (end >= 2 && clean[0] == '/' && clean[1] == '/')

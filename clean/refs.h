@@ -63,13 +63,15 @@ bool ReadCssRefs(ByteStream *in, RefCharset charset, RefProc each, void *context
 enum RefTarget {
     kTargetFile,        // a path on this machine: in `out`
     kTargetNone,        // no file: empty, a fragment, another scheme, another host
-    kTargetUnknown,     // a file: address, a NUL or '/' in a decoded name,
+    kTargetUnknown,     // a relative file: address, a NUL or '/' in a decoded name,
                         // an entity name left undecoded, too long
 };
 // Resolves `ref` (n bytes of UTF-8 from a reader) against the folder
 // `base`, an absolute path without a slash at its end ("" for "/"): blanks
 // at either end and tabs and line breaks within dropped, '\' read as '/',
 // the query and fragment cut, "%XX" decoded per segment, "." and ".."
-// segments taken away. Writes the absolute path to `out` (at most `size`
+// segments taken away. A file: address of this machine ("file:///x",
+// "file://localhost/x") is its absolute path; one of another host names
+// no file here. Writes the absolute path to `out` (at most `size`
 // bytes with its NUL).
 RefTarget ResolveReference(const char *ref, size_t n, const char *base, char *out, size_t size);

@@ -80,7 +80,9 @@ TEST(CompanionRefs, EverySpellingOfAReference)
         {"other hosts and schemes name no file",
          "<img src=http://h/a.png><img src=//h/b.png><a href=#x><a href=mailto:a@b><img src=\"data:,x\">",
          false, ""},
-        {"file: is not resolved", "<img src=\"file:///b/p_files/a.png\">", false, "?"},
+        {"file: of this machine, of another", "<img src=\"file:///b/p_files/a.png\"><img src=file://localhost/x/y>"
+         "<img src=file://host/z><img src=\"file:///C:/Users/a.docx#x\"><img src=file:rel>",
+         false, "/b/p_files/a.png /x/y /C:/Users/a.docx ?"},
         {"an encoded slash is not resolved", "<img src=\"p_files%2Fa.png\">", false, "?"},
         {"BASE told apart", "<base href=\"http://example.com/\"><base href=./>", false, "base:/b"},
         {"LINK names a style sheet", "<link rel=stylesheet href=p_files/s.css>", false, "css:/b/p_files/s.css"},
