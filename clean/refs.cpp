@@ -19,18 +19,25 @@ struct RefText {
     char text[kRefMax];
     size_t length;
     bool bad;
+    bool single;        // one address: past a '?' or '#' the rest may go
+    bool cut;           // it did: the bytes past kRefMax are dropped
 };
 
-static void StartRefText(RefText *t)
+static void StartRefText(RefText *t, bool single = true)
 {
     t->length = 0;
     t->bad = false;
+    t->single = single;
+    t->cut = false;
 }
 
 static void PutRefByte(RefText *t, unsigned char b)
 {
     if (t->length >= sizeof t->text) {
-        t->bad = true;
+        // A long query or fragment names no other file: only the path counts.
+        if (!t->bad && !t->cut)
+            t->cut = t->single && (memchr(t->text, '?', t->length) || memchr(t->text, '#', t->length));
+        t->bad = !t->cut;
         return;
     }
     t->text[t->length++] = (char)b;
@@ -440,7 +447,7 @@ static void StartValue(MarkupReader *m)
     if (m->endTag)
         m->role = kRoleNone;
     StartCharRefs(&m->refs);
-    StartRefText(&m->value);
+    StartRefText(&m->value, m->role == kRoleOne);
     if (m->role == kRoleStyle)
         StartCss(&m->css, m->charset, m->each, m->context);
 }
@@ -889,6 +896,20 @@ RefTarget ResolveReference(const char *ref, size_t n, const char *base, char *ou
         return kTargetNone;                 // another host
     if (HasNamedReference(clean, end))
         return kTargetUnknown;
+    // An encoded slash is read as one (as some browsers read a file's
+    // address; the others open nothing); an encoded NUL names no file.
+    size_t w = 0;
+    for (size_t i = 0; i < end; i++) {
+        if (clean[i] == '%' && i + 2 < end && clean[i + 1] == '2' && (clean[i + 2] | 0x20) == 'f') {
+            clean[w++] = '/';
+            i += 2;
+        } else if (clean[i] == '%' && i + 2 < end && clean[i + 1] == '0' && clean[i + 2] == '0') {
+            return kTargetNone;
+        } else {
+            clean[w++] = clean[i];
+        }
+    }
+    end = w;
     PathOut o = {out, size, 0, false};
     if (size == 0)
         return kTargetUnknown;

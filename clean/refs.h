@@ -19,8 +19,9 @@
 // Each reference goes to the caller as UTF-8 characters, before any
 // percent-decoding; ResolveReference then makes a path of it.
 //
-// Memory: a reference longer than kRefMax bytes is told as unreadable, so a
-// reader holds at most one reference at a time, whatever the input.
+// Memory: a reference longer than kRefMax bytes is told as unreadable
+// (or, one address with a '?' or '#' in its first kRefMax bytes, cut
+// there), so a reader holds at most one reference at a time.
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
@@ -63,14 +64,14 @@ bool ReadCssRefs(ByteStream *in, RefCharset charset, RefProc each, void *context
 enum RefTarget {
     kTargetFile,        // a path on this machine: in `out`
     kTargetNone,        // no file: empty, a fragment, another scheme, another host
-    kTargetUnknown,     // a relative file: address, a NUL or '/' in a decoded name,
-                        // an entity name left undecoded, too long
+    kTargetUnknown,     // a relative file: address, an entity name left
+                        // undecoded, too long
 };
 // Resolves `ref` (n bytes of UTF-8 from a reader) against the folder
 // `base`, an absolute path without a slash at its end ("" for "/"): blanks
 // at either end and tabs and line breaks within dropped, '\' read as '/',
-// the query and fragment cut, "%XX" decoded per segment, "." and ".."
-// segments taken away. A file: address of this machine ("file:///x",
+// the query and fragment cut, "%2F" read as '/' ("%00": no file), "%XX"
+// decoded per segment, "." and ".." segments taken away. A file: address of this machine ("file:///x",
 // "file://localhost/x") is its absolute path; one of another host names
 // no file here. Writes the absolute path to `out` (at most `size`
 // bytes with its NUL).

@@ -53,6 +53,7 @@ std::string Refs(const std::string &text, bool css, RefCharset charset = kCharse
 TEST(CompanionRefs, EverySpellingOfAReference)
 {
     const std::string tooLong = "<img src=\"" + std::string(kRefMax + 10, 'a') + "\">";
+    const std::string longQuery = "<a href=\"p_files/a.png?" + std::string(kRefMax + 10, 'q') + "\">";
     struct Case {
         const char *what;
         const char *text;
@@ -83,7 +84,9 @@ TEST(CompanionRefs, EverySpellingOfAReference)
         {"file: of this machine, of another", "<img src=\"file:///b/p_files/a.png\"><img src=file://localhost/x/y>"
          "<img src=file://host/z><img src=\"file:///C:/Users/a.docx#x\"><img src=file:rel>",
          false, "/b/p_files/a.png /x/y /C:/Users/a.docx ?"},
-        {"an encoded slash is not resolved", "<img src=\"p_files%2Fa.png\">", false, "?"},
+        {"an encoded slash is one, an encoded NUL names nothing",
+         "<img src=\"p_files%2Fa.png\"><img src=\"http%3A%2F%2Fh%2Fx\"><img src=\"a%00.png\">", false,
+         "/b/p_files/a.png /b/http:/h/x"},
         {"BASE told apart", "<base href=\"http://example.com/\"><base href=./>", false, "base:/b"},
         {"LINK names a style sheet", "<link rel=stylesheet href=p_files/s.css>", false, "css:/b/p_files/s.css"},
         {"style attribute, url( escaped and in entities",
@@ -99,6 +102,7 @@ TEST(CompanionRefs, EverySpellingOfAReference)
         {"css: @import url(...)", "@import url(\"two.css\") screen;", true, "css:/b/two.css"},
         {"css: cut short at the end", "a{background:url(x.png", true, "/b/x.png"},
         {"a reference longer than the reader holds", tooLong.c_str(), false, "unreadable"},
+        {"only a long query past it", longQuery.c_str(), false, "/b/p_files/a.png"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(Refs(c.text, c.css), c.want) << c.what;
