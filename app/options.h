@@ -1,7 +1,8 @@
 // The options word and its names, and the settings of a user.
 //
-// The word is what the settings store keeps and the window edits: fourteen
-// switches in bits 0 to 13, the picture's colour scheme in bits 24 to 27,
+// The word is what the settings store keeps and the window edits: fifteen
+// switches in bits 0 to 14 (a word stored before bit 14 was a switch has it
+// clear, so a user's old settings keep their companion folders whole), the picture's colour scheme in bits 24 to 27,
 // where the original goes in bit 28, and whether a cleaned page keeps the
 // page's times in bit 29. A clean reads only the switches,
 // as named fields taken from the word once (SwitchesFromWord).
@@ -22,9 +23,12 @@ enum : uint32_t {
 };
 
 #define WEBTRIM_SWITCH_ONE(...) +1
-enum { kSwitchCount = 0 WEBTRIM_SWITCHES(WEBTRIM_SWITCH_ONE, WEBTRIM_SWITCH_ONE) };  // bits 0 to 13
+enum { kSwitchCount = 0 WEBTRIM_SWITCHES(WEBTRIM_SWITCH_ONE, WEBTRIM_SWITCH_ONE) };  // bits 0 to 14
 #undef WEBTRIM_SWITCH_ONE
 const uint32_t kSwitchMask = (1u << kSwitchCount) - 1;
+// The switches the passes read: all but the companion folder's, which
+// acts after the clean and never changes a cleaned page's bytes.
+const uint32_t kPassSwitchMask = kSwitchMask & ~kOptCompanionFiles;
 
 // The switches a new user starts with, and "Default" restores.
 #define WEBTRIM_SWITCH_DEFAULT_E(Name, bit, field, name, on, ...) | (on ? kOpt##Name : 0u)
@@ -33,8 +37,9 @@ const uint32_t kDefaultSwitches = 0u WEBTRIM_SWITCHES(WEBTRIM_SWITCH_DEFAULT_E, 
 #undef WEBTRIM_SWITCH_DEFAULT_E
 #undef WEBTRIM_SWITCH_DEFAULT_S
 static_assert(kDefaultSwitches == (kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
-                                   kOptMeta | kOptModules | kOptExtract | kOptFrames | kOptExtractFirst),
-              "the defaults users have always started with");
+                                   kOptMeta | kOptModules | kOptExtract | kOptFrames | kOptExtractFirst |
+                                   kOptCompanionFiles),
+              "the defaults users have always started with, and the companion folder trimmed");
 #define WEBTRIM_SWITCH_OR(Name, ...) | kOpt##Name
 static_assert((0u WEBTRIM_SWITCHES(WEBTRIM_SWITCH_OR, WEBTRIM_SWITCH_OR)) == kSwitchMask,
               "the switches fill bits 0 up, each its own bit");
@@ -44,7 +49,7 @@ const uint32_t kDefaultOptions = kOptRecycleBin | kDefaultSwitches;
 
 // The switches on the Advanced page.
 const uint32_t kAdvancedMask = kOptComments | kOptScripts | kOptStyles | kOptForms | kOptInternet |
-                               kOptMeta | kOptModules | kOptFrames | kOptExtractFirst;
+                               kOptMeta | kOptModules | kOptFrames | kOptExtractFirst | kOptCompanionFiles;
 // The low half of the word, which "Default" resets: the switches and the
 // unused bits above them.
 const uint32_t kResetMask = 0xFFFFu;

@@ -4,6 +4,7 @@
 // result. One place for the figures of a page.
 #pragma once
 #include <stdint.h>
+#include "app/companion.h"
 #include "app/messages.h"
 #include "clean/clean.h"
 #include "platform/folder.h"
@@ -47,6 +48,9 @@ struct PageResult {
     // rule's scan chose.
     bool haveHint;
     AnyLayoutResult hint;
+    // The page's companion folder (PageJob's switches.companionFiles):
+    // what went with the original, or why all of it stayed.
+    CompanionReport companion;
 };
 
 // A record before anything happened: nothing known, nothing stopped.

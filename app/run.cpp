@@ -25,6 +25,7 @@
 // no new file, nothing moved.
 #include "app/run.h"
 #include "app/describe.h"
+#include "app/companion.h"
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -576,6 +577,39 @@ static void PutInPlace(PageRun *r)
     }
 }
 
+static void OnCompanionFile(void *context, const char *path, int64_t size)
+{
+    const PageRun *r = (const PageRun *)context;
+    const RunCallbacks *cb = r->job->callbacks;
+    if (r->job->companionFile)
+        r->job->companionFile(cb ? cb->context : nullptr, path, size);
+}
+
+// The companion folder, after the page was cleaned (or, previewed, with the
+// cleaned bytes in `cleaned`): what nothing reaches goes with the original.
+static void TrimCompanion(PageRun *r, FileHandle cleaned, bool preview)
+{
+    if (!r->job->switches.companionFiles || r->result->outcome != kPageCleaned)
+        return;
+    TrimCompanionFolder(&r->p.folder, r->p.name, cleaned, r->job->target, preview, OnCompanionFile, r,
+                        r->job->neighbours, &r->result->companion);
+}
+
+// After the run: the cleaned page, read again at the page's name.
+static void TrimCompanionAfter(PageRun *r)
+{
+    if (!r->job->switches.companionFiles || r->result->outcome != kPageCleaned)
+        return;
+    FileHandle file;
+    PageIdentity id;
+    if (!OpenEntryForReading(&r->p.folder, r->p.name, &file, &id)) {
+        r->result->companion.outcome = kCompanionUnreadable;
+        return;
+    }
+    TrimCompanion(r, file, false);
+    PlatformClose(file);
+}
+
 void CloseOpenedPage(OpenedPage *page)
 {
     if (page->open)
@@ -664,6 +698,8 @@ void PreviewPageInPlace(const PageJob *job, PageResult *result)
             memcpy(result->originalPath, plan.where, strlen(plan.where) + 1);
             result->outcome = kPageCleaned;
         }
+        if (StreamFlush(out))
+            TrimCompanion(r, out->file, true);
     }
     if (temp)
         StreamClose(out);
@@ -678,8 +714,10 @@ void CleanPageInPlace(const PageJob *job, PageResult *result)
         return;
     if (OpenPage(r)) {
         TakeUpLeftover(r, false);
-        if (MakeCleanedPage(r))
+        if (MakeCleanedPage(r)) {
             PutInPlace(r);
+            TrimCompanionAfter(r);
+        }
     }
     DiscardNewFile(&r->cleaned);
     CloseOpenedPage(&r->p);

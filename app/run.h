@@ -6,6 +6,7 @@
 #pragma once
 #include <stddef.h>
 #include <stdint.h>
+#include "app/companion.h"
 #include "app/dispose.h"
 #include "app/messages.h"
 #include "app/result.h"
@@ -44,6 +45,13 @@ struct PageJob {
     // The cleaned page takes the page's modification and access times, as
     // the page's first look at it found them (kOptPreserveTime).
     bool keepTimes;
+    // A file of the companion folder went (or, in a preview, would go):
+    // where it is now (or was), and its size; called with the callbacks'
+    // context. May be null.
+    void (*companionFile)(void *context, const char *path, int64_t size);
+    // A call of many pages: what the pages of each folder reach, each page
+    // read once (app/companion.h). May be null.
+    const CompanionNeighbours *neighbours;
 };
 
 // A job for the page at `path` under `switches`, originals to `target`:
@@ -61,6 +69,8 @@ inline PageJob PageJobFor(const char *path, const CleanSwitches &switches, const
     job.sayMissingFolder = true;
     job.wantHint = false;
     job.keepTimes = false;
+    job.companionFile = nullptr;
+    job.neighbours = nullptr;
     return job;
 }
 

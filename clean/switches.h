@@ -25,6 +25,8 @@
     ELEMENT(Pictures, 6, pictures, "pictures", 0, pictures)  /* IMG tags */                   \
     ELEMENT(Modules, 7, modules, "modules", 1, modules)      /* OBJECT, EMBED, APPLET */      \
     ELEMENT(Frames, 9, frames, "frames", 1, frames)          /* frames */                     \
+    /* the files of the page's companion folder that nothing reaches any more */          \
+    ELEMENT(CompanionFiles, 14, companionFiles, "companion-files", 1, companion_files)      \
     /* cut the page to its main part */                                                      \
     SWITCH(Extract, 8, extract, "extract", "extract", "no-extract", 1, extract)              \
     /* remove the tables inside the main part */                                             \

@@ -112,6 +112,11 @@ Kinds of element for --remove and --keep (default state in brackets):
                    and EMBED tags
   frames    [on]   FRAMESET and NOFRAMES elements, through their first
                    closing tag, and IFRAME elements
+  companion-files [on]  the files of the page's companion folder (NAME_files,
+                   NAME.files, NAME_archivos, NAME-Dateien... beside NAME.htm)
+                   that the cleaned page, the other pages of its folder and
+                   the style sheets and pictures they reach no longer name:
+                   they go with the original, each file on its own
 
 How the switches act together, as webtrim applies them:
   - Three stages run on every page: the main part (--extract), the element

@@ -24,6 +24,7 @@
 #include <time.h>
 #include <unistd.h>
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -56,6 +57,106 @@ static void OnMessage(void *context, MessageKind kind, int id, const char *detai
     sink->report->err += MessageLine(sink->name, MessageText(kind, id), detail, sysError);
 }
 
+// ---- What the pages of each folder reach, for the companion folders
+
+// Each folder's pages are read once in a call: the first page of a folder
+// with a companion folder reads the others, and every page cleaned after
+// records its own reach. A folder is known by its volume and file number.
+struct FolderReach {
+    std::map<std::string, PageReach> pages;
+};
+struct NeighbourRecord {
+    std::mutex lock;
+    std::map<std::pair<uint64_t, uint64_t>, FolderReach> folders;
+    ~NeighbourRecord()
+    {
+        for (auto &f : folders)
+            for (auto &p : f.second.pages)
+                FreePageReach(&p.second);
+    }
+};
+
+static bool FolderKey(const HeldFolder *folder, std::pair<uint64_t, uint64_t> *key)
+{
+    PageIdentity id;
+    if (!FileIdentity(folder->handle, &id))
+        return false;
+    *key = {id.volume, id.file};
+    return true;
+}
+
+static void AddListedName(void *context, const char *name)
+{
+    ((std::vector<std::string> *)context)->push_back(name);
+}
+
+// The folder's pages, read the first time it is asked for (under the lock).
+static FolderReach *ReachOfFolder(NeighbourRecord *rec, const HeldFolder *folder)
+{
+    std::pair<uint64_t, uint64_t> key;
+    if (!FolderKey(folder, &key))
+        return nullptr;
+    auto found = rec->folders.find(key);
+    if (found != rec->folders.end())
+        return &found->second;
+    std::vector<std::string> names;
+    if (!ReadFolderNames(folder, AddListedName, &names))
+        return nullptr;
+    FolderReach &f = rec->folders[key];
+    for (const std::string &name : names) {
+        FileHandle file;
+        PageIdentity id;
+        if (!IsPageName(name.c_str()) || IsArchiveName(name.c_str()) ||
+            LookAtEntry(folder, name.c_str(), nullptr) != kEntryFile ||
+            !OpenEntryForReading(folder, name.c_str(), &file, &id))
+            continue;
+        PageReach reach;
+        ReadPageReach(file, folder->path, &reach);
+        PlatformClose(file);
+        f.pages[name] = reach;
+    }
+    return &f;
+}
+
+static bool ForEachNeighbour(void *context, const HeldFolder *folder, const char *pageName,
+                             void (*each)(void *eachContext, const PageReach *reach), void *eachContext)
+{
+    NeighbourRecord *rec = (NeighbourRecord *)context;
+    std::lock_guard<std::mutex> hold(rec->lock);
+    FolderReach *f = ReachOfFolder(rec, folder);
+    if (!f)
+        return false;
+    for (auto &p : f->pages)
+        if (p.first != pageName)
+            each(eachContext, &p.second);
+    return true;
+}
+
+static void NeighbourCleaned(void *context, const HeldFolder *folder, const char *pageName, PageReach *reach)
+{
+    NeighbourRecord *rec = (NeighbourRecord *)context;
+    std::lock_guard<std::mutex> hold(rec->lock);
+    std::pair<uint64_t, uint64_t> key;
+    auto found = FolderKey(folder, &key) ? rec->folders.find(key) : rec->folders.end();
+    if (found == rec->folders.end()) {
+        // Read when a later page of the folder asks: as it stands then.
+        FreePageReach(reach);
+        return;
+    }
+    PageReach &slot = found->second.pages[pageName];
+    FreePageReach(&slot);
+    slot = *reach;
+}
+
+// -n -v: each companion file that would go, on its own line.
+static void OnCompanionFile(void *context, const char *path, int64_t size)
+{
+    PageSink *sink = (PageSink *)context;
+    if (sink->call->level != kLevelVerbose || !sink->call->dryRun)
+        return;
+    sink->report->companionList += "    " + QuoteName(path) + " (" + SizeText(size) + ")\n";
+}
+
 // `folder`: the page's folder, taken, for a page found by -r; else null.
 static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &call, const RunCallbacks *cb)
 {
@@ -70,6 +171,8 @@ static PageJob JobOf(const PageEntry &e, const HeldFolder *folder, const Call &c
     // The hint costs a second scan: only where a report is asked for.
     job.wantHint = !call.json && call.level == kLevelVerbose;
     job.keepTimes = (call.settings.word & kOptPreserveTime) != 0;
+    job.companionFile = OnCompanionFile;
+    job.neighbours = call.neighbours;
     return job;
 }
 
@@ -478,6 +581,9 @@ int CleanPages(const std::vector<PageEntry> &pages, Call &call)
     int jobs = call.jobs < 1 ? 1 : call.jobs;
     if ((size_t)jobs > pages.size())
         jobs = (int)pages.size();
+    NeighbourRecord neighbourRecord;
+    CompanionNeighbours neighbours = {&neighbourRecord, ForEachNeighbour, NeighbourCleaned};
+    call.neighbours = &neighbours;
     HoldTrashes(true);
     GatherFolderSyncs(true);
     if (jobs > 1) {
@@ -490,6 +596,7 @@ int CleanPages(const std::vector<PageEntry> &pages, Call &call)
     Flush(&pr);
     GatherFolderSyncs(false);
     HoldTrashes(false);
+    call.neighbours = nullptr;
     int fd = call.reportsToStderr ? 2 : 1;
     if (call.json) {
         if (!WriteAllTo(fd, SummaryJson(pr.totals, call)) && fd == 1 && !pr.stdoutError)

@@ -66,6 +66,7 @@ struct Call {
     CleanSwitches switches;
     DisposalTarget target;                  // where originals go, held for the whole call
     bool reportsToStderr = false;           // standard output carries a cleaned page
+    const CompanionNeighbours *neighbours = nullptr;    // what each folder's pages reach, read once
 };
 
 // Options that make the list rather than ask something of each page.

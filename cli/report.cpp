@@ -65,6 +65,23 @@ std::string StopLine(const PageReport &p)
     return "webtrim: " + about + ": " + StopText(p.result) + "\n";
 }
 
+// -v: the companion folder's line ("companion files 41 (2.3 MB)"), and
+// with -n the files that would go; or why the folder stays whole.
+static std::string CompanionLines(const PageReport &p, bool dry)
+{
+    const CompanionReport &c = p.result.companion;
+    if (c.outcome == kCompanionNone)
+        return "";
+    std::string folder = QuoteName(c.folder);
+    if (c.outcome != kCompanionTrimmed)
+        return "  companion files: none removed from " + folder + " (" + CompanionKeptText(c.outcome) + ")\n";
+    std::string s = "  companion files " + std::to_string((long long)c.files) + " (" + SizeText(c.bytes) + ")" +
+                    (dry ? " would go from " : " went from ") + folder;
+    if (c.kept)
+        s += "; " + std::to_string((long long)c.kept) + " stayed (changed, or could not be moved)";
+    return s + (dry && c.files ? ":\n" + p.companionList : "\n");
+}
+
 std::string DescribePage(const PageReport &p, const Call &call)
 {
     const PageResult &r = p.result;
@@ -121,6 +138,7 @@ std::string DescribePage(const PageReport &p, const Call &call)
     }
     if (!original.empty())
         s += "  original: " + original + "\n";
+    s += CompanionLines(p, dry);
     return s;
 }
 
@@ -192,6 +210,17 @@ std::string PageJson(const PageReport &p, const Call &call)
     JsonCloseObject(&w);
     if (r.savedAs[0])
         JsonText(&w, "saved_as", r.savedAs);
+    if (r.companion.outcome != kCompanionNone) {
+        JsonOpenObject(&w, "companion_files");
+        JsonText(&w, "folder", r.companion.folder);
+        JsonText(&w, "outcome", CompanionOutcomeName(r.companion.outcome));
+        JsonNumber(&w, "count", r.companion.files);
+        JsonNumber(&w, "bytes", r.companion.bytes);
+        JsonNumber(&w, "kept", r.companion.kept);
+        JsonCloseObject(&w);
+    } else {
+        JsonNull(&w, "companion_files");
+    }
     JsonOpenArray(&w, "warnings");
     for (int k = 0; k < kWarningCount; k++)
         if (r.warnings & (1u << k))

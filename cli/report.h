@@ -14,6 +14,7 @@ struct PageReport {
     // What a stop in the record is about when it is not the page: -o's
     // file (quoted), "standard output".
     std::string stopAbout;
+    std::string companionList;              // -n -v: the companion files that would go, a line each
 };
 
 // The record's stop in words (its text, detail and the system's reason),

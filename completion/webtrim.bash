@@ -5,7 +5,7 @@ _webtrim()
     local cur prev
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD-1]}
-    local kinds="comments scripts styles forms internet meta pictures modules frames all"
+    local kinds="comments scripts styles forms internet meta pictures modules frames companion-files all"
 
     # --option=value and --option value. Bash splits "--remove=sc" at the
     # '=' (it is in COMP_WORDBREAKS): the words are "--remove", "=" and

@@ -91,6 +91,10 @@ typedef struct wt_options {
      * WT_OUTCOME_OUT_OF_MEMORY) and the page held between two stages (past
      * it the clean fails with WT_ERR_MEMORY_LIMIT). */
     size_t memory_limit;
+    /* wt_clean_file: the files of the page's companion folder (NAME_files
+     * beside NAME.htm) that the cleaned page no longer reaches go with the
+     * original. Added in 2.5; ignored by wt_clean. */
+    bool companion_files;
 } wt_options;
 
 /* Fills the first `size` bytes of *options with the defaults (size: the
@@ -251,6 +255,12 @@ typedef struct wt_file_result {
     char original_path[WT_PATH_SIZE];   /* where the original is now, when known */
     char saved_as[WT_PATH_SIZE];        /* a cleaned page that could not take the page's path */
     wt_result clean;            /* the clean's figures (its size is the library's) */
+    /* Added in 2.5: the page's companion folder (options->companion_files).
+     * companion_outcome: "none", "trimmed", "base-elsewhere", "unresolved",
+     * "unreadable" (wt_companion_name); the files that went, and their bytes. */
+    int companion_outcome;
+    int64_t companion_files;
+    int64_t companion_bytes;
 } wt_file_result;
 
 /* Cleans the page at `path` in place. move_to: NULL (or "") for the trash,
@@ -266,6 +276,8 @@ WT_API int wt_clean_file(const wt_options *options, const char *path, const char
 WT_API const char *wt_page_name(int page);
 WT_API const char *wt_original_name(int original);
 WT_API const char *wt_warning_name(unsigned warning);
+/* The stable name of a companion_outcome ("trimmed"); NULL for an unknown one. */
+WT_API const char *wt_companion_name(int outcome);
 
 /* Whether `webtrim PAGE` would refuse a page of these bytes for what its
  * first 512 bytes are: NULL when it may be cleaned; else the message's

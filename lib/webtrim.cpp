@@ -81,7 +81,7 @@ static_assert(sizeof kSwitchFields / sizeof *kSwitchFields == kSwitchCount, "a f
 // any but 0 means on.
 bool FieldOn(const wt_options *o, size_t offset)
 {
-    return *((const unsigned char *)o + offset) != 0;
+    return offset < o->size && *((const unsigned char *)o + offset) != 0;
 }
 
 // The switches of a record, field by field.
@@ -98,9 +98,11 @@ CleanSwitches SwitchesOf(const wt_options *o)
     return sw;
 }
 
-// The first and only sizes of the records so far: the smallest a caller
-// may give.
-const size_t kOptionsSizeV1 = sizeof(wt_options);
+// The first sizes of the records: the smallest a caller may give. A
+// record of options from before companion_files ends where it begins; a
+// field past a caller's record is off, and never written.
+const size_t kOptionsSizeV1 = offsetof(wt_options, companion_files);
+const size_t kOptionsSizeNow = sizeof(wt_options);
 const size_t kResultSizeV1 = sizeof(wt_result);
 const size_t kArchiveSniffSize = 4096;     // the first bytes that tell a single-file page
 
@@ -247,7 +249,7 @@ int CheckRecords(const wt_options *options, const wt_result *result)
 {
     if (result && result->size < kResultSizeV1)
         return WT_ERR_RECORD;
-    if (options && !RecordUsable(options, options->size, kOptionsSizeV1))
+    if (options && !RecordUsable(options, options->size, options->size < kOptionsSizeNow ? kOptionsSizeV1 : kOptionsSizeNow))
         return WT_ERR_RECORD;
     return WT_OK;
 }
@@ -297,7 +299,8 @@ void CopyField(char (&field)[N], const char *text)
     field[n] = 0;
 }
 
-const size_t kFileResultSizeV1 = sizeof(wt_file_result);
+const size_t kFileResultSizeV1 = offsetof(wt_file_result, companion_outcome);
+const size_t kFileResultSizeNow = sizeof(wt_file_result);
 
 static_assert((int)WT_PAGE_CLEANED == (int)kPageCleaned && (int)WT_PAGE_ALREADY_CLEAN == (int)kPageAlreadyClean &&
                   (int)WT_PAGE_REFUSED == (int)kPageRefused && (int)WT_PAGE_FAILED == (int)kPageFailed,
@@ -339,7 +342,8 @@ int wt_options_init(wt_options *options, size_t size)
     memset(options, 0, size);
     options->size = size;
     for (const SwitchField &f : kSwitchFields)
-        *FieldOf(options, f) = (kDefaultSwitches & f.mask) != 0;
+        if (f.offset < size)
+            *FieldOf(options, f) = (kDefaultSwitches & f.mask) != 0;
     return WT_OK;
 }
 
@@ -351,7 +355,7 @@ int wt_options_set(wt_options *options, const char *name, int on)
     if (!mask)
         return WT_ERR_OPTION;
     for (const SwitchField &f : kSwitchFields)
-        if (mask & f.mask)
+        if ((mask & f.mask) && f.offset < options->size)
             *FieldOf(options, f) = on != 0;
     return WT_OK;
 }
@@ -453,7 +457,7 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
 {
     if (!result)
         return WT_ERR_ARGUMENT;
-    if (result->size < kFileResultSizeV1 || (options && !RecordUsable(options, options->size, kOptionsSizeV1)))
+    if (result->size < kFileResultSizeV1 || (options && !RecordUsable(options, options->size, options->size < kOptionsSizeNow ? kOptionsSizeV1 : kOptionsSizeNow)))
         return WT_ERR_RECORD;
     size_t size = result->size;
     memset(result, 0, size);
@@ -509,6 +513,11 @@ int wt_clean_file(const wt_options *options, const char *path, const char *move_
     FillResult(&result->clean, WT_OK, r->haveClean ? &r->clean : nullptr);
     if (r->haveClean && r->bytesBefore >= 0)
         result->clean.bytes_in = r->bytesBefore;
+    if (size >= kFileResultSizeNow) {
+        result->companion_outcome = r->companion.outcome;
+        result->companion_files = r->companion.files;
+        result->companion_bytes = r->companion.bytes;
+    }
     free(r);
     return WT_OK;
 }
@@ -546,6 +555,11 @@ const char *wt_page_refusal(const void *page, size_t size, char *message, size_t
     return ErrorName((ErrorId)id);
 }
 
+const char *wt_companion_name(int outcome)
+{
+    return CompanionOutcomeName(outcome);
+}
+
 const char *wt_version(void)
 {
     return WEBTRIM_VERSION;
@@ -565,5 +579,5 @@ uint32_t LibWordOf(const wt_options *options)
 
 bool LibOptionsUsable(const wt_options *options)
 {
-    return !options || RecordUsable(options, options->size, kOptionsSizeV1);
+    return !options || RecordUsable(options, options->size, options->size < kOptionsSizeNow ? kOptionsSizeV1 : kOptionsSizeNow);
 }

@@ -92,8 +92,8 @@ enum EntryKind {
 };
 EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *id);
 
-// True when `name` in the folder is still the file that `id` describes,
-// with the same size and times.
+// True when `name` in the folder is still the file (or the link) that `id`
+// describes, with the same size and times.
 bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIdentity *id);
 
 // Opens the regular file `name` of the folder for reading, never through a
@@ -135,5 +135,11 @@ bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentit
 // listed (the names given before the failure stand).
 bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const char *name),
                      void *context);
+
+// Opens the folder `name` of `parent`, made first where nothing has the
+// name (with the umask's mode); never through a link.
+bool MakeSubfolder(const HeldFolder *parent, const char *name, HeldFolder *out);
+// Removes the folder `name` of `parent` if it is empty; false otherwise.
+bool RemoveEmptySubfolder(const HeldFolder *parent, const char *name);
 #endif
 

@@ -459,7 +459,8 @@ EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *
 bool EntryIsUnchanged(const HeldFolder *folder, const char *name, const PageIdentity *id)
 {
     PageIdentity now;
-    return LookAtEntry(folder, name, &now) == kEntryFile && SameIdentity(&now, id);
+    EntryKind kind = LookAtEntry(folder, name, &now);
+    return (kind == kEntryFile || kind == kEntryLink) && SameIdentity(&now, id);
 }
 
 bool RemoveEntry(const HeldFolder *folder, const char *name, const PageIdentity *id)
@@ -571,4 +572,16 @@ bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const
     closedir(d);
     errno = err;
     return err == 0;
+}
+
+bool MakeSubfolder(const HeldFolder *parent, const char *name, HeldFolder *out)
+{
+    if (mkdirat((int)parent->handle, name, 0777) != 0 && errno != EEXIST)
+        return false;
+    return OpenSubfolder(parent, name, NULL, out);
+}
+
+bool RemoveEmptySubfolder(const HeldFolder *parent, const char *name)
+{
+    return unlinkat((int)parent->handle, name, AT_REMOVEDIR) == 0;
 }

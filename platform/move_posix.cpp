@@ -229,7 +229,8 @@ MoveResult MoveEntry(const HeldFolder *from, const char *name, const PageIdentit
     // What moved must be the file that was looked at a moment before; a
     // file slipped in between goes back where it was.
     PageIdentity moved;
-    if (id && (LookAtEntry(to, toName, &moved) != kEntryFile || !SameFile(&moved, id))) {
+    EntryKind kind = id ? LookAtEntry(to, toName, &moved) : kEntryFile;
+    if (id && ((kind != kEntryFile && kind != kEntryLink) || !SameFile(&moved, id))) {
         RenameBetween(to, toName, from, name);
         return kMovePageChanged;
     }

@@ -1,5 +1,5 @@
 // Cleans each page named on the command line under every word of the
-// fourteen switches (0 to 16383) in memory and prints one line per page and
+// fourteen switches the passes read (0 to 16383) in memory and prints one line per page and
 // word: the word in hex and a 64-bit FNV-1a hash of the cleaned page. Used
 // by tools/same-generated.sh to compare two revisions. Built with
 // CLEAN_BYTES it cleans with CleanBytes (no temporary file) rather than
@@ -35,7 +35,7 @@ int main(int argc, char **argv)
 {
     for (int i = 1; i < argc; i++) {
         std::string page = ReadAll(argv[i]);
-        for (uint32_t word = 0; word <= kSwitchMask; word++) {
+        for (uint32_t word = 0; word <= kPassSwitchMask; word++) {
             CleanSwitches sw = SwitchesFromWord(word);
             ByteStream out;
             StreamOpenBuffer(&out);

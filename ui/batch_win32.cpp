@@ -307,7 +307,7 @@ static void AppendStop(char *line, size_t size, const PageResult *r)
 }
 
 // The line for one page, in UTF-8, from its record: "page.htm: 120 KB ->
-// 40 KB; the original is in the Recycle Bin" (an arrow, U+2192, between
+// 40 KB; companion files 3 (12 KB); the original is in the Recycle Bin" (an arrow, U+2192, between
 // the sizes), "page.htm: already clean", or what stopped it.
 static void OnePageLine(const char *path, const PageResult *r, char *line, size_t size)
 {
@@ -325,6 +325,15 @@ static void OnePageLine(const char *path, const PageResult *r, char *line, size_
     AppendSize(line, size, r->bytesBefore);
     Append(line, size, kSizeArrow);
     AppendSize(line, size, r->bytesAfter);
+    // The companion folder's files that went with it: "; companion files 41 (2,301 KB)".
+    if (r->companion.outcome == kCompanionTrimmed && r->companion.files > 0) {
+        char count[kNumberTextMax];
+        Append(line, size, "; companion files ");
+        Append(line, size, FormatNumber(r->companion.files, count));
+        Append(line, size, " (");
+        AppendSize(line, size, r->companion.bytes);
+        Append(line, size, ")");
+    }
     if (r->original == kOriginalInFolder) {
         Append(line, size, "; the original was moved to ");
         AppendAnsi(line, size, r->originalPath);

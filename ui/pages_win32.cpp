@@ -28,7 +28,7 @@ static const int kMainPageBoxes[] = {IDC_EXTRACT, IDC_CUT_TABLES, IDC_PICTURES, 
 
 // Control id of each switch's check box, indexed by bit number.
 static const int kControlIdByBit[kSwitchCount] = {
-    1016, 1013, 1012, 1015, 1019, 1018, 1010, 1014, 1008, 1017, 1011, 1009, 1020, 1028,
+    1016, 1013, 1012, 1015, 1019, 1018, 1010, 1014, 1008, 1017, 1011, 1009, 1020, 1028, 1030,
 };
 
 // Mask of the switch behind check box `id`, or 0 for another control.

@@ -71,6 +71,7 @@
 #define IDC_BROWSE           1003
 #define IDC_TARGET_TEXT      1024
 #define IDC_KEEP_TIME        1029
+#define IDC_COMPANION_FILES  1030
 
 /* Color page. */
 #define IDC_SCHEME_RED       1025

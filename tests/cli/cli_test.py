@@ -11,7 +11,7 @@ PAGE = (b'<html><head><title>t</title><style>p{color:red}</style>\r\n'
         b'</head><body bgcolor=black><!-- note --><p style="color:blue">Words of the page '
         b'<img src="http://x/p.gif"> and more words.</p><form><input></form></body></html>\n')
 
-DEFAULT_W0 = 0x100013BF
+DEFAULT_W0 = 0x100053BF
 JOBS = '2'
 CASES = []
 
@@ -111,7 +111,7 @@ def messages_name_the_page_and_reason(env):
                             'Only *.htm, *.html, *.mht, *.mhtml, *.plg files are allowable.\n'),
             (['--remove=scirpts', 'x.htm'], "webtrim: unknown kind of element scirpts; did you mean "
              "scripts?\nKinds: comments, scripts, styles, forms, internet, meta, pictures, modules, "
-             "frames, all\nTry 'webtrim --help' for more information.\n")]:
+             "frames, companion-files, all\nTry 'webtrim --help' for more information.\n")]:
         st, _, err = env.run(*args)
         eq((st, err), (2 if '--remove=scirpts' in args else 1, want), args)
     # A missing folder for the originals is said once, before any page.
@@ -228,6 +228,7 @@ OPTION_BITS = [
     (['--avoid-bad-colors', '--no-avoid-bad-colors'], lambda w: w),
     (['--any-layout'], lambda w: w | 0x2000),
     (['--any-layout', '--table-layout'], lambda w: w),
+    (['--keep=companion-files'], lambda w: w & ~0x4000),
     (['--move-to=/x'], lambda w: w & ~0x10000000),
     (['--move-to=/x', '--trash'], lambda w: w),
     (['--remove=pictures', '--any-layout', '--no-extract', '--defaults'], lambda w: w),
@@ -860,6 +861,68 @@ def help_man_page_and_completion_agree(env):
     assert b'EXIT STATUS' in r.stdout
     st, out, _ = env.run('--version')
     assert st == 0 and out.startswith(b'webtrim '), out
+
+
+@case
+def companion_files_go_each_on_its_own(env):
+    """The files of p_files/ that the cleaned page no longer reaches go to
+    the trash one by one, each recorded at its own path; -n -v lists them
+    first and changes nothing; a settings word saved before the switch keeps
+    the folder whole."""
+    page = (b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>'
+            b'<img src="p_files/kept%20one.png"><script src="p_files/t.js"></script></td></tr></table>'
+            b'</body></html>')
+    def make():
+        env.write('site/p.htm', page)
+        for name in ['kept one.png', 't.js', 'sub/unused.css']:
+            env.write('site/p_files/' + name, b'x' * 10)
+    make()
+    before = env.tree()
+    st, out, err = env.run('-n', '-v', 'site/p.htm')
+    eq(st, 0, err)
+    text = out.decode()
+    assert 'companion files 2 (20 bytes) would go from p_files:' in text, text
+    assert '/site/p_files/t.js (10 bytes)' in text and '/site/p_files/sub/unused.css' in text, text
+    eq(env.tree(), before)
+    st, out, err = env.run('-v', '--json', 'site/p.htm')
+    eq(st, 0, err)
+    report = json.loads(out.decode().splitlines()[0])
+    eq(report['companion_files'], {'folder': 'p_files', 'outcome': 'trimmed', 'count': 2, 'bytes': 20,
+                                   'kept': 0})
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png'])
+    eq(env.trashed(), ['p.htm', 't.js', 'unused.css'])
+    info = env.root + '/home/data/Trash/info/'
+    for name, where in [('t.js', 'site/p_files/t.js'), ('unused.css', 'site/p_files/sub/unused.css')]:
+        assert 'Path=%s\n' % env.path(where) in open(info + name + '.trashinfo').read(), name
+    shutil.rmtree(env.path('site'))
+    make()
+    os.makedirs(os.path.dirname(env.settings), exist_ok=True)
+    with open(env.settings, 'w') as f:
+        f.write('[Webtrim]\nw0=0x100013BF\nw1=\n')
+    st, out, err = env.run('-v', 'site/p.htm')
+    eq(st, 0, err)
+    assert 'companion' not in out.decode(), out
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png', 'sub', 't.js'])
+
+
+@case
+def a_companion_folder_shared_by_pages_of_a_walk(env):
+    """-r: a file that another page of the folder names stays, whichever
+    page is cleaned first; one that no page names goes."""
+    body = b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>%s</td></tr></table></body></html>'
+    env.write('site/p.htm', body % b'<img src="p_files/a.png">')
+    env.write('site/q.htm', body % b'<img src="./p_files/sub/../shared.png"><img src="q_files/b.png">')
+    env.write('site/r.htm', body % b'<img src="r_files/c.png">')
+    for name in ['p_files/a.png', 'p_files/shared.png', 'p_files/gone.png', 'q_files/b.png', 'q_files/x.png',
+                 'r_files/c.png', 'r_files/y.png']:
+        env.write('site/' + name, b'x')
+    os.makedirs(env.path('old'))
+    st, out, err = env.run('-r', '-v', '--move-to', env.path('old'), 'site')
+    eq(st, 0, err)
+    eq(sorted(os.listdir(env.path('site/p_files'))), ['a.png', 'shared.png'])
+    eq(sorted(os.listdir(env.path('site/q_files'))), ['b.png'])
+    eq(sorted(os.listdir(env.path('site/r_files'))), ['c.png'])
+    eq(sorted(os.listdir(env.path('old/p_files'))), ['gone.png'])
 
 
 def corpus_pages(n):

@@ -114,7 +114,7 @@ TEST(CleanBytes, WritesWhatCleanStreamWritesUnderEveryWord)
     for (unsigned seed = 1; seed <= 3; seed++)
         for (size_t size : sizes) {
             string page = MixedPage(seed, size);
-            for (uint32_t word = 0; word <= kSwitchMask; word += (size > 5000 ? 7 : 1))
+            for (uint32_t word = 0; word <= kPassSwitchMask; word += (size > 5000 ? 7 : 1))
                 ExpectSame(page, word, "page " + std::to_string(seed) + "/" + std::to_string(size));
         }
     // Pages past the streams' 64 KiB buffers, and an empty page.

@@ -16,7 +16,7 @@ using std::string;
 TEST(Switches, WordBitsByName)
 {
     // Words stored by earlier versions keep their meaning.
-    EXPECT_EQ(kDefaultOptions, 0x100013BFu);
+    EXPECT_EQ(kDefaultOptions, 0x100053BFu);  // bit 14, the companion folder, since 2.5
     CleanSwitches sw = SwitchesFromWord(kOptScripts | kOptPictures | kOptCutTables);
     EXPECT_TRUE(sw.scripts && sw.pictures && sw.cutTables);
     EXPECT_FALSE(sw.comments || sw.styles || sw.forms || sw.internet || sw.meta || sw.modules ||
@@ -86,7 +86,7 @@ TEST(CleanStream, FiguresAddUpUnderEverySwitchWord)
                         "<div class=story><!-- c --><p>" + string(400, 'w') + " one two three four five six"
                         " seven eight nine ten eleven twelve thirteen fourteen fifteen sixteen</p><table>"
                         "<td><img src=p.gif> seventeen</td></table></div></body></html>\n";
-    for (uint32_t word = 0; word <= kSwitchMask; word++) {
+    for (uint32_t word = 0; word <= kPassSwitchMask; word++) {
         CleanSwitches sw = SwitchesFromWord(word);
         ByteStream in, out;
         StreamOpenMemory(&in, page.data(), page.size());
@@ -148,7 +148,7 @@ TEST(CleanStream, RemovalsByKindAddUpOnGeneratedPages)
                          "<iframe src=//h/i></iframe><meta http-equiv=refresh content=\"1;url=//h/\"></td></table>";
     // The small pages under every word of the switches; the large under some.
     for (const string &page : {kPage, inert, loads + Page(300)}) {
-        for (uint32_t word = 0; word <= kSwitchMask; word++)
+        for (uint32_t word = 0; word <= kPassSwitchMask; word++)
             ExpectTallyAddsUp(page, word, page.substr(0, 40));
     }
     for (const string &page : {Page(3000), Page(200000), inert + Page(70000) + inert}) {

@@ -177,7 +177,7 @@ TEST(Library, RecordsOfOtherSizes)
     EXPECT_EQ(status, WT_ERR_RECORD) << "a field this library does not know is set";
 
     wt_options o;
-    EXPECT_EQ(wt_options_init(&o, sizeof o - 1), WT_ERR_RECORD);
+    EXPECT_EQ(wt_options_init(&o, offsetof(wt_options, companion_files) - 1), WT_ERR_RECORD);
     wt_options_init(&o, sizeof o);
     o.size = offsetof(wt_options, memory_limit);
     ByLibrary(&o, kPage, &status);

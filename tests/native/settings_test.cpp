@@ -71,7 +71,7 @@ struct SettingsFile : ::testing::Test {
     void ExpectOnlyTheFile() { EXPECT_EQ(ListFolder(folder), std::vector<std::string>{"webtrim.ini"}); }
 };
 
-static const char kDefaultsText[] = "[Webtrim]\nw0=0x100013BF\nw1=\n";
+static const char kDefaultsText[] = "[Webtrim]\nw0=0x100053BF\nw1=\n";
 
 TEST_F(SettingsFile, FirstStartWritesTheDefaults)
 {
@@ -392,9 +392,9 @@ TEST(SettingsCreation, FirstRunsNeverReplaceAFile)
 TEST(SettingsDefault, KeepsSchemeTargetAndHighBits)
 {
     const uint32_t cases[][2] = {
-        {0xFFFFFFFF, 0xFFFF13BF},
-        {0x00000000, 0x000013BF},
-        {0x0200ECFF, 0x020013BF},
+        {0xFFFFFFFF, 0xFFFF53BF},
+        {0x00000000, 0x000053BF},
+        {0x0200ECFF, 0x020053BF},
     };
     for (const auto &c : cases)
         EXPECT_EQ(ResetWord(c[0]), c[1]) << std::hex << c[0];
