@@ -50,13 +50,22 @@ static std::string RecordId(const std::string &seed)
     return text;
 }
 
-static std::string DigestText(const void *data, size_t n)
+// The digest of the bytes taken by s, as a header field's value.
+static std::string DigestText(Sha1 *s)
 {
     unsigned char d[kSha1Size];
     char text[kSha1Base32Size];
-    Sha1Of(data, n, d);
+    Sha1Finish(s, d);
     Sha1Base32(d, text);
     return std::string("sha1:") + text;
+}
+
+static std::string DigestText(const void *data, size_t n)
+{
+    Sha1 s;
+    Sha1Start(&s);
+    Sha1Add(&s, data, n);
+    return DigestText(&s);
 }
 
 static const char *VersionLine(int version)
@@ -64,11 +73,15 @@ static const char *VersionLine(int version)
     return version == 11 ? "WARC/1.1\r\n" : "WARC/1.0\r\n";
 }
 
-static void WriteRecord(WarcWriter *w, const std::string &head, const void *block, size_t n)
+// A record whose block is `block` and then `more` (m bytes, often none).
+static void WriteRecord(WarcWriter *w, const std::string &head, const void *block, size_t n,
+                        const void *more = nullptr, size_t m = 0)
 {
     WarcBeginRecord(w);
     WarcPut(w, head.data(), head.size());
     WarcPut(w, block, n);
+    if (m)
+        WarcPut(w, more, m);
     WarcPut(w, "\r\n\r\n", 4);
     WarcEndRecord(w);
 }
@@ -228,7 +241,13 @@ static void WriteResponse(WarcRun *run)
             http.append(h + at, lineSize);
         at += lineSize;
     }
-    std::string block = http + run->cleaned;
+    // The block is the new HTTP head and the page, taken in two pieces:
+    // the page is neither copied nor hashed more than the two digests need.
+    Sha1 blockSha;
+    Sha1Start(&blockSha);
+    Sha1Add(&blockSha, http.data(), http.size());
+    Sha1Add(&blockSha, run->cleaned.data(), run->cleaned.size());
+    size_t blockSize = http.size() + run->cleaned.size();
     std::string head = std::string(VersionLine(rec.version)) + "WARC-Type: response\r\n" +
                        "WARC-Record-ID: " + RecordId("response " + run->warcinfoId + rec.id) + "\r\n";
     if (!rec.targetUri.empty())
@@ -236,11 +255,11 @@ static void WriteResponse(WarcRun *run)
     if (!rec.date.empty())
         head += "WARC-Date: " + rec.date + "\r\n";
     head += "WARC-Warcinfo-ID: " + run->warcinfoId + "\r\n" +
-            "WARC-Block-Digest: " + DigestText(block.data(), block.size()) + "\r\n" +
+            "WARC-Block-Digest: " + DigestText(&blockSha) + "\r\n" +
             "WARC-Payload-Digest: " + DigestText(run->cleaned.data(), run->cleaned.size()) + "\r\n" +
             "Content-Type: " + rec.contentType + "\r\n" +
-            "Content-Length: " + std::to_string(block.size()) + "\r\n\r\n";
-    WriteRecord(&run->writer, head, block.data(), block.size());
+            "Content-Length: " + std::to_string(blockSize) + "\r\n\r\n";
+    WriteRecord(&run->writer, head, http.data(), http.size(), run->cleaned.data(), run->cleaned.size());
 }
 
 static void HandleRecord(WarcRun *run)

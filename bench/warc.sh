@@ -7,14 +7,19 @@
 # pipeline's two processes together) of one more run each; the peak memory
 # is /usr/bin/time's. On a loaded machine the CPU times say more.
 #   bench/warc.sh [RUNS] [SIZE]      defaults: 3 runs, 100 MB
+# WEBTRIM=PATH times another build of the program (an older one, say) and
+# LEVEL=N both sides at compression level N (the program's default is 6).
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-3}
 size=${2:-100}
 build=build/linux
-webtrim=$PWD/$build/webtrim
-cmake --build "$build" --target webtrim >/dev/null
+level=${LEVEL:-}
+webtrim=${WEBTRIM:-$PWD/$build/webtrim}
+[ -n "${WEBTRIM:-}" ] || cmake --build "$build" --target webtrim >/dev/null
+levelArg=() zlevel=6
+[ -z "$level" ] || { levelArg=(--warc-level "$level"); zlevel=$level; }
 
 corpus=${CORPUS:-../shared/corpus}
 [ -d "$corpus" ] || corpus=/work/shared/corpus
@@ -48,20 +53,20 @@ now() { date +%s.%N; }
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
 times_w=() times_z=()
 for _ in $(seq "$runs"); do
-  t0=$(now); taskset -c 0 sh -c "zcat '$work/in.warc.gz' | gzip -6 > /dev/null"; t1=$(now)
+  t0=$(now); taskset -c 0 sh -c "zcat '$work/in.warc.gz' | gzip -$zlevel > /dev/null"; t1=$(now)
   times_z+=("$(echo "$t1 - $t0" | bc)")
-  t0=$(now); "$webtrim" -q --warc -j 1 "$work/in.warc.gz" -o "$work/out.warc.gz"; t1=$(now)
+  t0=$(now); "$webtrim" -q --warc "${levelArg[@]}" -j 1 "$work/in.warc.gz" -o "$work/out.warc.gz"; t1=$(now)
   times_w+=("$(echo "$t1 - $t0" | bc)")
 done
 z=$(printf '%s\n' "${times_z[@]}" | median)
 w=$(printf '%s\n' "${times_w[@]}" | median)
-/usr/bin/time -v "$webtrim" --warc -j 1 "$work/in.warc.gz" -o "$work/out.warc.gz" 2> "$work/time.txt" >"$work/report.txt"
+/usr/bin/time -v "$webtrim" --warc "${levelArg[@]}" -j 1 "$work/in.warc.gz" -o "$work/out.warc.gz" 2> "$work/time.txt" >"$work/report.txt"
 cat "$work/report.txt"
 peak=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$work/time.txt")
 cpu=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { print u + s }' "$work/time.txt")
-/usr/bin/time -v taskset -c 0 sh -c "zcat '$work/in.warc.gz' | gzip -6 > /dev/null" 2> "$work/ztime.txt"
+/usr/bin/time -v taskset -c 0 sh -c "zcat '$work/in.warc.gz' | gzip -$zlevel > /dev/null" 2> "$work/ztime.txt"
 zcpu=$(awk -F': ' '/User time/ { u = $2 } /System time/ { s = $2 } END { print u + s }' "$work/ztime.txt")
-echo "zcat | gzip -6, one core:     ${z} s (median of $runs), ${zcpu} s CPU"
+echo "zcat | gzip -$zlevel, one core:     ${z} s (median of $runs), ${zcpu} s CPU"
 echo "webtrim --warc -j 1:          ${w} s (median of $runs), ${cpu} s CPU"
 echo "speed against the round trip: $(echo "scale=2; $z / $w" | bc)x by wall time, $(echo "scale=2; $zcpu / $cpu" | bc)x by CPU time (target at least 0.6x)"
 echo "peak memory:                  $((peak / 1024)) MB (target under 100 MB)"

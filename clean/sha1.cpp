@@ -1,47 +1,97 @@
 // SHA-1 as FIPS 180-4 states it: 64-byte blocks, eighty rounds in four
 // groups of twenty, the length in bits at the end, big-endian throughout.
+// The rounds are written out one by one: the five working words never
+// move, each round names them in its own order instead, and the message
+// schedule lives in a ring of sixteen words, each made just before its use.
 #include "clean/sha1.h"
 #include <string.h>
 
 static inline uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
 
-// One round: the five words move along, the new first word made of the
-// old ones, the round group's function f and constant k, and the schedule.
-#define SHA1_ROUND(f, k)                                   \
-    do {                                                   \
-        uint32_t t = Rotate(a, 5) + (f) + e + (k) + w[i];  \
-        e = d;                                             \
-        d = c;                                             \
-        c = Rotate(b, 30);                                 \
-        b = a;                                             \
-        a = t;                                             \
+// A big-endian word from any address: compilers make this one load and a
+// byte swap, with no alignment asked of p.
+static inline uint32_t LoadBig(const unsigned char *p)
+{
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | (uint32_t)p[3];
+}
+
+// The four round functions, and the schedule word of round i (i >= 16)
+// put in the ring where word i - 16 was.
+#define SHA1_F1(b, c, d) ((d) ^ ((b) & ((c) ^ (d))))
+#define SHA1_F2(b, c, d) ((b) ^ (c) ^ (d))
+#define SHA1_F3(b, c, d) (((b) & (c)) | ((d) & ((b) | (c))))
+#define SHA1_NEXT(i) \
+    (w[(i) & 15] = Rotate(w[((i) + 13) & 15] ^ w[((i) + 8) & 15] ^ w[((i) + 2) & 15] ^ w[(i) & 15], 1))
+
+// One round: e takes the new word, b turns by 30; the caller turns the
+// names (a b c d e) -> (e a b c d) for the next round.
+#define SHA1_ROUND(a, b, c, d, e, f, k, word)                   \
+    do {                                                        \
+        (e) += Rotate((a), 5) + f((b), (c), (d)) + (k) + (word); \
+        (b) = Rotate((b), 30);                                  \
     } while (0)
 
-static void Sha1Block(uint32_t h[5], const unsigned char *p)
+#define SHA1_R0(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F1, 0x5A827999u, w[i] = LoadBig(p + 4 * (i)))
+#define SHA1_R1(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F1, 0x5A827999u, SHA1_NEXT(i))
+#define SHA1_R2(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F2, 0x6ED9EBA1u, SHA1_NEXT(i))
+#define SHA1_R3(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F3, 0x8F1BBCDCu, SHA1_NEXT(i))
+#define SHA1_R4(a, b, c, d, e, i) SHA1_ROUND(a, b, c, d, e, SHA1_F2, 0xCA62C1D6u, SHA1_NEXT(i))
+
+// Five rounds of one kind from round i: after five the names are back in
+// their first order.
+#define SHA1_FIVE(R, i)           \
+    do {                          \
+        R(a, b, c, d, e, (i));    \
+        R(e, a, b, c, d, (i) + 1); \
+        R(d, e, a, b, c, (i) + 2); \
+        R(c, d, e, a, b, (i) + 3); \
+        R(b, c, d, e, a, (i) + 4); \
+    } while (0)
+
+// n whole blocks from p, which need not be aligned.
+static void Sha1Blocks(uint32_t h[5], const unsigned char *p, size_t n)
 {
-    uint32_t w[80];
-    for (int i = 0; i < 16; i++)
-        w[i] = (uint32_t)p[4 * i] << 24 | (uint32_t)p[4 * i + 1] << 16 | (uint32_t)p[4 * i + 2] << 8 |
-               p[4 * i + 3];
-    for (int i = 16; i < 80; i++)
-        w[i] = Rotate(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
-    uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
-    int i = 0;
-    for (; i < 20; i++)
-        SHA1_ROUND(d ^ (b & (c ^ d)), 0x5A827999u);
-    for (; i < 40; i++)
-        SHA1_ROUND(b ^ c ^ d, 0x6ED9EBA1u);
-    for (; i < 60; i++)
-        SHA1_ROUND((b & c) | (d & (b | c)), 0x8F1BBCDCu);
-    for (; i < 80; i++)
-        SHA1_ROUND(b ^ c ^ d, 0xCA62C1D6u);
-    h[0] += a;
-    h[1] += b;
-    h[2] += c;
-    h[3] += d;
-    h[4] += e;
+    uint32_t w[16];
+    for (; n > 0; n--, p += 64) {
+        uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4];
+        SHA1_FIVE(SHA1_R0, 0);
+        SHA1_FIVE(SHA1_R0, 5);
+        SHA1_FIVE(SHA1_R0, 10);
+        SHA1_R0(a, b, c, d, e, 15);
+        SHA1_R1(e, a, b, c, d, 16);
+        SHA1_R1(d, e, a, b, c, 17);
+        SHA1_R1(c, d, e, a, b, 18);
+        SHA1_R1(b, c, d, e, a, 19);
+        SHA1_FIVE(SHA1_R2, 20);
+        SHA1_FIVE(SHA1_R2, 25);
+        SHA1_FIVE(SHA1_R2, 30);
+        SHA1_FIVE(SHA1_R2, 35);
+        SHA1_FIVE(SHA1_R3, 40);
+        SHA1_FIVE(SHA1_R3, 45);
+        SHA1_FIVE(SHA1_R3, 50);
+        SHA1_FIVE(SHA1_R3, 55);
+        SHA1_FIVE(SHA1_R4, 60);
+        SHA1_FIVE(SHA1_R4, 65);
+        SHA1_FIVE(SHA1_R4, 70);
+        SHA1_FIVE(SHA1_R4, 75);
+        h[0] += a;
+        h[1] += b;
+        h[2] += c;
+        h[3] += d;
+        h[4] += e;
+    }
 }
+#undef SHA1_FIVE
+#undef SHA1_R0
+#undef SHA1_R1
+#undef SHA1_R2
+#undef SHA1_R3
+#undef SHA1_R4
 #undef SHA1_ROUND
+#undef SHA1_NEXT
+#undef SHA1_F1
+#undef SHA1_F2
+#undef SHA1_F3
 
 void Sha1Start(Sha1 *s)
 {
@@ -62,11 +112,10 @@ void Sha1Add(Sha1 *s, const void *data, size_t n)
         n -= take;
         if (have + take < 64)
             return;
-        Sha1Block(s->h, s->block);
+        Sha1Blocks(s->h, s->block, 1);
     }
-    for (; n >= 64; p += 64, n -= 64)
-        Sha1Block(s->h, p);
-    memcpy(s->block, p, n);
+    Sha1Blocks(s->h, p, n / 64);
+    memcpy(s->block, p + n / 64 * 64, n % 64);
 }
 
 void Sha1Finish(Sha1 *s, unsigned char digest[kSha1Size])

@@ -50,6 +50,8 @@ Web archives (see WEB ARCHIVES in webtrim(1)):
                             not as a conversion record
       --record-limit=MB   hold records up to MB megabytes (default 32); larger
                             ones are copied through
+      --warc-level=N      the gzip level of a .gz output, 0 (stored) to 9
+                            (smallest); default 6
 
 What to remove (for this call; --save keeps it for later calls):
       --remove=LIST       remove these kinds of element (names below, comma-

@@ -45,7 +45,7 @@ enum {
     kOptRecursive = 'r', kOptVerbose = 'v', kOptNull = '0', kOptKeepTimes = 'p',
     kLongOnly = 256, kOptVersion, kOptRemove, kOptKeep, kOptFilesFrom, kOptMoveTo, kOptSave,
     kOptSettings, kOptDefaults, kOptJson, kOptWarc, kOptWarcKeepOriginals, kOptWarcResponse,
-    kOptRecordLimit, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
+    kOptRecordLimit, kOptWarcLevel, kOptSwitchOn, kOptSwitchOff = kOptSwitchOn + 32,
 };
 
 enum { kMaxJobs = 1024 };
@@ -165,6 +165,7 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
         {"warc-keep-originals", no_argument, 0, kOptWarcKeepOriginals},
         {"warc-response", no_argument, 0, kOptWarcResponse},
         {"record-limit", required_argument, 0, kOptRecordLimit},
+        {"warc-level", required_argument, 0, kOptWarcLevel},
     };
     // The named switches; --move-to (the off side of --trash) takes a folder.
     for (int i = 0; i < kNamedSwitchCount; i++) {
@@ -265,6 +266,11 @@ static void ParseArguments(int argc, char **argv, Arguments *args)
             args->warcCall.recordLimit = (size_t)mb << 20;
             break;
         }
+        case kOptWarcLevel:         // the output's gzip level
+            if (optarg[0] < '0' || optarg[0] > '9' || optarg[1])
+                Usage("invalid compression level (0 to 9)", optarg);
+            args->warcCall.level = optarg[0] - '0';
+            break;
         case kOptSave:
             args->save = true;
             break;

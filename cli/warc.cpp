@@ -156,6 +156,8 @@ static void Worker(WarcShared *s)
         o.asResponse = s->warc->asResponse;
         if (s->warc->recordLimit)
             o.recordLimit = s->warc->recordLimit;
+        if (s->warc->level >= 0)
+            o.level = s->warc->level;
         o.gzip = EndsWith(t.output, ".gz");
         ProgressContext pc = {s, &t, 0};
         o.progress = OnProgress;

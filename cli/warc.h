@@ -10,6 +10,7 @@ struct WarcCall {
     bool keepOriginals = false;
     bool asResponse = false;            // --warc-response
     size_t recordLimit = 0;             // 0: the default
+    int level = -1;                     // --warc-level, 0 to 9; -1: the default
 };
 
 // Cleans every archive named, into call.output (a file for one input, or a

@@ -62,7 +62,7 @@ _webtrim()
 
     if [[ $cur == -* ]]; then
         local options="-h --help --version -q --quiet -v --verbose -n --dry-run
-            -r --recursive -j --jobs= -o --output= --files-from= -0 --null --json --warc --warc-keep-originals --warc-response --record-limit=
+            -r --recursive -j --jobs= -o --output= --files-from= -0 --null --json --warc --warc-keep-originals --warc-response --record-limit= --warc-level=
             --remove= --keep= --extract --no-extract --cut-tables --no-cut-tables
             --extract-first --extract-last --any-layout --table-layout
             --avoid-bad-colors --no-avoid-bad-colors --defaults

@@ -322,6 +322,9 @@ enum {
     WT_WARC_KEEP_ORIGINALS = 1, /* write each cleaned record's original before it */
     WT_WARC_RESPONSE = 2        /* a cleaned response stays a response record (--warc-response) */
 };
+/* A flag of wt_warc_clean_file: the gzip level of a .gz output, 0 to 9
+ * (--warc-level); without it, 6. */
+#define WT_WARC_LEVEL(n) ((unsigned)((n) + 1) << 8)
 
 /* Cleans the archive at `input` into a new file that takes the name
  * `output` once whole (replacing a file there; one gzip member per record

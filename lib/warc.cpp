@@ -48,6 +48,11 @@ int wt_warc_clean_file(const wt_options *options, const char *input, const char 
         o.recordLimit = record_limit;
     o.keepOriginals = (flags & WT_WARC_KEEP_ORIGINALS) != 0;
     o.asResponse = (flags & WT_WARC_RESPONSE) != 0;
+    unsigned level = (flags >> 8) & 0xFF;       // WT_WARC_LEVEL: the level + 1, 0 for the default
+    if (level > 10)
+        return WT_ERR_ARGUMENT;
+    if (level)
+        o.level = (int)level - 1;
     size_t n = strlen(output);
     o.gzip = n >= 3 && strcasecmp(output + n - 3, ".gz") == 0;
     WarcReport r;

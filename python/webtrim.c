@@ -181,10 +181,10 @@ static int SetKinds(wt_options *options, PyObject *list, int on)
  * with '_' for '-' ("any_layout"). */
 
 enum {
-    kArgMemoryLimit, kArgForce, kArgMoveTo, kArgKeepOriginals, kArgResponse, kArgRecordLimit, kArgCount
+    kArgMemoryLimit, kArgForce, kArgMoveTo, kArgKeepOriginals, kArgResponse, kArgRecordLimit, kArgLevel, kArgCount
 };
 static const char *const kArgNames[kArgCount] = {
-    "memory_limit", "force", "move_to", "keep_originals", "response", "record_limit",
+    "memory_limit", "force", "move_to", "keep_originals", "response", "record_limit", "level",
 };
 #define ARG(a) (1u << (a))
 
@@ -240,6 +240,28 @@ static int TakeSize(PyObject *value, const char *keyword, const char *zero, size
         return -1;
     }
     *size = (size_t)n;
+    return 0;
+}
+
+/* A gzip level, 0 to 9, into *level (absent or None: -1, the default): 0,
+ * or -1 with the error set. */
+static int TakeLevel(PyObject *value, int *level)
+{
+    *level = -1;
+    if (!value || value == Py_None)
+        return 0;
+    if (PyBool_Check(value) || !PyLong_Check(value)) {
+        PyErr_Format(PyExc_TypeError, "level is a number from 0 to 9, not %.100s", Py_TYPE(value)->tp_name);
+        return -1;
+    }
+    long n = PyLong_AsLong(value);
+    if (n == -1 && PyErr_Occurred())
+        return -1;
+    if (n < 0 || n > 9) {
+        PyErr_SetString(PyExc_ValueError, "level is a number from 0 to 9 (None: 6)");
+        return -1;
+    }
+    *level = (int)n;
     return 0;
 }
 
@@ -727,12 +749,14 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
         return NULL;
     wt_options options;
     size_t recordLimit = 0;
-    int keepOn = 0, responseOn = 0;
-    if (ParseOptions("clean_file", kw, ARG(kArgKeepOriginals) | ARG(kArgResponse) | ARG(kArgRecordLimit), &options,
+    int keepOn = 0, responseOn = 0, level = -1;
+    if (ParseOptions("clean_file", kw,
+                     ARG(kArgKeepOriginals) | ARG(kArgResponse) | ARG(kArgRecordLimit) | ARG(kArgLevel), &options,
                      own) == 0 &&
         TakeBool(own[kArgKeepOriginals], "keep_originals", &keepOn) >= 0 &&
         TakeBool(own[kArgResponse], "response", &responseOn) >= 0 &&
         TakeSize(own[kArgRecordLimit], "record_limit", "the default", &recordLimit) == 0 &&
+        TakeLevel(own[kArgLevel], &level) == 0 &&
         TakePath(given[0], &input) == 0 && TakePath(given[1], &output) == 0) {
         wt_warc_report r;
         int status;
@@ -740,7 +764,8 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
         const char *in = PyBytes_AS_STRING(input), *out = PyBytes_AS_STRING(output);
         Py_BEGIN_ALLOW_THREADS
         status = wt_warc_clean_file(&options, in, out,
-                                    (keepOn ? WT_WARC_KEEP_ORIGINALS : 0) | (responseOn ? WT_WARC_RESPONSE : 0),
+                                    (keepOn ? WT_WARC_KEEP_ORIGINALS : 0) | (responseOn ? WT_WARC_RESPONSE : 0) |
+                                        (level >= 0 ? WT_WARC_LEVEL(level) : 0),
                                     recordLimit, &r);
         Py_END_ALLOW_THREADS
         if (status != WT_OK) {
@@ -786,14 +811,15 @@ static PyObject *WarcCleanFile(PyObject *self, PyObject *args, PyObject *kwargs)
 
 PyDoc_STRVAR(kWarcCleanFileDoc,
 "clean_file($module, /, input, output, *, remove=None, keep=None, keep_originals=False,\n"
-"      response=False, record_limit=0, **options)\n"
+"      response=False, record_limit=0, level=None, **options)\n"
 "--\n"
 "\n"
 "Cleans the web archive `input` into a new archive `output` (a gzip member per\n"
 "record when it ends in .gz), as `webtrim --warc` does: HTML pages become\n"
 "conversion records, other records are copied byte for byte, bad records are\n"
 "skipped or copied and counted, never stopping the file. The output takes its\n"
-"name only once whole. The options as webtrim.clean() takes them. Gives a\n"
+"name only once whole. level: the gzip level of a .gz output, 0 to 9 (None:\n"
+"6). The options as webtrim.clean() takes them. Gives a\n"
 "webtrim.warc.WarcReport; raises webtrim.Error (.name 'cannot-read',\n"
 "'cannot-write' or 'same-as-input', .errno, .path; the OSError of a system\n"
 "error too). Other threads run while it cleans.");

@@ -329,6 +329,26 @@ def over_the_record_limit(tmp):
 
 
 @case
+def gzip_levels(tmp):
+    """--warc-level: the same members holding the same bytes at any level
+    (level 0 stored, so the largest); a level out of 0 to 9 is refused."""
+    data = pack([r for r, _ in good_set()], 'member')
+    _, default = clean_archive(tmp, data)
+    _, six = clean_archive(tmp, data, out='six.warc.gz', extra=['--warc-level', '6'])
+    assert six == default, 'level 6 is not the default'
+    sizes = {}
+    for level in ('0', '1', '9'):
+        _, out = clean_archive(tmp, data, out='l%s.warc.gz' % level, extra=['--warc-level=' + level])
+        assert members(out) == members(default), 'level %s changed the records' % level
+        sizes[level] = len(out)
+    assert sizes['0'] > sizes['1'] >= sizes['9'], sizes
+    for bad in ('10', '-1', 'x', ''):
+        rc, _, se = run('--warc', '--warc-level=' + bad, os.path.join(tmp, 'in.warc.gz'), '-o',
+                        os.path.join(tmp, 'bad.warc.gz'))
+        assert rc == 2 and 'compression level' in se, (bad, rc, se)
+
+
+@case
 def several_inputs_to_a_folder(tmp):
     """Two inputs of the same base name in two folders: two outputs, one
     each, under names that stay apart; -j 2."""

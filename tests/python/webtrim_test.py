@@ -177,6 +177,10 @@ def errors_carry_the_message_texts(tmp):
         (lambda: webtrim.clean(PAGE, **{'any-layout': True}), TypeError, None, None),
         (lambda: webtrim.clean_file('x.htm', move_to='k', keep_originals=True), TypeError, None, None),
         (lambda: webtrim.warc.clean_file('a', 'b', response='yes'), TypeError, None, None),
+        (lambda: webtrim.warc.clean_file('a', 'b', level='1'), TypeError, None, None),
+        (lambda: webtrim.warc.clean_file('a', 'b', level=True), TypeError, None, None),
+        (lambda: webtrim.warc.clean_file('a', 'b', level=10), ValueError, None, None),
+        (lambda: webtrim.warc.clean_file('a', 'b', level=-1), ValueError, None, None),
         # A single-file page cut short is not cleaned.
         (lambda: webtrim.clean(b'Content-Type: multipart/related; boundary=b\r\n\r\n--b\r\n'
                                b'Content-Type: text/html\r\n\r\n<p>cut'), webtrim.Error,
@@ -567,6 +571,14 @@ def warc_clean_file_writes_what_the_program_writes(tmp):
     eq(r.returncode, 0, r.stderr)
     with open(os.path.join(tmp, 'py.warc.gz'), 'rb') as a, open(os.path.join(tmp, 'cli.warc.gz'), 'rb') as b:
         eq(a.read(), b.read(), 'the archives')
+    # At another gzip level: the same as the program's, the same records.
+    webtrim.warc.clean_file(src, os.path.join(tmp, 'py1.warc.gz'), remove='pictures', extract=False, level=1)
+    r = subprocess.run([WEBTRIM, '-q', '--defaults', '--remove=pictures', '--no-extract', '--warc', src,
+                        '--warc-level', '1', '-o', os.path.join(tmp, 'cli1.warc.gz')], capture_output=True)
+    eq(r.returncode, 0, r.stderr)
+    with open(os.path.join(tmp, 'py1.warc.gz'), 'rb') as a, open(os.path.join(tmp, 'cli1.warc.gz'), 'rb') as b:
+        eq(a.read(), b.read(), 'the archives at level 1')
+    eq(read_warc_records(os.path.join(tmp, 'py1.warc.gz')), read_warc_records(os.path.join(tmp, 'py.warc.gz')))
     eq((report.records, report.cleaned, report.passed), (3, 2, 1))
     eq({k: v for k, v in report.skipped.items() if v}, {'undecodable': 1, 'truncated': 1})
     records = read_warc_records(os.path.join(tmp, 'py.warc.gz'))
