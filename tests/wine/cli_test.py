@@ -83,7 +83,7 @@ class CommandLine(unittest.TestCase):
     def test_first_start_creates_the_settings(self):
         boxes, code = self.wine.clean(winpath(os.path.join(self.dir, "x.txt")))
         self.assertEqual(code, 1)
-        self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x100013bf"))
+        self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x100053bf"))
         self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", ""))
 
     def test_path_with_blanks_quoted_unquoted_and_half_quoted(self):
@@ -189,7 +189,7 @@ class CommandLine(unittest.TestCase):
             self.wine.reg_set(name, kind, data)
             boxes, code = self.wine.clean(winpath(os.path.join(self.dir, "x.txt")))
             self.assertEqual([b[2] for b in boxes], [NOT_PERMISSIBLE], (name, kind))
-            self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x100013bf"), (name, kind))
+            self.assertEqual(self.wine.reg_query("w0"), ("REG_DWORD", "0x100053bf"), (name, kind))
             self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", ""), (name, kind))
 
     def test_good_stored_settings_are_kept(self):

@@ -23,7 +23,7 @@ WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
 RECORDER = os.path.join(BUILD, "tests", "wine", "wtrecord.exe")      # stands in for the browser
 WINE_FONTS = "/usr/share/wine/fonts"
 
-DEFAULT = 0x100013BF
+DEFAULT = 0x100053BF
 DARK = {"red": (128, 0, 0), "green": (0, 128, 0), "blue": (0, 0, 128)}
 BRIGHT = {"red": (255, 0, 0), "green": (0, 255, 0), "blue": (0, 0, 255)}
 YELLOW = (255, 255, 0)
@@ -497,7 +497,7 @@ class WindowTest(unittest.TestCase):
         self.click_main(st, DEFAULT_BUTTON)
         st = self.until(lambda s: not s.page_control(PICTURES)["checked"], "Main page reset")
         self.assertTrue(st.page_control(EXTRACT)["checked"])
-        self.save(st, 0x024013BF)
+        self.save(st, 0x024053BF)
         self.assertEqual(self.wine.reg_query("w1"), ("REG_SZ", r"C:\kept"))
 
         st = self.open_tab(st, 1)
@@ -512,7 +512,7 @@ class WindowTest(unittest.TestCase):
         self.assertEqual(point[0], "CLOSE")
         self.click(int(point[1]), int(point[2]))
         self.assertEqual(self.program.exit_code(), 1)
-        self.assertEqual(self.options(), 0x024013BF)
+        self.assertEqual(self.options(), 0x024053BF)
 
     def test_03_target_page_folder_and_browser(self):
         long_folder = "C:\\" + "\\".join(["a folder with a long name %02d" % i for i in range(8)])
@@ -583,11 +583,11 @@ class WindowTest(unittest.TestCase):
             self.assertEqual(shot.pixel(r - 3, b - 3), DARK[name])
             self.assertGreater(shot.count(YELLOW, (l, t, r, b)), 150)
         st = self.toggle(st, GREEN)
-        self.save(st, 0x110013BF)
+        self.save(st, 0x110053BF)
         # Escape saves nothing.
         self.toggle(st, BLUE)
         self.end_with_escape()
-        self.assertEqual(self.options(), 0x110013BF)
+        self.assertEqual(self.options(), 0x110053BF)
 
     def test_05_stored_scheme_5_shows_and_paints_blue(self):
         self.wine.reg_set("w0", "REG_DWORD", "0x150013bf")
@@ -960,7 +960,7 @@ class WindowTest(unittest.TestCase):
         visible = {
             0: ["Extract the main part of the web page", "Remove tables in the main part", "Remove pictures",
                 "Try to avoid of bad page colors", "Find the main part in any layout"],
-            1: ["Styles", "Scripts", "Build-in modules", "Forms", "Commentaries", "Frames", "Metatags",
+            1: ["Styles", "Scripts", "Build-in modules", "Forms", "Commentaries", "Frames", "Metatags", "Unused files",
                 "Elements that require Internet connection", "Extract main part before deleting"],
             2: ["Recycle Bin", "Folder", "...", "Keep the page's date"],
             3: ["Red", "Green", "Blue"],
