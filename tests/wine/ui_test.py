@@ -982,11 +982,13 @@ class WindowTest(unittest.TestCase):
     # ------------------------------------------------------------- result line
 
     def result_line(self, before):
-        """The next text of the result line; its arrow is written "->"
-        where the font has none (Wine's Tahoma)."""
+        """The next text of the result line once a run has ended (a line of
+        progress, "2 of 2 pages: b.htm", is passed over); its arrow is
+        written "->" where the font has none (Wine's Tahoma)."""
+        progress = re.compile(r"\d+ of \d+ pages: ")
         def shown(s):
             return s.main_control(RESULT)["text"].replace(" -> ", " \u2192 ")
-        return shown(self.until(lambda s: shown(s) != before, "a new result line"))
+        return shown(self.until(lambda s: shown(s) != before and not progress.match(shown(s)), "a new result line"))
 
     def test_14_the_result_line_says_what_became_of_each_page(self):
         folder = os.path.join(self.dir, "Папка 文件夹")
