@@ -141,19 +141,19 @@ struct Layout {
     int outcome;
 };
 
-void Make(const std::string &root, const std::string &spec)
+void Make(const std::string &root, const std::string &entry)
 {
-    size_t eq = spec.find('=');
-    std::string path = root + "/" + spec.substr(0, eq);
+    size_t eq = entry.find('=');
+    std::string path = root + "/" + entry.substr(0, eq);
     for (size_t slash = path.find('/', root.size() + 1); slash != std::string::npos; slash = path.find('/', slash + 1))
         mkdir(path.substr(0, slash).c_str(), 0755);
-    size_t at = spec.find('@');
+    size_t at = entry.find('@');
     if (at != std::string::npos && at < eq) {
-        std::string link = root + "/" + spec.substr(0, at), to = spec.substr(at + 1);
+        std::string link = root + "/" + entry.substr(0, at), to = entry.substr(at + 1);
         ASSERT_EQ(symlink((root + "/" + (to.empty() ? "p.htm" : to)).c_str(), link.c_str()), 0);
         return;
     }
-    WriteFile(path, eq == std::string::npos ? "x" : spec.substr(eq + 1));
+    WriteFile(path, eq == std::string::npos ? "x" : entry.substr(eq + 1));
 }
 
 // Every file below `folder`, sorted, as paths from it.
