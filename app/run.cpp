@@ -397,6 +397,7 @@ static bool MakeCleanedPage(PageRun *r)
         return false;
     }
     StreamAttach(&r->out, r->cleaned.file);
+    StreamWriteBehind(&r->out);
     if (!CleanInto(r, &r->page, &r->out))
         return false;
     if (SameContent(r, r->cleaned.file)) {

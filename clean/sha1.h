@@ -18,5 +18,10 @@ void Sha1Add(Sha1 *s, const void *data, size_t n);
 void Sha1Finish(Sha1 *s, unsigned char digest[kSha1Size]);
 // The digest of n bytes at once.
 void Sha1Of(const void *data, size_t n, unsigned char digest[kSha1Size]);
+// Whether blocks go through the processor's SHA instructions where it has
+// them (the default) or always through the portable rounds (tests, to
+// check one against the other); and whether they are in use.
+void Sha1UseProcessorRounds(bool use);
+bool Sha1ProcessorRounds();
 // The 32 base32 letters of a digest, and a zero.
 void Sha1Base32(const unsigned char digest[kSha1Size], char out[kSha1Base32Size]);

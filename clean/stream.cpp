@@ -33,6 +33,8 @@ static void StartStream(ByteStream *s, int kind)
     s->context = nullptr;
     s->watch = nullptr;
     s->watchContext = nullptr;
+    s->writeBehind = false;
+    s->writtenBehind = 0;
 }
 
 void StreamAttach(ByteStream *s, FileHandle file)
@@ -93,6 +95,12 @@ void StreamWatchReads(ByteStream *s, StreamWatchProc watch, void *context)
     s->watchContext = context;
 }
 
+void StreamWriteBehind(ByteStream *s)
+{
+    s->writeBehind = s->kind == kStreamFile;
+    s->writtenBehind = s->bufStart;
+}
+
 void StreamOpenTwin(ByteStream *twin, const ByteStream *of)
 {
     if (of->kind == kStreamMemory)
@@ -136,6 +144,10 @@ bool StreamFlush(ByteStream *s)
         s->writeError = true;
     s->bufStart += (int64_t)s->pos;
     s->pos = 0;
+    if (s->writeBehind && s->bufStart - s->writtenBehind >= kWriteBehindSpan && !s->writeError) {
+        PlatformStartWriting(s->file, s->writtenBehind, s->bufStart - s->writtenBehind);
+        s->writtenBehind = s->bufStart;
+    }
     return !s->writeError;
 }
 

@@ -78,6 +78,10 @@ struct ByteStream {
     void *context;              // of the sink or the reader
     StreamWatchProc watch;      // file streams: told of each read (may be null)
     void *watchContext;
+    // File streams written behind: the disk is asked to start writing each
+    // span of kWriteBehindSpan bytes once it is written, from writtenBehind.
+    bool writeBehind;
+    int64_t writtenBehind;
     unsigned char store[kStreamBufferSize];     // files, sinks and readers
 };
 
@@ -99,6 +103,12 @@ void StreamOpenReader(ByteStream *s, StreamReadProc reader, void *context);
 // Has watch(context, offset) told of every read of the file stream `s`
 // (a run's progress); null stops it.
 void StreamWatchReads(ByteStream *s, StreamWatchProc watch, void *context);
+// Has the disk start writing what the file stream `s` wrote, a large span
+// at a time while the stream goes on, so that the sync that makes the file
+// durable finds most of it written already (a large page's flush otherwise
+// waits for all of it at the end). Nothing changes for small files.
+enum { kWriteBehindSpan = 8 * 1024 * 1024 };
+void StreamWriteBehind(ByteStream *s);
 // A second reader of what `of` reads (a file, memory or a reader), for a
 // stage that reads its input at two places at once. It owns nothing: it
 // needs no close, and must not outlive `of`.

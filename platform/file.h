@@ -13,6 +13,11 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset);
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset);
 bool PlatformClose(FileHandle f);
 
+// Asks the system to start writing the n bytes at offset to the disk and
+// returns without waiting; a later sync then has less to wait for. Only a
+// hint: nothing where the system has no such call, and no error.
+void PlatformStartWriting(FileHandle f, int64_t offset, int64_t n);
+
 // Writes all n bytes at the file's current offset (a descriptor, a pipe, a
 // terminal), again after a signal. On failure false with the system's error
 // (LastSystemError); a write that moves nothing counts as a full disk

@@ -48,6 +48,15 @@ bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
     return true;
 }
 
+void PlatformStartWriting(FileHandle f, int64_t offset, int64_t n)
+{
+#ifdef SYNC_FILE_RANGE_WRITE
+    (void)sync_file_range((int)f, (off_t)offset, (off_t)n, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)f, (void)offset, (void)n;
+#endif
+}
+
 bool PlatformWriteAll(FileHandle f, const void *buf, size_t n)
 {
     const char *p = (const char *)buf;

@@ -26,6 +26,11 @@ long PlatformReadAt(FileHandle f, void *buf, size_t n, int64_t offset)
     return (long)got;
 }
 
+// The system's lazy writer already writes a large file behind as it grows.
+void PlatformStartWriting(FileHandle, int64_t, int64_t)
+{
+}
+
 bool PlatformWriteAt(FileHandle f, const void *buf, size_t n, int64_t offset)
 {
     if (FileFaultHook && !FileFaultHook(f, true, offset))
