@@ -5,11 +5,13 @@ import concurrent.futures
 import hashlib
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
 import time
 import unittest
+import urllib.parse
 
 from winetest import Wine, read, scratch, winpath
 import winetest
@@ -46,6 +48,64 @@ IN_RECYCLE_BIN = ("Webtrim", "error", "The page is in the Recycle Bin.\nPages in
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
 ZONE = "[ZoneTransfer]\\nZoneId=3\\nHostUrl=http://example.org/page.htm\\n"
 READONLY, HIDDEN, SYSTEM, ARCHIVE = 0x1, 0x2, 0x4, 0x20
+
+# A page saved "complete", and its folder. The page keeps its style sheet
+# (styles kept), whose chain reaches two pictures, and two pictures of its
+# own, one named in another case; its script goes with the clean. What
+# nothing reaches: the script and a picture in a folder of its own, which
+# empties. A Recycle Bin's folder inside is never entered.
+SAVED_PAGE = (b'<html><head><link rel="stylesheet" href="p_files/style.css"></head><body><table><tr><td>'
+              b'<p>The text of the page, long enough to stay.</p><img src="p_files/used.png">'
+              b'<img src="P_Files/Logo.GIF"><script src="p_files/t.js"></script></td></tr></table></body></html>')
+SAVED_FILES = {
+    "used.png": b"\x89PNG used",
+    "logo.gif": b"GIF89a logo",
+    "t.js": b"track();" * 100,
+    "style.css": b'@import "css/more.css"; body { background: url(img/bg.png) }',
+    "css/more.css": b'p { background: url("../img/dot.gif") }',
+    "img/bg.png": b"\x89PNG bg",
+    "img/dot.gif": b"GIF89a dot",
+    "img/old/unused.png": b"\x89PNG unused" * 200,
+    "$Recycle.Bin/S-1-5-21/x.png": b"\x89PNG x",
+}
+SAVED_GONE = ["img/old/unused.png", "t.js"]
+# The default switches, styles kept, companion files trimmed; to the
+# Recycle Bin (bit 28) or a folder.
+STYLES_KEPT = 0x000053BB
+RECYCLE_BIN = 0x10000000
+
+
+def write_saved_page(folder):
+    """The saved page in `folder`; its path."""
+    for name, data in SAVED_FILES.items():
+        path = os.path.join(folder, "p_files", *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        winetest.write(path, data)
+    winetest.write(os.path.join(folder, "p.htm"), SAVED_PAGE)
+    return os.path.join(folder, "p.htm")
+
+
+def folder_bytes(path):
+    """Every file below `path` by its path there ('/' between names), with its bytes."""
+    found = {}
+    for d, _, files in os.walk(path):
+        for f in files:
+            found[os.path.relpath(os.path.join(d, f), path).replace(os.sep, "/")] = read(os.path.join(d, f))
+    return found
+
+
+def recycle_bin_entries(trash):
+    """Wine's Recycle Bin, the freedesktop trash of the prefix's home: each
+    entry's name there and the Linux path it came from."""
+    info = os.path.join(os.path.dirname(trash), "info")
+    entries = {}
+    for record in os.listdir(info) if os.path.isdir(info) else []:
+        with open(os.path.join(info, record), encoding="utf-8") as f:
+            text = f.read()
+        path = re.search(r"^Path=(.*)$", text, re.M).group(1)
+        entries[urllib.parse.unquote(path)] = record[:-len(".trashinfo")]
+    return entries
+
 
 
 def write(path, data=PAGE):
@@ -596,6 +656,43 @@ class Disposal(unittest.TestCase):
                     self.assertEqual((boxes, code), ([], 0))
                     self.assertEqual(read(page), CLEANED)
                     self.assertEqual(read(os.path.join(self.wine.trash, "page.htm")), PAGE)
+
+    def test_companion_folder_of_a_complete_save(self):
+        """What the cleaned page no longer reaches leaves its folder, each
+        file on its own: into the Recycle Bin, whose records put each back
+        where it was, or into TARGET\\p_files\\... The folder it emptied
+        goes; what the page, its style sheets or a Recycle Bin's folder
+        holds stays."""
+        cases = [("Recycle Bin", RECYCLE_BIN | STYLES_KEPT, None),
+                 ("target folder", STYLES_KEPT, "kept")]
+        for what, w0, target in cases:
+            with self.subTest(what):
+                base = os.path.join(self.dir, what)
+                page = write_saved_page(base)
+                companion = os.path.join(base, "p_files")
+                if target:
+                    os.makedirs(os.path.join(self.dir, target))
+                self.wine.reg_set("w0", "REG_DWORD", "0x%08x" % w0)
+                self.wine.reg_set("w1", "REG_SZ", winpath(os.path.join(self.dir, target)) if target else "")
+                self.assertEqual(self.wine.clean(winpath(page)), ([], 0))
+                self.assertNotIn(b"t.js", read(page))
+                kept = {n: d for n, d in SAVED_FILES.items() if n not in SAVED_GONE}
+                self.assertEqual(folder_bytes(companion), kept)
+                self.assertFalse(os.path.exists(os.path.join(companion, "img", "old")))
+                gone = {n: SAVED_FILES[n] for n in SAVED_GONE}
+                if target:
+                    moved = os.path.join(self.dir, target)
+                    self.assertEqual(sorted(os.listdir(moved)), ["p.htm", "p_files"])
+                    self.assertEqual(folder_bytes(os.path.join(moved, "p_files")), gone)
+                    continue
+                entries = recycle_bin_entries(self.wine.trash)
+                wanted = [os.path.join(companion, *n.split("/")) for n in SAVED_GONE]
+                self.assertEqual(sorted(entries), sorted(wanted + [page]))
+                # Each back from its record, as the Recycle Bin's Restore does.
+                for path in wanted:
+                    os.makedirs(os.path.dirname(path), exist_ok=True)
+                    os.rename(os.path.join(self.wine.trash, entries[path]), path)
+                self.assertEqual(folder_bytes(companion), SAVED_FILES)
 
 
 if __name__ == "__main__":
