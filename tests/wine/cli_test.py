@@ -13,7 +13,7 @@ import time
 import unittest
 import urllib.parse
 
-from winetest import Wine, read, scratch, winpath
+from winetest import SAVED_FILES, SAVED_PAGE, Wine, folder_bytes, read, scratch, winpath, write_saved_page
 import winetest
 
 # A page with something to remove, and what a default clean leaves of it (a
@@ -48,50 +48,13 @@ IN_RECYCLE_BIN = ("Webtrim", "error", "The page is in the Recycle Bin.\nPages in
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
 ZONE = "[ZoneTransfer]\\nZoneId=3\\nHostUrl=http://example.org/page.htm\\n"
 READONLY, HIDDEN, SYSTEM, ARCHIVE = 0x1, 0x2, 0x4, 0x20
-
-# A page saved "complete", and its folder. The page keeps its style sheet
-# (styles kept), whose chain reaches two pictures, and two pictures of its
-# own, one named in another case; its script goes with the clean. What
-# nothing reaches: the script and a picture in a folder of its own, which
-# empties. A Recycle Bin's folder inside is never entered.
-SAVED_PAGE = (b'<html><head><link rel="stylesheet" href="p_files/style.css"></head><body><table><tr><td>'
-              b'<p>The text of the page, long enough to stay.</p><img src="p_files/used.png">'
-              b'<img src="P_Files/Logo.GIF"><script src="p_files/t.js"></script></td></tr></table></body></html>')
-SAVED_FILES = {
-    "used.png": b"\x89PNG used",
-    "logo.gif": b"GIF89a logo",
-    "t.js": b"track();" * 100,
-    "style.css": b'@import "css/more.css"; body { background: url(img/bg.png) }',
-    "css/more.css": b'p { background: url("../img/dot.gif") }',
-    "img/bg.png": b"\x89PNG bg",
-    "img/dot.gif": b"GIF89a dot",
-    "img/old/unused.png": b"\x89PNG unused" * 200,
-    "$Recycle.Bin/S-1-5-21/x.png": b"\x89PNG x",
-}
+# What of the saved page's folder nothing reaches once styles are kept and
+# the script is gone.
 SAVED_GONE = ["img/old/unused.png", "t.js"]
 # The default switches, styles kept, companion files trimmed; to the
 # Recycle Bin (bit 28) or a folder.
 STYLES_KEPT = 0x000053BB
 RECYCLE_BIN = 0x10000000
-
-
-def write_saved_page(folder):
-    """The saved page in `folder`; its path."""
-    for name, data in SAVED_FILES.items():
-        path = os.path.join(folder, "p_files", *name.split("/"))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        winetest.write(path, data)
-    winetest.write(os.path.join(folder, "p.htm"), SAVED_PAGE)
-    return os.path.join(folder, "p.htm")
-
-
-def folder_bytes(path):
-    """Every file below `path` by its path there ('/' between names), with its bytes."""
-    found = {}
-    for d, _, files in os.walk(path):
-        for f in files:
-            found[os.path.relpath(os.path.join(d, f), path).replace(os.sep, "/")] = read(os.path.join(d, f))
-    return found
 
 
 def recycle_bin_entries(trash):
