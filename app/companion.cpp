@@ -214,6 +214,7 @@ void FreePageReach(PageReach *reach)
     memset(reach, 0, sizeof *reach);
 }
 
+// ---- The plan and the walk
 
 enum { kMaxDepth = 64 };            // folders below the companion folder
 enum { kMaxScanned = 100000 };      // reached files read for their references
