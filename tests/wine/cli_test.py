@@ -658,5 +658,29 @@ class Disposal(unittest.TestCase):
                 self.assertEqual(folder_bytes(companion), SAVED_FILES)
 
 
+    def test_companion_names_compare_as_the_file_system_compares_them(self):
+        """A reference reaches a file as Windows opens it: in any case, in
+        any script (percent-encoded UTF-8), by a file: address with its
+        drive or by a path from the drive's root."""
+        base = os.path.join(self.dir, "Сохранённые")
+        files = {"Картинка.PNG": b"kept 1", "ROOTED.gif": b"kept 2", "Drive.gif": b"kept 3",
+                 "Старая.png": b"gone 1", "unused.gif": b"gone 2"}
+        for name, data in files.items():
+            os.makedirs(os.path.join(base, "Стр_files"), exist_ok=True)
+            write(os.path.join(base, "Стр_files", name), data)
+        rooted = "/" + winpath(os.path.join(base, "Стр_files", "rooted.gif"))[3:].replace("\\", "/")
+        drive = "file:///" + winpath(os.path.join(base, "стр_FILES", "drive.GIF")).replace("\\", "/")
+        refs = ["%D1%81%D1%82%D1%80_files/%D0%BA%D0%B0%D1%80%D1%82%D0%B8%D0%BD%D0%BA%D0%B0.png", rooted, drive]
+        page = os.path.join(base, "Стр.htm")
+        write(page, b"<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>" +
+              b"".join(b'<img src="%s">' % urllib.parse.quote(r, safe="/:%").encode() for r in refs) +
+              b"<script src='unused.js'></script></td></tr></table></body></html>")
+        self.wine.reg_set("w0", "REG_DWORD", "0x%08x" % (RECYCLE_BIN | STYLES_KEPT))
+        self.wine.reg_set("w1", "REG_SZ", "")
+        self.assertEqual(self.wine.clean(winpath(page)), ([], 0))
+        self.assertEqual(folder_bytes(os.path.join(base, "Стр_files")),
+                         {n: d for n, d in files.items() if d.startswith(b"kept")})
+        self.assertEqual(sorted(os.listdir(self.wine.trash)), sorted(["Старая.png", "unused.gif", "Стр.htm"]))
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
