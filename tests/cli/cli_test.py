@@ -942,14 +942,18 @@ def folder_bytes(path):
 def companion_files_come_back_from_the_trash(env):
     """After a default clean of a "complete" save, each companion file that
     went is its own trash entry: trash-restore and gio put each back where
-    it was, the emptied folders made again, byte for byte."""
+    it was, the emptied folders made again, byte for byte. A trash inside
+    the folder is never entered."""
+    trash = '.Trash-%d/files/old.png' % os.geteuid()
     for restorer in ['trash-cli', 'gio']:
         folder = 'site-' + restorer
         write_saved_page(env, folder)
+        env.write(folder + '/p_files/' + trash, b'trashed before')
         st, _, err = env.run(folder + '/p.htm')
         eq((st, err), (0, ''), restorer)
         companion = env.path(folder + '/p_files')
-        eq(folder_bytes(companion), {'used.png': SAVED_FILES['used.png']}, restorer)
+        eq(folder_bytes(companion), {'used.png': SAVED_FILES['used.png'], trash: b'trashed before'}, restorer)
+        shutil.rmtree(os.path.join(companion, os.path.dirname(os.path.dirname(trash))))
         eq(os.listdir(companion), ['used.png'], restorer)
         st, listed = trash_tool(env, 'gio', 'trash', '--list')
         gone = {line.split('\t')[1]: line.split('\t')[0] for line in listed.splitlines()
