@@ -6,6 +6,10 @@
 // subfolder held and entered without following a link; and dispose of each
 // unreached entry there and then, by its identity as the walk saw it.
 // Emptied subfolders go last, deepest first, and only when empty.
+//
+// Every path the plan holds is a key (PathKey, platform/folder.h): '/'
+// between names and letter case folded where the file system folds it, so
+// that a reference and a name the walk reads compare as the system does.
 #include "app/companion.h"
 #include <errno.h>
 #include <stdlib.h>
@@ -15,6 +19,7 @@
 #include "clean/refs.h"
 #include "platform/compare.h"
 #include "platform/file.h"
+#include "platform/trash.h"
 
 const char *const kCompanionSuffixes[] = {
     "_files",       // Chrome, Edge, Firefox, Internet Explorer
@@ -90,6 +95,32 @@ static void StartReport(CompanionReport *report)
 
 // ---- What a page reaches
 
+// The key of the file `ref` names, read against the folder whose key is
+// `base`. A path from the root of no drive or share is on the base's.
+static RefTarget ResolveKey(const char *ref, size_t n, const char *base, char *out, size_t size)
+{
+    char path[kFolderPathSize];
+    size_t root = PathKeyRoot(base);
+    RefTarget t = ResolveReference(ref, n, base, path + root, sizeof path - root);
+    if (t != kTargetFile)
+        return t;
+    memcpy(path, base, root);
+    const char *from = root && PathKeyRoot(path + root) ? path + root : path;
+    return PathKey(from, true, out, size) ? kTargetFile : kTargetUnknown;
+}
+
+// The key of a folder's path, as ResolveReference takes a base: no '/' at
+// its end ("" for the root of POSIX systems).
+static bool FolderKey(const char *folderPath, char *out, size_t size)
+{
+    if (!PathKey(folderPath, false, out, size))
+        return false;
+    size_t n = strlen(out);
+    while (n > 0 && out[n - 1] == '/')
+        out[--n] = 0;
+    return true;
+}
+
 struct ReachReader {
     PageReach *reach;
     const char *base;           // the page's folder ("" for "/")
@@ -126,7 +157,7 @@ static void OnPageReference(void *context, RefKind kind, const char *text, size_
         return;
     }
     char path[kFolderPathSize];
-    RefTarget t = ResolveReference(text, n, rr->base, path, sizeof path);
+    RefTarget t = ResolveKey(text, n, rr->base, path, sizeof path);
     if (kind == kRefBase) {
         // A BASE naming the page's own folder changes nothing.
         bool here = t == kTargetFile && (strcmp(rr->base, path) == 0 || (!rr->base[0] && strcmp(path, "/") == 0));
@@ -159,12 +190,19 @@ bool ReadPageReach(FileHandle page, const char *folderPath, PageReach *reach)
         reach->stop = kCompanionUnreadable;
         return false;
     }
-    ReachReader rr = {reach, strcmp(folderPath, "/") == 0 ? "" : folderPath, 0};
-    rr.baseLength = strlen(rr.base);
+    char *base = (char *)malloc(kFolderPathSize);
+    if (!base || !FolderKey(folderPath, base, kFolderPathSize)) {
+        free(in);
+        free(base);
+        reach->stop = kCompanionUnreadable;
+        return false;
+    }
+    ReachReader rr = {reach, base, strlen(base)};
     StreamAttach(in, page);
     if (!ReadMarkupRefs(in, PageCharset(head, (size_t)n), OnPageReference, &rr))
         reach->stop = kCompanionUnreadable;
     free(in);
+    free(base);
     return reach->stop != kCompanionUnreadable;
 }
 
@@ -176,17 +214,7 @@ void FreePageReach(PageReach *reach)
     memset(reach, 0, sizeof *reach);
 }
 
-#ifdef _WIN32
-
-void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHandle, const DisposalTarget *,
-                         bool, CompanionProc, void *, const CompanionNeighbours *, CompanionReport *report)
-{
-    StartReport(report);
-    if (FindCompanionFolder(folder, pageName, report->folder, sizeof report->folder))
-        report->outcome = kCompanionNotHere;
-}
-
-#else
+// ---- The plan and the walk
 
 enum { kMaxDepth = 64 };            // folders below the companion folder
 enum { kMaxScanned = 100000 };      // reached files read for their references
@@ -304,7 +332,7 @@ static void OnReference(void *context, RefKind kind, const char *text, size_t n)
     if (kind == kRefUnreadable || kind == kRefBase)
         return;
     char path[kFolderPathSize];
-    RefTarget t = ResolveReference(text, n, r->base, path, sizeof path);
+    RefTarget t = ResolveKey(text, n, r->base, path, sizeof path);
     if (t == kTargetFile && strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
         AddReached(r, path, kind == kRefStyleSheet);
 }
@@ -524,16 +552,18 @@ static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const char *sub
         const char *name = names.items[i];
         PageIdentity id;
         EntryKind kind = LookAtEntry(folder, name, &id);
-        char inner[kFolderPathSize], full[2 * kFolderPathSize];
+        char inner[kFolderPathSize], full[2 * kFolderPathSize], key[kFolderPathSize];
         snprintf(inner, sizeof inner, "%s%s%s", sub, sub[0] ? "/" : "", name);
         snprintf(full, sizeof full, "%s%s", t->reach->root, inner);
         if (kind == kEntryFolder) {
             HeldFolder child;
             bool gone = false;
-            // The folder the files go to may lie inside: it is not walked.
+            // The folder the files go to may lie inside: it is not walked;
+            // nor is a trash (a Recycle Bin's own folder).
             bool target = t->targetId.file && SameFile(&id, &t->targetId);
             if (!target && depth < kMaxDepth && OpenSubfolder(folder, name, &id, &child)) {
-                gone = WalkAndTrim(t, &child, inner, depth + 1);
+                if (!IsTrashFolder(name, &child, nullptr))
+                    gone = WalkAndTrim(t, &child, inner, depth + 1);
                 CloseHeldFolder(&child);
                 gone = gone && !t->preview && RemoveEmptySubfolder(folder, name);
             }
@@ -542,7 +572,8 @@ static bool WalkAndTrim(const Trim *t, const HeldFolder *folder, const char *sub
         }
         if (kind == kEntryMissing)
             continue;
-        if (IsReached(t->reach, full)) {
+        // A name the key cannot take is kept, as a reached one.
+        if (!PathKey(full, false, key, sizeof key) || IsReached(t->reach, key)) {
             empty = false;
             continue;
         }
@@ -572,9 +603,11 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
         free(r);
         return;
     }
-    r->rootLength = (size_t)snprintf(r->root, sizeof r->root, "%s/", companion.path);
-    r->outcome = companion.path[0] == '/' && r->rootLength < sizeof r->root ? kCompanionTrimmed
-                                                                           : kCompanionUnreadable;
+    bool keyed = FolderKey(companion.path, r->root, sizeof r->root - 1);
+    r->rootLength = strlen(r->root);
+    r->root[r->rootLength++] = '/';
+    r->root[r->rootLength] = 0;
+    r->outcome = keyed && r->root[0] == '/' ? kCompanionTrimmed : kCompanionUnreadable;
     PageReach own;
     ReadPageReach(cleaned, folder->path, &own);
     if (r->outcome == kCompanionTrimmed && own.stop != kCompanionTrimmed)
@@ -607,5 +640,3 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
     free(r->slots);
     free(r);
 }
-
-#endif

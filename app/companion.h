@@ -31,7 +31,8 @@ enum CompanionOutcome {
     kCompanionBaseElsewhere,    // a BASE element points elsewhere: all kept
     kCompanionUnresolved,       // a reference could not be resolved: all kept
     kCompanionUnreadable,       // a page could not be read, or the folder walked: all kept
-    kCompanionNotHere,          // the platform walks no companion folders
+    kCompanionNotHere,          // the platform walks no companion folders (every
+                                // platform built walks them; kept for its name)
 };
 
 struct CompanionReport {

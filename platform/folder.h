@@ -119,19 +119,33 @@ bool EntryPath(const HeldFolder *folder, const char *name, char *out, size_t siz
 
 // The last component of a path.
 const char *FindFileName(const char *path);
-#ifndef _WIN32
-// The steps of a walk down a tree of folders (the command line's -r; the
-// Windows program walks by path, in ui/batch_win32.cpp).
 
-// Opens the folder `name` of `parent`, never through a link: readable where
-// the runner may list it (canSync), else only to work in. With `expect`, it
-// must be the folder of that volume and file, else ESTALE (another folder
-// took the name since it was looked at).
+// The form in which paths are compared and joined by the companion folder's
+// planner: names after '/', letter case folded where the file system folds
+// it. POSIX: the path itself. Windows: "C:\dir\a" is "/C:/DIR/A" and
+// "\\host\share\a" is "//HOST/SHARE/A", upper case by the system's table,
+// in the calls' code page. `utf8`: `text` is UTF-8 (an address read from a
+// page), else in the calls' code page. False when the key does not fit in
+// `size` bytes, or the text has no form in that code page.
+bool PathKey(const char *text, bool utf8, char *out, size_t size);
+// The length of the root at the start of a key ("/C:", "//HOST/SHARE"), or
+// 0 where the key has none (POSIX: always 0, the root is "/").
+size_t PathKeyRoot(const char *key);
+// The steps of a walk down a tree of folders (the command line's -r, the
+// companion folder's planner; the Windows program's own -r walks by path,
+// in ui/batch_win32.cpp).
+
+// Opens the folder `name` of `parent`, never through a link (on Windows,
+// never through a junction or any other reparse point): readable where the
+// runner may list it (canSync), else only to work in. With `expect`, it
+// must be the folder of that volume and file, else ESTALE (Windows:
+// ERROR_FILE_INVALID; another folder took the name since it was looked at).
 bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentity *expect,
                    HeldFolder *out);
 
 // Gives each name in the folder but "." and ".." to `each`, in the order
-// the system keeps them. False with the error when the folder cannot be
+// the system keeps them (Windows: a name with no form in the calls' code
+// page is left out). False with the error when the folder cannot be
 // listed (the names given before the failure stand).
 bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const char *name),
                      void *context);
@@ -139,7 +153,7 @@ bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const
 // Opens the folder `name` of `parent`, made first where nothing has the
 // name (with the umask's mode); never through a link.
 bool MakeSubfolder(const HeldFolder *parent, const char *name, HeldFolder *out);
-// Removes the folder `name` of `parent` if it is empty; false otherwise.
+// Removes the folder `name` of `parent` if it is empty (and a folder, not a
+// link); false otherwise.
 bool RemoveEmptySubfolder(const HeldFolder *parent, const char *name);
-#endif
 

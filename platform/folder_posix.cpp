@@ -585,3 +585,19 @@ bool RemoveEmptySubfolder(const HeldFolder *parent, const char *name)
 {
     return unlinkat((int)parent->handle, name, AT_REMOVEDIR) == 0;
 }
+
+bool PathKey(const char *text, bool, char *out, size_t size)
+{
+    size_t n = strlen(text);
+    if (n >= size) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    memcpy(out, text, n + 1);
+    return true;
+}
+
+size_t PathKeyRoot(const char *)
+{
+    return 0;
+}

@@ -187,7 +187,8 @@ EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *
     DWORD attr = GetFileAttributesA(path);
     if (attr == INVALID_FILE_ATTRIBUTES)
         return kEntryMissing;
-    if (attr & FILE_ATTRIBUTE_DIRECTORY)
+    // A junction or a link to a folder is a link, never a folder to enter.
+    if ((attr & FILE_ATTRIBUTE_DIRECTORY) && !(attr & FILE_ATTRIBUTE_REPARSE_POINT) && !id)
         return kEntryFolder;
     HANDLE h = CreateFileA(path, FILE_READ_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -200,6 +201,8 @@ EntryKind LookAtEntry(const HeldFolder *folder, const char *name, PageIdentity *
         kind = kEntryOther;
     else if (attr & FILE_ATTRIBUTE_REPARSE_POINT)
         kind = kEntryLink;
+    else if (attr & FILE_ATTRIBUTE_DIRECTORY)
+        kind = kEntryFolder;
     PageIdentity mine;
     if (!ReadIdentity(h, id ? id : &mine) && kind == kEntryFile)
         kind = kEntryOther;
@@ -308,4 +311,144 @@ const char *FindFileName(const char *path)
             name = p + 1;
     }
     return name;
+}
+
+// ---- The steps of a walk down a tree of folders
+
+// Opens the folder at `path` without following a reparse point at its end:
+// a junction or a link in its place is refused (ERROR_CANT_ACCESS_FILE).
+// With `expect`, it must be that folder (ERROR_FILE_INVALID otherwise).
+static bool HoldEntryFolder(const char *path, const PageIdentity *expect, HeldFolder *out)
+{
+    out->open = false;
+    out->path[0] = 0;
+    HANDLE h = CreateFileA(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    PageIdentity id;
+    DWORD error = 0;
+    if (!GetFileInformationByHandle(h, &info) || !ReadIdentity(h, &id))
+        error = GetLastError();
+    else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        error = ERROR_DIRECTORY;
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        error = ERROR_CANT_ACCESS_FILE;
+    else if (expect && !SameFile(&id, expect))
+        error = ERROR_FILE_INVALID;
+    if (error) {
+        CloseHandle(h);
+        SetLastError(error);
+        return false;
+    }
+    out->handle = (FileHandle)h;
+    out->open = true;
+    out->canSync = false;
+    memcpy(out->path, path, strlen(path) + 1);
+    return true;
+}
+
+bool OpenSubfolder(const HeldFolder *parent, const char *name, const PageIdentity *expect,
+                   HeldFolder *out)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    out->open = false;
+    if (!EntryPath(parent, name, path, sizeof path))
+        return false;
+    if (strlen(path) >= kFolderPathSize) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    return HoldEntryFolder(path, expect, out);
+}
+
+// The names are read in UTF-16 and given in the calls' text; a name that
+// has no form there cannot be named by the calls and is left out.
+bool ReadFolderNames(const HeldFolder *folder, void (*each)(void *context, const char *name),
+                     void *context)
+{
+    char pattern[kFolderPathSize + 2];
+    wchar_t wide[MAX_PATH + 2];
+    if (!EntryPath(folder, "*", pattern, sizeof pattern))
+        return false;
+    if (!AnsiToWide(pattern, wide, MAX_PATH + 2)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    do {
+        char name[kAnsiPathSize];
+        if (lstrcmpW(found.cFileName, L".") == 0 || lstrcmpW(found.cFileName, L"..") == 0)
+            continue;
+        if (WideToAnsi(found.cFileName, name, sizeof name))
+            each(context, name);
+    } while (FindNextFileW(search, &found));
+    DWORD error = GetLastError();
+    FindClose(search);
+    SetLastError(error);
+    return error == ERROR_NO_MORE_FILES;
+}
+
+bool MakeSubfolder(const HeldFolder *parent, const char *name, HeldFolder *out)
+{
+    char path[kFolderPathSize + MAX_PATH];
+    out->open = false;
+    if (!EntryPath(parent, name, path, sizeof path))
+        return false;
+    if (!CreateDirectoryA(path, NULL) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return false;
+    return OpenSubfolder(parent, name, nullptr, out);
+}
+
+bool RemoveEmptySubfolder(const HeldFolder *parent, const char *name)
+{
+    // RemoveDirectory would take a junction away as well: only a folder.
+    char path[kFolderPathSize + MAX_PATH];
+    PageIdentity id;
+    return LookAtEntry(parent, name, &id) == kEntryFolder && EntryPath(parent, name, path, sizeof path) &&
+           RemoveDirectoryA(path);
+}
+
+// ---- Paths as the companion planner compares them
+
+bool PathKey(const char *text, bool utf8, char *out, size_t size)
+{
+    wchar_t wide[kFolderPathSize + 2];
+    int n = MultiByteToWideChar(utf8 ? CP_UTF8 : CP_ACP, MB_ERR_INVALID_CHARS, text, -1, wide + 1,
+                                kFolderPathSize);
+    if (n <= 0) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return false;
+    }
+    wchar_t *key = wide + 1;
+    for (wchar_t *p = key; *p; p++) {
+        if (*p == L'\\')
+            *p = L'/';
+    }
+    // A drive's path starts with its letter: the key starts with '/' all the same.
+    if (key[0] && key[1] == L':') {
+        key = wide;
+        key[0] = L'/';
+    }
+    CharUpperBuffW(key, (DWORD)lstrlenW(key));
+    return WideToAnsi(key, out, size);
+}
+
+size_t PathKeyRoot(const char *key)
+{
+    if (key[0] == '/' && key[1] && key[1] != '/' && key[2] == ':')
+        return 3;
+    if (key[0] != '/' || key[1] != '/')
+        return 0;
+    // "//HOST/SHARE": the host and the share.
+    const char *p = strchr(key + 2, '/');
+    if (!p)
+        return strlen(key);
+    const char *end = strchr(p + 1, '/');
+    return end ? (size_t)(end - key) : strlen(key);
 }

@@ -905,6 +905,71 @@ def companion_files_go_each_on_its_own(env):
     eq(sorted(os.listdir(env.path('site/p_files'))), ['kept one.png', 'sub', 't.js'])
 
 
+# A page saved "complete" and its folder: the picture it shows stays; its
+# script, its style sheets (gone with styles) and what they name, and a
+# picture nothing names, go.
+SAVED_PAGE = (b'<html><head><link rel="stylesheet" href="p_files/style.css"></head><body><table><tr><td>'
+              b'<p>The text of the page, long enough to stay.</p><img src="p_files/used.png">'
+              b'<script src="p_files/t.js"></script></td></tr></table></body></html>')
+SAVED_FILES = {
+    'used.png': b'\x89PNG used',
+    't.js': b'track();',
+    'style.css': b'@import "css/more.css"; body { background: url(img/bg.png) }',
+    'css/more.css': b'p { background: url("../img/dot.gif") }',
+    'img/bg.png': b'\x89PNG bg',
+    'img/dot.gif': b'GIF89a dot',
+    'img/old/unused.png': b'\x89PNG unused',
+}
+
+
+def write_saved_page(env, folder):
+    env.write(folder + '/p.htm', SAVED_PAGE)
+    for name, data in SAVED_FILES.items():
+        env.write(folder + '/p_files/' + name, data)
+
+
+def folder_bytes(path):
+    """Every file below `path` by its path there, with its bytes."""
+    found = {}
+    for d, _, files in os.walk(path):
+        for f in files:
+            with open(os.path.join(d, f), 'rb') as fh:
+                found[os.path.relpath(os.path.join(d, f), path)] = fh.read()
+    return found
+
+
+@case
+def companion_files_come_back_from_the_trash(env):
+    """After a default clean of a "complete" save, each companion file that
+    went is its own trash entry: trash-restore and gio put each back where
+    it was, the emptied folders made again, byte for byte. A trash inside
+    the folder is never entered."""
+    trash = '.Trash-%d/files/old.png' % os.geteuid()
+    for restorer in ['trash-cli', 'gio']:
+        folder = 'site-' + restorer
+        write_saved_page(env, folder)
+        env.write(folder + '/p_files/' + trash, b'trashed before')
+        st, _, err = env.run(folder + '/p.htm')
+        eq((st, err), (0, ''), restorer)
+        companion = env.path(folder + '/p_files')
+        eq(folder_bytes(companion), {'used.png': SAVED_FILES['used.png'], trash: b'trashed before'}, restorer)
+        shutil.rmtree(os.path.join(companion, os.path.dirname(os.path.dirname(trash))))
+        eq(os.listdir(companion), ['used.png'], restorer)
+        st, listed = trash_tool(env, 'gio', 'trash', '--list')
+        gone = {line.split('\t')[1]: line.split('\t')[0] for line in listed.splitlines()
+                if line.split('\t')[1].startswith(companion + '/')}
+        eq(sorted(gone), sorted(companion + '/' + n for n in SAVED_FILES if n != 'used.png'), restorer)
+        for path, uri in sorted(gone.items()):
+            if restorer == 'gio':
+                st, out = trash_tool(env, 'gio', 'trash', '--restore', uri)
+            else:
+                st, out = trash_tool(env, 'trash-restore', companion, stdin=b'0\n')
+            eq(st, 0, (restorer, path, out))
+        eq(folder_bytes(companion), SAVED_FILES, restorer)
+        st, listed = trash_tool(env, 'trash-list')
+        assert companion not in listed, (restorer, listed)
+
+
 @case
 def a_companion_folder_shared_by_pages_of_a_walk(env):
     """-r: a file that another page of the folder names stays, whichever

@@ -5,13 +5,15 @@ import concurrent.futures
 import hashlib
 import os
 import random
+import re
 import shutil
 import subprocess
 import tempfile
 import time
 import unittest
+import urllib.parse
 
-from winetest import Wine, read, scratch, winpath
+from winetest import SAVED_FILES, SAVED_PAGE, Wine, folder_bytes, read, scratch, winpath, write_saved_page
 import winetest
 
 # A page with something to remove, and what a default clean leaves of it (a
@@ -46,6 +48,27 @@ IN_RECYCLE_BIN = ("Webtrim", "error", "The page is in the Recycle Bin.\nPages in
 DELETE_FOR_GOOD = ("Confirm file deletion", "none", "")
 ZONE = "[ZoneTransfer]\\nZoneId=3\\nHostUrl=http://example.org/page.htm\\n"
 READONLY, HIDDEN, SYSTEM, ARCHIVE = 0x1, 0x2, 0x4, 0x20
+# What of the saved page's folder nothing reaches once styles are kept and
+# the script is gone.
+SAVED_GONE = ["img/old/unused.png", "t.js"]
+# The default switches, styles kept, companion files trimmed; to the
+# Recycle Bin (bit 28) or a folder.
+STYLES_KEPT = 0x000053BB
+RECYCLE_BIN = 0x10000000
+
+
+def recycle_bin_entries(trash):
+    """Wine's Recycle Bin, the freedesktop trash of the prefix's home: each
+    entry's name there and the Linux path it came from."""
+    info = os.path.join(os.path.dirname(trash), "info")
+    entries = {}
+    for record in os.listdir(info) if os.path.isdir(info) else []:
+        with open(os.path.join(info, record), encoding="utf-8") as f:
+            text = f.read()
+        path = re.search(r"^Path=(.*)$", text, re.M).group(1)
+        entries[urllib.parse.unquote(path)] = record[:-len(".trashinfo")]
+    return entries
+
 
 
 def write(path, data=PAGE):
@@ -597,6 +620,67 @@ class Disposal(unittest.TestCase):
                     self.assertEqual(read(page), CLEANED)
                     self.assertEqual(read(os.path.join(self.wine.trash, "page.htm")), PAGE)
 
+    def test_companion_folder_of_a_complete_save(self):
+        """What the cleaned page no longer reaches leaves its folder, each
+        file on its own: into the Recycle Bin, whose records put each back
+        where it was, or into TARGET\\p_files\\... The folder it emptied
+        goes; what the page, its style sheets or a Recycle Bin's folder
+        holds stays."""
+        cases = [("Recycle Bin", RECYCLE_BIN | STYLES_KEPT, None),
+                 ("target folder", STYLES_KEPT, "kept")]
+        for what, w0, target in cases:
+            with self.subTest(what):
+                base = os.path.join(self.dir, what)
+                page = write_saved_page(base)
+                companion = os.path.join(base, "p_files")
+                if target:
+                    os.makedirs(os.path.join(self.dir, target))
+                self.wine.reg_set("w0", "REG_DWORD", "0x%08x" % w0)
+                self.wine.reg_set("w1", "REG_SZ", winpath(os.path.join(self.dir, target)) if target else "")
+                self.assertEqual(self.wine.clean(winpath(page)), ([], 0))
+                self.assertNotIn(b"t.js", read(page))
+                kept = {n: d for n, d in SAVED_FILES.items() if n not in SAVED_GONE}
+                self.assertEqual(folder_bytes(companion), kept)
+                self.assertFalse(os.path.exists(os.path.join(companion, "img", "old")))
+                gone = {n: SAVED_FILES[n] for n in SAVED_GONE}
+                if target:
+                    moved = os.path.join(self.dir, target)
+                    self.assertEqual(sorted(os.listdir(moved)), ["p.htm", "p_files"])
+                    self.assertEqual(folder_bytes(os.path.join(moved, "p_files")), gone)
+                    continue
+                entries = recycle_bin_entries(self.wine.trash)
+                wanted = [os.path.join(companion, *n.split("/")) for n in SAVED_GONE]
+                self.assertEqual(sorted(entries), sorted(wanted + [page]))
+                # Each back from its record, as the Recycle Bin's Restore does.
+                for path in wanted:
+                    os.makedirs(os.path.dirname(path), exist_ok=True)
+                    os.rename(os.path.join(self.wine.trash, entries[path]), path)
+                self.assertEqual(folder_bytes(companion), SAVED_FILES)
+
+
+    def test_companion_names_compare_as_the_file_system_compares_them(self):
+        """A reference reaches a file as Windows opens it: in any case, in
+        any script (percent-encoded UTF-8), by a file: address with its
+        drive or by a path from the drive's root."""
+        base = os.path.join(self.dir, "Сохранённые")
+        files = {"Картинка.PNG": b"kept 1", "ROOTED.gif": b"kept 2", "Drive.gif": b"kept 3",
+                 "Старая.png": b"gone 1", "unused.gif": b"gone 2"}
+        for name, data in files.items():
+            os.makedirs(os.path.join(base, "Стр_files"), exist_ok=True)
+            write(os.path.join(base, "Стр_files", name), data)
+        rooted = "/" + winpath(os.path.join(base, "Стр_files", "rooted.gif"))[3:].replace("\\", "/")
+        drive = "file:///" + winpath(os.path.join(base, "стр_FILES", "drive.GIF")).replace("\\", "/")
+        refs = ["%D1%81%D1%82%D1%80_files/%D0%BA%D0%B0%D1%80%D1%82%D0%B8%D0%BD%D0%BA%D0%B0.png", rooted, drive]
+        page = os.path.join(base, "Стр.htm")
+        write(page, b"<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>" +
+              b"".join(b'<img src="%s">' % urllib.parse.quote(r, safe="/:%").encode() for r in refs) +
+              b"<script src='unused.js'></script></td></tr></table></body></html>")
+        self.wine.reg_set("w0", "REG_DWORD", "0x%08x" % (RECYCLE_BIN | STYLES_KEPT))
+        self.wine.reg_set("w1", "REG_SZ", "")
+        self.assertEqual(self.wine.clean(winpath(page)), ([], 0))
+        self.assertEqual(folder_bytes(os.path.join(base, "Стр_files")),
+                         {n: d for n, d in files.items() if d.startswith(b"kept")})
+        self.assertEqual(sorted(os.listdir(self.wine.trash)), sorted(["Старая.png", "unused.gif", "Стр.htm"]))
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

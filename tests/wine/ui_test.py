@@ -16,7 +16,8 @@ import time
 import unittest
 
 import xdnd_drop
-from winetest import BUILD, DRIVER, EXE, LOADER, Wine, read, scratch, winpath
+from winetest import (BUILD, DRIVER, EXE, LOADER, SAVED_FILES, SAVED_PAGE, Wine, folder_bytes, read, scratch,
+                      winpath, write_saved_page)
 import winetest
 
 WTUI = os.path.join(BUILD, "tests", "wine", "wtui.exe")
@@ -1197,6 +1198,24 @@ class WindowTest(unittest.TestCase):
         self.until(lambda s: s.enabled, "the window enabled again")
         self.assertEqual(self.state().main_control(RESULT)["text"],
                          "2 pages cleaned, 40 failed: " + ", ".join("w%02d.htm" % i for i in range(40)))
+        self.end_with_escape()
+
+    def test_19_the_result_line_counts_the_companion_files_that_went(self):
+        # New settings trim the folder: with the styles go the style sheets
+        # and what they name, with the script its file.
+        page = write_saved_page(self.dir)
+        companion = os.path.join(self.dir, "p_files")
+        kept = ["$Recycle.Bin/S-1-5-21/x.png", "logo.gif", "used.png"]
+        gone = [n for n in SAVED_FILES if n not in kept]
+        st = self.start()
+        l, t, r, b = st.picture()
+        self.drop(((l + r) // 2, t + 20), page)
+        line = self.result_line("")
+        self.assertEqual(line, "p.htm: %s \u2192 %s; companion files %d (%s); the original is in the Recycle Bin"
+                         % (explorer_size(len(SAVED_PAGE)), explorer_size(len(read(page))), len(gone),
+                            explorer_size(sum(len(SAVED_FILES[n]) for n in gone))))
+        self.assertEqual(sorted(folder_bytes(companion)), kept)
+        self.assertEqual(sorted(os.listdir(self.wine.trash)), sorted(set(n.split("/")[-1] for n in gone) | {"p.htm"}))
         self.end_with_escape()
 
 

@@ -216,6 +216,45 @@ def read(path):
         return f.read()
 
 
+# A page saved "complete", and its folder: a style sheet whose chain reaches
+# two pictures, two pictures of the page's own (one named in another case),
+# a script, a picture nothing names in a folder of its own, and a Recycle
+# Bin's folder, never entered.
+SAVED_PAGE = (b'<html><head><link rel="stylesheet" href="p_files/style.css"></head><body><table><tr><td>'
+              b'<p>The text of the page, long enough to stay.</p><img src="p_files/used.png">'
+              b'<img src="P_Files/Logo.GIF"><script src="p_files/t.js"></script></td></tr></table></body></html>')
+SAVED_FILES = {
+    "used.png": b"\x89PNG used",
+    "logo.gif": b"GIF89a logo",
+    "t.js": b"track();" * 100,
+    "style.css": b'@import "css/more.css"; body { background: url(img/bg.png) }',
+    "css/more.css": b'p { background: url("../img/dot.gif") }',
+    "img/bg.png": b"\x89PNG bg",
+    "img/dot.gif": b"GIF89a dot",
+    "img/old/unused.png": b"\x89PNG unused" * 200,
+    "$Recycle.Bin/S-1-5-21/x.png": b"\x89PNG x",
+}
+
+
+def write_saved_page(folder):
+    """The saved page in `folder`; its path."""
+    for name, data in SAVED_FILES.items():
+        path = os.path.join(folder, "p_files", *name.split("/"))
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write(path, data)
+    write(os.path.join(folder, "p.htm"), SAVED_PAGE)
+    return os.path.join(folder, "p.htm")
+
+
+def folder_bytes(path):
+    """Every file below `path` by its path there ('/' between names), with its bytes."""
+    found = {}
+    for d, _, files in os.walk(path):
+        for f in files:
+            found[os.path.relpath(os.path.join(d, f), path).replace(os.sep, "/")] = read(os.path.join(d, f))
+    return found
+
+
 def scratch(wine, name):
     """A fresh folder for one test's files."""
     path = os.path.join(wine.root, "files", name)
