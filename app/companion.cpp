@@ -324,8 +324,10 @@ static bool AddReached(Reach *r, const char *path, bool css)
 }
 
 // A reference of a file of the companion folder: what it names is reached
-// too. Its BASE and what cannot be resolved there change nothing: the pages
-// decide whether the folder is trimmed.
+// too. Its BASE changes nothing: the pages decide where their references
+// point. But one that cannot be resolved (an entity name left, a name the
+// system cannot spell) may name a file of the folder, so, as in a page, it
+// keeps the whole folder.
 static void OnReference(void *context, RefKind kind, const char *text, size_t n)
 {
     Reach *r = (Reach *)context;
@@ -333,6 +335,8 @@ static void OnReference(void *context, RefKind kind, const char *text, size_t n)
         return;
     char path[kFolderPathSize];
     RefTarget t = ResolveKey(text, n, r->base, path, sizeof path);
+    if (t == kTargetUnknown && r->outcome == kCompanionTrimmed)
+        r->outcome = kCompanionUnresolved;
     if (t == kTargetFile && strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
         AddReached(r, path, kind == kRefStyleSheet);
 }
