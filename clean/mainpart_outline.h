@@ -149,8 +149,8 @@ struct Outline {
     CellNode *currentCell;
     bool currentIsBody;     // currentCell is the cell of a body pseudo-table
     int32_t lastId;
-    bool skipScripts;       // SCRIPT and STYLE elements are passed over
-    bool skipStyles;
+    bool skipScripts;       // SCRIPT elements are passed over
+    bool skipStyles;        // STYLE elements are passed over
     bool skipRemoteScripts; // SCRIPT elements whose tag loads from the network
     bool skipInComments;    // and looked for in comments, which stay
     TagBuffer tag;          // such a SCRIPT tag, as the element pass holds it
