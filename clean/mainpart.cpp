@@ -163,8 +163,12 @@ static KeepRange *BuildKeepRanges(Outline *o, const Choice *choice, bool cutTabl
     if (!open)
         return nullptr;
     if (cutTables) {
+        // A table that starts where the last one cut ended is cut too (the
+        // part's own start is the chosen table's, or the body's).
+        bool afterCut = false;
         for (const TableNode *t = o->tables; t; t = t->next) {
-            if (t->start > c && t->end < e) {
+            if ((t->start > c || (afterCut && t->start == c)) && t->end < e) {
+                afterCut = true;
                 open->end = t->start - 1;
                 c = t->end + 1;
                 open = AddKeepRange(o, &last, c);
@@ -218,6 +222,12 @@ struct Plan {
 static void MakePlan(Plan *p, const CleanSwitches *sw, ByteStream *input, size_t memoryLimit)
 {
     InitOutline(&p->outline, memoryLimit);
+    p->outline.skipScripts = sw->extractFirst && sw->scripts;
+    p->outline.skipStyles = sw->extractFirst && sw->styles;
+    p->outline.skipRemoteScripts = sw->extractFirst && !sw->scripts && sw->internet;
+    p->outline.skipInComments =
+        (p->outline.skipScripts || p->outline.skipStyles || p->outline.skipRemoteScripts) &&
+        !(sw->comments && sw->scripts);
     p->size = Scan(&p->outline, input);
     p->choice = {kOutcomeNone, nullptr, nullptr};
     p->ranges = nullptr;

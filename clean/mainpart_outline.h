@@ -16,6 +16,25 @@
 //       up to the tag's '>'   620 in a comment
 //                             630 in a comment, after one '-'
 //                             640 in a comment, after two or more '-'
+//   700 after "<S"            720 in an element the element pass deletes,
+//   710 a name of such an         up to its closing text's '<'
+//       element, partly read  730 after that '<', matching the closing text
+//   740 after a '<' in a comment that the element pass keeps
+//   750 a SCRIPT tag, up to its '>', judged by what it loads
+//
+// Run before the element pass (extractFirst), the scan judges the page as
+// that pass will leave it: a SCRIPT (with Scripts on, or with Internet on
+// when its tag loads from the network, IsRemoteLink) and a STYLE (with
+// Styles on) are passed over as the pass deletes them, recognised by the
+// same rules (the name as a prefix of the tag's name, the element up to its
+// closing text matched byte after byte, a byte that breaks the match not
+// looked at again), so their text counts as no words and the tags in them
+// are none of ours. Where that pass keeps comments it does not see them, and
+// deletes such an element in a comment too, up to its closing text even
+// past the comment's end: the scan looks for them in a comment and, past
+// one, goes on in the comment. Judged with them, the page would lose their words only
+// on a second clean and could find a main part there.
+
 #pragma once
 #include <stdint.h>
 #include <stdlib.h>
@@ -40,6 +59,12 @@ enum {
     kStateComment = 620,
     kStateCommentDash = 630,
     kStateCommentDashes = 640,
+    kStateS = 700,
+    kStateSkipName = 710,
+    kStateSkipped = 720,
+    kStateCloser = 730,
+    kStateCommentLt = 740,
+    kStateScriptTag = 750,
 };
 
 // Tag kinds: 0 opening or 1 closing, plus the value of the name.
@@ -124,6 +149,11 @@ struct Outline {
     CellNode *currentCell;
     bool currentIsBody;     // currentCell is the cell of a body pseudo-table
     int32_t lastId;
+    bool skipScripts;       // SCRIPT elements are passed over
+    bool skipStyles;        // STYLE elements are passed over
+    bool skipRemoteScripts; // SCRIPT elements whose tag loads from the network
+    bool skipInComments;    // and looked for in comments, which stay
+    TagBuffer tag;          // such a SCRIPT tag, as the element pass holds it
     int64_t bodyDepth;
     bool counting;
     CellNode *counter;
@@ -432,7 +462,7 @@ struct FirstBytes {
 static constexpr FirstBytes BuildFirstBytes()
 {
     FirstBytes t = {};
-    for (const char *c = "/!TtBb"; *c; c++)
+    for (const char *c = "/!TtBbSs"; *c; c++)
         t.ours[(unsigned char)*c] = true;
     return t;
 }
@@ -453,6 +483,8 @@ static int TagNameState(int state, int c, int *kind)
             return kStateT;
         if (c == 'B')
             return kStateB;
+        if (c == 'S' && *kind == 0)
+            return kStateS;
         if (c == '!')
             return kStateBang;
         return kStateOtherTag;
@@ -511,6 +543,75 @@ static int CommentState(int state, int c)
     }
 }
 
+// An element the element pass deletes whole, as the scan passes over it.
+namespace {
+struct Skip {
+    const char *name;       // the rest of its name still to read
+    const char *closer;     // its closing text, upper case
+    int pos;                // bytes of the closing text matched
+    int resume;             // the state after it: text, or a comment's
+    bool judged;            // deleted only when its tag loads from the network
+};
+}  // namespace
+
+// Where a name that the byte c breaks leaves the scan: in another tag, or
+// at its end when c is the '>'; in a comment, at c in the comment.
+static int NameBroken(Skip *k, int c)
+{
+    if (k->resume == kStateComment) {
+        k->resume = kStateText;
+        return CommentState(kStateComment, c);
+    }
+    return c == '>' ? kStateText : kStateOtherTag;
+}
+
+// The states from "<S" to the end of a deleted element: 700 to 740.
+static int SkipState(Outline *o, Skip *k, int state, int c)
+{
+    switch (state) {
+    case kStateCommentLt:
+        if (c != 'S')
+            return CommentState(kStateComment, c);
+        k->resume = kStateComment;
+        return kStateS;
+    case kStateS:
+        if (c == 'C' && (o->skipScripts || o->skipRemoteScripts)) {
+            k->judged = !o->skipScripts;
+            k->name = "RIPT";
+            k->closer = "</SCRIPT>";
+            return kStateSkipName;
+        }
+        if (c == 'T' && o->skipStyles) {
+            k->name = "YLE";
+            k->closer = "</STYLE>";
+            k->judged = false;
+            return kStateSkipName;
+        }
+        return NameBroken(k, c);
+    case kStateSkipName:
+        if (c != *k->name)
+            return NameBroken(k, c);
+        k->pos = 0;
+        if (*++k->name)
+            return kStateSkipName;
+        if (!k->judged)
+            return kStateSkipped;
+        ResetTagBuffer(&o->tag);
+        for (const char *b = "<SCRIPT"; *b; b++)
+            o->tag.bytes[o->tag.length++] = (unsigned char)*b;
+        return kStateScriptTag;
+    default: {      // kStateCloser
+        if (c != k->closer[k->pos])
+            return kStateSkipped;
+        if (k->closer[++k->pos])
+            return kStateCloser;
+        int resume = k->resume;
+        k->resume = kStateText;
+        return resume;
+    }
+    }
+}
+
 // The scan spends most of its time in text, words, tags and comments that it
 // does not look into. It reads the input in place, a buffer at a time,
 // through a window, and passes over such runs with memchr and the word
@@ -563,6 +664,52 @@ static bool PassTo(Window *w, unsigned char stop)
     }
 }
 
+// Moves the window past the next byte that is a or b; which it was, or -1
+// at the end.
+static int PassToEither(Window *w, unsigned char a, unsigned char b)
+{
+    for (;;) {
+        for (; w->p < w->end; w->p++)
+            if (*w->p == a || *w->p == b)
+                return *w->p++;
+        if (!Refill(w))
+            return -1;
+    }
+}
+
+// State 750: the SCRIPT tag's bytes up to its '>' into the tag buffer, as
+// the element pass collects it; the element goes when the tag loads from
+// the network. A tag that fills the buffer is given up, as that pass gives
+// it up, and read on as another tag. The next state, or -1 at the end.
+static int ScriptTag(Outline *o, Window *w, Skip *k)
+{
+    TagBuffer *t = &o->tag;
+    for (;;) {
+        for (; w->p < w->end; w->p++) {
+            unsigned char c = *w->p;
+            t->bytes[t->length++] = c;
+            if (t->length == kTagBufferSize) {
+                w->p++;
+                int resume = k->resume;
+                k->resume = kStateText;
+                if (resume == kStateComment)
+                    return kStateComment;
+                return c == '>' ? kStateText : kStateOtherTag;
+            }
+            if (c == '>') {
+                w->p++;
+                if (IsRemoteLink(t, true))
+                    return kStateSkipped;
+                int resume = k->resume;
+                k->resume = kStateText;
+                return resume;
+            }
+        }
+        if (!Refill(w))
+            return -1;
+    }
+}
+
 // Text up to the next '<', past it, adding the words that end in it to
 // *words when given: a word is a run of bytes other than blanks and '<',
 // counted at the byte that ends it, so one cut off by the end of the input
@@ -606,6 +753,7 @@ static int64_t Scan(Outline *o, ByteStream *input)
     int64_t uncounted = 0;
     int64_t tagStart = 0;
     int kind = 0;
+    Skip skip = {nullptr, nullptr, 0, kStateText, false};
     int state = kStateText;
     for (;;) {
         switch (state) {
@@ -641,15 +789,35 @@ static int64_t Scan(Outline *o, ByteStream *input)
             state = kStateText;
             break;
         case kStateComment:
+            if (o->skipInComments) {
+                int c = PassToEither(&w, '-', '<');
+                if (c < 0)
+                    return Ended(o, &w, state, tagStart);
+                state = c == '-' ? kStateCommentDash : kStateCommentLt;
+                break;
+            }
             if (!PassTo(&w, '-'))
                 return Ended(o, &w, state, tagStart);
             state = kStateCommentDash;
+            break;
+        case kStateScriptTag:
+            state = ScriptTag(o, &w, &skip);
+            if (state < 0)
+                return Ended(o, &w, kStateScriptTag, tagStart);
+            break;
+        case kStateSkipped:
+            if (!PassTo(&w, '<'))
+                return Ended(o, &w, state, tagStart);
+            skip.pos = 1;
+            state = kStateCloser;
             break;
         default: {
             if (w.p == w.end && !Refill(&w))
                 return Ended(o, &w, state, tagStart);
             int c = UpperAscii(*w.p++);
-            if (state >= kStateBang)
+            if (state >= kStateS)
+                state = SkipState(o, &skip, state, c);
+            else if (state >= kStateBang)
                 state = CommentState(state, c);
             else
                 state = TagNameState(state, c, &kind);

@@ -94,10 +94,14 @@ TEST(Library, OptionsByNameAreTheProgramsSwitches)
             wt_options_set(&any, "any-layout", 1);
             EXPECT_EQ(ByLibrary(&any, kPage), ByCore(kPage, word | kOptAnyLayout)) << b.name;
         }
-        // The page tells every switch from the others.
-        EXPECT_TRUE(ByCore(kPage, word) != ByCore(kPage, kDefaultSwitches) ||
-                    ByCore(kPage, word | kOptAnyLayout) !=
-                        ByCore(kPage, kDefaultSwitches | kOptAnyLayout)) << b.name;
+        // The page tells every switch from the others, but the order of
+        // the stages: the table rule judges the page as the element pass
+        // leaves it, so it finds the same part either way.
+        if (b.mask != kOptExtractFirst) {
+            EXPECT_TRUE(ByCore(kPage, word) != ByCore(kPage, kDefaultSwitches) ||
+                        ByCore(kPage, word | kOptAnyLayout) !=
+                            ByCore(kPage, kDefaultSwitches | kOptAnyLayout)) << b.name;
+        }
     }
 }
 
@@ -259,7 +263,9 @@ TEST(Library, TheResultsFigures)
         int outcome;
     };
     const Case cases[] = {
-        {"defaults", kDefaultSwitches, WT_OUTCOME_NO_MAIN_PART},
+        {"defaults", kDefaultSwitches, WT_OUTCOME_WRAPPED_CELL},
+        // The script's words and cells count where the element pass keeps it.
+        {"scripts kept", kDefaultSwitches & ~kOptScripts, WT_OUTCOME_NO_MAIN_PART},
         {"extract last", kDefaultSwitches & ~kOptExtractFirst, WT_OUTCOME_WRAPPED_CELL},
         {"extraction off", kDefaultSwitches & ~kOptExtract, WT_OUTCOME_OFF},
         {"any layout", kDefaultSwitches | kOptAnyLayout, WT_OUTCOME_ANY_LAYOUT_PART},

@@ -146,8 +146,8 @@ const std::vector<PageCase> kWriting = {
     {"wrapped cell", kNested, kX,
      "<body>" + W + "<td>a b c<table><td>x</td></table> d e</td>" + E},
     {"wrapped cell, cut", kNested, kXC, "<body>" + W + "<td>a b c d e</td>" + E},
-    {"adjacent nested tables are cut once", kAdjacent, kXC,
-     "<body>" + W + "<td>a b c d e<table><td>y</td></table> f</td>" + E},
+    // The second would go on the next clean: it is inside the part too.
+    {"adjacent nested tables are all cut", kAdjacent, kXC, "<body>" + W + "<td>a b c d e f</td>" + E},
     {"whole table", kWhole, kX,
      "<body><table><td>a b</td><td>c d<table><td></td></table></td></table>" + P},
     {"whole table, cut", kWhole, kXC, "<body><table><td>a b</td><td>c d</td></table>" + P},
@@ -206,6 +206,61 @@ const std::vector<PageCase> kMends = {
 TEST(MainPartMends, Pages)
 {
     RunPageCases(ExtractionStage, kMends);
+}
+
+// Before the element pass, the scan passes over the SCRIPT and STYLE
+// elements that pass deletes, recognised as it recognises them: their text
+// is no words and their tags none of ours. Judged otherwise (scripts or
+// styles kept, or the extraction after the element pass), they count.
+const uint32_t kXF = kOptExtract | kOptExtractFirst | kOptScripts | kOptStyles;
+const string kScriptMenu = "<body><table><td>x<script>w w w w w w w w w w</script></td></table>"
+                           "<table><td>a b c d e f</td></table></body>";
+const string kStyleMenu = "<body><table><td>x<STYLE>p p p p p p p p p p</STYLE></td></table>"
+                          "<table><td>a b c d e f</td></table></body>";
+const string kWrittenTable = "<body><table><td>a b c d e f</td></table><script>document.write("
+                             "'<table><td>w w w w w w w w</td></table>')</script></body>";
+const uint32_t kXI = kOptExtract | kOptExtractFirst | kOptInternet;
+const string kScriptInComment = "<body><table><td>a b c d e f</td></table><!-- <script>x</scrip> -->"
+                                "<table><td>w w w w w w w w</td></table></script></body>";
+const std::vector<PageCase> kBeforeElements = {
+    {"script words are none", kScriptMenu, kXF, "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"style words are none", kStyleMenu, kXF, "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"tags in a script are none", kWrittenTable, kXF, "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"scripts kept: their words count", kScriptMenu, kXF & ~kOptScripts, ""},
+    {"styles kept: their words count", kStyleMenu, kXF & ~kOptStyles, ""},
+    {"extracted last: the scripts are gone already", kScriptMenu, kXF & ~kOptExtractFirst, ""},
+    {"the name as a prefix", "<body><table><td>x<scripted>w w w w w w w w w w</script></td></table>"
+     "<table><td>a b c d e f</td></table></body>", kXF, "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"a '<' breaking the closing text is passed",
+     "<body><table><td>a b c d e f</td></table><script>if(a<</script>"
+     "<table><td>w w w w w w w w</td></table></script></body>", kXF,
+     "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"<S> and <SPAN> end at their own >",
+     "<body><table><td>a<s>b</s> <span>c</span> d e</td></table><table><td>z</td></table></body>", kXF,
+     "<body>" + W + "<td>a<s>b</s> <span>c</span> d e</td>" + E},
+    {"</SCRIPT> closes nothing outside a script",
+     "<body><table><td>a</script> b c d e</td></table><table><td>z</td></table></body>", kXF,
+     "<body>" + W + "<td>a</script> b c d e</td>" + E},
+    {"body ends before a script never closed", "<html><body>one two<script>x y z", kXF,
+     "<html><body>one two" + P},
+    // Where the element pass keeps comments it deletes a script in one up
+    // to its closing text, past the comment's end.
+    {"a script in a kept comment runs past it", kScriptInComment, kXF,
+     "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"comments deleted: the comment ends first", kScriptInComment, kXF | kOptComments, ""},
+    {"a broken name in a comment leaves it", "<body><table><td>a b c d e f</td></table><!-- <s-->"
+     "<table><td>w w w w w w w w</td></table></body>", kXF, ""},
+    // Scripts kept, Internet on: a script goes when it loads from the network.
+    {"a remote script's words are none", "<body><table><td>x<script src=\"https://e.example/a.js\">"
+     "w w w w w w w w w w</script></td></table><table><td>a b c d e f</td></table></body>",
+     kXI, "<body>" + W + "<td>a b c d e f</td>" + E},
+    {"a local script's words count", "<body><table><td>x<script src=\"a.js\">w w w w w w w w w w"
+     "</script></td></table><table><td>a b c d e f</td></table></body>", kXI, ""},
+};
+
+TEST(MainPartScan, BeforeTheElementPass)
+{
+    RunPageCases(ExtractionStage, kBeforeElements);
 }
 
 TEST(MainPartMends, NoMemoryForTheOutlineCopiesThePage)
