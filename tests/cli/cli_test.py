@@ -925,6 +925,32 @@ def a_companion_folder_shared_by_pages_of_a_walk(env):
     eq(sorted(os.listdir(env.path('old/p_files'))), ['gone.png'])
 
 
+@case
+def companion_files_named_from_another_folder_of_the_run(env):
+    """-r over two folders: a file of site/p_files/ that a page of other/
+    names stays; one that no page names goes; one that only the other
+    page's script named stays while that page waits for its clean (its
+    original names more than it will) and goes once it was cleaned first."""
+    body = b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>%s</td></tr></table></body></html>'
+    for order, gone in [(('site', 'other'), ['gone.png']),
+                        (('other', 'site'), ['gone.png', 'only-script.js']),
+                        (('site/p.htm', 'other/deeper/b.htm'), ['gone.png'])]:
+        shutil.rmtree(env.path('site'), ignore_errors=True)
+        shutil.rmtree(env.path('old'), ignore_errors=True)
+        env.write('site/p.htm', body % b'<img src="p_files/a.png">')
+        env.write('other/deeper/b.htm', body % (b'<img src="../../site/p_files/sub/%70ic.png">'
+                                                b'<script src="../../site/p_files/only-script.js"></script>'))
+        for name in ['a.png', 'sub/pic.png', 'gone.png', 'only-script.js']:
+            env.write('site/p_files/' + name, b'x')
+        os.makedirs(env.path('old'))
+        args = [o.replace('other', 'other/deeper') if o == 'other' else o for o in order]
+        st, out, err = env.run('-j', '1', '-r', '-v', '--move-to', env.path('old'), *args)
+        eq(st, 0, (order, err))
+        eq(sorted(os.listdir(env.path('old/p_files'))), gone, order)
+        assert os.path.exists(env.path('site/p_files/sub/pic.png')), order
+        assert b'%70ic.png' in env.read('other/deeper/b.htm'), order
+
+
 def corpus_pages(n):
     """Up to n real pages (the shared corpus), else generated ones."""
     corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')
