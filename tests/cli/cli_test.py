@@ -1371,6 +1371,32 @@ def single_file_pages_are_cleaned_part_by_part(env):
 
 
 @case
+def single_file_pages_leave_out_the_parts_only_removed_elements_named(env):
+    """The script part whose SCRIPT went is left out and counted as a
+    companion file (-n -v, --json); the picture parts stay; with the switch
+    off every part stays."""
+    script = (b'Content-Type: text/javascript\r\nContent-Location: http://x/a.js', b'alert(2)')
+    doc = archive(ARCHIVE_ROOT, ARCHIVE_PARTS + [script])
+    gone = b'------B\r\n' + script[0] + b'\r\n\r\n' + script[1] + b'\r\n'
+    assert gone in doc
+    env.write('a.mht', doc)
+    st, out, err = env.run('-n', '-v', '--keep=pictures', 'a.mht')
+    eq((st, err), (0, ''))
+    assert 'companion files 1 (%d bytes) would be left out of the page' % len(gone) in out.decode(), out
+    eq(env.read('a.mht'), doc)
+    st, out, err = env.run('--json', '--keep=pictures', 'a.mht')
+    eq((st, err), (0, ''))
+    eq(json.loads(out.decode().splitlines()[0])['companion_files'],
+       {'folder': '', 'outcome': 'trimmed', 'count': 1, 'bytes': len(gone), 'kept': 0})
+    got = env.read('a.mht')
+    assert gone not in got and b'alert(2)' not in got, got
+    eq(archive_root(got)[2], archive_root(doc)[2].replace(gone, b''))
+    env.write('a.mht', doc)
+    eq(env.run('--keep=pictures,companion-files', 'a.mht')[::2], (0, ''))
+    assert gone in env.read('a.mht')
+
+
+@case
 def single_file_pages_not_understood_are_refused(env):
     good = archive(ARCHIVE_ROOT, ARCHIVE_PARTS)
     for data, reason in [
