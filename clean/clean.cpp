@@ -401,7 +401,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     if (r.status == kCleanDone && StreamReadFailed(&decoded))
         r.status = kCleanReadFailed;
     // The parts that only removed elements named go with them.
-    if (r.status == kCleanDone && !same && sw->companionFiles && doc->listCount) {
+    if (r.status == kCleanDone && !same && sw->companionFiles && doc->listCount > 1) {
         marks = (unsigned char *)malloc(doc->listCount);
         if (marks && !MarkNamedParts(doc, input, inStart, &decoded, &cleaned, marks)) {
             free(marks);
