@@ -49,6 +49,7 @@ struct Part {
     int64_t bodyStart;
     int64_t start;              // its delimiter line
     int64_t location;           // its Content-Location in the addresses' text, or -1
+    int64_t cid;                // its "cid:" address there, or -1
 };
 
 struct Reader {
@@ -386,7 +387,9 @@ static void TakeField(Reader *r)
             p->knownEncoding = false;
     } else if (strcmp(name, "content-id") == 0) {
         CopyId(p->id, sizeof p->id, value, vn);
-        AddAddress(&r->doc->addresses, "cid:", p->id, strlen(p->id), (uint32_t)r->doc->parts);
+        int64_t at = AddAddress(&r->doc->addresses, "cid:", p->id, strlen(p->id), (uint32_t)r->doc->parts);
+        if (p->cid < 0)
+            p->cid = at;
     } else if (strcmp(name, "content-location") == 0) {
         int64_t at = AddAddress(&r->doc->addresses, "", value, vn, (uint32_t)r->doc->parts);
         if (p->location < 0)
@@ -440,6 +443,7 @@ static void StartPart(Reader *r, const Line *line)
     r->part.knownEncoding = true;
     r->part.start = line->start;
     r->part.location = -1;
+    r->part.cid = -1;
     r->state = kPartHeaders;
 }
 
@@ -479,6 +483,7 @@ static void ListPart(MimeDocument *d, const Part *part, const Line *line, int64_
     p->knownEncoding = part->knownEncoding;
     p->kind = KindOf(part->type);
     p->location = part->location;
+    p->id = part->cid;
 }
 
 // The part's body ended where `line`, its delimiter, began.

@@ -68,6 +68,7 @@ struct MimePart {
     bool knownEncoding;
     MimePartKind kind;
     int64_t location;           // its Content-Location in addresses.text, or -1
+    int64_t id;                 // its "cid:" address there, or -1
 };
 
 struct MimeDocument {

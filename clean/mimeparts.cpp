@@ -6,6 +6,10 @@
 
 namespace {
 
+// Parts not named by the cleaned page up to which the original page is
+// searched for their addresses rather than read for its references.
+enum { kFewCandidates = 8 };
+
 struct Marker {
     const MimeDocument *doc;
     unsigned char *marks;
@@ -200,23 +204,116 @@ static bool FollowParts(Marker *m, ByteStream *input, int64_t docStart, unsigned
     return ok;
 }
 
+// The text by which the original page is searched for a part's address:
+// an http: or https: address from its "//", so that either scheme and none
+// match.
+static const char *SearchedText(const char *address)
+{
+    if (strncmp(address, "http://", 7) == 0)
+        return address + 5;
+    if (strncmp(address, "https://", 8) == 0)
+        return address + 6;
+    return address;
+}
+
+// Whether the k bytes of `text` occur in the n bytes at `p` (k > 0).
+static bool Contains(const unsigned char *p, size_t n, const char *text, size_t k)
+{
+    const unsigned char *end = p + n;
+    for (const unsigned char *at = p; (size_t)(end - at) >= k;) {
+        at = (const unsigned char *)memchr(at, (unsigned char)text[0], (size_t)(end - at) - k + 1);
+        if (!at)
+            return false;
+        if (memcmp(at, text, k) == 0)
+            return true;
+        at++;
+    }
+    return false;
+}
+
+// Marks under `bit` each candidate part (not named after) whose address
+// occurs in `page`, read from its start, as it is written: the stream is
+// read once, a window at a time, each window overlapping the last by the
+// longest address.
+static bool MarkLiterals(Marker *m, ByteStream *page, const size_t *candidates, size_t count)
+{
+    const MimeDocument *doc = m->doc;
+    const char *texts[2 * kFewCandidates];
+    size_t lengths[2 * kFewCandidates], parts[2 * kFewCandidates], n = 0, longest = 1;
+    for (size_t c = 0; c < count; c++) {
+        const MimePart *p = &doc->list[candidates[c]];
+        const int64_t addresses[] = {p->location, p->id};
+        for (int64_t at : addresses) {
+            if (at < 0)
+                continue;
+            texts[n] = SearchedText(doc->addresses.text + at);
+            lengths[n] = strlen(texts[n]);
+            longest = lengths[n] > longest ? lengths[n] : longest;
+            parts[n++] = candidates[c];
+        }
+    }
+    enum { kWindow = 64 * 1024 };
+    unsigned char *window = (unsigned char *)malloc(kWindow + longest);
+    if (!window)
+        return false;
+    StreamRewind(page);
+    size_t held = 0;
+    for (;;) {
+        const unsigned char *data;
+        size_t got = StreamPeek(page, &data);
+        if (!got)
+            break;
+        size_t take = got < (size_t)kWindow ? got : (size_t)kWindow;
+        memcpy(window + held, data, take);
+        StreamSkip(page, take);
+        size_t have = held + take;
+        for (size_t i = 0; i < n; i++)
+            if (!(m->marks[parts[i]] & m->bit) && lengths[i] <= have &&
+                Contains(window, have, texts[i], lengths[i]))
+                m->marks[parts[i]] |= m->bit;
+        held = have < longest - 1 ? have : longest - 1;
+        memmove(window, window + have - held, held);
+    }
+    free(window);
+    return !StreamReadFailed(page);
+}
+
 bool MarkNamedParts(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
                     ByteStream *after, unsigned char *marks)
 {
     memset(marks, 0, doc->listCount);
     if (doc->listOverflow || doc->listCount != (size_t)doc->parts || doc->addresses.overflow)
         return false;
-    Marker m = {doc, marks, kPartNamedBefore, nullptr};
-    ByteStream *pages[] = {before, after};
-    const unsigned char bits[] = {kPartNamedBefore, kPartNamedAfter};
-    const unsigned char readBits[] = {kPartReadBefore, kPartReadAfter};
-    for (int k = 0; k < 2; k++) {
-        m.bit = bits[k];
-        m.base = LocationOf(doc, doc->root);
-        StreamRewind(pages[k]);
-        if (!ReadMarkupRefs(pages[k], CharsetOf(doc->charset), OnReference, &m) || StreamReadFailed(pages[k]) ||
-            !FollowParts(&m, input, docStart, readBits[k]))
-            return false;
+    // What the cleaned page names first: only a part it does not name may go.
+    Marker m = {doc, marks, kPartNamedAfter, LocationOf(doc, doc->root)};
+    StreamRewind(after);
+    if (!ReadMarkupRefs(after, CharsetOf(doc->charset), OnReference, &m) || StreamReadFailed(after) ||
+        !FollowParts(&m, input, docStart, kPartReadAfter))
+        return false;
+    size_t candidates[kFewCandidates], count = 0;
+    bool few = true;
+    for (size_t i = 0; i < doc->listCount && few; i++) {
+        const MimePart *p = &doc->list[i];
+        if (i == doc->root || (marks[i] & kPartNamedAfter) || (p->location < 0 && p->id < 0))
+            continue;
+        if (count == kFewCandidates)
+            few = false;
+        else
+            candidates[count++] = i;
     }
-    return true;
+    if (few && count == 0)
+        return true;
+    // Then the original page: for a few parts, by their addresses as they
+    // are written in it (a reference written otherwise misses, and the
+    // part stays); for more, by its references.
+    m.bit = kPartNamedBefore;
+    m.base = LocationOf(doc, doc->root);
+    bool ok;
+    if (few) {
+        ok = MarkLiterals(&m, before, candidates, count);
+    } else {
+        StreamRewind(before);
+        ok = ReadMarkupRefs(before, CharsetOf(doc->charset), OnReference, &m) && !StreamReadFailed(before);
+    }
+    return ok && FollowParts(&m, input, docStart, kPartReadBefore);
 }
