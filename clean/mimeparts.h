@@ -11,6 +11,10 @@
 // that makes it. A part goes only when the original root page named it and
 // the cleaned one no longer does. A part that nothing named even before
 // (a browser's own bookkeeping, extra parts) stays, and so does the root.
+// The cleaned page is read first; when it leaves at most kFewCandidates
+// parts with an address unnamed, the original page is only searched for
+// those addresses as written (an http: one from its "//"), so a part that
+// it named otherwise (relative, encoded) stays; with more, it is read.
 //
 // Memory: a byte a part, and one reference at a time (clean/refs.h); each
 // part that may name others is decoded once for each of the two pages.

@@ -239,6 +239,15 @@ TEST(MimeClean, PartsThatOnlyRemovedElementsNamedAreLeftOut)
 {
     const uint32_t defaults = kDefaultOptions & ~(uint32_t)kOptExtract;
     const std::string png = "Content-Type: image/png\r\n";
+    // More parts than the original page is searched for: its references
+    // are read (a relative one among them).
+    std::string scripts = "<img src=\"http://h/a.png\">";
+    std::vector<std::pair<std::string, bool>> manyParts = {{png + "Content-Location: http://h/a.png\r\n\r\nA", true}};
+    for (int i = 0; i < 10; i++) {
+        std::string name = "s" + std::to_string(i) + ".js";
+        scripts += "<script src=\"" + (i ? "http://h/" + name : name) + "\"></script>";
+        manyParts.push_back({"Content-Type: text/javascript\r\nContent-Location: http://h/" + name + "\r\n\r\nS", false});
+    }
     struct Case {
         const char *what;
         const char *root;
@@ -274,6 +283,11 @@ TEST(MimeClean, PartsThatOnlyRemovedElementsNamedAreLeftOut)
            false},
           {png + "Content-Location: http://h/in.png\r\n\r\nI", false},
           {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false}}},
+        {"more parts than are searched for", scripts.c_str(), defaults, manyParts},
+        {"a relative reference is not searched for: its part stays",
+         "<img src=\"http://h/a.png\"><script src=\"x.js\"></script>", defaults,
+         {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", true}}},
         {"the switch off keeps every part",
          "<img src=\"http://h/a.png\"><script src=\"http://h/x.js\"></script>", defaults & ~(uint32_t)kOptCompanionFiles,
          {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
