@@ -1418,7 +1418,8 @@ def single_file_pages_not_understood_are_refused(env):
 def a_page_saved_by_chromium_as_one_file(env):
     """A page of the probe set saved by headless chromium (DevTools
     Page.captureSnapshot over --remote-debugging-pipe), cleaned: only the
-    root part changes, its pictures stay, and it is inert."""
+    root part changes and the parts only removed elements named go, its
+    pictures stay, and it is inert."""
     chromium = shutil.which('chromium')
     if not chromium:
         print('skip  chromium is not installed')
@@ -1433,12 +1434,23 @@ def a_page_saved_by_chromium_as_one_file(env):
         print('skip  chromium gave no snapshot')
         return
     env.write('saved.mhtml', snapshot)
-    st, _, err = env.run('--keep=pictures', '--no-extract', 'saved.mhtml')
+    boundary = re.search(rb'boundary="([^"]+)"', snapshot).group(1)
+    parts = snapshot.split(b'--' + boundary)[2:]
+    # Without the companion-files switch every part after the root's stays
+    # as it was; with it, the parts that only removed elements named (the
+    # frame, the style sheets) go whole, the picture stays.
+    st, _, err = env.run('--keep=pictures,companion-files', '--no-extract', 'saved.mhtml')
+    eq((st, err), (0, ''))
+    eq(env.read('saved.mhtml').split(b'--' + boundary)[2:], parts)
+    env.write('saved.mhtml', snapshot)
+    st, out, err = env.run('--keep=pictures', '--no-extract', '--json', 'saved.mhtml')
     eq((st, err), (0, ''))
     got = env.read('saved.mhtml')
-    # Every part after the root's stays as it was.
-    boundary = re.search(rb'boundary="([^"]+)"', snapshot).group(1)
-    eq(got.split(b'--' + boundary)[2:], snapshot.split(b'--' + boundary)[2:])
+    left = got.split(b'--' + boundary)[2:]
+    gone = [p for p in parts if p not in left]
+    eq([p for p in parts if p in left], left)
+    assert [p for p in left if b'pic.gif' in p] and [p for p in gone if b'frame-' in p], left
+    eq(json.loads(out.decode().splitlines()[0])['companion_files']['count'], len(gone))
     root = got.split(b'--' + boundary)[1]
     import quopri
     html = quopri.decodestring(root.split(b'\r\n\r\n', 1)[1])
