@@ -327,7 +327,7 @@ static bool IsArchive(PageRun *r, ByteStream *input)
 
 // A single-file page's parts that the clean left out count as its
 // companion files (besides any companion folder's).
-static void CountPartsLeftOut(PageResult *res)
+static void CountLeftOut(PageResult *res)
 {
     CompanionReport *c = &res->companion;
     if (!res->clean.partsLeftOut)
@@ -356,7 +356,7 @@ static bool CleanArchiveInto(PageRun *r, ByteStream *input, ByteStream *output, 
     StreamSeek(input, 0);
     *status = CleanArchiveStream(&r->job->switches, &doc, input, output, &r->result->clean);
     FreeMimeDocument(&doc);
-    CountPartsLeftOut(r->result);
+    CountLeftOut(r->result);
     return true;
 }
 
@@ -607,7 +607,7 @@ static void TrimCompanion(PageRun *r, FileHandle cleaned, bool preview)
         return;
     TrimCompanionFolder(&r->p.folder, r->p.name, cleaned, r->job->target, preview, OnCompanionFile, r,
                         r->job->neighbours, &r->result->companion);
-    CountPartsLeftOut(r->result);
+    CountLeftOut(r->result);
 }
 
 // After the run: the cleaned page, read again at the page's name.
@@ -619,7 +619,7 @@ static void TrimCompanionAfter(PageRun *r)
     PageIdentity id;
     if (!OpenEntryForReading(&r->p.folder, r->p.name, &file, &id)) {
         r->result->companion.outcome = kCompanionUnreadable;
-        CountPartsLeftOut(r->result);
+        CountLeftOut(r->result);
         return;
     }
     TrimCompanion(r, file, false);

@@ -335,7 +335,7 @@ static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
 // Copies the document's bytes [from, to) (to -1: its end) from `input`,
 // where it begins at `docStart`, into `output`, less the parts that `marks`
 // leaves out (none when it is null).
-static void CopyParts(const MimeDocument *doc, const unsigned char *marks, ByteStream *input, int64_t docStart,
+static void CopyWithoutLeftOut(const MimeDocument *doc, const unsigned char *marks, ByteStream *input, int64_t docStart,
                       int64_t from, int64_t to, ByteStream *output)
 {
     StreamSeek(input, docStart + from);
@@ -403,7 +403,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     // The parts that only removed elements named go with them.
     if (r.status == kCleanDone && !same && sw->companionFiles && doc->listCount > 1) {
         marks = (unsigned char *)malloc(doc->listCount);
-        if (marks && !MarkNamedParts(doc, input, inStart, &decoded, &cleaned, marks)) {
+        if (marks && !MarkNamedMimeBodies(doc, input, inStart, &decoded, &cleaned, marks)) {
             free(marks);
             marks = nullptr;
         }
@@ -416,7 +416,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
             }
     }
     if (r.status == kCleanDone) {
-        CopyParts(doc, marks, input, inStart, 0, doc->rootStart, output);
+        CopyWithoutLeftOut(doc, marks, input, inStart, 0, doc->rootStart, output);
         r.status = StreamReadFailed(input) ? kCleanReadFailed : kCleanDone;
     }
     if (r.status == kCleanDone) {
@@ -430,7 +430,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         }
     }
     if (r.status == kCleanDone) {
-        CopyParts(doc, marks, input, inStart, doc->rootEnd, -1, output);
+        CopyWithoutLeftOut(doc, marks, input, inStart, doc->rootEnd, -1, output);
         StreamFlush(output);
         r.status = StreamReadFailed(input) ? kCleanReadFailed : StreamWriteFailed(output) ? kCleanWriteFailed : kCleanDone;
     }

@@ -466,7 +466,7 @@ static void ListPart(MimeDocument *d, const Part *part, const Line *line, int64_
         return;
     if (d->listCount == d->listCapacity) {
         size_t cap = d->listCapacity ? 2 * d->listCapacity : 16;
-        MimePart *list = cap <= (size_t)kMimePartsMax ? (MimePart *)realloc(d->list, cap * sizeof *list) : nullptr;
+        MimePart *list = cap <= (size_t)kMimeListMax ? (MimePart *)realloc(d->list, cap * sizeof *list) : nullptr;
         if (!list) {
             d->listOverflow = true;
             return;

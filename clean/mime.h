@@ -55,7 +55,7 @@ enum MimePartKind {
     kPartMarkup,                // text/html, image/svg+xml and other markup
 };
 
-enum { kMimePartsMax = 1 << 16 };       // parts beyond are not listed
+enum { kMimeListMax = 1 << 16 };       // parts beyond are not listed
 
 // One part as the reader found it: [start, end) is the whole of it, from
 // its delimiter line to the next delimiter line (the line end before that
@@ -80,7 +80,7 @@ struct MimeDocument {
     char charset[40];           // the root part's charset parameter, lower case; "" when none
     MimeAddresses addresses;
     // The parts in the document's order (malloc'd), the root among them;
-    // none listed when there were more than kMimePartsMax or memory ran out.
+    // none listed when there were more than kMimeListMax or memory ran out.
     MimePart *list;
     size_t listCount, listCapacity;
     bool listOverflow;

@@ -6,8 +6,8 @@
 
 namespace {
 
-// Parts not named by the cleaned page up to which the original page is
-// searched for their addresses rather than read for its references.
+// Up to this many parts left unnamed by the cleaned page, the original
+// page is searched for their addresses rather than read for its references.
 enum { kFewCandidates = 8 };
 
 struct Marker {
@@ -168,7 +168,7 @@ static RefCharset CharsetOf(const char *name)
 
 // Reads the parts named under m->bit that may name others, each once, until
 // no new one is named.
-static bool FollowParts(Marker *m, ByteStream *input, int64_t docStart, unsigned char readBit)
+static bool FollowNamed(Marker *m, ByteStream *input, int64_t docStart, unsigned char readBit)
 {
     const MimeDocument *doc = m->doc;
     ByteStream *view = (ByteStream *)malloc(sizeof *view);
@@ -278,7 +278,7 @@ static bool MarkLiterals(Marker *m, ByteStream *page, const size_t *candidates, 
     return !StreamReadFailed(page);
 }
 
-bool MarkNamedParts(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
+bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
                     ByteStream *after, unsigned char *marks)
 {
     memset(marks, 0, doc->listCount);
@@ -288,7 +288,7 @@ bool MarkNamedParts(const MimeDocument *doc, ByteStream *input, int64_t docStart
     Marker m = {doc, marks, kPartNamedAfter, LocationOf(doc, doc->root)};
     StreamRewind(after);
     if (!ReadMarkupRefs(after, CharsetOf(doc->charset), OnReference, &m) || StreamReadFailed(after) ||
-        !FollowParts(&m, input, docStart, kPartReadAfter))
+        !FollowNamed(&m, input, docStart, kPartReadAfter))
         return false;
     size_t candidates[kFewCandidates], count = 0;
     bool few = true;
@@ -315,5 +315,5 @@ bool MarkNamedParts(const MimeDocument *doc, ByteStream *input, int64_t docStart
         StreamRewind(before);
         ok = ReadMarkupRefs(before, CharsetOf(doc->charset), OnReference, &m) && !StreamReadFailed(before);
     }
-    return ok && FollowParts(&m, input, docStart, kPartReadBefore);
+    return ok && FollowNamed(&m, input, docStart, kPartReadBefore);
 }

@@ -35,7 +35,7 @@ enum {
 // from their starts; the other parts are decoded from `input`, where the
 // document begins at `docStart`. False when a read failed or the parts
 // were not all listed (then nothing may go).
-bool MarkNamedParts(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
+bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
                     ByteStream *after, unsigned char *marks);
 
 // Whether the part at `index` goes: named before, not after, not the root.

@@ -235,18 +235,18 @@ TEST(MimeClean, RootCleanedEveryOtherByteKeptPartsAreLocal)
 // Under the companion-files switch a part that only removed elements named
 // is left out whole (its delimiter line with it), and every other byte
 // stays: a part still named, one that nothing named before, the root.
-TEST(MimeClean, PartsThatOnlyRemovedElementsNamedAreLeftOut)
+TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
 {
     const uint32_t defaults = kDefaultOptions & ~(uint32_t)kOptExtract;
     const std::string png = "Content-Type: image/png\r\n";
     // More parts than the original page is searched for: its references
     // are read (a relative one among them).
     std::string scripts = "<img src=\"http://h/a.png\">";
-    std::vector<std::pair<std::string, bool>> manyParts = {{png + "Content-Location: http://h/a.png\r\n\r\nA", true}};
+    std::vector<std::pair<std::string, bool>> manyBodies = {{png + "Content-Location: http://h/a.png\r\n\r\nA", true}};
     for (int i = 0; i < 10; i++) {
         std::string name = "s" + std::to_string(i) + ".js";
         scripts += "<script src=\"" + (i ? "http://h/" + name : name) + "\"></script>";
-        manyParts.push_back({"Content-Type: text/javascript\r\nContent-Location: http://h/" + name + "\r\n\r\nS", false});
+        manyBodies.push_back({"Content-Type: text/javascript\r\nContent-Location: http://h/" + name + "\r\n\r\nS", false});
     }
     struct Case {
         const char *what;
@@ -283,7 +283,7 @@ TEST(MimeClean, PartsThatOnlyRemovedElementsNamedAreLeftOut)
            false},
           {png + "Content-Location: http://h/in.png\r\n\r\nI", false},
           {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false}}},
-        {"more parts than are searched for", scripts.c_str(), defaults, manyParts},
+        {"more parts than are searched for", scripts.c_str(), defaults, manyBodies},
         {"a relative reference is not searched for: its part stays",
          "<img src=\"http://h/a.png\"><script src=\"x.js\"></script>", defaults,
          {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
@@ -322,7 +322,7 @@ TEST(MimeClean, PartsThatOnlyRemovedElementsNamedAreLeftOut)
 
 // Addresses joined as a browser joins them (what a style sheet part's
 // relative references name).
-TEST(MimeClean, AddressesJoinedAgainstAPartsLocation)
+TEST(MimeClean, AddressesJoinedAgainstALocation)
 {
     struct Case {
         const char *ref, *base, *want;     // want null: not joined
