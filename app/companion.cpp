@@ -170,12 +170,43 @@ static void OnPageReference(void *context, RefKind kind, const char *text, size_
             reach->stop = kCompanionUnresolved;
         return;
     }
-    // Only what lies in a subfolder of the page's folder can be a companion file.
-    if (t != kTargetFile || strncmp(path, rr->base, rr->baseLength) != 0 || path[rr->baseLength] != '/' ||
-        !strchr(path + rr->baseLength + 1, '/'))
+    // Only what lies in a subfolder of the page's folder can be a file of
+    // its folder's companion folders; what lies elsewhere counts only where
+    // it may be another folder's companion file.
+    if (t != kTargetFile)
+        return;
+    bool below = strncmp(path, rr->base, rr->baseLength) == 0 && path[rr->baseLength] == '/' &&
+                 strchr(path + rr->baseLength + 1, '/');
+    if (!below && !IsFarPath(path, rr->base[0] ? rr->base : "/"))
         return;
     if (!AddReachPath(reach, kind == kRefStyleSheet ? 'c' : 'p', path))
         reach->stop = kCompanionUnreadable;
+}
+
+// Whether the folder name [name, name + n) ends in a companion suffix.
+static bool IsCompanionName(const char *name, size_t n)
+{
+    for (int i = 0; i < kCompanionSuffixCount; i++) {
+        size_t k = strlen(kCompanionSuffixes[i]);
+        if (n > k && memcmp(name + n - k, kCompanionSuffixes[i], k) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool IsFarPath(const char *path, const char *folderPath)
+{
+    size_t folderLength = strcmp(folderPath, "/") == 0 ? 0 : strlen(folderPath);
+    if (path[0] != '/')
+        return false;
+    // Each folder on the way: path[1, slash) is one name, its parent path[0, start).
+    for (const char *start = path, *slash; (slash = strchr(start + 1, '/')) != nullptr; start = slash) {
+        size_t parent = (size_t)(start - path);
+        bool inFolder = parent == folderLength && strncmp(path, folderPath, folderLength) == 0;
+        if (!inFolder && IsCompanionName(start + 1, (size_t)(slash - start - 1)))
+            return true;
+    }
+    return false;
 }
 
 bool ReadPageReach(FileHandle page, const char *folderPath, PageReach *reach)
@@ -433,6 +464,28 @@ static void ApplyReach(void *context, const PageReach *reach)
     }
 }
 
+// A far path of a page of the call (another folder's): reached when it lies
+// in this companion folder.
+static void ApplyFarPath(void *context, char kind, const char *path)
+{
+    Reach *r = (Reach *)context;
+    if (r->outcome == kCompanionTrimmed && strncmp(path, r->root, r->rootLength) == 0 && path[r->rootLength])
+        AddReached(r, path, kind == 'c');
+}
+
+// A page with no companion folder of its own that the call knows to reach
+// another folder's: what it reaches now it is cleaned, into the record.
+static void TellCleanedFar(const HeldFolder *folder, const char *pageName, FileHandle cleaned, bool preview,
+                           const CompanionNeighbours *neighbours)
+{
+    if (!neighbours || preview || !neighbours->namesFar ||
+        !neighbours->namesFar(neighbours->context, folder, pageName))
+        return;
+    PageReach own;
+    ReadPageReach(cleaned, folder->path, &own);
+    neighbours->cleaned(neighbours->context, folder, pageName, &own);
+}
+
 // The other pages of the folder, as they stand.
 static void ReadOtherPages(const HeldFolder *folder, const char *pageName, Reach *r)
 {
@@ -596,8 +649,10 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
                          CompanionReport *report)
 {
     StartReport(report);
-    if (!FindCompanionFolder(folder, pageName, report->folder, sizeof report->folder))
+    if (!FindCompanionFolder(folder, pageName, report->folder, sizeof report->folder)) {
+        TellCleanedFar(folder, pageName, cleaned, preview, neighbours);
         return;
+    }
     HeldFolder companion;
     PageIdentity id;
     Reach *r = (Reach *)calloc(1, sizeof *r);
@@ -626,6 +681,8 @@ void TrimCompanionFolder(const HeldFolder *folder, const char *pageName, FileHan
     if (r->outcome == kCompanionTrimmed &&
         !(neighbours && neighbours->forEach(neighbours->context, folder, pageName, ApplyReach, r)))
         ReadOtherPages(folder, pageName, r);
+    if (r->outcome == kCompanionTrimmed && neighbours && neighbours->farReach)
+        neighbours->farReach(neighbours->context, r->root, ApplyFarPath, r);
     if (r->outcome == kCompanionTrimmed)
         FollowReached(r, &companion);
     report->outcome = r->outcome;

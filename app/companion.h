@@ -8,9 +8,12 @@
 // Reached: named by a reference left in the cleaned page (clean/refs.h),
 // resolved against the page's folder; by a reference of another page in
 // the same folder; and, from those, by the references inside reached style
-// sheets, SVG pictures and frames of the folder, transitively. A BASE in
-// the page that points elsewhere, or a reference of the page that cannot be
-// resolved, keeps the page's whole folder (another page's keep its own). Nothing outside the companion folder is touched, a link in
+// sheets, SVG pictures and frames of the folder, transitively. In a call of
+// many pages, also by a reference of a page of the call in another folder
+// (CompanionNeighbours::farReach). A BASE in the page that points
+// elsewhere, or a reference of the page that cannot be resolved, keeps the
+// page's whole folder (another page's keep its own). Nothing outside the
+// companion folder is touched, a link in
 // it is never followed (it goes or stays as a file does), and every move
 // takes the disposal's own rules (app/dispose.h): held folders, the file
 // that was looked at or none.
@@ -47,8 +50,10 @@ struct CompanionReport {
 typedef void (*CompanionProc)(void *context, const char *path, int64_t size);
 
 // What one page reaches: the paths its references resolve to in the
-// subfolders of its own folder, each after a letter ('c' a style sheet,
-// 'p' any other file), and whether it keeps every companion folder whole.
+// subfolders of its own folder, and those that may lie in the companion
+// folder of a page of another folder (IsFarPath), each after a letter ('c'
+// a style sheet, 'p' any other file), and whether it keeps every companion
+// folder whole.
 struct PageReach {
     char **paths;               // malloc'd, each malloc'd
     size_t count, capacity;
@@ -60,9 +65,16 @@ struct PageReach {
 bool ReadPageReach(FileHandle page, const char *folderPath, PageReach *reach);
 void FreePageReach(PageReach *reach);
 
+// Whether `path` (absolute) may lie in the companion folder of a page that
+// is not in `folderPath`: some folder on its way bears a companion
+// folder's name (NAME + a suffix of kCompanionSuffixes) and does not lie
+// directly in `folderPath`. Only such a reference of a page can keep a file
+// that the plans of its own folder's companion folders do not see.
+bool IsFarPath(const char *path, const char *folderPath);
+
 // A call of many pages keeps what the pages of each folder reach, so that
 // each page is read once however many companion folders its folder holds.
-// Both members are called from any thread.
+// Every member is called from any thread; the last two may be null.
 struct CompanionNeighbours {
     void *context;
     // Gives `each` the reach of every page of `folder` but `pageName`
@@ -73,6 +85,17 @@ struct CompanionNeighbours {
     // The page `pageName` of `folder` was cleaned: from now on it reaches
     // `reach`, which the call takes over (and frees).
     void (*cleaned)(void *context, const HeldFolder *folder, const char *pageName, PageReach *reach);
+    // Gives `each` every far path (IsFarPath) below `root` (a companion
+    // folder's path and '/') that a page of the call reaches: a page
+    // cleaned as it is now, one not cleaned yet as it was (naming more than
+    // it will: more is kept). Each page is read for it once in a call.
+    void (*farReach)(void *context, const char *root,
+                     void (*each)(void *eachContext, char kind, const char *path), void *eachContext);
+    // Whether the page `pageName` of `folder`, which has no companion
+    // folder, is known to reach far paths: then it is read once more after
+    // its clean and told to `cleaned`, so that what it no longer names
+    // can go.
+    bool (*namesFar)(void *context, const HeldFolder *folder, const char *pageName);
 };
 
 // Finds the companion folder of the page `pageName` in `folder` (the first

@@ -325,6 +325,19 @@ static bool IsArchive(PageRun *r, ByteStream *input)
     return n > 0 && LooksLikeMime(head, (size_t)n);
 }
 
+// A single-file page's parts that the clean left out count as its
+// companion files (besides any companion folder's).
+static void CountLeftOut(PageResult *res)
+{
+    CompanionReport *c = &res->companion;
+    if (!res->clean.partsLeftOut)
+        return;
+    if (c->outcome == kCompanionNone)
+        c->outcome = kCompanionTrimmed;
+    c->files += res->clean.partsLeftOut;
+    c->bytes += res->clean.partBytesLeftOut;
+}
+
 // A single-file page: read, then cleaned part by part. False with the
 // refusal or failure recorded.
 static bool CleanArchiveInto(PageRun *r, ByteStream *input, ByteStream *output, CleanStatus *status)
@@ -343,6 +356,7 @@ static bool CleanArchiveInto(PageRun *r, ByteStream *input, ByteStream *output, 
     StreamSeek(input, 0);
     *status = CleanArchiveStream(&r->job->switches, &doc, input, output, &r->result->clean);
     FreeMimeDocument(&doc);
+    CountLeftOut(r->result);
     return true;
 }
 
@@ -594,6 +608,7 @@ static void TrimCompanion(PageRun *r, FileHandle cleaned, bool preview)
         return;
     TrimCompanionFolder(&r->p.folder, r->p.name, cleaned, r->job->target, preview, OnCompanionFile, r,
                         r->job->neighbours, &r->result->companion);
+    CountLeftOut(r->result);
 }
 
 // After the run: the cleaned page, read again at the page's name.
@@ -605,6 +620,7 @@ static void TrimCompanionAfter(PageRun *r)
     PageIdentity id;
     if (!OpenEntryForReading(&r->p.folder, r->p.name, &file, &id)) {
         r->result->companion.outcome = kCompanionUnreadable;
+        CountLeftOut(r->result);
         return;
     }
     TrimCompanion(r, file, false);

@@ -13,6 +13,7 @@
 // Internet and Scripts off) is left out of the chain. CleanBytes runs the
 // same chain over memory, with a buffer in place of the temporary file.
 #include "clean/clean.h"
+#include "clean/mimeparts.h"
 #include <stdlib.h>
 #include <string.h>
 #include "clean/address.h"
@@ -331,6 +332,28 @@ static CleanStatus BetweenFailure(const ByteStream *s, bool inMemory)
     return StreamOverLimit(s) ? kCleanOverLimit : kCleanNoMemory;
 }
 
+// Copies the document's bytes [from, to) (to -1: its end) from `input`,
+// where it begins at `docStart`, into `output`, less the parts that `marks`
+// leaves out (none when it is null).
+static void CopyWithoutLeftOut(const MimeDocument *doc, const unsigned char *marks, ByteStream *input, int64_t docStart,
+                      int64_t from, int64_t to, ByteStream *output)
+{
+    StreamSeek(input, docStart + from);
+    int64_t at = from;
+    for (size_t i = 0; marks && i < doc->listCount; i++) {
+        const MimePart *p = &doc->list[i];
+        if (!PartLeftOut(doc, marks, i) || p->start < at || (to >= 0 && p->end > to))
+            continue;
+        StreamCopyBytes(input, output, p->start - at);
+        StreamSeek(input, docStart + p->end);
+        at = p->end;
+    }
+    if (to >= 0)
+        StreamCopyBytes(input, output, to - at);
+    else
+        CopyStream(input, output);
+}
+
 // The root part is read through a view that decodes it as the chain reads
 // it; the cleaned page is held (a temporary file, or memory for a page in
 // memory) until it is known to differ from the decoded one: then it is
@@ -356,14 +379,9 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         return r.status;
     }
     ByteStream &decoded = between[0], &cleaned = between[1];
-    bool haveCleaned = false;
-
-    StreamCopyBytes(input, output, doc->rootStart);
-    r.status = StreamReadFailed(input) ? kCleanReadFailed : kCleanDone;
-    if (r.status == kCleanDone) {
-        haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
-        r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
-    }
+    bool haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
+    r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
+    unsigned char *marks = nullptr;
     if (r.status == kCleanDone) {
         SetArchiveParts(&doc->addresses);
         if (Settles(sw))
@@ -379,11 +397,30 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
                      : inMemory                   ? BetweenFailure(&cleaned, inMemory)
                                                   : kCleanTempFailed;
     }
-    if (r.status == kCleanDone) {
-        bool same = SameStreams(&decoded, &cleaned);
-        if (StreamReadFailed(&decoded)) {
+    bool same = r.status == kCleanDone && SameStreams(&decoded, &cleaned);
+    if (r.status == kCleanDone && StreamReadFailed(&decoded))
+        r.status = kCleanReadFailed;
+    // The parts that only removed elements named go with them.
+    if (r.status == kCleanDone && !same && sw->companionFiles && doc->listCount > 1) {
+        marks = (unsigned char *)malloc(doc->listCount);
+        if (marks && !MarkNamedMimeBodies(doc, input, inStart, &decoded, &cleaned, marks)) {
+            free(marks);
+            marks = nullptr;
+        }
+        if (StreamReadFailed(&decoded) || StreamReadFailed(input))
             r.status = kCleanReadFailed;
-        } else if (same) {
+        for (size_t i = 0; marks && i < doc->listCount; i++)
+            if (PartLeftOut(doc, marks, i)) {
+                r.partsLeftOut++;
+                r.partBytesLeftOut += doc->list[i].end - doc->list[i].start;
+            }
+    }
+    if (r.status == kCleanDone) {
+        CopyWithoutLeftOut(doc, marks, input, inStart, 0, doc->rootStart, output);
+        r.status = StreamReadFailed(input) ? kCleanReadFailed : kCleanDone;
+    }
+    if (r.status == kCleanDone) {
+        if (same) {
             StreamSeek(input, inStart + doc->rootStart);
             StreamCopyBytes(input, output, doc->rootEnd - doc->rootStart);
         } else {
@@ -393,8 +430,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         }
     }
     if (r.status == kCleanDone) {
-        StreamSeek(input, inStart + doc->rootEnd);
-        CopyStream(input, output);
+        CopyWithoutLeftOut(doc, marks, input, inStart, doc->rootEnd, -1, output);
         StreamFlush(output);
         r.status = StreamReadFailed(input) ? kCleanReadFailed : StreamWriteFailed(output) ? kCleanWriteFailed : kCleanDone;
     }
@@ -403,6 +439,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         StreamClose(&cleaned);
     MimeCloseView(view);
     free(between);
+    free(marks);
     r.bytesIn = StreamTell(input) - inStart;
     r.bytesOut = StreamTell(output) - outStart;
     if (report)

@@ -41,6 +41,11 @@ struct CleanReport {
     int64_t extractionIn;
     AnyLayoutResult part;       // the rule for any layout: what it chose
     RemovalTally removals;      // what the element and attribute passes took out, by kind
+    // A single-file page under the companion-files switch: the parts that
+    // only removed elements named, left out (clean/mimeparts.h), and their
+    // bytes (each part whole, its delimiter line with it).
+    int64_t partsLeftOut;
+    int64_t partBytesLeftOut;
 };
 
 // Cleans `input`, which is at its start, into `output` from the output's

@@ -47,6 +47,9 @@ struct Part {
     MimeEncoding encoding;
     bool knownEncoding;
     int64_t bodyStart;
+    int64_t start;              // its delimiter line
+    int64_t location;           // its Content-Location in the addresses' text, or -1
+    int64_t cid;                // its "cid:" address there, or -1
 };
 
 struct Reader {
@@ -216,23 +219,28 @@ static void MediaType(const char *value, size_t n, char *to, size_t size)
 // ---------------------------------------------------------------------------
 // The parts' addresses
 
-static void AddAddress(MimeAddresses *a, const char *prefix, const char *text, size_t n)
+// Each address is kept as its text, a 0 byte, and the index of its part in
+// four bytes (kPartIndexSize); answers its offset, or -1 when not kept.
+enum { kPartIndexSize = 4 };
+
+static int64_t AddAddress(MimeAddresses *a, const char *prefix, const char *text, size_t n, uint32_t part)
 {
     size_t k = strlen(prefix);
+    size_t whole = n + k + 1 + kPartIndexSize;
     if (n == 0 || n + k >= kMimeAddressMax)
-        return;
-    if (a->size + n + k + 1 > kMimeAddressesMax) {
+        return -1;
+    if (a->size + whole > kMimeAddressesMax) {
         a->overflow = true;
-        return;
+        return -1;
     }
-    if (a->size + n + k + 1 > a->capacity) {
+    if (a->size + whole > a->capacity) {
         size_t cap = a->capacity ? a->capacity * 2 : 4096;
-        while (cap < a->size + n + k + 1)
+        while (cap < a->size + whole)
             cap *= 2;
         char *t = (char *)realloc(a->text, cap);
         if (!t) {
             a->overflow = true;
-            return;
+            return -1;
         }
         a->text = t;
         a->capacity = cap;
@@ -242,16 +250,20 @@ static void AddAddress(MimeAddresses *a, const char *prefix, const char *text, s
         uint32_t *o = (uint32_t *)realloc(a->offsets, cap * sizeof *o);
         if (!o) {
             a->overflow = true;
-            return;
+            return -1;
         }
         a->offsets = o;
         a->offsetCapacity = cap;
     }
+    int64_t at = (int64_t)a->size;
     a->offsets[a->count++] = (uint32_t)a->size;
     memcpy(a->text + a->size, prefix, k);
     memcpy(a->text + a->size + k, text, n);
     a->size += k + n;
     a->text[a->size++] = 0;
+    memcpy(a->text + a->size, &part, kPartIndexSize);
+    a->size += kPartIndexSize;
+    return at;
 }
 
 // A heap sort of the offsets by the addresses they point to (no state
@@ -298,6 +310,11 @@ static void SortAddresses(MimeAddresses *a)
 
 bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
 {
+    return MimePartOf(a, address, n) >= 0;
+}
+
+long MimePartOf(const MimeAddresses *a, const char *address, size_t n)
+{
     size_t lo = 0, hi = a->count;
     while (lo < hi) {
         size_t mid = (lo + hi) / 2;
@@ -306,14 +323,17 @@ bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
         int c = memcmp(s, address, m < n ? m : n);
         if (c == 0)
             c = m < n ? -1 : m > n ? 1 : 0;
-        if (c == 0)
-            return true;
+        if (c == 0) {
+            uint32_t part;
+            memcpy(&part, s + m + 1, kPartIndexSize);
+            return (long)part;
+        }
         if (c < 0)
             lo = mid + 1;
         else
             hi = mid;
     }
-    return false;
+    return -1;
 }
 
 // ---------------------------------------------------------------------------
@@ -367,9 +387,13 @@ static void TakeField(Reader *r)
             p->knownEncoding = false;
     } else if (strcmp(name, "content-id") == 0) {
         CopyId(p->id, sizeof p->id, value, vn);
-        AddAddress(&r->doc->addresses, "cid:", p->id, strlen(p->id));
+        int64_t at = AddAddress(&r->doc->addresses, "cid:", p->id, strlen(p->id), (uint32_t)r->doc->parts);
+        if (p->cid < 0)
+            p->cid = at;
     } else if (strcmp(name, "content-location") == 0) {
-        AddAddress(&r->doc->addresses, "", value, vn);
+        int64_t at = AddAddress(&r->doc->addresses, "", value, vn, (uint32_t)r->doc->parts);
+        if (p->location < 0)
+            p->location = at;
     }
 }
 
@@ -415,10 +439,51 @@ static int Delimiter(const Reader *r, const Line *line)
 
 static void StartPart(Reader *r, const Line *line)
 {
-    (void)line;
     memset(&r->part, 0, sizeof r->part);
     r->part.knownEncoding = true;
+    r->part.start = line->start;
+    r->part.location = -1;
+    r->part.cid = -1;
     r->state = kPartHeaders;
+}
+
+static MimePartKind KindOf(const char *type)
+{
+    if (strcmp(type, "text/css") == 0)
+        return kPartStyleSheet;
+    static const char *const kMarkup[] = {"text/html", "application/xhtml+xml", "image/svg+xml", "text/xml",
+                                          "application/xml"};
+    for (const char *markup : kMarkup)
+        if (strcmp(type, markup) == 0)
+            return kPartMarkup;
+    return kPartOther;
+}
+
+// The part that ended at `line` (its body at [bodyStart, end)) into the list.
+static void ListPart(MimeDocument *d, const Part *part, const Line *line, int64_t end)
+{
+    if (d->listOverflow)
+        return;
+    if (d->listCount == d->listCapacity) {
+        size_t cap = d->listCapacity ? 2 * d->listCapacity : 16;
+        MimePart *list = cap <= (size_t)kMimeListMax ? (MimePart *)realloc(d->list, cap * sizeof *list) : nullptr;
+        if (!list) {
+            d->listOverflow = true;
+            return;
+        }
+        d->list = list;
+        d->listCapacity = cap;
+    }
+    MimePart *p = &d->list[d->listCount++];
+    p->start = part->start;
+    p->end = line->start;
+    p->bodyStart = part->bodyStart;
+    p->bodyEnd = end;
+    p->encoding = part->encoding;
+    p->knownEncoding = part->knownEncoding;
+    p->kind = KindOf(part->type);
+    p->location = part->location;
+    p->id = part->cid;
 }
 
 // The part's body ended where `line`, its delimiter, began.
@@ -433,7 +498,9 @@ static void EndPart(Reader *r, const Line *line)
         r->root = r->part;
         r->rootEnd = end;
         r->haveRoot = true;
+        d->root = (size_t)d->parts;
     }
+    ListPart(d, &r->part, line, end);
     d->parts++;
 }
 
@@ -592,6 +659,9 @@ MimeStatus ReadMimeDocument(ByteStream *in, MimeDocument *doc)
 
 void FreeMimeDocument(MimeDocument *doc)
 {
+    free(doc->list);
+    doc->list = nullptr;
+    doc->listCount = doc->listCapacity = 0;
     free(doc->addresses.text);
     free(doc->addresses.offsets);
     memset(&doc->addresses, 0, sizeof doc->addresses);

@@ -47,6 +47,30 @@ struct MimeAddresses {
     bool overflow;              // some addresses were not kept (kMimeAddressesMax)
 };
 
+// What a part's body is read as when something names it: its references
+// may name other parts.
+enum MimePartKind {
+    kPartOther = 0,
+    kPartStyleSheet,            // text/css
+    kPartMarkup,                // text/html, image/svg+xml and other markup
+};
+
+enum { kMimeListMax = 1 << 16 };       // parts beyond are not listed
+
+// One part as the reader found it: [start, end) is the whole of it, from
+// its delimiter line to the next delimiter line (the line end before that
+// one included), so that the document without that range is the document
+// without the part.
+struct MimePart {
+    int64_t start, end;
+    int64_t bodyStart, bodyEnd;
+    MimeEncoding encoding;
+    bool knownEncoding;
+    MimePartKind kind;
+    int64_t location;           // its Content-Location in addresses.text, or -1
+    int64_t id;                 // its "cid:" address there, or -1
+};
+
 struct MimeDocument {
     MimeStatus status;
     int64_t rootStart;          // the root part's body: [rootStart, rootEnd)
@@ -55,6 +79,12 @@ struct MimeDocument {
     int parts;
     char charset[40];           // the root part's charset parameter, lower case; "" when none
     MimeAddresses addresses;
+    // The parts in the document's order (malloc'd), the root among them;
+    // none listed when there were more than kMimeListMax or memory ran out.
+    MimePart *list;
+    size_t listCount, listCapacity;
+    bool listOverflow;
+    size_t root;                // the root part's index in `list`
 };
 
 // Reads the document from the stream's current position (its start) to its
@@ -70,6 +100,8 @@ bool LooksLikeMime(const unsigned char *head, size_t n);
 
 // Whether the address (n bytes, characters decoded) is one of the parts'.
 bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n);
+// The index (in MimeDocument::list) of the part with that address, or -1.
+long MimePartOf(const MimeAddresses *a, const char *address, size_t n);
 
 // ---------------------------------------------------------------------------
 // The codecs

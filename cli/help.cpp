@@ -118,7 +118,8 @@ Kinds of element for --remove and --keep (default state in brackets):
                    NAME.files, NAME_archivos, NAME-Dateien... beside NAME.htm)
                    that the cleaned page, the other pages of its folder and
                    the style sheets and pictures they reach no longer name:
-                   they go with the original, each file on its own
+                   they go with the original, each file on its own (of a
+                   single-file page, the parts no longer named are left out)
 
 How the switches act together, as webtrim applies them:
   - Three stages run on every page: the main part (--extract), the element

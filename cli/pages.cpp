@@ -65,9 +65,25 @@ static void OnMessage(void *context, MessageKind kind, int id, const char *detai
 struct FolderReach {
     std::map<std::string, PageReach> pages;
 };
+// The far paths (IsFarPath) of the call's pages, read once, the first time
+// a companion folder asks and only when the call's pages lie in more than
+// one folder: by path, each with its letter, and by page (its folder's path
+// and its name) where it has any. A page cleaned after the reading is read
+// again (namesFar) and takes its new paths' place. Memory: the far paths,
+// not the pages.
+typedef std::multimap<std::string, char> FarIndex;
+struct FarRecord {
+    const std::vector<PageEntry> *pages = nullptr;
+    bool wanted = false;
+    bool read = false;
+    FarIndex index;
+    std::map<std::string, std::vector<FarIndex::iterator>> byPage;
+};
+
 struct NeighbourRecord {
     std::mutex lock;
     std::map<std::pair<uint64_t, uint64_t>, FolderReach> folders;
+    FarRecord far;
     ~NeighbourRecord()
     {
         for (auto &f : folders)
@@ -132,10 +148,117 @@ static bool ForEachNeighbour(void *context, const HeldFolder *folder, const char
     return true;
 }
 
+static std::string PagePath(const HeldFolder *folder, const char *pageName)
+{
+    return std::string(strcmp(folder->path, "/") == 0 ? "" : folder->path) + "/" + pageName;
+}
+
+// A page's far paths in place of those it had (under the lock).
+static void PutFarPaths(FarRecord *far, const std::string &page, const char *folderPath, const PageReach *reach)
+{
+    auto found = far->byPage.find(page);
+    if (found != far->byPage.end()) {
+        for (FarIndex::iterator at : found->second)
+            far->index.erase(at);
+        far->byPage.erase(found);
+    }
+    std::vector<FarIndex::iterator> paths;
+    for (size_t i = 0; i < reach->count; i++)
+        if (IsFarPath(reach->paths[i] + 1, folderPath))
+            paths.push_back(far->index.insert({reach->paths[i] + 1, reach->paths[i][0]}));
+    if (!paths.empty())
+        far->byPage[page] = std::move(paths);
+}
+
+// One page of the call into the far record, as it stands on the disk.
+static void ReadFarPage(FarRecord *far, const HeldFolder *folder, const char *pageName)
+{
+    FileHandle file;
+    PageIdentity id;
+    if (IsArchiveName(pageName) || LookAtEntry(folder, pageName, nullptr) != kEntryFile ||
+        !OpenEntryForReading(folder, pageName, &file, &id))
+        return;
+    PageReach reach;
+    ReadPageReach(file, folder->path, &reach);
+    PlatformClose(file);
+    PutFarPaths(far, PagePath(folder, pageName), folder->path, &reach);
+    FreePageReach(&reach);
+}
+
+// Every page of the call, read once (under the lock).
+static void ReadFarPages(FarRecord *far)
+{
+    far->read = true;
+    for (const PageEntry &e : *far->pages) {
+        if (e.name == "-" || e.isFolder || !e.sameAs.empty())
+            continue;
+        if (e.folder) {
+            const HeldFolder *folder = TakeFolder(e.folder.get());
+            if (folder) {
+                ReadFarPage(far, folder, e.entry.c_str());
+                LetGoOfFolder(e.folder.get());
+            }
+            continue;
+        }
+        HeldFolder opened;
+        char name[kFolderPathSize];
+        if (OpenPageFolder(e.name.c_str(), &opened, name, sizeof name)) {
+            ReadFarPage(far, &opened, name);
+            CloseHeldFolder(&opened);
+        }
+    }
+}
+
+static void ForEachFarPath(void *context, const char *root,
+                           void (*each)(void *eachContext, char kind, const char *path), void *eachContext)
+{
+    NeighbourRecord *rec = (NeighbourRecord *)context;
+    std::lock_guard<std::mutex> hold(rec->lock);
+    FarRecord *far = &rec->far;
+    if (!far->wanted)
+        return;
+    if (!far->read)
+        ReadFarPages(far);
+    size_t n = strlen(root);
+    for (auto at = far->index.lower_bound(root); at != far->index.end() && at->first.compare(0, n, root) == 0; ++at)
+        each(eachContext, at->second, at->first.c_str());
+}
+
+static bool NamesFar(void *context, const HeldFolder *folder, const char *pageName)
+{
+    NeighbourRecord *rec = (NeighbourRecord *)context;
+    std::lock_guard<std::mutex> hold(rec->lock);
+    return rec->far.read && rec->far.byPage.count(PagePath(folder, pageName)) != 0;
+}
+
+// Whether the pages of the list lie in more than one folder (as named: two
+// names of one folder count as two, which only costs a reading).
+static bool PagesOfManyFolders(const std::vector<PageEntry> &pages)
+{
+    std::set<const WalkFolder *> walked;
+    std::set<std::string> named;
+    for (const PageEntry &e : pages) {
+        if (e.name == "-" || e.isFolder || !e.sameAs.empty())
+            continue;
+        if (e.folder) {
+            walked.insert(e.folder.get());
+        } else {
+            size_t slash = e.name.rfind('/');
+            named.insert(slash == std::string::npos ? "" : e.name.substr(0, slash));
+        }
+        if (walked.size() + named.size() > 1)
+            return true;
+    }
+    return false;
+}
+
 static void NeighbourCleaned(void *context, const HeldFolder *folder, const char *pageName, PageReach *reach)
 {
     NeighbourRecord *rec = (NeighbourRecord *)context;
     std::lock_guard<std::mutex> hold(rec->lock);
+    // Read from the disk, as it stands then, if it is read later.
+    if (rec->far.read)
+        PutFarPaths(&rec->far, PagePath(folder, pageName), folder->path, reach);
     std::pair<uint64_t, uint64_t> key;
     auto found = FolderKey(folder, &key) ? rec->folders.find(key) : rec->folders.end();
     if (found == rec->folders.end()) {
@@ -582,7 +705,9 @@ int CleanPages(const std::vector<PageEntry> &pages, Call &call)
     if ((size_t)jobs > pages.size())
         jobs = (int)pages.size();
     NeighbourRecord neighbourRecord;
-    CompanionNeighbours neighbours = {&neighbourRecord, ForEachNeighbour, NeighbourCleaned};
+    neighbourRecord.far.pages = &pages;
+    neighbourRecord.far.wanted = PagesOfManyFolders(pages);
+    CompanionNeighbours neighbours = {&neighbourRecord, ForEachNeighbour, NeighbourCleaned, ForEachFarPath, NamesFar};
     call.neighbours = &neighbours;
     HoldTrashes(true);
     GatherFolderSyncs(true);

@@ -75,8 +75,10 @@ static std::string CompanionLines(const PageReport &p, bool dry)
     std::string folder = QuoteName(c.folder);
     if (c.outcome != kCompanionTrimmed)
         return "  companion files: none removed from " + folder + " (" + CompanionKeptText(c.outcome) + ")\n";
+    // A single-file page's parts left out have no folder.
     std::string s = "  companion files " + std::to_string((long long)c.files) + " (" + SizeText(c.bytes) + ")" +
-                    (dry ? " would go from " : " went from ") + folder;
+                    (!c.folder[0] ? (dry ? " would be left out of the page" : " left out of the page")
+                                  : (dry ? " would go from " : " went from ") + folder);
     if (c.kept)
         s += "; " + std::to_string((long long)c.kept) + " stayed (changed, or could not be moved)";
     return s + (dry && c.files ? ":\n" + p.companionList : "\n");

@@ -1,7 +1,8 @@
 // Fuzz target: the MIME reader and the clean of a single-file page. The
 // input, after its options word, is read as a document; when the reader
 // understands it, its root part lies inside it, the clean keeps every byte
-// before and after the root part's body as it was, and the cleaned body
+// before and after the root part's body as it was (under the companion-files
+// switch less whole parts, never the root), and the cleaned body
 // decodes to what the same clean of the decoded page writes. Every input
 // is also decoded and encoded again both ways, and must decode back to the
 // same page, and the decoded view reads what the decoder writes.
@@ -71,17 +72,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (status == kMimeOk) {
         Require(d.rootStart >= 0 && d.rootStart <= d.rootEnd && d.rootEnd <= (int64_t)doc.size(),
                 "mime: the root part lies inside the document");
+        // Without the companion-files switch every byte outside the root
+        // part's body is kept; with it, whole parts may go, nothing else.
         CleanSwitches sw = SwitchesFromWord(options);
-        ByteStream out;
-        StreamOpenBuffer(&out);
-        CleanStatus cs = CleanArchiveBytes(&sw, &d, doc.data(), doc.size(), &out, kNoMemoryLimit, nullptr);
-        Require(cs == kCleanDone, "mime: the clean of an understood document is done");
-        std::string cleaned((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
-        StreamClose(&out);
+        bool leaveOut = sw.companionFiles;
+        sw.companionFiles = false;
+        std::string cleaned[2];
+        CleanReport report[2];
+        for (int k = 0; k < (leaveOut ? 2 : 1); k++) {
+            sw.companionFiles = k == 1;
+            ByteStream out;
+            StreamOpenBuffer(&out);
+            CleanStatus cs = CleanArchiveBytes(&sw, &d, doc.data(), doc.size(), &out, kNoMemoryLimit, &report[k]);
+            Require(cs == kCleanDone, "mime: the clean of an understood document is done");
+            cleaned[k].assign((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+            StreamClose(&out);
+        }
         size_t head = (size_t)d.rootStart, tail = doc.size() - (size_t)d.rootEnd;
-        Require(cleaned.size() >= head + tail && cleaned.compare(0, head, doc, 0, head) == 0 &&
-                    cleaned.compare(cleaned.size() - tail, tail, doc, (size_t)d.rootEnd, tail) == 0,
+        Require(cleaned[0].size() >= head + tail && cleaned[0].compare(0, head, doc, 0, head) == 0 &&
+                    cleaned[0].compare(cleaned[0].size() - tail, tail, doc, (size_t)d.rootEnd, tail) == 0,
                 "mime: every byte outside the root part's body is kept");
+        Require(report[0].partsLeftOut == 0, "mime: no part goes without the switch");
+        if (leaveOut)
+            Require(report[1].partsLeftOut < (int64_t)d.parts &&
+                        (int64_t)cleaned[1].size() == (int64_t)cleaned[0].size() - report[1].partBytesLeftOut,
+                    "mime: the switch leaves out whole parts, the root never");
     }
     FreeMimeDocument(&d);
     return 0;

@@ -93,7 +93,8 @@ typedef struct wt_options {
     size_t memory_limit;
     /* wt_clean_file: the files of the page's companion folder (NAME_files
      * beside NAME.htm) that the cleaned page no longer reaches go with the
-     * original. Added in 2.5; ignored by wt_clean. */
+     * original. Both calls: a single-file page (MHTML) leaves out the parts
+     * that only removed elements named. Added in 2.5. */
     bool companion_files;
 } wt_options;
 
@@ -257,7 +258,8 @@ typedef struct wt_file_result {
     wt_result clean;            /* the clean's figures (its size is the library's) */
     /* Added in 2.5: the page's companion folder (options->companion_files).
      * companion_outcome: "none", "trimmed", "base-elsewhere", "unresolved",
-     * "unreadable" (wt_companion_name); the files that went, and their bytes. */
+     * "unreadable" (wt_companion_name); the files that went, and their bytes
+     * (a single-file page's parts left out among them). */
     int companion_outcome;
     int64_t companion_files;
     int64_t companion_bytes;

@@ -268,7 +268,9 @@ int Clean(const wt_options *options, const void *page, size_t size, ByteStream *
     CleanReport report;
     CleanStatus done;
     // A single-file page (MHTML) is known by its first bytes: its root part
-    // is cleaned, every other byte kept; one not understood is not cleaned.
+    // is cleaned, every other byte kept (less the parts that only removed
+    // elements named, under the companion-files switch); one not understood
+    // is not cleaned.
     if (LooksLikeMime((const unsigned char *)page, size < kArchiveSniffSize ? size : kArchiveSniffSize)) {
         MimeDocument doc;
         ByteStream in;

@@ -572,8 +572,15 @@ static PyStructSequence_Field kFileResultFields[] = {
     {"removals", "dict: how many of each kind of removal"},
     {"removal_bytes", "dict: the bytes that went with each kind"},
     {"extraction", "how the main part was taken, as webtrim.Result.extraction says it"},
+    {"companion_outcome", "the page's companion folder: 'none' (no folder, or the switch off), "
+                          "'trimmed', or why it was kept whole ('base-elsewhere', 'unresolved', "
+                          "'unreadable', 'not-here'), as --json says it"},
+    {"companion_files", "the files of the companion folder that went (an MHTML page: its parts left out)"},
+    {"companion_bytes", "their bytes"},
     {NULL, NULL},
 };
+/* The companion fields are named only, not in the sequence: a FileResult
+ * still unpacks into its ten items. */
 static PyStructSequence_Desc kFileResultDesc = {
     "webtrim.FileResult", "What a clean in place made of a page.", kFileResultFields, 10,
 };
@@ -608,6 +615,10 @@ static PyObject *MakeFileResult(const wt_file_result *r)
         KindDict(r->clean.removals),
         KindDict(r->clean.removal_bytes),
         ExtractionOf(&r->clean),
+        PyUnicode_FromString(wt_companion_name(r->companion_outcome) ? wt_companion_name(r->companion_outcome)
+                                                                     : wt_companion_name(0)),
+        PyLong_FromLongLong(r->companion_files),
+        PyLong_FromLongLong(r->companion_bytes),
     };
     return FillRecord(result, items, (int)(sizeof items / sizeof *items));
 }

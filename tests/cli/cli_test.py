@@ -990,6 +990,32 @@ def a_companion_folder_shared_by_pages_of_a_walk(env):
     eq(sorted(os.listdir(env.path('old/p_files'))), ['gone.png'])
 
 
+@case
+def companion_files_named_from_another_folder_of_the_run(env):
+    """-r over two folders: a file of site/p_files/ that a page of other/
+    names stays; one that no page names goes; one that only the other
+    page's script named stays while that page waits for its clean (its
+    original names more than it will) and goes once it was cleaned first."""
+    body = b'<html><body><table><tr><td><p>The text of the page, long enough to stay.</p>%s</td></tr></table></body></html>'
+    for order, gone in [(('site', 'other'), ['gone.png']),
+                        (('other', 'site'), ['gone.png', 'only-script.js']),
+                        (('site/p.htm', 'other/deeper/b.htm'), ['gone.png'])]:
+        shutil.rmtree(env.path('site'), ignore_errors=True)
+        shutil.rmtree(env.path('old'), ignore_errors=True)
+        env.write('site/p.htm', body % b'<img src="p_files/a.png">')
+        env.write('other/deeper/b.htm', body % (b'<img src="../../site/p_files/sub/%70ic.png">'
+                                                b'<script src="../../site/p_files/only-script.js"></script>'))
+        for name in ['a.png', 'sub/pic.png', 'gone.png', 'only-script.js']:
+            env.write('site/p_files/' + name, b'x')
+        os.makedirs(env.path('old'))
+        args = [o.replace('other', 'other/deeper') if o == 'other' else o for o in order]
+        st, out, err = env.run('-j', '1', '-r', '-v', '--move-to', env.path('old'), *args)
+        eq(st, 0, (order, err))
+        eq(sorted(os.listdir(env.path('old/p_files'))), gone, order)
+        assert os.path.exists(env.path('site/p_files/sub/pic.png')), order
+        assert b'%70ic.png' in env.read('other/deeper/b.htm'), order
+
+
 def corpus_pages(n):
     """Up to n real pages (the shared corpus), else generated ones."""
     corpus = os.path.join(SOURCE, '..', 'shared', 'corpus')
@@ -1410,6 +1436,32 @@ def single_file_pages_are_cleaned_part_by_part(env):
 
 
 @case
+def single_file_pages_leave_out_the_parts_only_removed_elements_named(env):
+    """The script part whose SCRIPT went is left out and counted as a
+    companion file (-n -v, --json); the picture parts stay; with the switch
+    off every part stays."""
+    script = (b'Content-Type: text/javascript\r\nContent-Location: http://x/a.js', b'alert(2)')
+    doc = archive(ARCHIVE_ROOT, ARCHIVE_PARTS + [script])
+    gone = b'------B\r\n' + script[0] + b'\r\n\r\n' + script[1] + b'\r\n'
+    assert gone in doc
+    env.write('a.mht', doc)
+    st, out, err = env.run('-n', '-v', '--keep=pictures', 'a.mht')
+    eq((st, err), (0, ''))
+    assert 'companion files 1 (%d bytes) would be left out of the page' % len(gone) in out.decode(), out
+    eq(env.read('a.mht'), doc)
+    st, out, err = env.run('--json', '--keep=pictures', 'a.mht')
+    eq((st, err), (0, ''))
+    eq(json.loads(out.decode().splitlines()[0])['companion_files'],
+       {'folder': '', 'outcome': 'trimmed', 'count': 1, 'bytes': len(gone), 'kept': 0})
+    got = env.read('a.mht')
+    assert gone not in got and b'alert(2)' not in got, got
+    eq(archive_root(got)[2], archive_root(doc)[2].replace(gone, b''))
+    env.write('a.mht', doc)
+    eq(env.run('--keep=pictures,companion-files', 'a.mht')[::2], (0, ''))
+    assert gone in env.read('a.mht')
+
+
+@case
 def single_file_pages_not_understood_are_refused(env):
     good = archive(ARCHIVE_ROOT, ARCHIVE_PARTS)
     for data, reason in [
@@ -1431,7 +1483,8 @@ def single_file_pages_not_understood_are_refused(env):
 def a_page_saved_by_chromium_as_one_file(env):
     """A page of the probe set saved by headless chromium (DevTools
     Page.captureSnapshot over --remote-debugging-pipe), cleaned: only the
-    root part changes, its pictures stay, and it is inert."""
+    root part changes and the parts only removed elements named go, its
+    pictures stay, and it is inert."""
     chromium = shutil.which('chromium')
     if not chromium:
         print('skip  chromium is not installed')
@@ -1446,12 +1499,23 @@ def a_page_saved_by_chromium_as_one_file(env):
         print('skip  chromium gave no snapshot')
         return
     env.write('saved.mhtml', snapshot)
-    st, _, err = env.run('--keep=pictures', '--no-extract', 'saved.mhtml')
+    boundary = re.search(rb'boundary="([^"]+)"', snapshot).group(1)
+    parts = snapshot.split(b'--' + boundary)[2:]
+    # Without the companion-files switch every part after the root's stays
+    # as it was; with it, the parts that only removed elements named (the
+    # frame, the style sheets) go whole, the picture stays.
+    st, _, err = env.run('--keep=pictures,companion-files', '--no-extract', 'saved.mhtml')
+    eq((st, err), (0, ''))
+    eq(env.read('saved.mhtml').split(b'--' + boundary)[2:], parts)
+    env.write('saved.mhtml', snapshot)
+    st, out, err = env.run('--keep=pictures', '--no-extract', '--json', 'saved.mhtml')
     eq((st, err), (0, ''))
     got = env.read('saved.mhtml')
-    # Every part after the root's stays as it was.
-    boundary = re.search(rb'boundary="([^"]+)"', snapshot).group(1)
-    eq(got.split(b'--' + boundary)[2:], snapshot.split(b'--' + boundary)[2:])
+    left = got.split(b'--' + boundary)[2:]
+    gone = [p for p in parts if p not in left]
+    eq([p for p in parts if p in left], left)
+    assert [p for p in left if b'pic.gif' in p] and [p for p in gone if b'frame-' in p], left
+    eq(json.loads(out.decode().splitlines()[0])['companion_files']['count'], len(gone))
     root = got.split(b'--' + boundary)[1]
     import quopri
     html = quopri.decodestring(root.split(b'\r\n\r\n', 1)[1])

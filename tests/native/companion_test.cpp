@@ -364,7 +364,7 @@ TEST(CompanionPlan, TheOtherPagesFromTheCallsRecordAndTheCleanedPageIntoIt)
     char *one = strdup(("p" + dir.File("p_files/shared.png")).c_str());
     n.shared.paths = &one;
     n.shared.count = n.shared.capacity = 1;
-    CompanionNeighbours record = {&n, FakeForEach, FakeCleaned};
+    CompanionNeighbours record = {&n, FakeForEach, FakeCleaned, nullptr, nullptr};
 
     HeldFolder folder;
     ASSERT_TRUE(OpenHeldFolder(dir.path.c_str(), &folder));
@@ -394,4 +394,26 @@ TEST(CompanionPlan, TheOtherPagesFromTheCallsRecordAndTheCleanedPageIntoIt)
     CloseHeldFolder(&folder);
     CloseDisposalTarget(&t);
     free(one);
+}
+
+TEST(CompanionPlan, WhichPathsMayBeAnotherFoldersCompanionFiles)
+{
+    struct Case {
+        const char *path, *folder;
+        bool far;
+    } cases[] = {
+        {"/s/a/x_files/pic.png", "/s/b", true},         // a page of b/ naming a/'s
+        {"/s/b/x_files/pic.png", "/s/b", false},        // its own folder's: the folder's plan sees it
+        {"/s/b/x_files/sub/pic.png", "/s/b", false},
+        {"/s/b/sub/y_files/pic.png", "/s/b", true},     // a subfolder's page's companion folder
+        {"/s/b/x_files/y_files/p.png", "/s/b", true},   // more is kept, never less
+        {"/s/b/pic.png", "/s/b", false},
+        {"/s/a/pics/pic.png", "/s/b", false},           // no folder bears a companion name
+        {"/s/a/_files/pic.png", "/s/b", false},         // a suffix alone is no name
+        {"/x-Dateien/a.css", "/", false},
+        {"/x-Dateien/a.css", "/s", true},
+        {"/s/a/x_files", "/s/b", false},                // the folder itself is no file of it
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(IsFarPath(c.path, c.folder), c.far) << c.path << " from " << c.folder;
 }

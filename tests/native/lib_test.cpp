@@ -373,10 +373,16 @@ TEST(Library, SingleFilePagesByTheirFirstBytes)
     size_t size;
     wt_result r = {};
     r.size = sizeof r;
-    ASSERT_EQ(wt_clean_to_buffer(&o, doc.data(), doc.size(), &out, &size, &r), WT_OK);
-    EXPECT_EQ(string((const char *)out, size), head + "--b\r\nContent-Type: text/html\r\n\r\n<p>ab\r\n" + rest);
-    EXPECT_EQ(r.bytes_in, (int64_t)doc.size());
-    wt_free(out);
+    // The script's part goes with its SCRIPT under the companion-files switch.
+    for (bool companion : {true, false}) {
+        o.companion_files = companion;
+        ASSERT_EQ(wt_clean_to_buffer(&o, doc.data(), doc.size(), &out, &size, &r), WT_OK);
+        EXPECT_EQ(string((const char *)out, size), head + "--b\r\nContent-Type: text/html\r\n\r\n<p>ab\r\n" +
+                                                       (companion ? "--b--\r\n" : rest))
+            << companion;
+        EXPECT_EQ(r.bytes_in, (int64_t)doc.size());
+        wt_free(out);
+    }
     const string cut = doc.substr(0, doc.size() - 7);
     EXPECT_EQ(wt_clean_to_buffer(&o, cut.data(), cut.size(), &out, &size, &r), WT_ERR_NOT_ARCHIVE);
     EXPECT_EQ(r.status, WT_ERR_NOT_ARCHIVE);

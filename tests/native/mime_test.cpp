@@ -6,6 +6,7 @@
 #include "app/options.h"
 #include "clean/clean.h"
 #include "clean/mime.h"
+#include "clean/mimeparts.h"
 
 namespace {
 
@@ -229,6 +230,122 @@ TEST(MimeClean, RootCleanedEveryOtherByteKeptPartsAreLocal)
                                  "<p>a =\r\nb</p>  ") +
                             rest);
     EXPECT_EQ(Clean(clean, 0), clean);
+}
+
+// Under the companion-files switch a part that only removed elements named
+// is left out whole (its delimiter line with it), and every other byte
+// stays: a part still named, one that nothing named before, the root.
+TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
+{
+    const uint32_t defaults = kDefaultOptions & ~(uint32_t)kOptExtract;
+    const std::string png = "Content-Type: image/png\r\n";
+    // More parts than the original page is searched for: its references
+    // are read (a relative one among them).
+    std::string scripts = "<img src=\"http://h/a.png\">";
+    std::vector<std::pair<std::string, bool>> manyBodies = {{png + "Content-Location: http://h/a.png\r\n\r\nA", true}};
+    for (int i = 0; i < 10; i++) {
+        std::string name = "s" + std::to_string(i) + ".js";
+        scripts += "<script src=\"" + (i ? "http://h/" + name : name) + "\"></script>";
+        manyBodies.push_back({"Content-Type: text/javascript\r\nContent-Location: http://h/" + name + "\r\n\r\nS", false});
+    }
+    struct Case {
+        const char *what;
+        const char *root;
+        uint32_t options;
+        std::vector<std::pair<std::string, bool>> parts;    // headers and body, and whether it stays
+    } cases[] = {
+        {"a picture still named stays, a script whose SCRIPT went goes, an unnamed part stays",
+         "<img src=\"http://h/a.png\"><script src=\"http://h/x.js\"></script>", defaults,
+         {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false},
+          {png + "Content-Location: http://h/unnamed.png\r\n\r\nU", true}}},
+        {"a style sheet that went takes what only it named, relative and @import",
+         "<link rel=stylesheet href=\"http://h/css/s.css\"><img src=\"http://h/a.png\">", defaults,
+         {{"Content-Type: text/css\r\nContent-Location: http://h/css/s.css\r\n\r\n"
+           "@import \"more.css\"; b{background:url(../img/bg.png)} i{background:url(/a.png)}", false},
+          {"Content-Type: text/css\r\nContent-Location: http://h/css/more.css\r\n\r\nM", false},
+          {png + "Content-Location: http://h/img/bg.png\r\n\r\nB", false},
+          {png + "Content-Location: http://h/a.png\r\n\r\nA", true}}},
+        {"a picture whose IMG went stays while a kept style sheet names it",
+         "<link rel=stylesheet href=\"http://h/s.css\"><img src=\"//h/bg.png\"><img src=\"http://h/c.png#x\">",
+         (defaults & ~(uint32_t)kOptStyles) | kOptPictures,
+         {{"Content-Type: text/css\r\nContent-Transfer-Encoding: base64\r\nContent-Location: http://h/s.css\r\n\r\n"
+           "Yntjb2xvcjpyZWQ7YmFja2dyb3VuZDp1cmwoYmcucG5nKX0=", true},
+          {png + "Content-Location: http://h/bg.png\r\n\r\nB", true},
+          {png + "Content-Location: http://h/c.png\r\n\r\nC", false}}},
+        {"cid: references",
+         "<script src=\"cid:js@x\"></script><img src=\"cid:pic@x\">", defaults,
+         {{"Content-Type: text/javascript\r\nContent-ID: <js@x>\r\n\r\nJ", false},
+          {png + "Content-ID: <pic@x>\r\n\r\nP", true}}},
+        {"a frame that went takes its part and what only it named",
+         "<iframe src=\"http://h/f.htm\"></iframe><script src=\"http://h/x.js\"></script>", defaults,
+         {{"Content-Type: text/html\r\nContent-Location: http://h/f.htm\r\n\r\n<img src=\"http://h/in.png\">",
+           false},
+          {png + "Content-Location: http://h/in.png\r\n\r\nI", false},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false}}},
+        {"more parts than are searched for", scripts.c_str(), defaults, manyBodies},
+        {"a relative reference is not searched for: its part stays",
+         "<img src=\"http://h/a.png\"><script src=\"x.js\"></script>", defaults,
+         {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", true}}},
+        {"the switch off keeps every part",
+         "<img src=\"http://h/a.png\"><script src=\"http://h/x.js\"></script>", defaults & ~(uint32_t)kOptCompanionFiles,
+         {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", true}}},
+    };
+    for (const Case &c : cases) {
+        std::string root = std::string("<html><body><p>Text</p>") + c.root + "</body></html>";
+        // A part before the root too: the start parameter names the root.
+        std::string head = std::string(kHead).replace(std::string(kHead).find("\tboundary"), 0,
+                                                       "\tstart=\"<root@x>\";\r\n");
+        std::string rootPart = Part("Content-Type: text/html\r\nContent-ID: <root@x>\r\n"
+                                    "Content-Location: http://h/page.htm\r\n", root);
+        std::string doc = head + "------B\r\n" + c.parts[0].first + "\r\n" + rootPart;
+        for (size_t i = 1; i < c.parts.size(); i++)
+            doc += "------B\r\n" + c.parts[i].first + "\r\n";
+        doc += "------B--\r\n";
+        CleanStatus status;
+        std::string out = Clean(doc, c.options, &status);
+        ASSERT_EQ(status, kCleanDone) << c.what;
+        std::string want = head;
+        for (size_t i = 0; i < c.parts.size(); i++)
+            if (c.parts[i].second)
+                want += "------B\r\n" + c.parts[i].first + "\r\n";
+        std::string rest = out.substr(0, out.find("------B\r\nContent-Type: text/html\r\nContent-ID: <root@x>"));
+        size_t after = out.find("------B", out.find("</html>"));
+        ASSERT_NE(after, std::string::npos) << c.what;
+        rest += out.substr(after);
+        EXPECT_EQ(rest, want + "------B--\r\n") << c.what;
+        EXPECT_NE(out.find("<p>Text</p>"), std::string::npos) << c.what;
+    }
+}
+
+// Addresses joined as a browser joins them (what a style sheet part's
+// relative references name).
+TEST(MimeClean, AddressesJoinedAgainstALocation)
+{
+    struct Case {
+        const char *ref, *base, *want;     // want null: not joined
+    } cases[] = {
+        {"a.png", "http://h/css/s.css", "http://h/css/a.png"},
+        {"../img/a.png", "http://h/css/s.css", "http://h/img/a.png"},
+        {"./x/../a.png?v=1", "http://h/s.css?q", "http://h/a.png?v=1"},
+        {"/a.png", "http://h/css/s.css", "http://h/a.png"},
+        {"//cdn/a.png", "https://h/s.css", "https://cdn/a.png"},
+        {"a.png", "http://h", "http://h/a.png"},
+        {"../../../a.png", "http://h/s.css", "http://h/a.png"},
+        {"cid:x@y", "http://h/s.css", "cid:x@y"},
+        {"a.png", "cid:x@y", nullptr},
+        {"a.png", nullptr, nullptr},
+    };
+    for (const Case &c : cases) {
+        char out[256];
+        bool joined = JoinAddress(c.ref, strlen(c.ref), c.base, out, sizeof out);
+        EXPECT_EQ(joined, c.want != nullptr) << c.ref << " against " << (c.base ? c.base : "nothing");
+        if (joined && c.want) {
+            EXPECT_STREQ(out, c.want) << c.ref;
+        }
+    }
 }
 
 // The decoded view reads what the decoder writes, wherever it is read:

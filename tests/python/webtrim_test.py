@@ -304,6 +304,9 @@ VOCABULARY = [
     ('shot.htm', b'\x89PNG\r\n\x1a\n', {'pictures': False}, ['--keep=pictures'], ('refused', 'not-a-web-page')),
     ('notes.txt', PAGE, {}, [], ('refused', 'not-permissible')),
     ('gone.htm', None, {}, [], ('failed', 'cannot-open')),
+    # With a companion folder (made for a page that names one): its counts too.
+    ('saved.htm', PAGE.replace(b'</body>', b'<script src="saved_files/t.js"></script></body>'), {}, [],
+     ('cleaned', 'trash')),
 ]
 
 
@@ -329,6 +332,11 @@ def one_vocabulary(tmp):
                 os.makedirs(os.path.join(tmp, who), exist_ok=True)
                 with open(os.path.join(tmp, who, name), 'wb') as f:
                     f.write(data)
+                if b'_files/' in data:
+                    os.makedirs(os.path.join(tmp, who, 'saved_files'), exist_ok=True)
+                    for companion in ('t.js', 'unused.css'):
+                        with open(os.path.join(tmp, who, 'saved_files', companion), 'wb') as f:
+                            f.write(b'x' * 10)
         env = dict(os.environ, HOME=tmp, XDG_DATA_HOME=tmp + '/data', XDG_CONFIG_HOME=tmp + '/config', LC_ALL='C')
         r = subprocess.run([WEBTRIM, '--defaults', '--json'] + options + [os.path.join(tmp, 'program', name)],
                            capture_output=True, env=env, cwd=tmp, timeout=300)
@@ -342,6 +350,10 @@ def one_vocabulary(tmp):
                 eq({k: (fr.removals[k], fr.removal_bytes[k]) for k in fr.removals},
                    {k: (v['count'], v['bytes']) for k, v in line['removed'].items()}, name)
                 eq(fr.extraction, line['main_part']['extraction'], name)
+                companion = line['companion_files'] or {'outcome': 'none', 'count': 0, 'bytes': 0}
+                eq((fr.companion_outcome, fr.companion_files, fr.companion_bytes),
+                   (companion['outcome'], companion['count'], companion['bytes']), name)
+                assert fr.companion_files == 2 or b'_files/' not in data, name
             except webtrim.Error as e:
                 file_words = (e.outcome, e.name)
                 eq((e.errno, isinstance(e, OSError)), (line['error']['errno'], line['error']['errno'] != 0), name)
