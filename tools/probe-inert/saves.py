@@ -261,7 +261,12 @@ def single_file(args, browser, srv, work, i, name, data, out):
     ref = words(ref)
     failures = []
     if not ref:
-        failures.append('%s: the root part cleaned as HTML shows no text' % name)
+        _, _, before = open_served(browser, srv, token + 'o', 'root.htm', root,
+                                   'text/html' + ('; charset=' + charset if charset else ''))
+        if words(before):
+            failures.append('%s: the root part cleaned as HTML shows no text' % name)
+        else:
+            out.append('  %-22s the save itself shows no text (its scripts had emptied the page)' % name)
     for vname, opts in VARIANTS:
         cleaned = os.path.join(folder, '%s-%s.mhtml' % (stem, vname))
         webtrim(args.webtrim, home, opts + ['-o', cleaned, stem + '.mhtml'], folder)
@@ -399,10 +404,15 @@ def rewrite_tag(save, m):
     return '<%s%s>' % (m.group(1), ATTR.sub(attr, m.group(2) or ''))
 
 
+BASE = re.compile(r'<base\b[^>]*>', re.I)
+
+
 def write_complete(data, stem, folder):
-    """Writes the page as a complete save into folder; answers the files."""
+    """Writes the page as a complete save into folder; answers the files.
+    A BASE goes, as in a browser's save: the files are reached from the
+    page's own folder."""
     save = Save(stem, folder)
-    text = data.decode('latin-1')
+    text = BASE.sub('', data.decode('latin-1'))
     out, at = [], 0
     for m in STYLE.finditer(text):
         out.append(TAG.sub(lambda t: rewrite_tag(save, t), text[at:m.start()]))
@@ -439,7 +449,8 @@ def complete(args, browser, srv, work, i, name, data, out):
     srv.folders[token] = folder
     written = write_complete(data, stem, folder)
     asked_before, _ = open_complete(browser, srv, token, stem)
-    webtrim(args.webtrim, os.path.join(work, 'home-' + token), [stem + '.htm'], folder)
+    said = webtrim(args.webtrim, os.path.join(work, 'home-' + token), ['-v', stem + '.htm'], folder)
+    companion = [line.strip() for line in said.splitlines() if 'companion files:' in line]
     kept = listing(os.path.join(folder, stem + '_files'))
     went = written - kept
     asked, network = open_complete(browser, srv, token, stem)
@@ -452,6 +463,8 @@ def complete(args, browser, srv, work, i, name, data, out):
     out.append('  %-22s %3d files (%3d loaded before the clean); %3d went, %3d kept, %3d asked for, '
                '%d kept but never asked for' % (name, len(written), len(asked_before & written),
                                                 len(went), len(kept), len(asked), len(unasked)))
+    if companion and 'none removed' in companion[0]:
+        out.append('      webtrim: ' + companion[0])
     if unasked and args.verbose:
         out.append('      kept, never asked for: ' + ' '.join(unasked))
     if args.keep:
