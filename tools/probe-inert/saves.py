@@ -139,7 +139,7 @@ def webtrim(exe, home, args, cwd=None):
     r = subprocess.run([exe] + args, capture_output=True, env=env, cwd=cwd, timeout=120)
     if r.returncode != 0:
         raise RuntimeError('webtrim %s: %s' % (' '.join(args), r.stderr.decode(errors='replace')))
-    return r.stderr.decode(errors='replace')
+    return (r.stdout + r.stderr).decode(errors='replace')
 
 
 # ---- single-file saves ------------------------------------------------------
