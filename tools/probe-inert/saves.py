@@ -47,6 +47,7 @@ import urllib.parse
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, HERE)
+sys.dont_write_bytecode = True      # nothing written into the source tree
 import cdp       # noqa: E402
 import probe     # noqa: E402
 
