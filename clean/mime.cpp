@@ -16,6 +16,9 @@
 #include "clean/mime.h"
 #include <stdlib.h>
 #include <string.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include "clean/bytes.h"
 
 namespace {
@@ -720,9 +723,59 @@ bool LooksLikeMime(const unsigned char *head, size_t n)
 // ---------------------------------------------------------------------------
 // The codecs
 
+// The value of each byte as a hex digit, -1 for a byte that is none.
+struct HexDigits {
+    signed char of[256];
+};
+
+static constexpr HexDigits BuildHexDigits()
+{
+    HexDigits t = {};
+    for (int c = 0; c < 256; c++)
+        t.of[c] = (signed char)(c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1);
+    return t;
+}
+
+static constexpr HexDigits kHexDigits = BuildHexDigits();
+
 static int HexValue(int c)
 {
-    return c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+    return kHexDigits.of[(unsigned char)c];
+}
+
+// Copies the bytes at p up to the first '=' (at most n) to o and answers
+// how many. Sixteen (SSE2) or eight at a time while as many remain: they
+// are stored whole
+// even when a '=' is among them, so o must have room for n bytes (the bytes
+// stored after the run are written over by what follows it).
+static size_t CopyUntilEquals(const unsigned char *p, size_t n, unsigned char *o)
+{
+    size_t run = 0;
+#if defined(__SSE2__)
+    const __m128i equals = _mm_set1_epi8('=');
+    for (; run + 16 <= n; run += 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(p + run));
+        _mm_storeu_si128((__m128i *)(o + run), x);
+        int hit = _mm_movemask_epi8(_mm_cmpeq_epi8(x, equals));
+        if (hit)
+            return run + (size_t)__builtin_ctz((unsigned)hit);
+    }
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; run + 8 <= n; run += 8) {
+        uint64_t x;
+        memcpy(&x, p + run, 8);
+        memcpy(o + run, &x, 8);
+        uint64_t eq = x ^ (ones * '=');
+        uint64_t hit = (eq - ones) & ~eq & highs;   // exact at its lowest byte
+        if (hit)
+            return run + (size_t)__builtin_ctzll(hit) / 8;
+    }
+#endif
+    for (; run < n && p[run] != '='; run++)
+        o[run] = p[run];
+    return run;
 }
 
 // Quoted-printable decoding. States: kQpText; kQpEquals after '='; kQpHex
@@ -783,9 +836,11 @@ static void QpDecodeByte(int *state, int *held, int c, unsigned char **o)
 
 // Decodes one stretch of the body into dst, which has room for n + 2 bytes
 // (a stretch gives back no more than its bytes and a sequence held from
-// before). Plain runs go up to the next '=' at once, and "=XX" and a
-// soft break that lie whole in the stretch are read in place; everything
-// else goes through QpDecodeByte. Answers the bytes written.
+// before: the output never runs more than 2 bytes ahead of the input, so
+// CopyUntilEquals has its room). Plain runs go up to the next '=' at once,
+// and "=XX" and a soft break that lie whole in the stretch are read in
+// place; everything else goes through QpDecodeByte. Answers the bytes
+// written.
 static size_t QpDecodeStretch(int *state, int *held, const unsigned char *p, size_t n, unsigned char *dst)
 {
     unsigned char *o = dst;
@@ -795,15 +850,14 @@ static size_t QpDecodeStretch(int *state, int *held, const unsigned char *p, siz
             QpDecodeByte(state, held, p[i++], &o);
             continue;
         }
-        const unsigned char *eq = (const unsigned char *)memchr(p + i, '=', n - i);
-        size_t run = eq ? (size_t)(eq - (p + i)) : n - i;
-        memcpy(o, p + i, run);
+        size_t run = CopyUntilEquals(p + i, n - i, o);
         o += run;
         i += run;
-        if (!eq)
+        if (i == n)
             break;
-        if (i + 2 < n && HexValue(p[i + 1]) >= 0 && HexValue(p[i + 2]) >= 0) {
-            *o++ = (unsigned char)(HexValue(p[i + 1]) * 16 + HexValue(p[i + 2]));
+        int hi = i + 2 < n ? HexValue(p[i + 1]) : -1, lo = hi >= 0 ? HexValue(p[i + 2]) : -1;
+        if (lo >= 0) {
+            *o++ = (unsigned char)(hi * 16 + lo);
             i += 3;
         } else if (i + 2 < n && p[i + 1] == '\r' && p[i + 2] == '\n') {
             i += 3;
@@ -1121,21 +1175,42 @@ void MimeCloseView(MimeView *v)
 // follows (then it is written =20 or =09); a CR is held until the next byte
 // says whether it begins a CR LF (a hard line break, written as it stands,
 // as is a lone LF) or stands alone (=0D).
+// What it writes gathers in `buf` (a line and its break at most at a time)
+// and goes to the stream when the next piece would not fit, and at the end.
+enum { kQpBuffer = 8 * 1024, kQpPieceMax = 80 };
 struct QpEncoder {
     ByteStream *out;
     const char *softBreak;
+    size_t softLength;
     int column;
     int blank;                  // a held blank, or 0
     bool cr;                    // a held CR
+    size_t used;
+    unsigned char buf[kQpBuffer];
 };
+
+static void QpFlush(QpEncoder *e)
+{
+    StreamWrite(e->out, e->buf, e->used);
+    e->used = 0;
+}
+
+// Appends n bytes (at most kQpPieceMax).
+static void QpPut(QpEncoder *e, const void *p, size_t n)
+{
+    if (e->used + n > kQpBuffer)
+        QpFlush(e);
+    memcpy(e->buf + e->used, p, n);
+    e->used += n;
+}
 
 static void QpToken(QpEncoder *e, const char *token, int n)
 {
     if (e->column + n > 75) {
-        StreamWriteText(e->out, e->softBreak);
+        QpPut(e, e->softBreak, e->softLength);
         e->column = 0;
     }
-    StreamWrite(e->out, token, (size_t)n);
+    QpPut(e, token, (size_t)n);
     e->column += n;
 }
 
@@ -1166,7 +1241,7 @@ static void QpByte(QpEncoder *e, int c)
         e->cr = false;
         if (c == '\n') {
             QpFlushBlank(e, true);
-            StreamWrite(e->out, "\r\n", 2);
+            QpPut(e, "\r\n", 2);
             e->column = 0;
             return;
         }
@@ -1177,7 +1252,7 @@ static void QpByte(QpEncoder *e, int c)
         e->cr = true;
     } else if (c == '\n') {
         QpFlushBlank(e, true);
-        StreamPut(e->out, '\n');
+        QpPut(e, "\n", 1);
         e->column = 0;
     } else {
         QpFlushBlank(e, false);
@@ -1209,12 +1284,39 @@ static constexpr PlainBytes BuildPlainBytes()
 
 static constexpr PlainBytes kPlain = BuildPlainBytes();
 
-// The length of the run of plain bytes at p (at most n): eight at a time
-// while none of them is below a space, above '~' or '=', then one by one.
+// The bytes always written =XX: '=', control bytes but the blanks and the
+// line ends, and bytes from 0x7F up.
+static constexpr PlainBytes BuildEscapedBytes()
+{
+    PlainBytes t = {};
+    for (int c = 0; c < 256; c++)
+        t.of[c] = c == '=' || c > 126 || (c < 32 && c != '\t' && c != '\r' && c != '\n');
+    return t;
+}
+
+static constexpr PlainBytes kEscaped = BuildEscapedBytes();
+
+// The length of the run of plain bytes at p (at most n): sixteen (SSE2)
+// or eight at a time while none of them is below a space, above '~' or
+// '=', then one by one from the first that is (a tab goes on the run).
 static size_t PlainRun(const unsigned char *p, size_t n)
 {
-    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
     size_t run = 0;
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(0x1F), tilde = _mm_set1_epi8(0x7F), equals = _mm_set1_epi8('=');
+    for (; run + 16 <= n; run += 16) {
+        __m128i x = _mm_loadu_si128((const __m128i *)(p + run));
+        // Signed: a byte from 0x80 up is below 0x1F.
+        __m128i plain = _mm_andnot_si128(_mm_cmpeq_epi8(x, equals),
+                                         _mm_and_si128(_mm_cmpgt_epi8(x, space), _mm_cmplt_epi8(x, tilde)));
+        int stop = ~_mm_movemask_epi8(plain) & 0xFFFF;
+        if (stop) {
+            run += (size_t)__builtin_ctz((unsigned)stop);
+            break;
+        }
+    }
+#endif
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
     for (; run + 8 <= n; run += 8) {
         uint64_t x;
         memcpy(&x, p + run, 8);
@@ -1232,7 +1334,13 @@ static size_t PlainRun(const unsigned char *p, size_t n)
 
 static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
 {
-    QpEncoder e = {out, layout->crlf ? "=\r\n" : "=\n", 0, 0, false};
+    QpEncoder e;
+    e.out = out;
+    e.softBreak = layout->crlf ? "=\r\n" : "=\n";
+    e.softLength = strlen(e.softBreak);
+    e.column = e.blank = 0;
+    e.cr = false;
+    e.used = 0;
     const unsigned char *p;
     size_t n;
     while ((n = StreamPeek(in, &p)) > 0) {
@@ -1244,17 +1352,36 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
             if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
                 while (run > 0 && IsBlank(p[i + run - 1]))
                     run--;
+            if (run == 0 && !e.blank && !e.cr && kEscaped.of[p[i]]) {
+                // A run of bytes written =XX with nothing held (text in
+                // another script than Latin): three bytes each, in place.
+                static const char kHex[] = "0123456789ABCDEF";
+                for (; i < n && kEscaped.of[p[i]]; i++) {
+                    if (e.column + 3 > 75) {
+                        QpPut(&e, e.softBreak, e.softLength);
+                        e.column = 0;
+                    }
+                    if (e.used + 3 > kQpBuffer)
+                        QpFlush(&e);
+                    e.buf[e.used] = '=';
+                    e.buf[e.used + 1] = (unsigned char)kHex[p[i] >> 4];
+                    e.buf[e.used + 2] = (unsigned char)kHex[p[i] & 15];
+                    e.used += 3;
+                    e.column += 3;
+                }
+                continue;
+            }
             if (run == 0) {
                 QpByte(&e, p[i++]);
                 continue;
             }
             while (run > 0) {
                 if (e.column >= 75) {
-                    StreamWriteText(out, e.softBreak);
+                    QpPut(&e, e.softBreak, e.softLength);
                     e.column = 0;
                 }
                 size_t take = run < (size_t)(75 - e.column) ? run : (size_t)(75 - e.column);
-                StreamWrite(out, p + i, take);
+                QpPut(&e, p + i, take);
                 e.column += (int)take;
                 i += take;
                 run -= take;
@@ -1267,6 +1394,7 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
         QpEscaped(&e, '\r');
     }
     QpFlushBlank(&e, true);
+    QpFlush(&e);
 }
 
 static void EncodeBase64(const MimeLayout *layout, ByteStream *in, ByteStream *out)

@@ -64,8 +64,44 @@ static void PutCodePoint(RefText *t, uint32_t c)
     }
 }
 
+// Whether what one address has gathered so far says that no byte after it
+// can name a file: it has come to its query or fragment, or it began with
+// a scheme other than file: (as ResolveReference reads them: blanks before
+// it, tabs and line breaks within passed over).
+static bool PastAnyFile(const RefText *t)
+{
+    if (!t->single)
+        return false;
+    size_t i = 0, letters = 0;
+    char scheme[4];
+    while (i < t->length && (unsigned char)t->text[i] <= 0x20)
+        i++;
+    for (; i < t->length; i++) {
+        char c = t->text[i];
+        if (c == '?' || c == '#')
+            return true;
+        if (c == '\t' || c == '\n' || c == '\r')
+            continue;
+        bool letter = (c | 0x20) >= 'a' && (c | 0x20) <= 'z';
+        if (c == ':')
+            return letters > 0 && !(letters == 4 && memcmp(scheme, "file", 4) == 0);
+        if (!(letter || (letters > 0 && ((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.'))))
+            break;
+        if (letters < 4)
+            scheme[letters] = (char)(c | 0x20);
+        letters++;
+    }
+    for (; i < t->length; i++)
+        if (t->text[i] == '?' || t->text[i] == '#')
+            return true;
+    return false;
+}
+
 // One character of the text: `raw` when it is a byte of the input as it
-// stands (not a character reference's), read in the charset.
+// stands (not a character reference's), read in the charset. A raw byte
+// the charset does not tell makes the reference unreadable, unless the
+// address is past any file by then (a mailto: subject, a query): then it
+// stands as U+FFFD.
 static void PutRefChar(RefText *t, uint32_t c, bool raw, RefCharset charset)
 {
     if (!raw || c < 0x80)
@@ -74,6 +110,8 @@ static void PutRefChar(RefText *t, uint32_t c, bool raw, RefCharset charset)
         PutRefByte(t, (unsigned char)c);
     else if (charset == kCharsetLatin)
         PutCodePoint(t, c < 0xA0 ? kWindows1252High[c - 0x80] : c);
+    else if (PastAnyFile(t))
+        PutCodePoint(t, 0xFFFD);
     else
         t->bad = true;
 }

@@ -128,6 +128,23 @@ TEST(CompanionRefs, RawBytesInThePagesCharset)
         EXPECT_EQ(charset, c.charset) << c.head;
         EXPECT_EQ(Refs(page, false, charset), c.want) << c.head;
     }
+
+    // In a charset not told, a raw byte past any file (another scheme, a
+    // query, a fragment) leaves the reference readable; before, or in a
+    // list, it does not.
+    struct Raw {
+        const char *markup, *want;
+    } raws[] = {
+        {"<a href=\"mailto:x@y?subject=\xE9\">", ""},
+        {"<a href=\" ma\tilto:\xE9@y\">", ""},
+        {"<img src=\"p.png?\xE9\"><img src=\"q#\xE9\">", "/b/p.png /b/q"},
+        {"<p style=\"background:url('http://h/\xE9')\">", ""},
+        {"<img src=\"file:///x/\xE9.png\">", "unreadable"},
+        {"<img src=\"\xE9.png?x\">", "unreadable"},
+        {"<img srcset=\"http://h/\xE9 1x, a.png 2x\">", "unreadable"},
+    };
+    for (const Raw &r : raws)
+        EXPECT_EQ(Refs(r.markup, false, kCharsetUnknown), r.want) << r.markup;
 }
 
 namespace {

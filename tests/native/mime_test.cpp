@@ -196,6 +196,45 @@ TEST(MimeCodecs, DecodeEncodeKeepLayoutAndLineRules)
     EXPECT_EQ(Encode(layout, html), b64);
 }
 
+// The quoted-printable codecs' quick paths (plain runs taken sixteen or
+// eight bytes at a time, runs of bytes written =XX) agree with the rules
+// wherever a sequence falls in a run, and at a line's limit.
+TEST(MimeCodecs, QuotedPrintableRunsWhereverTheSequenceFalls)
+{
+    for (size_t k = 0; k <= 40; k++) {
+        std::string before(k, 'a'), after(40 - k, 'y');
+        struct Case {
+            std::string body, decoded;
+        } cases[] = {
+            {before + "=41" + after, before + "A" + after},
+            {before + "=\r\n" + after, before + after},
+            {before + "=\n" + after, before + after},
+            {before + "=4" + after, before + "=4" + after},
+            {before + "=", before + "="},
+            {before + "=C3=A9=3D" + after, before + "\xC3\xA9=" + after},
+        };
+        for (const Case &c : cases) {
+            MimeLayout layout;
+            EXPECT_EQ(Decode(kMimeQuotedPrintable, c.body, &layout), c.decoded) << c.body;
+        }
+    }
+    std::string row24;
+    for (int i = 0; i < 24; i++)
+        row24 += "=E9";
+    MimeLayout crlf = {kMimeQuotedPrintable, true, 0}, lf = {kMimeQuotedPrintable, false, 0};
+    struct Case {
+        const MimeLayout *layout;
+        std::string page, encoded;
+    } cases[] = {
+        {&crlf, "x" + std::string(30, '\xE9'), "x" + row24 + "=\r\n" + row24.substr(0, 18)},
+        {&lf, std::string(25, '\xE9') + " \n=", row24 + "=E9=\n=20\n=3D"},
+        {&crlf, std::string(74, 'a') + "\xE9=", std::string(74, 'a') + "=\r\n=E9=3D"},
+        {&crlf, "\xE9 \xE9\t\r\n\x01\x7F", "=E9 =E9=09\r\n=01=7F"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(Encode(*c.layout, c.page), c.encoded) << c.page;
+}
+
 TEST(MimeClean, RootCleanedEveryOtherByteKeptPartsAreLocal)
 {
     std::string root =
