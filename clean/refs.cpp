@@ -723,6 +723,36 @@ static void MarkupByte(MarkupReader *m, unsigned char c)
     }
 }
 
+// How many of the n bytes at p change nothing in the present state, so
+// that they can pass unread: text up to a '<', a tag that ends at '>' or
+// raw script text up to a '<' (where no end tag is half matched), and the
+// value of an attribute that names nothing up to its end.
+static size_t QuietRun(const MarkupReader *m, const unsigned char *p, size_t n)
+{
+    const void *stop = nullptr;
+    switch (m->state) {
+    case kMuText:
+        stop = memchr(p, '<', n);
+        break;
+    case kMuBogus:
+        stop = memchr(p, '>', n);
+        break;
+    case kMuRawScript:
+        if (m->matched)
+            return 0;
+        stop = memchr(p, '<', n);
+        break;
+    case kMuValue:
+        if (m->role != kRoleNone || !m->quote)
+            return 0;
+        stop = memchr(p, m->quote, n);
+        break;
+    default:
+        return 0;
+    }
+    return stop ? (size_t)((const unsigned char *)stop - p) : n;
+}
+
 bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *context)
 {
     // Its reference buffers are too large for a thread's stack to hold twice.
@@ -734,8 +764,20 @@ bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *cont
     m->charset = charset;
     m->each = each;
     m->context = context;
-    for (int c; (c = StreamGet(in)) >= 0; m->at++)
-        MarkupByte(m, (unsigned char)c);
+    const unsigned char *p;
+    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
+        size_t i = 0;
+        while (i < n) {
+            size_t skip = QuietRun(m, p + i, n - i);
+            i += skip;
+            m->at += (int64_t)skip;
+            if (i < n) {
+                MarkupByte(m, p[i++]);
+                m->at++;
+            }
+        }
+        StreamSkip(in, n);
+    }
     if (m->state == kMuValue)
         FinishValue(m);
     else if (m->state == kMuRawStyle)
