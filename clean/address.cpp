@@ -255,6 +255,11 @@ int CharRefByte(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out
     return kRefHandlers[d->state](d, c, at, out);
 }
 
+bool CharRefsIdle(const CharRefDecoder *d)
+{
+    return d->state == kRefText;
+}
+
 int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out)
 {
     int n = 0;

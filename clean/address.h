@@ -66,6 +66,9 @@ void StartCharRefs(CharRefDecoder *d);
 int CharRefByte(CharRefDecoder *d, unsigned char c, int64_t at, DecodedChar *out);
 // The value ended at position `at`: what is still held.
 int FinishCharRefs(CharRefDecoder *d, int64_t at, DecodedChar *out);
+// Whether the decoder holds nothing (no reference begun): then every byte
+// but '&' stands for itself, one character each.
+bool CharRefsIdle(const CharRefDecoder *d);
 
 // ---------------------------------------------------------------------------
 // The head of one address

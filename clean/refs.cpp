@@ -382,7 +382,7 @@ enum AttrRole {
 };
 
 struct AttrRoleRow {
-    const char *name;
+    char name[12];              // the longest, "imagesrcset", and its zero
     AttrRole role;
 };
 static const AttrRoleRow kAttrRoles[] = {
@@ -478,8 +478,10 @@ static void TellList(MarkupReader *m, const char *p, size_t n)
 static void StartValue(MarkupReader *m)
 {
     m->role = kRoleNone;
+    size_t n = (size_t)m->attrLength;
     for (const AttrRoleRow &row : kAttrRoles) {
-        if ((size_t)m->attrLength == strlen(row.name) && memcmp(m->attr, row.name, (size_t)m->attrLength) == 0)
+        if (n > 0 && n < sizeof row.name && row.name[n] == 0 && row.name[n - 1] != 0 &&
+            memcmp(m->attr, row.name, n) == 0)
             m->role = row.role;
     }
     if (m->endTag)
@@ -753,6 +755,24 @@ static size_t QuietRun(const MarkupReader *m, const unsigned char *p, size_t n)
     return stop ? (size_t)((const unsigned char *)stop - p) : n;
 }
 
+// How many of the n bytes at p are plain characters of a value that names
+// something, taken here in one go: ASCII but '&', and not the value's end,
+// while no character reference is begun. Each is what ValueByte would make
+// of it: the byte itself.
+static size_t PlainValueRun(MarkupReader *m, const unsigned char *p, size_t n)
+{
+    if (m->state != kMuValue || m->role == kRoleNone || m->role == kRoleStyle || !CharRefsIdle(&m->refs))
+        return 0;
+    size_t i = 0;
+    for (; i < n; i++) {
+        unsigned char c = p[i];
+        if (c >= 0x80 || c == '&' || (m->quote ? c == m->quote : IsBlank(c) || c == '>'))
+            break;
+        PutRefByte(&m->value, c);
+    }
+    return i;
+}
+
 bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *context)
 {
     // Its reference buffers are too large for a thread's stack to hold twice.
@@ -769,6 +789,8 @@ bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *cont
         size_t i = 0;
         while (i < n) {
             size_t skip = QuietRun(m, p + i, n - i);
+            if (!skip)
+                skip = PlainValueRun(m, p + i, n - i);
             i += skip;
             m->at += (int64_t)skip;
             if (i < n) {

@@ -4,6 +4,7 @@
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
@@ -33,19 +34,48 @@ void Collect(void *context, RefKind kind, const char *text, size_t n)
         out->push_back(prefix + "?");
 }
 
-std::string Refs(const std::string &text, bool css, RefCharset charset = kCharsetUtf8)
+// A text handed over `piece` bytes at a time.
+struct Pieces {
+    const std::string *text;
+    size_t piece;
+};
+
+long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t at)
 {
-    ByteStream in;
-    StreamOpenMemory(&in, text.data(), text.size());
+    const Pieces *p = (const Pieces *)context;
+    if ((size_t)at >= p->text->size())
+        return 0;
+    size_t k = std::min(std::min(n, p->piece), p->text->size() - (size_t)at);
+    memcpy(buf, p->text->data() + at, k);
+    return (long)k;
+}
+
+std::string RefsOf(ByteStream *in, bool css, RefCharset charset)
+{
     std::vector<std::string> out;
     if (css)
-        ReadCssRefs(&in, charset, Collect, &out);
+        ReadCssRefs(in, charset, Collect, &out);
     else
-        ReadMarkupRefs(&in, charset, Collect, &out);
+        ReadMarkupRefs(in, charset, Collect, &out);
     std::string joined;
     for (const std::string &s : out)
         joined += (joined.empty() ? "" : " ") + s;
     return joined;
+}
+
+// The references of a text read at once; read a byte and five bytes at a
+// time, the readers must find the same (their runs end where a read does).
+std::string Refs(const std::string &text, bool css, RefCharset charset = kCharsetUtf8)
+{
+    ByteStream in;
+    StreamOpenMemory(&in, text.data(), text.size());
+    std::string whole = RefsOf(&in, css, charset);
+    for (size_t piece : {1, 5}) {
+        Pieces p = {&text, piece};
+        StreamOpenReader(&in, ReadPieces, &p);
+        EXPECT_EQ(RefsOf(&in, css, charset), whole) << "read " << piece << " bytes at a time: " << text;
+    }
+    return whole;
 }
 
 }  // namespace
