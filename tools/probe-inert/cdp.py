@@ -11,16 +11,19 @@ import select
 import subprocess
 import time
 
-FLAGS = [
+# A quiet browser: none of its own traffic, no prompts, any certificate
+# (probe.py takes these too, with its own additions).
+QUIET_FLAGS = [
     '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
     '--disable-background-networking', '--disable-component-update', '--disable-sync',
     '--disable-default-apps', '--disable-extensions', '--no-default-browser-check',
     '--disable-client-side-phishing-detection', '--disable-domain-reliability',
-    '--disable-breakpad', '--ignore-certificate-errors', '--remote-debugging-pipe',
+    '--disable-breakpad', '--ignore-certificate-errors',
     '--disable-features=NetworkTimeServiceQuerying,AutofillServerCommunication,'
     'OptimizationGuideModelDownloading,OptimizationHintsFetching,OptimizationTargetPrediction,'
     'OptimizationHints',
 ]
+FLAGS = QUIET_FLAGS + ['--remote-debugging-pipe']
 
 
 class Browser:

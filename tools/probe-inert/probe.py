@@ -38,21 +38,15 @@ import tempfile
 import threading
 import urllib.parse
 
+import cdp
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 PROBES = ['probe.htm', 'probe-base.htm', 'probe-refresh.htm', 'probe-parser.htm']
 PAGE_HOST = 'page.test'
 DEFAULT_WORDS = ['0x100013BF', '0x100012BF', '0x10000012']   # default; without extract; scripts+internet
-CHROMIUM_FLAGS = [
-    '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-    '--disable-background-networking', '--disable-component-update', '--disable-sync',
-    '--disable-default-apps', '--disable-extensions', '--no-default-browser-check',
-    '--disable-client-side-phishing-detection', '--disable-domain-reliability',
-    '--disable-breakpad', '--ignore-certificate-errors', '--autoplay-policy=no-user-gesture-required',
-    '--disable-features=NetworkTimeServiceQuerying,AutofillServerCommunication,'
-    'OptimizationGuideModelDownloading,OptimizationHintsFetching,OptimizationTargetPrediction,'
-    'OptimizationHints', '--virtual-time-budget=4000', '--dump-dom',
-]
+CHROMIUM_FLAGS = cdp.QUIET_FLAGS + ['--autoplay-policy=no-user-gesture-required', '--virtual-time-budget=4000',
+                                    '--dump-dom']
 
 
 def ensure_chromium():
