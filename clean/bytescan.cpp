@@ -300,6 +300,25 @@ size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigne
     return i;
 }
 
+size_t FindSpacedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b, size_t gap)
+{
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128i va = _mm_set1_epi8((char)a), vb = _mm_set1_epi8((char)b);
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128((const __m128i *)(p + i));
+        __m128i w = _mm_loadu_si128((const __m128i *)(p + i + gap));
+        unsigned hits = (unsigned)_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, va), _mm_cmpeq_epi8(w, vb)));
+        if (hits)
+            return i + (unsigned)__builtin_ctz(hits);
+    }
+#endif
+    for (; i < n; i++)
+        if (p[i] == a && p[i + gap] == b)
+            break;
+    return i;
+}
+
 static inline bool IsMarkByte(unsigned char c)
 {
     return c == ':' || c == '&' || c == '(';

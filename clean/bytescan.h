@@ -63,6 +63,11 @@ unsigned PairsIn(const BytePairs *set, const unsigned char *p, size_t n);
 // are a and b, or n. Reads p[0, n] (one byte past the last candidate).
 size_t FindFoldedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b);
 
+// The first index i in [0, n) where p[i] is a and p[i + gap] is b, exactly,
+// or n. Reads p[0, n + gap). The first and last bytes of a text looked for
+// (gap: its length less one) rule out most places at sixteen a time.
+size_t FindSpacedPair(const unsigned char *p, size_t n, unsigned char a, unsigned char b, size_t gap);
+
 // The index of the first `quote` in p[0, n), or n. Sets *marked when a byte
 // before it may begin an address or a reference: ':', '&' or '(', or a '/'
 // or '\' followed by '/', '\', tab, LF or CR; or an end tag or the end of a

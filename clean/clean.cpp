@@ -382,6 +382,12 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     bool haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
     r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
     unsigned char *marks = nullptr;
+    // The parts' addresses are looked for in the page as the passes have
+    // it decoded, when they are few.
+    bool partCheck = sw->companionFiles && doc->listCount > 1;
+    PartSearch *search = partCheck ? StartPartSearch(doc) : nullptr;
+    if (search)
+        MimeWatchView(view, PartSearchBytes, search);
     if (r.status == kCleanDone) {
         SetArchiveParts(&doc->addresses);
         if (Settles(sw))
@@ -401,9 +407,9 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     if (r.status == kCleanDone && StreamReadFailed(&decoded))
         r.status = kCleanReadFailed;
     // The parts that only removed elements named go with them.
-    if (r.status == kCleanDone && !same && sw->companionFiles && doc->listCount > 1) {
+    if (r.status == kCleanDone && !same && partCheck) {
         marks = (unsigned char *)malloc(doc->listCount);
-        if (marks && !MarkNamedMimeBodies(doc, input, inStart, &decoded, &cleaned, marks)) {
+        if (marks && !MarkNamedMimeBodies(doc, input, inStart, &decoded, search, &cleaned, marks)) {
             free(marks);
             marks = nullptr;
         }
@@ -438,6 +444,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     if (haveCleaned)
         StreamClose(&cleaned);
     MimeCloseView(view);
+    FreePartSearch(search);
     free(between);
     free(marks);
     r.bytesIn = StreamTell(input) - inStart;

@@ -20,6 +20,7 @@
 #include <emmintrin.h>
 #endif
 #include "clean/bytes.h"
+#include "clean/bytescan.h"
 
 namespace {
 
@@ -581,13 +582,9 @@ static void SkipBodyLines(Reader *r, ByteStream *in)
     while ((n = StreamPeek(in, &p)) > 0) {
         if (atLineStart && p[0] == '-')
             return;
-        // The first "\n-": a '-' after a LF. Dashes are rarer than line
-        // ends in a page, so they are the ones looked for.
-        const unsigned char *end = p + n, *dash = p + 1;
-        while (dash < end && (dash = (const unsigned char *)memchr(dash, '-', (size_t)(end - dash))) &&
-               dash[-1] != '\n')
-            dash++;
-        if (dash && dash < end) {
+        // The first "\n-": a '-' after a LF.
+        const unsigned char *end = p + n, *dash = p + 1 + FindSpacedPair(p, n - 1, '\n', '-', 1);
+        if (dash < end) {
             int before = dash - 1 > p ? dash[-2] : last;
             r->prevEol = before == '\r' ? 2 : 1;
             StreamSkip(in, (size_t)(dash - p));
@@ -1025,6 +1022,9 @@ struct MimeView {
     Cursor cursors[2];          // two readers of one stream (a stage's twin)
     uint64_t clock;
     bool failed;
+    int64_t told;               // decoded bytes the watch was told of
+    MimeWatchProc watch;
+    void *watchContext;
 };
 
 static void Restart(Cursor *c, const Mark *m)
@@ -1051,6 +1051,20 @@ static void NoteMark(MimeView *v, const Cursor *c)
         v->markCapacity = more;
     }
     v->marks[v->markCount++] = {c->stageStart, c->encoded, c->decoder};
+}
+
+// Tells the watch the bytes of the cursor's stage it was not told of. A
+// cursor decodes on from a mark, and marks lie no further than the bytes
+// told, so a stage that passes them begins at or before them.
+static void TellWatch(MimeView *v, const Cursor *c)
+{
+    int64_t end = c->stageStart + (int64_t)c->stageLength;
+    if (end <= v->told)
+        return;
+    int64_t from = c->stageStart > v->told ? c->stageStart : v->told;
+    if (v->watch)
+        v->watch(v->watchContext, from, c->stage + (from - c->stageStart), (size_t)(end - from));
+    v->told = end;
 }
 
 // Decodes the stretch after the cursor's stage; false at the end of the
@@ -1081,6 +1095,7 @@ static bool NextStage(MimeView *v, Cursor *c)
         c->stageLength = MimeDecodeStretch(&c->decoder, p, n, c->stage, v->layout);
         c->encoded += (int64_t)n;
     }
+    TellWatch(v, c);
     return true;
 }
 
@@ -1151,6 +1166,12 @@ MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t 
         Restart(&c, &marks[0]);
     StreamOpenReader(view, ReadDecoded, v);
     return v;
+}
+
+void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context)
+{
+    v->watch = watch;
+    v->watchContext = context;
 }
 
 bool MimeFinishView(MimeView *v)

@@ -147,6 +147,13 @@ size_t MimeDecodeEnd(MimeDecoder *d, unsigned char *dst);
 struct MimeView;
 MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding,
                        MimeLayout *layout);
+// Has watch(context, offset, ...) told each decoded byte once, in order,
+// with its offset in the decoded body, the first time any reader of the
+// view decodes it: a search of the whole body needs no read of its own.
+// Bytes decoded before the watch began are not told (the first offset told
+// is then past 0). MimeFinishView tells the rest.
+typedef void (*MimeWatchProc)(void *context, int64_t offset, const unsigned char *p, size_t n);
+void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context);
 // Decodes what was not read yet; false when reading the body failed.
 bool MimeFinishView(MimeView *v);
 void MimeCloseView(MimeView *v);

@@ -2,6 +2,7 @@
 #include "clean/mimeparts.h"
 #include <stdlib.h>
 #include <string.h>
+#include "clean/bytescan.h"
 #include "clean/refs.h"
 
 namespace {
@@ -216,104 +217,197 @@ static const char *SearchedText(const char *address)
     return address;
 }
 
-// Whether the k bytes of `text` occur in the n bytes at `p` (k > 0).
+// Whether the k bytes of `text` occur in the n bytes at p (k > 0): places
+// where its first and last bytes stand are looked for, then compared.
 static bool Contains(const unsigned char *p, size_t n, const char *text, size_t k)
 {
-    const unsigned char *end = p + n;
-    for (const unsigned char *at = p; (size_t)(end - at) >= k;) {
-        at = (const unsigned char *)memchr(at, (unsigned char)text[0], (size_t)(end - at) - k + 1);
-        if (!at)
-            return false;
-        if (memcmp(at, text, k) == 0)
+    const unsigned char first = (unsigned char)text[0], last = (unsigned char)text[k - 1];
+    for (size_t at = 0, places = n - k + 1; k <= n && at < places; at++) {
+        at += FindSpacedPair(p + at, places - at, first, last, k - 1);
+        if (at < places && memcmp(p + at, text, k) == 0)
             return true;
-        at++;
     }
     return false;
 }
 
-// Marks under `bit` each candidate part (not named after) whose address
-// occurs in `page`, read from its start, as it is written: the stream is
-// read once, a window at a time, each window overlapping the last by the
-// longest address.
-static bool MarkLiterals(Marker *m, ByteStream *page, const size_t *candidates, size_t count)
+// The parts other than the root that have an address and no mark in
+// `unless` (in the marks when it is not 0): how many, the first
+// kFewCandidates of them listed.
+static size_t AddressedParts(const MimeDocument *doc, unsigned char unless, size_t *listed,
+                             const unsigned char *marks = nullptr)
 {
-    const MimeDocument *doc = m->doc;
+    size_t count = 0;
+    for (size_t i = 0; i < doc->listCount; i++) {
+        const MimePart *p = &doc->list[i];
+        if (i == doc->root || (p->location < 0 && p->id < 0) || (unless && (marks[i] & unless)))
+            continue;
+        if (count < kFewCandidates)
+            listed[count] = i;
+        count++;
+    }
+    return count;
+}
+
+// A search of a page for a few parts' addresses as they are written, fed
+// its bytes in order in pieces of any size: each piece is searched, and so
+// are the places where an address may begin in the bytes before it and end
+// in it (the edge: the last longest - 1 bytes held, then as many of it).
+struct PartSearch {
+    size_t count;               // addresses looked for
     const char *texts[2 * kFewCandidates];
-    size_t lengths[2 * kFewCandidates], parts[2 * kFewCandidates], n = 0, longest = 1;
+    size_t lengths[2 * kFewCandidates];
+    size_t parts[2 * kFewCandidates];
+    bool found[2 * kFewCandidates];
+    size_t left;                // addresses not found yet
+    size_t longest;
+    int64_t next;               // the offset of the next byte to be fed
+    bool gap;                   // bytes went by unsearched
+    size_t held;
+    unsigned char edge[2 * kMimeAddressMax];
+};
+
+// A search for the addresses of the listed parts, or null without memory.
+static PartSearch *NewSearch(const MimeDocument *doc, const size_t *listed, size_t count)
+{
+    PartSearch *s = (PartSearch *)calloc(1, sizeof *s);
+    if (!s)
+        return nullptr;
+    s->longest = 1;
     for (size_t c = 0; c < count; c++) {
-        const MimePart *p = &doc->list[candidates[c]];
+        const MimePart *p = &doc->list[listed[c]];
         const int64_t addresses[] = {p->location, p->id};
         for (int64_t at : addresses) {
             if (at < 0)
                 continue;
-            texts[n] = SearchedText(doc->addresses.text + at);
-            lengths[n] = strlen(texts[n]);
-            longest = lengths[n] > longest ? lengths[n] : longest;
-            parts[n++] = candidates[c];
+            size_t i = s->count++;
+            s->texts[i] = SearchedText(doc->addresses.text + at);
+            s->lengths[i] = strlen(s->texts[i]);
+            s->longest = s->lengths[i] > s->longest ? s->lengths[i] : s->longest;
+            s->parts[i] = listed[c];
         }
     }
-    enum { kWindow = 64 * 1024 };
-    unsigned char *window = (unsigned char *)malloc(kWindow + longest);
-    if (!window)
+    s->left = s->count;
+    return s;
+}
+
+static void SearchPiece(PartSearch *s, const unsigned char *p, size_t n)
+{
+    for (size_t i = 0; i < s->count; i++)
+        if (!s->found[i] && s->lengths[i] <= n && Contains(p, n, s->texts[i], s->lengths[i])) {
+            s->found[i] = true;
+            s->left--;
+        }
+}
+
+void PartSearchBytes(void *context, int64_t offset, const unsigned char *p, size_t n)
+{
+    PartSearch *s = (PartSearch *)context;
+    s->gap = s->gap || offset != s->next;
+    s->next = offset + (int64_t)n;
+    if (!s->left || s->gap)
+        return;
+    size_t keep = s->longest - 1;   // at most kMimeAddressMax - 1
+    size_t take = n < keep ? n : keep;
+    memcpy(s->edge + s->held, p, take);
+    if (s->held)
+        SearchPiece(s, s->edge, s->held + take);
+    SearchPiece(s, p, n);
+    size_t have = s->held + take;
+    s->held = have < keep ? have : keep;
+    if (n >= keep)
+        memcpy(s->edge, p + n - keep, keep);
+    else
+        memmove(s->edge, s->edge + have - s->held, s->held);
+}
+
+PartSearch *StartPartSearch(const MimeDocument *doc)
+{
+    size_t addressed[kFewCandidates];
+    size_t count = AddressedParts(doc, 0, addressed);
+    return count == 0 || count > kFewCandidates ? nullptr : NewSearch(doc, addressed, count);
+}
+
+void FreePartSearch(PartSearch *s)
+{
+    free(s);
+}
+
+// Marks under `bit` what a search found (a whole one: none when bytes went
+// by unsearched).
+static void MarkFound(Marker *m, const PartSearch *s)
+{
+    for (size_t i = 0; !s->gap && i < s->count; i++)
+        if (s->found[i])
+            m->marks[s->parts[i]] |= m->bit;
+}
+
+// Marks under `bit` each listed part whose address occurs in `page`, read
+// from its start, as it is written.
+static bool MarkLiterals(Marker *m, ByteStream *page, const size_t *listed, size_t count)
+{
+    PartSearch *s = NewSearch(m->doc, listed, count);
+    if (!s)
         return false;
     StreamRewind(page);
-    size_t held = 0;
-    for (;;) {
-        const unsigned char *data;
-        size_t got = StreamPeek(page, &data);
-        if (!got)
-            break;
-        size_t take = got < (size_t)kWindow ? got : (size_t)kWindow;
-        memcpy(window + held, data, take);
-        StreamSkip(page, take);
-        size_t have = held + take;
-        for (size_t i = 0; i < n; i++)
-            if (!(m->marks[parts[i]] & m->bit) && lengths[i] <= have &&
-                Contains(window, have, texts[i], lengths[i]))
-                m->marks[parts[i]] |= m->bit;
-        held = have < longest - 1 ? have : longest - 1;
-        memmove(window, window + have - held, held);
+    const unsigned char *data;
+    for (size_t got; (got = StreamPeek(page, &data)) > 0 && s->left;) {
+        PartSearchBytes(s, s->next, data, got);
+        StreamSkip(page, got);
     }
-    free(window);
+    MarkFound(m, s);
+    free(s);
     return !StreamReadFailed(page);
 }
 
+// Marks what the page `page`, read from its start, names under m->bit, and
+// what that names in turn.
+static bool MarkNamedByPage(Marker *m, ByteStream *page, ByteStream *input, int64_t docStart, unsigned char readBit)
+{
+    m->base = LocationOf(m->doc, m->doc->root);
+    StreamRewind(page);
+    return ReadMarkupRefs(page, CharsetOf(m->doc->charset), OnReference, m) && !StreamReadFailed(page) &&
+           FollowNamed(m, input, docStart, readBit);
+}
+
 bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
-                    ByteStream *after, unsigned char *marks)
+                         const PartSearch *search, ByteStream *after, unsigned char *marks)
 {
     memset(marks, 0, doc->listCount);
     if (doc->listOverflow || doc->listCount != (size_t)doc->parts || doc->addresses.overflow)
         return false;
-    // What the cleaned page names first: only a part it does not name may go.
-    Marker m = {doc, marks, kPartNamedAfter, LocationOf(doc, doc->root)};
-    StreamRewind(after);
-    if (!ReadMarkupRefs(after, CharsetOf(doc->charset), OnReference, &m) || StreamReadFailed(after) ||
-        !FollowNamed(&m, input, docStart, kPartReadAfter))
-        return false;
-    size_t candidates[kFewCandidates], count = 0;
-    bool few = true;
-    for (size_t i = 0; i < doc->listCount && few; i++) {
-        const MimePart *p = &doc->list[i];
-        if (i == doc->root || (marks[i] & kPartNamedAfter) || (p->location < 0 && p->id < 0))
-            continue;
-        if (count == kFewCandidates)
-            few = false;
-        else
-            candidates[count++] = i;
-    }
-    if (few && count == 0)
+    size_t listed[kFewCandidates];
+    size_t count = AddressedParts(doc, 0, listed);
+    Marker m = {doc, marks, kPartNamedBefore, LocationOf(doc, doc->root)};
+    if (count == 0)
         return true;
-    // Then the original page: for a few parts, by their addresses as they
-    // are written in it (a reference written otherwise misses, and the
-    // part stays); for more, by its references.
-    m.bit = kPartNamedBefore;
-    m.base = LocationOf(doc, doc->root);
-    bool ok;
-    if (few) {
-        ok = MarkLiterals(&m, before, candidates, count);
-    } else {
-        StreamRewind(before);
-        ok = ReadMarkupRefs(before, CharsetOf(doc->charset), OnReference, &m) && !StreamReadFailed(before);
+    if (count <= kFewCandidates) {
+        // A few: the original page is searched for their addresses as they
+        // are written in it (a reference written otherwise misses, and the
+        // part stays), or was as it was decoded. Only when it names one of
+        // them need the cleaned page be read.
+        if (search && !search->gap)
+            MarkFound(&m, search);
+        else if (!MarkLiterals(&m, before, listed, count))
+            return false;
+        if (!FollowNamed(&m, input, docStart, kPartReadBefore))
+            return false;
+        bool any = false;
+        for (size_t i = 0; i < doc->listCount; i++)
+            any = any || (i != doc->root && (marks[i] & kPartNamedBefore));
+        m.bit = kPartNamedAfter;
+        return !any || MarkNamedByPage(&m, after, input, docStart, kPartReadAfter);
     }
-    return ok && FollowNamed(&m, input, docStart, kPartReadBefore);
+    // More: what the cleaned page names first, as only a part it does not
+    // name may go; then the original page, searched as above for the few
+    // it leaves unnamed, or read for the many.
+    m.bit = kPartNamedAfter;
+    if (!MarkNamedByPage(&m, after, input, docStart, kPartReadAfter))
+        return false;
+    count = AddressedParts(doc, kPartNamedAfter, listed, marks);
+    if (count == 0)
+        return true;
+    m.bit = kPartNamedBefore;
+    if (count <= kFewCandidates)
+        return MarkLiterals(&m, before, listed, count) && FollowNamed(&m, input, docStart, kPartReadBefore);
+    return MarkNamedByPage(&m, before, input, docStart, kPartReadBefore);
 }

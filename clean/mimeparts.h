@@ -11,10 +11,12 @@
 // that makes it. A part goes only when the original root page named it and
 // the cleaned one no longer does. A part that nothing named even before
 // (a browser's own bookkeeping, extra parts) stays, and so does the root.
-// The cleaned page is read first; when it leaves at most kFewCandidates
-// parts with an address unnamed, the original page is only searched for
-// those addresses as written (an http: one from its "//"), so a part that
-// it named otherwise (relative, encoded) stays; with more, it is read.
+// With at most kFewCandidates parts that have an address, the original
+// page is only searched for those addresses as written (an http: one from
+// its "//"), so a part that it named otherwise (relative, encoded) stays;
+// and the cleaned page is read only when the original names one of them.
+// With more, the cleaned page is read first, then the original page is
+// searched so for the few it leaves unnamed, or read for the many.
 //
 // Memory: a byte a part, and one reference at a time (clean/refs.h); each
 // part that may name others is decoded once for each of the two pages.
@@ -30,13 +32,24 @@ enum {
     kPartReadAfter = 8,
 };
 
+// The search of the original page for a few parts' addresses, made while
+// the passes read it: StartPartSearch gives one for `doc` when it has
+// between one and kFewCandidates parts with an address (else null, as
+// without memory), PartSearchBytes is fed the decoded root page from its
+// start (a MimeWatchProc), and MarkNamedMimeBodies takes what it found.
+struct PartSearch;
+PartSearch *StartPartSearch(const MimeDocument *doc);
+void PartSearchBytes(void *search, int64_t offset, const unsigned char *p, size_t n);
+void FreePartSearch(PartSearch *search);
+
 // Marks each listed part of `doc` in marks[i] (doc->listCount bytes):
 // `before` is the root page decoded, `after` the cleaned page, both read
 // from their starts; the other parts are decoded from `input`, where the
-// document begins at `docStart`. False when a read failed or the parts
-// were not all listed (then nothing may go).
+// document begins at `docStart`. `search`, when it is not null, was fed
+// the whole root page, so `before` is not searched again. False when a
+// read failed or the parts were not all listed (then nothing may go).
 bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
-                    ByteStream *after, unsigned char *marks);
+                         const PartSearch *search, ByteStream *after, unsigned char *marks);
 
 // Whether the part at `index` goes: named before, not after, not the root.
 inline bool PartLeftOut(const MimeDocument *doc, const unsigned char *marks, size_t index)

@@ -33,6 +33,16 @@ static std::string Encoded(const MimeLayout *layout, const std::string &page)
     return s;
 }
 
+// A view's watch: appends what it is told, in order (an offset out of
+// order makes the text differ).
+static void WatchInto(void *context, int64_t offset, const unsigned char *p, size_t n)
+{
+    std::string *s = (std::string *)context;
+    if (offset != (int64_t)s->size())
+        s->append("<gap>");
+    s->append((const char *)p, n);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     uint32_t options = OptionsOf(data, size);
@@ -49,6 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         StreamOpenMemory(&in, doc.data(), doc.size());
         MimeLayout viewLayout;
         MimeView *v = MimeOpenView(view, &in, 0, (int64_t)doc.size(), e, &viewLayout);
+        std::string watched;
+        MimeWatchView(v, WatchInto, &watched);
         size_t from = page.empty() ? 0 : (options >> 8) % page.size();
         std::string tail, whole;
         StreamSeek(view, (int64_t)from);
@@ -60,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Require(MimeFinishView(v) && whole == page && tail == page.substr(from) &&
                     viewLayout.crlf == layout.crlf && viewLayout.lineLength == layout.lineLength,
                 "mime: the view reads what the decoder writes");
+        Require(watched == page, "mime: the view's watch is told each decoded byte once, in order");
         StreamClose(view);
         delete view;
         MimeCloseView(v);

@@ -287,6 +287,17 @@ TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
         scripts += "<script src=\"" + (i ? "http://h/" + name : name) + "\"></script>";
         manyBodies.push_back({"Content-Type: text/javascript\r\nContent-Location: http://h/" + name + "\r\n\r\nS", false});
     }
+    // More parts than are searched for, but the cleaned page still names
+    // all but a few: those few are searched for (a relative one missed).
+    std::string pictures = "<script src=\"http://h/x.js\"></script><script src=\"y.js\"></script>";
+    std::vector<std::pair<std::string, bool>> picturedBodies = {
+        {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false},
+        {"Content-Type: text/javascript\r\nContent-Location: http://h/y.js\r\n\r\nY", true}};
+    for (int i = 0; i < 9; i++) {
+        std::string name = "p" + std::to_string(i) + ".png";
+        pictures += "<img src=\"http://h/" + name + "\">";
+        picturedBodies.push_back({png + "Content-Location: http://h/" + name + "\r\n\r\nP", true});
+    }
     struct Case {
         const char *what;
         const char *root;
@@ -323,6 +334,10 @@ TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
           {png + "Content-Location: http://h/in.png\r\n\r\nI", false},
           {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", false}}},
         {"more parts than are searched for", scripts.c_str(), defaults, manyBodies},
+        {"more parts, few of them left unnamed", pictures.c_str(), defaults, picturedBodies},
+        {"a page that names no part keeps them all", "<script>var a = 'x.js';</script>", defaults,
+         {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
+          {"Content-Type: text/javascript\r\nContent-Location: http://h/x.js\r\n\r\nX", true}}},
         {"a relative reference is not searched for: its part stays",
          "<img src=\"http://h/a.png\"><script src=\"x.js\"></script>", defaults,
          {{png + "Content-Location: http://h/a.png\r\n\r\nA", true},
@@ -401,6 +416,16 @@ long FailFrom(void *context, unsigned char *buf, size_t n, int64_t offset)
     return (long)take;
 }
 
+// A view's watch: appends what it is told (an offset out of order makes
+// the text differ).
+static void WatchInto(void *context, int64_t offset, const unsigned char *p, size_t n)
+{
+    std::string *s = (std::string *)context;
+    if (offset != (int64_t)s->size())
+        s->append("<gap>");
+    s->append((const char *)p, n);
+}
+
 TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
 {
     std::string page;
@@ -420,6 +445,10 @@ TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
         StreamOpenMemory(&in, around.data(), around.size());
         MimeView *v = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
         ASSERT_TRUE(v);
+        // Told each byte once, in order, whichever cursor decodes it: the
+        // seeks below read parts again from marks behind.
+        std::string watched;
+        MimeWatchView(v, WatchInto, &watched);
         std::string whole;
         for (int c; (c = StreamGet(&view)) >= 0;)
             whole += (char)c;
@@ -441,8 +470,28 @@ TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
         }
         EXPECT_TRUE(MimeFinishView(v));
         EXPECT_FALSE(StreamReadFailed(&view));
+        EXPECT_TRUE(watched == page) << l.encoding;
         StreamClose(&view);
         MimeCloseView(v);
+
+        // Seeks first, from far ahead back to the start, then the rest.
+        MimeView *w = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
+        ASSERT_TRUE(w);
+        watched.clear();
+        MimeWatchView(w, WatchInto, &watched);
+        StreamOpenTwin(&twin, &view);
+        for (int64_t at : {200001, 7, 131100}) {
+            StreamSeek(&view, at);
+            StreamSeek(&twin, at / 2);
+            for (int i = 0; i < 70000; i++) {
+                StreamGet(&view);
+                StreamGet(&twin);
+            }
+        }
+        EXPECT_TRUE(MimeFinishView(w));
+        EXPECT_TRUE(watched == page) << l.encoding;
+        StreamClose(&view);
+        MimeCloseView(w);
     }
 
     std::string body = Encode(layouts[0], page);
