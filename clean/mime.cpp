@@ -1317,41 +1317,38 @@ static constexpr PlainBytes BuildEscapedBytes()
 
 static constexpr PlainBytes kEscaped = BuildEscapedBytes();
 
-// The length of the run of plain bytes at p (at most n): sixteen (SSE2)
-// or eight at a time while none of them is below a space, above '~' or
-// '=', then one by one from the first that is (a tab goes on the run).
-static size_t PlainRun(const unsigned char *p, size_t n)
+// Copies the run of plain bytes at p, at most `limit` of them, to o and
+// answers its length; p has `avail` bytes (at least limit) to read. Sixteen
+// at a time (SSE2) while as many can be read, stored whole: o must have
+// room for limit + 15 bytes. Then one by one.
+static size_t CopyPlainRun(const unsigned char *p, size_t limit, size_t avail, unsigned char *o)
 {
     size_t run = 0;
 #if defined(__SSE2__)
     const __m128i space = _mm_set1_epi8(0x1F), tilde = _mm_set1_epi8(0x7F), equals = _mm_set1_epi8('=');
-    for (; run + 16 <= n; run += 16) {
+    const __m128i tab = _mm_set1_epi8('\t');
+    for (; run < limit && avail - run >= 16; run += 16) {
         __m128i x = _mm_loadu_si128((const __m128i *)(p + run));
+        _mm_storeu_si128((__m128i *)(o + run), x);
         // Signed: a byte from 0x80 up is below 0x1F.
-        __m128i plain = _mm_andnot_si128(_mm_cmpeq_epi8(x, equals),
-                                         _mm_and_si128(_mm_cmpgt_epi8(x, space), _mm_cmplt_epi8(x, tilde)));
-        int stop = ~_mm_movemask_epi8(plain) & 0xFFFF;
-        if (stop) {
-            run += (size_t)__builtin_ctz((unsigned)stop);
-            break;
-        }
+        __m128i plain = _mm_or_si128(_mm_andnot_si128(_mm_cmpeq_epi8(x, equals),
+                                                      _mm_and_si128(_mm_cmpgt_epi8(x, space), _mm_cmplt_epi8(x, tilde))),
+                                     _mm_cmpeq_epi8(x, tab));
+        unsigned stop = ~(unsigned)_mm_movemask_epi8(plain) & 0xFFFF;
+        if (limit - run < 16)
+            stop |= 0xFFFFu << (limit - run);
+        if (stop)
+            return run + (size_t)__builtin_ctz(stop);
     }
 #endif
-    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
-    for (; run + 8 <= n; run += 8) {
-        uint64_t x;
-        memcpy(&x, p + run, 8);
-        uint64_t below = (x - ones * 32) & ~x & highs;             // a byte < 0x20
-        uint64_t above = ((x + ones * (127 - 126)) | x) & highs;    // a byte > 0x7E
-        uint64_t eq = x ^ (ones * '=');
-        uint64_t equals = (eq - ones) & ~eq & highs;                // a '='
-        if (below | above | equals)
-            break;
-    }
-    while (run < n && kPlain.of[p[run]])
-        run++;
+    for (; run < limit && kPlain.of[p[run]]; run++)
+        o[run] = p[run];
     return run;
 }
+
+// A line's worth and a store of sixteen bytes past it: the room kept free
+// in the encoder's buffer before each piece.
+enum { kQpRoom = 2 * kQpPieceMax + 16 };
 
 static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
 {
@@ -1366,16 +1363,34 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
     size_t n;
     while ((n = StreamPeek(in, &p)) > 0) {
         for (size_t i = 0; i < n;) {
+            if (e.used > kQpBuffer - kQpRoom)
+                QpFlush(&e);
+            if (e.blank || e.cr) {
+                QpByte(&e, p[i++]);
+                continue;
+            }
             // A run of plain bytes with nothing held: as much of it as the
-            // line takes at once. Blanks at its end go one by one when a
-            // line end may follow them (a CR, a LF, or the stretch's end).
-            size_t run = e.blank || e.cr ? 0 : PlainRun(p + i, n - i);
+            // line takes, copied in place. Blanks at its end go one by one
+            // when a line end may follow them (a CR, a LF, or the stretch's
+            // end).
+            if (e.column >= 75 && kPlain.of[p[i]]) {
+                QpPut(&e, e.softBreak, e.softLength);
+                e.column = 0;
+            }
+            size_t room = (size_t)(75 - e.column), limit = n - i < room ? n - i : room;
+            size_t run = CopyPlainRun(p + i, limit, n - i, e.buf + e.used);
             if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
                 while (run > 0 && IsBlank(p[i + run - 1]))
                     run--;
-            if (run == 0 && !e.blank && !e.cr && kEscaped.of[p[i]]) {
-                // A run of bytes written =XX with nothing held (text in
-                // another script than Latin): three bytes each, in place.
+            if (run > 0) {
+                e.used += run;
+                e.column += (int)run;
+                i += run;
+                continue;
+            }
+            if (kEscaped.of[p[i]]) {
+                // A run of bytes written =XX (text in another script than
+                // Latin, or a '='): three bytes each, in place.
                 static const char kHex[] = "0123456789ABCDEF";
                 for (; i < n && kEscaped.of[p[i]]; i++) {
                     if (e.column + 3 > 75) {
@@ -1392,21 +1407,7 @@ static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, Byte
                 }
                 continue;
             }
-            if (run == 0) {
-                QpByte(&e, p[i++]);
-                continue;
-            }
-            while (run > 0) {
-                if (e.column >= 75) {
-                    QpPut(&e, e.softBreak, e.softLength);
-                    e.column = 0;
-                }
-                size_t take = run < (size_t)(75 - e.column) ? run : (size_t)(75 - e.column);
-                QpPut(&e, p + i, take);
-                e.column += (int)take;
-                i += take;
-                run -= take;
-            }
+            QpByte(&e, p[i++]);
         }
         StreamSkip(in, n);
     }
