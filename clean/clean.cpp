@@ -354,104 +354,316 @@ static void CopyWithoutLeftOut(const MimeDocument *doc, const unsigned char *mar
         CopyStream(input, output);
 }
 
-// The root part is read through a view that decodes it as the chain reads
-// it; the cleaned page is held (a temporary file, or memory for a page in
-// memory) until it is known to differ from the decoded one: then it is
-// encoded in place of the root part's body, else that body is copied.
+// One single-file page's clean: the root part is read through a view that
+// decodes it as the chain reads it.
+struct Archive {
+    const CleanSwitches *sw;
+    const MimeDocument *doc;
+    ByteStream *input, *output;
+    bool inMemory;
+    size_t memoryLimit;
+    int64_t inStart;
+    MimeView *view;
+    ByteStream *decoded;        // the view
+    ByteStream *cleaned;        // what the chain writes
+    ByteStream *twin;           // a second reader of the view
+    MimeLayout layout;          // the root part's, filled as it is decoded
+    bool partCheck;             // parts may be left out
+    PartSearch *search;         // for the parts' addresses, as the page is decoded
+    unsigned char *marks;       // the parts named before and after, or null
+    CleanReport r;
+};
+
+// Runs the chain (settling where it does) from the decoded page into
+// a->cleaned, and decodes whatever of the page it did not read.
+static void CleanRoot(Archive *a)
+{
+    CleanReport &r = a->r;
+    SetArchiveParts(&a->doc->addresses);
+    if (Settles(a->sw))
+        Settle(a->sw, a->decoded, a->cleaned, a->inMemory, a->memoryLimit, &r);
+    else
+        RunChain(a->sw, a->decoded, a->cleaned, a->inMemory, a->memoryLimit, &r);
+    SetArchiveParts(nullptr);
+    StreamFlush(a->cleaned);
+    if (r.status == kCleanDone)
+        r.status = !MimeFinishView(a->view) ? kCleanReadFailed : BetweenFailure(a->cleaned, a->inMemory);
+    else if (r.status == kCleanWriteFailed || r.status == kCleanReadFailed)
+        r.status = StreamReadFailed(a->decoded) ? kCleanReadFailed
+                 : a->inMemory                  ? BetweenFailure(a->cleaned, a->inMemory)
+                                                : kCleanTempFailed;
+    if (r.status == kCleanDone && StreamReadFailed(a->decoded))
+        r.status = kCleanReadFailed;
+}
+
+// Counts the parts the marks leave out.
+static void CountLeftOut(Archive *a)
+{
+    for (size_t i = 0; a->marks && i < a->doc->listCount; i++)
+        if (PartLeftOut(a->doc, a->marks, i)) {
+            a->r.partsLeftOut++;
+            a->r.partBytesLeftOut += a->doc->list[i].end - a->doc->list[i].start;
+        }
+}
+
+// Where nothing that may be left out lies before the root part (its body
+// written, the document's bytes before it are written as they are), the
+// cleaned page is encoded as the chain writes it, with no copy of it held.
+// While it is the same as the decoded page it is only compared with it;
+// from the first piece that differs, the decoded page's bytes that were the
+// same are encoded, then each piece. Its references are told to the part
+// namer as they go by, unless the original page named no part (its search
+// was whole and found none when the first piece came).
+struct DirectSink {
+    Archive *a;
+    MimeEncoder *encoder;       // once the cleaned page differs
+    int64_t same;               // bytes the same as the decoded page so far
+    bool differs;
+    bool decided;               // whether the references are wanted
+    PartNamer *namer;
+    bool noMemory;
+};
+
+static bool RootComesFirst(const MimeDocument *doc)
+{
+    for (size_t i = 0; i < doc->listCount; i++)
+        if (i != doc->root && doc->list[i].start < doc->rootEnd)
+            return false;
+    return true;
+}
+
+static void DecideNaming(DirectSink *s)
+{
+    Archive *a = s->a;
+    if (s->decided)
+        return;
+    s->decided = true;
+    if (!a->partCheck || (a->search && MimeViewToldAll(a->view) && PartSearchFoundNone(a->search)))
+        return;
+    a->marks = (unsigned char *)malloc(a->doc->listCount);
+    s->namer = a->marks ? StartNamingParts(a->doc, a->marks) : nullptr;
+    if (!s->namer) {
+        free(a->marks);         // nothing may go
+        a->marks = nullptr;
+    }
+}
+
+// Whether the n bytes at p are the decoded page's next ones.
+static bool SameAsDecoded(ByteStream *twin, const unsigned char *p, size_t n)
+{
+    while (n > 0) {
+        const unsigned char *d;
+        size_t got = StreamPeek(twin, &d);
+        size_t k = got < n ? got : n;
+        if (got == 0 || memcmp(d, p, k) != 0)
+            return false;
+        StreamSkip(twin, k);
+        p += k;
+        n -= k;
+    }
+    return true;
+}
+
+static void StartEncoding(DirectSink *s)
+{
+    Archive *a = s->a;
+    s->differs = true;
+    s->encoder = MimeStartEncoder(&a->layout, a->output);
+    if (!s->encoder) {
+        s->noMemory = true;
+        return;
+    }
+    StreamSeek(a->twin, 0);
+    for (int64_t left = s->same; left > 0;) {
+        const unsigned char *d;
+        size_t got = StreamPeek(a->twin, &d);
+        if (got == 0)
+            break;              // a read failure: the view says so
+        size_t k = (int64_t)got < left ? got : (size_t)left;
+        MimeEncodeBytes(s->encoder, d, k);
+        StreamSkip(a->twin, k);
+        left -= (int64_t)k;
+    }
+}
+
+static void DirectBytes(void *context, const unsigned char *p, size_t n)
+{
+    DirectSink *s = (DirectSink *)context;
+    DecideNaming(s);
+    if (s->namer)
+        NamePartsBytes(s->namer, p, n);
+    if (!s->differs) {
+        if (SameAsDecoded(s->a->twin, p, n)) {
+            s->same += (int64_t)n;
+            return;
+        }
+        StartEncoding(s);
+    }
+    if (s->encoder)
+        MimeEncodeBytes(s->encoder, p, n);
+}
+
+static void CleanDirect(Archive *a)
+{
+    CleanReport &r = a->r;
+    const MimeDocument *doc = a->doc;
+    MimeReadLayout(a->input, a->inStart + doc->rootStart, a->inStart + doc->rootEnd, doc->encoding, &a->layout);
+    CopyWithoutLeftOut(doc, nullptr, a->input, a->inStart, 0, doc->rootStart, a->output);
+    if (StreamReadFailed(a->input)) {
+        r.status = kCleanReadFailed;
+        return;
+    }
+    DirectSink s = {};
+    s.a = a;
+    StreamOpenTwin(a->twin, a->decoded);
+    StreamOpenSink(a->cleaned, DirectBytes, &s);
+    CleanRoot(a);
+    StreamClose(a->cleaned);
+    if (r.status != kCleanDone) {
+        MimeEndEncoder(s.encoder);
+        EndNamingParts(s.namer);
+        return;
+    }
+    DecideNaming(&s);
+    bool same = false;
+    if (!s.differs) {
+        // The cleaned page ended the same so far: the same page, or the
+        // decoded one's beginning.
+        const unsigned char *d;
+        same = StreamPeek(a->twin, &d) == 0;
+        if (!same)
+            StartEncoding(&s);
+    }
+    MimeEndEncoder(s.encoder);
+    EndNamingParts(s.namer);
+    if (r.status == kCleanDone && s.noMemory)
+        r.status = kCleanNoMemory;
+    if (r.status == kCleanDone && StreamReadFailed(a->twin))
+        r.status = kCleanReadFailed;
+    if (r.status == kCleanDone && same) {
+        StreamSeek(a->input, a->inStart + doc->rootStart);
+        StreamCopyBytes(a->input, a->output, doc->rootEnd - doc->rootStart);
+    }
+    if (r.status == kCleanDone && !same && a->marks) {
+        if (!MarkNamedMimeBodies(doc, a->input, a->inStart, a->decoded, a->search, nullptr, a->marks)) {
+            free(a->marks);
+            a->marks = nullptr;
+        }
+        if (StreamReadFailed(a->decoded) || StreamReadFailed(a->input))
+            r.status = kCleanReadFailed;
+    }
+    if (same) {
+        free(a->marks);         // nothing went from the page, so nothing goes
+        a->marks = nullptr;
+    }
+}
+
+// Else the cleaned page is held (a temporary file, or memory for a page in
+// memory) until it is known to differ from the decoded one and what it
+// names is read: then it is encoded in place of the root part's body, else
+// that body is copied.
+static void CleanStaged(Archive *a)
+{
+    CleanReport &r = a->r;
+    const MimeDocument *doc = a->doc;
+    bool haveCleaned = OpenStage(a->cleaned, a->inMemory, a->memoryLimit);
+    if (!haveCleaned) {
+        r.status = kCleanTempFailed;
+        return;
+    }
+    CleanRoot(a);
+    bool same = r.status == kCleanDone && SameStreams(a->decoded, a->cleaned);
+    if (r.status == kCleanDone && StreamReadFailed(a->decoded))
+        r.status = kCleanReadFailed;
+    if (r.status == kCleanDone && !same && a->partCheck) {
+        a->marks = (unsigned char *)malloc(doc->listCount);
+        if (a->marks && !MarkNamedMimeBodies(doc, a->input, a->inStart, a->decoded, a->search, a->cleaned, a->marks)) {
+            free(a->marks);
+            a->marks = nullptr;
+        }
+        if (StreamReadFailed(a->decoded) || StreamReadFailed(a->input))
+            r.status = kCleanReadFailed;
+    }
+    if (r.status == kCleanDone) {
+        CopyWithoutLeftOut(doc, a->marks, a->input, a->inStart, 0, doc->rootStart, a->output);
+        r.status = StreamReadFailed(a->input) ? kCleanReadFailed : kCleanDone;
+    }
+    if (r.status == kCleanDone) {
+        if (same) {
+            StreamSeek(a->input, a->inStart + doc->rootStart);
+            StreamCopyBytes(a->input, a->output, doc->rootEnd - doc->rootStart);
+        } else {
+            StreamRewind(a->cleaned);
+            r.status = !MimeEncode(&a->layout, a->cleaned, a->output) ? kCleanNoMemory
+                                                                       : BetweenFailure(a->cleaned, a->inMemory);
+        }
+    }
+    StreamClose(a->cleaned);
+}
+
 static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
                               ByteStream *output, bool inMemory, size_t memoryLimit, CleanReport *report)
 {
-    CleanReport r = CleanReport();
-    r.extraction = kExtractOff;
-    int64_t inStart = StreamTell(input);
-    int64_t outStart = StreamTell(output);
-    // Two stream buffers: too large for a thread's stack.
-    ByteStream *between = (ByteStream *)calloc(2, sizeof(ByteStream));
-    MimeLayout layout;
-    MimeView *view = between ? MimeOpenView(&between[0], input, inStart + doc->rootStart, inStart + doc->rootEnd,
-                                            doc->encoding, &layout)
-                             : nullptr;
+    Archive *a = (Archive *)calloc(1, sizeof *a);
+    // Three stream buffers: too large for a thread's stack.
+    ByteStream *between = (ByteStream *)calloc(3, sizeof(ByteStream));
+    MimeView *view = nullptr;
+    if (a && between) {
+        a->sw = sw;
+        a->doc = doc;
+        a->input = input;
+        a->output = output;
+        a->inMemory = inMemory;
+        a->memoryLimit = memoryLimit;
+        a->inStart = StreamTell(input);
+        a->decoded = &between[0];
+        a->cleaned = &between[1];
+        a->twin = &between[2];
+        view = MimeOpenView(a->decoded, input, a->inStart + doc->rootStart, a->inStart + doc->rootEnd,
+                            doc->encoding, &a->layout);
+    }
     if (!view) {
+        free(a);
         free(between);
+        CleanReport r = CleanReport();
+        r.extraction = kExtractOff;
         r.status = kCleanNoMemory;
         if (report)
             *report = r;
         return r.status;
     }
-    ByteStream &decoded = between[0], &cleaned = between[1];
-    bool haveCleaned = OpenStage(&cleaned, inMemory, memoryLimit);
-    r.status = haveCleaned ? kCleanDone : kCleanTempFailed;
-    unsigned char *marks = nullptr;
+    a->view = view;
+    a->r.extraction = kExtractOff;
+    int64_t outStart = StreamTell(output);
     // The parts' addresses are looked for in the page as the passes have
     // it decoded, when they are few.
-    bool partCheck = sw->companionFiles && doc->listCount > 1;
-    PartSearch *search = partCheck ? StartPartSearch(doc) : nullptr;
-    if (search)
-        MimeWatchView(view, PartSearchBytes, search);
+    a->partCheck = sw->companionFiles && doc->listCount > 1;
+    a->search = a->partCheck ? StartPartSearch(doc) : nullptr;
+    if (a->search)
+        MimeWatchView(view, PartSearchBytes, a->search);
+    if (!a->partCheck || RootComesFirst(doc))
+        CleanDirect(a);
+    else
+        CleanStaged(a);
+    CleanReport &r = a->r;
     if (r.status == kCleanDone) {
-        SetArchiveParts(&doc->addresses);
-        if (Settles(sw))
-            Settle(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
-        else
-            RunChain(sw, &decoded, &cleaned, inMemory, memoryLimit, &r);
-        SetArchiveParts(nullptr);
-        StreamFlush(&cleaned);
-        if (r.status == kCleanDone)
-            r.status = !MimeFinishView(view) ? kCleanReadFailed : BetweenFailure(&cleaned, inMemory);
-        else if (r.status == kCleanWriteFailed || r.status == kCleanReadFailed)
-            r.status = StreamReadFailed(&decoded) ? kCleanReadFailed
-                     : inMemory                   ? BetweenFailure(&cleaned, inMemory)
-                                                  : kCleanTempFailed;
-    }
-    bool same = r.status == kCleanDone && SameStreams(&decoded, &cleaned);
-    if (r.status == kCleanDone && StreamReadFailed(&decoded))
-        r.status = kCleanReadFailed;
-    // The parts that only removed elements named go with them.
-    if (r.status == kCleanDone && !same && partCheck) {
-        marks = (unsigned char *)malloc(doc->listCount);
-        if (marks && !MarkNamedMimeBodies(doc, input, inStart, &decoded, search, &cleaned, marks)) {
-            free(marks);
-            marks = nullptr;
-        }
-        if (StreamReadFailed(&decoded) || StreamReadFailed(input))
-            r.status = kCleanReadFailed;
-        for (size_t i = 0; marks && i < doc->listCount; i++)
-            if (PartLeftOut(doc, marks, i)) {
-                r.partsLeftOut++;
-                r.partBytesLeftOut += doc->list[i].end - doc->list[i].start;
-            }
-    }
-    if (r.status == kCleanDone) {
-        CopyWithoutLeftOut(doc, marks, input, inStart, 0, doc->rootStart, output);
-        r.status = StreamReadFailed(input) ? kCleanReadFailed : kCleanDone;
-    }
-    if (r.status == kCleanDone) {
-        if (same) {
-            StreamSeek(input, inStart + doc->rootStart);
-            StreamCopyBytes(input, output, doc->rootEnd - doc->rootStart);
-        } else {
-            StreamRewind(&cleaned);
-            MimeEncode(&layout, &cleaned, output);
-            r.status = BetweenFailure(&cleaned, inMemory);
-        }
-    }
-    if (r.status == kCleanDone) {
-        CopyWithoutLeftOut(doc, marks, input, inStart, doc->rootEnd, -1, output);
+        CountLeftOut(a);
+        CopyWithoutLeftOut(doc, a->marks, input, a->inStart, doc->rootEnd, -1, output);
         StreamFlush(output);
         r.status = StreamReadFailed(input) ? kCleanReadFailed : StreamWriteFailed(output) ? kCleanWriteFailed : kCleanDone;
     }
-    StreamClose(&decoded);
-    if (haveCleaned)
-        StreamClose(&cleaned);
+    StreamClose(a->decoded);
     MimeCloseView(view);
-    FreePartSearch(search);
-    free(between);
-    free(marks);
-    r.bytesIn = StreamTell(input) - inStart;
+    FreePartSearch(a->search);
+    free(a->marks);
+    r.bytesIn = StreamTell(input) - a->inStart;
     r.bytesOut = StreamTell(output) - outStart;
     if (report)
         *report = r;
-    return r.status;
+    CleanStatus status = r.status;
+    free(between);
+    free(a);
+    return status;
 }
 
 CleanStatus CleanArchiveStream(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,

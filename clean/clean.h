@@ -89,13 +89,16 @@ CleanStatus CleanBytes(const CleanSwitches *sw, const void *page, size_t size,
 // as CleanStream cleans a page (a reference to one of the document's parts
 // counting as local, not the network's) and encoded again the same way, and
 // the rest copied as it is. A root part that cleaning leaves as it was is
-// copied as it was, not encoded again. The decoded page and the cleaned one
-// go through temporary files, so memory stays bounded as for a page. The
-// report's sizes are the document's; its removals are the page's.
+// copied as it was, not encoded again. The page is decoded as the chain
+// reads it and encoded as the chain writes it, so memory stays bounded as
+// for a page; only when a part that may be left out comes before the root
+// part is the cleaned page held in a temporary file first. The report's
+// sizes are the document's; its removals are the page's. On a failure the
+// output may hold a beginning of the document, as CleanStream's may.
 CleanStatus CleanArchiveStream(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
                                ByteStream *output, CleanReport *report);
-// The same from memory, as CleanBytes cleans a page: the decoded and the
-// cleaned page are held in buffers, each bounded by memoryLimit.
+// The same from memory, as CleanBytes cleans a page: what the chain holds
+// between its stages (and a cleaned page held first) bounded by memoryLimit.
 CleanStatus CleanArchiveBytes(const CleanSwitches *sw, const MimeDocument *doc, const void *page,
                               size_t size, ByteStream *output, size_t memoryLimit,
                               CleanReport *report);

@@ -967,6 +967,28 @@ size_t MimeDecodeEnd(MimeDecoder *d, unsigned char *dst)
     return (size_t)(o - dst);
 }
 
+void MimeReadLayout(ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding, MimeLayout *layout)
+{
+    MimeDecoder d;
+    MimeStartDecoder(&d, encoding, layout);
+    if (encoding != kMimeQuotedPrintable && encoding != kMimeBase64)
+        return;
+    enum { kPiece = 4096 };
+    unsigned char decoded[kPiece + 2];
+    StreamSeek(in, start);
+    const unsigned char *p;
+    size_t got;
+    while (!d.layoutSeen && start < end && (got = StreamPeek(in, &p)) > 0) {
+        if ((int64_t)got > end - start)
+            got = (size_t)(end - start);
+        if (got > kPiece)
+            got = kPiece;
+        MimeDecodeStretch(&d, p, got, decoded, layout);
+        StreamSkip(in, got);
+        start += (int64_t)got;
+    }
+}
+
 void MimeDecode(MimeEncoding encoding, ByteStream *in, int64_t n, ByteStream *out, MimeLayout *layout)
 {
     unsigned char decoded[kMimeStretch + 2];
@@ -1025,6 +1047,7 @@ struct MimeView {
     int64_t told;               // decoded bytes the watch was told of
     MimeWatchProc watch;
     void *watchContext;
+    bool toldAll;               // the body's end was decoded and told
 };
 
 static void Restart(Cursor *c, const Mark *m)
@@ -1074,8 +1097,10 @@ static bool NextStage(MimeView *v, Cursor *c)
     c->stageStart += (int64_t)c->stageLength;
     c->stageLength = 0;
     while (c->stageLength == 0) {
-        if (c->ended)
+        if (c->ended) {
+            v->toldAll = v->toldAll || c->stageStart >= v->told;
             return false;
+        }
         NoteMark(v, c);
         const unsigned char *p = nullptr;
         size_t n = 0;
@@ -1172,6 +1197,11 @@ void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context)
 {
     v->watch = watch;
     v->watchContext = context;
+}
+
+bool MimeViewToldAll(const MimeView *v)
+{
+    return v->toldAll && !v->failed;
 }
 
 bool MimeFinishView(MimeView *v)
@@ -1350,112 +1380,162 @@ static size_t CopyPlainRun(const unsigned char *p, size_t limit, size_t avail, u
 // in the encoder's buffer before each piece.
 enum { kQpRoom = 2 * kQpPieceMax + 16 };
 
-static void EncodeQuotedPrintable(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+static void QpEncodePiece(QpEncoder *e, const unsigned char *p, size_t n)
 {
-    QpEncoder e;
-    e.out = out;
-    e.softBreak = layout->crlf ? "=\r\n" : "=\n";
-    e.softLength = strlen(e.softBreak);
-    e.column = e.blank = 0;
-    e.cr = false;
-    e.used = 0;
-    const unsigned char *p;
-    size_t n;
-    while ((n = StreamPeek(in, &p)) > 0) {
-        for (size_t i = 0; i < n;) {
-            if (e.used > kQpBuffer - kQpRoom)
-                QpFlush(&e);
-            if (e.blank || e.cr) {
-                QpByte(&e, p[i++]);
-                continue;
-            }
-            // A run of plain bytes with nothing held: as much of it as the
-            // line takes, copied in place. Blanks at its end go one by one
-            // when a line end may follow them (a CR, a LF, or the stretch's
-            // end).
-            if (e.column >= 75 && kPlain.of[p[i]]) {
-                QpPut(&e, e.softBreak, e.softLength);
-                e.column = 0;
-            }
-            size_t room = (size_t)(75 - e.column), limit = n - i < room ? n - i : room;
-            size_t run = CopyPlainRun(p + i, limit, n - i, e.buf + e.used);
-            if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
-                while (run > 0 && IsBlank(p[i + run - 1]))
-                    run--;
-            if (run > 0) {
-                e.used += run;
-                e.column += (int)run;
-                i += run;
-                continue;
-            }
-            if (kEscaped.of[p[i]]) {
-                // A run of bytes written =XX (text in another script than
-                // Latin, or a '='): three bytes each, in place.
-                static const char kHex[] = "0123456789ABCDEF";
-                for (; i < n && kEscaped.of[p[i]]; i++) {
-                    if (e.column + 3 > 75) {
-                        QpPut(&e, e.softBreak, e.softLength);
-                        e.column = 0;
-                    }
-                    if (e.used + 3 > kQpBuffer)
-                        QpFlush(&e);
-                    e.buf[e.used] = '=';
-                    e.buf[e.used + 1] = (unsigned char)kHex[p[i] >> 4];
-                    e.buf[e.used + 2] = (unsigned char)kHex[p[i] & 15];
-                    e.used += 3;
-                    e.column += 3;
-                }
-                continue;
-            }
-            QpByte(&e, p[i++]);
+    for (size_t i = 0; i < n;) {
+        if (e->used > kQpBuffer - kQpRoom)
+            QpFlush(e);
+        if (e->blank || e->cr) {
+            QpByte(e, p[i++]);
+            continue;
         }
-        StreamSkip(in, n);
+        // A run of plain bytes with nothing held: as much of it as the line
+        // takes, copied in place. Blanks at its end go one by one when a
+        // line end may follow them (a CR, a LF, or the piece's end).
+        if (e->column >= 75 && kPlain.of[p[i]]) {
+            QpPut(e, e->softBreak, e->softLength);
+            e->column = 0;
+        }
+        size_t room = (size_t)(75 - e->column), limit = n - i < room ? n - i : room;
+        size_t run = CopyPlainRun(p + i, limit, n - i, e->buf + e->used);
+        if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
+            while (run > 0 && IsBlank(p[i + run - 1]))
+                run--;
+        if (run > 0) {
+            e->used += run;
+            e->column += (int)run;
+            i += run;
+            continue;
+        }
+        if (kEscaped.of[p[i]]) {
+            // A run of bytes written =XX (text in another script than
+            // Latin, or a '='): three bytes each, in place.
+            static const char kHex[] = "0123456789ABCDEF";
+            for (; i < n && kEscaped.of[p[i]]; i++) {
+                if (e->column + 3 > 75) {
+                    QpPut(e, e->softBreak, e->softLength);
+                    e->column = 0;
+                }
+                if (e->used + 3 > kQpBuffer)
+                    QpFlush(e);
+                e->buf[e->used] = '=';
+                e->buf[e->used + 1] = (unsigned char)kHex[p[i] >> 4];
+                e->buf[e->used + 2] = (unsigned char)kHex[p[i] & 15];
+                e->used += 3;
+                e->column += 3;
+            }
+            continue;
+        }
+        QpByte(e, p[i++]);
     }
-    if (e.cr) {
-        QpFlushBlank(&e, false);
-        QpEscaped(&e, '\r');
-    }
-    QpFlushBlank(&e, true);
-    QpFlush(&e);
 }
 
-static void EncodeBase64(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+static void QpEncodeEnd(QpEncoder *e)
+{
+    if (e->cr) {
+        QpFlushBlank(e, false);
+        QpEscaped(e, '\r');
+    }
+    QpFlushBlank(e, true);
+    QpFlush(e);
+}
+
+// Base64 encoding: groups of three bytes, four characters each, a line
+// end after each lineLength characters (none when it is 0).
+struct Base64Encoder {
+    ByteStream *out;
+    const char *eol;
+    int64_t lineLength;
+    int64_t column;
+    unsigned char group[3];
+    int held;
+};
+
+static void Base64Group(Base64Encoder *e)
 {
     static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    const char *eol = layout->crlf ? "\r\n" : "\n";
-    int64_t column = 0;
-    unsigned char group[3];
-    int held = 0;
-    for (int c; (c = StreamGet(in)) >= 0 || held;) {
-        if (c >= 0)
-            group[held++] = (unsigned char)c;
-        if (held < 3 && c >= 0)
-            continue;
-        char t[4];
-        t[0] = kAlphabet[group[0] >> 2];
-        t[1] = kAlphabet[(group[0] & 3) << 4 | (held > 1 ? group[1] >> 4 : 0)];
-        t[2] = held > 1 ? kAlphabet[(group[1] & 15) << 2 | (held > 2 ? group[2] >> 6 : 0)] : '=';
-        t[3] = held > 2 ? kAlphabet[group[2] & 63] : '=';
-        for (int i = 0; i < 4; i++) {
-            if (layout->lineLength > 0 && column == layout->lineLength) {
-                StreamWriteText(out, eol);
-                column = 0;
-            }
-            StreamPut(out, (unsigned char)t[i]);
-            column++;
+    const unsigned char *g = e->group;
+    int held = e->held;
+    char t[4];
+    t[0] = kAlphabet[g[0] >> 2];
+    t[1] = kAlphabet[(g[0] & 3) << 4 | (held > 1 ? g[1] >> 4 : 0)];
+    t[2] = held > 1 ? kAlphabet[(g[1] & 15) << 2 | (held > 2 ? g[2] >> 6 : 0)] : '=';
+    t[3] = held > 2 ? kAlphabet[g[2] & 63] : '=';
+    for (int i = 0; i < 4; i++) {
+        if (e->lineLength > 0 && e->column == e->lineLength) {
+            StreamWriteText(e->out, e->eol);
+            e->column = 0;
         }
-        held = 0;
-        if (c < 0)
-            break;
+        StreamPut(e->out, (unsigned char)t[i]);
+        e->column++;
+    }
+    e->held = 0;
+}
+
+static void Base64EncodePiece(Base64Encoder *e, const unsigned char *p, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        e->group[e->held++] = p[i];
+        if (e->held == 3)
+            Base64Group(e);
     }
 }
 
-void MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+struct MimeEncoder {
+    MimeEncoding encoding;
+    ByteStream *out;
+    QpEncoder qp;
+    Base64Encoder base64;
+};
+
+MimeEncoder *MimeStartEncoder(const MimeLayout *layout, ByteStream *out)
 {
-    if (layout->encoding == kMimeQuotedPrintable)
-        EncodeQuotedPrintable(layout, in, out);
-    else if (layout->encoding == kMimeBase64)
-        EncodeBase64(layout, in, out);
+    MimeEncoder *e = (MimeEncoder *)calloc(1, sizeof *e);
+    if (!e)
+        return nullptr;
+    e->encoding = layout->encoding;
+    e->out = out;
+    e->qp.out = out;
+    e->qp.softBreak = layout->crlf ? "=\r\n" : "=\n";
+    e->qp.softLength = strlen(e->qp.softBreak);
+    e->base64.out = out;
+    e->base64.eol = layout->crlf ? "\r\n" : "\n";
+    e->base64.lineLength = layout->lineLength;
+    return e;
+}
+
+void MimeEncodeBytes(void *encoder, const unsigned char *p, size_t n)
+{
+    MimeEncoder *e = (MimeEncoder *)encoder;
+    if (e->encoding == kMimeQuotedPrintable)
+        QpEncodePiece(&e->qp, p, n);
+    else if (e->encoding == kMimeBase64)
+        Base64EncodePiece(&e->base64, p, n);
     else
-        CopyStream(in, out);
+        StreamWrite(e->out, p, n);
+}
+
+void MimeEndEncoder(MimeEncoder *e)
+{
+    if (!e)
+        return;
+    if (e->encoding == kMimeQuotedPrintable)
+        QpEncodeEnd(&e->qp);
+    else if (e->encoding == kMimeBase64 && e->base64.held)
+        Base64Group(&e->base64);
+    free(e);
+}
+
+bool MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out)
+{
+    MimeEncoder *e = MimeStartEncoder(layout, out);
+    if (!e)
+        return false;
+    const unsigned char *p;
+    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
+        MimeEncodeBytes(e, p, n);
+        StreamSkip(in, n);
+    }
+    MimeEndEncoder(e);
+    return true;
 }

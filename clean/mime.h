@@ -137,6 +137,10 @@ size_t MimeDecodeStretch(MimeDecoder *d, const unsigned char *p, size_t n, unsig
 // At the body's end: the bytes the decoder still holds (at most 2).
 size_t MimeDecodeEnd(MimeDecoder *d, unsigned char *dst);
 
+// The layout of the body [start, end) of `in` as decoding it fills it in,
+// read from its first line only (all of it when it has no line end).
+void MimeReadLayout(ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding, MimeLayout *layout);
+
 // A seekable stream of the decoded body [start, end) of `in`, decoded as it
 // is read: no copy of the page is made. Marks every 64 KiB of decoded bytes
 // keep a seek backwards short, and two cursors let two readers of the
@@ -154,9 +158,19 @@ MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t 
 // is then past 0). MimeFinishView tells the rest.
 typedef void (*MimeWatchProc)(void *context, int64_t offset, const unsigned char *p, size_t n);
 void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context);
+// Whether the whole body was decoded (and so told) already.
+bool MimeViewToldAll(const MimeView *v);
 // Decodes what was not read yet; false when reading the body failed.
 bool MimeFinishView(MimeView *v);
 void MimeCloseView(MimeView *v);
 
-// Encodes the rest of `in` into `out` under the layout.
-void MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out);
+// Encodes the rest of `in` into `out` under the layout; false without
+// memory for the encoder.
+bool MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out);
+// The same fed in pieces of any size, in order (what a stage writes):
+// MimeEndEncoder writes what it still holds and frees it. The output is the
+// same however the bytes are cut. Null without memory.
+struct MimeEncoder;
+MimeEncoder *MimeStartEncoder(const MimeLayout *layout, ByteStream *out);
+void MimeEncodeBytes(void *encoder, const unsigned char *p, size_t n);
+void MimeEndEncoder(MimeEncoder *encoder);

@@ -332,6 +332,44 @@ void FreePartSearch(PartSearch *s)
     free(s);
 }
 
+bool PartSearchFoundNone(const PartSearch *s)
+{
+    return !s->gap && s->left == s->count;
+}
+
+struct PartNamer {
+    Marker marker;
+    MarkupRefs *refs;
+};
+
+PartNamer *StartNamingParts(const MimeDocument *doc, unsigned char *marks)
+{
+    PartNamer *n = (PartNamer *)calloc(1, sizeof *n);
+    if (!n)
+        return nullptr;
+    memset(marks, 0, doc->listCount);
+    n->marker = {doc, marks, kPartNamedAfter, LocationOf(doc, doc->root)};
+    n->refs = StartMarkupRefs(CharsetOf(doc->charset), OnReference, &n->marker);
+    if (!n->refs) {
+        free(n);
+        return nullptr;
+    }
+    return n;
+}
+
+void NamePartsBytes(void *namer, const unsigned char *p, size_t n)
+{
+    MarkupRefsBytes(((PartNamer *)namer)->refs, p, n);
+}
+
+void EndNamingParts(PartNamer *n)
+{
+    if (!n)
+        return;
+    FinishMarkupRefs(n->refs);
+    free(n);
+}
+
 // Marks under `bit` what a search found (a whole one: none when bytes went
 // by unsearched).
 static void MarkFound(Marker *m, const PartSearch *s)
@@ -359,20 +397,25 @@ static bool MarkLiterals(Marker *m, ByteStream *page, const size_t *listed, size
     return !StreamReadFailed(page);
 }
 
-// Marks what the page `page`, read from its start, names under m->bit, and
-// what that names in turn.
+// Marks what the page `page`, read from its start, names under m->bit (when
+// it is not null: else that is marked already), and what that names in
+// turn.
 static bool MarkNamedByPage(Marker *m, ByteStream *page, ByteStream *input, int64_t docStart, unsigned char readBit)
 {
     m->base = LocationOf(m->doc, m->doc->root);
-    StreamRewind(page);
-    return ReadMarkupRefs(page, CharsetOf(m->doc->charset), OnReference, m) && !StreamReadFailed(page) &&
-           FollowNamed(m, input, docStart, readBit);
+    if (page) {
+        StreamRewind(page);
+        if (!ReadMarkupRefs(page, CharsetOf(m->doc->charset), OnReference, m) || StreamReadFailed(page))
+            return false;
+    }
+    return FollowNamed(m, input, docStart, readBit);
 }
 
 bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
                          const PartSearch *search, ByteStream *after, unsigned char *marks)
 {
-    memset(marks, 0, doc->listCount);
+    if (after)
+        memset(marks, 0, doc->listCount);
     if (doc->listOverflow || doc->listCount != (size_t)doc->parts || doc->addresses.overflow)
         return false;
     size_t listed[kFewCandidates];

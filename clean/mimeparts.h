@@ -41,13 +41,28 @@ struct PartSearch;
 PartSearch *StartPartSearch(const MimeDocument *doc);
 void PartSearchBytes(void *search, int64_t offset, const unsigned char *p, size_t n);
 void FreePartSearch(PartSearch *search);
+// Whether a search that was fed the whole page found none of the addresses
+// (then no part can go).
+bool PartSearchFoundNone(const PartSearch *search);
+
+// What the cleaned page names, told as the passes write it (a
+// StreamSinkProc's pieces): marks (doc->listCount bytes) take
+// kPartNamedAfter for each part its references name. EndNamingParts tells
+// what the page's end completes and frees it; MarkNamedMimeBodies then takes
+// the marks with no `after` page. Null without memory.
+struct PartNamer;
+PartNamer *StartNamingParts(const MimeDocument *doc, unsigned char *marks);
+void NamePartsBytes(void *namer, const unsigned char *p, size_t n);
+void EndNamingParts(PartNamer *namer);
 
 // Marks each listed part of `doc` in marks[i] (doc->listCount bytes):
 // `before` is the root page decoded, `after` the cleaned page, both read
 // from their starts; the other parts are decoded from `input`, where the
 // document begins at `docStart`. `search`, when it is not null, was fed
-// the whole root page, so `before` is not searched again. False when a
-// read failed or the parts were not all listed (then nothing may go).
+// the whole root page, so `before` is not searched again. Without `after`,
+// marks hold what the cleaned page names already (a PartNamer's). False
+// when a read failed or the parts were not all listed (then nothing may
+// go).
 bool MarkNamedMimeBodies(const MimeDocument *doc, ByteStream *input, int64_t docStart, ByteStream *before,
                          const PartSearch *search, ByteStream *after, unsigned char *marks);
 

@@ -773,38 +773,66 @@ static size_t PlainValueRun(MarkupReader *m, const unsigned char *p, size_t n)
     return i;
 }
 
-bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *context)
+// The reader fed by its caller.
+struct MarkupRefs {
+    MarkupReader reader;
+};
+
+MarkupRefs *StartMarkupRefs(RefCharset charset, RefProc each, void *context)
 {
     // Its reference buffers are too large for a thread's stack to hold twice.
     static_assert(sizeof(MarkupReader) < 3 * kRefMax, "two references held at most");
-    MarkupReader *m = (MarkupReader *)calloc(1, sizeof *m);
-    if (!m)
-        return false;
+    MarkupRefs *refs = (MarkupRefs *)calloc(1, sizeof *refs);
+    if (!refs)
+        return nullptr;
+    MarkupReader *m = &refs->reader;
     m->state = kMuText;
     m->charset = charset;
     m->each = each;
     m->context = context;
-    const unsigned char *p;
-    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
-        size_t i = 0;
-        while (i < n) {
-            size_t skip = QuietRun(m, p + i, n - i);
-            if (!skip)
-                skip = PlainValueRun(m, p + i, n - i);
-            i += skip;
-            m->at += (int64_t)skip;
-            if (i < n) {
-                MarkupByte(m, p[i++]);
-                m->at++;
-            }
+    return refs;
+}
+
+void MarkupRefsBytes(void *refs, const unsigned char *p, size_t n)
+{
+    MarkupReader *m = &((MarkupRefs *)refs)->reader;
+    size_t i = 0;
+    while (i < n) {
+        size_t skip = QuietRun(m, p + i, n - i);
+        if (!skip)
+            skip = PlainValueRun(m, p + i, n - i);
+        i += skip;
+        m->at += (int64_t)skip;
+        if (i < n) {
+            MarkupByte(m, p[i++]);
+            m->at++;
         }
-        StreamSkip(in, n);
     }
+}
+
+void FinishMarkupRefs(MarkupRefs *refs)
+{
+    if (!refs)
+        return;
+    MarkupReader *m = &refs->reader;
     if (m->state == kMuValue)
         FinishValue(m);
     else if (m->state == kMuRawStyle)
         FinishCss(&m->css);
-    free(m);
+    free(refs);
+}
+
+bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *context)
+{
+    MarkupRefs *m = StartMarkupRefs(charset, each, context);
+    if (!m)
+        return false;
+    const unsigned char *p;
+    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
+        MarkupRefsBytes(m, p, n);
+        StreamSkip(in, n);
+    }
+    FinishMarkupRefs(m);
     return !StreamReadFailed(in);
 }
 

@@ -57,6 +57,13 @@ RefCharset PageCharset(const unsigned char *head, size_t n);
 // Reads the whole of `in` as markup (a page, an SVG picture) or as style
 // sheet text. False when a read failed.
 bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *context);
+// The markup reader fed a page's bytes in pieces of any size, in order (as
+// a stage writes them): FinishMarkupRefs tells what the end completes and
+// frees it. Null without memory.
+struct MarkupRefs;
+MarkupRefs *StartMarkupRefs(RefCharset charset, RefProc each, void *context);
+void MarkupRefsBytes(void *refs, const unsigned char *p, size_t n);
+void FinishMarkupRefs(MarkupRefs *refs);
 bool ReadCssRefs(ByteStream *in, RefCharset charset, RefProc each, void *context);
 
 // What a reference names, read as a browser reads an address against a

@@ -2,6 +2,7 @@
 // line rules, and the clean of a whole document (root part found, decoded,
 // cleaned, encoded; every other byte kept; a part's address local).
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <string>
 #include "app/options.h"
 #include "clean/clean.h"
@@ -235,6 +236,39 @@ TEST(MimeCodecs, QuotedPrintableRunsWhereverTheSequenceFalls)
         EXPECT_EQ(Encode(*c.layout, c.page), c.encoded) << c.page;
 }
 
+// The encoder fed in pieces (as a stage writes them) writes what it writes
+// fed at once, wherever the pieces end: in a run, at a blank before a line
+// end, between a CR and its LF, inside a base64 group.
+TEST(MimeCodecs, EncodedTheSameInPiecesOfAnySize)
+{
+    std::string page;
+    for (unsigned i = 0; page.size() < 20000; i++)
+        page += i % 11 == 0 ? "<p class=\"a\">\xC3\xA9 \r\n" : i % 7 == 0 ? "tab\t\n \r" : i % 5 == 0 ? std::string(90, 'w')
+                                                                            : "word=word  ";
+    const MimeLayout layouts[] = {
+        {kMimeQuotedPrintable, true, 0}, {kMimeQuotedPrintable, false, 0}, {kMimeBase64, true, 76},
+        {kMimeBase64, false, 0},         {kMimeIdentity, true, 0},
+    };
+    const size_t sizes[] = {1, 2, 3, 5, 16, 17, 75, 76, 77, 4096};
+    for (const MimeLayout &l : layouts) {
+        std::string whole = Encode(l, page);
+        for (size_t size : sizes) {
+            ByteStream out;
+            StreamOpenBuffer(&out);
+            MimeEncoder *e = MimeStartEncoder(&l, &out);
+            ASSERT_TRUE(e);
+            for (size_t at = 0, k = 0; at < page.size(); at += size + k % 3, k++)
+                MimeEncodeBytes(e, (const unsigned char *)page.data() + at,
+                                std::min(size + k % 3, page.size() - at));
+            MimeEndEncoder(e);
+            StreamFlush(&out);
+            std::string pieces((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
+            StreamClose(&out);
+            EXPECT_TRUE(pieces == whole) << l.encoding << " in pieces of " << size;
+        }
+    }
+}
+
 TEST(MimeClean, RootCleanedEveryOtherByteKeptPartsAreLocal)
 {
     std::string root =
@@ -349,28 +383,76 @@ TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
     };
     for (const Case &c : cases) {
         std::string root = std::string("<html><body><p>Text</p>") + c.root + "</body></html>";
-        // A part before the root too: the start parameter names the root.
+        // The root first (encoded as it is cleaned), and after a part (held
+        // until what may go is known): the start parameter names the root.
         std::string head = std::string(kHead).replace(std::string(kHead).find("\tboundary"), 0,
                                                        "\tstart=\"<root@x>\";\r\n");
         std::string rootPart = Part("Content-Type: text/html\r\nContent-ID: <root@x>\r\n"
                                     "Content-Location: http://h/page.htm\r\n", root);
-        std::string doc = head + "------B\r\n" + c.parts[0].first + "\r\n" + rootPart;
-        for (size_t i = 1; i < c.parts.size(); i++)
-            doc += "------B\r\n" + c.parts[i].first + "\r\n";
-        doc += "------B--\r\n";
-        CleanStatus status;
-        std::string out = Clean(doc, c.options, &status);
-        ASSERT_EQ(status, kCleanDone) << c.what;
-        std::string want = head;
-        for (size_t i = 0; i < c.parts.size(); i++)
-            if (c.parts[i].second)
-                want += "------B\r\n" + c.parts[i].first + "\r\n";
-        std::string rest = out.substr(0, out.find("------B\r\nContent-Type: text/html\r\nContent-ID: <root@x>"));
-        size_t after = out.find("------B", out.find("</html>"));
-        ASSERT_NE(after, std::string::npos) << c.what;
-        rest += out.substr(after);
-        EXPECT_EQ(rest, want + "------B--\r\n") << c.what;
-        EXPECT_NE(out.find("<p>Text</p>"), std::string::npos) << c.what;
+        for (size_t before = 0; before <= 1; before++) {
+            std::string doc = head, want = head;
+            for (size_t i = 0; i < c.parts.size(); i++) {
+                if (i == before)
+                    doc += rootPart;
+                doc += "------B\r\n" + c.parts[i].first + "\r\n";
+                if (c.parts[i].second)
+                    want += "------B\r\n" + c.parts[i].first + "\r\n";
+            }
+            doc += "------B--\r\n";
+            CleanStatus status;
+            std::string out = Clean(doc, c.options, &status);
+            ASSERT_EQ(status, kCleanDone) << c.what;
+            size_t at = out.find("------B\r\nContent-Type: text/html\r\nContent-ID: <root@x>");
+            size_t after = out.find("------B", out.find("</html>"));
+            ASSERT_NE(at, std::string::npos) << c.what;
+            ASSERT_NE(after, std::string::npos) << c.what;
+            EXPECT_EQ(out.substr(0, at) + out.substr(after), want + "------B--\r\n") << c.what << ", root " << before;
+            EXPECT_NE(out.find("<p>Text</p>"), std::string::npos) << c.what;
+        }
+    }
+}
+
+// The root part is encoded as the chain writes it: the same page is the
+// original body byte for byte; a cleaned one, wherever it first differs
+// (its first bytes, past the first pieces the chain writes, only its end
+// taken away), is the cleaned page encoded, and the part after it stays.
+TEST(MimeClean, EncodedAsItIsCleanedWhereverItFirstDiffers)
+{
+    const uint32_t options = kDefaultOptions & ~(uint32_t)kOptExtract;
+    std::string text;
+    for (int i = 0; text.size() < 150000; i++)
+        text += "<p>Line " + std::to_string(i) + " of plain text, a=b and \xC3\xA9.</p>\r\n";
+    const std::string script = "<script>var a = 1;</script>";
+    const std::pair<const char *, std::string> pages[] = {
+        {"unchanged", "<html><body>" + text + "</body></html>"},
+        {"differs at once", script + "<html><body>" + text + "</body></html>"},
+        {"differs past the first pieces", "<html><body>" + text + script + text + "</body></html>"},
+        {"its end taken away", "<html><body>" + text + "</body></html>" + script},
+    };
+    const MimeLayout layouts[] = {{kMimeQuotedPrintable, true, 0}, {kMimeBase64, false, 76}};
+    const std::string picture = Part("Content-Type: image/png\r\nContent-Location: http://h/a.png\r\n", "P");
+    for (const auto &page : pages) {
+        for (const MimeLayout &l : layouts) {
+            std::string headers = std::string("Content-Type: text/html\r\nContent-Transfer-Encoding: ") +
+                                  (l.encoding == kMimeBase64 ? "base64" : "quoted-printable") + "\r\n";
+            std::string head = std::string(kHead) + "------B\r\n" + headers + "\r\n";
+            std::string tail = "\r\n" + picture + "------B--\r\n";
+            std::string doc = head + Encode(l, page.second) + tail;
+            CleanStatus status;
+            std::string out = Clean(doc, options, &status);
+            ASSERT_EQ(status, kCleanDone) << page.first;
+            CleanSwitches sw = SwitchesFromWord(options);
+            ByteStream cleaned;
+            StreamOpenBuffer(&cleaned);
+            ASSERT_EQ(CleanBytes(&sw, page.second.data(), page.second.size(), &cleaned, kNoMemoryLimit, nullptr),
+                      kCleanDone);
+            std::string want((const char *)StreamMemoryData(&cleaned), StreamMemorySize(&cleaned));
+            StreamClose(&cleaned);
+            if (want == page.second)
+                EXPECT_TRUE(out == doc) << page.first << " " << l.encoding;
+            else
+                EXPECT_TRUE(out == head + Encode(l, want) + tail) << page.first << " " << l.encoding;
+        }
     }
 }
 
