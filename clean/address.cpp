@@ -334,8 +334,34 @@ static AddressKind StartArchiveAddress(UrlHead *h, const char *head)
     size_t n = strlen(head);
     memcpy(h->address, head, n);
     h->addressLength = (int32_t)n;
+    h->sawHash = false;
     h->state = kHeadArchive;
     return kAddressUndecided;
+}
+
+// Whether a part's address may begin with the address read so far, or with
+// it after http: or https: for one without a scheme ("//host/..."), as its
+// end is looked up (FinishArchiveAddress).
+static bool MayNamePart(const UrlHead *h)
+{
+    const char *a = h->address;
+    size_t n = (size_t)h->addressLength;
+    if (MimeHasAddressPrefix(h->parts, a, n))
+        return true;
+    if (n < 2 || a[0] != '/')
+        return false;
+    static const char *const kSchemes[] = {"http:", "https:"};
+    for (const char *scheme : kSchemes) {
+        size_t k = strlen(scheme);
+        char full[kUrlArchiveMax];
+        if (n + k > kUrlArchiveMax)
+            continue;
+        memcpy(full, scheme, k);
+        memcpy(full + k, a, n);
+        if (MimeHasAddressPrefix(h->parts, full, n + k))
+            return true;
+    }
+    return false;
 }
 
 static AddressKind ArchiveChar(UrlHead *h, uint32_t c)
@@ -364,6 +390,12 @@ static AddressKind ArchiveChar(UrlHead *h, uint32_t c)
         return Decide(h, kAddressNetwork);
     memcpy(h->address + h->addressLength, bytes, (size_t)n);
     h->addressLength += n;
+    // At each '/' before any '#' (whatever follows, the address looked up
+    // then begins with what was read), an address that no part's begins
+    // with is decided: most of another host's or folder's part here.
+    h->sawHash = h->sawHash || c == '#';
+    if (c == '/' && !h->sawHash && !MayNamePart(h))
+        return Decide(h, kAddressNetwork);
     return kAddressUndecided;
 }
 

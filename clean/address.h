@@ -91,6 +91,7 @@ struct UrlHead {
     AddressKind kind;
     // State 800: the address so far, its characters in UTF-8.
     const MimeAddresses *parts;
+    bool sawHash;               // a '#' among them
     int32_t addressLength;
     char address[kUrlArchiveMax];
 };

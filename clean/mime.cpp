@@ -317,6 +317,26 @@ bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
     return MimePartOf(a, address, n) >= 0;
 }
 
+bool MimeHasAddressPrefix(const MimeAddresses *a, const char *prefix, size_t n)
+{
+    // The first address not below the prefix begins with it, if any does.
+    size_t lo = 0, hi = a->count;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        const char *s = a->text + a->offsets[mid];
+        size_t m = strlen(s);
+        int c = memcmp(s, prefix, m < n ? m : n);
+        if (c < 0 || (c == 0 && m < n))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    if (lo == a->count)
+        return false;
+    const char *s = a->text + a->offsets[lo];
+    return strlen(s) >= n && memcmp(s, prefix, n) == 0;
+}
+
 long MimePartOf(const MimeAddresses *a, const char *address, size_t n)
 {
     size_t lo = 0, hi = a->count;

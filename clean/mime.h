@@ -100,6 +100,8 @@ bool LooksLikeMime(const unsigned char *head, size_t n);
 
 // Whether the address (n bytes, characters decoded) is one of the parts'.
 bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n);
+// Whether an address begins with the n bytes at `prefix`.
+bool MimeHasAddressPrefix(const MimeAddresses *a, const char *prefix, size_t n);
 // The index (in MimeDocument::list) of the part with that address, or -1.
 long MimePartOf(const MimeAddresses *a, const char *address, size_t n);
 

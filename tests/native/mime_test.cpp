@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 #include "app/options.h"
+#include "clean/address.h"
 #include "clean/clean.h"
 #include "clean/mime.h"
 #include "clean/mimeparts.h"
@@ -454,6 +455,39 @@ TEST(MimeClean, EncodedAsItIsCleanedWhereverItFirstDiffers)
                 EXPECT_TRUE(out == head + Encode(l, want) + tail) << page.first << " " << l.encoding;
         }
     }
+}
+
+// While a single-file page is cleaned, a network address that names one of
+// its parts is local; one that no part's address begins with is decided at
+// the '/' where they part (never past a '#', whose fragment is cut before
+// the lookup), always with the answer reading it to its end would give.
+TEST(MimeClean, AnAddressIsLocalWhenItNamesAPart)
+{
+    std::string doc = Doc(Part("Content-Type: text/html\r\nContent-Location: http://h/p.htm\r\n", "<p>") +
+                          Part("Content-Type: image/png\r\nContent-Location: http://h/dir/a.png\r\n", "A") +
+                          Part("Content-Type: image/png\r\nContent-Location: https://h/d%20x/b.png\r\n", "B"));
+    MimeDocument d;
+    ASSERT_EQ(Read(doc, &d), kMimeOk);
+    struct Case {
+        const char *address;
+        AddressKind kind;
+    } cases[] = {
+        {"http://h/dir/a.png", kAddressOther},          {"HTTP://h/dir/a.png", kAddressOther},
+        {" http://h/dir/a.png  ", kAddressOther},       {"http://h/dir/a.png#x/y/", kAddressOther},
+        {"//h/dir/a.png", kAddressOther},               {"//h/d%20x/b.png", kAddressOther},
+        {"http:\\\\h\\dir\\a.png", kAddressOther},      {"http://h/di&#x72;/a.png", kAddressOther},
+        {"http://h/dir/a.png/", kAddressNetwork},       {"http://h/dir/b/a.png", kAddressNetwork},
+        {"http://other/dir/a.png", kAddressNetwork},    {"https://h/dir/a.png", kAddressNetwork},
+        {"http://h/dir/a.pn", kAddressNetwork},         {"http://h/dir/a.png?x", kAddressNetwork},
+        {"//other/h/dir/a.png", kAddressNetwork},       {"http://h/dir/a.png x", kAddressNetwork},
+    };
+    SetArchiveParts(&d.addresses);
+    for (const Case &c : cases)
+        EXPECT_EQ(ReadAddress((const unsigned char *)c.address, strlen(c.address), kSyntaxOne, false), c.kind)
+            << c.address;
+    SetArchiveParts(nullptr);
+    EXPECT_EQ(ReadAddress((const unsigned char *)"http://h/dir/a.png", 18, kSyntaxOne, false), kAddressNetwork);
+    FreeMimeDocument(&d);
 }
 
 // Addresses joined as a browser joins them (what a style sheet part's
