@@ -1409,6 +1409,15 @@ static void QpEncodePiece(QpEncoder *e, const unsigned char *p, size_t n)
             QpByte(e, p[i++]);
             continue;
         }
+        // A line end with nothing held: written as it stands.
+        if (p[i] == '\n' || (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n')) {
+            size_t k = p[i] == '\n' ? 1 : 2;
+            memcpy(e->buf + e->used, p + i, k);
+            e->used += k;
+            e->column = 0;
+            i += k;
+            continue;
+        }
         // A run of plain bytes with nothing held: as much of it as the line
         // takes, copied in place. Blanks at its end go one by one when a
         // line end may follow them (a CR, a LF, or the piece's end).
