@@ -1099,20 +1099,21 @@ static void NoteMark(MimeView *v, const Cursor *c)
 // Tells the watch the bytes of the cursor's stage it was not told of. A
 // cursor decodes on from a mark, and marks lie no further than the bytes
 // told, so a stage that passes them begins at or before them.
-static void TellWatch(MimeView *v, const Cursor *c)
+static void TellWatch(MimeView *v, const Cursor *c, const unsigned char *stage)
 {
     int64_t end = c->stageStart + (int64_t)c->stageLength;
     if (end <= v->told)
         return;
     int64_t from = c->stageStart > v->told ? c->stageStart : v->told;
     if (v->watch)
-        v->watch(v->watchContext, from, c->stage + (from - c->stageStart), (size_t)(end - from));
+        v->watch(v->watchContext, from, stage + (from - c->stageStart), (size_t)(end - from));
     v->told = end;
 }
 
-// Decodes the stretch after the cursor's stage; false at the end of the
-// body (or on a read error).
-static bool NextStage(MimeView *v, Cursor *c)
+// Decodes the stretch after the cursor's stage into `stage` (c->stage, or
+// a reader's buffer with room for kMimeStretch + 2 bytes); false at the end
+// of the body (or on a read error).
+static bool NextStage(MimeView *v, Cursor *c, unsigned char *stage)
 {
     c->stageStart += (int64_t)c->stageLength;
     c->stageLength = 0;
@@ -1133,14 +1134,14 @@ static bool NextStage(MimeView *v, Cursor *c)
         if (n == 0) {
             if (StreamReadFailed(v->in))
                 v->failed = true;
-            c->stageLength = MimeDecodeEnd(&c->decoder, c->stage);
+            c->stageLength = MimeDecodeEnd(&c->decoder, stage);
             c->ended = true;
             continue;
         }
-        c->stageLength = MimeDecodeStretch(&c->decoder, p, n, c->stage, v->layout);
+        c->stageLength = MimeDecodeStretch(&c->decoder, p, n, stage, v->layout);
         c->encoded += (int64_t)n;
     }
-    TellWatch(v, c);
+    TellWatch(v, c, stage);
     return true;
 }
 
@@ -1176,8 +1177,18 @@ static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t off
     size_t got = 0;
     while (got < n) {
         int64_t at = offset + (int64_t)got;
+        // Read in order with room for a whole stretch: decoded in place,
+        // the cursor's stage left empty after it.
+        if (at == c->stageStart + (int64_t)c->stageLength && n - got >= kMimeStretch + 2) {
+            if (!NextStage(v, c, buf + got))
+                return v->failed ? -1 : (long)got;
+            got += c->stageLength;
+            c->stageStart += (int64_t)c->stageLength;
+            c->stageLength = 0;
+            continue;
+        }
         while (at >= c->stageStart + (int64_t)c->stageLength)
-            if (!NextStage(v, c))
+            if (!NextStage(v, c, c->stage))
                 return v->failed ? -1 : (long)got;
         size_t from = (size_t)(at - c->stageStart);
         size_t take = c->stageLength - from < n - got ? c->stageLength - from : n - got;
@@ -1227,7 +1238,7 @@ bool MimeViewToldAll(const MimeView *v)
 bool MimeFinishView(MimeView *v)
 {
     Cursor *c = CursorFor(v, v->marks[v->markCount - 1].decoded);
-    while (NextStage(v, c)) {
+    while (NextStage(v, c, c->stage)) {
     }
     return !v->failed;
 }
