@@ -2,7 +2,7 @@
 # Single-file pages against their HTML: the corpus pages joined into one
 # large page, and the same page as the root part of a single-file page
 # (quoted-printable, as browsers write it, with a picture part beside it),
-# each cleaned with -o under the defaults; then each corpus page alone, as
+# each cleaned with -o under the defaults (the large page ten times a run); then each corpus page alone, as
 # HTML and as a single-file page, one call per page. Times are the
 # processor's (user + system, so a loaded machine or a slow disk counts
 # less), median of RUNS; the ratio is single-file speed / HTML speed (1.00
@@ -50,18 +50,31 @@ for name in sorted(n for n in os.listdir(corpus) if n.endswith('.htm')):
 PY
 
 median() { sort -n | awk '{ a[NR] = $1 } END { print a[int((NR + 1) / 2)] }'; }
-time_one() {  # PAGE...: processor seconds to clean each with -o, one call each
-  /usr/bin/time -f '%U %S' -o "$work/time" bash -c 'o=$1; shift; for p; do "$0" -q -o "$o/out/${p##*/}" "$p"; done' \
-    "$webtrim" "$work" "$@"
-  awk '{ print $1 + $2 }' "$work/time"
+time_one() {  # REPEAT PAGE...: processor seconds to clean each with -o, one call each, per repeat
+  local repeat=$1
+  shift
+  /usr/bin/time -f '%U %S' -o "$work/time" bash -c 'o=$1; r=$2; shift 2; for i in $(seq "$r"); do
+    for p; do "$0" -q -o "$o/out/${p##*/}" "$p"; done; done' "$webtrim" "$work" "$repeat" "$@"
+  awk -v r="$repeat" '{ print ($1 + $2) / r }' "$work/time"
 }
-html=$(for i in $(seq "$runs"); do time_one "$work/page.htm"; done | median)
-mht=$(for i in $(seq "$runs"); do time_one "$work/page.mht"; done | median)
-phtml=$(for i in $(seq "$runs"); do time_one "$work"/pages/*.htm; done | median)
-pmht=$(for i in $(seq "$runs"); do time_one "$work"/pages/*.mht; done | median)
+# The large page ten times a run (the clock counts hundredths of a second);
+# the two forms in turn, so that a machine that slows down or speeds up
+# meanwhile weighs on both; the ratio is the median of the runs' ratios.
+: > "$work/pairs"
+: > "$work/page-pairs"
+for i in $(seq "$runs"); do
+  echo "$(time_one 10 "$work/page.htm") $(time_one 10 "$work/page.mht")" >> "$work/pairs"
+  echo "$(time_one 1 "$work"/pages/*.htm) $(time_one 1 "$work"/pages/*.mht)" >> "$work/page-pairs"
+done
+html=$(awk '{ print $1 }' "$work/pairs" | median)
+mht=$(awk '{ print $2 }' "$work/pairs" | median)
+ratio=$(awk '{ print $1 / $2 }' "$work/pairs" | median)
+phtml=$(awk '{ print $1 }' "$work/page-pairs" | median)
+pmht=$(awk '{ print $2 }' "$work/page-pairs" | median)
+pratio=$(awk '{ print $1 / $2 }' "$work/page-pairs" | median)
 printf 'page: %d bytes of HTML, %d as a single-file page\n' "$(wc -c < "$work/page.htm")" "$(wc -c < "$work/page.mht")"
 printf 'as HTML:        %.3f s (%.1f MB/s of HTML)\nas single-file: %.3f s (%.1f MB/s of HTML)\nspeed ratio:    %.2f (single-file / HTML)\n' \
   "$html" "$(echo "$(wc -c < "$work/page.htm") / $html / 1000000" | bc -l)" \
-  "$mht" "$(echo "$(wc -c < "$work/page.htm") / $mht / 1000000" | bc -l)" "$(echo "$html / $mht" | bc -l)"
+  "$mht" "$(echo "$(wc -c < "$work/page.htm") / $mht / 1000000" | bc -l)" "$ratio"
 printf 'pages one by one (%d): as HTML %.3f s, as single-file %.3f s, speed ratio %.2f\n' \
-  "$(ls "$work"/pages/*.htm | wc -l)" "$phtml" "$pmht" "$(echo "$phtml / $pmht" | bc -l)"
+  "$(ls "$work"/pages/*.htm | wc -l)" "$phtml" "$pmht" "$pratio"
