@@ -2,11 +2,11 @@
 # Single-file pages against their HTML: the corpus pages joined into one
 # large page, and the same page as the root part of a single-file page
 # (quoted-printable, as browsers write it, with a picture part beside it),
-# each cleaned with -o under the defaults (the large page ten times a run); then each corpus page alone, as
-# HTML and as a single-file page, one call per page. Times are the
-# processor's (user + system, so a loaded machine or a slow disk counts
-# less), median of RUNS; the ratio is single-file speed / HTML speed (1.00
-# is as fast).
+# each cleaned with -o under the defaults, ten times a run; then each corpus
+# page alone, as HTML and as a single-file page, one call per page. Times
+# are the processor's (user + system, so a loaded machine or a slow disk
+# counts less), median of RUNS, the two forms timed in turn; the ratio is
+# single-file speed / HTML speed (1.00 is as fast), the median of the runs'.
 #   bench/mhtml.sh [RUNS]      default: 5 runs
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
