@@ -1401,6 +1401,22 @@ static size_t CopyPlainRun(const unsigned char *p, size_t limit, size_t avail, u
         if (stop)
             return run + (size_t)__builtin_ctz(stop);
     }
+#else
+    // Eight at a time while none is below a space, above '~' or '=' (a tab
+    // goes on one by one).
+    (void)avail;
+    const uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    for (; run + 8 <= limit; run += 8) {
+        uint64_t x;
+        memcpy(&x, p + run, 8);
+        uint64_t below = (x - ones * 32) & ~x & highs;             // a byte < 0x20
+        uint64_t above = ((x + ones * (127 - 126)) | x) & highs;    // a byte > 0x7E
+        uint64_t eq = x ^ (ones * '=');
+        uint64_t equals = (eq - ones) & ~eq & highs;                // a '='
+        if (below | above | equals)
+            break;
+        memcpy(o + run, &x, 8);
+    }
 #endif
     for (; run < limit && kPlain.of[p[run]]; run++)
         o[run] = p[run];
