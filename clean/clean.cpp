@@ -413,13 +413,16 @@ static void CountLeftOut(Archive *a)
 // from the first piece that differs, the decoded page's bytes that were the
 // same are encoded, then each piece. Its references are told to the part
 // namer as they go by, unless the original page named no part (its search
-// was whole and found none when the first piece came).
+// was whole and found none when the first piece came), and until the
+// cleaned page has named every part the original did (then none can go).
 struct DirectSink {
     Archive *a;
     MimeEncoder *encoder;       // once the cleaned page differs
     int64_t same;               // bytes the same as the decoded page so far
     bool differs;
     bool decided;               // whether the references are wanted
+    bool searchWhole;           // the search had the whole page then
+    bool namedEnough;           // the cleaned page names all it found
     PartNamer *namer;
     bool noMemory;
 };
@@ -438,7 +441,8 @@ static void DecideNaming(DirectSink *s)
     if (s->decided)
         return;
     s->decided = true;
-    if (!a->partCheck || (a->search && MimeViewToldAll(a->view) && PartSearchFoundNone(a->search)))
+    s->searchWhole = a->search && MimeViewToldAll(a->view);
+    if (!a->partCheck || (s->searchWhole && PartSearchFoundNone(a->search)))
         return;
     a->marks = (unsigned char *)malloc(a->doc->listCount);
     s->namer = a->marks ? StartNamingParts(a->doc, a->marks) : nullptr;
@@ -490,8 +494,10 @@ static void DirectBytes(void *context, const unsigned char *p, size_t n)
 {
     DirectSink *s = (DirectSink *)context;
     DecideNaming(s);
-    if (s->namer)
+    if (s->namer && !s->namedEnough) {
         NamePartsBytes(s->namer, p, n);
+        s->namedEnough = s->searchWhole && PartSearchFoundNamedAfter(s->a->search, s->a->marks);
+    }
     if (!s->differs) {
         if (SameAsDecoded(s->a->twin, p, n)) {
             s->same += (int64_t)n;

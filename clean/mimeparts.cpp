@@ -337,6 +337,14 @@ bool PartSearchFoundNone(const PartSearch *s)
     return !s->gap && s->left == s->count;
 }
 
+bool PartSearchFoundNamedAfter(const PartSearch *s, const unsigned char *marks)
+{
+    for (size_t i = 0; i < s->count; i++)
+        if (s->gap || (s->found[i] && !(marks[s->parts[i]] & kPartNamedAfter)))
+            return false;
+    return true;
+}
+
 struct PartNamer {
     Marker marker;
     MarkupRefs *refs;

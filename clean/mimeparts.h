@@ -44,6 +44,10 @@ void FreePartSearch(PartSearch *search);
 // Whether a search that was fed the whole page found none of the addresses
 // (then no part can go).
 bool PartSearchFoundNone(const PartSearch *search);
+// Whether the cleaned page names (marks under kPartNamedAfter) every part
+// such a search found: then none can go, as what those name in turn is
+// named after too, and the rest of the cleaned page need not be read.
+bool PartSearchFoundNamedAfter(const PartSearch *search, const unsigned char *marks);
 
 // What the cleaned page names, told as the passes write it (a
 // StreamSinkProc's pieces): marks (doc->listCount bytes) take

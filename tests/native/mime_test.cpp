@@ -384,13 +384,17 @@ TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
     };
     for (const Case &c : cases) {
         std::string root = std::string("<html><body><p>Text</p>") + c.root + "</body></html>";
-        // The root first (encoded as it is cleaned), and after a part (held
-        // until what may go is known): the start parameter names the root.
+        // The root first (encoded as it is cleaned; with the extraction, the
+        // original is searched whole before the first piece is written),
+        // and after a part (held until what may go is known): the start
+        // parameter names the root.
         std::string head = std::string(kHead).replace(std::string(kHead).find("\tboundary"), 0,
                                                        "\tstart=\"<root@x>\";\r\n");
         std::string rootPart = Part("Content-Type: text/html\r\nContent-ID: <root@x>\r\n"
                                     "Content-Location: http://h/page.htm\r\n", root);
-        for (size_t before = 0; before <= 1; before++) {
+        for (int form = 0; form < 3; form++) {
+            size_t before = form == 1 ? 1 : 0;
+            uint32_t options = form == 2 ? c.options | kOptExtract : c.options;
             std::string doc = head, want = head;
             for (size_t i = 0; i < c.parts.size(); i++) {
                 if (i == before)
@@ -401,13 +405,13 @@ TEST(MimeClean, WhatOnlyRemovedElementsNamedIsLeftOut)
             }
             doc += "------B--\r\n";
             CleanStatus status;
-            std::string out = Clean(doc, c.options, &status);
+            std::string out = Clean(doc, options, &status);
             ASSERT_EQ(status, kCleanDone) << c.what;
             size_t at = out.find("------B\r\nContent-Type: text/html\r\nContent-ID: <root@x>");
             size_t after = out.find("------B", out.find("</html>"));
             ASSERT_NE(at, std::string::npos) << c.what;
             ASSERT_NE(after, std::string::npos) << c.what;
-            EXPECT_EQ(out.substr(0, at) + out.substr(after), want + "------B--\r\n") << c.what << ", root " << before;
+            EXPECT_EQ(out.substr(0, at) + out.substr(after), want + "------B--\r\n") << c.what << ", form " << form;
             EXPECT_NE(out.find("<p>Text</p>"), std::string::npos) << c.what;
         }
     }
