@@ -396,6 +396,26 @@ static void CleanRoot(Archive *a)
         r.status = kCleanReadFailed;
 }
 
+// Marks the parts named before and after (in a->marks, which hold what the
+// cleaned page names when `cleaned` is null); a failure to mark them lets
+// every part stay, a failure to read fails the clean.
+static void MarkParts(Archive *a, ByteStream *cleaned)
+{
+    if (!MarkNamedMimeBodies(a->doc, a->input, a->inStart, a->decoded, a->search, cleaned, a->marks)) {
+        free(a->marks);
+        a->marks = nullptr;
+    }
+    if (StreamReadFailed(a->decoded) || StreamReadFailed(a->input))
+        a->r.status = kCleanReadFailed;
+}
+
+// The root part's body as it was, for a page that cleaning left the same.
+static void CopyRootBody(Archive *a)
+{
+    StreamSeek(a->input, a->inStart + a->doc->rootStart);
+    StreamCopyBytes(a->input, a->output, a->doc->rootEnd - a->doc->rootStart);
+}
+
 // Counts the parts the marks leave out.
 static void CountLeftOut(Archive *a)
 {
@@ -406,9 +426,9 @@ static void CountLeftOut(Archive *a)
         }
 }
 
-// Where nothing that may be left out lies before the root part (its body
-// written, the document's bytes before it are written as they are), the
-// cleaned page is encoded as the chain writes it, with no copy of it held.
+// When no part that may be left out comes before the root part, the
+// document's bytes up to the root's body are written first, as they are,
+// and the cleaned page is encoded as the chain writes it, no copy held.
 // While it is the same as the decoded page it is only compared with it;
 // from the first piece that differs, the decoded page's bytes that were the
 // same are encoded, then each piece. Its references are told to the part
@@ -546,18 +566,10 @@ static void CleanDirect(Archive *a)
         r.status = kCleanNoMemory;
     if (r.status == kCleanDone && StreamReadFailed(a->twin))
         r.status = kCleanReadFailed;
-    if (r.status == kCleanDone && same) {
-        StreamSeek(a->input, a->inStart + doc->rootStart);
-        StreamCopyBytes(a->input, a->output, doc->rootEnd - doc->rootStart);
-    }
-    if (r.status == kCleanDone && !same && a->marks) {
-        if (!MarkNamedMimeBodies(doc, a->input, a->inStart, a->decoded, a->search, nullptr, a->marks)) {
-            free(a->marks);
-            a->marks = nullptr;
-        }
-        if (StreamReadFailed(a->decoded) || StreamReadFailed(a->input))
-            r.status = kCleanReadFailed;
-    }
+    if (r.status == kCleanDone && same)
+        CopyRootBody(a);
+    if (r.status == kCleanDone && !same && a->marks)
+        MarkParts(a, nullptr);
     if (same) {
         free(a->marks);         // nothing went from the page, so nothing goes
         a->marks = nullptr;
@@ -583,12 +595,8 @@ static void CleanStaged(Archive *a)
         r.status = kCleanReadFailed;
     if (r.status == kCleanDone && !same && a->partCheck) {
         a->marks = (unsigned char *)malloc(doc->listCount);
-        if (a->marks && !MarkNamedMimeBodies(doc, a->input, a->inStart, a->decoded, a->search, a->cleaned, a->marks)) {
-            free(a->marks);
-            a->marks = nullptr;
-        }
-        if (StreamReadFailed(a->decoded) || StreamReadFailed(a->input))
-            r.status = kCleanReadFailed;
+        if (a->marks)
+            MarkParts(a, a->cleaned);
     }
     if (r.status == kCleanDone) {
         CopyWithoutLeftOut(doc, a->marks, a->input, a->inStart, 0, doc->rootStart, a->output);
@@ -596,8 +604,7 @@ static void CleanStaged(Archive *a)
     }
     if (r.status == kCleanDone) {
         if (same) {
-            StreamSeek(a->input, a->inStart + doc->rootStart);
-            StreamCopyBytes(a->input, a->output, doc->rootEnd - doc->rootStart);
+            CopyRootBody(a);
         } else {
             StreamRewind(a->cleaned);
             r.status = !MimeEncode(&a->layout, a->cleaned, a->output) ? kCleanNoMemory
