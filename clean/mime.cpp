@@ -312,6 +312,25 @@ static void SortAddresses(MimeAddresses *a)
     }
 }
 
+// The index of the first address (in sorted order) not below the n bytes
+// at `text`: one that `text` begins is below it, one that begins with it
+// is not.
+static size_t FirstNotBelow(const MimeAddresses *a, const char *text, size_t n)
+{
+    size_t lo = 0, hi = a->count;
+    while (lo < hi) {
+        size_t mid = (lo + hi) / 2;
+        const char *s = a->text + a->offsets[mid];
+        size_t m = strlen(s);
+        int c = memcmp(s, text, m < n ? m : n);
+        if (c < 0 || (c == 0 && m < n))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
 bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
 {
     return MimePartOf(a, address, n) >= 0;
@@ -319,45 +338,25 @@ bool MimeHasAddress(const MimeAddresses *a, const char *address, size_t n)
 
 bool MimeHasAddressPrefix(const MimeAddresses *a, const char *prefix, size_t n)
 {
-    // The first address not below the prefix begins with it, if any does.
-    size_t lo = 0, hi = a->count;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        const char *s = a->text + a->offsets[mid];
-        size_t m = strlen(s);
-        int c = memcmp(s, prefix, m < n ? m : n);
-        if (c < 0 || (c == 0 && m < n))
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    if (lo == a->count)
+    size_t at = FirstNotBelow(a, prefix, n);
+    if (at == a->count)
         return false;
-    const char *s = a->text + a->offsets[lo];
+    const char *s = a->text + a->offsets[at];
     return strlen(s) >= n && memcmp(s, prefix, n) == 0;
 }
 
 long MimePartOf(const MimeAddresses *a, const char *address, size_t n)
 {
-    size_t lo = 0, hi = a->count;
-    while (lo < hi) {
-        size_t mid = (lo + hi) / 2;
-        const char *s = a->text + a->offsets[mid];
-        size_t m = strlen(s);
-        int c = memcmp(s, address, m < n ? m : n);
-        if (c == 0)
-            c = m < n ? -1 : m > n ? 1 : 0;
-        if (c == 0) {
-            uint32_t part;
-            memcpy(&part, s + m + 1, kPartIndexSize);
-            return (long)part;
-        }
-        if (c < 0)
-            lo = mid + 1;
-        else
-            hi = mid;
-    }
-    return -1;
+    size_t at = FirstNotBelow(a, address, n);
+    if (at == a->count)
+        return -1;
+    const char *s = a->text + a->offsets[at];
+    size_t m = strlen(s);
+    if (m != n || memcmp(s, address, n) != 0)
+        return -1;
+    uint32_t part;
+    memcpy(&part, s + m + 1, kPartIndexSize);
+    return (long)part;
 }
 
 // ---------------------------------------------------------------------------
