@@ -1586,11 +1586,7 @@ bool MimeEncode(const MimeLayout *layout, ByteStream *in, ByteStream *out)
     MimeEncoder *e = MimeStartEncoder(layout, out);
     if (!e)
         return false;
-    const unsigned char *p;
-    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
-        MimeEncodeBytes(e, p, n);
-        StreamSkip(in, n);
-    }
+    StreamFeed(in, MimeEncodeBytes, e);
     MimeEndEncoder(e);
     return true;
 }

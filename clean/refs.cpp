@@ -827,11 +827,7 @@ bool ReadMarkupRefs(ByteStream *in, RefCharset charset, RefProc each, void *cont
     MarkupRefs *m = StartMarkupRefs(charset, each, context);
     if (!m)
         return false;
-    const unsigned char *p;
-    for (size_t n; (n = StreamPeek(in, &p)) > 0;) {
-        MarkupRefsBytes(m, p, n);
-        StreamSkip(in, n);
-    }
+    StreamFeed(in, MarkupRefsBytes, m);
     FinishMarkupRefs(m);
     return !StreamReadFailed(in);
 }

@@ -385,6 +385,15 @@ void CopyStream(ByteStream *input, ByteStream *output)
     StreamCopyBytes(input, output, INT64_MAX);
 }
 
+void StreamFeed(ByteStream *input, StreamSinkProc each, void *context)
+{
+    const unsigned char *p;
+    for (size_t n; (n = StreamPeek(input, &p)) > 0;) {
+        each(context, p, n);
+        StreamSkip(input, n);
+    }
+}
+
 bool StreamSeek(ByteStream *s, int64_t offset)
 {
     if (!s->isOpen || offset < 0 || s->kind == kStreamSink)

@@ -158,6 +158,9 @@ bool StreamSkipUntil(ByteStream *in, unsigned char stop);
 int64_t StreamCopyBytes(ByteStream *in, ByteStream *out, int64_t n);
 // Copies the input from its current position to its end.
 void CopyStream(ByteStream *input, ByteStream *output);
+// Hands the input from its current position to its end to each(context,
+// ...), a buffer at a time (what a sink would be written).
+void StreamFeed(ByteStream *input, StreamSinkProc each, void *context);
 
 int64_t StreamTell(const ByteStream *s);
 // Moves the read/write position; clears the end-of-input state.

@@ -22,23 +22,6 @@ struct Outcome {
     AnyLayoutResult r;
 };
 
-// A reader that hands out the page `step` bytes at a time, so that the
-// lexer's window ends at every kind of place.
-struct Pieces {
-    const string *page;
-    size_t step;
-};
-
-long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset)
-{
-    const Pieces *p = (const Pieces *)context;
-    if ((size_t)offset >= p->page->size())
-        return 0;
-    size_t k = std::min(std::min(n, p->step), p->page->size() - (size_t)offset);
-    memcpy(buf, p->page->data() + offset, k);
-    return (long)k;
-}
-
 Outcome ExtractInPieces(const string &page, size_t step, bool cutTables = false)
 {
     Pieces pieces = {&page, step};

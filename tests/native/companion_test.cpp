@@ -34,22 +34,6 @@ void Collect(void *context, RefKind kind, const char *text, size_t n)
         out->push_back(prefix + "?");
 }
 
-// A text handed over `piece` bytes at a time.
-struct Pieces {
-    const std::string *text;
-    size_t piece;
-};
-
-long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t at)
-{
-    const Pieces *p = (const Pieces *)context;
-    if ((size_t)at >= p->text->size())
-        return 0;
-    size_t k = std::min(std::min(n, p->piece), p->text->size() - (size_t)at);
-    memcpy(buf, p->text->data() + at, k);
-    return (long)k;
-}
-
 std::string RefsOf(ByteStream *in, bool css, RefCharset charset)
 {
     std::vector<std::string> out;

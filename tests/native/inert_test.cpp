@@ -336,22 +336,6 @@ std::vector<InertCase> LongTags()
     };
 }
 
-// A stage run over a reader that gives `piece` bytes at a time.
-struct Pieces {
-    const string *page;
-    size_t piece;
-};
-
-long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset)
-{
-    const Pieces *p = (const Pieces *)context;
-    if ((uint64_t)offset >= p->page->size())
-        return 0;
-    size_t k = std::min({n, p->piece, p->page->size() - (size_t)offset});
-    memcpy(buf, p->page->data() + offset, k);
-    return (long)k;
-}
-
 string RunCounted(const string &input, uint32_t options, size_t piece, RemovalTally *tally)
 {
     Pieces pieces = {&input, piece};

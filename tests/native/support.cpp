@@ -510,3 +510,15 @@ ChildResult RunWebtrim(const std::vector<std::string> &args, const std::vector<s
     r.status = StatusOf(status);
     return r;
 }
+
+long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    const Pieces *p = (const Pieces *)context;
+    if ((uint64_t)offset >= p->text->size())
+        return 0;
+    size_t k = n < p->piece ? n : p->piece;
+    if (k > p->text->size() - (size_t)offset)
+        k = p->text->size() - (size_t)offset;
+    memcpy(buf, p->text->data() + offset, k);
+    return (long)k;
+}

@@ -37,6 +37,14 @@ void CloseStream(ByteStream *s);
 // Everything in the stream from its start.
 std::string ReadBack(ByteStream *s);
 
+// A reader (StreamOpenReader) that hands out `text` at most `piece` bytes
+// at a time, so that a stage's reads end at every kind of place.
+struct Pieces {
+    const std::string *text;
+    size_t piece;
+};
+long ReadPieces(void *context, unsigned char *buf, size_t n, int64_t offset);
+
 // A stage as the tests run it: switches, input, output.
 typedef void (*PassProc)(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
 void ExtractionStage(const CleanSwitches *sw, ByteStream *input, ByteStream *output);
