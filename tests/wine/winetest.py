@@ -167,11 +167,24 @@ class Wine:
     def reg_values(self, key):
         """Every value of the key: {name: (type, data)}, the default value
         under ""; None when the key does not exist."""
-        r = self.run("reg", "query", key)
+        # Under a loaded machine reg.exe now and then fails for no reason
+        # of the key's: only its own "cannot find" answer means no key.
+        for _ in range(5):
+            with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+                r = subprocess.run([LOADER, "reg", "query", key], env=self.env, stdout=out, stderr=err,
+                                   stdin=subprocess.DEVNULL, timeout=120)
+                out.seek(0)
+                err.seek(0)
+                stdout, stderr = out.read().decode("utf-8", "replace"), err.read().decode("utf-8", "replace")
+            if r.returncode == 0 or "Unable to find" in stdout + stderr:
+                break
+            time.sleep(1)
+        else:
+            raise AssertionError("reg query %s failed (%d): %s" % (key, r.returncode, (stdout + stderr).strip()))
         if r.returncode != 0:
             return None
         values = {}
-        for line in r.stdout.splitlines():
+        for line in stdout.splitlines():
             if not line.startswith("    "):
                 continue
             parts = line.strip().split("    ", 2)
