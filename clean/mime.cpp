@@ -1180,10 +1180,10 @@ static void TellWatch(MimeView *v, const Cursor *c, const unsigned char *stage)
     v->told = end;
 }
 
-// Decodes the stretch after the cursor's stage into `stage` (c->stage, or
-// a reader's buffer with room for kMimeStretch + 2 bytes); false at the end
-// of the body (or on a read error).
-static bool NextStage(MimeView *v, Cursor *c, unsigned char *stage)
+// Decodes the stretch after the cursor's stage, of at most `most` body
+// bytes, into `stage` (c->stage, or a reader's buffer, with room for
+// most + 2 bytes); false at the end of the body (or on a read error).
+static bool NextStage(MimeView *v, Cursor *c, unsigned char *stage, size_t most = kMimeStretch)
 {
     c->stageStart += (int64_t)c->stageLength;
     c->stageLength = 0;
@@ -1199,8 +1199,8 @@ static bool NextStage(MimeView *v, Cursor *c, unsigned char *stage)
             n = StreamPeek(v->in, &p);
         if ((int64_t)n > v->end - c->encoded)
             n = (size_t)(v->end - c->encoded);
-        if (n > kMimeStretch)
-            n = kMimeStretch;
+        if (n > most)
+            n = most;
         if (n == 0) {
             if (StreamReadFailed(v->in))
                 v->failed = true;
@@ -1240,6 +1240,8 @@ static Cursor *CursorFor(MimeView *v, int64_t offset)
     return best;
 }
 
+enum { kInPlaceLeast = 1024 };
+
 static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t offset)
 {
     MimeView *v = (MimeView *)context;
@@ -1247,10 +1249,11 @@ static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t off
     size_t got = 0;
     while (got < n) {
         int64_t at = offset + (int64_t)got;
-        // Read in order with room for a whole stretch: decoded in place,
-        // the cursor's stage left empty after it.
-        if (at == c->stageStart + (int64_t)c->stageLength && n - got >= kMimeStretch + 2) {
-            if (!NextStage(v, c, buf + got))
+        // Read in order with room for a stretch of some length: decoded in
+        // place, the cursor's stage left empty after it.
+        if (at == c->stageStart + (int64_t)c->stageLength && n - got >= kInPlaceLeast + 2) {
+            size_t most = n - got - 2 < kMimeStretch ? n - got - 2 : (size_t)kMimeStretch;
+            if (!NextStage(v, c, buf + got, most))
                 return v->failed ? -1 : (long)got;
             got += c->stageLength;
             c->stageStart += (int64_t)c->stageLength;
