@@ -4,8 +4,9 @@
 // before and after the root part's body as it was (under the companion-files
 // switch less whole parts, never the root), and the cleaned body
 // decodes to what the same clean of the decoded page writes. Every input
-// is also decoded and encoded again both ways, and must decode back to the
-// same page, and the decoded view reads what the decoder writes.
+// is also decoded (at once and a byte at a time, the same) and encoded again
+// both ways, and must decode back to the same page, and the decoded view
+// reads what the decoder writes.
 #include <string.h>
 #include "clean/clean.h"
 #include "clean/mime.h"
@@ -33,6 +34,19 @@ static std::string Encoded(const MimeLayout *layout, const std::string &page)
     return s;
 }
 
+// The same a byte at a time, where no quick path of the decoder runs.
+static std::string DecodedBytewise(MimeEncoding e, const std::string &body)
+{
+    std::string s;
+    unsigned char out[3];
+    MimeDecoder d;
+    MimeLayout layout;
+    MimeStartDecoder(&d, e, &layout);
+    for (size_t i = 0; i < body.size(); i++)
+        s.append((const char *)out, MimeDecodeStretch(&d, (const unsigned char *)body.data() + i, 1, out, &layout));
+    return s.append((const char *)out, MimeDecodeEnd(&d, out));
+}
+
 // A view's watch: appends what it is told, in order (an offset out of
 // order makes the text differ).
 static void WatchInto(void *context, int64_t offset, const unsigned char *p, size_t n)
@@ -51,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (MimeEncoding e : {kMimeQuotedPrintable, kMimeBase64}) {
         MimeLayout layout;
         std::string page = Decoded(e, doc, &layout);
+        Require(DecodedBytewise(e, doc) == page, "mime: decoded the same a byte at a time");
         MimeLayout again;
         Require(Decoded(e, Encoded(&layout, page), &again) == page,
                 "mime: an encoded page decodes to the page");
