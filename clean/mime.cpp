@@ -1502,6 +1502,7 @@ enum { kQpRoom = 2 * kQpPieceMax + 16 };
 
 static void QpEncodePiece(QpEncoder *e, const unsigned char *p, size_t n)
 {
+    static const char kHex[] = "0123456789ABCDEF";
     for (size_t i = 0; i < n;) {
         if (e->used > kQpBuffer - kQpRoom)
             QpFlush(e);
@@ -1509,37 +1510,10 @@ static void QpEncodePiece(QpEncoder *e, const unsigned char *p, size_t n)
             QpByte(e, p[i++]);
             continue;
         }
-        // A line end with nothing held: written as it stands.
-        if (p[i] == '\n' || (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n')) {
-            size_t k = p[i] == '\n' ? 1 : 2;
-            memcpy(e->buf + e->used, p + i, k);
-            e->used += k;
-            e->column = 0;
-            i += k;
-            continue;
-        }
-        // A run of plain bytes with nothing held: as much of it as the line
-        // takes, copied in place. Blanks at its end go one by one when a
-        // line end may follow them (a CR, a LF, or the piece's end).
-        if (e->column >= 75 && kPlain.of[p[i]]) {
-            QpPut(e, e->softBreak, e->softLength);
-            e->column = 0;
-        }
-        size_t room = (size_t)(75 - e->column), limit = n - i < room ? n - i : room;
-        size_t run = CopyPlainRun(p + i, limit, n - i, e->buf + e->used);
-        if (i + run == n || p[i + run] == '\r' || p[i + run] == '\n')
-            while (run > 0 && IsBlank(p[i + run - 1]))
-                run--;
-        if (run > 0) {
-            e->used += run;
-            e->column += (int)run;
-            i += run;
-            continue;
-        }
-        if (kEscaped.of[p[i]]) {
+        unsigned char c = p[i];
+        if (kEscaped.of[c]) {
             // A run of bytes written =XX (text in another script than
             // Latin, or a '='): three bytes each, in place.
-            static const char kHex[] = "0123456789ABCDEF";
             for (; i < n && kEscaped.of[p[i]]; i++) {
                 if (e->column + 3 > 75) {
                     QpPut(e, e->softBreak, e->softLength);
@@ -1555,7 +1529,40 @@ static void QpEncodePiece(QpEncoder *e, const unsigned char *p, size_t n)
             }
             continue;
         }
-        QpByte(e, p[i++]);
+        // A line end with nothing held: written as it stands.
+        if (c == '\n' || (c == '\r' && i + 1 < n && p[i + 1] == '\n')) {
+            size_t k = c == '\n' ? 1 : 2;
+            memcpy(e->buf + e->used, p + i, k);
+            e->used += k;
+            e->column = 0;
+            i += k;
+            continue;
+        }
+        if (!kPlain.of[c]) {        // a CR alone, or last in the piece
+            QpByte(e, p[i++]);
+            continue;
+        }
+        // A run of plain bytes with nothing held (p[i] at least): as much of
+        // it as the line takes, copied in place. Blanks at its end go one by
+        // one when a line end may follow them (a CR, a LF, or the piece's
+        // end). The bytes written =XX and the line ends are asked for first:
+        // they are most of what stops a run.
+        if (e->column >= 75) {
+            QpPut(e, e->softBreak, e->softLength);
+            e->column = 0;
+        }
+        size_t room = (size_t)(75 - e->column), limit = n - i < room ? n - i : room;
+        size_t run = CopyPlainRun(p + i, limit, n - i, e->buf + e->used);
+        if (IsBlank(p[i + run - 1]) && (i + run == n || p[i + run] == '\r' || p[i + run] == '\n'))
+            while (run > 0 && IsBlank(p[i + run - 1]))
+                run--;
+        if (run == 0) {             // blanks before a line end
+            QpByte(e, p[i++]);
+            continue;
+        }
+        e->used += run;
+        e->column += (int)run;
+        i += run;
     }
 }
 
