@@ -851,16 +851,7 @@ static void QpDecodeByte(int *state, int *held, int c, unsigned char **o)
 }
 
 #if defined(__SSE2__)
-// Markup written as quoted-printable has a '=' every thirty bytes or so
-// ("=3D" for each attribute's '=', and a soft break on every line). Asking
-// of each sixteen bytes whether one holds a '=' is then a guess the
-// processor loses about as often as it wins; asked of sixty-four, the
-// answer is nearly always yes. So the plain run is found in a window of 64
-// bytes, all of which are stored (what follows the run writes over the
-// rest), and the sequence after it is read without a branch: "=XX" gives
-// its byte, a soft break none. Answers where it stopped: at the end of its
-// room, or at a '=' that is neither (left for the careful path, which
-// starts at *i and *o).
+// The places of the '=' among the 64 bytes at p (a bit each).
 static uint64_t EqualsIn64(const unsigned char *p)
 {
     const __m128i equals = _mm_set1_epi8('=');
@@ -870,6 +861,7 @@ static uint64_t EqualsIn64(const unsigned char *p)
          | (uint64_t)(unsigned)_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128((const __m128i *)(p + 48)), equals)) << 48;
 }
 
+// Stores the 64 bytes at p at o.
 static void Copy64(unsigned char *o, const unsigned char *p)
 {
     __m128i a = _mm_loadu_si128((const __m128i *)p), b = _mm_loadu_si128((const __m128i *)(p + 16)),
@@ -880,6 +872,18 @@ static void Copy64(unsigned char *o, const unsigned char *p)
     _mm_storeu_si128((__m128i *)(o + 48), d);
 }
 
+// Markup written as quoted-printable has a '=' every thirty bytes or so
+// ("=3D" for each attribute's '=', and a soft break on every line). Asking
+// of each sixteen bytes whether one holds a '=' is then a guess the
+// processor loses about as often as it wins; asked of sixty-four, the
+// answer is nearly always yes. So the '=' of each window of 64 bytes are
+// found at once, from one mask, and taken in turn: the plain bytes before
+// each are stored 64 at a time (what follows writes over the rest), and the
+// sequence after it is read without a branch: "=XX" gives its byte, a soft
+// break none. A window is taken while it and the next one lie in the
+// stretch, so every store and every read has its room. Stops there, or at
+// a '=' that is neither (left for the careful path, which goes on from *at
+// and *out).
 static void QpDecodeWindows(const unsigned char *p, size_t n, size_t *at, unsigned char **out)
 {
     size_t i = *at, base = i;
