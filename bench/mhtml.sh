@@ -7,13 +7,14 @@
 # are the processor's (user + system, so a loaded machine or a slow disk
 # counts less), median of RUNS, the two forms timed in turn; the ratio is
 # single-file speed / HTML speed (1.00 is as fast), the median of the runs'.
+# Then each page alone again in one process, through the library.
 #   bench/mhtml.sh [RUNS]      default: 5 runs
 # Needs the Linux build (cmake --preset linux && cmake --build --preset linux).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-5}
 webtrim=$PWD/build/linux/webtrim
-cmake --build build/linux --target webtrim >/dev/null
+cmake --build build/linux --target webtrim webtrim_python >/dev/null
 
 corpus=${CORPUS:-../shared/corpus}
 [ -d "$corpus" ] || corpus=/work/shared/corpus
@@ -78,3 +79,26 @@ printf 'as HTML:        %.3f s (%.1f MB/s of HTML)\nas single-file: %.3f s (%.1f
   "$mht" "$(echo "$(wc -c < "$work/page.htm") / $mht / 1000000" | bc -l)" "$ratio"
 printf 'pages one by one (%d): as HTML %.3f s, as single-file %.3f s, speed ratio %.2f\n' \
   "$(ls "$work"/pages/*.htm | wc -l)" "$phtml" "$pmht" "$pratio"
+
+# Each page alone again, in one process through the library (webtrim.clean),
+# where no start of a program and no file's reading weighs on either form:
+# processor time of the calls alone, the two forms in turn, median of the
+# runs' ratios. (The large page is left out here: the fresh memory for its
+# 15 MB result, the same for both forms, can cost as much as the clean
+# itself, and swings from call to call.)
+PYTHONPATH=$PWD/build/linux/python /usr/bin/python3 - "$work" "$runs" <<'PY'
+import os, statistics, sys, time
+import webtrim
+work, runs = sys.argv[1], int(sys.argv[2])
+names = sorted(n[:-4] for n in os.listdir(os.path.join(work, 'pages')) if n.endswith('.htm'))
+html, mht = ([open(os.path.join(work, 'pages', n + ext), 'rb').read() for n in names] for ext in ('.htm', '.mht'))
+def seconds(batch):
+    start = time.process_time()
+    for page in batch:
+        webtrim.clean(page)
+    return time.process_time() - start
+pairs = [(seconds(html), seconds(mht)) for _ in range(runs)]
+print('library, pages one by one: as HTML %.3f s, as single-file %.3f s, speed ratio %.2f' % (
+    statistics.median(h for h, m in pairs), statistics.median(m for h, m in pairs),
+    statistics.median(h / m for h, m in pairs)))
+PY
