@@ -366,7 +366,6 @@ struct Archive {
     MimeView *view;
     ByteStream *decoded;        // the view
     ByteStream *cleaned;        // what the chain writes
-    ByteStream *twin;           // a second reader of the view
     MimeLayout layout;          // the root part's, filled as it is decoded
     bool partCheck;             // parts may be left out
     PartSearch *search;         // for the parts' addresses, as the page is decoded
@@ -439,6 +438,7 @@ struct DirectSink {
     Archive *a;
     MimeEncoder *encoder;       // once the cleaned page differs
     int64_t same;               // bytes the same as the decoded page so far
+    bool readFailed;            // reading the decoded page to compare
     bool differs;
     bool decided;               // whether the references are wanted
     bool searchWhole;           // the search had the whole page then
@@ -472,18 +472,30 @@ static void DecideNaming(DirectSink *s)
     }
 }
 
-// Whether the n bytes at p are the decoded page's next ones.
-static bool SameAsDecoded(ByteStream *twin, const unsigned char *p, size_t n)
+// The decoded page is read to compare with, or to encode, a little at a
+// time, so that a page that differs early is not decoded further for it.
+enum { kCompareChunk = 4096 };
+
+// Reads the decoded page at `at` as MimeViewRead does, noting a failure.
+static long ReadToCompare(DirectSink *s, int64_t at, unsigned char *buf, size_t n)
 {
-    while (n > 0) {
-        const unsigned char *d;
-        size_t got = StreamPeek(twin, &d);
-        size_t k = got < n ? got : n;
-        if (got == 0 || memcmp(d, p, k) != 0)
+    long got = MimeViewRead(s->a->view, at, buf, n);
+    if (got < 0)
+        s->readFailed = true;
+    return got;
+}
+
+// Whether the n bytes at p are the decoded page's next ones.
+static bool SameAsDecoded(DirectSink *s, const unsigned char *p, size_t n)
+{
+    unsigned char decoded[kCompareChunk];
+    for (int64_t at = s->same; n > 0;) {
+        long got = ReadToCompare(s, at, decoded, n < sizeof decoded ? n : sizeof decoded);
+        if (got <= 0 || memcmp(decoded, p, (size_t)got) != 0)
             return false;
-        StreamSkip(twin, k);
-        p += k;
-        n -= k;
+        at += got;
+        p += got;
+        n -= (size_t)got;
     }
     return true;
 }
@@ -497,16 +509,14 @@ static void StartEncoding(DirectSink *s)
         s->noMemory = true;
         return;
     }
-    StreamSeek(a->twin, 0);
-    for (int64_t left = s->same; left > 0;) {
-        const unsigned char *d;
-        size_t got = StreamPeek(a->twin, &d);
-        if (got == 0)
+    unsigned char decoded[kCompareChunk];
+    for (int64_t at = 0; at < s->same;) {
+        int64_t left = s->same - at;
+        long got = ReadToCompare(s, at, decoded, left < (int64_t)sizeof decoded ? (size_t)left : sizeof decoded);
+        if (got <= 0)
             break;              // a read failure: the view says so
-        size_t k = (int64_t)got < left ? got : (size_t)left;
-        MimeEncodeBytes(s->encoder, d, k);
-        StreamSkip(a->twin, k);
-        left -= (int64_t)k;
+        MimeEncodeBytes(s->encoder, decoded, (size_t)got);
+        at += got;
     }
 }
 
@@ -519,7 +529,7 @@ static void DirectBytes(void *context, const unsigned char *p, size_t n)
         s->namedEnough = s->searchWhole && PartSearchFoundNamedAfter(s->a->search, s->a->marks);
     }
     if (!s->differs) {
-        if (SameAsDecoded(s->a->twin, p, n)) {
+        if (SameAsDecoded(s, p, n)) {
             s->same += (int64_t)n;
             return;
         }
@@ -541,7 +551,6 @@ static void CleanDirect(Archive *a)
     }
     DirectSink s = {};
     s.a = a;
-    StreamOpenTwin(a->twin, a->decoded);
     StreamOpenSink(a->cleaned, DirectBytes, &s);
     CleanRoot(a);
     StreamClose(a->cleaned);
@@ -555,8 +564,8 @@ static void CleanDirect(Archive *a)
     if (!s.differs) {
         // The cleaned page ended the same so far: the same page, or the
         // decoded one's beginning.
-        const unsigned char *d;
-        same = StreamPeek(a->twin, &d) == 0;
+        unsigned char next;
+        same = ReadToCompare(&s, s.same, &next, 1) == 0;
         if (!same)
             StartEncoding(&s);
     }
@@ -564,7 +573,7 @@ static void CleanDirect(Archive *a)
     EndNamingParts(s.namer);
     if (r.status == kCleanDone && s.noMemory)
         r.status = kCleanNoMemory;
-    if (r.status == kCleanDone && StreamReadFailed(a->twin))
+    if (r.status == kCleanDone && s.readFailed)
         r.status = kCleanReadFailed;
     if (r.status == kCleanDone && same)
         CopyRootBody(a);
@@ -618,8 +627,8 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
                               ByteStream *output, bool inMemory, size_t memoryLimit, CleanReport *report)
 {
     Archive *a = (Archive *)calloc(1, sizeof *a);
-    // Three stream buffers: too large for a thread's stack.
-    ByteStream *between = (ByteStream *)calloc(3, sizeof(ByteStream));
+    // Two stream buffers: too large for a thread's stack.
+    ByteStream *between = (ByteStream *)calloc(2, sizeof(ByteStream));
     MimeView *view = nullptr;
     if (a && between) {
         a->sw = sw;
@@ -631,7 +640,6 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
         a->inStart = StreamTell(input);
         a->decoded = &between[0];
         a->cleaned = &between[1];
-        a->twin = &between[2];
         view = MimeOpenView(a->decoded, input, a->inStart + doc->rootStart, a->inStart + doc->rootEnd,
                             doc->encoding, &a->layout);
     }

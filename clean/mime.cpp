@@ -1067,7 +1067,7 @@ void MimeReadLayout(ByteStream *in, int64_t start, int64_t end, MimeEncoding enc
     MimeStartDecoder(&d, encoding, layout);
     if (encoding != kMimeQuotedPrintable && encoding != kMimeBase64)
         return;
-    enum { kPiece = 4096 };
+    enum { kPiece = 512 };          // the first line is all it needs
     unsigned char decoded[kPiece + 2];
     StreamSeek(in, start);
     const unsigned char *p;
@@ -1135,7 +1135,7 @@ struct MimeView {
     MimeLayout *layout;
     Mark *marks;                // ascending; marks[0] is the body's start
     size_t markCount, markCapacity;
-    Cursor cursors[2];          // two readers of one stream (a stage's twin)
+    Cursor cursors[2];          // two readers at once (the stream and a comparison)
     uint64_t clock;
     bool failed;
     int64_t told;               // decoded bytes the watch was told of
@@ -1246,12 +1246,13 @@ static Cursor *CursorFor(MimeView *v, int64_t offset)
 
 enum { kInPlaceLeast = 1024 };
 
-static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t offset)
+// Reads decoded bytes at `offset` into buf: n of them (fewer only at the
+// body's end) when `fill`, else as soon as there are some.
+static long ReadSome(MimeView *v, unsigned char *buf, size_t n, int64_t offset, bool fill)
 {
-    MimeView *v = (MimeView *)context;
     Cursor *c = CursorFor(v, offset);
     size_t got = 0;
-    while (got < n) {
+    while (got < n && (fill || got == 0)) {
         int64_t at = offset + (int64_t)got;
         // Read in order with room for a stretch of some length: decoded in
         // place, the cursor's stage left empty after it.
@@ -1273,6 +1274,11 @@ static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t off
         got += take;
     }
     return (long)got;
+}
+
+static long ReadDecoded(void *context, unsigned char *buf, size_t n, int64_t offset)
+{
+    return ReadSome((MimeView *)context, buf, n, offset, true);
 }
 
 MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding,
@@ -1299,6 +1305,11 @@ MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t 
         Restart(&c, &marks[0]);
     StreamOpenReader(view, ReadDecoded, v);
     return v;
+}
+
+long MimeViewRead(MimeView *v, int64_t offset, unsigned char *buf, size_t n)
+{
+    return ReadSome(v, buf, n, offset, false);
 }
 
 void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context)

@@ -153,6 +153,11 @@ void MimeReadLayout(ByteStream *in, int64_t start, int64_t end, MimeEncoding enc
 struct MimeView;
 MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t end, MimeEncoding encoding,
                        MimeLayout *layout);
+// Reads decoded bytes at `offset` into buf, at most n and at least one but
+// at the body's end: answers how many, 0 at the body's end, -1 when reading
+// the body failed. Unlike the stream, which fills its whole buffer, a read
+// in order of a kilobyte or more decodes what it gives and no further.
+long MimeViewRead(MimeView *v, int64_t offset, unsigned char *buf, size_t n);
 // Has watch(context, offset, ...) told each decoded byte once, in order,
 // with its offset in the decoded body, the first time any reader of the
 // view decodes it: a search of the whole body needs no read of its own.
