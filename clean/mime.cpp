@@ -1325,6 +1325,8 @@ bool MimeViewToldAll(const MimeView *v)
 
 bool MimeFinishView(MimeView *v)
 {
+    if (v->toldAll)
+        return !v->failed;      // decoded to its end already: nothing is left to tell
     Cursor *c = CursorFor(v, v->marks[v->markCount - 1].decoded);
     while (NextStage(v, c, c->stage)) {
     }
