@@ -1130,6 +1130,7 @@ struct Cursor {
 enum { kMarkEvery = 64 * 1024 };
 
 struct MimeView {
+    ByteStream *stream;         // the view's own stream
     ByteStream *in;
     int64_t start, end;         // the body in `in`
     MimeLayout *layout;
@@ -1142,6 +1143,8 @@ struct MimeView {
     MimeWatchProc watch;
     void *watchContext;
     bool toldAll;               // the body's end was decoded and told
+    unsigned char *held;        // the whole decoded body, when held (MimeHoldView)
+    size_t heldLength;
 };
 
 static void Restart(Cursor *c, const Mark *m)
@@ -1250,6 +1253,12 @@ enum { kInPlaceLeast = 1024 };
 // body's end) when `fill`, else as soon as there are some.
 static long ReadSome(MimeView *v, unsigned char *buf, size_t n, int64_t offset, bool fill)
 {
+    if (v->held) {
+        size_t from = offset < (int64_t)v->heldLength ? (size_t)offset : v->heldLength;
+        size_t take = v->heldLength - from < n ? v->heldLength - from : n;
+        memcpy(buf, v->held + from, take);
+        return (long)take;
+    }
     Cursor *c = CursorFor(v, offset);
     size_t got = 0;
     while (got < n && (fill || got == 0)) {
@@ -1291,6 +1300,7 @@ MimeView *MimeOpenView(ByteStream *view, ByteStream *in, int64_t start, int64_t 
         free(marks);
         return nullptr;
     }
+    v->stream = view;
     v->in = in;
     v->start = start;
     v->end = end;
@@ -1318,6 +1328,36 @@ void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context)
     v->watchContext = context;
 }
 
+bool MimeHoldView(MimeView *v, size_t atMost)
+{
+    size_t body = (size_t)(v->end - v->start);
+    if (v->held || v->end - v->start > (int64_t)atMost || v->told > 0)
+        return false;
+    // Decoded bytes are never more than the encoded ones they come from:
+    // the body and the two bytes a stage may add stand room for every stage.
+    unsigned char *held = (unsigned char *)malloc(body + 2);
+    if (!held)
+        return false;
+    Cursor *c = &v->cursors[0];
+    size_t length = 0;
+    for (;;) {
+        size_t most = body - length < kMimeStretch ? body - length : (size_t)kMimeStretch;
+        if (!NextStage(v, c, held + length, most))
+            break;
+        length += c->stageLength;
+        c->stageStart += (int64_t)c->stageLength;
+        c->stageLength = 0;
+    }
+    if (v->failed) {
+        free(held);             // the stream's reads meet the failure again
+        return false;
+    }
+    v->held = held;
+    v->heldLength = length;
+    StreamOpenMemory(v->stream, held, length);
+    return true;
+}
+
 bool MimeViewToldAll(const MimeView *v)
 {
     return v->toldAll && !v->failed;
@@ -1338,6 +1378,7 @@ void MimeCloseView(MimeView *v)
     if (!v)
         return;
     free(v->marks);
+    free(v->held);
     free(v);
 }
 

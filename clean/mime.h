@@ -165,6 +165,13 @@ long MimeViewRead(MimeView *v, int64_t offset, unsigned char *buf, size_t n);
 // is then past 0). MimeFinishView tells the rest.
 typedef void (*MimeWatchProc)(void *context, int64_t offset, const unsigned char *p, size_t n);
 void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context);
+// Decodes the whole body now and holds it, when it is at most `atMost`
+// bytes as encoded and nothing was read yet: the view's stream then reads
+// the held bytes themselves, so a page read twice (a plan, then the clean)
+// is decoded once. The watch is told as the body is decoded. False when the
+// body is larger, or memory or its reading failed: the view decodes as it
+// is read, as before.
+bool MimeHoldView(MimeView *v, size_t atMost);
 // Whether the whole body was decoded (and so told) already.
 bool MimeViewToldAll(const MimeView *v);
 // Decodes what was not read yet; false when reading the body failed.

@@ -76,6 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         MimeView *v = MimeOpenView(view, &in, 0, (int64_t)doc.size(), e, &viewLayout);
         std::string watched;
         MimeWatchView(v, WatchInto, &watched);
+        if (options & 1)    // held whole: a buffer of the body's size must do
+            Require(MimeHoldView(v, doc.size()), "mime: a body the view may hold is held");
         size_t from = page.empty() ? 0 : (options >> 8) % page.size();
         std::string tail, whole;
         StreamSeek(view, (int64_t)from);

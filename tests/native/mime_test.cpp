@@ -627,36 +627,43 @@ TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
 
         ByteStream in, view, twin;
         StreamOpenMemory(&in, around.data(), around.size());
-        MimeView *v = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
-        ASSERT_TRUE(v);
-        // Told each byte once, in order, whichever cursor decodes it: the
-        // seeks below read parts again from marks behind.
+        // Decoded as it is read, then held whole (a body of one byte more
+        // than it may hold is not).
         std::string watched;
-        MimeWatchView(v, WatchInto, &watched);
-        std::string whole;
-        for (int c; (c = StreamGet(&view)) >= 0;)
-            whole += (char)c;
-        EXPECT_EQ(whole, page) << l.encoding;
-        EXPECT_EQ(viewLayout.crlf, decodedLayout.crlf);
-        EXPECT_EQ(viewLayout.lineLength, decodedLayout.lineLength);
+        for (size_t hold : {body.size() - 1, body.size()}) {
+            MimeView *v = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
+            ASSERT_TRUE(v);
+            // Told each byte once, in order, whichever cursor decodes it: the
+            // seeks below read parts again from marks behind.
+            watched.clear();
+            MimeWatchView(v, WatchInto, &watched);
+            ASSERT_EQ(MimeHoldView(v, hold), hold == body.size());
+            EXPECT_EQ(MimeViewToldAll(v), hold == body.size());
+            std::string whole;
+            for (int c; (c = StreamGet(&view)) >= 0;)
+                whole += (char)c;
+            EXPECT_EQ(whole, page) << l.encoding;
+            EXPECT_EQ(viewLayout.crlf, decodedLayout.crlf);
+            EXPECT_EQ(viewLayout.lineLength, decodedLayout.lineLength);
 
-        StreamOpenTwin(&twin, &view);
-        const int64_t places[] = {250000, 3, 131072, 299000, 65535, 0, 200001};
-        for (size_t k = 0; k < sizeof places / sizeof *places; k++) {
-            int64_t at = places[k], other = places[(k + 3) % 7];
-            StreamSeek(&view, at);
-            StreamSeek(&twin, other);
-            for (int i = 0; i < 5000; i++) {
-                int a = StreamGet(&view), b = StreamGet(&twin);
-                ASSERT_EQ(a, at + i < (int64_t)page.size() ? (unsigned char)page[at + i] : -1) << at + i;
-                ASSERT_EQ(b, other + i < (int64_t)page.size() ? (unsigned char)page[other + i] : -1) << other + i;
+            StreamOpenTwin(&twin, &view);
+            const int64_t places[] = {250000, 3, 131072, 299000, 65535, 0, 200001};
+            for (size_t k = 0; k < sizeof places / sizeof *places; k++) {
+                int64_t at = places[k], other = places[(k + 3) % 7];
+                StreamSeek(&view, at);
+                StreamSeek(&twin, other);
+                for (int i = 0; i < 5000; i++) {
+                    int a = StreamGet(&view), b = StreamGet(&twin);
+                    ASSERT_EQ(a, at + i < (int64_t)page.size() ? (unsigned char)page[at + i] : -1) << at + i;
+                    ASSERT_EQ(b, other + i < (int64_t)page.size() ? (unsigned char)page[other + i] : -1) << other + i;
+                }
             }
+            EXPECT_TRUE(MimeFinishView(v));
+            EXPECT_FALSE(StreamReadFailed(&view));
+            EXPECT_TRUE(watched == page) << l.encoding;
+            StreamClose(&view);
+            MimeCloseView(v);
         }
-        EXPECT_TRUE(MimeFinishView(v));
-        EXPECT_FALSE(StreamReadFailed(&view));
-        EXPECT_TRUE(watched == page) << l.encoding;
-        StreamClose(&view);
-        MimeCloseView(v);
 
         // Seeks first, from far ahead back to the start, then the rest.
         MimeView *w = MimeOpenView(&view, &in, 4, 4 + (int64_t)body.size(), l.encoding, &viewLayout);
@@ -684,6 +691,7 @@ TEST(MimeView, ReadsAsDecodedWhereverItIsRead)
     MimeLayout layout;
     MimeView *v = MimeOpenView(&view, &in, 0, (int64_t)body.size(), kMimeQuotedPrintable, &layout);
     ASSERT_TRUE(v);
+    EXPECT_FALSE(MimeHoldView(v, body.size()));     // the failure is left to the reads
     while (StreamGet(&view) >= 0) {
     }
     EXPECT_TRUE(StreamReadFailed(&view));
