@@ -623,8 +623,9 @@ static void CleanStaged(Archive *a)
     StreamClose(a->cleaned);
 }
 
-// A root part of up to this many bytes is decoded once and held while it
-// is cleaned, not decoded again for each reading of it.
+// A root part of up to this many bytes (and no more than a clean in memory
+// may hold) is decoded once and held while it is cleaned, not decoded
+// again for each reading of it.
 enum { kHoldDecodedAtMost = 2 * 1024 * 1024 };
 
 static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, ByteStream *input,
@@ -666,7 +667,7 @@ static CleanStatus RunArchive(const CleanSwitches *sw, const MimeDocument *doc, 
     a->search = a->partCheck ? StartPartSearch(doc) : nullptr;
     if (a->search)
         MimeWatchView(view, PartSearchBytes, a->search);
-    MimeHoldView(view, kHoldDecodedAtMost);
+    MimeHoldView(view, inMemory && memoryLimit < kHoldDecodedAtMost ? memoryLimit : (size_t)kHoldDecodedAtMost);
     if (!a->partCheck || RootComesFirst(doc))
         CleanDirect(a);
     else

@@ -66,14 +66,15 @@ std::string Encode(const MimeLayout &layout, const std::string &page)
     return s;
 }
 
-std::string Clean(const std::string &doc, uint32_t options, CleanStatus *status = nullptr)
+std::string Clean(const std::string &doc, uint32_t options, CleanStatus *status = nullptr,
+                  size_t memoryLimit = kNoMemoryLimit)
 {
     MimeDocument d;
     EXPECT_EQ(Read(doc, &d), kMimeOk);
     CleanSwitches sw = SwitchesFromWord(options);
     ByteStream out;
     StreamOpenBuffer(&out);
-    CleanStatus st = CleanArchiveBytes(&sw, &d, doc.data(), doc.size(), &out, kNoMemoryLimit, nullptr);
+    CleanStatus st = CleanArchiveBytes(&sw, &d, doc.data(), doc.size(), &out, memoryLimit, nullptr);
     if (status)
         *status = st;
     std::string s((const char *)StreamMemoryData(&out), StreamMemorySize(&out));
@@ -479,9 +480,14 @@ TEST(MimeClean, EncodedAsItIsCleanedWhereverItFirstDiffers)
             std::string head = std::string(kHead) + "------B\r\n" + headers + "\r\n";
             std::string tail = "\r\n" + picture + "------B--\r\n";
             std::string doc = head + Encode(l, page.second) + tail;
+            // Held decoded, and decoded as it is read (a limit below the
+            // page's size lets it hold nothing).
             CleanStatus status;
             std::string out = Clean(doc, options, &status);
             ASSERT_EQ(status, kCleanDone) << page.first;
+            CleanStatus streamedStatus;
+            EXPECT_TRUE(Clean(doc, options, &streamedStatus, 100000) == out) << page.first << " " << l.encoding;
+            EXPECT_EQ(streamedStatus, kCleanDone);
             CleanSwitches sw = SwitchesFromWord(options);
             ByteStream cleaned;
             StreamOpenBuffer(&cleaned);
