@@ -94,6 +94,13 @@ void CheckScans(const BytePairs &set, const string &text, const string &where)
     while (at < n && !((p[at] | 0x20) == 'y' && (p[at + 1] | 0x20) == 'l'))
         at++;
     ASSERT_EQ(at, FindFoldedPair(p, n, 'y', 'l')) << where;
+    for (size_t gap : {(size_t)1, (size_t)9}) {     // reads p[0, places + gap), within p[0, n]
+        size_t places = n + 1 > gap ? n + 1 - gap : 0;
+        at = 0;
+        while (at < places && !(p[at] == 'y' && p[at + gap] == 'l'))
+            at++;
+        ASSERT_EQ(at, FindSpacedPair(p, places, 'y', 'l', gap)) << where << " " << gap;
+    }
 
     const unsigned char *gt = FindByte(p, n, '>');
     ASSERT_EQ(k == n ? nullptr : p + k, gt) << where;
@@ -123,6 +130,8 @@ TEST(TagScans, SixteenBytesAtATimeAsByteByByte)
         "<unfinished tag " + string(40, 'x'),
         "STYLE=\"A\" url( BackGround SrC>",
         "st" + string(1, '\0') + "yle url(src>",
+        string(63, 'a') + "yl" + string(70, 'b'),  // past the first blocks
+        string(120, 'a') + "y" + string(8, 'b') + "l",
     };
     for (const string &c : cases)
         CheckScans(set, c, c);
