@@ -1330,31 +1330,20 @@ void MimeWatchView(MimeView *v, MimeWatchProc watch, void *context)
 
 bool MimeHoldView(MimeView *v, size_t atMost)
 {
-    size_t body = (size_t)(v->end - v->start);
     if (v->held || v->end - v->start > (int64_t)atMost || v->told > 0)
         return false;
-    // Decoded bytes are never more than the encoded ones they come from:
-    // the body and the two bytes a stage may add stand room for every stage.
-    unsigned char *held = (unsigned char *)malloc(body + 2);
-    if (!held)
-        return false;
-    Cursor *c = &v->cursors[0];
-    size_t length = 0;
-    for (;;) {
-        size_t most = body - length < kMimeStretch ? body - length : (size_t)kMimeStretch;
-        if (!NextStage(v, c, held + length, most))
-            break;
-        length += c->stageLength;
-        c->stageStart += (int64_t)c->stageLength;
-        c->stageLength = 0;
-    }
-    if (v->failed) {
+    // Decoded bytes are never more than the encoded ones they come from, so
+    // a read of room for the body and two bytes more reads to its end.
+    size_t room = (size_t)(v->end - v->start) + 2;
+    unsigned char *held = (unsigned char *)malloc(room);
+    long length = held ? ReadSome(v, held, room, 0, true) : -1;
+    if (length < 0) {
         free(held);             // the stream's reads meet the failure again
         return false;
     }
     v->held = held;
-    v->heldLength = length;
-    StreamOpenMemory(v->stream, held, length);
+    v->heldLength = (size_t)length;
+    StreamOpenMemory(v->stream, held, v->heldLength);
     return true;
 }
 
